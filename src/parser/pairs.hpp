@@ -1,0 +1,98 @@
+#pragma once
+// The token tree of one recognizer run: a flat list of start and end entries shared by every
+// pair taken from it. A pair is the couple of one start entry and its end entry; its inner
+// pairs are the couples between them.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "parser/rule.hpp"
+
+namespace tessary {
+
+struct Token {
+  std::uint32_t pos;      // byte offset: where the pair starts (start entry) or ends (end entry)
+  std::uint32_t partner;  // index of the matching end entry (start entry) or start entry (end entry)
+  Rule rule;              // meaningful on end entries
+  bool is_start;
+};
+
+struct TokenList {
+  std::string_view input;
+  std::vector<Token> tokens;
+};
+
+class Pairs;
+
+// One rule-tagged span. Cheap to copy; valid while the Pairs it came from (or a copy of the
+// top-level Pairs returned by the recognizer) is alive.
+class Pair {
+ public:
+  Pair(const TokenList* list, std::uint32_t start_index) : list_(list), start_(start_index) {}
+
+  Rule as_rule() const { return list_->tokens[end_index()].rule; }
+  std::size_t start() const { return list_->tokens[start_].pos; }
+  std::size_t end() const { return list_->tokens[end_index()].pos; }
+  std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
+  inline Pairs into_inner() const;
+
+ private:
+  std::uint32_t end_index() const { return list_->tokens[start_].partner; }
+  const TokenList* list_;
+  std::uint32_t start_;
+};
+
+// A sequence of sibling pairs in text order: tokens [begin, end) of the list.
+class Pairs {
+ public:
+  Pairs() = default;
+  Pairs(const TokenList* list, std::uint32_t begin, std::uint32_t end,
+        std::shared_ptr<const TokenList> owner = nullptr)
+      : owner_(std::move(owner)), list_(list), cur_(begin), end_(end) {}
+
+  std::optional<Pair> peek() const {
+    if (cur_ >= end_) return std::nullopt;
+    return Pair(list_, cur_);
+  }
+  std::optional<Pair> next() {
+    if (cur_ >= end_) return std::nullopt;
+    Pair p(list_, cur_);
+    cur_ = list_->tokens[cur_].partner + 1;
+    return p;
+  }
+  bool empty() const { return cur_ >= end_; }
+  std::size_t count() const {
+    std::size_t n = 0;
+    for (Pairs copy = *this; copy.next(); ) ++n;
+    return n;
+  }
+  std::string_view input() const { return list_ ? list_->input : std::string_view{}; }
+
+  // Range-for over the remaining pairs (does not advance this object).
+  class iterator {
+   public:
+    iterator(const TokenList* list, std::uint32_t cur) : list_(list), cur_(cur) {}
+    Pair operator*() const { return Pair(list_, cur_); }
+    iterator& operator++() { cur_ = list_->tokens[cur_].partner + 1; return *this; }
+    bool operator!=(const iterator& o) const { return cur_ != o.cur_; }
+    bool operator==(const iterator& o) const { return cur_ == o.cur_; }
+   private:
+    const TokenList* list_;
+    std::uint32_t cur_;
+  };
+  iterator begin() const { return iterator(list_, cur_); }
+  iterator end() const { return iterator(list_, end_); }
+
+ private:
+  std::shared_ptr<const TokenList> owner_;  // set on the top-level sequence only
+  const TokenList* list_ = nullptr;
+  std::uint32_t cur_ = 0;
+  std::uint32_t end_ = 0;
+};
+
+inline Pairs Pair::into_inner() const { return Pairs(list_, start_ + 1, end_index()); }
+
+}  // namespace tessary

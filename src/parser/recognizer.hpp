@@ -1,0 +1,34 @@
+#pragma once
+// The recursive-descent recognizer of the Cypher grammar and its parse error.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "parser/pairs.hpp"
+#include "parser/rule.hpp"
+
+namespace tessary {
+
+// The recognizer's parse error.
+struct Error {
+  std::vector<Rule> expected;  // ascending by rule number, no duplicates, never empty
+  std::uint64_t position = 0;  // byte offset of the furthest recorded attempt
+  std::uint64_t line = 1;      // 1-based
+  std::uint64_t column = 1;    // 1-based, counted in characters
+  std::string line_text;       // the source line as displayed in the rendered text
+
+  static Error new_from_pos(std::vector<Rule> expected, std::uint64_t position,
+                            std::string_view input);
+  std::string message() const;   // "expected ..."
+  std::string rendered() const;  // the six-line display text
+};
+
+struct CypherParser {
+  // Runs `rule` over `input` from position 0. The returned pairs view `input`, which must
+  // outlive them.
+  static std::variant<Pairs, Error> parse(Rule rule, std::string_view input);
+};
+
+}  // namespace tessary
