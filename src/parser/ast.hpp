@@ -1,0 +1,445 @@
+#pragma once
+// The query tree: the owned, read-only representation of one parsed query.
+//
+// Every node owns its children (no sharing, no back references) and copies deeply. Sum types
+// are a struct holding a `std::variant` named `node` whose alternatives are nested structs in
+// a fixed order; `kind()` returns that order as an enumeration, so readers can switch:
+//
+//   switch (e.kind()) {
+//     case ExprKind::Or: { const auto& op = e.as<Expr::Or>(); walk(*op.left); walk(*op.right); break; }
+//     ...
+//   }
+//
+// or call `std::visit` on `e.node`. Boxed children are `Box<T>` (a deep-copying owning
+// pointer); an optional boxed child is a `Box<T>` that may be empty (test it with `if (box)`).
+// Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
+// were first written; a key written twice holds the value written last.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tessary {
+
+// Owning pointer that copies its pointee. Empty only where a field is documented as optional.
+template <class T>
+class Box {
+ public:
+  Box() = default;
+  explicit Box(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
+  explicit Box(std::unique_ptr<T> ptr) : ptr_(std::move(ptr)) {}
+  Box(const Box& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
+  Box(Box&&) noexcept = default;
+  Box& operator=(const Box& other) {
+    if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+    return *this;
+  }
+  Box& operator=(Box&&) noexcept = default;
+  ~Box() = default;
+
+  explicit operator bool() const { return ptr_ != nullptr; }
+  T& operator*() { return *ptr_; }
+  const T& operator*() const { return *ptr_; }
+  T* operator->() { return ptr_.get(); }
+  const T* operator->() const { return ptr_.get(); }
+  T* get() { return ptr_.get(); }
+  const T* get() const { return ptr_.get(); }
+
+ private:
+  std::unique_ptr<T> ptr_;
+};
+
+// An optional boxed child: a Box that is empty when the child is absent.
+template <class T>
+using MaybeBox = Box<T>;
+
+struct Expr;
+struct Pattern;
+struct PatternElement;
+struct RegularQuery;
+struct MapEntry;  // defined after Expr: { key, value }
+
+// ---------------------------------------------------------------------------------------------
+// Patterns
+
+struct MapOrParam {
+  struct Map {
+    std::vector<MapEntry> entries;  // unique keys, first-written order, last value kept
+  };
+  struct Param {
+    std::string name;  // without the leading "$"
+  };
+  std::variant<Map, Param> node;
+};
+
+enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 };
+
+struct NodePattern {
+  std::optional<std::string> variable;
+  std::vector<std::string> labels;  // without the colons
+  std::optional<MapOrParam> properties;
+};
+
+struct RangeBounds {
+  std::optional<std::int64_t> min;
+  std::optional<std::int64_t> max;
+};
+
+struct RelationshipPattern {
+  std::optional<std::string> variable;
+  std::vector<std::string> rel_types;
+  std::optional<MapOrParam> properties;
+  std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
+  RelationshipDirection direction = RelationshipDirection::Both;
+};
+
+struct PatternStep {
+  RelationshipPattern relationship;
+  NodePattern node;
+};
+
+struct PatternElement {
+  NodePattern start;
+  std::vector<PatternStep> chain;  // each relationship with the node after it, left to right
+};
+
+struct PatternPart {
+  std::optional<std::string> variable;  // path variable of p = (...)
+  PatternElement element;
+};
+
+struct Pattern {
+  std::vector<PatternPart> parts;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Expressions
+
+enum class ExprKind : std::uint8_t {
+  Integer, Float, String, Bool, Null, List, Map, Variable, Property, Index,
+  Slice, Parameter, Or, Xor, And, Not, Eq, Ne, Lt, Le,
+  Gt, Ge, RegexMatch, IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Add,
+  Sub, Mul, Div, Mod, Pow, Neg, FunctionCall, CountStar, Case, ListComprehension,
+  All, Any, None, Single, Reduce, ShortestPath, PatternComprehension, Exists, CountSubquery,
+  CollectSubquery,
+};
+inline constexpr std::size_t kExprKindCount = 50;
+
+// Operator with two operands (the tag keeps the alternatives distinct types).
+template <ExprKind K>
+struct BinaryExpr {
+  Box<Expr> left;
+  Box<Expr> right;
+};
+
+// Operator with one operand.
+template <ExprKind K>
+struct UnaryExpr {
+  Box<Expr> operand;
+};
+
+// all / any / none / single (x IN list WHERE predicate).
+template <ExprKind K>
+struct QuantifierExpr {
+  std::string variable;
+  Box<Expr> list;
+  MaybeBox<Expr> predicate;
+};
+
+struct CaseAlternative;  // defined after Expr: { when, then }
+
+struct Expr {
+  struct Integer { std::int64_t value = 0; };
+  struct Float { double value = 0.0; };
+  struct String { std::string value; };  // content between the quotes, escapes unprocessed
+  struct Bool { bool value = false; };
+  struct Null {};
+  struct List { std::vector<Expr> items; };
+  struct Map { std::vector<MapEntry> entries; };  // unique keys, last value kept
+  struct Variable { std::string name; };
+  struct Property { Box<Expr> expr; std::string key; };
+  struct Index { Box<Expr> expr; Box<Expr> index; };
+  struct Slice { Box<Expr> expr; MaybeBox<Expr> from; MaybeBox<Expr> to; };
+  struct Parameter { std::string name; };  // without "$"
+  using Or = BinaryExpr<ExprKind::Or>;
+  using Xor = BinaryExpr<ExprKind::Xor>;
+  using And = BinaryExpr<ExprKind::And>;
+  using Not = UnaryExpr<ExprKind::Not>;
+  using Eq = BinaryExpr<ExprKind::Eq>;
+  using Ne = BinaryExpr<ExprKind::Ne>;
+  using Lt = BinaryExpr<ExprKind::Lt>;
+  using Le = BinaryExpr<ExprKind::Le>;
+  using Gt = BinaryExpr<ExprKind::Gt>;
+  using Ge = BinaryExpr<ExprKind::Ge>;
+  using RegexMatch = BinaryExpr<ExprKind::RegexMatch>;
+  using IsNull = UnaryExpr<ExprKind::IsNull>;
+  using IsNotNull = UnaryExpr<ExprKind::IsNotNull>;
+  using In = BinaryExpr<ExprKind::In>;
+  using StartsWith = BinaryExpr<ExprKind::StartsWith>;
+  using EndsWith = BinaryExpr<ExprKind::EndsWith>;
+  using Contains = BinaryExpr<ExprKind::Contains>;
+  using Add = BinaryExpr<ExprKind::Add>;
+  using Sub = BinaryExpr<ExprKind::Sub>;
+  using Mul = BinaryExpr<ExprKind::Mul>;
+  using Div = BinaryExpr<ExprKind::Div>;
+  using Mod = BinaryExpr<ExprKind::Mod>;
+  using Pow = BinaryExpr<ExprKind::Pow>;
+  using Neg = UnaryExpr<ExprKind::Neg>;
+  struct FunctionCall {
+    std::string name;  // as written, namespace included
+    std::vector<Expr> args;
+    bool distinct = false;
+  };
+  struct CountStar {};
+  struct Case {
+    MaybeBox<Expr> subject;  // present for the simple form CASE x WHEN ...
+    std::vector<CaseAlternative> alternatives;
+    MaybeBox<Expr> else_expr;
+  };
+  struct ListComprehension {
+    std::string variable;
+    Box<Expr> list;
+    MaybeBox<Expr> filter;      // the WHERE part
+    MaybeBox<Expr> projection;  // the part after "|"
+  };
+  using All = QuantifierExpr<ExprKind::All>;
+  using Any = QuantifierExpr<ExprKind::Any>;
+  using None = QuantifierExpr<ExprKind::None>;
+  using Single = QuantifierExpr<ExprKind::Single>;
+  struct Reduce {
+    std::string accumulator;
+    Box<Expr> init;
+    std::string variable;
+    Box<Expr> list;
+    Box<Expr> projection;
+  };
+  struct ShortestPath {
+    Box<PatternElement> element;
+    bool all = false;  // allShortestPaths
+  };
+  struct PatternComprehension {
+    Box<PatternElement> element;
+    MaybeBox<Expr> filter;
+    Box<Expr> projection;
+  };
+  struct Exists { Box<Pattern> pattern; };
+  struct CountSubquery { Box<RegularQuery> query; };
+  struct CollectSubquery { Box<RegularQuery> query; };
+
+  using Node = std::variant<
+      Integer, Float, String, Bool, Null, List, Map, Variable, Property, Index,
+      Slice, Parameter, Or, Xor, And, Not, Eq, Ne, Lt, Le,
+      Gt, Ge, RegexMatch, IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Add,
+      Sub, Mul, Div, Mod, Pow, Neg, FunctionCall, CountStar, Case, ListComprehension,
+      All, Any, None, Single, Reduce, ShortestPath, PatternComprehension, Exists, CountSubquery,
+      CollectSubquery>;
+
+  Node node;
+
+  Expr() = default;
+  template <class T, class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, Expr>>>
+  Expr(T&& alternative) : node(std::forward<T>(alternative)) {}  // NOLINT: implicit on purpose
+
+  ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
+  template <class T> bool is() const { return std::holds_alternative<T>(node); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> T& as() { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Slice),
+                                                        Expr::Node>, Expr::Slice>);
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Neg),
+                                                        Expr::Node>, Expr::Neg>);
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Case),
+                                                        Expr::Node>, Expr::Case>);
+static_assert(std::is_same_v<
+              std::variant_alternative_t<static_cast<std::size_t>(ExprKind::CollectSubquery),
+                                         Expr::Node>, Expr::CollectSubquery>);
+
+struct MapEntry {
+  std::string key;
+  Expr value;
+};
+
+struct CaseAlternative {
+  Expr when;
+  Expr then;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Projections
+
+struct SortItem {
+  Expr expr;
+  bool descending = false;
+};
+
+struct ReturnItem {
+  Expr expr;
+  std::optional<std::string> alias;  // the name after AS
+};
+
+struct WithClause {
+  std::vector<ReturnItem> items;  // empty for WITH *
+  std::optional<std::vector<SortItem>> order_by;
+  std::optional<Expr> skip;
+  std::optional<Expr> limit;
+  std::optional<Expr> where_clause;
+  bool distinct = false;
+};
+
+struct ReturnClause {
+  std::vector<ReturnItem> items;  // empty for RETURN *
+  std::optional<std::vector<SortItem>> order_by;
+  std::optional<Expr> skip;
+  std::optional<Expr> limit;
+  bool distinct = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Clauses
+
+struct YieldItem {
+  std::string variable;                     // the name bound in the query
+  std::optional<std::string> result_field;  // the field before AS; absent without AS
+};
+
+enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery };
+
+struct ReadingClause {
+  struct Match {
+    Pattern pattern;
+    std::optional<Expr> where_clause;
+    bool optional = false;
+  };
+  struct Unwind {
+    Expr expr;
+    std::string variable;
+  };
+  struct Call {
+    std::string procedure;
+    std::vector<Expr> args;
+    std::vector<YieldItem> yield_items;  // empty without YIELD
+  };
+  struct CallSubquery {
+    Box<RegularQuery> query;
+  };
+  std::variant<Match, Unwind, Call, CallSubquery> node;
+
+  ReadingClauseKind kind() const { return static_cast<ReadingClauseKind>(node.index()); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+struct PropertyExpr {
+  std::string variable;
+  std::vector<std::string> keys;  // n.a.b gives a, b
+};
+
+enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
+
+struct SetItem {
+  struct Property { PropertyExpr target; Expr value; };       // n.key = value
+  struct Assign { std::string variable; Expr value; };         // n = value
+  struct Append { std::string variable; Expr value; };         // n += value
+  struct Labels { std::string variable; std::vector<std::string> labels; };  // n:A:B
+  std::variant<Property, Assign, Append, Labels> node;
+
+  SetItemKind kind() const { return static_cast<SetItemKind>(node.index()); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+enum class RemoveItemKind : std::uint8_t { Labels, Property };
+
+struct RemoveItem {
+  struct Labels { std::string variable; std::vector<std::string> labels; };
+  struct Property { PropertyExpr target; };
+  std::variant<Labels, Property> node;
+
+  RemoveItemKind kind() const { return static_cast<RemoveItemKind>(node.index()); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+enum class UpdatingClauseKind : std::uint8_t { Create, Merge, Set, Remove, Delete, Foreach };
+
+struct UpdatingClause {
+  struct Create { Pattern pattern; };
+  struct Merge {
+    PatternPart part;
+    std::vector<std::vector<SetItem>> on_match;   // one list per ON MATCH SET
+    std::vector<std::vector<SetItem>> on_create;  // one list per ON CREATE SET
+  };
+  struct Set { std::vector<SetItem> items; };
+  struct Remove { std::vector<RemoveItem> items; };
+  struct Delete {
+    std::vector<Expr> exprs;
+    bool detach = false;
+  };
+  struct Foreach {
+    std::string variable;
+    Expr list;
+    std::vector<UpdatingClause> body;
+  };
+  std::variant<Create, Merge, Set, Remove, Delete, Foreach> node;
+
+  UpdatingClauseKind kind() const { return static_cast<UpdatingClauseKind>(node.index()); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+struct SinglePartQuery {
+  std::vector<ReadingClause> reading_clauses;
+  std::vector<UpdatingClause> updating_clauses;
+  std::optional<ReturnClause> return_clause;
+};
+
+// The clauses before one WITH, and that WITH.
+struct QueryPartStep {
+  std::vector<ReadingClause> reading_clauses;
+  std::vector<UpdatingClause> updating_clauses;
+  WithClause with_clause;
+};
+
+struct MultiPartQuery {
+  std::vector<QueryPartStep> parts;  // one per WITH, in order
+  std::vector<ReadingClause> reading_clauses;   // final part
+  std::vector<UpdatingClause> updating_clauses;  // final part
+  std::optional<ReturnClause> return_clause;
+};
+
+enum class SingleQueryKind : std::uint8_t { SinglePart, MultiPart };
+
+struct SingleQuery {
+  std::variant<SinglePartQuery, MultiPartQuery> node;
+
+  SingleQueryKind kind() const { return static_cast<SingleQueryKind>(node.index()); }
+  template <class T> const T& as() const { return std::get<T>(node); }
+  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+};
+
+struct UnionBranch {
+  bool all = false;  // UNION ALL
+  SingleQuery query;
+};
+
+struct RegularQuery {
+  SingleQuery first;
+  std::vector<UnionBranch> unions;
+};
+
+// The root. A procedure call written alone is a one-part query whose only clause is a Call.
+struct CypherQuery {
+  RegularQuery query;
+};
+
+}  // namespace tessary
