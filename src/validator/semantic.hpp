@@ -1,0 +1,183 @@
+#pragma once
+// The semantic pass: one SemanticValidator walks one parsed query against a schema, keeps the
+// variable scope and records every finding as an error or warning with its diagnostic.
+//
+// The work is split over three files: semantic.cpp (scope, bindings and the query-level walk),
+// patterns.cpp (patterns and clauses) and expressions.cpp (expressions and function calls).
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "diagnostics.hpp"
+#include "parser/ast.hpp"
+#include "schema.hpp"
+
+namespace tessary {
+
+// The variables currently bound, each with the node labels and relationship types seen for it
+// (first-seen order, no duplicates). Lookups are hashed; the iteration order is never observed.
+class Scope {
+ public:
+  using Labels = std::vector<std::string>;
+
+  const Labels* find(std::string_view name) const {
+    auto it = map_.find(name);
+    return it == map_.end() ? nullptr : &it->second;
+  }
+  bool contains(std::string_view name) const { return map_.find(name) != map_.end(); }
+
+  // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
+  // names it does not hold yet, in the given order.
+  void accumulate(std::string_view name, const std::vector<std::string>& labels) {
+    auto it = map_.find(name);
+    if (it == map_.end()) {
+      map_.emplace(std::string(name), labels);
+      return;
+    }
+    Labels& held = it->second;
+    for (const auto& label : labels) {
+      bool present = false;
+      for (const auto& h : held) {
+        if (h == label) {
+          present = true;
+          break;
+        }
+      }
+      if (!present) held.push_back(label);
+    }
+  }
+  // Every other binding: the name gets an empty list, replacing any entry it had.
+  void reset(std::string_view name) { bind(name, {}); }
+  // Sets the name's list, replacing any entry it had.
+  void bind(std::string_view name, Labels labels) {
+    auto it = map_.find(name);
+    if (it == map_.end()) {
+      map_.emplace(std::string(name), std::move(labels));
+    } else {
+      it->second = std::move(labels);
+    }
+  }
+  void erase(std::string_view name) {
+    auto it = map_.find(name);
+    if (it != map_.end()) map_.erase(it);
+  }
+  void clear() { map_.clear(); }
+  std::size_t size() const { return map_.size(); }
+  bool empty() const { return map_.empty(); }
+  auto begin() const { return map_.begin(); }
+  auto end() const { return map_.end(); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, Labels, Hash, std::equal_to<>> map_;
+};
+
+// The hint text and suggestion for one unknown name, computed with one closest-match search.
+struct NameFix {
+  std::string hint;  // ", did you mean :m?" / ", did you mean .m?" or empty
+  std::optional<Suggestion> suggestion;
+};
+
+class SemanticValidator {
+ public:
+  explicit SemanticValidator(const Schema& schema);
+
+  // Findings in the order found; `diagnostics` interleaves errors and warnings.
+  std::vector<std::string> errors;
+  std::vector<std::string> warnings;
+  std::vector<ValidationDiagnostic> diagnostics;
+  Scope scope;
+
+  void push_error(DiagnosticCode code, std::string message,
+                  std::optional<Suggestion> suggestion = std::nullopt);
+  void push_warning(DiagnosticCode code, std::string message);
+
+  // Query-level walk (semantic.cpp).
+  void validate_regular_query(const RegularQuery& query);
+  void validate_single_query(const SingleQuery& query);
+  void validate_multi_part(const MultiPartQuery& query);
+  void validate_return_clause(const ReturnClause& clause);
+  void check_alias_uniqueness(const std::vector<ReturnItem>& items);
+  // One query part: bindings of all its clauses first, then the clause checks.
+  void validate_query_part(const std::vector<ReadingClause>& reading,
+                           const std::vector<UpdatingClause>& updating);
+  // The scope that projecting `items` out of `source` leaves (an empty list: all of `source`).
+  static Scope projection_scope(const std::vector<ReturnItem>& items, const Scope& source);
+
+  // Binding collectors (semantic.cpp).
+  void collect_node_bindings(const NodePattern& node);
+  void collect_rel_bindings(const RelationshipPattern& rel);
+  void collect_pattern_bindings(std::span<const PatternPart> parts);
+  void collect_reading_bindings(const ReadingClause& clause);
+  void collect_updating_bindings(const UpdatingClause& clause);
+
+  // Pattern and clause checks (patterns.cpp).
+  void validate_pattern(std::span<const PatternPart> parts);
+  void validate_pattern_element(const PatternElement& element);
+  void validate_node_pattern(const NodePattern& node);
+  void validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
+                                           const std::vector<std::string>& left,
+                                           const std::vector<std::string>& right);
+  void check_endpoint_label(const std::vector<std::string>& labels, std::string_view expected,
+                            std::string_view role, std::string_view rel_type);
+  void validate_reading_clause(const ReadingClause& clause);
+  void validate_updating_clause(const UpdatingClause& clause);
+  void validate_set_item(const SetItem& item);
+  void check_match_complexity(const ReadingClause::Match& match);
+  void check_cartesian_product(std::span<const PatternPart> parts);
+
+  // Expression checks (expressions.cpp).
+  void validate_expr(const Expr& expr);
+  // E303/E304 for each key against every label or type bound to `variable`; nothing when the
+  // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
+  void validate_property_access(std::string_view variable, std::span<const std::string> keys);
+  void validate_pagination_expr(const Expr& expr, std::string_view clause);
+  static bool contains_aggregate(const Expr& expr);
+
+  // Schema lookups by name as written: enclosing backticks are not part of the name.
+  static std::string_view bare_name(std::string_view written);
+  bool is_known_label(std::string_view written) const;
+  bool is_known_rel_type(std::string_view written) const;
+  // Both labels (types) and keys are taken as written; the label must be known.
+  bool node_has_property(std::string_view label, std::string_view key) const;
+  bool rel_has_property(std::string_view rel_type, std::string_view key) const;
+
+  // Candidate lists for suggestions, in ascending byte order (filled on first use).
+  const std::vector<std::string_view>& known_labels();
+  const std::vector<std::string_view>& known_rel_types();
+
+  // Hint and suggestion for an unknown label or type (":" fragments) or property key (bare
+  // fragments). The search uses the bare name; the fragments and description keep `written`.
+  static NameFix label_fix(std::string_view written,
+                           const std::vector<std::string_view>& candidates);
+  static NameFix property_fix(std::string_view written,
+                              const std::vector<std::string_view>& candidates);
+
+  const Schema& schema() const { return schema_; }
+
+ private:
+  // The UNWIND-style temporary binding of FOREACH: binds `name` with an empty list when it is
+  // unbound; returns whether it did, so the caller can unbind it afterwards.
+  bool bind_temporary(std::string_view name);
+  void validate_call_subquery(const RegularQuery& body);
+  void validate_set_items(const std::vector<SetItem>& items);
+  void check_set_aggregate(const Expr& value);
+  void report_unknown_label(DiagnosticCode code, std::string_view label);
+
+  const Schema& schema_;
+  std::vector<std::string_view> known_labels_;
+  std::vector<std::string_view> known_rel_types_;
+  bool labels_loaded_ = false;
+  bool rel_types_loaded_ = false;
+};
+
+}  // namespace tessary
