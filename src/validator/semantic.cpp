@@ -1,0 +1,295 @@
+// The semantic validator's state, its findings, the binding collectors and the query-level walk:
+// query parts, WITH steps, UNION branches, RETURN and the uniqueness of projected names.
+#include "validator/semantic.hpp"
+
+#include <string>
+#include <utility>
+
+#include "validator/name_set.hpp"
+
+namespace tessary {
+
+namespace {
+
+// The name an item projects: its alias, else the name of a plain variable, else none.
+const std::string* projected_name(const ReturnItem& item) {
+  if (item.alias) return &*item.alias;
+  if (const auto* var = item.expr.get_if<Expr::Variable>()) return &var->name;
+  return nullptr;
+}
+
+// The labels an item carries over to its projected name: those of a bound plain variable.
+Scope::Labels projected_labels(const ReturnItem& item, const Scope& source) {
+  if (const auto* var = item.expr.get_if<Expr::Variable>()) {
+    if (const auto* labels = source.find(var->name)) return *labels;
+  }
+  return {};
+}
+
+const ReturnClause* final_return(const SingleQuery& query) {
+  if (const auto* single = query.get_if<SinglePartQuery>()) {
+    return single->return_clause ? &*single->return_clause : nullptr;
+  }
+  const auto& multi = query.as<MultiPartQuery>();
+  return multi.return_clause ? &*multi.return_clause : nullptr;
+}
+
+}  // namespace
+
+SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
+
+void SemanticValidator::push_error(DiagnosticCode code, std::string message,
+                                   std::optional<Suggestion> suggestion) {
+  errors.push_back(message);
+  diagnostics.push_back(
+      ValidationDiagnostic{code, Severity::Error, std::move(message), std::move(suggestion), {}});
+}
+
+void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
+  warnings.push_back(message);
+  diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message), {}, {}});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Schema lookups and suggestions
+
+std::string_view SemanticValidator::bare_name(std::string_view written) {
+  if (written.size() >= 2 && written.front() == '`' && written.back() == '`') {
+    return written.substr(1, written.size() - 2);
+  }
+  return written;
+}
+
+bool SemanticValidator::is_known_label(std::string_view written) const {
+  return schema_.has_node_label(bare_name(written));
+}
+
+bool SemanticValidator::is_known_rel_type(std::string_view written) const {
+  return schema_.has_rel_type(bare_name(written));
+}
+
+bool SemanticValidator::node_has_property(std::string_view label, std::string_view key) const {
+  const PropertySet* props = schema_.nodes.find(bare_name(label));
+  return props != nullptr && props->contains(bare_name(key));
+}
+
+bool SemanticValidator::rel_has_property(std::string_view rel_type, std::string_view key) const {
+  const RelationshipDef* def = schema_.relationships.find(bare_name(rel_type));
+  return def != nullptr && def->properties.contains(bare_name(key));
+}
+
+const std::vector<std::string_view>& SemanticValidator::known_labels() {
+  if (!labels_loaded_) {
+    known_labels_ = schema_.node_labels();
+    labels_loaded_ = true;
+  }
+  return known_labels_;
+}
+
+const std::vector<std::string_view>& SemanticValidator::known_rel_types() {
+  if (!rel_types_loaded_) {
+    known_rel_types_ = schema_.rel_types();
+    rel_types_loaded_ = true;
+  }
+  return known_rel_types_;
+}
+
+NameFix SemanticValidator::label_fix(std::string_view written,
+                                     const std::vector<std::string_view>& candidates) {
+  std::string_view bare = bare_name(written);
+  return NameFix{label_hint(bare, candidates), label_suggestion(written, bare, candidates)};
+}
+
+NameFix SemanticValidator::property_fix(std::string_view written,
+                                        const std::vector<std::string_view>& candidates) {
+  std::string_view bare = bare_name(written);
+  return NameFix{property_hint(bare, candidates), property_suggestion(written, bare, candidates)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Binding collectors
+
+void SemanticValidator::collect_node_bindings(const NodePattern& node) {
+  if (node.variable) scope.accumulate(*node.variable, node.labels);
+}
+
+void SemanticValidator::collect_rel_bindings(const RelationshipPattern& rel) {
+  if (rel.variable) scope.accumulate(*rel.variable, rel.rel_types);
+}
+
+void SemanticValidator::collect_pattern_bindings(std::span<const PatternPart> parts) {
+  for (const auto& part : parts) {
+    if (part.variable) scope.reset(*part.variable);
+    collect_node_bindings(part.element.start);
+    for (const auto& step : part.element.chain) {
+      collect_rel_bindings(step.relationship);
+      collect_node_bindings(step.node);
+    }
+  }
+}
+
+void SemanticValidator::collect_reading_bindings(const ReadingClause& clause) {
+  switch (clause.kind()) {
+    case ReadingClauseKind::Match:
+      collect_pattern_bindings(clause.as<ReadingClause::Match>().pattern.parts);
+      break;
+    case ReadingClauseKind::Unwind:
+      scope.reset(clause.as<ReadingClause::Unwind>().variable);
+      break;
+    case ReadingClauseKind::Call:
+      for (const auto& item : clause.as<ReadingClause::Call>().yield_items) {
+        scope.reset(item.variable);
+      }
+      break;
+    case ReadingClauseKind::CallSubquery:
+      break;
+  }
+}
+
+void SemanticValidator::collect_updating_bindings(const UpdatingClause& clause) {
+  switch (clause.kind()) {
+    case UpdatingClauseKind::Create:
+      collect_pattern_bindings(clause.as<UpdatingClause::Create>().pattern.parts);
+      break;
+    case UpdatingClauseKind::Merge: {
+      const auto& merge = clause.as<UpdatingClause::Merge>();
+      collect_pattern_bindings(std::span<const PatternPart>(&merge.part, 1));
+      break;
+    }
+    case UpdatingClauseKind::Set:
+    case UpdatingClauseKind::Remove:
+    case UpdatingClauseKind::Delete:
+    case UpdatingClauseKind::Foreach:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Query-level walk
+
+void SemanticValidator::validate_query_part(const std::vector<ReadingClause>& reading,
+                                            const std::vector<UpdatingClause>& updating) {
+  for (const auto& clause : reading) collect_reading_bindings(clause);
+  for (const auto& clause : updating) collect_updating_bindings(clause);
+  for (const auto& clause : reading) validate_reading_clause(clause);
+  for (const auto& clause : updating) validate_updating_clause(clause);
+}
+
+void SemanticValidator::validate_single_query(const SingleQuery& query) {
+  if (const auto* single = query.get_if<SinglePartQuery>()) {
+    validate_query_part(single->reading_clauses, single->updating_clauses);
+    if (single->return_clause) validate_return_clause(*single->return_clause);
+  } else {
+    validate_multi_part(query.as<MultiPartQuery>());
+  }
+}
+
+void SemanticValidator::validate_regular_query(const RegularQuery& query) {
+  validate_single_query(query.first);
+  for (const auto& branch : query.unions) {
+    // Every branch starts from an empty scope; afterwards the scope is what `first` left.
+    Scope saved = std::move(scope);
+    scope.clear();
+    validate_single_query(branch.query);
+    scope = std::move(saved);
+  }
+}
+
+Scope SemanticValidator::projection_scope(const std::vector<ReturnItem>& items,
+                                          const Scope& source) {
+  if (items.empty()) return source;
+  Scope next;
+  for (const auto& item : items) {
+    if (const std::string* name = projected_name(item)) {
+      next.bind(*name, projected_labels(item, source));
+    }
+  }
+  return next;
+}
+
+void SemanticValidator::validate_multi_part(const MultiPartQuery& query) {
+  for (const auto& step : query.parts) {
+    validate_query_part(step.reading_clauses, step.updating_clauses);
+    const WithClause& with = step.with_clause;
+    for (const auto& item : with.items) validate_expr(item.expr);
+    check_alias_uniqueness(with.items);
+    // WITH * keeps the whole scope as it is.
+    if (!with.items.empty()) scope = projection_scope(with.items, scope);
+    if (with.order_by) {
+      for (const auto& sort : *with.order_by) validate_expr(sort.expr);
+    }
+    if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
+    if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
+    if (with.where_clause) validate_expr(*with.where_clause);
+  }
+  validate_query_part(query.reading_clauses, query.updating_clauses);
+  if (query.return_clause) validate_return_clause(*query.return_clause);
+}
+
+void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
+  for (const auto& item : clause.items) validate_expr(item.expr);
+  check_alias_uniqueness(clause.items);
+
+  if (clause.order_by) {
+    // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
+    // names are bound as a WITH projection binds them, then the previous entries come back.
+    std::vector<std::pair<std::string, Scope::Labels>> projected;
+    for (const auto& item : clause.items) {
+      if (item.alias) projected.emplace_back(*item.alias, projected_labels(item, scope));
+    }
+    std::vector<std::pair<std::string, std::optional<Scope::Labels>>> previous;
+    NameSet saved;
+    for (auto& [name, labels] : projected) {
+      if (saved.insert(name)) {
+        const Scope::Labels* old = scope.find(name);
+        previous.emplace_back(name, old ? std::optional<Scope::Labels>(*old) : std::nullopt);
+      }
+      scope.bind(name, std::move(labels));
+    }
+    for (const auto& sort : *clause.order_by) validate_expr(sort.expr);
+    for (auto it = previous.rbegin(); it != previous.rend(); ++it) {
+      if (it->second) {
+        scope.bind(it->first, std::move(*it->second));
+      } else {
+        scope.erase(it->first);
+      }
+    }
+  }
+  if (clause.skip) validate_pagination_expr(*clause.skip, "SKIP");
+  if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
+}
+
+void SemanticValidator::check_alias_uniqueness(const std::vector<ReturnItem>& items) {
+  NameSet seen;
+  for (const auto& item : items) {
+    const std::string* name = projected_name(item);
+    if (name == nullptr) continue;
+    if (!seen.insert(*name)) {
+      push_error(DiagnosticCode::DuplicateProjectionName,
+                 format_message(DiagnosticCode::DuplicateProjectionName, {*name}));
+    }
+  }
+}
+
+// A CALL { ... } body sees the enclosing scope; afterwards the enclosing scope is back as it
+// was, plus the names projected by the final RETURN of the body's first branch (RETURN *
+// exports the body's whole scope; a body without RETURN binds nothing).
+void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
+  Scope outer = scope;
+  validate_regular_query(body);
+  Scope body_scope = std::move(scope);
+  scope = std::move(outer);
+  const ReturnClause* ret = final_return(body.first);
+  if (ret == nullptr) return;
+  if (ret->items.empty()) {
+    for (const auto& [name, labels] : body_scope) scope.bind(name, labels);
+    return;
+  }
+  for (const auto& item : ret->items) {
+    if (const std::string* name = projected_name(item)) {
+      scope.bind(*name, projected_labels(item, body_scope));
+    }
+  }
+}
+
+}  // namespace tessary
