@@ -1,0 +1,40 @@
+// The validation pipeline: parse, run the semantic pass, assemble the result and the fix.
+#include "validator/validator.hpp"
+
+#include <utility>
+#include <variant>
+
+#include "parser/parse.hpp"
+#include "validator/fix.hpp"
+#include "validator/semantic.hpp"
+
+namespace tessary {
+
+ValidationResult Tessary::validate(std::string_view query) const {
+  ValidationResult result;
+  auto parsed = parse_with_detail(query);
+  if (auto* failure = std::get_if<ParseErrorDetail>(&parsed)) {
+    std::optional<Position> position;
+    if (failure->position) position = Position{failure->position->first, failure->position->second};
+    result.is_valid = false;
+    result.errors.push_back(failure->message);
+    result.syntax_errors.push_back(failure->message);
+    result.diagnostics.push_back(ValidationDiagnostic{
+        DiagnosticCode::ParseError, Severity::Error, std::move(failure->message), {}, position});
+    return result;
+  }
+
+  const CypherQuery& tree = std::get<CypherQuery>(parsed);
+  SemanticValidator validator(schema_);
+  validator.validate_regular_query(tree.query);
+
+  result.is_valid = validator.errors.empty();
+  result.semantic_errors = validator.errors;
+  result.errors = std::move(validator.errors);
+  result.warnings = std::move(validator.warnings);
+  result.fixed_query = compute_fixed_query(query, validator.diagnostics);
+  result.diagnostics = std::move(validator.diagnostics);
+  return result;
+}
+
+}  // namespace tessary
