@@ -1,7 +1,9 @@
 #pragma once
 // The vocabulary of validation findings: codes, severities, diagnostics and suggestions, and the
 // "did you mean" helpers.
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +48,18 @@ std::string_view code_str(DiagnosticCode code);   // "E101" ...
 std::string_view code_name(DiagnosticCode code);  // "ParseError" ...
 Severity code_severity(DiagnosticCode code);
 std::string_view severity_str(Severity severity);  // "error" / "warning"
+// The code's message template ("Unknown node label: :{}{}" ...); empty for ParseError.
+std::string_view code_template(DiagnosticCode code);
+
+// Replaces each "{}" of `tmpl`, in order, by the next argument (a missing argument gives "").
+std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args);
+// fill_template(code_template(code), args): the complete message of a finding.
+//   format_message(DiagnosticCode::UnknownNodeLabel, {"Persn", label_hint(...)})
+std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args);
+
+// Full Unicode lower-casing, code point by code point (U+0130 becomes "i" + U+0307); bytes that
+// are not well-formed UTF-8 are kept as they are.
+std::string unicode_lower(std::string_view text);
 
 struct Suggestion {
   std::string original;
@@ -70,9 +84,17 @@ struct ValidationDiagnostic {
 // (candidates in ascending byte order make the tie-break alphabetical).
 std::optional<std::string_view> closest_match(std::string_view name,
                                               const std::vector<std::string_view>& candidates);
+// ":name" -> ":match", "Replace :name with :match"; none without a match.
 std::optional<Suggestion> label_suggestion(std::string_view name,
                                            const std::vector<std::string_view>& candidates);
+// "name" -> "match", "Replace property 'name' with 'match'"; none without a match.
 std::optional<Suggestion> property_suggestion(std::string_view name,
+                                              const std::vector<std::string_view>& candidates);
+// The same, with the fragments built from `name` as written but the match looked up for
+// `lookup` (for instance the name without its enclosing backticks).
+std::optional<Suggestion> label_suggestion(std::string_view name, std::string_view lookup,
+                                           const std::vector<std::string_view>& candidates);
+std::optional<Suggestion> property_suggestion(std::string_view name, std::string_view lookup,
                                               const std::vector<std::string_view>& candidates);
 // ", did you mean :m?" / ", did you mean .m?" or the empty text.
 std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates);

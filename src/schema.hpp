@@ -28,6 +28,11 @@ struct SchemaJsonError {
   std::size_t column = 0;
 };
 
+// Appends `text` as a JSON string: a backslash before '"' and '\\', \b \t \n \f \r for those
+// control characters, \u00xx (lowercase hex) for the other bytes below 0x20, every other byte
+// (0x7F and non-ASCII UTF-8 included) copied unchanged.
+void append_json_string(std::string& out, std::string_view text);
+
 class Schema {
  public:
   OrderedMap<PropertySet> nodes;

@@ -1,0 +1,268 @@
+// The diagnostic code table, message templates and "did you mean" suggestions.
+#include "diagnostics.hpp"
+
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "utf8.hpp"
+
+namespace tessary {
+
+namespace {
+
+struct CodeInfo {
+  DiagnosticCode code;
+  std::string_view code_str;
+  std::string_view name;
+  Severity severity;
+  std::string_view message_template;  // empty for ParseError: its message is the parse error text
+};
+
+constexpr Severity E = Severity::Error;
+constexpr Severity W = Severity::Warning;
+using C = DiagnosticCode;
+
+// The one table of codes: the enum's order, code strings, code names, severities and templates.
+constexpr std::array<CodeInfo, kDiagnosticCodeCount> kCodes{{
+    {C::ParseError, "E101", "ParseError", E, ""},
+    {C::UnknownNodeLabel, "E201", "UnknownNodeLabel", E, "Unknown node label: :{}{}"},
+    {C::UnknownNodeLabelInSet, "E202", "UnknownNodeLabelInSet", E,
+     "Unknown node label in SET: :{}{}"},
+    {C::UnknownNodeLabelInRemove, "E203", "UnknownNodeLabelInRemove", E,
+     "Unknown node label in REMOVE: :{}{}"},
+    {C::UnknownRelType, "E211", "UnknownRelType", E, "Unknown relationship type: :{}{}"},
+    {C::UnknownNodeProperty, "E301", "UnknownNodeProperty", E,
+     "Unknown property '{}' for node label :{}{}"},
+    {C::UnknownRelProperty, "E302", "UnknownRelProperty", E,
+     "Unknown property '{}' for relationship type :{}{}"},
+    {C::UnknownNodePropertyOnVar, "E303", "UnknownNodePropertyOnVar", E,
+     "Unknown property '{}' on variable '{}' with label :{}{}"},
+    {C::UnknownRelPropertyOnVar, "E304", "UnknownRelPropertyOnVar", E,
+     "Unknown property '{}' on variable '{}' with relationship type :{}{}"},
+    {C::WrongEndpointLabel, "E401", "WrongEndpointLabel", E,
+     "Relationship :{} expects {} label :{}, but node has label(s): {}"},
+    {C::UnboundVariable, "E501", "UnboundVariable", E, "Variable '{}' is not bound in this scope"},
+    {C::DuplicateProjectionName, "E502", "DuplicateProjectionName", E,
+     "Duplicate projection name '{}' in RETURN/WITH"},
+    {C::AggregateStringArg, "E601", "AggregateStringArg", E,
+     "Aggregate function {}() received a string literal; expected a numeric expression"},
+    {C::AggregateInForbiddenContext, "E602", "AggregateInForbiddenContext", E,
+     "Aggregate function not allowed in {} context; aggregates are only valid in RETURN, WITH, or "
+     "ORDER BY"},
+    {C::PaginationTypeString, "E611", "PaginationTypeString", E,
+     "{} expression must be an integer, got a string literal"},
+    {C::PaginationTypeBool, "E612", "PaginationTypeBool", E,
+     "{} expression must be an integer, got a boolean literal"},
+    {C::PaginationTypeNull, "E613", "PaginationTypeNull", E,
+     "{} expression must be an integer, got NULL"},
+    {C::PaginationTypeFloat, "E614", "PaginationTypeFloat", E,
+     "{} expression must be an integer, got a float literal"},
+    {C::WrongArity, "E603", "WrongArity", E, "Function {}() expects {} argument(s), got {}"},
+    {C::CartesianProduct, "W101", "CartesianProduct", W,
+     "MATCH pattern contains disconnected parts that will produce a Cartesian product; add a "
+     "relationship or shared variable to connect them"},
+    {C::UnknownFunction, "W103", "UnknownFunction", W,
+     "Unknown function {}(); if this is a user-defined function, ignore this warning"},
+    {C::DistinctOnNonAggregate, "W104", "DistinctOnNonAggregate", W,
+     "DISTINCT is used with non-aggregate function {}(); DISTINCT only has meaning with aggregate "
+     "functions"},
+    {C::UnlabeledFullScan, "W201", "UnlabeledFullScan", W,
+     "MATCH contains an unlabeled node with no WHERE clause; this will scan all nodes in the "
+     "graph"},
+    {C::UnboundedVarLength, "W202", "UnboundedVarLength", W,
+     "Variable-length relationship without an upper bound ([*] or [*n..]) may cause unbounded "
+     "traversal"},
+}};
+
+constexpr bool table_in_enum_order() {
+  for (std::size_t i = 0; i < kCodes.size(); ++i) {
+    if (static_cast<std::size_t>(kCodes[i].code) != i) return false;
+    if ((kCodes[i].code_str[0] == 'E') != (kCodes[i].severity == Severity::Error)) return false;
+  }
+  return true;
+}
+static_assert(table_in_enum_order(), "code table rows must follow the enum and its severities");
+
+const CodeInfo& info(DiagnosticCode code) {
+  const auto i = static_cast<std::size_t>(code);
+  return kCodes[i < kCodes.size() ? i : 0];
+}
+
+void append_utf8(std::string& out, std::int32_t cp) {
+  utf8proc_uint8_t buf[4];
+  const utf8proc_ssize_t n = utf8proc_encode_char(cp, buf);
+  out.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+}
+
+// Levenshtein distance between two byte strings with two rows, abandoning as soon as a whole row
+// exceeds `limit`; returns limit + 1 in that case.
+std::size_t bounded_distance(std::string_view a, std::string_view b, std::size_t limit) {
+  if (a.empty()) return b.size();
+  if (b.empty()) return a.size();
+  constexpr std::size_t kInline = 64;
+  std::size_t inline_rows[2][kInline + 1];
+  std::vector<std::size_t> heap_rows;
+  std::size_t* prev;
+  std::size_t* cur;
+  if (b.size() <= kInline) {
+    prev = inline_rows[0];
+    cur = inline_rows[1];
+  } else {
+    heap_rows.resize(2 * (b.size() + 1));
+    prev = heap_rows.data();
+    cur = prev + b.size() + 1;
+  }
+  for (std::size_t j = 0; j <= b.size(); ++j) prev[j] = j;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    cur[0] = i + 1;
+    std::size_t row_min = cur[0];
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      std::size_t cell;
+      if (a[i] == b[j]) {
+        cell = prev[j];
+      } else {
+        cell = 1 + std::min({prev[j], prev[j + 1], cur[j]});
+      }
+      cur[j + 1] = cell;
+      row_min = std::min(row_min, cell);
+    }
+    if (row_min > limit) return limit + 1;
+    std::swap(prev, cur);
+  }
+  return prev[b.size()];
+}
+
+std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+}  // namespace
+
+std::string_view code_str(DiagnosticCode code) { return info(code).code_str; }
+std::string_view code_name(DiagnosticCode code) { return info(code).name; }
+Severity code_severity(DiagnosticCode code) { return info(code).severity; }
+std::string_view code_template(DiagnosticCode code) { return info(code).message_template; }
+std::string_view severity_str(Severity severity) {
+  return severity == Severity::Warning ? "warning" : "error";
+}
+
+std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
+  std::string out;
+  std::size_t size = tmpl.size();
+  for (std::string_view a : args) size += a.size();
+  out.reserve(size);
+  auto next = args.begin();
+  std::size_t i = 0;
+  while (i < tmpl.size()) {
+    if (tmpl[i] == '{' && i + 1 < tmpl.size() && tmpl[i + 1] == '}') {
+      if (next != args.end()) out.append(*next++);
+      i += 2;
+    } else {
+      out += tmpl[i++];
+    }
+  }
+  return out;
+}
+
+std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args) {
+  return fill_template(code_template(code), args);
+}
+
+std::string unicode_lower(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 4);
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {  // ASCII fast path
+      out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+      ++i;
+      continue;
+    }
+    std::uint32_t cp = 0;
+    const std::size_t len = utf8_decode(text, i, cp);
+    if (len == 0) {  // not UTF-8: the byte stays as it is
+      out += text[i++];
+      continue;
+    }
+    i += len;
+    if (cp == 0x130) {
+      // The one unconditional full lower-case mapping that is longer than the simple one:
+      // LATIN CAPITAL LETTER I WITH DOT ABOVE becomes "i" + COMBINING DOT ABOVE.
+      out += 'i';
+      append_utf8(out, 0x307);
+      continue;
+    }
+    append_utf8(out, utf8proc_tolower(static_cast<utf8proc_int32_t>(cp)));
+  }
+  return out;
+}
+
+std::optional<std::string_view> closest_match(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
+  std::size_t max = 3;
+  std::optional<std::string_view> best;
+  std::string lowered_name;
+  bool name_lowered = false;
+  for (std::string_view c : candidates) {
+    if (length_gap(c.size(), name.size()) > max) continue;
+    if (!name_lowered) {
+      lowered_name = unicode_lower(name);
+      name_lowered = true;
+    }
+    const std::string lowered_c = unicode_lower(c);
+    if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
+    const std::size_t d = bounded_distance(lowered_name, lowered_c, max);
+    if (d > max) continue;
+    if (d == 0) return c;
+    best = c;
+    max = d - 1;
+  }
+  return best;
+}
+
+std::optional<Suggestion> label_suggestion(std::string_view name, std::string_view lookup,
+                                           const std::vector<std::string_view>& candidates) {
+  const auto m = closest_match(lookup, candidates);
+  if (!m) return std::nullopt;
+  Suggestion s;
+  s.original = std::string(":").append(name);
+  s.replacement = std::string(":").append(*m);
+  s.description = fill_template("Replace {}{} with {}{}", {":", name, ":", *m});
+  return s;
+}
+
+std::optional<Suggestion> label_suggestion(std::string_view name,
+                                           const std::vector<std::string_view>& candidates) {
+  return label_suggestion(name, name, candidates);
+}
+
+std::optional<Suggestion> property_suggestion(std::string_view name, std::string_view lookup,
+                                              const std::vector<std::string_view>& candidates) {
+  const auto m = closest_match(lookup, candidates);
+  if (!m) return std::nullopt;
+  Suggestion s;
+  s.original = std::string(name);
+  s.replacement = std::string(*m);
+  s.description = fill_template("Replace property '{}' with '{}'", {name, *m});
+  return s;
+}
+
+std::optional<Suggestion> property_suggestion(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
+  return property_suggestion(name, name, candidates);
+}
+
+std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
+  const auto m = closest_match(name, candidates);
+  return m ? fill_template(", did you mean {}{}?", {":", *m}) : std::string();
+}
+
+std::string property_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
+  const auto m = closest_match(name, candidates);
+  return m ? fill_template(", did you mean {}{}?", {".", *m}) : std::string();
+}
+
+}  // namespace tessary
