@@ -1,0 +1,468 @@
+// Expression checks: unbound variables, property accesses against the schema, built-in function
+// calls, SKIP/LIMIT literals, the aggregate detector, and the temporary bindings of
+// comprehensions, quantifiers, REDUCE and subqueries.
+#include <span>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "validator/functions.hpp"
+#include "validator/semantic.hpp"
+
+namespace tessary {
+
+namespace {
+
+template <class Op>
+const Op& op(const Expr& e) {
+  return e.as<Op>();
+}
+
+template <class T>
+struct IsBinary : std::false_type {};
+template <ExprKind K>
+struct IsBinary<BinaryExpr<K>> : std::true_type {};
+template <class T>
+struct IsUnary : std::false_type {};
+template <ExprKind K>
+struct IsUnary<UnaryExpr<K>> : std::true_type {};
+template <class T>
+struct IsQuantifier : std::false_type {};
+template <ExprKind K>
+struct IsQuantifier<QuantifierExpr<K>> : std::true_type {};
+
+struct Operands {
+  const Expr* left = nullptr;
+  const Expr* right = nullptr;
+};
+
+// The two operands of a two-operand operator, or the one operand (as `left`) of a one-operand
+// operator; nulls for every other variant.
+Operands operands(const Expr& expr) {
+  return std::visit(
+      [](const auto& node) -> Operands {
+        using T = std::decay_t<decltype(node)>;
+        if constexpr (IsBinary<T>::value) {
+          return {node.left.get(), node.right.get()};
+        } else if constexpr (IsUnary<T>::value) {
+          return {node.operand.get(), nullptr};
+        } else {
+          return {};
+        }
+      },
+      expr.node);
+}
+
+struct QuantifierView {
+  const std::string* variable = nullptr;
+  const Expr* list = nullptr;
+  const Expr* predicate = nullptr;
+};
+
+// The fields of ALL, ANY, NONE and SINGLE, which share one shape.
+QuantifierView quantifier(const Expr& expr) {
+  return std::visit(
+      [](const auto& node) -> QuantifierView {
+        using T = std::decay_t<decltype(node)>;
+        if constexpr (IsQuantifier<T>::value) {
+          return {&node.variable, node.list.get(), node.predicate.get()};
+        } else {
+          return {};
+        }
+      },
+      expr.node);
+}
+
+// A binding that lasts while one body is checked: the name is bound with an empty list when it
+// is unbound, and removed again afterwards; an existing binding is left as it is, labels included.
+class TemporaryBinding {
+ public:
+  TemporaryBinding(Scope& scope, const std::string& name)
+      : scope_(scope), name_(name), bound_here_(!scope.contains(name)) {}
+  void bind() {
+    if (bound_here_) scope_.reset(name_);
+  }
+  ~TemporaryBinding() {
+    if (bound_here_) scope_.erase(name_);
+  }
+  TemporaryBinding(const TemporaryBinding&) = delete;
+  TemporaryBinding& operator=(const TemporaryBinding&) = delete;
+
+ private:
+  Scope& scope_;
+  const std::string& name_;
+  bool bound_here_;
+};
+
+void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// validate_expr
+
+void SemanticValidator::validate_expr(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::Integer:
+    case ExprKind::Float:
+    case ExprKind::String:
+    case ExprKind::Bool:
+    case ExprKind::Null:
+    case ExprKind::Parameter:
+    case ExprKind::CountStar:
+      return;
+
+    case ExprKind::List:
+      for (const auto& item : op<Expr::List>(expr).items) validate_expr(item);
+      return;
+    case ExprKind::Map:
+      for (const auto& entry : op<Expr::Map>(expr).entries) validate_expr(entry.value);
+      return;
+
+    case ExprKind::Variable: {
+      const auto& name = op<Expr::Variable>(expr).name;
+      if (!scope.contains(name)) {
+        push_error(DiagnosticCode::UnboundVariable,
+                   "Variable '" + name + "' is not bound in this scope");
+      }
+      return;
+    }
+    case ExprKind::Property: {
+      // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
+      const auto& prop = op<Expr::Property>(expr);
+      if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
+        validate_property_access(var->name, std::span<const std::string>(&prop.key, 1));
+      }
+      validate_expr(*prop.expr);
+      return;
+    }
+    case ExprKind::Index: {
+      const auto& index = op<Expr::Index>(expr);
+      validate_expr(*index.expr);
+      validate_expr(*index.index);
+      return;
+    }
+    case ExprKind::Slice: {
+      const auto& slice = op<Expr::Slice>(expr);
+      validate_expr(*slice.expr);
+      if (slice.from) validate_expr(*slice.from);
+      if (slice.to) validate_expr(*slice.to);
+      return;
+    }
+
+    case ExprKind::Not:
+    case ExprKind::IsNull:
+    case ExprKind::IsNotNull:
+    case ExprKind::Neg:
+      validate_expr(*operands(expr).left);
+      return;
+
+    case ExprKind::Or:
+    case ExprKind::Xor:
+    case ExprKind::And:
+    case ExprKind::Eq:
+    case ExprKind::Ne:
+    case ExprKind::Lt:
+    case ExprKind::Le:
+    case ExprKind::Gt:
+    case ExprKind::Ge:
+    case ExprKind::RegexMatch:
+    case ExprKind::In:
+    case ExprKind::StartsWith:
+    case ExprKind::EndsWith:
+    case ExprKind::Contains:
+    case ExprKind::Add:
+    case ExprKind::Sub:
+    case ExprKind::Mul:
+    case ExprKind::Div:
+    case ExprKind::Mod:
+    case ExprKind::Pow: {
+      Operands both = operands(expr);
+      validate_expr(*both.left);
+      validate_expr(*both.right);
+      return;
+    }
+
+    case ExprKind::FunctionCall:
+      check_function_call(*this, op<Expr::FunctionCall>(expr));
+      return;
+
+    case ExprKind::Case: {
+      const auto& c = op<Expr::Case>(expr);
+      if (c.subject) validate_expr(*c.subject);
+      for (const auto& alt : c.alternatives) {
+        validate_expr(alt.when);
+        validate_expr(alt.then);
+      }
+      if (c.else_expr) validate_expr(*c.else_expr);
+      return;
+    }
+
+    case ExprKind::ListComprehension: {
+      const auto& lc = op<Expr::ListComprehension>(expr);
+      validate_expr(*lc.list);
+      TemporaryBinding binding(scope, lc.variable);
+      binding.bind();
+      if (lc.filter) validate_expr(*lc.filter);
+      if (lc.projection) validate_expr(*lc.projection);
+      return;
+    }
+    case ExprKind::All:
+    case ExprKind::Any:
+    case ExprKind::None:
+    case ExprKind::Single: {
+      QuantifierView q = quantifier(expr);
+      validate_expr(*q.list);
+      TemporaryBinding binding(scope, *q.variable);
+      binding.bind();
+      if (q.predicate) validate_expr(*q.predicate);
+      return;
+    }
+    case ExprKind::Reduce: {
+      const auto& r = op<Expr::Reduce>(expr);
+      validate_expr(*r.init);
+      validate_expr(*r.list);
+      // Both names are looked up before either is bound.
+      TemporaryBinding accumulator(scope, r.accumulator);
+      TemporaryBinding variable(scope, r.variable);
+      accumulator.bind();
+      variable.bind();
+      validate_expr(*r.projection);
+      return;
+    }
+
+    case ExprKind::ShortestPath:
+      validate_pattern_element(*op<Expr::ShortestPath>(expr).element);
+      return;
+
+    // The forms below work on the scope and then put back a saved copy, so nothing their body
+    // binds leaks out, while the body sees every variable of the enclosing scope.
+    case ExprKind::PatternComprehension: {
+      const auto& pc = op<Expr::PatternComprehension>(expr);
+      Scope saved = scope;
+      collect_node_bindings(pc.element->start);
+      for (const auto& step : pc.element->chain) {
+        collect_rel_bindings(step.relationship);
+        collect_node_bindings(step.node);
+      }
+      validate_pattern_element(*pc.element);
+      if (pc.filter) validate_expr(*pc.filter);
+      validate_expr(*pc.projection);
+      scope = std::move(saved);
+      return;
+    }
+    case ExprKind::Exists: {
+      const auto& parts = op<Expr::Exists>(expr).pattern->parts;
+      Scope saved = scope;
+      collect_pattern_bindings(parts);
+      validate_pattern(parts);
+      scope = std::move(saved);
+      return;
+    }
+    case ExprKind::CountSubquery:
+    case ExprKind::CollectSubquery: {
+      const RegularQuery& body = expr.is<Expr::CountSubquery>()
+                                     ? *op<Expr::CountSubquery>(expr).query
+                                     : *op<Expr::CollectSubquery>(expr).query;
+      Scope saved = scope;
+      validate_regular_query(body);
+      scope = std::move(saved);
+      return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Function calls
+
+namespace {
+
+void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
+  const BuiltinFunction* function = lookup_function(call.name);
+  if (function == nullptr) {
+    v.push_warning(DiagnosticCode::UnknownFunction,
+                   "Unknown function " + call.name +
+                       "(); if this is a user-defined function, ignore this warning");
+  } else {
+    const std::size_t n = call.args.size();
+    if (n < function->min_args || (function->max_args && n > *function->max_args)) {
+      v.push_error(DiagnosticCode::WrongArity, "Function " + call.name + "() expects " +
+                                                   expected_arg_count(*function) +
+                                                   " argument(s), got " + std::to_string(n));
+    }
+    if (call.distinct && !function->is_aggregate) {
+      v.push_warning(DiagnosticCode::DistinctOnNonAggregate,
+                     "DISTINCT is used with non-aggregate function " + call.name +
+                         "(); DISTINCT only has meaning with aggregate functions");
+    }
+    if (is_numeric_aggregate(function->name)) {
+      for (const auto& arg : call.args) {
+        if (arg.is<Expr::String>()) {
+          v.push_error(DiagnosticCode::AggregateStringArg,
+                       "Aggregate function " + call.name +
+                           "() received a string literal; expected a numeric expression");
+        }
+      }
+    }
+  }
+  for (const auto& arg : call.args) v.validate_expr(arg);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Property access
+
+void SemanticValidator::validate_property_access(std::string_view variable,
+                                                 std::span<const std::string> keys) {
+  // Nothing below changes the scope, so the variable's list is read in place.
+  const Scope::Labels* labels = scope.find(variable);
+  if (labels == nullptr) return;
+  for (const auto& t : *labels) {
+    if (is_known_label(t)) {
+      for (const auto& key : keys) {
+        if (node_has_property(t, key)) continue;
+        NameFix fix = property_fix(key, schema_.node_properties(bare_name(t)));
+        push_error(DiagnosticCode::UnknownNodePropertyOnVar,
+                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                       "' with label :" + t + fix.hint,
+                   std::move(fix.suggestion));
+      }
+    } else if (is_known_rel_type(t)) {
+      for (const auto& key : keys) {
+        if (rel_has_property(t, key)) continue;
+        NameFix fix = property_fix(key, schema_.rel_properties(bare_name(t)));
+        push_error(DiagnosticCode::UnknownRelPropertyOnVar,
+                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
+                       "' with relationship type :" + t + fix.hint,
+                   std::move(fix.suggestion));
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// SKIP and LIMIT
+
+void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_view clause) {
+  std::string prefix(clause);
+  switch (expr.kind()) {
+    case ExprKind::Float:
+      push_error(DiagnosticCode::PaginationTypeFloat,
+                 prefix + " expression must be an integer, got a float literal");
+      return;
+    case ExprKind::String:
+      push_error(DiagnosticCode::PaginationTypeString,
+                 prefix + " expression must be an integer, got a string literal");
+      return;
+    case ExprKind::Bool:
+      push_error(DiagnosticCode::PaginationTypeBool,
+                 prefix + " expression must be an integer, got a boolean literal");
+      return;
+    case ExprKind::Null:
+      push_error(DiagnosticCode::PaginationTypeNull,
+                 prefix + " expression must be an integer, got NULL");
+      return;
+    default:
+      validate_expr(expr);
+      return;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Aggregate detection
+
+bool SemanticValidator::contains_aggregate(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::CountStar:
+      return true;
+    case ExprKind::FunctionCall: {
+      const auto& call = op<Expr::FunctionCall>(expr);
+      const BuiltinFunction* function = lookup_function(call.name);
+      if (function != nullptr && function->is_aggregate) return true;
+      for (const auto& arg : call.args) {
+        if (contains_aggregate(arg)) return true;
+      }
+      return false;
+    }
+    case ExprKind::Case: {
+      const auto& c = op<Expr::Case>(expr);
+      if (c.subject && contains_aggregate(*c.subject)) return true;
+      for (const auto& alt : c.alternatives) {
+        if (contains_aggregate(alt.when) || contains_aggregate(alt.then)) return true;
+      }
+      return c.else_expr && contains_aggregate(*c.else_expr);
+    }
+    case ExprKind::Property: return contains_aggregate(*op<Expr::Property>(expr).expr);
+    case ExprKind::Index: {
+      const auto& index = op<Expr::Index>(expr);
+      return contains_aggregate(*index.expr) || contains_aggregate(*index.index);
+    }
+    case ExprKind::List:
+      for (const auto& item : op<Expr::List>(expr).items) {
+        if (contains_aggregate(item)) return true;
+      }
+      return false;
+    case ExprKind::Map:
+      for (const auto& entry : op<Expr::Map>(expr).entries) {
+        if (contains_aggregate(entry.value)) return true;
+      }
+      return false;
+
+    case ExprKind::Not:
+    case ExprKind::IsNull:
+    case ExprKind::IsNotNull:
+    case ExprKind::Neg:
+      return contains_aggregate(*operands(expr).left);
+
+    case ExprKind::Or:
+    case ExprKind::Xor:
+    case ExprKind::And:
+    case ExprKind::Eq:
+    case ExprKind::Ne:
+    case ExprKind::Lt:
+    case ExprKind::Le:
+    case ExprKind::Gt:
+    case ExprKind::Ge:
+    case ExprKind::RegexMatch:
+    case ExprKind::In:
+    case ExprKind::StartsWith:
+    case ExprKind::EndsWith:
+    case ExprKind::Contains:
+    case ExprKind::Add:
+    case ExprKind::Sub:
+    case ExprKind::Mul:
+    case ExprKind::Div:
+    case ExprKind::Mod:
+    case ExprKind::Pow: {
+      Operands both = operands(expr);
+      return contains_aggregate(*both.left) || contains_aggregate(*both.right);
+    }
+
+    // Literals, variables, parameters, slices and every form with a scope of its own.
+    case ExprKind::Integer:
+    case ExprKind::Float:
+    case ExprKind::String:
+    case ExprKind::Bool:
+    case ExprKind::Null:
+    case ExprKind::Variable:
+    case ExprKind::Slice:
+    case ExprKind::Parameter:
+    case ExprKind::ListComprehension:
+    case ExprKind::All:
+    case ExprKind::Any:
+    case ExprKind::None:
+    case ExprKind::Single:
+    case ExprKind::Reduce:
+    case ExprKind::ShortestPath:
+    case ExprKind::PatternComprehension:
+    case ExprKind::Exists:
+    case ExprKind::CountSubquery:
+    case ExprKind::CollectSubquery:
+      return false;
+  }
+  return false;
+}
+
+}  // namespace tessary
