@@ -164,13 +164,16 @@ PyObject* schema_new(PyTypeObject* /*type*/, PyObject* args, PyObject* kwargs) {
 Ref required_dict_item(PyObject* d, const char* key) {
   Ref name = Ref::steal(PyUnicode_FromString(key));
   if (!name) return Ref();
+  std::string quoted = "'";
+  quoted += key;
+  quoted += '\'';
   Ref item = Ref::borrow(PyDict_GetItemWithError(d, name.get()));
   if (!item) {
-    if (!PyErr_Occurred()) raise(PyExc_KeyError, "'" + std::string(key) + "' key missing from dict");
+    if (!PyErr_Occurred()) raise(PyExc_KeyError, quoted + " key missing from dict");
     return Ref();
   }
   if (!PyDict_Check(item.get())) {
-    raise(PyExc_TypeError, "'" + std::string(key) + "' must be a dict");
+    raise(PyExc_TypeError, quoted + " must be a dict");
     return Ref();
   }
   return item;
