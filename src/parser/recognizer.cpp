@@ -1,0 +1,1518 @@
+// The recursive-descent recognizer of the Cypher grammar: one function per rule over one
+// recognizer state, the flat token list, the attempt record and the parse error.
+//
+// Every rule function reads like its grammar line, built from a few combinators: seq (with the
+// implicit skip between elements), choice, opt, star, plus, lookaheads and literals. Every
+// combinator leaves the position and the token list as they were when it fails, so a choice
+// never has to rewind.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "parser/recognizer.hpp"
+#include "parser/recognizer_internal.hpp"
+
+namespace tessary {
+namespace {
+
+using recognizer_detail::kMaxNesting;
+
+enum class Kind : std::uint8_t { Normal, Atomic };
+
+constexpr Kind kind_of(Rule r) {
+  switch (r) {
+    case Rule::null_check_op:
+    case Rule::identifier:
+    case Rule::backtick_identifier:
+    case Rule::variable:
+    case Rule::label_name:
+    case Rule::rel_type_name:
+    case Rule::property_key_name:
+    case Rule::procedure_result_field:
+    case Rule::procedure_name:
+    case Rule::namespace_:
+    case Rule::function_name:
+    case Rule::or_kw:
+    case Rule::xor_kw:
+    case Rule::and_kw:
+    case Rule::not_kw:
+    case Rule::integer_literal:
+    case Rule::float_literal:
+    case Rule::string_literal:
+    case Rule::parameter:
+      return Kind::Atomic;
+    default:
+      return Kind::Normal;
+  }
+}
+
+// The rules whose active calls count as nesting levels.
+constexpr bool counts_level(Rule r) {
+  return r == Rule::expression || r == Rule::regular_query || r == Rule::updating_clause;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recognizer state
+// ---------------------------------------------------------------------------------------------
+
+// One memoized call: what a rule did at a position, replayable into any caller's state.
+struct MemoEntry {
+  bool ok;
+  std::uint32_t end;          // position after the call (success only)
+  std::uint32_t tok_off;      // tokens it appended, in State::memo_tokens (partners relative)
+  std::uint32_t tok_len;
+  std::uint32_t exp_off;      // what it recorded: expected rules in State::memo_expected ...
+  std::uint32_t exp_len;      // ... (none when 0) ...
+  std::uint32_t furthest;     // ... at this position
+  std::uint32_t depth;        // nesting levels it went below the level it was called at
+};
+
+struct State {
+  const char* text = nullptr;
+  std::uint32_t len = 0;
+  std::uint32_t pos = 0;
+  bool atomic = false;
+  std::uint32_t lookahead = 0;
+  std::vector<Token> tokens;
+
+  // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
+  // record kept after its caller's, and merges it back when it returns.
+  std::uint32_t furthest = 0;
+  std::vector<Rule> expected;
+  std::uint32_t base = 0;
+
+  // Nesting bound.
+  std::uint32_t level = 0;
+  std::uint32_t peak = 0;  // deepest level reached so far
+  bool aborted = false;
+  std::uint32_t abort_pos = 0;
+  Rule abort_rule = Rule::statement;
+
+  // Memo of re-read rules.
+  bool memoize = true;
+  std::uint64_t work = 0;  // rule calls so far
+  std::unordered_map<std::uint64_t, std::uint32_t> memo_index;
+  std::vector<MemoEntry> memo;
+  std::vector<Token> memo_tokens;
+  std::vector<Rule> memo_expected;
+
+  std::uint32_t count_at_furthest() const {
+    return static_cast<std::uint32_t>(expected.size()) - base;
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Attempt recording and the rule wrapper
+// ---------------------------------------------------------------------------------------------
+
+// Records a failed call of `r` that began at `p`, with `e0` the number of attempts recorded at
+// `p` when the call began.
+inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
+  const std::uint32_t c1 = s.furthest == p ? s.count_at_furthest() : 0;
+  if (c1 == e0 + 1) return;  // the single inner attempt stands for r
+  if (s.furthest == p) s.expected.resize(s.base + e0);
+  if (s.furthest < p) {
+    s.expected.resize(s.base);
+    s.furthest = p;
+  }
+  if (s.furthest == p) s.expected.push_back(r);
+}
+
+inline void abort_run(State& s, Rule r, std::uint32_t p) {
+  if (s.aborted) return;
+  s.aborted = true;
+  s.abort_pos = p;
+  s.abort_rule = r;
+}
+
+template <Rule R, class Body>
+inline bool rule(State& s, Body&& body) {
+  if (s.aborted) return false;
+  const std::uint32_t p = s.pos;
+  if constexpr (counts_level(R)) {
+    if (s.level == kMaxNesting) {
+      abort_run(s, R, p);
+      return false;
+    }
+    ++s.level;
+    if (s.level > s.peak) s.peak = s.level;
+  }
+  ++s.work;
+  const bool track = !s.atomic && s.lookahead == 0;
+  const std::uint32_t e0 = s.furthest == p ? s.count_at_furthest() : 0;
+  const auto ti = static_cast<std::uint32_t>(s.tokens.size());
+  if (track) s.tokens.push_back(Token{p, 0, R, true});
+  bool ok;
+  if constexpr (kind_of(R) == Kind::Atomic) {
+    const bool saved = s.atomic;
+    s.atomic = true;
+    ok = body(s);
+    s.atomic = saved;
+  } else {
+    ok = body(s);
+  }
+  if constexpr (counts_level(R)) --s.level;
+  if (ok) {
+    if (track) {
+      const auto ei = static_cast<std::uint32_t>(s.tokens.size());
+      s.tokens.push_back(Token{s.pos, ti, R, false});
+      s.tokens[ti].partner = ei;
+    }
+    return true;
+  }
+  s.pos = p;
+  if (track) {
+    s.tokens.resize(ti);
+    if (!s.aborted) record(s, R, p, e0);
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memo of re-read rules
+//
+// A memoized call (normal mode, outside lookaheads) runs on an empty attempt record and keeps
+// its outcome, end, the tokens it appended and what it recorded (nothing, or a furthest
+// position F1 with its list E1). Merging that into the caller's record (F0, E0) is exact on the
+// first call and on every replay: unchanged when nothing was recorded or F1 < F0, (F1, E1) when
+// F1 > F0, and E0 followed by E1 when F1 = F0, because the recording rule only compares counts
+// taken at one position and forgets positions below the furthest. Only calls that did enough
+// work to be worth it are kept; any other call is simply run again, which is exact too.
+// ---------------------------------------------------------------------------------------------
+
+constexpr std::uint64_t kMemoMinWork = 24;
+
+inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
+  return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
+}
+
+// Merges a record of (f1, e1) made by a call into the caller's record.
+inline void merge_record(State& s, std::uint32_t f1, const Rule* e1, std::uint32_t n1) {
+  if (n1 == 0 || f1 < s.furthest) return;
+  if (f1 > s.furthest) {
+    s.expected.resize(s.base);
+    s.furthest = f1;
+  }
+  s.expected.insert(s.expected.end(), e1, e1 + n1);
+}
+
+inline void replay(State& s, const MemoEntry& m) {
+  if (s.level + m.depth > kMaxNesting) {
+    // The call, run again here, would cross the nesting bound.
+    abort_run(s, Rule::expression, s.pos);
+    return;
+  }
+  if (s.level + m.depth > s.peak) s.peak = s.level + m.depth;
+  if (m.ok) {
+    const auto shift = static_cast<std::uint32_t>(s.tokens.size());
+    const Token* src = s.memo_tokens.data() + m.tok_off;
+    for (std::uint32_t i = 0; i < m.tok_len; ++i) {
+      Token t = src[i];
+      t.partner += shift;
+      s.tokens.push_back(t);
+    }
+    s.pos = m.end;
+  }
+  merge_record(s, m.furthest, s.memo_expected.data() + m.exp_off, m.exp_len);
+}
+
+template <Rule R, bool (*F)(State&)>
+inline bool memoized(State& s) {
+  if (!s.memoize || s.atomic || s.lookahead != 0 || s.aborted) return F(s);
+  const std::uint32_t p = s.pos;
+  const std::uint64_t key = memo_key(R, p);
+  if (!s.memo_index.empty()) {
+    auto it = s.memo_index.find(key);
+    if (it != s.memo_index.end()) {
+      const MemoEntry m = s.memo[it->second];
+      replay(s, m);
+      return m.ok && !s.aborted;
+    }
+  }
+  // Run on a fresh record placed after the caller's.
+  const std::uint32_t f0 = s.furthest;
+  const std::uint32_t base0 = s.base;
+  const std::uint32_t peak0 = s.peak;
+  const std::uint32_t level0 = s.level;
+  const std::uint64_t work0 = s.work;
+  const auto tok0 = static_cast<std::uint32_t>(s.tokens.size());
+  s.furthest = 0;
+  s.base = static_cast<std::uint32_t>(s.expected.size());
+  s.peak = level0;
+
+  const bool ok = F(s);
+
+  const std::uint32_t f1 = s.furthest;
+  const std::uint32_t n1 = s.count_at_furthest();
+  const std::uint32_t depth = s.peak - level0;
+  if (!s.aborted && s.work - work0 >= kMemoMinWork) {
+    MemoEntry m{};
+    m.ok = ok;
+    m.end = s.pos;
+    m.tok_off = static_cast<std::uint32_t>(s.memo_tokens.size());
+    m.tok_len = ok ? static_cast<std::uint32_t>(s.tokens.size()) - tok0 : 0;
+    for (std::uint32_t i = 0; i < m.tok_len; ++i) {
+      Token t = s.tokens[tok0 + i];
+      t.partner -= tok0;
+      s.memo_tokens.push_back(t);
+    }
+    m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
+    m.exp_len = n1;
+    s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
+    m.furthest = f1;
+    m.depth = depth;
+    s.memo_index.emplace(key, static_cast<std::uint32_t>(s.memo.size()));
+    s.memo.push_back(m);
+  }
+
+  // Merge the fresh record into the caller's, which sits at [base0, base).
+  s.peak = std::max(peak0, s.peak);
+  const std::uint32_t fresh = s.base;
+  s.base = base0;
+  s.furthest = f0;
+  if (n1 != 0 && f1 >= f0) {
+    if (f1 > f0) {
+      s.expected.erase(s.expected.begin() + base0, s.expected.begin() + fresh);
+      s.furthest = f1;
+    }
+  } else {
+    s.expected.resize(fresh);
+  }
+  return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Combinators
+// ---------------------------------------------------------------------------------------------
+
+inline bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_word(char c) { return is_alpha(c) || is_digit(c) || c == '_'; }
+inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
+// is no comment, and the skip stops before its "/*".
+inline void skip(State& s) {
+  const char* t = s.text;
+  std::uint32_t p = s.pos;
+  const std::uint32_t n = s.len;
+  for (;;) {
+    while (p < n && is_ws(t[p])) ++p;
+    if (p + 1 < n && t[p] == '/') {
+      if (t[p + 1] == '/') {
+        const void* nl = std::memchr(t + p + 2, '\n', n - p - 2);
+        p = nl ? static_cast<std::uint32_t>(static_cast<const char*>(nl) - t) + 1 : n;
+        continue;
+      }
+      if (t[p + 1] == '*') {
+        std::uint32_t q = p + 2;
+        bool closed = false;
+        while (q + 1 < n) {
+          const void* star = std::memchr(t + q, '*', n - q - 1);
+          if (!star) break;
+          q = static_cast<std::uint32_t>(static_cast<const char*>(star) - t);
+          if (t[q + 1] == '/') {
+            closed = true;
+            break;
+          }
+          ++q;
+        }
+        if (!closed) break;
+        p = q + 2;
+        continue;
+      }
+    }
+    break;
+  }
+  s.pos = p;
+}
+
+// a ~ b ~ ...: the implicit skip stands between elements unless in atomic mode.
+template <class... P>
+constexpr auto seq(P... p) {
+  return [=](State& s) -> bool {
+    const std::uint32_t pos0 = s.pos;
+    const std::size_t tok0 = s.tokens.size();
+    bool first = true;
+    auto step = [&](const auto& q) -> bool {
+      if (!first && !s.atomic) skip(s);
+      first = false;
+      return q(s);
+    };
+    if ((step(p) && ...)) return true;
+    s.pos = pos0;
+    s.tokens.resize(tok0);
+    return false;
+  };
+}
+
+// a | b | ...: ordered, never re-entered.
+template <class... P>
+constexpr auto choice(P... p) {
+  return [=](State& s) -> bool { return (p(s) || ...); };
+}
+
+template <class P>
+constexpr auto opt(P p) {
+  return [=](State& s) -> bool {
+    p(s);
+    return true;
+  };
+}
+
+// a*: greedy and possessive; the skip before a repetition that fails is given back.
+template <class P>
+constexpr auto star(P p) {
+  return [=](State& s) -> bool {
+    if (!p(s)) return true;
+    for (;;) {
+      const std::uint32_t before = s.pos;
+      const std::size_t tok0 = s.tokens.size();
+      if (!s.atomic) skip(s);
+      if (!p(s) || s.pos == before) {
+        s.pos = before;
+        s.tokens.resize(tok0);
+        return true;
+      }
+    }
+  };
+}
+
+// a+ is a ~ a*: the skip after the first repetition stays when no second one follows.
+template <class P>
+constexpr auto plus(P p) {
+  return seq(p, star(p));
+}
+
+// !a and &a: nothing inside is recorded or left in the tree, and the position stays.
+template <class P>
+constexpr auto not_ahead(P p) {
+  return [=](State& s) -> bool {
+    const std::uint32_t pos0 = s.pos;
+    ++s.lookahead;
+    const bool ok = p(s);
+    --s.lookahead;
+    s.pos = pos0;
+    return !ok;
+  };
+}
+
+struct Lit {
+  const char* str;
+  std::uint32_t n;
+  bool operator()(State& s) const {
+    if (s.len - s.pos < n || std::memcmp(s.text + s.pos, str, n) != 0) return false;
+    s.pos += n;
+    return true;
+  }
+};
+
+// A case-insensitive literal: A-Z fold to a-z on both sides, nothing else folds.
+struct ILit {
+  const char* str;
+  std::uint32_t n;
+  bool operator()(State& s) const {
+    if (s.len - s.pos < n) return false;
+    const char* t = s.text + s.pos;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (fold(t[i]) != fold(str[i])) return false;
+    }
+    s.pos += n;
+    return true;
+  }
+};
+
+template <std::size_t N>
+constexpr Lit lit(const char (&str)[N]) {
+  return Lit{str, N - 1};
+}
+template <std::size_t N>
+constexpr ILit ilit(const char (&str)[N]) {
+  return ILit{str, N - 1};
+}
+
+// One character of a class.
+template <bool (*Pred)(char)>
+inline bool one(State& s) {
+  if (s.pos < s.len && Pred(s.text[s.pos])) {
+    ++s.pos;
+    return true;
+  }
+  return false;
+}
+
+// Any number of characters of a class (only used in atomic rules, where no skip stands).
+template <bool (*Pred)(char)>
+inline bool many(State& s) {
+  while (s.pos < s.len && Pred(s.text[s.pos])) ++s.pos;
+  return true;
+}
+
+inline bool is_word_start(char c) { return is_alpha(c) || c == '_'; }
+inline bool is_hex(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+inline bool is_oct(char c) { return c >= '0' && c <= '7'; }
+inline bool is_sign(char c) { return c == '+' || c == '-'; }
+inline bool is_exp(char c) { return c == 'e' || c == 'E'; }
+
+// !(ASCII_ALPHANUMERIC | "_"), tested on the character right here.
+inline bool word_end(State& s) { return s.pos >= s.len || !is_word(s.text[s.pos]); }
+
+inline bool soi(State& s) { return s.pos == 0; }
+
+// (!"c" ~ ANY)* ~ "c" in atomic mode, as a forward search for c; fails (consuming nothing)
+// when c does not occur.
+template <char C>
+inline bool quoted_body(State& s) {
+  const void* hit = std::memchr(s.text + s.pos, C, s.len - s.pos);
+  if (!hit) return false;
+  s.pos = static_cast<std::uint32_t>(static_cast<const char*>(hit) - s.text) + 1;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rule declarations
+// ---------------------------------------------------------------------------------------------
+
+bool EOI(State&);
+bool statement(State&);
+bool regular_query(State&);
+bool union_clause(State&);
+bool single_query(State&);
+bool single_part_query(State&);
+bool multi_part_query(State&);
+bool reading_clause(State&);
+bool call_subquery(State&);
+bool match_clause(State&);
+bool unwind_clause(State&);
+bool in_query_call(State&);
+bool standalone_call(State&);
+bool explicit_procedure_invocation(State&);
+bool procedure_name(State&);
+bool yield_items(State&);
+bool yield_item(State&);
+bool procedure_result_field(State&);
+bool updating_clause(State&);
+bool foreach_clause(State&);
+bool create_clause(State&);
+bool merge_clause(State&);
+bool on_match_or_create(State&);
+bool set_clause(State&);
+bool set_item(State&);
+bool remove_clause(State&);
+bool remove_item(State&);
+bool delete_clause(State&);
+bool with_clause(State&);
+bool return_clause(State&);
+bool return_body(State&);
+bool return_items(State&);
+bool return_item(State&);
+bool order_clause(State&);
+bool sort_item(State&);
+bool skip_clause(State&);
+bool limit_clause(State&);
+bool where_clause(State&);
+bool pattern(State&);
+bool pattern_part(State&);
+bool pattern_element(State&);
+bool node_pattern(State&);
+bool node_labels(State&);
+bool label_name(State&);
+bool relationship_pattern(State&);
+bool left_arrow(State&);
+bool right_arrow(State&);
+bool rel_types(State&);
+bool rel_type_name(State&);
+bool range_literal(State&);
+bool properties(State&);
+bool expression(State&);
+bool or_kw(State&);
+bool xor_kw(State&);
+bool and_kw(State&);
+bool not_kw(State&);
+bool or_expr(State&);
+bool xor_expr(State&);
+bool and_expr(State&);
+bool not_expr(State&);
+bool comparison_expr(State&);
+bool comparison_op(State&);
+bool add_sub_expr(State&);
+bool mul_div_expr(State&);
+bool mod_expr(State&);
+bool power_expr(State&);
+bool unary_expr(State&);
+bool postfix_expr(State&);
+bool null_check_op(State&);
+bool postfix_op(State&);
+bool property_lookup(State&);
+bool subscript_op(State&);
+bool list_slice_op(State&);
+bool atom(State&);
+bool parenthesized_expr(State&);
+bool count_star(State&);
+bool function_invocation(State&);
+bool function_name(State&);
+bool namespace_(State&);
+bool reduce_expression(State&);
+bool shortest_path_call(State&);
+bool case_expression(State&);
+bool list_comprehension(State&);
+bool filter_expression(State&);
+bool id_in_coll(State&);
+bool quantifier_expression(State&);
+bool exists_subquery(State&);
+bool pattern_comprehension(State&);
+bool count_subquery(State&);
+bool collect_subquery(State&);
+bool literal(State&);
+bool integer_literal(State&);
+bool float_literal(State&);
+bool string_literal(State&);
+bool boolean_literal(State&);
+bool null_literal(State&);
+bool list_literal(State&);
+bool map_literal(State&);
+bool property_key_value_pair(State&);
+bool property_key_name(State&);
+bool property_expression(State&);
+bool parameter(State&);
+bool variable(State&);
+bool identifier(State&);
+bool backtick_identifier(State&);
+bool keyword(State&);
+
+// ---------------------------------------------------------------------------------------------
+// Frame rules
+// ---------------------------------------------------------------------------------------------
+
+// cypher: SOI ~ statement ~ ";"? ~ EOI
+bool cypher(State& s) {
+  return rule<Rule::cypher>(s, seq(soi, statement, opt(lit(";")), EOI));
+}
+
+// EOI: the end of the input
+bool EOI(State& s) {
+  return rule<Rule::EOI>(s, [](State& st) { return st.pos == st.len; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Query and clause rules
+// ---------------------------------------------------------------------------------------------
+
+// statement: regular_query | standalone_call
+bool statement(State& s) {
+  return rule<Rule::statement>(s, choice(regular_query, standalone_call));
+}
+
+// regular_query: single_query ~ union_clause*
+bool regular_query(State& s) {
+  return rule<Rule::regular_query>(s, seq(single_query, star(union_clause)));
+}
+
+// union_clause: ^"UNION" ~ ^"ALL"? ~ single_query
+bool union_clause(State& s) {
+  return rule<Rule::union_clause>(s, seq(ilit("UNION"), opt(ilit("ALL")), single_query));
+}
+
+// single_query: multi_part_query | single_part_query
+bool single_query(State& s) {
+  return rule<Rule::single_query>(s, choice(multi_part_query, single_part_query));
+}
+
+// single_part_query: reading_clause+ ~ updating_clause* ~ return_clause?
+//                  | updating_clause+ ~ return_clause? | return_clause
+bool single_part_query(State& s) {
+  return rule<Rule::single_part_query>(
+      s, choice(seq(plus(reading_clause), star(updating_clause), opt(return_clause)),
+                seq(plus(updating_clause), opt(return_clause)), return_clause));
+}
+
+// multi_part_query: (reading_clause* ~ updating_clause* ~ with_clause)+
+//                   ~ reading_clause* ~ updating_clause* ~ return_clause?
+bool multi_part_query(State& s) {
+  return rule<Rule::multi_part_query>(
+      s, seq(plus(seq(star(reading_clause), star(updating_clause), with_clause)),
+             star(reading_clause), star(updating_clause), opt(return_clause)));
+}
+
+// reading_clause: match_clause | unwind_clause | call_subquery | in_query_call
+bool reading_clause_rule(State& s) {
+  return rule<Rule::reading_clause>(
+      s, choice(match_clause, unwind_clause, call_subquery, in_query_call));
+}
+bool reading_clause(State& s) { return memoized<Rule::reading_clause, reading_clause_rule>(s); }
+
+// match_clause: ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
+bool match_clause(State& s) {
+  return rule<Rule::match_clause>(
+      s, seq(opt(ilit("OPTIONAL")), ilit("MATCH"), pattern, opt(where_clause)));
+}
+
+// unwind_clause: ^"UNWIND" ~ expression ~ ^"AS" ~ variable
+bool unwind_clause(State& s) {
+  return rule<Rule::unwind_clause>(s, seq(ilit("UNWIND"), expression, ilit("AS"), variable));
+}
+
+// call_subquery: ^"CALL" ~ "{" ~ regular_query ~ "}"
+bool call_subquery(State& s) {
+  return rule<Rule::call_subquery>(s, seq(ilit("CALL"), lit("{"), regular_query, lit("}")));
+}
+
+// in_query_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
+bool in_query_call(State& s) {
+  return rule<Rule::in_query_call>(
+      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
+}
+
+// standalone_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
+bool standalone_call(State& s) {
+  return rule<Rule::standalone_call>(
+      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
+}
+
+// explicit_procedure_invocation: procedure_name ~ "(" ~ (expression ~ ("," ~ expression)*)? ~ ")"
+bool explicit_procedure_invocation(State& s) {
+  return rule<Rule::explicit_procedure_invocation>(
+      s, seq(procedure_name, lit("("), opt(seq(expression, star(seq(lit(","), expression)))),
+             lit(")")));
+}
+
+// yield_items: yield_item ~ ("," ~ yield_item)*
+bool yield_items(State& s) {
+  return rule<Rule::yield_items>(s, seq(yield_item, star(seq(lit(","), yield_item))));
+}
+
+// yield_item: (procedure_result_field ~ ^"AS")? ~ variable
+bool yield_item(State& s) {
+  return rule<Rule::yield_item>(
+      s, seq(opt(seq(procedure_result_field, ilit("AS"))), variable));
+}
+
+// updating_clause: create_clause | merge_clause | foreach_clause | set_clause | remove_clause
+//                | delete_clause
+bool updating_clause_rule(State& s) {
+  return rule<Rule::updating_clause>(s, choice(create_clause, merge_clause, foreach_clause,
+                                               set_clause, remove_clause, delete_clause));
+}
+bool updating_clause(State& s) {
+  return memoized<Rule::updating_clause, updating_clause_rule>(s);
+}
+
+// foreach_clause: ^"FOREACH" ~ "(" ~ variable ~ ^"IN" ~ expression ~ "|" ~ updating_clause+ ~ ")"
+bool foreach_clause(State& s) {
+  return rule<Rule::foreach_clause>(
+      s, seq(ilit("FOREACH"), lit("("), variable, ilit("IN"), expression, lit("|"),
+             plus(updating_clause), lit(")")));
+}
+
+// create_clause: ^"CREATE" ~ pattern
+bool create_clause(State& s) {
+  return rule<Rule::create_clause>(s, seq(ilit("CREATE"), pattern));
+}
+
+// merge_clause: ^"MERGE" ~ pattern_part ~ on_match_or_create*
+bool merge_clause(State& s) {
+  return rule<Rule::merge_clause>(s, seq(ilit("MERGE"), pattern_part, star(on_match_or_create)));
+}
+
+// on_match_or_create: ^"ON" ~ (^"MATCH" ~ set_clause | ^"CREATE" ~ set_clause)
+bool on_match_or_create(State& s) {
+  return rule<Rule::on_match_or_create>(
+      s, seq(ilit("ON"), choice(seq(ilit("MATCH"), set_clause), seq(ilit("CREATE"), set_clause))));
+}
+
+// set_clause: ^"SET" ~ set_item ~ ("," ~ set_item)*
+bool set_clause(State& s) {
+  return rule<Rule::set_clause>(s, seq(ilit("SET"), set_item, star(seq(lit(","), set_item))));
+}
+
+// set_item: property_expression ~ "=" ~ expression | variable ~ "=" ~ expression
+//         | variable ~ ("+=" ~ expression | node_labels)
+bool set_item(State& s) {
+  return rule<Rule::set_item>(
+      s, choice(seq(property_expression, lit("="), expression), seq(variable, lit("="), expression),
+                seq(variable, choice(seq(lit("+="), expression), node_labels))));
+}
+
+// remove_clause: ^"REMOVE" ~ remove_item ~ ("," ~ remove_item)*
+bool remove_clause(State& s) {
+  return rule<Rule::remove_clause>(
+      s, seq(ilit("REMOVE"), remove_item, star(seq(lit(","), remove_item))));
+}
+
+// remove_item: variable ~ node_labels | property_expression
+bool remove_item(State& s) {
+  return rule<Rule::remove_item>(s, choice(seq(variable, node_labels), property_expression));
+}
+
+// delete_clause: ^"DETACH"? ~ ^"DELETE" ~ expression ~ ("," ~ expression)*
+bool delete_clause(State& s) {
+  return rule<Rule::delete_clause>(
+      s, seq(opt(ilit("DETACH")), ilit("DELETE"), expression, star(seq(lit(","), expression))));
+}
+
+// with_clause: ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
+bool with_clause(State& s) {
+  return rule<Rule::with_clause>(
+      s, seq(ilit("WITH"), opt(ilit("DISTINCT")), return_body, opt(where_clause)));
+}
+
+// return_clause: ^"RETURN" ~ ^"DISTINCT"? ~ return_body
+bool return_clause(State& s) {
+  return rule<Rule::return_clause>(s, seq(ilit("RETURN"), opt(ilit("DISTINCT")), return_body));
+}
+
+// return_body: return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
+bool return_body(State& s) {
+  return rule<Rule::return_body>(
+      s, seq(return_items, opt(order_clause), opt(skip_clause), opt(limit_clause)));
+}
+
+// return_items: "*" | return_item ~ ("," ~ return_item)*
+bool return_items(State& s) {
+  return rule<Rule::return_items>(
+      s, choice(lit("*"), seq(return_item, star(seq(lit(","), return_item)))));
+}
+
+// return_item: expression ~ (^"AS" ~ variable)?
+bool return_item(State& s) {
+  return rule<Rule::return_item>(s, seq(expression, opt(seq(ilit("AS"), variable))));
+}
+
+// order_clause: ^"ORDER" ~ ^"BY" ~ sort_item ~ ("," ~ sort_item)*
+bool order_clause(State& s) {
+  return rule<Rule::order_clause>(
+      s, seq(ilit("ORDER"), ilit("BY"), sort_item, star(seq(lit(","), sort_item))));
+}
+
+// sort_item: expression ~ (^"ASCENDING" | ^"ASC" | ^"DESCENDING" | ^"DESC")?
+bool sort_item(State& s) {
+  return rule<Rule::sort_item>(
+      s, seq(expression,
+             opt(choice(ilit("ASCENDING"), ilit("ASC"), ilit("DESCENDING"), ilit("DESC")))));
+}
+
+// skip_clause: ^"SKIP" ~ expression
+bool skip_clause(State& s) { return rule<Rule::skip_clause>(s, seq(ilit("SKIP"), expression)); }
+
+// limit_clause: ^"LIMIT" ~ expression
+bool limit_clause(State& s) { return rule<Rule::limit_clause>(s, seq(ilit("LIMIT"), expression)); }
+
+// where_clause: ^"WHERE" ~ expression
+bool where_clause(State& s) { return rule<Rule::where_clause>(s, seq(ilit("WHERE"), expression)); }
+
+// ---------------------------------------------------------------------------------------------
+// Pattern rules
+// ---------------------------------------------------------------------------------------------
+
+// pattern: pattern_part ~ ("," ~ pattern_part)*
+bool pattern(State& s) {
+  return rule<Rule::pattern>(s, seq(pattern_part, star(seq(lit(","), pattern_part))));
+}
+
+// pattern_part: (variable ~ "=")? ~ pattern_element
+bool pattern_part(State& s) {
+  return rule<Rule::pattern_part>(s, seq(opt(seq(variable, lit("="))), pattern_element));
+}
+
+// pattern_element: shortest_path_call | node_pattern ~ (relationship_pattern ~ node_pattern)*
+bool pattern_element(State& s) {
+  return rule<Rule::pattern_element>(
+      s, choice(shortest_path_call,
+                seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
+}
+
+// node_pattern: "(" ~ variable? ~ node_labels? ~ properties? ~ ")"
+bool node_pattern(State& s) {
+  return rule<Rule::node_pattern>(
+      s, seq(lit("("), opt(variable), opt(node_labels), opt(properties), lit(")")));
+}
+
+// node_labels: (":" ~ label_name)+
+bool node_labels(State& s) {
+  return rule<Rule::node_labels>(s, plus(seq(lit(":"), label_name)));
+}
+
+// relationship_pattern: left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
+//                       ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
+bool relationship_pattern(State& s) {
+  return rule<Rule::relationship_pattern>(
+      s, seq(opt(left_arrow),
+             choice(seq(lit("-"), lit("["), opt(variable), opt(rel_types), opt(range_literal),
+                        opt(properties), lit("]"), lit("-"), opt(right_arrow)),
+                    seq(lit("--"), opt(right_arrow)))));
+}
+
+// left_arrow: "<"
+bool left_arrow(State& s) { return rule<Rule::left_arrow>(s, lit("<")); }
+
+// right_arrow: ">"
+bool right_arrow(State& s) { return rule<Rule::right_arrow>(s, lit(">")); }
+
+// rel_types: ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
+bool rel_types(State& s) {
+  return rule<Rule::rel_types>(
+      s, seq(lit(":"), rel_type_name, star(seq(lit("|"), opt(lit(":")), rel_type_name))));
+}
+
+// range_literal: "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
+bool range_literal(State& s) {
+  return rule<Rule::range_literal>(
+      s, seq(lit("*"), opt(seq(integer_literal, opt(seq(lit(".."), opt(integer_literal)))))));
+}
+
+// properties: map_literal | parameter
+bool properties(State& s) { return rule<Rule::properties>(s, choice(map_literal, parameter)); }
+
+// ---------------------------------------------------------------------------------------------
+// Expression rules
+// ---------------------------------------------------------------------------------------------
+
+// expression: or_expr
+bool expression(State& s) { return rule<Rule::expression>(s, or_expr); }
+
+// or_expr: xor_expr ~ (or_kw ~ xor_expr)*
+bool or_expr(State& s) {
+  return rule<Rule::or_expr>(s, seq(xor_expr, star(seq(or_kw, xor_expr))));
+}
+
+// xor_expr: and_expr ~ (xor_kw ~ and_expr)*
+bool xor_expr(State& s) {
+  return rule<Rule::xor_expr>(s, seq(and_expr, star(seq(xor_kw, and_expr))));
+}
+
+// and_expr: not_expr ~ (and_kw ~ not_expr)*
+bool and_expr(State& s) {
+  return rule<Rule::and_expr>(s, seq(not_expr, star(seq(and_kw, not_expr))));
+}
+
+// not_expr: not_kw* ~ comparison_expr
+bool not_expr(State& s) { return rule<Rule::not_expr>(s, seq(star(not_kw), comparison_expr)); }
+
+// comparison_expr: add_sub_expr ~ (comparison_op ~ add_sub_expr)*
+bool comparison_expr(State& s) {
+  return rule<Rule::comparison_expr>(s, seq(add_sub_expr, star(seq(comparison_op, add_sub_expr))));
+}
+
+// comparison_op: "<=" | ">=" | "<>" | "<" | ">" | "=~" | "=" | ^"IN" ~ !(ASCII_ALPHANUMERIC | "_")
+//   | ^"STARTS" ~ ^"WITH" ~ !(...) | ^"ENDS" ~ ^"WITH" ~ !(...) | ^"CONTAINS" ~ !(...)
+// No skip stands before the word-boundary tests: each looks at the character right after its
+// word.
+template <class W>
+constexpr auto whole_word(W w) {
+  return [=](State& s) -> bool {
+    const std::uint32_t p = s.pos;
+    if (!w(s)) return false;
+    if (word_end(s)) return true;
+    s.pos = p;
+    return false;
+  };
+}
+
+bool comparison_op(State& s) {
+  return rule<Rule::comparison_op>(
+      s, choice(lit("<="), lit(">="), lit("<>"), lit("<"), lit(">"), lit("=~"), lit("="),
+                whole_word(ilit("IN")), seq(ilit("STARTS"), whole_word(ilit("WITH"))),
+                seq(ilit("ENDS"), whole_word(ilit("WITH"))), whole_word(ilit("CONTAINS"))));
+}
+
+// add_sub_expr: mul_div_expr ~ (("+" | "-") ~ mul_div_expr)*
+bool add_sub_expr(State& s) {
+  return rule<Rule::add_sub_expr>(
+      s, seq(mul_div_expr, star(seq(choice(lit("+"), lit("-")), mul_div_expr))));
+}
+
+// mul_div_expr: mod_expr ~ (("*" | "/") ~ mod_expr)*
+bool mul_div_expr(State& s) {
+  return rule<Rule::mul_div_expr>(
+      s, seq(mod_expr, star(seq(choice(lit("*"), lit("/")), mod_expr))));
+}
+
+// mod_expr: power_expr ~ ("%" ~ power_expr)*
+bool mod_expr(State& s) {
+  return rule<Rule::mod_expr>(s, seq(power_expr, star(seq(lit("%"), power_expr))));
+}
+
+// power_expr: unary_expr ~ ("^" ~ unary_expr)*
+bool power_expr(State& s) {
+  return rule<Rule::power_expr>(s, seq(unary_expr, star(seq(lit("^"), unary_expr))));
+}
+
+// unary_expr: "-"? ~ postfix_expr
+bool unary_expr(State& s) { return rule<Rule::unary_expr>(s, seq(opt(lit("-")), postfix_expr)); }
+
+// postfix_expr: atom ~ postfix_op*
+bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(postfix_op))); }
+
+// postfix_op: null_check_op | property_lookup | subscript_op | list_slice_op
+bool postfix_op(State& s) {
+  return rule<Rule::postfix_op>(
+      s, choice(null_check_op, property_lookup, subscript_op, list_slice_op));
+}
+
+// null_check_op (atomic): ^"IS" ~ (" " | "\t" | "\r" | "\n")+
+//   ~ (^"NOT" ~ (" " | "\t" | "\r" | "\n")+ ~ ^"NULL" ~ !(...) | ^"NULL" ~ !(...))
+bool null_check_op(State& s) {
+  const auto spaces = plus(one<is_ws>);
+  return rule<Rule::null_check_op>(
+      s, seq(ilit("IS"), spaces,
+             choice(seq(ilit("NOT"), spaces, ilit("NULL"), word_end), seq(ilit("NULL"), word_end))));
+}
+
+// property_lookup: "." ~ property_key_name
+bool property_lookup(State& s) {
+  return rule<Rule::property_lookup>(s, seq(lit("."), property_key_name));
+}
+
+// subscript_op: "[" ~ expression ~ "]"
+bool subscript_op(State& s) {
+  return rule<Rule::subscript_op>(s, seq(lit("["), expression, lit("]")));
+}
+
+// list_slice_op: "[" ~ expression? ~ ".." ~ expression? ~ "]"
+bool list_slice_op(State& s) {
+  return rule<Rule::list_slice_op>(
+      s, seq(lit("["), opt(expression), lit(".."), opt(expression), lit("]")));
+}
+
+// atom: reduce_expression | shortest_path_call | literal | parameter | case_expression
+//     | pattern_comprehension | list_comprehension | quantifier_expression | exists_subquery
+//     | count_subquery | collect_subquery | count_star | function_invocation | variable
+//     | parenthesized_expr
+bool atom_rule(State& s) {
+  return rule<Rule::atom>(
+      s, choice(reduce_expression, shortest_path_call, literal, parameter, case_expression,
+                pattern_comprehension, list_comprehension, quantifier_expression, exists_subquery,
+                count_subquery, collect_subquery, count_star, function_invocation, variable,
+                parenthesized_expr));
+}
+bool atom(State& s) { return memoized<Rule::atom, atom_rule>(s); }
+
+// parenthesized_expr: "(" ~ expression ~ ")"
+bool parenthesized_expr(State& s) {
+  return rule<Rule::parenthesized_expr>(s, seq(lit("("), expression, lit(")")));
+}
+
+// count_star: ^"COUNT" ~ "(" ~ "*" ~ ")"
+bool count_star(State& s) {
+  return rule<Rule::count_star>(s, seq(ilit("COUNT"), lit("("), lit("*"), lit(")")));
+}
+
+// function_invocation: function_name ~ "(" ~ ^"DISTINCT"? ~ (expression ~ ("," ~ expression)*)?
+//                      ~ ")"
+bool function_invocation(State& s) {
+  return rule<Rule::function_invocation>(
+      s, seq(function_name, lit("("), opt(ilit("DISTINCT")),
+             opt(seq(expression, star(seq(lit(","), expression)))), lit(")")));
+}
+
+// literal: float_literal | integer_literal | string_literal | boolean_literal | null_literal
+//        | list_literal | map_literal
+bool literal(State& s) {
+  return rule<Rule::literal>(s, choice(float_literal, integer_literal, string_literal,
+                                       boolean_literal, null_literal, list_literal, map_literal));
+}
+
+// list_literal: "[" ~ (expression ~ ("," ~ expression)*)? ~ "]"
+bool list_literal(State& s) {
+  return rule<Rule::list_literal>(
+      s, seq(lit("["), opt(seq(expression, star(seq(lit(","), expression)))), lit("]")));
+}
+
+// map_literal: "{" ~ (property_key_value_pair ~ ("," ~ property_key_value_pair)*)? ~ "}"
+bool map_literal(State& s) {
+  return rule<Rule::map_literal>(
+      s, seq(lit("{"),
+             opt(seq(property_key_value_pair, star(seq(lit(","), property_key_value_pair)))),
+             lit("}")));
+}
+
+// property_key_value_pair: property_key_name ~ ":" ~ expression
+bool property_key_value_pair(State& s) {
+  return rule<Rule::property_key_value_pair>(s, seq(property_key_name, lit(":"), expression));
+}
+
+// property_expression: variable ~ property_lookup ~ property_lookup*
+bool property_expression(State& s) {
+  return rule<Rule::property_expression>(
+      s, seq(variable, property_lookup, star(property_lookup)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Special expression forms
+// ---------------------------------------------------------------------------------------------
+
+// reduce_expression: ^"REDUCE" ~ "(" ~ variable ~ "=" ~ expression ~ "," ~ variable ~ ^"IN"
+//                    ~ expression ~ "|" ~ expression ~ ")"
+bool reduce_expression(State& s) {
+  return rule<Rule::reduce_expression>(
+      s, seq(ilit("REDUCE"), lit("("), variable, lit("="), expression, lit(","), variable,
+             ilit("IN"), expression, lit("|"), expression, lit(")")));
+}
+
+// shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
+//                     ~ (relationship_pattern ~ node_pattern)* ~ ")"
+bool shortest_path_call(State& s) {
+  return rule<Rule::shortest_path_call>(
+      s, seq(choice(ilit("allShortestPaths"), ilit("shortestPath")), lit("("), node_pattern,
+             star(seq(relationship_pattern, node_pattern)), lit(")")));
+}
+
+// case_expression: ^"CASE" ~ expression? ~ (^"WHEN" ~ expression ~ ^"THEN" ~ expression)+
+//                  ~ (^"ELSE" ~ expression)? ~ ^"END"
+bool case_expression(State& s) {
+  return rule<Rule::case_expression>(
+      s, seq(ilit("CASE"), opt(expression),
+             plus(seq(ilit("WHEN"), expression, ilit("THEN"), expression)),
+             opt(seq(ilit("ELSE"), expression)), ilit("END")));
+}
+
+// list_comprehension: "[" ~ filter_expression ~ ("|" ~ expression)? ~ "]"
+bool list_comprehension(State& s) {
+  return rule<Rule::list_comprehension>(
+      s, seq(lit("["), filter_expression, opt(seq(lit("|"), expression)), lit("]")));
+}
+
+// filter_expression: id_in_coll ~ (^"WHERE" ~ expression)?
+bool filter_expression(State& s) {
+  return rule<Rule::filter_expression>(s, seq(id_in_coll, opt(seq(ilit("WHERE"), expression))));
+}
+
+// id_in_coll: variable ~ ^"IN" ~ expression
+bool id_in_coll(State& s) {
+  return rule<Rule::id_in_coll>(s, seq(variable, ilit("IN"), expression));
+}
+
+// quantifier_expression: (^"ALL" | ^"ANY" | ^"NONE" | ^"SINGLE") ~ "(" ~ filter_expression ~ ")"
+bool quantifier_expression(State& s) {
+  return rule<Rule::quantifier_expression>(
+      s, seq(choice(ilit("ALL"), ilit("ANY"), ilit("NONE"), ilit("SINGLE")), lit("("),
+             filter_expression, lit(")")));
+}
+
+// exists_subquery: ^"EXISTS" ~ "{" ~ pattern ~ "}"
+bool exists_subquery(State& s) {
+  return rule<Rule::exists_subquery>(s, seq(ilit("EXISTS"), lit("{"), pattern, lit("}")));
+}
+
+// pattern_comprehension: "[" ~ pattern_element ~ (^"WHERE" ~ expression)? ~ "|" ~ expression
+//                        ~ "]"
+bool pattern_comprehension(State& s) {
+  return rule<Rule::pattern_comprehension>(
+      s, seq(lit("["), pattern_element, opt(seq(ilit("WHERE"), expression)), lit("|"),
+             expression, lit("]")));
+}
+
+// count_subquery: ^"COUNT" ~ "{" ~ regular_query ~ "}"
+bool count_subquery(State& s) {
+  return rule<Rule::count_subquery>(s, seq(ilit("COUNT"), lit("{"), regular_query, lit("}")));
+}
+
+// collect_subquery: ^"COLLECT" ~ "{" ~ regular_query ~ "}"
+bool collect_subquery(State& s) {
+  return rule<Rule::collect_subquery>(s, seq(ilit("COLLECT"), lit("{"), regular_query, lit("}")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lexical rules
+// ---------------------------------------------------------------------------------------------
+
+// The 56 reserved words, each longer word before the shorter words that are its prefixes.
+constexpr std::string_view kReservedWords[] = {
+    "ALL",      "AND",      "ANY",     "ASCENDING", "ASC",    "AS",       "BY",     "CALL",
+    "CASE",     "CONTAINS", "COUNT",   "CREATE",    "DELETE", "DESCENDING", "DESC", "DETACH",
+    "DISTINCT", "DO",       "DROP",    "ELSE",      "ENDS",   "END",      "EXISTS", "FALSE",
+    "FOREACH",  "FOR",      "FROM",    "IN",        "IS",     "LIMIT",    "MATCH",  "MERGE",
+    "NEW",      "NONE",     "NOT",     "NULL",      "ON",     "OPTIONAL", "ORDER",  "OR",
+    "REDUCE",   "REMOVE",   "RETURN",  "SET",       "SINGLE", "SKIP",     "STARTS", "THEN",
+    "TRUE",     "UNION",    "UNWIND",  "WHEN",      "WHERE",  "WITH",     "XOR",    "YIELD"};
+
+// keyword: (^"ALL" | ^"AND" | ... | ^"YIELD") ~ !(ASCII_ALPHANUMERIC | "_")
+// The first word that matches decides (the choice is never re-entered), then the boundary test.
+bool keyword_body(State& s) {
+  const std::uint32_t rest = s.len - s.pos;
+  const char* t = s.text + s.pos;
+  for (std::string_view w : kReservedWords) {
+    if (rest < w.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < w.size() && same; ++i) same = fold(t[i]) == fold(w[i]);
+    if (!same) continue;
+    const std::uint32_t after = s.pos + static_cast<std::uint32_t>(w.size());
+    if (after < s.len && is_word(s.text[after])) return false;
+    s.pos = after;
+    return true;
+  }
+  return false;
+}
+bool keyword(State& s) { return rule<Rule::keyword>(s, keyword_body); }
+
+// backtick_identifier (atomic): "`" ~ (!"`" ~ ANY)* ~ "`"
+bool backtick_identifier(State& s) {
+  return rule<Rule::backtick_identifier>(s, seq(lit("`"), quoted_body<'`'>));
+}
+
+// identifier (atomic): !keyword ~ (ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")*
+//                    | backtick_identifier
+bool identifier(State& s) {
+  return rule<Rule::identifier>(
+      s, choice(seq(not_ahead(keyword), one<is_word_start>, many<is_word>), backtick_identifier));
+}
+
+// variable, label_name, rel_type_name, property_key_name, procedure_result_field (atomic):
+// identifier
+bool variable(State& s) { return rule<Rule::variable>(s, identifier); }
+bool label_name(State& s) { return rule<Rule::label_name>(s, identifier); }
+bool rel_type_name(State& s) { return rule<Rule::rel_type_name>(s, identifier); }
+bool property_key_name(State& s) { return rule<Rule::property_key_name>(s, identifier); }
+bool procedure_result_field(State& s) { return rule<Rule::procedure_result_field>(s, identifier); }
+
+// procedure_name (atomic): identifier ~ ("." ~ identifier)*
+bool procedure_name(State& s) {
+  return rule<Rule::procedure_name>(s, seq(identifier, star(seq(lit("."), identifier))));
+}
+
+// namespace (atomic): (identifier ~ ".")+
+bool namespace_(State& s) { return rule<Rule::namespace_>(s, plus(seq(identifier, lit(".")))); }
+
+// function_name (atomic): namespace? ~ (ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")*
+bool function_name(State& s) {
+  return rule<Rule::function_name>(s, seq(opt(namespace_), one<is_word_start>, many<is_word>));
+}
+
+// or_kw, xor_kw, and_kw, not_kw (atomic): the word ~ !(ASCII_ALPHANUMERIC | "_")
+bool or_kw(State& s) { return rule<Rule::or_kw>(s, seq(ilit("OR"), word_end)); }
+bool xor_kw(State& s) { return rule<Rule::xor_kw>(s, seq(ilit("XOR"), word_end)); }
+bool and_kw(State& s) { return rule<Rule::and_kw>(s, seq(ilit("AND"), word_end)); }
+bool not_kw(State& s) { return rule<Rule::not_kw>(s, seq(ilit("NOT"), word_end)); }
+
+// integer_literal (atomic): "0x" ~ ASCII_HEX_DIGIT+ | "0o" ~ ASCII_OCT_DIGIT+ | ASCII_DIGIT+
+bool integer_literal(State& s) {
+  return rule<Rule::integer_literal>(
+      s, choice(seq(lit("0x"), one<is_hex>, many<is_hex>), seq(lit("0o"), one<is_oct>, many<is_oct>),
+                seq(one<is_digit>, many<is_digit>)));
+}
+
+// float_literal (atomic): ASCII_DIGIT+ ~ "." ~ ASCII_DIGIT* ~ (("e" | "E") ~ ("+" | "-")?
+//                         ~ ASCII_DIGIT+)?
+bool float_literal(State& s) {
+  return rule<Rule::float_literal>(
+      s, seq(one<is_digit>, many<is_digit>, lit("."), many<is_digit>,
+             opt(seq(one<is_exp>, opt(one<is_sign>), one<is_digit>, many<is_digit>))));
+}
+
+// string_literal (atomic): "\"" ~ (!"\"" ~ ANY)* ~ "\"" | "'" ~ (!"'" ~ ANY)* ~ "'"
+bool string_literal(State& s) {
+  return rule<Rule::string_literal>(
+      s, choice(seq(lit("\""), quoted_body<'"'>), seq(lit("'"), quoted_body<'\''>)));
+}
+
+// boolean_literal: ^"TRUE" | ^"FALSE"
+bool boolean_literal(State& s) {
+  return rule<Rule::boolean_literal>(s, choice(ilit("TRUE"), ilit("FALSE")));
+}
+
+// null_literal: ^"NULL"
+bool null_literal(State& s) { return rule<Rule::null_literal>(s, ilit("NULL")); }
+
+// parameter (atomic): "$" ~ ((ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")* | ASCII_DIGIT+)
+bool parameter(State& s) {
+  return rule<Rule::parameter>(
+      s, seq(lit("$"), choice(seq(one<is_word_start>, many<is_word>),
+                              seq(one<is_digit>, many<is_digit>))));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running a rule from outside
+// ---------------------------------------------------------------------------------------------
+
+using RuleFn = bool (*)(State&);
+
+constexpr RuleFn rule_function(Rule r) {
+  switch (r) {
+    case Rule::EOI: return EOI;
+    case Rule::WHITESPACE:
+    case Rule::COMMENT: return nullptr;
+    case Rule::cypher: return cypher;
+    case Rule::statement: return statement;
+    case Rule::regular_query: return regular_query;
+    case Rule::union_clause: return union_clause;
+    case Rule::single_query: return single_query;
+    case Rule::single_part_query: return single_part_query;
+    case Rule::multi_part_query: return multi_part_query;
+    case Rule::reading_clause: return reading_clause;
+    case Rule::call_subquery: return call_subquery;
+    case Rule::match_clause: return match_clause;
+    case Rule::unwind_clause: return unwind_clause;
+    case Rule::in_query_call: return in_query_call;
+    case Rule::standalone_call: return standalone_call;
+    case Rule::explicit_procedure_invocation: return explicit_procedure_invocation;
+    case Rule::procedure_name: return procedure_name;
+    case Rule::yield_items: return yield_items;
+    case Rule::yield_item: return yield_item;
+    case Rule::procedure_result_field: return procedure_result_field;
+    case Rule::updating_clause: return updating_clause;
+    case Rule::foreach_clause: return foreach_clause;
+    case Rule::create_clause: return create_clause;
+    case Rule::merge_clause: return merge_clause;
+    case Rule::on_match_or_create: return on_match_or_create;
+    case Rule::set_clause: return set_clause;
+    case Rule::set_item: return set_item;
+    case Rule::remove_clause: return remove_clause;
+    case Rule::remove_item: return remove_item;
+    case Rule::delete_clause: return delete_clause;
+    case Rule::with_clause: return with_clause;
+    case Rule::return_clause: return return_clause;
+    case Rule::return_body: return return_body;
+    case Rule::return_items: return return_items;
+    case Rule::return_item: return return_item;
+    case Rule::order_clause: return order_clause;
+    case Rule::sort_item: return sort_item;
+    case Rule::skip_clause: return skip_clause;
+    case Rule::limit_clause: return limit_clause;
+    case Rule::where_clause: return where_clause;
+    case Rule::pattern: return pattern;
+    case Rule::pattern_part: return pattern_part;
+    case Rule::pattern_element: return pattern_element;
+    case Rule::node_pattern: return node_pattern;
+    case Rule::node_labels: return node_labels;
+    case Rule::label_name: return label_name;
+    case Rule::relationship_pattern: return relationship_pattern;
+    case Rule::left_arrow: return left_arrow;
+    case Rule::right_arrow: return right_arrow;
+    case Rule::rel_types: return rel_types;
+    case Rule::rel_type_name: return rel_type_name;
+    case Rule::range_literal: return range_literal;
+    case Rule::properties: return properties;
+    case Rule::expression: return expression;
+    case Rule::or_kw: return or_kw;
+    case Rule::xor_kw: return xor_kw;
+    case Rule::and_kw: return and_kw;
+    case Rule::not_kw: return not_kw;
+    case Rule::or_expr: return or_expr;
+    case Rule::xor_expr: return xor_expr;
+    case Rule::and_expr: return and_expr;
+    case Rule::not_expr: return not_expr;
+    case Rule::comparison_expr: return comparison_expr;
+    case Rule::comparison_op: return comparison_op;
+    case Rule::add_sub_expr: return add_sub_expr;
+    case Rule::mul_div_expr: return mul_div_expr;
+    case Rule::mod_expr: return mod_expr;
+    case Rule::power_expr: return power_expr;
+    case Rule::unary_expr: return unary_expr;
+    case Rule::postfix_expr: return postfix_expr;
+    case Rule::null_check_op: return null_check_op;
+    case Rule::postfix_op: return postfix_op;
+    case Rule::property_lookup: return property_lookup;
+    case Rule::subscript_op: return subscript_op;
+    case Rule::list_slice_op: return list_slice_op;
+    case Rule::atom: return atom;
+    case Rule::parenthesized_expr: return parenthesized_expr;
+    case Rule::count_star: return count_star;
+    case Rule::function_invocation: return function_invocation;
+    case Rule::function_name: return function_name;
+    case Rule::namespace_: return namespace_;
+    case Rule::reduce_expression: return reduce_expression;
+    case Rule::shortest_path_call: return shortest_path_call;
+    case Rule::case_expression: return case_expression;
+    case Rule::list_comprehension: return list_comprehension;
+    case Rule::filter_expression: return filter_expression;
+    case Rule::id_in_coll: return id_in_coll;
+    case Rule::quantifier_expression: return quantifier_expression;
+    case Rule::exists_subquery: return exists_subquery;
+    case Rule::pattern_comprehension: return pattern_comprehension;
+    case Rule::count_subquery: return count_subquery;
+    case Rule::collect_subquery: return collect_subquery;
+    case Rule::literal: return literal;
+    case Rule::integer_literal: return integer_literal;
+    case Rule::float_literal: return float_literal;
+    case Rule::string_literal: return string_literal;
+    case Rule::boolean_literal: return boolean_literal;
+    case Rule::null_literal: return null_literal;
+    case Rule::list_literal: return list_literal;
+    case Rule::map_literal: return map_literal;
+    case Rule::property_key_value_pair: return property_key_value_pair;
+    case Rule::property_key_name: return property_key_name;
+    case Rule::property_expression: return property_expression;
+    case Rule::parameter: return parameter;
+    case Rule::variable: return variable;
+    case Rule::identifier: return identifier;
+    case Rule::backtick_identifier: return backtick_identifier;
+    case Rule::keyword: return keyword;
+  }
+  return nullptr;
+}
+
+// The silent rules, run from outside: their expression alone, in atomic mode.
+bool run_silent(State& s, Rule r) {
+  const std::uint32_t p = s.pos;
+  if (r == Rule::WHITESPACE) {
+    if (p < s.len && is_ws(s.text[p])) {
+      ++s.pos;
+      return true;
+    }
+    return false;
+  }
+  // COMMENT: one comment, without the whitespace the implicit skip would add.
+  if (p + 1 < s.len && s.text[p] == '/' && (s.text[p + 1] == '/' || s.text[p + 1] == '*')) {
+    const bool line = s.text[p + 1] == '/';
+    std::string_view rest(s.text + p + 2, s.len - p - 2);
+    if (line) {
+      const auto nl = rest.find('\n');
+      s.pos = nl == std::string_view::npos ? s.len : p + 2 + static_cast<std::uint32_t>(nl) + 1;
+      return true;
+    }
+    const auto close = rest.find("*/");
+    if (close == std::string_view::npos) return false;
+    s.pos = p + 2 + static_cast<std::uint32_t>(close) + 2;
+    return true;
+  }
+  return false;
+}
+
+constexpr std::string_view kTooDeep =
+    "query nested too deeply: more than 256 levels of nested expressions, subqueries or clauses";
+constexpr std::string_view kTooLong = "query too long: the recognizer reads at most 4 GiB";
+
+static_assert(kMaxNesting == 256, "keep the nesting message in step with the bound");
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Parse error
+// ---------------------------------------------------------------------------------------------
+
+Error Error::new_from_pos(std::vector<Rule> expected, std::uint64_t position,
+                          std::string_view input) {
+  Error e;
+  e.expected = std::move(expected);
+  if (position > input.size()) position = input.size();
+  e.position = position;
+  const std::size_t pos = static_cast<std::size_t>(position);
+  std::size_t line_start = 0;
+  std::uint64_t line = 1;
+  for (std::size_t i = 0; i < pos; ++i) {
+    if (input[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  std::uint64_t column = 1;
+  for (std::size_t i = line_start; i < pos; ++i) {
+    if ((static_cast<unsigned char>(input[i]) & 0xC0) != 0x80) ++column;
+  }
+  std::size_t line_end = input.find('\n', pos);
+  if (line_end == std::string_view::npos) line_end = input.size();
+  std::string text;
+  text.reserve(line_end - line_start);
+  for (std::size_t i = line_start; i < line_end; ++i) {
+    if (input[i] != '\r' && input[i] != '\n') text.push_back(input[i]);
+  }
+  e.line = line;
+  e.column = column;
+  e.line_text = std::move(text);
+  return e;
+}
+
+std::string Error::message() const {
+  if (!message_override.empty()) return message_override;
+  std::string out = "expected ";
+  const std::size_t n = expected.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i > 0) {
+      if (n == 2) {
+        out += " or ";
+      } else if (i + 1 == n) {
+        out += ", or ";
+      } else {
+        out += ", ";
+      }
+    }
+    out += rule_name(expected[i]);
+  }
+  return out;
+}
+
+std::string Error::rendered() const {
+  const std::string num = std::to_string(line);
+  const std::string gutter(num.size(), ' ');
+  std::string underline;
+  std::uint64_t chars = 0;
+  for (std::size_t i = 0; i < line_text.size() && chars + 1 < column; ++i) {
+    const auto c = static_cast<unsigned char>(line_text[i]);
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte of the character already counted
+    underline.push_back(c == '\t' ? '\t' : ' ');
+    ++chars;
+  }
+  underline += "^---";
+  std::string out;
+  out += gutter + "--> " + num + ":" + std::to_string(column) + "\n";
+  out += gutter + " |\n";
+  out += num + " | " + line_text + "\n";
+  out += gutter + " | " + underline + "\n";
+  out += gutter + " |\n";
+  out += gutter + " = " + message();
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry
+// ---------------------------------------------------------------------------------------------
+
+namespace recognizer_detail {
+
+std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const Options& options) {
+  if (input.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    Error e = Error::new_from_pos({Rule::statement}, 0, input.substr(0, 0));
+    e.message_override = std::string(kTooLong);
+    return e;
+  }
+  State s;
+  s.text = input.data();
+  s.len = static_cast<std::uint32_t>(input.size());
+  s.memoize = options.memoize;
+  s.tokens.reserve(64 + input.size());
+
+  bool ok;
+  if (rule == Rule::WHITESPACE || rule == Rule::COMMENT) {
+    ok = run_silent(s, rule);
+    // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
+    if (!ok) {
+      s.furthest = 0;
+      s.expected.assign(1, rule);
+    }
+  } else {
+    ok = rule_function(rule)(s);
+  }
+
+  if (s.aborted) {
+    Error e = Error::new_from_pos({s.abort_rule}, s.abort_pos, input);
+    e.message_override = std::string(kTooDeep);
+    return e;
+  }
+  if (ok) {
+    auto list = std::make_shared<TokenList>();
+    list->input = input;
+    list->tokens = std::move(s.tokens);
+    const auto n = static_cast<std::uint32_t>(list->tokens.size());
+    const TokenList* raw = list.get();
+    return Pairs(raw, 0, n, std::move(list));
+  }
+  std::vector<Rule> expected(s.expected.begin() + s.base, s.expected.end());
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  if (expected.empty()) expected.push_back(rule);
+  return Error::new_from_pos(std::move(expected), s.furthest, input);
+}
+
+}  // namespace recognizer_detail
+
+std::variant<Pairs, Error> CypherParser::parse(Rule rule, std::string_view input) {
+  return recognizer_detail::parse_with(rule, input, recognizer_detail::Options{});
+}
+
+}  // namespace tessary
