@@ -4,7 +4,9 @@
 
 #include <string>
 #include <utility>
+#include <variant>
 
+#include "parser/recognizer.hpp"
 #include "validator/name_set.hpp"
 
 namespace tessary {
@@ -94,16 +96,58 @@ const std::vector<std::string_view>& SemanticValidator::known_rel_types() {
   return known_rel_types_;
 }
 
+// A suggested name goes into the fixed query as written, so a name that the query language
+// cannot take as a plain name (spaces, punctuation, a leading digit, a reserved word) is put in
+// backticks there; the grammar's own `variable` rule decides. A name that holds a backtick
+// cannot be written at all and stays as it is.
+std::string SemanticValidator::name_as_written(std::string_view name) {
+  if (name.find('`') != std::string_view::npos) return std::string(name);
+  auto run = CypherParser::parse(Rule::variable, name);
+  if (const auto* pairs = std::get_if<Pairs>(&run)) {
+    auto first = pairs->peek();
+    if (first && first->start() == 0 && first->end() == name.size()) return std::string(name);
+  }
+  return "`" + std::string(name) + "`";
+}
+
+namespace {
+
+// Puts the replacement of a suggestion in backticks where the fixed query needs them;
+// `prefix` is the ":" of a label or type fragment, or empty for a property key.
+void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,
+                       std::string_view match) {
+  if (!suggestion) return;
+  std::string written = SemanticValidator::name_as_written(match);
+  if (written.size() == match.size()) return;
+  suggestion->replacement = std::string(prefix) + written;
+  suggestion->description =
+      prefix.empty()
+          ? "Replace property '" + suggestion->original + "' with '" + written + "'"
+          : "Replace " + suggestion->original + " with " + suggestion->replacement;
+}
+
+}  // namespace
+
 NameFix SemanticValidator::label_fix(std::string_view written,
                                      const std::vector<std::string_view>& candidates) {
   std::string_view bare = bare_name(written);
-  return NameFix{label_hint(bare, candidates), label_suggestion(written, bare, candidates)};
+  NameFix fix{label_hint(bare, candidates), label_suggestion(written, bare, candidates)};
+  if (fix.suggestion) {
+    std::string match = fix.suggestion->replacement.substr(1);
+    quote_replacement(fix.suggestion, ":", match);
+  }
+  return fix;
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written,
                                         const std::vector<std::string_view>& candidates) {
   std::string_view bare = bare_name(written);
-  return NameFix{property_hint(bare, candidates), property_suggestion(written, bare, candidates)};
+  NameFix fix{property_hint(bare, candidates), property_suggestion(written, bare, candidates)};
+  if (fix.suggestion) {
+    std::string match = fix.suggestion->replacement;
+    quote_replacement(fix.suggestion, "", match);
+  }
+  return fix;
 }
 
 // ---------------------------------------------------------------------------------------------

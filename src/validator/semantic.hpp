@@ -156,11 +156,15 @@ class SemanticValidator {
   const std::vector<std::string_view>& known_rel_types();
 
   // Hint and suggestion for an unknown label or type (":" fragments) or property key (bare
-  // fragments). The search uses the bare name; the fragments and description keep `written`.
+  // fragments). The search uses the bare name; the original fragment keeps `written`, and the
+  // replacement is the match as it must be written in a query (see name_as_written).
   static NameFix label_fix(std::string_view written,
                            const std::vector<std::string_view>& candidates);
   static NameFix property_fix(std::string_view written,
                               const std::vector<std::string_view>& candidates);
+
+  // `name` as it must be written in a query: in backticks unless it is a plain name.
+  static std::string name_as_written(std::string_view name);
 
   const Schema& schema() const { return schema_; }
 
