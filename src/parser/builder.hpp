@@ -1,0 +1,105 @@
+#pragma once
+// The builder: turns the recognizer's token tree into the query tree, one step per grammar
+// rule. Each step takes one pair of the rule it is named after and returns its node. A step
+// that meets a pair it cannot build throws `CypherError` (kind Parse) with a fixed message;
+// the first failure ends the whole build and every node built so far is released by
+// unwinding. `build_query` (parser/parse.hpp) is the entry that turns that into a result.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "error.hpp"
+#include "parser/ast.hpp"
+#include "parser/pairs.hpp"
+
+namespace tessary::builder {
+
+// Deepest query tree the builder makes. Left-folded operator chains (a + b + ... ) are flat
+// in the token tree but nest in the query tree, and every reader of the tree (the checks,
+// copying, release) recurses along that nesting; past this depth the build fails with
+// kTooDeepMessage instead of leaving a tree that could exhaust a thread's stack.
+inline constexpr std::size_t kMaxTreeDepth = 3000;
+inline constexpr const char* kTooDeepMessage = "Query is nested too deeply";
+
+[[noreturn]] void fail(std::string message);
+
+// Counts how deep the tree under construction nests on this thread; `levels` is what the
+// node being built adds. Throws kTooDeepMessage past kMaxTreeDepth.
+class DepthGuard {
+ public:
+  explicit DepthGuard(std::size_t levels = 1);
+  ~DepthGuard();
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  void add(std::size_t levels = 1);  // the node grows deeper while it is built (a fold step)
+
+ private:
+  std::size_t levels_ = 0;
+};
+
+// Expressions.
+Expr build_expression(Pair pair);
+Expr build_comparison_expr(Pair pair);
+Expr build_add_sub_expr(Pair pair);
+Expr build_postfix_expr(Pair pair);
+std::vector<MapEntry> build_map_literal(Pair pair);
+
+// Atoms.
+struct FilterTriple {
+  std::string variable;
+  Expr list = Expr::Null{};
+  MaybeBox<Expr> predicate;
+};
+Expr build_atom(Pair pair);
+Expr build_literal(Pair pair);
+Expr build_reduce_expression(Pair pair);
+Expr build_shortest_path_expr(Pair pair);
+Expr build_exists_subquery(Pair pair);
+Expr build_count_subquery(Pair pair);
+Expr build_collect_subquery(Pair pair);
+Expr build_pattern_comprehension(Pair pair);
+FilterTriple parse_filter_expression(Pair pair);
+
+// Literal texts. An integer literal is decimal, or hexadecimal after "0x"/"0X", or octal
+// after "0o"; read_integer_literal gives nothing for a text out of the signed 64-bit range
+// (or not a number), integer_literal_value gives 0 then.
+std::optional<std::int64_t> read_integer_literal(std::string_view text);
+std::int64_t integer_literal_value(std::string_view text);
+double float_literal_value(std::string_view text);
+
+// Patterns.
+Pattern build_pattern(Pair pair);
+PatternPart build_pattern_part(Pair pair);
+PatternElement build_pattern_element(Pair pair);
+NodePattern build_node_pattern(Pair pair);
+RelationshipPattern build_relationship_pattern(Pair pair);
+MapOrParam build_properties(Pair pair);
+
+// Queries and projections.
+struct ReturnBody {
+  std::vector<ReturnItem> items;
+  std::optional<std::vector<SortItem>> order_by;
+  std::optional<Expr> skip;
+  std::optional<Expr> limit;
+};
+RegularQuery build_regular_query(Pair pair);
+SingleQuery build_single_query(Pair pair);
+ReturnClause build_return_clause(Pair pair);
+ReturnBody build_return_body(Pair pair);
+SortItem build_sort_item(Pair pair);
+
+// Reading clauses.
+ReadingClause build_reading_clause(Pair pair);
+ReadingClause::Call build_call_clause(Pair pair);
+
+// Updating clauses.
+UpdatingClause build_updating_clause(Pair pair);
+UpdatingClause build_merge_clause(Pair pair);
+std::vector<SetItem> build_set_clause(Pair pair);
+PropertyExpr build_property_expression(Pair pair);
+
+}  // namespace tessary::builder

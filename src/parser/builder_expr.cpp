@@ -1,0 +1,610 @@
+// Expression and atom steps of the builder.
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+
+#include "parser/builder.hpp"
+#include "parser/builder_text.hpp"
+#include "parser/rule.hpp"
+
+namespace tessary::builder {
+namespace {
+
+thread_local std::size_t tree_depth = 0;
+
+std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string_view without_dollars(std::string_view text) {
+  while (!text.empty() && text.front() == '$') text.remove_prefix(1);
+  return text;
+}
+
+template <class Node>
+Expr binary(Expr left, Expr right) {
+  return Expr(Node{Box<Expr>(std::move(left)), Box<Expr>(std::move(right))});
+}
+
+template <class Node>
+Expr unary(Expr operand) {
+  return Expr(Node{Box<Expr>(std::move(operand))});
+}
+
+// Comparison operators by their upper-cased text. For STARTS WITH and ENDS WITH only the first
+// word is tested, so whatever the grammar allowed between the two words does not matter.
+struct ComparisonOp {
+  std::string_view text;
+  bool prefix_only;
+  Expr (*make)(Expr, Expr);
+};
+constexpr ComparisonOp kComparisonOps[] = {
+    {"=", false, &binary<Expr::Eq>},
+    {"<>", false, &binary<Expr::Ne>},
+    {"<", false, &binary<Expr::Lt>},
+    {"<=", false, &binary<Expr::Le>},
+    {">", false, &binary<Expr::Gt>},
+    {">=", false, &binary<Expr::Ge>},
+    {"=~", false, &binary<Expr::RegexMatch>},
+    {"IN", false, &binary<Expr::In>},
+    {"STARTS", true, &binary<Expr::StartsWith>},
+    {"ENDS", true, &binary<Expr::EndsWith>},
+    {"CONTAINS", false, &binary<Expr::Contains>},
+};
+
+// or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
+template <class Node>
+Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
+  std::optional<Expr> tree;
+  DepthGuard depth(0);
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == keyword) continue;
+    Expr operand = build_expression(child);
+    if (!tree) {
+      tree.emplace(std::move(operand));
+    } else {
+      depth.add();
+      tree.emplace(binary<Node>(std::move(*tree), std::move(operand)));
+    }
+  }
+  if (!tree) fail(empty_message);
+  return std::move(*tree);
+}
+
+// add_sub_expr, mul_div_expr, mod_expr, power_expr: every inner pair is an operand; the
+// operator between two operands is read from the text between their spans.
+template <class Make>
+Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  if (!first) fail(empty_message);
+  Expr tree = build_expression(*first);
+  std::size_t prev_end = first->end();
+  DepthGuard depth(0);
+  for (Pair child : inner) {
+    Expr operand = build_expression(child);
+    depth.add();
+    tree = make(gap_text(pair, prev_end, &child), std::move(tree), std::move(operand));
+    prev_end = child.end();
+  }
+  return tree;
+}
+
+Expr build_not_expr(Pair pair) {
+  std::size_t nots = 0;
+  std::optional<Pair> comparison;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::not_kw) {
+      ++nots;
+    } else if (child.as_rule() == Rule::comparison_expr && !comparison) {
+      comparison = child;
+    }
+  }
+  if (!comparison) fail("NOT missing comparison_expr");
+  DepthGuard depth(nots);
+  Expr tree = build_comparison_expr(*comparison);
+  for (std::size_t i = 0; i < nots; ++i) tree = unary<Expr::Not>(std::move(tree));
+  return tree;
+}
+
+Expr build_unary_expr(Pair pair) {
+  std::optional<Pair> operand;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::postfix_expr) {
+      operand = child;
+      break;
+    }
+  }
+  if (!operand) fail("Unary missing postfix");
+  std::string_view text = pair.as_str();
+  if (!text.empty() && text.front() == '-') {
+    DepthGuard depth;
+    return unary<Expr::Neg>(build_postfix_expr(*operand));
+  }
+  return build_postfix_expr(*operand);
+}
+
+Expr first_inner_expression(Pair pair, const char* missing) {
+  std::optional<Pair> first = pair.into_inner().peek();
+  if (!first) fail(missing);
+  return build_expression(*first);
+}
+
+// Keys are deduplicated through the query text they were written with, which outlives the
+// build; small maps are searched directly.
+class MapBuilder {
+ public:
+  void insert(std::string_view key, Expr value) {
+    if (auto found = find(key)) {
+      entries_[*found].value = std::move(value);
+      return;
+    }
+    if (!index_.empty() || entries_.size() >= kDirectSearchLimit) {
+      if (index_.empty()) {
+        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
+      }
+      index_.emplace(key, entries_.size());
+    }
+    keys_.push_back(key);
+    entries_.push_back(MapEntry{std::string(key), std::move(value)});
+  }
+  std::vector<MapEntry> take() { return std::move(entries_); }
+
+ private:
+  static constexpr std::size_t kDirectSearchLimit = 8;
+  std::optional<std::size_t> find(std::string_view key) const {
+    if (!index_.empty()) {
+      auto it = index_.find(key);
+      if (it == index_.end()) return std::nullopt;
+      return it->second;
+    }
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == key) return i;
+    }
+    return std::nullopt;
+  }
+  std::vector<MapEntry> entries_;
+  std::vector<std::string_view> keys_;
+  std::unordered_map<std::string_view, std::size_t> index_;
+};
+
+Expr build_function_invocation(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> name = inner.next();
+  if (!name) fail("Function missing name");
+  Expr::FunctionCall call;
+  call.name = text_of(*name);
+  std::optional<Pair> first_arg;
+  for (Pair child : inner) {
+    if (child.as_rule() != Rule::expression) continue;
+    if (!first_arg) first_arg = child;
+    call.args.push_back(build_expression(child));
+  }
+  call.distinct = has_word(gap_text(pair, name->end(), first_arg ? &*first_arg : nullptr),
+                           "DISTINCT");
+  return Expr(std::move(call));
+}
+
+Expr build_case_expression(Pair pair) {
+  Expr::Case node;
+  std::optional<Expr> pending_when;
+  std::size_t prev_end = pair.start();
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() != Rule::expression) continue;
+    std::string_view before = gap_text(pair, prev_end, &child);
+    prev_end = child.end();
+    Expr value = build_expression(child);
+    if (has_word(before, "ELSE")) {
+      node.else_expr = Box<Expr>(std::move(value));
+    } else if (has_word(before, "THEN")) {
+      if (pending_when) {
+        node.alternatives.push_back(CaseAlternative{std::move(*pending_when), std::move(value)});
+        pending_when.reset();
+      }
+    } else if (has_word(before, "WHEN")) {
+      pending_when.emplace(std::move(value));
+    } else {
+      node.subject = Box<Expr>(std::move(value));
+    }
+  }
+  return Expr(std::move(node));
+}
+
+Expr build_list_comprehension(Pair pair) {
+  FilterTriple filter;
+  MaybeBox<Expr> projection;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::filter_expression) {
+      filter = parse_filter_expression(child);
+    } else if (child.as_rule() == Rule::expression) {
+      projection = Box<Expr>(build_expression(child));
+    }
+  }
+  return Expr(Expr::ListComprehension{std::move(filter.variable),
+                                      Box<Expr>(std::move(filter.list)),
+                                      std::move(filter.predicate), std::move(projection)});
+}
+
+template <class Node>
+Expr quantifier(FilterTriple filter) {
+  return Expr(Node{std::move(filter.variable), Box<Expr>(std::move(filter.list)),
+                   std::move(filter.predicate)});
+}
+
+Expr build_quantifier_expression(Pair pair) {
+  FilterTriple filter;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::filter_expression) filter = parse_filter_expression(child);
+  }
+  std::string_view text = pair.as_str();
+  if (starts_with_word(text, "ALL")) return quantifier<Expr::All>(std::move(filter));
+  if (starts_with_word(text, "ANY")) return quantifier<Expr::Any>(std::move(filter));
+  if (starts_with_word(text, "NONE")) return quantifier<Expr::None>(std::move(filter));
+  return quantifier<Expr::Single>(std::move(filter));
+}
+
+}  // namespace
+
+[[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
+
+DepthGuard::DepthGuard(std::size_t levels) { add(levels); }
+
+DepthGuard::~DepthGuard() { tree_depth -= levels_; }
+
+void DepthGuard::add(std::size_t levels) {
+  tree_depth += levels;
+  levels_ += levels;
+  if (tree_depth > kMaxTreeDepth) fail(kTooDeepMessage);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Expressions
+
+Expr build_expression(Pair pair) {
+  switch (pair.as_rule()) {
+    case Rule::expression: return first_inner_expression(pair, "Empty expression");
+    case Rule::or_expr: return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");
+    case Rule::xor_expr: return keyword_fold<Expr::Xor>(pair, Rule::xor_kw, "Empty xor_expr");
+    case Rule::and_expr: return keyword_fold<Expr::And>(pair, Rule::and_kw, "Empty and_expr");
+    case Rule::not_expr: return build_not_expr(pair);
+    case Rule::comparison_expr: return build_comparison_expr(pair);
+    case Rule::add_sub_expr: return build_add_sub_expr(pair);
+    case Rule::mul_div_expr:
+      return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr l, Expr r) {
+        return find_operator(op, "*/") == '/' ? binary<Expr::Div>(std::move(l), std::move(r))
+                                              : binary<Expr::Mul>(std::move(l), std::move(r));
+      });
+    case Rule::mod_expr:
+      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr l, Expr r) {
+        return binary<Expr::Mod>(std::move(l), std::move(r));
+      });
+    case Rule::power_expr:
+      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr l, Expr r) {
+        return binary<Expr::Pow>(std::move(l), std::move(r));
+      });
+    case Rule::unary_expr: return build_unary_expr(pair);
+    case Rule::postfix_expr: return build_postfix_expr(pair);
+    case Rule::atom: return build_atom(pair);
+    default:
+      fail("Unexpected rule in expression: " + std::string(rule_name(pair.as_rule())));
+  }
+}
+
+Expr build_comparison_expr(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  if (!first) fail("Empty comparison_expr");
+  Expr tree = build_expression(*first);
+  DepthGuard depth(0);
+  while (std::optional<Pair> op = inner.next()) {
+    std::optional<Pair> operand_pair = inner.next();
+    if (!operand_pair) break;
+    Expr operand = build_expression(*operand_pair);
+    depth.add();
+    std::string text = upper(op->as_str());
+    const ComparisonOp* match = nullptr;
+    for (const ComparisonOp& candidate : kComparisonOps) {
+      if (candidate.prefix_only ? text.starts_with(candidate.text) : text == candidate.text) {
+        match = &candidate;
+        break;
+      }
+    }
+    if (!match) fail("Unknown comparison op: " + text);
+    tree = match->make(std::move(tree), std::move(operand));
+  }
+  return tree;
+}
+
+Expr build_add_sub_expr(Pair pair) {
+  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr l, Expr r) {
+    return find_operator(op, "+-") == '-' ? binary<Expr::Sub>(std::move(l), std::move(r))
+                                          : binary<Expr::Add>(std::move(l), std::move(r));
+  });
+}
+
+Expr build_postfix_expr(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> atom = inner.next();
+  if (!atom) fail("Postfix missing atom");
+  Expr tree = build_atom(*atom);
+  DepthGuard depth(0);
+  for (Pair op : inner) {
+    if (op.as_rule() != Rule::postfix_op) continue;
+    std::optional<Pair> form = op.into_inner().peek();
+    if (!form) fail("Empty postfix_op");
+    switch (form->as_rule()) {
+      case Rule::null_check_op:
+        depth.add();
+        if (upper(form->as_str()).find("NOT") != std::string::npos) {
+          tree = unary<Expr::IsNotNull>(std::move(tree));
+        } else {
+          tree = unary<Expr::IsNull>(std::move(tree));
+        }
+        break;
+      case Rule::property_lookup: {
+        std::optional<Pair> key = form->into_inner().peek();
+        if (!key) fail("Property lookup missing key");
+        depth.add();
+        tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key)});
+        break;
+      }
+      case Rule::subscript_op: {
+        std::optional<Pair> index = form->into_inner().peek();
+        if (!index) fail("Subscript missing index");
+        Expr index_expr = build_expression(*index);
+        depth.add();
+        tree = Expr(Expr::Index{Box<Expr>(std::move(tree)), Box<Expr>(std::move(index_expr))});
+        break;
+      }
+      case Rule::list_slice_op: {
+        // A bound with ".." before it (after the previous bound) is the upper one.
+        Expr::Slice slice;
+        std::size_t prev_end = form->start();
+        for (Pair bound : form->into_inner()) {
+          bool upper_bound = has_word(gap_text(*form, prev_end, &bound), "..");
+          prev_end = bound.end();
+          Expr value = build_expression(bound);
+          (upper_bound ? slice.to : slice.from) = Box<Expr>(std::move(value));
+        }
+        depth.add();
+        slice.expr = Box<Expr>(std::move(tree));
+        tree = Expr(std::move(slice));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return tree;
+}
+
+std::vector<MapEntry> build_map_literal(Pair pair) {
+  MapBuilder map;
+  for (Pair entry : pair.into_inner()) {
+    if (entry.as_rule() != Rule::property_key_value_pair) continue;
+    Pairs parts = entry.into_inner();
+    std::optional<Pair> key = parts.next();
+    if (!key) fail("Map missing key");
+    std::optional<Pair> value = parts.next();
+    if (!value) fail("Map missing value");
+    map.insert(key->as_str(), build_expression(*value));
+  }
+  return map.take();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atoms
+
+Expr build_atom(Pair pair) {
+  std::optional<Pair> form = pair.into_inner().peek();
+  if (!form) fail("Empty atom");
+  DepthGuard depth;
+  switch (form->as_rule()) {
+    case Rule::literal: return build_literal(*form);
+    case Rule::parameter: return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
+    case Rule::variable: return Expr(Expr::Variable{text_of(*form)});
+    case Rule::parenthesized_expr: return first_inner_expression(*form, "Empty paren expr");
+    case Rule::count_star: return Expr(Expr::CountStar{});
+    case Rule::function_invocation: return build_function_invocation(*form);
+    case Rule::reduce_expression: return build_reduce_expression(*form);
+    case Rule::shortest_path_call: return build_shortest_path_expr(*form);
+    case Rule::case_expression: return build_case_expression(*form);
+    case Rule::list_comprehension: return build_list_comprehension(*form);
+    case Rule::quantifier_expression: return build_quantifier_expression(*form);
+    case Rule::exists_subquery: return build_exists_subquery(*form);
+    case Rule::count_subquery: return build_count_subquery(*form);
+    case Rule::collect_subquery: return build_collect_subquery(*form);
+    case Rule::pattern_comprehension: return build_pattern_comprehension(*form);
+    default: fail("Unknown atom: " + std::string(rule_name(form->as_rule())));
+  }
+}
+
+std::optional<std::int64_t> read_integer_literal(std::string_view text) {
+  int base = 10;
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (text.size() >= 2 && text[0] == '0' && text[1] == 'o') {
+    base = 8;
+    text.remove_prefix(2);
+  }
+  std::int64_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::int64_t integer_literal_value(std::string_view text) {
+  return read_integer_literal(text).value_or(0);
+}
+
+double float_literal_value(std::string_view text) {
+  double value = 0.0;
+  const char* begin = text.data();
+  const char* stop = text.data() + text.size();
+  auto [end, ec] = std::from_chars(begin, stop, value, std::chars_format::general);
+  if (ec == std::errc() && end == stop) return value;
+  if (ec != std::errc::result_out_of_range || end != stop) return 0.0;
+  // Out of the double range: beyond it gives infinity, below it zero. The magnitude is the
+  // position of the first non-zero digit relative to the point, plus the exponent.
+  std::size_t point = text.find('.');
+  std::size_t mantissa_end = text.find_first_of("eE");
+  if (mantissa_end == std::string_view::npos) mantissa_end = text.size();
+  if (point == std::string_view::npos || point > mantissa_end) point = mantissa_end;
+  long long magnitude = 0;
+  bool nonzero = false;
+  for (std::size_t i = 0; i < mantissa_end; ++i) {
+    if (text[i] >= '1' && text[i] <= '9') {
+      magnitude = i < point ? static_cast<long long>(point - i) : -static_cast<long long>(i - point) + 1;
+      nonzero = true;
+      break;
+    }
+  }
+  if (!nonzero) return 0.0;
+  long long exponent = 0;
+  if (mantissa_end < text.size()) {
+    std::string_view exp = text.substr(mantissa_end + 1);
+    bool negative = !exp.empty() && exp.front() == '-';
+    if (!exp.empty() && (exp.front() == '-' || exp.front() == '+')) exp.remove_prefix(1);
+    for (char c : exp) {
+      exponent = exponent * 10 + (c - '0');
+      if (exponent > 1000000) break;
+    }
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent > 0 ? HUGE_VAL : 0.0;
+}
+
+Expr build_literal(Pair pair) {
+  std::optional<Pair> form = pair.into_inner().peek();
+  if (!form) fail("Empty literal");
+  std::string_view text = form->as_str();
+  switch (form->as_rule()) {
+    case Rule::integer_literal: return Expr(Expr::Integer{integer_literal_value(text)});
+    case Rule::float_literal: return Expr(Expr::Float{float_literal_value(text)});
+    case Rule::string_literal:
+      return Expr(Expr::String{text.size() >= 2 ? std::string(text.substr(1, text.size() - 2))
+                                                : std::string()});
+    case Rule::boolean_literal: return Expr(Expr::Bool{upper(text) == "TRUE"});
+    case Rule::null_literal: return Expr(Expr::Null{});
+    case Rule::list_literal: {
+      Expr::List list;
+      for (Pair item : form->into_inner()) {
+        if (item.as_rule() == Rule::expression) list.items.push_back(build_expression(item));
+      }
+      return Expr(std::move(list));
+    }
+    case Rule::map_literal: return Expr(Expr::Map{build_map_literal(*form)});
+    default: fail("Unknown literal: " + std::string(rule_name(form->as_rule())));
+  }
+}
+
+Expr build_reduce_expression(Pair pair) {
+  Pairs inner = pair.into_inner();
+  Expr::Reduce node;
+  std::optional<Pair> part = inner.next();
+  if (!part) fail("REDUCE missing accumulator");
+  node.accumulator = text_of(*part);
+  if (!(part = inner.next())) fail("REDUCE missing init expression");
+  node.init = Box<Expr>(build_expression(*part));
+  if (!(part = inner.next())) fail("REDUCE missing loop variable");
+  node.variable = text_of(*part);
+  if (!(part = inner.next())) fail("REDUCE missing source expression");
+  node.list = Box<Expr>(build_expression(*part));
+  if (!(part = inner.next())) fail("REDUCE missing projection expression");
+  node.projection = Box<Expr>(build_expression(*part));
+  return Expr(std::move(node));
+}
+
+Expr build_shortest_path_expr(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> start = inner.next();
+  if (!start) fail("shortestPath missing start node");
+  PatternElement element;
+  element.start = build_node_pattern(*start);
+  std::optional<RelationshipPattern> pending;
+  for (Pair child : inner) {
+    if (child.as_rule() == Rule::relationship_pattern) {
+      pending = build_relationship_pattern(child);
+    } else if (child.as_rule() == Rule::node_pattern && pending) {
+      element.chain.push_back(PatternStep{std::move(*pending), build_node_pattern(child)});
+      pending.reset();
+    }
+  }
+  return Expr(Expr::ShortestPath{Box<PatternElement>(std::move(element)),
+                                 starts_with_word(pair.as_str(), "all")});
+}
+
+FilterTriple parse_filter_expression(Pair pair) {
+  FilterTriple filter;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::id_in_coll) {
+      Pairs parts = child.into_inner();
+      std::optional<Pair> variable = parts.next();
+      filter.variable = variable ? text_of(*variable) : std::string();
+      if (std::optional<Pair> list = parts.next()) filter.list = build_expression(*list);
+    } else if (child.as_rule() == Rule::expression) {
+      filter.predicate = Box<Expr>(build_expression(child));
+    }
+  }
+  return filter;
+}
+
+Expr build_exists_subquery(Pair pair) {
+  std::optional<Pair> body = pair.into_inner().peek();
+  if (!body) fail("Empty EXISTS");
+  if (body->as_rule() != Rule::pattern) fail("Unknown EXISTS subquery type");
+  return Expr(Expr::Exists{Box<Pattern>(build_pattern(*body))});
+}
+
+Expr build_count_subquery(Pair pair) {
+  std::optional<Pair> body = pair.into_inner().peek();
+  if (!body) fail("Empty COUNT subquery");
+  return Expr(Expr::CountSubquery{Box<RegularQuery>(build_regular_query(*body))});
+}
+
+Expr build_collect_subquery(Pair pair) {
+  std::optional<Pair> body = pair.into_inner().peek();
+  if (!body) fail("Empty COLLECT subquery");
+  return Expr(Expr::CollectSubquery{Box<RegularQuery>(build_regular_query(*body))});
+}
+
+Expr build_pattern_comprehension(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> element = inner.next();
+  if (!element) fail("Pattern comprehension missing pattern");
+  Expr::PatternComprehension node;
+  node.element = Box<PatternElement>(build_pattern_element(*element));
+  std::optional<Expr> first;
+  std::optional<Expr> last;
+  for (Pair child : inner) {
+    if (child.as_rule() != Rule::expression) continue;
+    Expr value = build_expression(child);
+    if (!first) {
+      first.emplace(std::move(value));
+    } else {
+      last.emplace(std::move(value));
+    }
+  }
+  if (!first) fail("Pattern comprehension missing projection");
+  if (last) {
+    node.filter = Box<Expr>(std::move(*first));
+    node.projection = Box<Expr>(std::move(*last));
+  } else {
+    node.projection = Box<Expr>(std::move(*first));
+  }
+  return Expr(std::move(node));
+}
+
+}  // namespace tessary::builder

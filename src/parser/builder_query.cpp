@@ -1,0 +1,381 @@
+// Query, projection, reading clause and updating clause steps of the builder.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "parser/builder.hpp"
+#include "parser/builder_text.hpp"
+#include "parser/rule.hpp"
+
+namespace tessary::builder {
+namespace {
+
+std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
+
+std::vector<std::string> label_names(const Pair& node_labels) {
+  std::vector<std::string> labels;
+  for (Pair child : node_labels.into_inner()) {
+    if (child.as_rule() == Rule::label_name) labels.emplace_back(child.as_str());
+  }
+  return labels;
+}
+
+std::string_view trim(std::string_view text) {
+  const char* space = " \t\r\n\f\v";
+  std::size_t begin = text.find_first_not_of(space);
+  if (begin == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(space);
+  return text.substr(begin, end - begin + 1);
+}
+
+Expr first_inner_expression(const Pair& pair, const char* missing) {
+  std::optional<Pair> first = pair.into_inner().peek();
+  if (!first) fail(missing);
+  return build_expression(*first);
+}
+
+WithClause build_with_clause(Pair pair) {
+  WithClause with;
+  with.distinct = has_word(leading_gap(pair), "DISTINCT");
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::return_body) {
+      ReturnBody body = build_return_body(child);
+      with.items = std::move(body.items);
+      with.order_by = std::move(body.order_by);
+      with.skip = std::move(body.skip);
+      with.limit = std::move(body.limit);
+    } else if (child.as_rule() == Rule::where_clause) {
+      with.where_clause = first_inner_expression(child, "WHERE missing expr");
+    }
+  }
+  return with;
+}
+
+SetItem build_set_item(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  std::optional<Pair> second = inner.next();
+  if (!first || !second) fail("Invalid SET item");
+  if (has_word(gap_text(pair, first->end(), &*second), "+=")) {
+    return SetItem{SetItem::Append{text_of(*first), build_expression(*second)}};
+  }
+  if (first->as_rule() == Rule::property_expression) {
+    PropertyExpr target = build_property_expression(*first);
+    return SetItem{SetItem::Property{std::move(target), build_expression(*second)}};
+  }
+  if (first->as_rule() == Rule::variable) {
+    if (second->as_rule() == Rule::node_labels) {
+      return SetItem{SetItem::Labels{text_of(*first), label_names(*second)}};
+    }
+    return SetItem{SetItem::Assign{text_of(*first), build_expression(*second)}};
+  }
+  fail("Unknown SET item");
+}
+
+RemoveItem build_remove_item(Pair pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  if (!first) fail("Empty remove_item");
+  if (first->as_rule() == Rule::property_expression) {
+    return RemoveItem{RemoveItem::Property{build_property_expression(*first)}};
+  }
+  if (first->as_rule() == Rule::variable) {
+    std::optional<Pair> second = inner.next();
+    std::vector<std::string> labels;
+    if (second && second->as_rule() == Rule::node_labels) labels = label_names(*second);
+    return RemoveItem{RemoveItem::Labels{text_of(*first), std::move(labels)}};
+  }
+  fail("Unknown REMOVE item");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Queries and projections
+
+RegularQuery build_regular_query(Pair pair) {
+  DepthGuard depth;
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  if (!first) fail("Missing single_query");
+  RegularQuery query{build_single_query(*first), {}};
+  for (Pair child : inner) {
+    if (child.as_rule() != Rule::union_clause) continue;
+    std::optional<Pair> branch;
+    for (Pair part : child.into_inner()) {
+      if (part.as_rule() == Rule::single_query) {
+        branch = part;
+        break;
+      }
+    }
+    if (!branch) fail("Missing union single_query");
+    bool all = has_word(gap_text(child, child.start(), &*branch), "ALL");
+    query.unions.push_back(UnionBranch{all, build_single_query(*branch)});
+  }
+  return query;
+}
+
+SingleQuery build_single_query(Pair pair) {
+  std::optional<Pair> form = pair.into_inner().peek();
+  if (!form) fail("Empty single_query");
+  if (form->as_rule() == Rule::single_part_query) {
+    SinglePartQuery query;
+    for (Pair child : form->into_inner()) {
+      switch (child.as_rule()) {
+        case Rule::reading_clause: query.reading_clauses.push_back(build_reading_clause(child)); break;
+        case Rule::updating_clause:
+          query.updating_clauses.push_back(build_updating_clause(child));
+          break;
+        case Rule::return_clause: query.return_clause = build_return_clause(child); break;
+        default: break;
+      }
+    }
+    return SingleQuery{std::move(query)};
+  }
+  if (form->as_rule() == Rule::multi_part_query) {
+    MultiPartQuery query;
+    std::vector<ReadingClause> reading;
+    std::vector<UpdatingClause> updating;
+    for (Pair child : form->into_inner()) {
+      switch (child.as_rule()) {
+        case Rule::reading_clause: reading.push_back(build_reading_clause(child)); break;
+        case Rule::updating_clause: updating.push_back(build_updating_clause(child)); break;
+        case Rule::with_clause: {
+          WithClause with = build_with_clause(child);
+          query.parts.push_back(QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
+          reading.clear();
+          updating.clear();
+          break;
+        }
+        case Rule::return_clause: query.return_clause = build_return_clause(child); break;
+        default: break;
+      }
+    }
+    query.reading_clauses = std::move(reading);
+    query.updating_clauses = std::move(updating);
+    return SingleQuery{std::move(query)};
+  }
+  fail("Unknown single_query: " + std::string(rule_name(form->as_rule())));
+}
+
+ReturnClause build_return_clause(Pair pair) {
+  ReturnClause ret;
+  ret.distinct = has_word(leading_gap(pair), "DISTINCT");
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() != Rule::return_body) continue;
+    ReturnBody body = build_return_body(child);
+    ret.items = std::move(body.items);
+    ret.order_by = std::move(body.order_by);
+    ret.skip = std::move(body.skip);
+    ret.limit = std::move(body.limit);
+  }
+  return ret;
+}
+
+ReturnBody build_return_body(Pair pair) {
+  ReturnBody body;
+  for (Pair child : pair.into_inner()) {
+    switch (child.as_rule()) {
+      case Rule::return_items: {
+        if (trim(child.as_str()) == "*") break;
+        std::vector<ReturnItem> items;
+        for (Pair item : child.into_inner()) {
+          if (item.as_rule() != Rule::return_item) continue;
+          Pairs parts = item.into_inner();
+          std::optional<Pair> expr = parts.next();
+          if (!expr) fail("Return item missing expr");
+          ReturnItem built{build_expression(*expr), std::nullopt};
+          for (Pair rest : parts) {
+            if (rest.as_rule() == Rule::variable) {
+              built.alias.emplace(rest.as_str());
+              break;
+            }
+          }
+          items.push_back(std::move(built));
+        }
+        body.items = std::move(items);
+        break;
+      }
+      case Rule::order_clause: {
+        std::vector<SortItem> order;
+        for (Pair item : child.into_inner()) {
+          if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
+        }
+        body.order_by = std::move(order);
+        break;
+      }
+      case Rule::skip_clause: body.skip = first_inner_expression(child, "SKIP missing expr"); break;
+      case Rule::limit_clause: body.limit = first_inner_expression(child, "LIMIT missing expr"); break;
+      default: break;
+    }
+  }
+  return body;
+}
+
+SortItem build_sort_item(Pair pair) {
+  std::optional<Pair> expr = pair.into_inner().peek();
+  if (!expr) fail("Sort item missing expr");
+  bool descending = has_word(gap_text(pair, expr->end(), nullptr), "DESC");
+  return SortItem{build_expression(*expr), descending};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading clauses
+
+ReadingClause build_reading_clause(Pair pair) {
+  std::optional<Pair> form = pair.into_inner().peek();
+  if (!form) fail("Empty reading_clause");
+  switch (form->as_rule()) {
+    case Rule::call_subquery: {
+      std::optional<Pair> body = form->into_inner().peek();
+      if (!body) fail("Empty CALL subquery");
+      return ReadingClause{ReadingClause::CallSubquery{Box<RegularQuery>(build_regular_query(*body))}};
+    }
+    case Rule::match_clause: {
+      bool optional = starts_with_word(form->as_str(), "OPTIONAL");
+      std::optional<Pattern> pattern;
+      std::optional<Expr> where;
+      for (Pair child : form->into_inner()) {
+        if (child.as_rule() == Rule::pattern) {
+          pattern = build_pattern(child);
+        } else if (child.as_rule() == Rule::where_clause) {
+          where = first_inner_expression(child, "Empty WHERE");
+        }
+      }
+      if (!pattern) fail("MATCH missing pattern");
+      return ReadingClause{ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
+    }
+    case Rule::unwind_clause: {
+      Pairs inner = form->into_inner();
+      std::optional<Pair> expr = inner.next();
+      if (!expr) fail("UNWIND missing expr");
+      Expr list = build_expression(*expr);
+      std::optional<Pair> variable = inner.next();
+      if (!variable) fail("UNWIND missing variable");
+      return ReadingClause{ReadingClause::Unwind{std::move(list), text_of(*variable)}};
+    }
+    case Rule::in_query_call: return ReadingClause{build_call_clause(*form)};
+    default: fail("Unknown reading clause: " + std::string(rule_name(form->as_rule())));
+  }
+}
+
+ReadingClause::Call build_call_clause(Pair pair) {
+  ReadingClause::Call call;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::explicit_procedure_invocation) {
+      for (Pair part : child.into_inner()) {
+        if (part.as_rule() == Rule::procedure_name) {
+          call.procedure = text_of(part);
+        } else if (part.as_rule() == Rule::expression) {
+          call.args.push_back(build_expression(part));
+        }
+      }
+    } else if (child.as_rule() == Rule::yield_items) {
+      for (Pair item : child.into_inner()) {
+        if (item.as_rule() != Rule::yield_item) continue;
+        YieldItem yield;
+        for (Pair part : item.into_inner()) {
+          if (part.as_rule() == Rule::procedure_result_field) {
+            yield.result_field.emplace(part.as_str());
+          } else if (part.as_rule() == Rule::variable) {
+            yield.variable = text_of(part);
+          }
+        }
+        call.yield_items.push_back(std::move(yield));
+      }
+    }
+  }
+  return call;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Updating clauses
+
+UpdatingClause build_updating_clause(Pair pair) {
+  std::optional<Pair> form = pair.into_inner().peek();
+  if (!form) fail("Empty updating_clause");
+  switch (form->as_rule()) {
+    case Rule::foreach_clause: {
+      DepthGuard depth;
+      Pairs inner = form->into_inner();
+      std::optional<Pair> variable = inner.next();
+      if (!variable) fail("FOREACH missing variable");
+      std::optional<Pair> list = inner.next();
+      if (!list) fail("FOREACH missing list expression");
+      UpdatingClause::Foreach loop{text_of(*variable), build_expression(*list), {}};
+      for (Pair child : inner) {
+        if (child.as_rule() == Rule::updating_clause) loop.body.push_back(build_updating_clause(child));
+      }
+      if (loop.body.empty()) fail("FOREACH body is empty");
+      return UpdatingClause{std::move(loop)};
+    }
+    case Rule::create_clause: {
+      std::optional<Pair> pattern = form->into_inner().peek();
+      if (!pattern) fail("CREATE missing pattern");
+      return UpdatingClause{UpdatingClause::Create{build_pattern(*pattern)}};
+    }
+    case Rule::merge_clause: return build_merge_clause(*form);
+    case Rule::set_clause: return UpdatingClause{UpdatingClause::Set{build_set_clause(*form)}};
+    case Rule::remove_clause: {
+      UpdatingClause::Remove remove;
+      for (Pair child : form->into_inner()) {
+        if (child.as_rule() == Rule::remove_item) remove.items.push_back(build_remove_item(child));
+      }
+      return UpdatingClause{std::move(remove)};
+    }
+    case Rule::delete_clause: {
+      UpdatingClause::Delete del;
+      del.detach = starts_with_word(form->as_str(), "DETACH");
+      for (Pair child : form->into_inner()) {
+        if (child.as_rule() == Rule::expression) del.exprs.push_back(build_expression(child));
+      }
+      return UpdatingClause{std::move(del)};
+    }
+    default: fail("Unknown updating clause: " + std::string(rule_name(form->as_rule())));
+  }
+}
+
+UpdatingClause build_merge_clause(Pair pair) {
+  std::optional<PatternPart> part;
+  UpdatingClause::Merge merge;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::pattern_part) {
+      part = build_pattern_part(child);
+    } else if (child.as_rule() == Rule::on_match_or_create) {
+      for (Pair action : child.into_inner()) {
+        if (action.as_rule() != Rule::set_clause) continue;
+        bool on_match = has_word(gap_text(child, child.start(), &action), "MATCH");
+        (on_match ? merge.on_match : merge.on_create).push_back(build_set_clause(action));
+      }
+    }
+  }
+  if (!part) fail("MERGE missing pattern_part");
+  merge.part = std::move(*part);
+  return UpdatingClause{std::move(merge)};
+}
+
+std::vector<SetItem> build_set_clause(Pair pair) {
+  std::vector<SetItem> items;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::set_item) items.push_back(build_set_item(child));
+  }
+  return items;
+}
+
+PropertyExpr build_property_expression(Pair pair) {
+  PropertyExpr target;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::variable) {
+      target.variable = text_of(child);
+    } else if (child.as_rule() == Rule::property_lookup) {
+      std::optional<Pair> key = child.into_inner().peek();
+      if (!key) fail("Property lookup missing key");
+      target.keys.emplace_back(key->as_str());
+    }
+  }
+  return target;
+}
+
+}  // namespace tessary::builder

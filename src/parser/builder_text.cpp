@@ -1,0 +1,98 @@
+#include "parser/builder_text.hpp"
+
+#include <optional>
+
+namespace tessary::builder {
+namespace {
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Length of the comment starting at text[i], or 0 when none starts there. A block comment
+// without its closing "*/" is not a comment.
+std::size_t comment_length(std::string_view text, std::size_t i) {
+  if (i + 1 >= text.size() || text[i] != '/') return 0;
+  if (text[i + 1] == '/') {
+    std::size_t nl = text.find('\n', i + 2);
+    return (nl == std::string_view::npos ? text.size() : nl + 1) - i;
+  }
+  if (text[i + 1] == '*') {
+    std::size_t close = text.find("*/", i + 2);
+    if (close == std::string_view::npos) return 0;
+    return close + 2 - i;
+  }
+  return 0;
+}
+
+// Calls `visit(segment)` for each maximal piece of `text` outside comments.
+template <class Visit>
+bool any_segment(std::string_view text, Visit&& visit) {
+  std::size_t seg = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t len = comment_length(text, i);
+    if (len == 0) {
+      ++i;
+      continue;
+    }
+    if (visit(text.substr(seg, i - seg))) return true;
+    i += len;
+    seg = i;
+  }
+  return visit(text.substr(seg));
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool has_word(std::string_view text, std::string_view word) {
+  if (word.empty()) return false;
+  return any_segment(text, [&](std::string_view seg) {
+    for (std::size_t i = 0; i + word.size() <= seg.size(); ++i) {
+      if (equal_ignoring_case(seg.substr(i, word.size()), word)) return true;
+    }
+    return false;
+  });
+}
+
+bool starts_with_word(std::string_view text, std::string_view word) {
+  return text.size() >= word.size() && equal_ignoring_case(text.substr(0, word.size()), word);
+}
+
+char find_operator(std::string_view text, std::string_view candidates) {
+  char found = '\0';
+  any_segment(text, [&](std::string_view seg) {
+    std::size_t at = seg.find_first_of(candidates);
+    if (at == std::string_view::npos) return false;
+    found = seg[at];
+    return true;
+  });
+  return found;
+}
+
+std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* child) {
+  std::size_t base = parent.start();
+  std::size_t to = child ? child->start() : parent.end();
+  if (from < base) from = base;
+  if (to < from) return {};
+  return parent.as_str().substr(from - base, to - from);
+}
+
+std::string_view leading_gap(const Pair& parent) {
+  std::optional<Pair> first = parent.into_inner().peek();
+  return gap_text(parent, parent.start(), first ? &*first : nullptr);
+}
+
+std::string_view trailing_gap(const Pair& parent) {
+  std::size_t last_end = parent.start();
+  for (Pair child : parent.into_inner()) last_end = child.end();
+  return gap_text(parent, last_end, nullptr);
+}
+
+}  // namespace tessary::builder

@@ -1,0 +1,33 @@
+#pragma once
+// Reading the words and operators that the grammar matches as bare literals. Such literals
+// leave no pair, so the builder finds them in a pair's text outside the spans of its inner
+// pairs: the "gaps". A gap holds only literals, whitespace and comments; comments are
+// passed over, so a word written inside a comment never counts.
+#include <cstddef>
+#include <string_view>
+
+#include "parser/pairs.hpp"
+
+namespace tessary::builder {
+
+// True when `word` (ASCII, compared without regard to letter case) occurs in `text` outside
+// comments. A comment separates: a word never runs across one.
+bool has_word(std::string_view text, std::string_view word);
+
+// True when `text` begins with `word`, compared without regard to letter case.
+bool starts_with_word(std::string_view text, std::string_view word);
+
+// The first character of `text` outside comments that is one of `candidates`, or '\0'.
+char find_operator(std::string_view text, std::string_view candidates);
+
+// The text of `parent` from byte offset `from` (absolute, within the parent's span) to the
+// start of `child`, or to the parent's end when `child` is null.
+std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* child);
+
+// The text of `parent` before its first inner pair (all of it when it has none).
+std::string_view leading_gap(const Pair& parent);
+
+// The text of `parent` after its last inner pair (all of it when it has none).
+std::string_view trailing_gap(const Pair& parent);
+
+}  // namespace tessary::builder

@@ -1,0 +1,64 @@
+#include "parser/parse.hpp"
+
+#include <limits>
+
+#include "parser/builder.hpp"
+#include "parser/recognizer.hpp"
+#include "parser/rule.hpp"
+
+namespace tessary {
+namespace {
+
+std::uint32_t clamp32(std::uint64_t value) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
+  return static_cast<std::uint32_t>(value > kMax ? kMax : value);
+}
+
+CypherQuery build_query_or_throw(Pair top) {
+  std::optional<Pair> statement = top.into_inner().peek();
+  if (!statement) builder::fail("Empty query");
+  if (statement->as_rule() != Rule::statement) {
+    builder::fail("Expected statement, got " + std::string(rule_name(statement->as_rule())));
+  }
+  std::optional<Pair> body = statement->into_inner().peek();
+  if (!body) builder::fail("Empty statement");
+  if (body->as_rule() != Rule::regular_query) {
+    builder::fail("Unknown statement type: " + std::string(rule_name(body->as_rule())));
+  }
+  return CypherQuery{builder::build_regular_query(*body)};
+}
+
+}  // namespace
+
+std::variant<CypherQuery, CypherError> build_query(Pair top) {
+  try {
+    return build_query_or_throw(top);
+  } catch (CypherError& error) {
+    return std::move(error);
+  }
+}
+
+std::variant<CypherQuery, CypherError> parse(std::string_view query) {
+  std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
+  if (Error* error = std::get_if<Error>(&run)) return CypherError::parse(error->rendered());
+  std::optional<Pair> top = std::get<Pairs>(run).peek();
+  if (!top) return CypherError::parse("No parse result");
+  return build_query(*top);
+}
+
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
+  std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
+  if (Error* error = std::get_if<Error>(&run)) {
+    return ParseErrorDetail{error->rendered(),
+                            std::make_pair(clamp32(error->line), clamp32(error->column))};
+  }
+  std::optional<Pair> top = std::get<Pairs>(run).peek();
+  if (!top) return ParseErrorDetail{"No parse result", std::nullopt};
+  std::variant<CypherQuery, CypherError> built = build_query(*top);
+  if (CypherError* error = std::get_if<CypherError>(&built)) {
+    return ParseErrorDetail{error->display(), std::nullopt};
+  }
+  return std::move(std::get<CypherQuery>(built));
+}
+
+}  // namespace tessary

@@ -1,0 +1,618 @@
+// Query trees built from query texts, checked through the compact printout of tree_printer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "parser/builder.hpp"
+#include "parser/builder_text.hpp"
+#include "parser/parse.hpp"
+#include "tree_printer.hpp"
+
+namespace tessary {
+namespace {
+
+using testing::print;
+
+struct Case {
+  const char* query;
+  const char* expected;
+};
+
+std::string tree_of(const std::string& query) {
+  auto result = parse(query);
+  if (auto* error = std::get_if<CypherError>(&result)) return "ERROR " + error->display();
+  return print(std::get<CypherQuery>(result));
+}
+
+// The first projected expression of a query "RETURN <expr>".
+std::string expr_of(const std::string& expression) {
+  auto result = parse("RETURN " + expression);
+  if (auto* error = std::get_if<CypherError>(&result)) return "ERROR " + error->display();
+  const auto& single = std::get<SinglePartQuery>(std::get<CypherQuery>(result).query.first.node);
+  return print(single.return_clause->items.at(0).expr);
+}
+
+void expect_table(const std::vector<Case>& cases, std::string (*run)(const std::string&)) {
+  for (const Case& c : cases) EXPECT_EQ(run(c.query), c.expected) << "query: " << c.query;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text outside inner pairs
+
+TEST(BuilderText, HasWordIgnoresCaseAndComments) {
+  struct Row {
+    const char* text;
+    const char* word;
+    bool found;
+  };
+  const std::vector<Row> rows = {
+      {"RETURN DISTINCT ", "DISTINCT", true},
+      {"return distinct", "DISTINCT", true},
+      {"RETURN DiStInCt", "DISTINCT", true},
+      {"RETURN ", "DISTINCT", false},
+      {"RETURN /* DISTINCT */ ", "DISTINCT", false},
+      {"RETURN // distinct\n", "DISTINCT", false},
+      {"RETURN // distinct", "DISTINCT", false},
+      {"RETURN /* x */ DISTINCT", "DISTINCT", true},
+      {"RETURN DIS/**/TINCT", "DISTINCT", false},  // a comment separates
+      {"RETURN /* unclosed DISTINCT", "DISTINCT", true},  // not a comment without its end
+      {" += ", "+=", true},
+      {" = ", "+=", false},
+      {" /*+=*/ = ", "+=", false},
+      {"[ .. ", "..", true},
+      {"[/*..*/ ", "..", false},
+      {"", "ALL", false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(builder::has_word(r.text, r.word), r.found) << r.text << " / " << r.word;
+  }
+}
+
+TEST(BuilderText, FindOperatorSkipsComments) {
+  EXPECT_EQ(builder::find_operator(" - ", "+-"), '-');
+  EXPECT_EQ(builder::find_operator(" /* + */ - ", "+-"), '-');
+  EXPECT_EQ(builder::find_operator(" // -\n + ", "+-"), '+');
+  EXPECT_EQ(builder::find_operator(" /* * */ / ", "*/"), '/');
+  EXPECT_EQ(builder::find_operator(" /* / */ * ", "*/"), '*');
+  EXPECT_EQ(builder::find_operator("  ", "+-"), '\0');
+}
+
+// ---------------------------------------------------------------------------------------------
+// Expressions
+
+TEST(BuilderExpressions, OperatorsFoldToTheLeft) {
+  expect_table(
+      {
+          {"a OR b XOR c AND NOT d", "Or(a, Xor(b, And(c, Not(d))))"},
+          {"a OR b OR c", "Or(Or(a, b), c)"},
+          {"a xor b xor c", "Xor(Xor(a, b), c)"},
+          {"a AND b AND c", "And(And(a, b), c)"},
+          {"NOT NOT a", "Not(Not(a))"},
+          {"NOT n.notes", "Not(Prop(n, notes))"},
+          {"x IS NOT NULL", "IsNotNull(x)"},
+          {"x is null", "IsNull(x)"},
+          {"x IS   NOT\n NULL", "IsNotNull(x)"},
+          {"1 < 2 < 3", "Lt(Lt(Int(1), Int(2)), Int(3))"},
+          {"a - b + c", "Add(Sub(a, b), c)"},
+          {"a + b - c", "Sub(Add(a, b), c)"},
+          {"a / b * c", "Mul(Div(a, b), c)"},
+          {"a * b / c", "Div(Mul(a, b), c)"},
+          {"a % b % c", "Mod(Mod(a, b), c)"},
+          {"a * b % c", "Mul(a, Mod(b, c))"},
+          {"2 ^ 3 ^ 2", "Pow(Pow(Int(2), Int(3)), Int(2))"},
+          {"-2 ^ 2", "Pow(Neg(Int(2)), Int(2))"},
+          {"-x", "Neg(x)"},
+          {"-1", "Neg(Int(1))"},
+          {"a + b IS NULL", "Add(a, IsNull(b))"},
+          {"NOT a = b", "Not(Eq(a, b))"},
+          {"a /* - */ + b // -\n - c", "Sub(Add(a, b), c)"},
+          {"a /* / */ * b", "Mul(a, b)"},
+          {"a/b", "Div(a, b)"},
+          {"a-b", "Sub(a, b)"},
+      },
+      expr_of);
+}
+
+TEST(BuilderExpressions, ComparisonOperators) {
+  expect_table(
+      {
+          {"a = b", "Eq(a, b)"},
+          {"a <> b", "Ne(a, b)"},
+          {"a < b", "Lt(a, b)"},
+          {"a <= b", "Le(a, b)"},
+          {"a > b", "Gt(a, b)"},
+          {"a >= b", "Ge(a, b)"},
+          {"a =~ 'x.*'", "RegexMatch(a, Str(x.*))"},
+          {"x in [1]", "In(x, [Int(1)])"},
+          {"x IN $p", "In(x, $p)"},
+          {"x Contains 'a'", "Contains(x, Str(a))"},
+          {"x starts with 'a'", "StartsWith(x, Str(a))"},
+          {"x STARTS /* c */ WITH 'a'", "StartsWith(x, Str(a))"},
+          {"x ends   with 'a'", "EndsWith(x, Str(a))"},
+      },
+      expr_of);
+}
+
+TEST(BuilderExpressions, PostfixChains) {
+  expect_table(
+      {
+          {"n.a.b[0] IS NULL", "IsNull(Index(Prop(Prop(n, a), b), Int(0)))"},
+          {"n.name", "Prop(n, name)"},
+          {"n.`first name`", "Prop(n, `first name`)"},
+          {"n . name", "Prop(n, name)"},
+          {"x[i..j]", "Slice(x, i, j)"},
+          {"x[i..]", "Slice(x, i, _)"},
+          {"x[..j]", "Slice(x, _, j)"},
+          {"x[..]", "Slice(x, _, _)"},
+          {"x[ /* .. */ i ..]", "Slice(x, i, _)"},
+          {"x[1 .. 3]", "Slice(x, Int(1), Int(3))"},
+          {"x[i]", "Index(x, i)"},
+      },
+      expr_of);
+}
+
+TEST(BuilderExpressions, MapLiteralsKeepTheLastValueInFirstPlace) {
+  expect_table(
+      {
+          {"{a: 1, b: 2}", "{a: Int(1), b: Int(2)}"},
+          {"{a: 1, a: 2}", "{a: Int(2)}"},
+          {"{a: 1, b: 2, a: 3}", "{a: Int(3), b: Int(2)}"},
+          {"{}", "{}"},
+          {"{`a b`: 1, A: 2, a: 3}", "{`a b`: Int(1), A: Int(2), a: Int(3)}"},
+      },
+      expr_of);
+}
+
+TEST(BuilderExpressions, LargeMapLiteralDeduplicatesThroughItsIndex) {
+  std::string map = "{";
+  for (int i = 0; i < 40; ++i) map += "k" + std::to_string(i) + ": " + std::to_string(i) + ", ";
+  for (int i = 0; i < 40; i += 2) map += "k" + std::to_string(i) + ": -1, ";
+  map += "k39: 99}";
+  auto result = parse("RETURN " + map);
+  const auto& single = std::get<SinglePartQuery>(std::get<CypherQuery>(result).query.first.node);
+  const auto& entries = single.return_clause->items.at(0).expr.as<Expr::Map>().entries;
+  ASSERT_EQ(entries.size(), 40u);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(entries[i].key, "k" + std::to_string(i));
+    std::string expected = i == 39 ? "Int(99)" : i % 2 == 0 ? "Neg(Int(1))" : "Int(" + std::to_string(i) + ")";
+    EXPECT_EQ(print(entries[i].value), expected) << i;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atoms and literals
+
+TEST(BuilderAtoms, Literals) {
+  expect_table(
+      {
+          {"42", "Int(42)"},
+          {"0x1F", "Int(31)"},
+          {"0xff", "Int(255)"},
+          {"0o17", "Int(15)"},
+          {"017", "Int(17)"},
+          {"9223372036854775807", "Int(9223372036854775807)"},
+          {"9223372036854775808", "Int(0)"},
+          {"0x8000000000000000", "Int(0)"},
+          {"0x7fffffffffffffff", "Int(9223372036854775807)"},
+          {"-5", "Neg(Int(5))"},
+          {"1.5", "Float(1.5)"},
+          {"2.", "Float(2)"},
+          {"1.5e2", "Float(150)"},
+          {"1.5E-1", "Float(0.14999999999999999)"},
+          {"1.0e400", "Float(inf)"},
+          {"1.0e-400", "Float(0)"},
+          {"0.0e999", "Float(0)"},
+          {"'abc'", "Str(abc)"},
+          {"\"abc\"", "Str(abc)"},
+          {"''", "Str()"},
+          {"true", "true"},
+          {"TRUE", "true"},
+          {"True", "true"},
+          {"false", "false"},
+          {"NULL", "null"},
+          {"[]", "[]"},
+          {"[1, 'a', null]", "[Int(1), Str(a), null]"},
+          {"[x IN xs]", "[In(x, xs)]"},
+          {"$name", "$name"},
+          {"$1", "$1"},
+          {"n", "n"},
+          {"`my var`", "`my var`"},
+          {"((1))", "Int(1)"},
+      },
+      expr_of);
+  // Backslashes are ordinary characters: the content is kept as written.
+  EXPECT_EQ(expr_of("'a\\nb\\t'"), "Str(a\\nb\\t)");
+  EXPECT_EQ(expr_of("\"it's\""), "Str(it's)");
+}
+
+TEST(BuilderAtoms, LiteralConversions) {
+  EXPECT_EQ(builder::integer_literal_value("0X1f"), 31);
+  EXPECT_EQ(builder::integer_literal_value("00012"), 12);
+  EXPECT_EQ(builder::integer_literal_value("99999999999999999999"), 0);
+  EXPECT_FALSE(builder::read_integer_literal("99999999999999999999"));
+  EXPECT_EQ(builder::read_integer_literal("0"), 0);
+  EXPECT_EQ(builder::float_literal_value("1.7976931348623157e308"), 1.7976931348623157e308);
+  EXPECT_TRUE(std::isinf(builder::float_literal_value("1.8e308")));
+  EXPECT_TRUE(std::isinf(builder::float_literal_value("100000.0e304")));
+  EXPECT_EQ(builder::float_literal_value("0.00001e-320"), 0.0);
+  EXPECT_EQ(builder::float_literal_value("4.9e-324"), 4.9e-324);  // smallest subnormal kept
+  EXPECT_EQ(builder::float_literal_value("0.1"), 0.1);
+  EXPECT_EQ(builder::float_literal_value("123456789012345678901234567890.0"),
+            123456789012345678901234567890.0);
+}
+
+TEST(BuilderAtoms, CallsAndSpecialForms) {
+  expect_table(
+      {
+          {"count(*)", "CountStar"},
+          {"COUNT ( * )", "CountStar"},
+          {"count(n)", "Fn(count; n)"},
+          {"count(DISTINCT n)", "Fn(count, DISTINCT; n)"},
+          {"count(distinct n)", "Fn(count, DISTINCT; n)"},
+          {"count( /* distinct */ n)", "Fn(count; n)"},
+          {"count(distinctValue)", "Fn(count, DISTINCT; Value)"},
+          {"f('distinct')", "Fn(f; Str(distinct))"},
+          {"my.ns.fn()", "Fn(my.ns.fn; )"},
+          {"toUpper(a, b)", "Fn(toUpper; a, b)"},
+          {"exists(n.name)", "Fn(exists; Prop(n, name))"},
+          {"reduce(acc = 0, x IN [1, 2] | acc + x)", "Reduce(acc = Int(0), x IN [Int(1), Int(2)] | Add(acc, x))"},
+          {"shortestPath((a)-[:KNOWS*]-(b))", "ShortestPath((a)-[:KNOWS *_.._]-(b))"},
+          {"allShortestPaths((a)--(b))", "AllShortestPaths((a)-[]-(b))"},
+          {"ALLSHORTESTPATHS((a)-[:K*1..5]->(b))", "AllShortestPaths((a)-[:K *1..5]->(b))"},
+          {"CASE WHEN a THEN b END", "Case(; a -> b)"},
+          {"CASE x WHEN 1 THEN 'one' WHEN 2 THEN 'two' ELSE 'many' END",
+           "Case(x; Int(1) -> Str(one), Int(2) -> Str(two); ELSE Str(many))"},
+          {"CASE WHEN a THEN b ELSE c END", "Case(; a -> b; ELSE c)"},
+          {"case x when 1 then 2 end", "Case(x; Int(1) -> Int(2))"},
+          {"CASE /* WHEN */ x WHEN 'ELSE' THEN 'THEN' END", "Case(x; Str(ELSE) -> Str(THEN))"},
+          {"CASE x ELSE 1 END", "ERROR"},
+          {"[x IN xs WHERE x > 1]", "ListComp(x IN xs WHERE Gt(x, Int(1)))"},
+          {"[x IN xs | x * 2]", "ListComp(x IN xs | Mul(x, Int(2)))"},
+          {"[x IN xs WHERE x > 1 | x * 2]", "ListComp(x IN xs WHERE Gt(x, Int(1)) | Mul(x, Int(2)))"},
+          {"all(x IN xs WHERE x > 0)", "All(x IN xs WHERE Gt(x, Int(0)))"},
+          {"ANY (x IN xs WHERE x IS NULL)", "Any(x IN xs WHERE IsNull(x))"},
+          {"none(x IN xs WHERE x = 1)", "None(x IN xs WHERE Eq(x, Int(1)))"},
+          {"Single(x IN xs WHERE x = 1)", "Single(x IN xs WHERE Eq(x, Int(1)))"},
+          {"all(x IN xs)", "All(x IN xs)"},
+          {"any(x)", "Fn(any; x)"},
+          {"EXISTS { (n)-[:R]->() }", "Exists((n)-[:R]->())"},
+          {"exists {(a)--(b), (b)--(c)}", "Exists((a)-[]-(b), (b)-[]-(c))"},
+          {"COUNT { MATCH (n) RETURN n }", "CountSub{Single{MATCH (n) RETURN n}}"},
+          {"COLLECT { MATCH (n) RETURN n.name }", "CollectSub{Single{MATCH (n) RETURN Prop(n, name)}}"},
+          {"[(a)-->(b) | b.name]", "PatternComp((a)-[]->(b) | Prop(b, name))"},
+          {"[(a)-->(b) WHERE b.age > 1 | b.name]",
+           "PatternComp((a)-[]->(b) WHERE Gt(Prop(b, age), Int(1)) | Prop(b, name))"},
+          {"[(a)--(b)]", "[Sub(a, Neg(b))]"},
+      },
+      [](const std::string& q) -> std::string {
+        std::string out = expr_of(q);
+        return out.rfind("ERROR", 0) == 0 ? "ERROR" : out;
+      });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patterns
+
+TEST(BuilderPatterns, DirectionsRangesAndNames) {
+  expect_table(
+      {
+          {"MATCH (a)<-[r]->(b)", "Single{MATCH (a)<-[r]-(b)}"},
+          {"MATCH (a)<-->(b)", "Single{MATCH (a)<-[]-(b)}"},
+          {"MATCH (a)-[r]->(b)", "Single{MATCH (a)-[r]->(b)}"},
+          {"MATCH (a)<-[r]-(b)", "Single{MATCH (a)<-[r]-(b)}"},
+          {"MATCH (a)-[r]-(b)", "Single{MATCH (a)-[r]-(b)}"},
+          {"MATCH (a)--(b)", "Single{MATCH (a)-[]-(b)}"},
+          {"MATCH (a)- [ r ] - >(b)", "Single{MATCH (a)-[r]->(b)}"},
+          {"MATCH (a)-[]->(b)", "Single{MATCH (a)-[]->(b)}"},
+          {"MATCH (a)-[*]->(b)", "Single{MATCH (a)-[ *_.._]->(b)}"},
+          {"MATCH (a)-[*3]->(b)", "Single{MATCH (a)-[ *3..3]->(b)}"},
+          {"MATCH (a)-[*1..5]->(b)", "Single{MATCH (a)-[ *1..5]->(b)}"},
+          {"MATCH (a)-[*2..]->(b)", "Single{MATCH (a)-[ *2.._]->(b)}"},
+          {"MATCH (a)-[ * 1 .. 5 ]->(b)", "Single{MATCH (a)-[ *1..5]->(b)}"},
+          {"MATCH (a)-[* 2 ..]->(b)", "Single{MATCH (a)-[ *2.._]->(b)}"},
+          {"MATCH (a)-[*99999999999999999999]->(b)", "Single{MATCH (a)-[ *_.._]->(b)}"},
+          {"MATCH (a)-[*1..99999999999999999999]->(b)", "Single{MATCH (a)-[ *1.._]->(b)}"},
+          // Bounds read as integer literals, comments inside the range do not matter.
+          {"MATCH (a)-[*0x3]->(b)", "Single{MATCH (a)-[ *3..3]->(b)}"},
+          {"MATCH (a)-[*0o7..0x10]->(b)", "Single{MATCH (a)-[ *7..16]->(b)}"},
+          {"MATCH (a)-[*2 /* c */]->(b)", "Single{MATCH (a)-[ *2..2]->(b)}"},
+          {"MATCH (a)-[*1 /* .. */ ]->(b)", "Single{MATCH (a)-[ *1..1]->(b)}"},
+          {"MATCH (a)-[*1 /* c */ .. /* d */ 4]->(b)", "Single{MATCH (a)-[ *1..4]->(b)}"},
+          {"MATCH (a)-[:KNOWS]->(b)", "Single{MATCH (a)-[:KNOWS]->(b)}"},
+          {"MATCH (a)-[:A|B]->(b)", "Single{MATCH (a)-[:A|B]->(b)}"},
+          {"MATCH (a)-[:A|:B]->(b)", "Single{MATCH (a)-[:A|B]->(b)}"},
+          {"MATCH (a)-[r:`my type`|x *2 {w: 1}]->(b)", "Single{MATCH (a)-[r:`my type`|x *2..2 {w: Int(1)}]->(b)}"},
+          {"MATCH (n:Person:`Movie Star` {name: 'x', name: 'y'})",
+           "Single{MATCH (n:Person:`Movie Star` {name: Str(y)})}"},
+          {"MATCH (n :B : a)", "Single{MATCH (n:B:a)}"},
+          {"MATCH (n $props)", "Single{MATCH (n $props)}"},
+          {"MATCH ($props)", "Single{MATCH ( $props)}"},
+          {"MATCH (n)-[r $p]-(m)", "Single{MATCH (n)-[r $p]-(m)}"},
+          {"MATCH p = (a)-->(b), (c)", "Single{MATCH p = (a)-[]->(b), (c)}"},
+          {"MATCH p = shortestPath((a)-[*]-(b))", "Single{MATCH p = (a)-[ *_.._]-(b)}"},
+          {"MATCH (a)-->(b)<--(c)", "Single{MATCH (a)-[]->(b)<-[]-(c)}"},
+      },
+      tree_of);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries and projections
+
+TEST(BuilderQueries, ProjectionsAndParts) {
+  expect_table(
+      {
+          {"RETURN *", "Single{RETURN (none)}"},
+          {"MATCH (n) WITH * RETURN n", "Multi{MATCH (n) WITH (none); RETURN n}"},
+          {"MATCH (n) RETURN n ORDER BY n.description", "Single{MATCH (n) RETURN n ORDER BY Prop(n, description) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.x DESC, n.y descending, n.z ASC, n.w ascending",
+           "Single{MATCH (n) RETURN n ORDER BY Prop(n, x) DESC, Prop(n, y) DESC, Prop(n, z) ASC, "
+           "Prop(n, w) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.desc_field", "Single{MATCH (n) RETURN n ORDER BY Prop(n, desc_field) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.`desc` /* DESC */", "Single{MATCH (n) RETURN n ORDER BY Prop(n, `desc`) ASC}"},
+          {"MATCH (n) RETURN count(DISTINCT n)", "Single{MATCH (n) RETURN Fn(count, DISTINCT; n)}"},
+          {"MATCH (n) RETURN DISTINCT n", "Single{MATCH (n) RETURN DISTINCT n}"},
+          {"MATCH (n) WITH DISTINCT n RETURN n", "Multi{MATCH (n) WITH DISTINCT n; RETURN n}"},
+          {"MATCH (n) WITH count(DISTINCT n) AS c RETURN c", "Multi{MATCH (n) WITH Fn(count, DISTINCT; n) AS c; RETURN c}"},
+          {"RETURN distinct_count", "Single{RETURN DISTINCT _count}"},
+          {"RETURN x assoc", "Single{RETURN x AS soc}"},
+          {"MATCH (a) RETURN a UNION ALL MATCH (b) RETURN b",
+           "Single{MATCH (a) RETURN a} UNION ALL Single{MATCH (b) RETURN b}"},
+          {"MATCH (a:Ball) RETURN a.total UNION MATCH (b:Ball) RETURN b.total",
+           "Single{MATCH (a:Ball) RETURN Prop(a, total)} UNION Single{MATCH (b:Ball) RETURN Prop(b, total)}"},
+          {"RETURN 1 UNION /* ALL */ RETURN 2", "Single{RETURN Int(1)} UNION Single{RETURN Int(2)}"},
+          {"RETURN 1 union all RETURN 2 UNION RETURN 3",
+           "Single{RETURN Int(1)} UNION ALL Single{RETURN Int(2)} UNION Single{RETURN Int(3)}"},
+          {"MATCH (a) WITH a MATCH (b) WITH a, b RETURN a",
+           "Multi{MATCH (a) WITH a; MATCH (b) WITH a, b; RETURN a}"},
+          {"MATCH (n) WITH n", "Multi{MATCH (n) WITH n; }"},
+          {"WITH 1 AS x", "Multi{WITH Int(1) AS x; }"},
+          {"MATCH (n)", "Single{MATCH (n)}"},
+          {"CREATE (n)", "Single{CREATE (n)}"},
+          {"RETURN 1", "Single{RETURN Int(1)}"},
+          {"RETURN a AS x, b", "Single{RETURN a AS x, b}"},
+          {"MATCH (n) RETURN n SKIP 1 LIMIT 2", "Single{MATCH (n) RETURN n SKIP Int(1) LIMIT Int(2)}"},
+          {"MATCH (n) WITH n ORDER BY n.x DESC SKIP 1 LIMIT 2 WHERE n.x > 1 RETURN n",
+           "Multi{MATCH (n) WITH n ORDER BY Prop(n, x) DESC SKIP Int(1) LIMIT Int(2) WHERE Gt(Prop(n, x), Int(1)); RETURN n}"},
+          {"MATCH (n) CREATE (m) SET m.x = 1 RETURN m", "Single{MATCH (n) CREATE (m) SET Property(m.x = Int(1)) RETURN m}"},
+          {"MATCH (n) RETURN n;", "Single{MATCH (n) RETURN n}"},
+          {"match (n) where n.x = 1 return n", "Single{MATCH (n) WHERE Eq(Prop(n, x), Int(1)) RETURN n}"},
+      },
+      [](const std::string& q) -> std::string {
+        std::string out = tree_of(q);
+        return out.rfind("ERROR", 0) == 0 ? "ERROR" : out;
+      });
+}
+
+TEST(BuilderQueries, AbsentAndEmptyAreDistinct) {
+  auto result = parse("MATCH (n)");
+  const auto& q = std::get<SinglePartQuery>(std::get<CypherQuery>(result).query.first.node);
+  EXPECT_FALSE(q.return_clause.has_value());
+  auto ret = parse("MATCH (n) RETURN n");
+  const auto& r = std::get<SinglePartQuery>(std::get<CypherQuery>(ret).query.first.node);
+  ASSERT_TRUE(r.return_clause.has_value());
+  EXPECT_FALSE(r.return_clause->order_by.has_value());
+  EXPECT_FALSE(r.return_clause->skip.has_value());
+  const auto& match = r.reading_clauses.at(0).as<ReadingClause::Match>();
+  EXPECT_FALSE(match.where_clause.has_value());
+  EXPECT_FALSE(match.pattern.parts.at(0).element.start.properties.has_value());
+  auto rel = parse("MATCH (a)-[r]->(b)");
+  const auto& rq = std::get<SinglePartQuery>(std::get<CypherQuery>(rel).query.first.node);
+  const auto& step = rq.reading_clauses.at(0).as<ReadingClause::Match>().pattern.parts.at(0).element.chain.at(0);
+  EXPECT_FALSE(step.relationship.range.has_value());
+  EXPECT_EQ(step.relationship.direction, RelationshipDirection::Right);
+  static_assert(sizeof(RelationshipDirection) == 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clauses
+
+TEST(BuilderClauses, ReadingClauses) {
+  expect_table(
+      {
+          {"OPTIONAL MATCH (n) RETURN n", "Single{OPTIONAL MATCH (n) RETURN n}"},
+          {"optional match (n)", "Single{OPTIONAL MATCH (n)}"},
+          {"MATCH (n) WHERE n.age > 3", "Single{MATCH (n) WHERE Gt(Prop(n, age), Int(3))}"},
+          {"UNWIND [1, 2] AS x RETURN x", "Single{UNWIND [Int(1), Int(2)] AS x RETURN x}"},
+          {"CALL my.labels() YIELD label", "Single{CALL my.labels() YIELD label}"},
+          {"CALL my.labels()", "Single{CALL my.labels()}"},
+          {"CALL my.proc(1, 'a') YIELD out AS o", "Single{CALL my.proc(Int(1), Str(a)) YIELD out AS o}"},
+          {"CALL p.q(1, 'a') YIELD x AS y, z", "Single{CALL p.q(Int(1), Str(a)) YIELD x AS y, z}"},
+          {"CALL { MATCH (n) RETURN n } RETURN 1", "Single{CALL {Single{MATCH (n) RETURN n}} RETURN Int(1)}"},
+      },
+      tree_of);
+}
+
+TEST(BuilderClauses, UpdatingClauses) {
+  expect_table(
+      {
+          {"SET n.name = 'x'", "Single{SET Property(n.name = Str(x))}"},
+          {"SET a.b.c = 1", "Single{SET Property(a.b.c = Int(1))}"},
+          {"SET n = {a: 1}", "Single{SET Assign(n = {a: Int(1)})}"},
+          {"SET n += {a: 1}", "Single{SET Append(n += {a: Int(1)})}"},
+          {"SET n.note = 'a+=b'", "Single{SET Property(n.note = Str(a+=b))}"},
+          {"SET n = {s: 'a+=b'}", "Single{SET Assign(n = {s: Str(a+=b)})}"},
+          {"SET n /* += */ = 1", "Single{SET Assign(n = Int(1))}"},
+          {"SET n:Person:Admin", "Single{SET Labels(n:Person:Admin)}"},
+          {"SET n.a = 1, n.b = 2", "Single{SET Property(n.a = Int(1)), Property(n.b = Int(2))}"},
+          {"REMOVE n:Temp", "Single{REMOVE Labels(n:Temp)}"},
+          {"REMOVE n.prop", "Single{REMOVE Property(n.prop)}"},
+          {"REMOVE n:Person, n.age", "Single{REMOVE Labels(n:Person), Property(n.age)}"},
+          {"MERGE (n:P {id: 1}) ON CREATE SET n.created = 1 ON MATCH SET n.seen = 2",
+           "Single{MERGE (n:P {id: Int(1)}) ON MATCH [Property(n.seen = Int(2))] ON CREATE "
+           "[Property(n.created = Int(1))]}"},
+          {"MERGE (n) ON MATCH SET n.a = 1 ON MATCH SET n.b = 2, n.c = 3",
+           "Single{MERGE (n) ON MATCH [Property(n.a = Int(1))] ON MATCH [Property(n.b = Int(2)), "
+           "Property(n.c = Int(3))]}"},
+          {"MERGE (n) ON CREATE SET n.matched = true", "Single{MERGE (n) ON CREATE [Property(n.matched = true)]}"},
+          {"MERGE (n) on /* MATCH */ create SET n.x = 1", "Single{MERGE (n) ON CREATE [Property(n.x = Int(1))]}"},
+          {"MERGE p = (a)-[:R]->(b)", "Single{MERGE p = (a)-[:R]->(b)}"},
+          {"DETACH DELETE a, b", "Single{DETACH DELETE a, b}"},
+          {"detach delete a", "Single{DETACH DELETE a}"},
+          {"DELETE a", "Single{DELETE a}"},
+          {"CREATE (a)-[:R]->(b), (c)", "Single{CREATE (a)-[:R]->(b), (c)}"},
+          {"FOREACH (x IN [1, 2] | CREATE (:N {v: x}) SET m.last = x)",
+           "Single{FOREACH (x IN [Int(1), Int(2)] | CREATE (:N {v: x}) SET Property(m.last = x))}"},
+          {"FOREACH (x IN a | FOREACH (y IN x | DELETE y))",
+           "Single{FOREACH (x IN a | FOREACH (y IN x | DELETE y))}"},
+      },
+      tree_of);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry points and errors
+
+TEST(BuilderEntry, GrammarErrorsThroughBothEntries) {
+  struct Row {
+    const char* query;
+    std::uint32_t line;
+    std::uint32_t column;
+  };
+  const std::vector<Row> rows = {
+      {"", 1, 1},
+      {"FOO", 1, 1},
+      {"MATCH (n) RETURN n; x", 1, 21},
+      {"MATCH (n)\nWHERE n.x = 1\nRETURN 'é', (", 3, 14},
+  };
+  for (const Row& r : rows) {
+    auto detail = parse_with_detail(r.query);
+    ASSERT_TRUE(std::holds_alternative<ParseErrorDetail>(detail)) << r.query;
+    const auto& d = std::get<ParseErrorDetail>(detail);
+    ASSERT_TRUE(d.position.has_value()) << r.query;
+    EXPECT_EQ(d.position->first, r.line) << r.query;
+    EXPECT_EQ(d.position->second, r.column) << r.query;
+    EXPECT_EQ(d.message.rfind("Parse error", 0), std::string::npos) << "no prefix: " << d.message;
+    auto plain = parse(r.query);
+    ASSERT_TRUE(std::holds_alternative<CypherError>(plain));
+    const auto& e = std::get<CypherError>(plain);
+    EXPECT_EQ(e.kind, CypherErrorKind::Parse);
+    EXPECT_EQ(e.message, d.message);
+    EXPECT_EQ(e.display(), "Parse error: " + d.message);
+  }
+}
+
+TEST(BuilderEntry, ProcedureCallAloneIsARegularQuery) {
+  auto result = parse_with_detail("CALL my.labels() YIELD label");
+  ASSERT_TRUE(std::holds_alternative<CypherQuery>(result));
+  const auto& q = std::get<CypherQuery>(result).query;
+  EXPECT_TRUE(q.unions.empty());
+  const auto& single = std::get<SinglePartQuery>(q.first.node);
+  ASSERT_EQ(single.reading_clauses.size(), 1u);
+  EXPECT_EQ(single.reading_clauses[0].kind(), ReadingClauseKind::Call);
+  EXPECT_TRUE(single.updating_clauses.empty());
+  EXPECT_FALSE(single.return_clause.has_value());
+}
+
+// A hand-made token tree shows the builder's own failures: the first one ends the build and
+// no tree comes back.
+struct TokenTreeBuilder {
+  TokenList list;
+  std::vector<std::uint32_t> open;
+  void start(std::uint32_t pos) {
+    open.push_back(static_cast<std::uint32_t>(list.tokens.size()));
+    list.tokens.push_back(Token{pos, 0, Rule::EOI, true});
+  }
+  void end(Rule rule, std::uint32_t pos) {
+    std::uint32_t s = open.back();
+    open.pop_back();
+    auto e = static_cast<std::uint32_t>(list.tokens.size());
+    list.tokens[s].partner = e;
+    list.tokens[s].rule = rule;
+    list.tokens.push_back(Token{pos, s, rule, false});
+  }
+  Pair top() const { return Pair(&list, 0); }
+};
+
+TEST(BuilderEntry, DefensiveFailuresStopTheBuild) {
+  {
+    TokenTreeBuilder t;
+    t.list.input = "x";
+    t.start(0);
+    t.end(Rule::cypher, 1);
+    auto r = build_query(t.top());
+    ASSERT_TRUE(std::holds_alternative<CypherError>(r));
+    EXPECT_EQ(std::get<CypherError>(r).display(), "Parse error: Empty query");
+  }
+  {
+    TokenTreeBuilder t;
+    t.list.input = "x";
+    t.start(0);
+    t.start(1);
+    t.end(Rule::EOI, 1);
+    t.end(Rule::cypher, 1);
+    auto r = build_query(t.top());
+    EXPECT_EQ(std::get<CypherError>(r).message, "Expected statement, got EOI");
+  }
+  {
+    // statement > regular_query > single_query > single_part_query > return_clause holding
+    // an empty return_body item: an expression pair without inner pairs.
+    TokenTreeBuilder t;
+    t.list.input = "RETURN x";
+    t.start(0);              // cypher
+    t.start(0);              // statement
+    t.start(0);              // regular_query
+    t.start(0);              // single_query
+    t.start(0);              // single_part_query
+    t.start(0);              // return_clause
+    t.start(7);              // return_body
+    t.start(7);              // return_items
+    t.start(7);              // return_item
+    t.start(7);              // expression (empty)
+    t.end(Rule::expression, 8);
+    t.end(Rule::return_item, 8);
+    t.end(Rule::return_items, 8);
+    t.end(Rule::return_body, 8);
+    t.end(Rule::return_clause, 8);
+    t.end(Rule::single_part_query, 8);
+    t.end(Rule::single_query, 8);
+    t.end(Rule::regular_query, 8);
+    t.end(Rule::statement, 8);
+    t.end(Rule::cypher, 8);
+    auto r = build_query(t.top());
+    ASSERT_TRUE(std::holds_alternative<CypherError>(r));
+    EXPECT_EQ(std::get<CypherError>(r).message, "Empty expression");
+  }
+}
+
+TEST(BuilderEntry, VeryLongOperatorChainsAreRefusedNotOverflowed) {
+  // Flat in the token tree, but each operand nests one level deeper in the query tree.
+  for (const char* op : {" + ", " OR ", " < ", "."}) {
+    std::string query = "RETURN a";
+    for (int i = 0; i < 5000; ++i) query += op + std::string("a");
+    auto plain = parse(query);
+    ASSERT_TRUE(std::holds_alternative<CypherError>(plain)) << op;
+    EXPECT_EQ(std::get<CypherError>(plain).message, builder::kTooDeepMessage);
+    auto detail = parse_with_detail(query);
+    ASSERT_TRUE(std::holds_alternative<ParseErrorDetail>(detail));
+    EXPECT_EQ(std::get<ParseErrorDetail>(detail).message,
+              std::string("Parse error: ") + builder::kTooDeepMessage);
+    EXPECT_FALSE(std::get<ParseErrorDetail>(detail).position.has_value());
+  }
+  // A long chain below the bound builds.
+  std::string query = "RETURN a";
+  for (int i = 0; i < 1000; ++i) query += " + a";
+  EXPECT_TRUE(std::holds_alternative<CypherQuery>(parse(query)));
+}
+
+TEST(BuilderTree, DeepCopyIsIndependent) {
+  auto result = parse(
+      "MATCH p = (a:A {k: [1, 2]})-[r:R*1..2]->(b) WHERE all(x IN a.k WHERE x > 0) "
+      "MERGE (c) ON MATCH SET c.x = CASE WHEN a.k IS NULL THEN 1 END "
+      "RETURN reduce(s = 0, y IN a.k | s + y), COUNT { MATCH (z) RETURN z } AS n");
+  ASSERT_TRUE(std::holds_alternative<CypherQuery>(result));
+  const CypherQuery& original = std::get<CypherQuery>(result);
+  CypherQuery copy = original;
+  EXPECT_EQ(print(copy), print(original));
+  auto& single = std::get<SinglePartQuery>(copy.query.first.node);
+  auto& match = std::get<ReadingClause::Match>(single.reading_clauses.at(0).node);
+  match.pattern.parts.at(0).element.start.labels.at(0) = "Changed";
+  std::get<Expr::Reduce>(single.return_clause->items.at(0).expr.node).accumulator = "t";
+  EXPECT_NE(print(copy), print(original));
+  EXPECT_NE(print(original).find("(a:A {k: [Int(1), Int(2)]})"), std::string::npos);
+  EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessary

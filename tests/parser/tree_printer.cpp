@@ -1,0 +1,367 @@
+#include "tree_printer.hpp"
+
+#include <cstdio>
+#include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace tessary::testing {
+namespace {
+
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overload(F...) -> Overload<F...>;
+
+template <class T, class F>
+std::string join(const std::vector<T>& items, const char* sep, F&& each) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i) out += sep;
+    out += each(items[i]);
+  }
+  return out;
+}
+
+std::string opt(const MaybeBox<Expr>& e) { return e ? print(*e) : "_"; }
+
+std::string map_text(const std::vector<MapEntry>& entries) {
+  return "{" + join(entries, ", ", [](const MapEntry& e) { return e.key + ": " + print(e.value); }) +
+         "}";
+}
+
+std::string float_text(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+const char* binary_name(ExprKind k) {
+  switch (k) {
+    case ExprKind::Or: return "Or";
+    case ExprKind::Xor: return "Xor";
+    case ExprKind::And: return "And";
+    case ExprKind::Eq: return "Eq";
+    case ExprKind::Ne: return "Ne";
+    case ExprKind::Lt: return "Lt";
+    case ExprKind::Le: return "Le";
+    case ExprKind::Gt: return "Gt";
+    case ExprKind::Ge: return "Ge";
+    case ExprKind::RegexMatch: return "RegexMatch";
+    case ExprKind::In: return "In";
+    case ExprKind::StartsWith: return "StartsWith";
+    case ExprKind::EndsWith: return "EndsWith";
+    case ExprKind::Contains: return "Contains";
+    case ExprKind::Add: return "Add";
+    case ExprKind::Sub: return "Sub";
+    case ExprKind::Mul: return "Mul";
+    case ExprKind::Div: return "Div";
+    case ExprKind::Mod: return "Mod";
+    case ExprKind::Pow: return "Pow";
+    case ExprKind::Not: return "Not";
+    case ExprKind::IsNull: return "IsNull";
+    case ExprKind::IsNotNull: return "IsNotNull";
+    case ExprKind::Neg: return "Neg";
+    case ExprKind::All: return "All";
+    case ExprKind::Any: return "Any";
+    case ExprKind::None: return "None";
+    case ExprKind::Single: return "Single";
+    default: return "?";
+  }
+}
+
+std::string properties_text(const std::optional<MapOrParam>& props) {
+  if (!props) return "";
+  return std::visit(Overload{[](const MapOrParam::Map& m) { return " " + map_text(m.entries); },
+                             [](const MapOrParam::Param& p) { return " $" + p.name; }},
+                    props->node);
+}
+
+std::string node_text(const NodePattern& n) {
+  std::string out = "(" + n.variable.value_or("");
+  for (const auto& l : n.labels) out += ":" + l;
+  return out + properties_text(n.properties) + ")";
+}
+
+std::string bound_text(const std::optional<std::int64_t>& b) {
+  return b ? std::to_string(*b) : "_";
+}
+
+std::string rel_text(const RelationshipPattern& r) {
+  std::string detail = r.variable.value_or("");
+  for (std::size_t i = 0; i < r.rel_types.size(); ++i) detail += (i ? "|" : ":") + r.rel_types[i];
+  if (r.range) detail += " *" + bound_text(r.range->min) + ".." + bound_text(r.range->max);
+  detail += properties_text(r.properties);
+  std::string body = "[" + detail + "]";
+  switch (r.direction) {
+    case RelationshipDirection::Right: return "-" + body + "->";
+    case RelationshipDirection::Left: return "<-" + body + "-";
+    case RelationshipDirection::Both: return "-" + body + "-";
+  }
+  return "?";
+}
+
+std::string sort_text(const std::optional<std::vector<SortItem>>& order) {
+  if (!order) return "";
+  return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
+           return print(s.expr) + (s.descending ? " DESC" : " ASC");
+         });
+}
+
+std::string items_text(const std::vector<ReturnItem>& items) {
+  if (items.empty()) return "(none)";
+  return join(items, ", ", [](const ReturnItem& i) {
+    return print(i.expr) + (i.alias ? " AS " + *i.alias : "");
+  });
+}
+
+std::string projection_tail(const std::optional<std::vector<SortItem>>& order,
+                            const std::optional<Expr>& skip, const std::optional<Expr>& limit) {
+  std::string out = sort_text(order);
+  if (skip) out += " SKIP " + print(*skip);
+  if (limit) out += " LIMIT " + print(*limit);
+  return out;
+}
+
+std::string set_items(const std::vector<SetItem>& items) {
+  return join(items, ", ", [](const SetItem& i) { return print(i); });
+}
+
+std::string clause_list(const std::vector<ReadingClause>& reading,
+                        const std::vector<UpdatingClause>& updating) {
+  std::string out;
+  for (const auto& c : reading) out += (out.empty() ? "" : " ") + print(c);
+  for (const auto& c : updating) out += (out.empty() ? "" : " ") + print(c);
+  return out;
+}
+
+std::string with_sep(std::string a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return a + " " + b;
+}
+
+}  // namespace
+
+std::string print(const Expr& expr) {
+  return std::visit(
+      Overload{
+          [](const Expr::Integer& v) { return "Int(" + std::to_string(v.value) + ")"; },
+          [](const Expr::Float& v) { return "Float(" + float_text(v.value) + ")"; },
+          [](const Expr::String& v) { return "Str(" + v.value + ")"; },
+          [](const Expr::Bool& v) { return std::string(v.value ? "true" : "false"); },
+          [](const Expr::Null&) { return std::string("null"); },
+          [](const Expr::List& v) {
+            return "[" + join(v.items, ", ", [](const Expr& e) { return print(e); }) + "]";
+          },
+          [](const Expr::Map& v) { return map_text(v.entries); },
+          [](const Expr::Variable& v) { return v.name; },
+          [](const Expr::Property& v) { return "Prop(" + print(*v.expr) + ", " + v.key + ")"; },
+          [](const Expr::Index& v) {
+            return "Index(" + print(*v.expr) + ", " + print(*v.index) + ")";
+          },
+          [](const Expr::Slice& v) {
+            return "Slice(" + print(*v.expr) + ", " + opt(v.from) + ", " + opt(v.to) + ")";
+          },
+          [](const Expr::Parameter& v) { return "$" + v.name; },
+          [&](const Expr::FunctionCall& v) {
+            return "Fn(" + v.name + (v.distinct ? ", DISTINCT" : "") + "; " +
+                   join(v.args, ", ", [](const Expr& e) { return print(e); }) + ")";
+          },
+          [](const Expr::CountStar&) { return std::string("CountStar"); },
+          [](const Expr::Case& v) {
+            std::string out = "Case(" + (v.subject ? print(*v.subject) : std::string()) + "; ";
+            out += join(v.alternatives, ", ", [](const CaseAlternative& a) {
+              return print(a.when) + " -> " + print(a.then);
+            });
+            if (v.else_expr) out += "; ELSE " + print(*v.else_expr);
+            return out + ")";
+          },
+          [](const Expr::ListComprehension& v) {
+            std::string out = "ListComp(" + v.variable + " IN " + print(*v.list);
+            if (v.filter) out += " WHERE " + print(*v.filter);
+            if (v.projection) out += " | " + print(*v.projection);
+            return out + ")";
+          },
+          [](const Expr::Reduce& v) {
+            return "Reduce(" + v.accumulator + " = " + print(*v.init) + ", " + v.variable + " IN " +
+                   print(*v.list) + " | " + print(*v.projection) + ")";
+          },
+          [](const Expr::ShortestPath& v) {
+            return std::string(v.all ? "AllShortestPaths(" : "ShortestPath(") + print(*v.element) +
+                   ")";
+          },
+          [](const Expr::PatternComprehension& v) {
+            std::string out = "PatternComp(" + print(*v.element);
+            if (v.filter) out += " WHERE " + print(*v.filter);
+            return out + " | " + print(*v.projection) + ")";
+          },
+          [](const Expr::Exists& v) { return "Exists(" + print(*v.pattern) + ")"; },
+          [](const Expr::CountSubquery& v) { return "CountSub{" + print(*v.query) + "}"; },
+          [](const Expr::CollectSubquery& v) { return "CollectSub{" + print(*v.query) + "}"; },
+          [&](const auto& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (requires { v.left; }) {
+              return std::string(binary_name(expr.kind())) + "(" + print(*v.left) + ", " +
+                     print(*v.right) + ")";
+            } else if constexpr (requires { v.operand; }) {
+              return std::string(binary_name(expr.kind())) + "(" + print(*v.operand) + ")";
+            } else if constexpr (requires { v.predicate; }) {
+              std::string out = std::string(binary_name(expr.kind())) + "(" + v.variable + " IN " +
+                                print(*v.list);
+              if (v.predicate) out += " WHERE " + print(*v.predicate);
+              return out + ")";
+            } else {
+              static_assert(sizeof(T) == 0, "unprinted expression variant");
+            }
+          },
+      },
+      expr.node);
+}
+
+std::string print(const PatternElement& element) {
+  std::string out = node_text(element.start);
+  for (const auto& step : element.chain) out += rel_text(step.relationship) + node_text(step.node);
+  return out;
+}
+
+std::string print(const PatternPart& part) {
+  return (part.variable ? *part.variable + " = " : "") + print(part.element);
+}
+
+std::string print(const Pattern& pattern) {
+  return join(pattern.parts, ", ", [](const PatternPart& p) { return print(p); });
+}
+
+std::string print(const ReadingClause& clause) {
+  return std::visit(
+      Overload{
+          [](const ReadingClause::Match& m) {
+            std::string out = std::string(m.optional ? "OPTIONAL MATCH " : "MATCH ") + print(m.pattern);
+            if (m.where_clause) out += " WHERE " + print(*m.where_clause);
+            return out;
+          },
+          [](const ReadingClause::Unwind& u) { return "UNWIND " + print(u.expr) + " AS " + u.variable; },
+          [](const ReadingClause::Call& c) {
+            std::string out = "CALL " + c.procedure + "(" +
+                              join(c.args, ", ", [](const Expr& e) { return print(e); }) + ")";
+            if (!c.yield_items.empty()) {
+              out += " YIELD " + join(c.yield_items, ", ", [](const YieldItem& y) {
+                       return y.result_field ? *y.result_field + " AS " + y.variable : y.variable;
+                     });
+            }
+            return out;
+          },
+          [](const ReadingClause::CallSubquery& c) { return "CALL {" + print(*c.query) + "}"; },
+      },
+      clause.node);
+}
+
+std::string print(const SetItem& item) {
+  auto path = [](const PropertyExpr& p) {
+    std::string out = p.variable;
+    for (const auto& k : p.keys) out += "." + k;
+    return out;
+  };
+  return std::visit(
+      Overload{
+          [&](const SetItem::Property& p) { return "Property(" + path(p.target) + " = " + print(p.value) + ")"; },
+          [](const SetItem::Assign& a) { return "Assign(" + a.variable + " = " + print(a.value) + ")"; },
+          [](const SetItem::Append& a) { return "Append(" + a.variable + " += " + print(a.value) + ")"; },
+          [](const SetItem::Labels& l) {
+            std::string out = "Labels(" + l.variable;
+            for (const auto& s : l.labels) out += ":" + s;
+            return out + ")";
+          },
+      },
+      item.node);
+}
+
+std::string print(const UpdatingClause& clause) {
+  return std::visit(
+      Overload{
+          [](const UpdatingClause::Create& c) { return "CREATE " + print(c.pattern); },
+          [](const UpdatingClause::Merge& m) {
+            std::string out = "MERGE " + print(m.part);
+            for (const auto& a : m.on_match) out += " ON MATCH [" + set_items(a) + "]";
+            for (const auto& a : m.on_create) out += " ON CREATE [" + set_items(a) + "]";
+            return out;
+          },
+          [](const UpdatingClause::Set& s) { return "SET " + set_items(s.items); },
+          [](const UpdatingClause::Remove& r) {
+            return "REMOVE " + join(r.items, ", ", [](const RemoveItem& i) {
+                     return std::visit(
+                         Overload{[](const RemoveItem::Labels& l) {
+                                    std::string out = "Labels(" + l.variable;
+                                    for (const auto& s : l.labels) out += ":" + s;
+                                    return out + ")";
+                                  },
+                                  [](const RemoveItem::Property& p) {
+                                    std::string out = "Property(" + p.target.variable;
+                                    for (const auto& k : p.target.keys) out += "." + k;
+                                    return out + ")";
+                                  }},
+                         i.node);
+                   });
+          },
+          [](const UpdatingClause::Delete& d) {
+            return std::string(d.detach ? "DETACH DELETE " : "DELETE ") +
+                   join(d.exprs, ", ", [](const Expr& e) { return print(e); });
+          },
+          [](const UpdatingClause::Foreach& f) {
+            return "FOREACH (" + f.variable + " IN " + print(f.list) + " | " +
+                   join(f.body, " ", [](const UpdatingClause& c) { return print(c); }) + ")";
+          },
+      },
+      clause.node);
+}
+
+std::string print(const ReturnClause& r) {
+  return std::string("RETURN ") + (r.distinct ? "DISTINCT " : "") + items_text(r.items) +
+         projection_tail(r.order_by, r.skip, r.limit);
+}
+
+std::string print(const WithClause& w) {
+  std::string out = std::string("WITH ") + (w.distinct ? "DISTINCT " : "") + items_text(w.items) +
+                    projection_tail(w.order_by, w.skip, w.limit);
+  if (w.where_clause) out += " WHERE " + print(*w.where_clause);
+  return out;
+}
+
+std::string print(const SingleQuery& query) {
+  return std::visit(
+      Overload{
+          [](const SinglePartQuery& q) {
+            return "Single{" +
+                   with_sep(clause_list(q.reading_clauses, q.updating_clauses),
+                            q.return_clause ? print(*q.return_clause) : "") +
+                   "}";
+          },
+          [](const MultiPartQuery& q) {
+            std::string out = "Multi{";
+            for (const auto& part : q.parts) {
+              out += with_sep(clause_list(part.reading_clauses, part.updating_clauses),
+                              print(part.with_clause)) +
+                     "; ";
+            }
+            return out +
+                   with_sep(clause_list(q.reading_clauses, q.updating_clauses),
+                            q.return_clause ? print(*q.return_clause) : "") +
+                   "}";
+          },
+      },
+      query.node);
+}
+
+std::string print(const RegularQuery& query) {
+  std::string out = print(query.first);
+  for (const auto& u : query.unions) out += (u.all ? " UNION ALL " : " UNION ") + print(u.query);
+  return out;
+}
+
+std::string print(const CypherQuery& query) { return print(query.query); }
+
+}  // namespace tessary::testing
