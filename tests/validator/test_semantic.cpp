@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "parser/recognizer.hpp"
 #include "validator/validator.hpp"
 
 namespace tessary {
@@ -406,6 +409,81 @@ const Case kClauses[] = {
      std::nullopt},
 };
 
+// Range bounds are read as integer literals are (0x, 0o), with comments inside the range
+// ignored: W202 only when no upper bound is written.
+const Case kRangeBounds[] = {
+    {"MATCH (a:Person)-[*0x1..0x3]->(b:Person) RETURN a",
+     {},
+     std::nullopt},
+    {"MATCH (a:Person)-[*0o2..0o17]->(b:Person) RETURN a",
+     {},
+     std::nullopt},
+    {"MATCH (a:Person)-[*0x10]->(b:Person) RETURN a",
+     {},
+     std::nullopt},
+    {"MATCH (a:Person)-[* /* hops */ 1 .. /* at most */ 5 /* end */]->(b:Person) RETURN a",
+     {},
+     std::nullopt},
+    {"MATCH (a:Person)-[*2 // two\n..]->(b:Person) RETURN a",
+     {"W202 Variable-length relationship without an upper bound ([*] or [*n..]) may cause unbounded traversal"},
+     std::nullopt},
+    {"MATCH (a:Person)-[*0x2..]->(b:Person) RETURN a",
+     {"W202 Variable-length relationship without an upper bound ([*] or [*n..]) may cause unbounded traversal"},
+     std::nullopt},
+};
+
+// A text that does not parse: one E101 finding with the recognizer's rendered error text and
+// its position, and nothing else.
+TEST(ParseErrors, GrammarErrorsCarryTheRenderedTextAndPosition) {
+  struct Row {
+    const char* query;
+    std::uint32_t line;
+    std::uint32_t column;
+  };
+  const Row rows[] = {{"", 1, 1},
+                      {"MATCH (n RETURN n", 1, 10},
+                      {"MATCH (n)\nRETURN n,", 2, 10},
+                      {"MATCH (n) RETURN n; RETURN 1", 1, 21},
+                      {"MATCH (n:Persn) RETURN n +", 1, 27}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.query);
+    auto run = CypherParser::parse(Rule::cypher, row.query);
+    ASSERT_TRUE(std::holds_alternative<Error>(run));
+    const std::string text = std::get<Error>(run).rendered();
+
+    ValidationResult r = validator().validate(row.query);
+    EXPECT_FALSE(r.is_valid);
+    EXPECT_EQ(r.errors, std::vector<std::string>{text});
+    EXPECT_EQ(r.syntax_errors, std::vector<std::string>{text});
+    EXPECT_TRUE(r.semantic_errors.empty());
+    EXPECT_TRUE(r.warnings.empty());
+    EXPECT_EQ(r.fixed_query, std::nullopt);
+    ASSERT_EQ(r.diagnostics.size(), 1u);
+    const ValidationDiagnostic& d = r.diagnostics[0];
+    EXPECT_EQ(d.code, DiagnosticCode::ParseError);
+    EXPECT_EQ(d.severity, Severity::Error);
+    EXPECT_EQ(d.message, text);
+    EXPECT_FALSE(d.suggestion.has_value());
+    ASSERT_TRUE(d.position.has_value());
+    EXPECT_EQ(d.position->line, row.line);
+    EXPECT_EQ(d.position->column, row.column);
+  }
+}
+
+TEST(ParseErrors, BuilderErrorsHaveNoPosition) {
+  // An operator chain too long for the tree's nesting bound fails in the builder.
+  std::string query = "RETURN 1";
+  for (int i = 0; i < 5000; ++i) query += " + 1";
+  ValidationResult r = validator().validate(query);
+  ASSERT_EQ(r.diagnostics.size(), 1u);
+  EXPECT_EQ(r.diagnostics[0].code, DiagnosticCode::ParseError);
+  EXPECT_EQ(r.diagnostics[0].message.rfind("Parse error: ", 0), 0u) << r.diagnostics[0].message;
+  EXPECT_FALSE(r.diagnostics[0].position.has_value());
+  EXPECT_EQ(r.errors, std::vector<std::string>{r.diagnostics[0].message});
+  EXPECT_EQ(r.syntax_errors, r.errors);
+  EXPECT_TRUE(r.semantic_errors.empty());
+}
+
 // A suggested name that cannot be written plainly is put in backticks, so the fixed query
 // still parses; the hint in the message names it as the schema does.
 TEST(SuggestionFragments, NamesThatNeedBackticksAreQuotedInTheReplacement) {
@@ -449,6 +527,7 @@ INSTANTIATE_TEST_SUITE_P(CallSubquery, Semantic, ::testing::ValuesIn(kCallSubque
 INSTANTIATE_TEST_SUITE_P(BacktickNames, Semantic, ::testing::ValuesIn(kBacktickNames));
 INSTANTIATE_TEST_SUITE_P(MergeActions, Semantic, ::testing::ValuesIn(kMergeActions));
 INSTANTIATE_TEST_SUITE_P(Pipeline, Semantic, ::testing::ValuesIn(kPipeline));
+INSTANTIATE_TEST_SUITE_P(RangeBounds, Semantic, ::testing::ValuesIn(kRangeBounds));
 
 }  // namespace
 }  // namespace tessary
