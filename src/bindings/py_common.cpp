@@ -267,8 +267,12 @@ std::string type_name(PyObject* object) {
 }
 
 void raise_cast_error(PyObject* object, const char* wanted) {
-  raise(PyExc_TypeError,
-        "'" + type_name(object) + "' object cannot be cast as '" + std::string(wanted) + "'");
+  std::string message = "'";
+  message += type_name(object);
+  message += "' object cannot be cast as '";
+  message += wanted;
+  message += '\'';
+  raise(PyExc_TypeError, message);
 }
 
 std::optional<std::string_view> to_text(PyObject* object) {

@@ -342,6 +342,13 @@ std::string repr_text_list(const Range& items) {
 // ---------------------------------------------------------------------------------------------
 // Types and registration
 
+// A fast-call (or other non-PyCFunction) entry as the PyCFunction that method tables hold; the
+// table's flags tell the interpreter its real signature.
+template <class F>
+PyCFunction as_method(F* function) noexcept {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // Creates a heap type from `spec` with the module's flags: not subclassable, no instance dict,
 // no weak references; a spec without a Py_tp_new slot gives a type that cannot be instantiated
 // from Python. `spec.name` must be "builtins.<Class>". New reference, or null with an error set.

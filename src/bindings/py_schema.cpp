@@ -444,32 +444,30 @@ constexpr const char kToCypherContextDoc[] =
     "    // Relationship types\n"
     "    (:Person)-[:ACTED_IN {role}]->(:Movie)\n";
 
-#define TESSARY_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 PyMethodDef g_schema_methods[] = {
-    {"from_dict", TESSARY_FASTCALL(schema_from_dict), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    {"from_dict", as_method(schema_from_dict), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      kFromDictDoc},
-    {"from_json", TESSARY_FASTCALL(schema_from_json), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    {"from_json", as_method(schema_from_json), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      kFromJsonDoc},
     {"node_labels", no_arg_method<node_labels_body>, METH_NOARGS, "node_labels($self)\n--\n\n"},
     {"rel_types", no_arg_method<rel_types_body>, METH_NOARGS, "rel_types($self)\n--\n\n"},
     {"has_node_label",
-     TESSARY_FASTCALL((text_arg_method<kHasNodeLabelParams, has_node_label_body>)),
+     as_method(text_arg_method<kHasNodeLabelParams, has_node_label_body>),
      METH_FASTCALL | METH_KEYWORDS, "has_node_label($self, label)\n--\n\n"},
-    {"has_rel_type", TESSARY_FASTCALL((text_arg_method<kHasRelTypeParams, has_rel_type_body>)),
+    {"has_rel_type", as_method(text_arg_method<kHasRelTypeParams, has_rel_type_body>),
      METH_FASTCALL | METH_KEYWORDS, "has_rel_type($self, rel_type)\n--\n\n"},
     {"node_properties",
-     TESSARY_FASTCALL((text_arg_method<kNodePropertiesParams, node_properties_body>)),
+     as_method(text_arg_method<kNodePropertiesParams, node_properties_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "node_properties($self, label)\n--\n\nReturn the list of properties declared for a node "
      "label."},
     {"rel_properties",
-     TESSARY_FASTCALL((text_arg_method<kRelPropertiesParams, rel_properties_body>)),
+     as_method(text_arg_method<kRelPropertiesParams, rel_properties_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "rel_properties($self, rel_type)\n--\n\nReturn the list of properties declared for a "
      "relationship type."},
     {"rel_endpoints",
-     TESSARY_FASTCALL((text_arg_method<kRelEndpointsParams, rel_endpoints_body>)),
+     as_method(text_arg_method<kRelEndpointsParams, rel_endpoints_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "rel_endpoints($self, rel_type)\n--\n\nReturn `(src_label, tgt_label)` for a relationship "
      "type, or None if unknown."},
@@ -477,15 +475,13 @@ PyMethodDef g_schema_methods[] = {
      "to_dict($self)\n--\n\nExport the schema as a plain Python dict compatible with the Schema "
      "constructor."},
     {"to_json", no_arg_method<to_json_body>, METH_NOARGS, kToJsonDoc},
-    {"merge", TESSARY_FASTCALL(schema_merge), METH_FASTCALL | METH_KEYWORDS, kMergeDoc},
+    {"merge", as_method(schema_merge), METH_FASTCALL | METH_KEYWORDS, kMergeDoc},
     {"to_prompt", no_arg_method<to_prompt_body>, METH_NOARGS, kToPromptDoc},
     {"to_markdown", no_arg_method<to_markdown_body>, METH_NOARGS, kToMarkdownDoc},
     {"to_cypher_context", no_arg_method<to_cypher_context_body>, METH_NOARGS,
      kToCypherContextDoc},
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef TESSARY_FASTCALL
 
 PyType_Slot g_schema_slots[] = {
     {Py_tp_doc, const_cast<char*>("Schema(nodes, relationships)\n--\n\n")},
