@@ -65,7 +65,7 @@ constexpr ComparisonOp kComparisonOps[] = {
 
 // or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
 template <class Node>
-Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
+[[gnu::noinline]] Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
   std::optional<Expr> tree;
   DepthGuard depth(0);
   for (Pair child : pair.into_inner()) {
@@ -85,7 +85,7 @@ Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
 // add_sub_expr, mul_div_expr, mod_expr, power_expr: every inner pair is an operand; the
 // operator between two operands is read from the text between their spans.
 template <class Make>
-Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
+[[gnu::noinline]] Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail(empty_message);
@@ -101,7 +101,7 @@ Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
   return tree;
 }
 
-Expr build_not_expr(Pair pair) {
+[[gnu::noinline]] Expr build_not_expr(Pair pair) {
   std::size_t nots = 0;
   std::optional<Pair> comparison;
   for (Pair child : pair.into_inner()) {
@@ -118,7 +118,7 @@ Expr build_not_expr(Pair pair) {
   return tree;
 }
 
-Expr build_unary_expr(Pair pair) {
+[[gnu::noinline]] Expr build_unary_expr(Pair pair) {
   std::optional<Pair> operand;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::postfix_expr) {
@@ -179,7 +179,7 @@ class MapBuilder {
   std::unordered_map<std::string_view, std::size_t> index_;
 };
 
-Expr build_function_invocation(Pair pair) {
+[[gnu::noinline]] Expr build_function_invocation(Pair pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> name = inner.next();
   if (!name) fail("Function missing name");
@@ -196,7 +196,7 @@ Expr build_function_invocation(Pair pair) {
   return Expr(std::move(call));
 }
 
-Expr build_case_expression(Pair pair) {
+[[gnu::noinline]] Expr build_case_expression(Pair pair) {
   Expr::Case node;
   std::optional<Expr> pending_when;
   std::size_t prev_end = pair.start();
@@ -221,7 +221,7 @@ Expr build_case_expression(Pair pair) {
   return Expr(std::move(node));
 }
 
-Expr build_list_comprehension(Pair pair) {
+[[gnu::noinline]] Expr build_list_comprehension(Pair pair) {
   FilterTriple filter;
   MaybeBox<Expr> projection;
   for (Pair child : pair.into_inner()) {
@@ -242,7 +242,7 @@ Expr quantifier(FilterTriple filter) {
                    std::move(filter.predicate)});
 }
 
-Expr build_quantifier_expression(Pair pair) {
+[[gnu::noinline]] Expr build_quantifier_expression(Pair pair) {
   FilterTriple filter;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::filter_expression) filter = parse_filter_expression(child);
@@ -252,6 +252,42 @@ Expr build_quantifier_expression(Pair pair) {
   if (starts_with_word(text, "ANY")) return quantifier<Expr::Any>(std::move(filter));
   if (starts_with_word(text, "NONE")) return quantifier<Expr::None>(std::move(filter));
   return quantifier<Expr::Single>(std::move(filter));
+}
+
+// The one inner pair that `pair` hands to build_expression unchanged, when its level builds
+// no node of its own: a level with one operand and no operator, a parenthesised atom.
+std::optional<Pair> sole_operand(const Pair& pair) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  if (!first) return std::nullopt;
+  if (pair.as_rule() == Rule::expression) return first;
+  if (pair.as_rule() == Rule::atom) {
+    if (first->as_rule() != Rule::parenthesized_expr) return std::nullopt;
+    return first->into_inner().peek();
+  }
+  if (!inner.empty()) return std::nullopt;
+  switch (pair.as_rule()) {
+    case Rule::or_expr:
+    case Rule::xor_expr:
+    case Rule::and_expr: {
+      Rule r = first->as_rule();
+      return (r == Rule::or_kw || r == Rule::xor_kw || r == Rule::and_kw) ? std::nullopt : first;
+    }
+    case Rule::not_expr:
+      return first->as_rule() == Rule::comparison_expr ? first : std::nullopt;
+    case Rule::comparison_expr:
+    case Rule::add_sub_expr:
+    case Rule::mul_div_expr:
+    case Rule::mod_expr:
+    case Rule::power_expr: return first;
+    case Rule::unary_expr: {
+      std::string_view text = pair.as_str();
+      bool minus = !text.empty() && text.front() == '-';
+      return (!minus && first->as_rule() == Rule::postfix_expr) ? first : std::nullopt;
+    }
+    case Rule::postfix_expr: return first->as_rule() == Rule::atom ? first : std::nullopt;
+    default: return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -272,6 +308,9 @@ void DepthGuard::add(std::size_t levels) {
 // Expressions
 
 Expr build_expression(Pair pair) {
+  // Most levels of the chain hold a single operand; walk down to the first one that builds a
+  // node within this frame, so a nesting level of the query costs few frames.
+  while (std::optional<Pair> operand = sole_operand(pair)) pair = *operand;
   switch (pair.as_rule()) {
     case Rule::expression: return first_inner_expression(pair, "Empty expression");
     case Rule::or_expr: return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");

@@ -36,7 +36,7 @@ Expr first_inner_expression(const Pair& pair, const char* missing) {
   return build_expression(*first);
 }
 
-WithClause build_with_clause(Pair pair) {
+[[gnu::noinline]] WithClause build_with_clause(Pair pair) {
   WithClause with;
   with.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
@@ -90,6 +90,101 @@ RemoveItem build_remove_item(Pair pair) {
   fail("Unknown REMOVE item");
 }
 
+[[gnu::noinline]] SingleQuery build_single_part(Pair form) {
+  SinglePartQuery query;
+  for (Pair child : form.into_inner()) {
+    switch (child.as_rule()) {
+      case Rule::reading_clause: query.reading_clauses.push_back(build_reading_clause(child)); break;
+      case Rule::updating_clause: query.updating_clauses.push_back(build_updating_clause(child)); break;
+      case Rule::return_clause: query.return_clause = build_return_clause(child); break;
+      default: break;
+    }
+  }
+  return SingleQuery{std::move(query)};
+}
+
+// Each with_clause pair closes a part: the clauses since the previous one and that WITH.
+[[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
+  MultiPartQuery query;
+  std::vector<ReadingClause> reading;
+  std::vector<UpdatingClause> updating;
+  for (Pair child : form.into_inner()) {
+    switch (child.as_rule()) {
+      case Rule::reading_clause: reading.push_back(build_reading_clause(child)); break;
+      case Rule::updating_clause: updating.push_back(build_updating_clause(child)); break;
+      case Rule::with_clause: {
+        WithClause with = build_with_clause(child);
+        query.parts.push_back(QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
+        reading.clear();
+        updating.clear();
+        break;
+      }
+      case Rule::return_clause: query.return_clause = build_return_clause(child); break;
+      default: break;
+    }
+  }
+  query.reading_clauses = std::move(reading);
+  query.updating_clauses = std::move(updating);
+  return SingleQuery{std::move(query)};
+}
+
+[[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
+  bool optional = starts_with_word(form.as_str(), "OPTIONAL");
+  std::optional<Pattern> pattern;
+  std::optional<Expr> where;
+  for (Pair child : form.into_inner()) {
+    if (child.as_rule() == Rule::pattern) {
+      pattern = build_pattern(child);
+    } else if (child.as_rule() == Rule::where_clause) {
+      where = first_inner_expression(child, "Empty WHERE");
+    }
+  }
+  if (!pattern) fail("MATCH missing pattern");
+  return ReadingClause{ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
+}
+
+[[gnu::noinline]] ReadingClause build_unwind_clause(Pair form) {
+  Pairs inner = form.into_inner();
+  std::optional<Pair> expr = inner.next();
+  if (!expr) fail("UNWIND missing expr");
+  Expr list = build_expression(*expr);
+  std::optional<Pair> variable = inner.next();
+  if (!variable) fail("UNWIND missing variable");
+  return ReadingClause{ReadingClause::Unwind{std::move(list), text_of(*variable)}};
+}
+
+[[gnu::noinline]] UpdatingClause build_foreach_clause(Pair form) {
+  DepthGuard depth;
+  Pairs inner = form.into_inner();
+  std::optional<Pair> variable = inner.next();
+  if (!variable) fail("FOREACH missing variable");
+  std::optional<Pair> list = inner.next();
+  if (!list) fail("FOREACH missing list expression");
+  UpdatingClause::Foreach loop{text_of(*variable), build_expression(*list), {}};
+  for (Pair child : inner) {
+    if (child.as_rule() == Rule::updating_clause) loop.body.push_back(build_updating_clause(child));
+  }
+  if (loop.body.empty()) fail("FOREACH body is empty");
+  return UpdatingClause{std::move(loop)};
+}
+
+[[gnu::noinline]] UpdatingClause build_remove_clause(Pair form) {
+  UpdatingClause::Remove remove;
+  for (Pair child : form.into_inner()) {
+    if (child.as_rule() == Rule::remove_item) remove.items.push_back(build_remove_item(child));
+  }
+  return UpdatingClause{std::move(remove)};
+}
+
+[[gnu::noinline]] UpdatingClause build_delete_clause(Pair form) {
+  UpdatingClause::Delete del;
+  del.detach = starts_with_word(form.as_str(), "DETACH");
+  for (Pair child : form.into_inner()) {
+    if (child.as_rule() == Rule::expression) del.exprs.push_back(build_expression(child));
+  }
+  return UpdatingClause{std::move(del)};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -120,43 +215,8 @@ RegularQuery build_regular_query(Pair pair) {
 SingleQuery build_single_query(Pair pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty single_query");
-  if (form->as_rule() == Rule::single_part_query) {
-    SinglePartQuery query;
-    for (Pair child : form->into_inner()) {
-      switch (child.as_rule()) {
-        case Rule::reading_clause: query.reading_clauses.push_back(build_reading_clause(child)); break;
-        case Rule::updating_clause:
-          query.updating_clauses.push_back(build_updating_clause(child));
-          break;
-        case Rule::return_clause: query.return_clause = build_return_clause(child); break;
-        default: break;
-      }
-    }
-    return SingleQuery{std::move(query)};
-  }
-  if (form->as_rule() == Rule::multi_part_query) {
-    MultiPartQuery query;
-    std::vector<ReadingClause> reading;
-    std::vector<UpdatingClause> updating;
-    for (Pair child : form->into_inner()) {
-      switch (child.as_rule()) {
-        case Rule::reading_clause: reading.push_back(build_reading_clause(child)); break;
-        case Rule::updating_clause: updating.push_back(build_updating_clause(child)); break;
-        case Rule::with_clause: {
-          WithClause with = build_with_clause(child);
-          query.parts.push_back(QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
-          reading.clear();
-          updating.clear();
-          break;
-        }
-        case Rule::return_clause: query.return_clause = build_return_clause(child); break;
-        default: break;
-      }
-    }
-    query.reading_clauses = std::move(reading);
-    query.updating_clauses = std::move(updating);
-    return SingleQuery{std::move(query)};
-  }
+  if (form->as_rule() == Rule::single_part_query) return build_single_part(*form);
+  if (form->as_rule() == Rule::multi_part_query) return build_multi_part(*form);
   fail("Unknown single_query: " + std::string(rule_name(form->as_rule())));
 }
 
@@ -233,29 +293,8 @@ ReadingClause build_reading_clause(Pair pair) {
       if (!body) fail("Empty CALL subquery");
       return ReadingClause{ReadingClause::CallSubquery{Box<RegularQuery>(build_regular_query(*body))}};
     }
-    case Rule::match_clause: {
-      bool optional = starts_with_word(form->as_str(), "OPTIONAL");
-      std::optional<Pattern> pattern;
-      std::optional<Expr> where;
-      for (Pair child : form->into_inner()) {
-        if (child.as_rule() == Rule::pattern) {
-          pattern = build_pattern(child);
-        } else if (child.as_rule() == Rule::where_clause) {
-          where = first_inner_expression(child, "Empty WHERE");
-        }
-      }
-      if (!pattern) fail("MATCH missing pattern");
-      return ReadingClause{ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
-    }
-    case Rule::unwind_clause: {
-      Pairs inner = form->into_inner();
-      std::optional<Pair> expr = inner.next();
-      if (!expr) fail("UNWIND missing expr");
-      Expr list = build_expression(*expr);
-      std::optional<Pair> variable = inner.next();
-      if (!variable) fail("UNWIND missing variable");
-      return ReadingClause{ReadingClause::Unwind{std::move(list), text_of(*variable)}};
-    }
+    case Rule::match_clause: return build_match_clause(*form);
+    case Rule::unwind_clause: return build_unwind_clause(*form);
     case Rule::in_query_call: return ReadingClause{build_call_clause(*form)};
     default: fail("Unknown reading clause: " + std::string(rule_name(form->as_rule())));
   }
@@ -297,20 +336,7 @@ UpdatingClause build_updating_clause(Pair pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty updating_clause");
   switch (form->as_rule()) {
-    case Rule::foreach_clause: {
-      DepthGuard depth;
-      Pairs inner = form->into_inner();
-      std::optional<Pair> variable = inner.next();
-      if (!variable) fail("FOREACH missing variable");
-      std::optional<Pair> list = inner.next();
-      if (!list) fail("FOREACH missing list expression");
-      UpdatingClause::Foreach loop{text_of(*variable), build_expression(*list), {}};
-      for (Pair child : inner) {
-        if (child.as_rule() == Rule::updating_clause) loop.body.push_back(build_updating_clause(child));
-      }
-      if (loop.body.empty()) fail("FOREACH body is empty");
-      return UpdatingClause{std::move(loop)};
-    }
+    case Rule::foreach_clause: return build_foreach_clause(*form);
     case Rule::create_clause: {
       std::optional<Pair> pattern = form->into_inner().peek();
       if (!pattern) fail("CREATE missing pattern");
@@ -318,21 +344,8 @@ UpdatingClause build_updating_clause(Pair pair) {
     }
     case Rule::merge_clause: return build_merge_clause(*form);
     case Rule::set_clause: return UpdatingClause{UpdatingClause::Set{build_set_clause(*form)}};
-    case Rule::remove_clause: {
-      UpdatingClause::Remove remove;
-      for (Pair child : form->into_inner()) {
-        if (child.as_rule() == Rule::remove_item) remove.items.push_back(build_remove_item(child));
-      }
-      return UpdatingClause{std::move(remove)};
-    }
-    case Rule::delete_clause: {
-      UpdatingClause::Delete del;
-      del.detach = starts_with_word(form->as_str(), "DETACH");
-      for (Pair child : form->into_inner()) {
-        if (child.as_rule() == Rule::expression) del.exprs.push_back(build_expression(child));
-      }
-      return UpdatingClause{std::move(del)};
-    }
+    case Rule::remove_clause: return build_remove_clause(*form);
+    case Rule::delete_clause: return build_delete_clause(*form);
     default: fail("Unknown updating clause: " + std::string(rule_name(form->as_rule())));
   }
 }
