@@ -1,0 +1,100 @@
+// Query tree building: the corpus of realistic queries recognized alone, recognized and built
+// (`parse`), and built from an already recognized token tree, so the builder's own share shows.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "parser/parse.hpp"
+#include "parser/recognizer.hpp"
+
+namespace {
+
+using namespace tessary;
+
+const std::vector<std::string>& corpus() {
+  static const std::vector<std::string> queries = [] {
+    std::vector<std::string> out;
+    std::ifstream in(TESSARY_BENCH_CORPUS);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty()) out.push_back(line);
+    }
+    return out;
+  }();
+  return queries;
+}
+
+template <class Run>
+void over_corpus(benchmark::State& state, Run&& run) {
+  const auto& queries = corpus();
+  if (queries.empty()) {
+    state.SkipWithError("corpus not found");
+    return;
+  }
+  std::size_t bytes = 0;
+  std::size_t count = 0;
+  std::size_t ok = 0;
+  for (auto _ : state) {
+    for (const std::string& q : queries) {
+      ok += run(q);
+      bytes += q.size();
+      ++count;
+    }
+  }
+  if (ok != count) state.SkipWithError("a corpus query was refused");
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  state.counters["queries/s"] =
+      benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+  state.counters["ns/query"] = benchmark::Counter(
+      static_cast<double>(count), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_Recognize(benchmark::State& state) {
+  over_corpus(state, [](const std::string& q) {
+    auto r = CypherParser::parse(Rule::cypher, q);
+    benchmark::DoNotOptimize(r);
+    return std::holds_alternative<Pairs>(r);
+  });
+}
+BENCHMARK(BM_Recognize);
+
+void BM_ParseAndBuild(benchmark::State& state) {
+  over_corpus(state, [](const std::string& q) {
+    auto r = parse(q);
+    benchmark::DoNotOptimize(r);
+    return std::holds_alternative<CypherQuery>(r);
+  });
+}
+BENCHMARK(BM_ParseAndBuild);
+
+void BM_BuildOnly(benchmark::State& state) {
+  const auto& queries = corpus();
+  std::vector<Pairs> trees;
+  for (const std::string& q : queries) {
+    auto r = CypherParser::parse(Rule::cypher, q);
+    if (auto* p = std::get_if<Pairs>(&r)) trees.push_back(*p);
+  }
+  if (trees.empty() || trees.size() != queries.size()) {
+    state.SkipWithError("corpus not recognized");
+    return;
+  }
+  std::size_t count = 0;
+  for (auto _ : state) {
+    for (const Pairs& top : trees) {
+      auto r = build_query(*top.peek());
+      benchmark::DoNotOptimize(r);
+      ++count;
+    }
+  }
+  state.counters["queries/s"] =
+      benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+  state.counters["ns/query"] = benchmark::Counter(
+      static_cast<double>(count), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BuildOnly);
+
+}  // namespace
+
+BENCHMARK_MAIN();
