@@ -5,14 +5,14 @@
 
 #include "bindings/py_common.hpp"
 #include "bindings/py_schema.hpp"
-#if __has_include("bindings/py_validator.hpp")
+#if defined(TESSARY_WITH_VALIDATOR)
 #include "bindings/py_validator.hpp"
 #define TESSARY_HAVE_VALIDATOR_CLASSES 1
 #endif
 #if defined(TESSARY_WITH_GENERATOR)
 #include "bindings/py_generator.hpp"
 #endif
-#if __has_include("bindings/py_parser.hpp")
+#if defined(TESSARY_WITH_PARSER_ENTRIES)
 #include "bindings/py_parser.hpp"
 #define TESSARY_HAVE_PARSER_ENTRIES 1
 #endif

@@ -1,0 +1,234 @@
+#include "parser/summary.hpp"
+
+#include <set>
+#include <type_traits>
+#include <variant>
+
+#include "parser/parse.hpp"
+
+namespace tessary {
+
+namespace {
+
+using NameSet = std::set<std::string>;  // std::string orders by unsigned bytes
+
+// Where the walk puts what it finds. Inside the values of a node's property map labels and
+// relationship types are discarded (null), property keys still count.
+struct Sinks {
+  NameSet* labels;
+  NameSet* rel_types;
+  NameSet* properties;
+
+  void label(const std::string& name) const {
+    if (labels != nullptr) labels->insert(name);
+  }
+  void rel_type(const std::string& name) const {
+    if (rel_types != nullptr) rel_types->insert(name);
+  }
+  void property(const std::string& name) const { properties->insert(name); }
+  Sinks properties_only() const { return {nullptr, nullptr, properties}; }
+};
+
+void collect_regular_query(const RegularQuery& q, const Sinks& s);
+void collect_expr(const Expr& e, const Sinks& s);
+
+void collect_node_props(const NodePattern& node, const Sinks& s) {
+  if (!node.properties) return;
+  const auto* map = std::get_if<MapOrParam::Map>(&node.properties->node);
+  if (map == nullptr) return;  // a parameter names no keys
+  for (const MapEntry& entry : map->entries) {
+    s.property(entry.key);
+    collect_expr(entry.value, s.properties_only());
+  }
+}
+
+void collect_node(const NodePattern& node, const Sinks& s) {
+  for (const std::string& label : node.labels) s.label(label);
+  collect_node_props(node, s);
+}
+
+void collect_element(const PatternElement& element, const Sinks& s) {
+  collect_node(element.start, s);
+  for (const PatternStep& step : element.chain) {
+    // A relationship contributes its types only: its variable, range and map are not read.
+    for (const std::string& type : step.relationship.rel_types) s.rel_type(type);
+    collect_node(step.node, s);
+  }
+}
+
+void collect_pattern(const Pattern& pattern, const Sinks& s) {
+  for (const PatternPart& part : pattern.parts) collect_element(part.element, s);
+}
+
+void collect_exprs(const std::vector<Expr>& exprs, const Sinks& s) {
+  for (const Expr& e : exprs) collect_expr(e, s);
+}
+
+void collect_optional(const MaybeBox<Expr>& e, const Sinks& s) {
+  if (e) collect_expr(*e, s);
+}
+
+template <class T>
+inline constexpr bool kIsBinary = false;
+template <ExprKind K>
+inline constexpr bool kIsBinary<BinaryExpr<K>> = true;
+template <class T>
+inline constexpr bool kIsUnary = false;
+template <ExprKind K>
+inline constexpr bool kIsUnary<UnaryExpr<K>> = true;
+template <class T>
+inline constexpr bool kIsQuantifier = false;
+template <ExprKind K>
+inline constexpr bool kIsQuantifier<QuantifierExpr<K>> = true;
+
+void collect_expr(const Expr& e, const Sinks& s) {
+  std::visit(
+      [&](const auto& node) {
+        using T = std::decay_t<decltype(node)>;
+        if constexpr (std::is_same_v<T, Expr::Property>) {
+          s.property(node.key);
+          collect_expr(*node.expr, s);
+        } else if constexpr (std::is_same_v<T, Expr::List>) {
+          collect_exprs(node.items, s);
+        } else if constexpr (std::is_same_v<T, Expr::FunctionCall>) {
+          collect_exprs(node.args, s);
+        } else if constexpr (std::is_same_v<T, Expr::Map>) {
+          // A map literal's own keys are not property keys; its values may hold lookups.
+          for (const MapEntry& entry : node.entries) collect_expr(entry.value, s);
+        } else if constexpr (std::is_same_v<T, Expr::Index>) {
+          collect_expr(*node.expr, s);
+          collect_expr(*node.index, s);
+        } else if constexpr (kIsBinary<T>) {
+          collect_expr(*node.left, s);
+          collect_expr(*node.right, s);
+        } else if constexpr (kIsUnary<T>) {
+          collect_expr(*node.operand, s);
+        } else if constexpr (std::is_same_v<T, Expr::Slice>) {
+          collect_expr(*node.expr, s);
+          collect_optional(node.from, s);
+          collect_optional(node.to, s);
+        } else if constexpr (std::is_same_v<T, Expr::Case>) {
+          collect_optional(node.subject, s);
+          for (const CaseAlternative& alt : node.alternatives) {
+            collect_expr(alt.when, s);
+            collect_expr(alt.then, s);
+          }
+          collect_optional(node.else_expr, s);
+        } else if constexpr (std::is_same_v<T, Expr::ListComprehension>) {
+          collect_optional(node.list, s);
+          collect_optional(node.filter, s);
+          collect_optional(node.projection, s);
+        } else if constexpr (kIsQuantifier<T>) {
+          collect_optional(node.list, s);
+          collect_optional(node.predicate, s);
+        } else if constexpr (std::is_same_v<T, Expr::Reduce>) {
+          collect_expr(*node.init, s);
+          collect_expr(*node.list, s);
+          collect_expr(*node.projection, s);
+        } else if constexpr (std::is_same_v<T, Expr::ShortestPath>) {
+          collect_element(*node.element, s);
+        } else if constexpr (std::is_same_v<T, Expr::PatternComprehension>) {
+          collect_element(*node.element, s);
+          collect_optional(node.filter, s);
+          collect_optional(node.projection, s);
+        } else if constexpr (std::is_same_v<T, Expr::Exists>) {
+          collect_pattern(*node.pattern, s);
+        } else if constexpr (std::is_same_v<T, Expr::CountSubquery> ||
+                             std::is_same_v<T, Expr::CollectSubquery>) {
+          collect_regular_query(*node.query, s);
+        } else {
+          // Literals, variables, parameters and count(*) name nothing.
+          static_assert(std::is_same_v<T, Expr::Integer> || std::is_same_v<T, Expr::Float> ||
+                        std::is_same_v<T, Expr::String> || std::is_same_v<T, Expr::Bool> ||
+                        std::is_same_v<T, Expr::Null> || std::is_same_v<T, Expr::Variable> ||
+                        std::is_same_v<T, Expr::Parameter> || std::is_same_v<T, Expr::CountStar>);
+        }
+      },
+      e.node);
+}
+
+void collect_reading(const ReadingClause& clause, const Sinks& s) {
+  if (const auto* match = clause.get_if<ReadingClause::Match>()) {
+    collect_pattern(match->pattern, s);
+    if (match->where_clause) collect_expr(*match->where_clause, s);
+  } else if (const auto* sub = clause.get_if<ReadingClause::CallSubquery>()) {
+    collect_regular_query(*sub->query, s);
+  }
+  // UNWIND and procedure calls name nothing here.
+}
+
+void collect_updating(const UpdatingClause& clause, const Sinks& s) {
+  if (const auto* create = clause.get_if<UpdatingClause::Create>()) {
+    collect_pattern(create->pattern, s);
+  } else if (const auto* merge = clause.get_if<UpdatingClause::Merge>()) {
+    // The MERGE pattern is walked as a pattern of its one part; ON MATCH / ON CREATE are not.
+    collect_element(merge->part.element, s);
+  }
+  // SET, REMOVE, DELETE and FOREACH name nothing here.
+}
+
+void collect_clauses(const std::vector<ReadingClause>& reading,
+                     const std::vector<UpdatingClause>& updating, const Sinks& s) {
+  for (const ReadingClause& clause : reading) collect_reading(clause, s);
+  for (const UpdatingClause& clause : updating) collect_updating(clause, s);
+}
+
+void collect_return(const std::optional<ReturnClause>& ret, const Sinks& s) {
+  if (!ret) return;
+  for (const ReturnItem& item : ret->items) collect_expr(item.expr, s);
+}
+
+void collect_single_query(const SingleQuery& q, const Sinks& s) {
+  if (const auto* single = q.get_if<SinglePartQuery>()) {
+    collect_clauses(single->reading_clauses, single->updating_clauses, s);
+    collect_return(single->return_clause, s);
+    return;
+  }
+  const auto& multi = q.as<MultiPartQuery>();
+  for (const QueryPartStep& step : multi.parts) {
+    // The WITH of each step is deliberately not visited.
+    collect_clauses(step.reading_clauses, step.updating_clauses, s);
+  }
+  collect_clauses(multi.reading_clauses, multi.updating_clauses, s);
+  collect_return(multi.return_clause, s);
+}
+
+void collect_regular_query(const RegularQuery& q, const Sinks& s) {
+  collect_single_query(q.first, s);
+  for (const UnionBranch& branch : q.unions) collect_single_query(branch.query, s);
+}
+
+std::vector<std::string> to_list(NameSet&& set) {
+  std::vector<std::string> out;
+  out.reserve(set.size());
+  for (auto it = set.begin(); it != set.end();) {
+    auto node = set.extract(it++);
+    out.push_back(std::move(node.value()));
+  }
+  return out;
+}
+
+}  // namespace
+
+QuerySummary summarize(const CypherQuery& query) {
+  NameSet labels, rel_types, properties;
+  collect_regular_query(query.query, Sinks{&labels, &rel_types, &properties});
+  QuerySummary summary;
+  summary.is_valid = true;
+  summary.labels_used = to_list(std::move(labels));
+  summary.rel_types_used = to_list(std::move(rel_types));
+  summary.properties_used = to_list(std::move(properties));
+  return summary;
+}
+
+QuerySummary summarize_query(std::string_view query) {
+  auto parsed = parse(query);
+  if (const auto* error = std::get_if<CypherError>(&parsed)) {
+    QuerySummary summary;
+    summary.errors.push_back(error->display());
+    return summary;
+  }
+  return summarize(std::get<CypherQuery>(parsed));
+}
+
+}  // namespace tessary

@@ -1,0 +1,266 @@
+"""Tessary.validate_batch: arguments, order, equality with validate, the worker pool."""
+
+import json
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from _tessary import Schema, Tessary, ValidationResult
+
+SCHEMA = Schema(
+    {"Person": ["name", "age"], "Movie": ["title", "year"], "City": []},
+    {"ACTED_IN": ("Person", "Movie", ["role"]), "LIVES_IN": ("Person", "City", [])},
+)
+
+CORPUS = [
+    "MATCH (p:Person)-[r:ACTED_IN]->(m:Movie) WHERE m.year > 2000 RETURN p.name, r.role",
+    "MATCH (p:Persn)-[:LIVES_IN]->(c:City) RETURN p.name",
+    "MATCH (n:Person {nme: 'Ann'}) RETURN n.age ORDER BY n.age DESC LIMIT 3",
+    "MATCH (a)-[:KNOWS*]->(b) RETURN a, b",
+    "MATCH (p:Person) WITH p, count(*) AS c WHERE c > 1 RETURN p.name, c",
+    "UNWIND [1, 2, 3] AS x RETURN x * 2",
+    "CREATE (p:Person {name: 'Bo', age: 3})-[:ACTED_IN {role: 'x'}]->(m:Movie {title: 't'})",
+    "MATCH (p:Person) RETURN p.name UNION MATCH (m:Movie) RETURN m.title AS name",
+    "MATCH (p:Person) WHERE EXISTS { (p)-[:ACTED_IN]->(:Movie) } RETURN p",
+    "MATCH (m:Movie) RETURN m.title SKIP 'a' LIMIT 1.5",
+    "MATCH (p:Person RETURN p",
+    "RETURN",
+    "",
+    "CALL db.labels() YIELD label",
+]
+
+
+@pytest.fixture(scope="module")
+def validator():
+    return Tessary(SCHEMA)
+
+
+def dicts(results):
+    return [r.to_dict() for r in results]
+
+
+# ---------------------------------------------------------------------------------------------
+# Arguments
+
+
+def test_empty_sequences(validator):
+    assert validator.validate_batch([]) == []
+    assert validator.validate_batch(()) == []
+
+
+@pytest.mark.parametrize("queries", [list(CORPUS), tuple(CORPUS)])
+def test_sequence_kinds(validator, queries):
+    results = validator.validate_batch(queries)
+    assert isinstance(results, list) and len(results) == len(CORPUS)
+    assert all(type(r) is ValidationResult for r in results)
+    assert dicts(results) == dicts(validator.validate(q) for q in CORPUS)
+
+
+def test_str_subclasses_and_custom_sequences(validator):
+    class Text(str):
+        pass
+
+    class Seq:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i >= 2:
+                raise IndexError(i)
+            return ["RETURN 1", Text("MATCH (n:Persn) RETURN n")][i]
+
+    results = validator.validate_batch(Seq())
+    assert dicts(results) == dicts([validator.validate("RETURN 1"),
+                                    validator.validate("MATCH (n:Persn) RETURN n")])
+
+
+@pytest.mark.parametrize("queries, message", [
+    ("MATCH (n) RETURN n", "argument 'queries': Can't extract `str` to `Vec`"),
+    ("", "argument 'queries': Can't extract `str` to `Vec`"),
+    (["RETURN 1", 5], "argument 'queries': 'int' object cannot be cast as 'str'"),
+    ([None], "argument 'queries': 'NoneType' object cannot be cast as 'str'"),
+    (("RETURN 1", b"RETURN 2"), "argument 'queries': 'bytes' object cannot be cast as 'str'"),
+    (5, "argument 'queries': 'int' object cannot be cast as 'Sequence'"),
+    ({"RETURN 1": 1}, "argument 'queries': 'dict' object cannot be cast as 'Sequence'"),
+    ({"RETURN 1"}, "argument 'queries': 'set' object cannot be cast as 'Sequence'"),
+    (iter(["RETURN 1"]), "argument 'queries': 'list_iterator' object cannot be cast as "
+                         "'Sequence'"),
+])
+def test_bad_arguments(validator, queries, message):
+    with pytest.raises(TypeError) as info:
+        validator.validate_batch(queries)
+    assert str(info.value) == message
+
+
+def test_bad_element_keeps_other_calls_working(validator):
+    with pytest.raises(TypeError):
+        validator.validate_batch(["RETURN 1"] * 100 + [7])
+    assert len(validator.validate_batch(["RETURN 1"] * 100)) == 100
+
+
+# ---------------------------------------------------------------------------------------------
+# Same results as validate, in input order
+
+
+def test_large_batch_in_order(validator):
+    queries = [CORPUS[i % len(CORPUS)] + (" // %d" % i if CORPUS[i % len(CORPUS)] else "")
+               for i in range(5000)]
+    results = validator.validate_batch(queries)
+    assert dicts(results) == dicts(validator.validate(q) for q in queries)
+
+
+def test_batch_results_are_independent_objects(validator):
+    a, b = validator.validate_batch(["RETURN 1", "RETURN 1"])
+    assert a is not b and a.to_dict() == b.to_dict()
+
+
+def mutate(query, edits):
+    """Applies (kind, position, char) edits: 0 deletes, 1 inserts, 2 replaces, 3 swaps."""
+    text = list(query)
+    for kind, pos, ch in edits:
+        if not text and kind != 1:
+            continue
+        i = pos % (len(text) + (1 if kind == 1 else 0))
+        if kind == 0:
+            del text[i]
+        elif kind == 1:
+            text.insert(i, ch)
+        elif kind == 2:
+            text[i] = ch
+        elif i + 1 < len(text):
+            text[i], text[i + 1] = text[i + 1], text[i]
+    return "".join(text)
+
+
+EDIT = st.tuples(st.integers(0, 3), st.integers(0, 10_000),
+                 st.sampled_from(list("()[]{}:-<>.,'\"` nPMx1*|$\\\n")))
+MUTATED = st.builds(mutate, st.sampled_from(CORPUS), st.lists(EDIT, max_size=4))
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.one_of(MUTATED, st.text(max_size=40)), max_size=60))
+def test_batch_equals_one_by_one(queries):
+    validator = Tessary(SCHEMA)
+    assert dicts(validator.validate_batch(queries)) == dicts(validator.validate(q) for q in queries)
+
+
+def test_generated_queries(validator):
+    generator_cls = pytest.importorskip("_tessary").__dict__.get("CypherGenerator")
+    if generator_cls is None:
+        pytest.skip("no query generator in this build")
+    generator = generator_cls(SCHEMA, seed=7)
+    queries = [q for kind in generator_cls.supported_types()
+               for q in generator.generate_batch(kind, 40)]
+    assert dicts(validator.validate_batch(queries)) == dicts(validator.validate(q) for q in queries)
+
+
+def test_concurrent_batches_from_threads(validator):
+    queries = [q for q in CORPUS] * 200
+    expected = dicts(validator.validate(q) for q in queries)
+    outcomes = [None] * 4
+
+    def run(slot):
+        outcomes[slot] = dicts(validator.validate_batch(queries))
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert outcomes == [expected] * 4
+
+
+# ---------------------------------------------------------------------------------------------
+# The worker pool, in fresh processes (it is sized once per process)
+
+CHILD = textwrap.dedent("""
+    import json, os, sys, time, threading
+    from _tessary import Schema, Tessary
+    schema = Schema({"Person": ["name"]}, {"KNOWS": ("Person", "Person", [])})
+    v = Tessary(schema)
+    queries = ["MATCH (a:Person)-[:KNOWS]->(b:Persn) WHERE a.name = 'x%d' RETURN b.nam" % i
+               for i in range(20000)]
+    results = v.validate_batch(queries)
+    same = [r.to_dict() for r in results] == [v.validate(q).to_dict() for q in queries]
+    threads = len(os.listdir("/proc/self/task"))
+    print(json.dumps({"same": same, "threads": threads}))
+""")
+
+
+def run_child(env_updates, code=CHILD):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env.update(env_updates)
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def usable_cpus():
+    return len(os.sched_getaffinity(0))
+
+
+@pytest.mark.parametrize("env, at_most", [
+    ({"RAYON_NUM_THREADS": "1"}, 1),
+    ({"RAYON_NUM_THREADS": "2"}, 2),
+    ({"RAYON_NUM_THREADS": "+3"}, 3),
+    ({"RAYON_NUM_THREADS": "2", "RAYON_RS_NUM_CPUS": "6"}, 2),
+    ({"RAYON_RS_NUM_CPUS": "2"}, 2),
+    ({"RAYON_NUM_THREADS": "junk", "RAYON_RS_NUM_CPUS": "1"}, 1),
+    ({"RAYON_NUM_THREADS": "-4", "RAYON_RS_NUM_CPUS": "2"}, 2),
+    ({"RAYON_NUM_THREADS": "0", "RAYON_RS_NUM_CPUS": "1"}, None),  # 0: the CPUs available
+    ({"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": "0"}, None),
+    ({}, None),
+])
+def test_pool_size_from_environment(env, at_most):
+    report = run_child(env)
+    assert report["same"] is True
+    # The interpreter's own thread plus the pool's workers; the caller works in the pool.
+    limit = at_most if at_most is not None else usable_cpus()
+    assert report["threads"] <= limit + 1
+
+
+def test_oversubscribed_pool_still_correct():
+    report = run_child({"RAYON_NUM_THREADS": str(usable_cpus() * 2 + 1)})
+    assert report["same"] is True
+
+
+GIL_CHILD = textwrap.dedent("""
+    import json, time, threading
+    from _tessary import Schema, Tessary
+    v = Tessary(Schema({"Person": ["name"]}, {}))
+    q = "MATCH (n:Person) WHERE " + " AND ".join("n.name <> 'v%d'" % i for i in range(60)) \\
+        + " RETURN n.name"
+    queries = [q] * 6000
+    stamps = []
+    stop = False
+    def ticker():
+        while not stop:
+            stamps.append(time.perf_counter())
+            time.sleep(0.0005)
+    t = threading.Thread(target=ticker)
+    t.start()
+    time.sleep(0.02)
+    start = time.perf_counter()
+    v.validate_batch(queries)
+    end = time.perf_counter()
+    stop = True
+    t.join()
+    inside = [s for s in stamps if start <= s <= end]
+    gaps = [b - a for a, b in zip(stamps, stamps[1:]) if b >= start and a <= end]
+    print(json.dumps({"duration": end - start, "ticks": len(inside),
+                      "max_gap": max(gaps) if gaps else end - start}))
+""")
+
+
+def test_lock_released_during_batch():
+    report = run_child({"RAYON_NUM_THREADS": "1"}, GIL_CHILD)
+    # Another Python thread keeps running while the batch validates.
+    assert report["ticks"] >= 3
+    assert report["max_gap"] < report["duration"] * 0.75
