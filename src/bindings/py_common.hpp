@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -195,7 +196,9 @@ Instance<T>* instance(PyObject* self) noexcept {
   return reinterpret_cast<Instance<T>*>(self);
 }
 
-// A new instance of `type` holding `value` (moved in). Null with a Python error set on failure.
+// A new instance of `type` holding `value` (moved in). Null with a Python error set when the
+// object cannot be allocated; an exception from constructing the value propagates (to the entry
+// wrapper) after the object is freed.
 template <class T>
 PyObject* new_instance(PyTypeObject* type, T&& value) {
   using V = std::remove_cvref_t<T>;
@@ -203,7 +206,14 @@ PyObject* new_instance(PyTypeObject* type, T&& value) {
   if (self == nullptr) return nullptr;
   auto* inst = instance<V>(self);
   new (&inst->borrow) BorrowFlag{};
-  new (&inst->value) V(std::forward<T>(value));
+  try {
+    new (&inst->value) V(std::forward<T>(value));
+  } catch (...) {
+    // The value never existed: free the bare object (and the type reference it holds).
+    type->tp_free(self);
+    Py_DECREF(type);
+    throw;
+  }
   return self;
 }
 

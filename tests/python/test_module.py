@@ -115,7 +115,7 @@ def test_instances_have_no_dict_and_no_weak_references():
         weakref.ref(s)
 
 
-def test_panic_exception_derives_from_base_exception():
+def test_panic_exception_derives_from_base_exception(capfd):
     gen_cls = present("CypherGenerator")
     gen = gen_cls(_tessary.Schema({}, {}), seed=1)
     # A count whose room cannot be expressed is an internal failure, raised before anything
@@ -134,6 +134,7 @@ def test_panic_exception_derives_from_base_exception():
     assert cls.__bases__ == (BaseException,)
     assert "BaseException" in cls.__doc__
     assert str(panic) == "capacity overflow"
+    assert "capacity overflow" in capfd.readouterr().err  # the failure report
 
 
 def test_validate_argument_forms():

@@ -384,3 +384,38 @@ def test_merge_argument_errors(movies):
 )
 def test_repr(nodes, relationships, expected):
     assert repr(Schema(nodes, relationships)) == expected
+
+
+# ---------------------------------------------------------------------------------------------
+# Docstrings
+
+
+@pytest.mark.parametrize(
+    "member, signature, first_line",
+    [
+        ("from_dict", "(d)", "Create a Schema from a plain Python dict (e.g. previously exported with ``to_dict()``)."),
+        ("from_json", "(json_str)", "Deserialise a Schema from a JSON string produced by ``to_json()``."),
+        ("node_labels", "($self)", None),
+        ("rel_types", "($self)", None),
+        ("has_node_label", "($self, label)", None),
+        ("has_rel_type", "($self, rel_type)", None),
+        ("node_properties", "($self, label)", "Return the list of properties declared for a node label."),
+        ("rel_properties", "($self, rel_type)", "Return the list of properties declared for a relationship type."),
+        ("rel_endpoints", "($self, rel_type)", "Return `(src_label, tgt_label)` for a relationship type, or None if unknown."),
+        ("to_dict", "($self)", "Export the schema as a plain Python dict compatible with the Schema constructor."),
+        ("to_json", "($self)", "Serialise the schema to a JSON string."),
+        ("merge", "($self, other)", "Return a new Schema that is the union of *self* and *other*."),
+    ],
+)
+def test_member_docstrings(member, signature, first_line):
+    fn = getattr(Schema, member)
+    assert fn.__text_signature__ == signature
+    if first_line is None:
+        assert fn.__doc__ is None  # text signature only
+    else:
+        assert fn.__doc__.splitlines()[0] == first_line
+
+
+def test_static_methods_work_on_the_class_and_on_instances():
+    s = Schema({}, {})
+    assert s.from_json(s.to_json()).to_dict() == Schema.from_dict(s.to_dict()).to_dict()
