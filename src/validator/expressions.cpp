@@ -14,11 +14,6 @@ namespace tessary {
 
 namespace {
 
-template <class Op>
-const Op& op(const Expr& e) {
-  return e.as<Op>();
-}
-
 template <class T>
 struct IsBinary : std::false_type {};
 template <ExprKind K>
@@ -103,6 +98,12 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
 // validate_expr
 
 void SemanticValidator::validate_expr(const Expr& expr) {
+  // Operators: the left operand, then the right one.
+  if (Operands ops = operands(expr); ops.left != nullptr) {
+    validate_expr(*ops.left);
+    if (ops.right != nullptr) validate_expr(*ops.right);
+    return;
+  }
   switch (expr.kind()) {
     case ExprKind::Integer:
     case ExprKind::Float:
@@ -114,14 +115,14 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       return;
 
     case ExprKind::List:
-      for (const auto& item : op<Expr::List>(expr).items) validate_expr(item);
+      for (const auto& item : expr.as<Expr::List>().items) validate_expr(item);
       return;
     case ExprKind::Map:
-      for (const auto& entry : op<Expr::Map>(expr).entries) validate_expr(entry.value);
+      for (const auto& entry : expr.as<Expr::Map>().entries) validate_expr(entry.value);
       return;
 
     case ExprKind::Variable: {
-      const auto& name = op<Expr::Variable>(expr).name;
+      const auto& name = expr.as<Expr::Variable>().name;
       if (!scope.contains(name)) {
         push_error(DiagnosticCode::UnboundVariable,
                    "Variable '" + name + "' is not bound in this scope");
@@ -130,7 +131,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
     }
     case ExprKind::Property: {
       // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
-      const auto& prop = op<Expr::Property>(expr);
+      const auto& prop = expr.as<Expr::Property>();
       if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
         validate_property_access(var->name, std::span<const std::string>(&prop.key, 1));
       }
@@ -138,58 +139,25 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       return;
     }
     case ExprKind::Index: {
-      const auto& index = op<Expr::Index>(expr);
+      const auto& index = expr.as<Expr::Index>();
       validate_expr(*index.expr);
       validate_expr(*index.index);
       return;
     }
     case ExprKind::Slice: {
-      const auto& slice = op<Expr::Slice>(expr);
+      const auto& slice = expr.as<Expr::Slice>();
       validate_expr(*slice.expr);
       if (slice.from) validate_expr(*slice.from);
       if (slice.to) validate_expr(*slice.to);
       return;
     }
 
-    case ExprKind::Not:
-    case ExprKind::IsNull:
-    case ExprKind::IsNotNull:
-    case ExprKind::Neg:
-      validate_expr(*operands(expr).left);
-      return;
-
-    case ExprKind::Or:
-    case ExprKind::Xor:
-    case ExprKind::And:
-    case ExprKind::Eq:
-    case ExprKind::Ne:
-    case ExprKind::Lt:
-    case ExprKind::Le:
-    case ExprKind::Gt:
-    case ExprKind::Ge:
-    case ExprKind::RegexMatch:
-    case ExprKind::In:
-    case ExprKind::StartsWith:
-    case ExprKind::EndsWith:
-    case ExprKind::Contains:
-    case ExprKind::Add:
-    case ExprKind::Sub:
-    case ExprKind::Mul:
-    case ExprKind::Div:
-    case ExprKind::Mod:
-    case ExprKind::Pow: {
-      Operands both = operands(expr);
-      validate_expr(*both.left);
-      validate_expr(*both.right);
-      return;
-    }
-
     case ExprKind::FunctionCall:
-      check_function_call(*this, op<Expr::FunctionCall>(expr));
+      check_function_call(*this, expr.as<Expr::FunctionCall>());
       return;
 
     case ExprKind::Case: {
-      const auto& c = op<Expr::Case>(expr);
+      const auto& c = expr.as<Expr::Case>();
       if (c.subject) validate_expr(*c.subject);
       for (const auto& alt : c.alternatives) {
         validate_expr(alt.when);
@@ -200,7 +168,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
     }
 
     case ExprKind::ListComprehension: {
-      const auto& lc = op<Expr::ListComprehension>(expr);
+      const auto& lc = expr.as<Expr::ListComprehension>();
       validate_expr(*lc.list);
       TemporaryBinding binding(scope, lc.variable);
       binding.bind();
@@ -220,7 +188,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       return;
     }
     case ExprKind::Reduce: {
-      const auto& r = op<Expr::Reduce>(expr);
+      const auto& r = expr.as<Expr::Reduce>();
       validate_expr(*r.init);
       validate_expr(*r.list);
       // Both names are looked up before either is bound.
@@ -233,13 +201,13 @@ void SemanticValidator::validate_expr(const Expr& expr) {
     }
 
     case ExprKind::ShortestPath:
-      validate_pattern_element(*op<Expr::ShortestPath>(expr).element);
+      validate_pattern_element(*expr.as<Expr::ShortestPath>().element);
       return;
 
     // The forms below work on the scope and then put back a saved copy, so nothing their body
     // binds leaks out, while the body sees every variable of the enclosing scope.
     case ExprKind::PatternComprehension: {
-      const auto& pc = op<Expr::PatternComprehension>(expr);
+      const auto& pc = expr.as<Expr::PatternComprehension>();
       Scope saved = scope;
       collect_node_bindings(pc.element->start);
       for (const auto& step : pc.element->chain) {
@@ -253,7 +221,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       return;
     }
     case ExprKind::Exists: {
-      const auto& parts = op<Expr::Exists>(expr).pattern->parts;
+      const auto& parts = expr.as<Expr::Exists>().pattern->parts;
       Scope saved = scope;
       collect_pattern_bindings(parts);
       validate_pattern(parts);
@@ -263,13 +231,15 @@ void SemanticValidator::validate_expr(const Expr& expr) {
     case ExprKind::CountSubquery:
     case ExprKind::CollectSubquery: {
       const RegularQuery& body = expr.is<Expr::CountSubquery>()
-                                     ? *op<Expr::CountSubquery>(expr).query
-                                     : *op<Expr::CollectSubquery>(expr).query;
+                                     ? *expr.as<Expr::CountSubquery>().query
+                                     : *expr.as<Expr::CollectSubquery>().query;
       Scope saved = scope;
       validate_regular_query(body);
       scope = std::move(saved);
       return;
     }
+    default:  // the operators, checked above
+      return;
   }
 }
 
@@ -374,11 +344,14 @@ void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_v
 // Aggregate detection
 
 bool SemanticValidator::contains_aggregate(const Expr& expr) {
+  if (Operands ops = operands(expr); ops.left != nullptr) {
+    return contains_aggregate(*ops.left) || (ops.right != nullptr && contains_aggregate(*ops.right));
+  }
   switch (expr.kind()) {
     case ExprKind::CountStar:
       return true;
     case ExprKind::FunctionCall: {
-      const auto& call = op<Expr::FunctionCall>(expr);
+      const auto& call = expr.as<Expr::FunctionCall>();
       const BuiltinFunction* function = lookup_function(call.name);
       if (function != nullptr && function->is_aggregate) return true;
       for (const auto& arg : call.args) {
@@ -387,58 +360,29 @@ bool SemanticValidator::contains_aggregate(const Expr& expr) {
       return false;
     }
     case ExprKind::Case: {
-      const auto& c = op<Expr::Case>(expr);
+      const auto& c = expr.as<Expr::Case>();
       if (c.subject && contains_aggregate(*c.subject)) return true;
       for (const auto& alt : c.alternatives) {
         if (contains_aggregate(alt.when) || contains_aggregate(alt.then)) return true;
       }
       return c.else_expr && contains_aggregate(*c.else_expr);
     }
-    case ExprKind::Property: return contains_aggregate(*op<Expr::Property>(expr).expr);
+    case ExprKind::Property: return contains_aggregate(*expr.as<Expr::Property>().expr);
     case ExprKind::Index: {
-      const auto& index = op<Expr::Index>(expr);
+      const auto& index = expr.as<Expr::Index>();
       return contains_aggregate(*index.expr) || contains_aggregate(*index.index);
     }
     case ExprKind::List:
-      for (const auto& item : op<Expr::List>(expr).items) {
+      for (const auto& item : expr.as<Expr::List>().items) {
         if (contains_aggregate(item)) return true;
       }
       return false;
     case ExprKind::Map:
-      for (const auto& entry : op<Expr::Map>(expr).entries) {
+      for (const auto& entry : expr.as<Expr::Map>().entries) {
         if (contains_aggregate(entry.value)) return true;
       }
       return false;
 
-    case ExprKind::Not:
-    case ExprKind::IsNull:
-    case ExprKind::IsNotNull:
-    case ExprKind::Neg:
-      return contains_aggregate(*operands(expr).left);
-
-    case ExprKind::Or:
-    case ExprKind::Xor:
-    case ExprKind::And:
-    case ExprKind::Eq:
-    case ExprKind::Ne:
-    case ExprKind::Lt:
-    case ExprKind::Le:
-    case ExprKind::Gt:
-    case ExprKind::Ge:
-    case ExprKind::RegexMatch:
-    case ExprKind::In:
-    case ExprKind::StartsWith:
-    case ExprKind::EndsWith:
-    case ExprKind::Contains:
-    case ExprKind::Add:
-    case ExprKind::Sub:
-    case ExprKind::Mul:
-    case ExprKind::Div:
-    case ExprKind::Mod:
-    case ExprKind::Pow: {
-      Operands both = operands(expr);
-      return contains_aggregate(*both.left) || contains_aggregate(*both.right);
-    }
 
     // Literals, variables, parameters, slices and every form with a scope of its own.
     case ExprKind::Integer:
@@ -461,8 +405,9 @@ bool SemanticValidator::contains_aggregate(const Expr& expr) {
     case ExprKind::CountSubquery:
     case ExprKind::CollectSubquery:
       return false;
+    default:  // the operators, looked into above
+      return false;
   }
-  return false;
 }
 
 }  // namespace tessary
