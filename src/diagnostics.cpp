@@ -170,6 +170,83 @@ std::string format_message(DiagnosticCode code, std::initializer_list<std::strin
   return fill_template(code_template(code), args);
 }
 
+namespace {
+
+bool in_ranges(std::uint32_t cp, std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> r) {
+  for (const auto& [lo, hi] : r) {
+    if (cp >= lo && cp <= hi) return true;
+  }
+  return false;
+}
+
+// Case_Ignorable: marks, format characters, modifier letters and symbols, and the few
+// punctuation characters that may stand inside a word.
+bool case_ignorable(std::uint32_t cp) {
+  switch (utf8proc_category(static_cast<utf8proc_int32_t>(cp))) {
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_SK:
+      return true;
+    default:
+      break;
+  }
+  return in_ranges(cp, {{0x27, 0x27},     {0x2E, 0x2E},     {0x3A, 0x3A},     {0xB7, 0xB7},
+                        {0x387, 0x387},   {0x55F, 0x55F},   {0x5F4, 0x5F4},   {0x2018, 0x2019},
+                        {0x2024, 0x2024}, {0x2027, 0x2027}, {0xFE13, 0xFE13}, {0xFE52, 0xFE52},
+                        {0xFE55, 0xFE55}, {0xFF07, 0xFF07}, {0xFF0E, 0xFF0E}, {0xFF1A, 0xFF1A}});
+}
+
+// Cased: upper-, lower- and title-case letters, and the other characters with the Lowercase or
+// Uppercase property that are not case-ignorable (ordinal indicators, Roman numerals, circled
+// and squared Latin letters).
+bool cased(std::uint32_t cp) {
+  switch (utf8proc_category(static_cast<utf8proc_int32_t>(cp))) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+      return true;
+    default:
+      break;
+  }
+  return in_ranges(cp, {{0xAA, 0xAA},
+                        {0xBA, 0xBA},
+                        {0x2160, 0x217F},
+                        {0x24B6, 0x24E9},
+                        {0x1F130, 0x1F149},
+                        {0x1F150, 0x1F169},
+                        {0x1F170, 0x1F189}});
+}
+
+// Whether the first character that is not case-ignorable, looking from `pos` in one direction,
+// is cased. Malformed bytes count as neither.
+bool cased_before(std::string_view text, std::size_t pos) {
+  while (pos > 0) {
+    std::size_t start = pos - 1;
+    while (start > 0 && pos - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+      --start;
+    std::uint32_t cp = 0;
+    if (utf8_decode(text, start, cp) != pos - start) return false;
+    if (!case_ignorable(cp)) return cased(cp);
+    pos = start;
+  }
+  return false;
+}
+
+bool cased_after(std::string_view text, std::size_t pos) {
+  while (pos < text.size()) {
+    std::uint32_t cp = 0;
+    const std::size_t len = utf8_decode(text, pos, cp);
+    if (len == 0) return false;
+    if (!case_ignorable(cp)) return cased(cp);
+    pos += len;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string unicode_lower(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 4);
@@ -187,12 +264,20 @@ std::string unicode_lower(std::string_view text) {
       out += text[i++];
       continue;
     }
+    const std::size_t start = i;
     i += len;
     if (cp == 0x130) {
-      // The one unconditional full lower-case mapping that is longer than the simple one:
+      // The one unconditional full lower-case mapping longer than the simple one:
       // LATIN CAPITAL LETTER I WITH DOT ABOVE becomes "i" + COMBINING DOT ABOVE.
       out += 'i';
       append_utf8(out, 0x307);
+      continue;
+    }
+    if (cp == 0x3A3) {
+      // GREEK CAPITAL LETTER SIGMA becomes the final form at the end of a word: after a cased
+      // letter and not before one (case-ignorable characters between are passed over).
+      const bool final = cased_before(text, start) && !cased_after(text, i);
+      append_utf8(out, final ? 0x3C2 : 0x3C3);
       continue;
     }
     append_utf8(out, utf8proc_tolower(static_cast<utf8proc_int32_t>(cp)));

@@ -57,8 +57,9 @@ std::string fill_template(std::string_view tmpl, std::initializer_list<std::stri
 //   format_message(DiagnosticCode::UnknownNodeLabel, {"Persn", label_hint(...)})
 std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args);
 
-// Full Unicode lower-casing, code point by code point (U+0130 becomes "i" + U+0307); bytes that
-// are not well-formed UTF-8 are kept as they are.
+// Full Unicode lower-casing: each code point by its lower-case mapping (U+0130 becomes "i" +
+// U+0307), a capital sigma at the end of a word by the final sigma; bytes that are not
+// well-formed UTF-8 are kept as they are.
 std::string unicode_lower(std::string_view text);
 
 struct Suggestion {

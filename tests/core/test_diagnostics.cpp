@@ -101,6 +101,17 @@ TEST(UnicodeLower, FullMapping) {
       {"\xc3\x89T\xc3\x89", "\xc3\xa9t\xc3\xa9"},              // ÉTÉ
       {"\xc4\xb0", "i\xcc\x87"},                               // İ -> i + combining dot above
       {"\xce\xa3\xce\x91", "\xcf\x83\xce\xb1"},                // ΣΑ
+      // Capital sigma at the end of a word takes the final form: ΑΣ -> ας, Α'Σ. -> α'ς.
+      // (the apostrophe and the full stop are case-ignorable), but Σ alone and 1Σ stay σ.
+      {"\xce\x91\xce\xa3", "\xce\xb1\xcf\x82"},
+      {"\xce\x91'\xce\xa3.", "\xce\xb1'\xcf\x82."},
+      {"\xce\x91\xce\xa3\xce\x91", "\xce\xb1\xcf\x83\xce\xb1"},
+      {"\xce\xa3", "\xcf\x83"},
+      {"1\xce\xa3", "1\xcf\x83"},
+      {"a\xce\xa3 b", "a\xcf\x82 b"},
+      {"\xc2\xaa\xce\xa3", "\xc2\xaa\xcf\x82"},                // ª is cased
+      {"a\xcc\x87\xce\xa3\xcc\x87", "a\xcc\x87\xcf\x82\xcc\x87"}, // marks are passed over
+      {"\xff\xce\xa3", "\xff\xcf\x83"},                        // a malformed byte is not cased
       {"\xe1\xba\x9e", "\xc3\x9f"},                            // ẞ -> ß
       {"\xe2\x84\xaa", "k"},                                   // KELVIN SIGN -> k (3 bytes to 1)
       {"\xc8\xba", "\xe2\xb1\xa5"},                            // Ⱥ -> ⱥ (2 bytes to 3)
@@ -141,6 +152,8 @@ TEST(ClosestMatch, AlgorithmCases) {
       {"caf\xc3\xa9", {"caf\xc4\x81", "cafe\xc3\xa9"}, "cafe\xc3\xa9"},
       // İ lower-cases to 3 bytes: "i̇x" vs "ix" is one byte apart after lower-casing.
       {"\xc4\xb0x", {"ix"}, "ix"},
+      // Final sigma: "aΣ" lower-cases to "aς", one byte from "aς" but not equal to "aσ".
+      {"a\xce\xa3", {"a\xcf\x83x", "a\xcf\x82"}, "a\xcf\x82"},
       // The byte-length check comes before lower-casing: two KELVIN SIGNs (6 bytes) are
       // skipped against "kk" although both lower-case to "kk"; one (3 bytes) is not.
       {"\xe2\x84\xaa\xe2\x84\xaa", {"kk"}, nullptr},
