@@ -1,5 +1,6 @@
 // The init entry of the extension module _tessary and the module body that registers its
-// classes and functions.
+// classes and functions. The build defines TESSARY_WITH_* for the parts whose core libraries
+// it links.
 #include <atomic>
 #include <cstdint>
 
@@ -7,14 +8,12 @@
 #include "bindings/py_schema.hpp"
 #if defined(TESSARY_WITH_VALIDATOR)
 #include "bindings/py_validator.hpp"
-#define TESSARY_HAVE_VALIDATOR_CLASSES 1
 #endif
 #if defined(TESSARY_WITH_GENERATOR)
 #include "bindings/py_generator.hpp"
 #endif
 #if defined(TESSARY_WITH_PARSER_ENTRIES)
 #include "bindings/py_parser.hpp"
-#define TESSARY_HAVE_PARSER_ENTRIES 1
 #endif
 
 namespace tessary::py {
@@ -36,13 +35,13 @@ PyObject* g_module = nullptr;
 // Adds the classes and functions in their fixed order; `__all__` ends up listing them so.
 int module_body(PyObject* module) {
   if (add_schema_class(module) < 0) return -1;
-#ifdef TESSARY_HAVE_VALIDATOR_CLASSES
+#ifdef TESSARY_WITH_VALIDATOR
   if (add_validator_classes(module) < 0) return -1;  // Tessary, ValidationResult, ValidationDiagnostic
 #endif
 #ifdef TESSARY_WITH_GENERATOR
   if (add_generator_class(module) < 0) return -1;
 #endif
-#ifdef TESSARY_HAVE_PARSER_ENTRIES
+#ifdef TESSARY_WITH_PARSER_ENTRIES
   if (add_parser_entries(module) < 0) return -1;  // QueryInfo, parse_query
 #endif
   return 0;
