@@ -65,9 +65,9 @@ Expr build_pattern_comprehension(Pair pair);
 FilterTriple parse_filter_expression(Pair pair);
 
 // Literal texts. An integer literal is decimal, or hexadecimal after "0x"/"0X", or octal
-// after "0o"; read_integer_literal gives nothing for a text out of the signed 64-bit range
-// (or not a number), integer_literal_value gives 0 then.
-std::optional<std::int64_t> read_integer_literal(std::string_view text);
+// after "0o"; a text out of the signed 64-bit range (or not a number) reads as 0. A float
+// literal is rounded to the nearest double; beyond the double range it reads as infinity,
+// below it as 0.0.
 std::int64_t integer_literal_value(std::string_view text);
 double float_literal_value(std::string_view text);
 

@@ -469,7 +469,7 @@ Expr build_atom(Pair pair) {
   }
 }
 
-std::optional<std::int64_t> read_integer_literal(std::string_view text) {
+std::int64_t integer_literal_value(std::string_view text) {
   int base = 10;
   if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     base = 16;
@@ -480,12 +480,8 @@ std::optional<std::int64_t> read_integer_literal(std::string_view text) {
   }
   std::int64_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return 0;
   return value;
-}
-
-std::int64_t integer_literal_value(std::string_view text) {
-  return read_integer_literal(text).value_or(0);
 }
 
 double float_literal_value(std::string_view text) {

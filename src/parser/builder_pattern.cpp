@@ -20,9 +20,9 @@ std::vector<std::string> names_inside(Pair pair, Rule name_rule) {
 }
 
 // The bounds of a variable-length range are its integer literal pairs, read as integer
-// literals are (decimal, 0x, 0o), so whitespace and comments inside the range do not matter.
-// A single bound is the exact length unless ".." follows it. A bound too large for a signed
-// 64-bit integer is left absent.
+// literals are everywhere (decimal, 0x, 0o; a value out of the signed 64-bit range reads as
+// 0), so whitespace and comments inside the range do not matter. A single bound is the exact
+// length unless ".." follows it. A bound that is written is always present.
 RangeBounds build_range(Pair pair) {
   RangeBounds range;
   std::optional<Pair> lower;
@@ -36,7 +36,7 @@ RangeBounds build_range(Pair pair) {
     }
   }
   if (!lower) return range;
-  auto read = [](const Pair& bound) { return read_integer_literal(bound.as_str()); };
+  auto read = [](const Pair& bound) { return integer_literal_value(bound.as_str()); };
   range.min = read(*lower);
   if (upper) {
     range.max = read(*upper);
