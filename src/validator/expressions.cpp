@@ -90,7 +90,15 @@ class TemporaryBinding {
   bool bound_here_;
 };
 
-void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
+// The rarer forms live in functions of their own, which keeps the frame of the recursive walk
+// small for deeply nested expressions.
+[[gnu::noinline]] void report_unbound(SemanticValidator& v, const std::string& name) {
+  v.push_error(DiagnosticCode::UnboundVariable, "Variable '" + name + "' is not bound in this scope");
+}
+[[gnu::noinline]] void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
+[[gnu::noinline]] void check_pattern_comprehension(SemanticValidator& v,
+                                                   const Expr::PatternComprehension& pc);
+[[gnu::noinline]] void check_subquery(SemanticValidator& v, const Expr& expr);
 
 }  // namespace
 
@@ -123,10 +131,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
 
     case ExprKind::Variable: {
       const auto& name = expr.as<Expr::Variable>().name;
-      if (!scope.contains(name)) {
-        push_error(DiagnosticCode::UnboundVariable,
-                   "Variable '" + name + "' is not bound in this scope");
-      }
+      if (!scope.contains(name)) report_unbound(*this, name);
       return;
     }
     case ExprKind::Property: {
@@ -206,38 +211,14 @@ void SemanticValidator::validate_expr(const Expr& expr) {
 
     // The forms below work on the scope and then put back a saved copy, so nothing their body
     // binds leaks out, while the body sees every variable of the enclosing scope.
-    case ExprKind::PatternComprehension: {
-      const auto& pc = expr.as<Expr::PatternComprehension>();
-      Scope saved = scope;
-      collect_node_bindings(pc.element->start);
-      for (const auto& step : pc.element->chain) {
-        collect_rel_bindings(step.relationship);
-        collect_node_bindings(step.node);
-      }
-      validate_pattern_element(*pc.element);
-      if (pc.filter) validate_expr(*pc.filter);
-      validate_expr(*pc.projection);
-      scope = std::move(saved);
+    case ExprKind::PatternComprehension:
+      check_pattern_comprehension(*this, expr.as<Expr::PatternComprehension>());
       return;
-    }
-    case ExprKind::Exists: {
-      const auto& parts = expr.as<Expr::Exists>().pattern->parts;
-      Scope saved = scope;
-      collect_pattern_bindings(parts);
-      validate_pattern(parts);
-      scope = std::move(saved);
-      return;
-    }
+    case ExprKind::Exists:
     case ExprKind::CountSubquery:
-    case ExprKind::CollectSubquery: {
-      const RegularQuery& body = expr.is<Expr::CountSubquery>()
-                                     ? *expr.as<Expr::CountSubquery>().query
-                                     : *expr.as<Expr::CollectSubquery>().query;
-      Scope saved = scope;
-      validate_regular_query(body);
-      scope = std::move(saved);
+    case ExprKind::CollectSubquery:
+      check_subquery(*this, expr);
       return;
-    }
     default:  // the operators, checked above
       return;
   }
@@ -277,6 +258,37 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
     }
   }
   for (const auto& arg : call.args) v.validate_expr(arg);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pattern comprehensions and subqueries: they work on the scope and then put back a saved copy,
+// so nothing their body binds leaks out, while the body sees every variable of the enclosing
+// scope.
+
+void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternComprehension& pc) {
+  Scope saved = v.scope;
+  v.collect_node_bindings(pc.element->start);
+  for (const auto& step : pc.element->chain) {
+    v.collect_rel_bindings(step.relationship);
+    v.collect_node_bindings(step.node);
+  }
+  v.validate_pattern_element(*pc.element);
+  if (pc.filter) v.validate_expr(*pc.filter);
+  v.validate_expr(*pc.projection);
+  v.scope = std::move(saved);
+}
+
+void check_subquery(SemanticValidator& v, const Expr& expr) {
+  Scope saved = v.scope;
+  if (const auto* exists = expr.get_if<Expr::Exists>()) {
+    v.collect_pattern_bindings(exists->pattern->parts);
+    v.validate_pattern(exists->pattern->parts);
+  } else if (const auto* count = expr.get_if<Expr::CountSubquery>()) {
+    v.validate_regular_query(*count->query);
+  } else {
+    v.validate_regular_query(*expr.as<Expr::CollectSubquery>().query);
+  }
+  v.scope = std::move(saved);
 }
 
 }  // namespace
