@@ -59,7 +59,7 @@ CORPUS = [
     "MATCH (p:Person) OPTIONAL MATCH (p)-[w:WORKS_FOR]->(c:Company) "
     "RETURN p.name, CASE WHEN c IS NULL THEN 'none' ELSE c.name END AS employer, "
     "coalesce(w.since, 0) AS since",
-    "MATCH path = shortestPath((a:Person {name: $from})-[:KNOWS*..6]-(b:Person {name: $to})) "
+    "MATCH path = shortestPath((a:Person {name: $from})-[:KNOWS*1..6]-(b:Person {name: $to})) "
     "RETURN [n IN nodes(path) | n.name] AS chain, length(path) AS hops",
 ]
 

@@ -26,8 +26,8 @@ MATCH (p:Person)-[:LIVES_IN]->(city:City), (p)-[:WORKS_FOR]->(c:Company)
 RETURN city, count(DISTINCT c) AS companies
 ORDER BY companies DESC LIMIT 5
 
-// A label and a property misspelt in one query: both get fixed
-MATCH (p:Persn {nme: 'Bob'})-[:WORKS_FOR]->(c:Compny) RETURN c.name
+// A misspelt label and a misspelt property in one query: both get fixed
+MATCH (p:Persn)-[:WORKS_FOR]->(c:Company) WHERE c.nme = 'Acme' RETURN p.name
 
 // Only warnings: an unlabelled scan and an unbounded path
 MATCH (a)-[:WORKS_FOR*]->(b) RETURN a, b

@@ -1,6 +1,9 @@
 """Tessary, ValidationResult and ValidationDiagnostic: arguments, result shapes, renderings."""
 
 import json
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -347,3 +350,48 @@ def test_standalone_procedure_call_is_valid(validator):
     assert result.to_dict() == {"is_valid": True, "errors": [], "syntax_errors": [],
                                 "semantic_errors": [], "warnings": [], "fixed_query": None,
                                 "diagnostics": []}
+
+
+# ---------------------------------------------------------------------------------------------
+# Refused queries leave nothing behind (checked in a fresh process each, so that a leak cannot
+# spill into other tests)
+
+DEEP = {
+    "not-chain": "MATCH (a:Person) WHERE " + "NOT " * 5000 + "a.name RETURN a",
+    "parentheses": "RETURN " + "(" * 5000 + "1" + ")" * 5000,
+    "lists": "RETURN " + "[" * 5000 + "1" + "]" * 5000,
+    "long-sum": TOO_DEEP,
+    "subqueries": "MATCH (x) RETURN COUNT { " * 400 + "MATCH (x) RETURN x" + " }" * 400,
+}
+
+LATER = textwrap.dedent("""
+    import json, sys
+    import _tessary
+    v = _tessary.Tessary(_tessary.Schema({"Person": ["name"]}, {}))
+    probes = ["RETURN 1", "MATCH (n:Persn) RETURN n.name", "RETURN " + "(" * 50 + "1" + ")" * 50]
+    before = [v.validate(q).to_dict() for q in probes]
+    refused = v.validate(sys.argv[1]).is_valid is False
+    after = [v.validate(q).to_dict() for q in probes]
+    batch = [r.to_dict() for r in v.validate_batch([sys.argv[1]] * 64 + probes * 64)][64:]
+    print(json.dumps({"refused": refused, "same": before == after, "batch": batch == before * 64,
+                      "summary": _tessary.parse_query("RETURN 1").is_valid}))
+""")
+
+
+@pytest.mark.parametrize("deep", list(DEEP.values()), ids=list(DEEP))
+def test_refused_deep_query_does_not_affect_later_ones(deep):
+    out = subprocess.run([sys.executable, "-c", LATER, deep], capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert json.loads(out.stdout) == {"refused": True, "same": True, "batch": True,
+                                      "summary": True}
+
+
+def test_nesting_within_the_bounds_validates_on_every_thread(validator):
+    queries = ["RETURN " + "(" * n + "1" + ")" * n for n in (10, 50, 100)] + \
+              ["RETURN " + "[" * n + "1" + "]" * n for n in (10, 50, 100)] + \
+              ["MATCH (x:Person) RETURN COUNT { " * n + "MATCH (x:Person) RETURN x" + " }" * n
+               for n in (10, 50)]
+    expected = [validator.validate(q).to_dict() for q in queries]
+    assert all(d["syntax_errors"] == [] for d in expected)
+    assert [r.to_dict() for r in validator.validate_batch(queries * 50)] == expected * 50
