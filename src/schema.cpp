@@ -77,8 +77,12 @@ void Schema::insert_relationship(std::string_view rel_type, std::string_view sou
 void append_json_string(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  for (const char ch : text) {
-    const auto b = static_cast<unsigned char>(ch);
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b != '"' && b != '\\') continue;
+    out.append(text, run, i - run);
+    run = i + 1;
     switch (b) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -88,15 +92,12 @@ void append_json_string(std::string& out, std::string_view text) {
       case 0x0C: out += "\\f"; break;
       case 0x0D: out += "\\r"; break;
       default:
-        if (b < 0x20) {
-          out += "\\u00";
-          out += kHex[b >> 4];
-          out += kHex[b & 0xF];
-        } else {
-          out += ch;
-        }
+        out += "\\u00";
+        out += kHex[b >> 4];
+        out += kHex[b & 0xF];
     }
   }
+  out.append(text, run, text.size() - run);
   out += '"';
 }
 
@@ -116,7 +117,18 @@ void write_string_array(std::string& out, const PropertySet& set) {
 }  // namespace
 
 std::string Schema::serialize() const {
+  // Reserve for the text without escapes: names, quotes and separators.
+  std::size_t size = 32;
+  for (const auto& [label, props] : nodes) {
+    size += label.size() + 5;
+    for (const std::string& name : props) size += name.size() + 3;
+  }
+  for (const auto& [type, def] : relationships) {
+    size += type.size() + def.source.size() + def.target.size() + 13;
+    for (const std::string& name : def.properties) size += name.size() + 3;
+  }
   std::string out;
+  out.reserve(size);
   out += "{\"nodes\":{";
   bool first = true;
   for (const auto& [label, props] : nodes) {
