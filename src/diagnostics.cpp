@@ -247,9 +247,10 @@ bool cased_after(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
-std::string unicode_lower(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 4);
+namespace {
+
+// Appends the lower-cased text to `out` (which keeps its capacity between calls).
+void lower_into(std::string& out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto b = static_cast<unsigned char>(text[i]);
@@ -282,6 +283,14 @@ std::string unicode_lower(std::string_view text) {
     }
     append_utf8(out, utf8proc_tolower(static_cast<utf8proc_int32_t>(cp)));
   }
+}
+
+}  // namespace
+
+std::string unicode_lower(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 4);
+  lower_into(out, text);
   return out;
 }
 
@@ -291,13 +300,15 @@ std::optional<std::string_view> closest_match(std::string_view name,
   std::optional<std::string_view> best;
   std::string lowered_name;
   bool name_lowered = false;
+  std::string lowered_c;  // one buffer for all candidates
   for (std::string_view c : candidates) {
     if (length_gap(c.size(), name.size()) > max) continue;
     if (!name_lowered) {
       lowered_name = unicode_lower(name);
       name_lowered = true;
     }
-    const std::string lowered_c = unicode_lower(c);
+    lowered_c.clear();
+    lower_into(lowered_c, c);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
     const std::size_t d = bounded_distance(lowered_name, lowered_c, max);
     if (d > max) continue;
