@@ -1,0 +1,245 @@
+"""Property-based tests of Tessary.validate: random schemas and generated or mutated queries.
+
+Whatever the query and the schema, validate returns a result (it never raises or crashes), the
+result's lists agree with its diagnostics, the automatic fix only appears when every error has a
+suggestion and never turns a query that parses into one that does not, and validate_batch gives
+what validate gives one query at a time.
+"""
+
+import string
+
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from _tessary import Schema, Tessary, parse_query
+
+# ---------------------------------------------------------------------------------------------
+# Names: schema names, near misses of them (so that suggestions and fixes come into play), and
+# names that must be written in backticks.
+
+BASE_NAMES = ["Person", "Movie", "name", "age", "title", "ACTED_IN", "KNOWS", "role", "x",
+              "Movie Star", "first name", "Order", "été", "n", "_a1"]
+
+PLAIN = set(string.ascii_letters + string.digits + "_")
+RESERVED = {"ORDER", "MATCH", "RETURN", "AS", "IN", "OR", "AND", "NOT", "NULL", "TRUE",
+            "FALSE", "COUNT", "ALL", "ANY", "NONE", "SINGLE", "EXISTS", "CASE", "END", "WITH",
+            "SET", "ON", "BY", "IS", "DO", "FOR"}
+
+
+def near_miss(name, kind, pos):
+    if not name:
+        return "z"
+    i = pos % len(name)
+    if kind == 0:
+        return name[:i] + name[i + 1:] or "q"
+    if kind == 1:
+        return name[:i] + "e" + name[i:]
+    if kind == 2:
+        return name[:i] + name[i].swapcase() + name[i + 1:]
+    return name[:i] + name[i + 1:i + 2] + name[i:i + 1] + name[i + 2:]
+
+
+NAME = st.one_of(
+    st.sampled_from(BASE_NAMES),
+    st.builds(near_miss, st.sampled_from(BASE_NAMES), st.integers(0, 3), st.integers(0, 50)),
+    st.text(alphabet="abcXYZ_ 1é", min_size=1, max_size=6),
+)
+
+
+def written(name):
+    """The name as a query must write it: plain when it can be, else in backticks."""
+    name = name.replace("`", "")
+    plain = (name and (name[0].isascii() and (name[0].isalpha() or name[0] == "_"))
+             and all(c in PLAIN for c in name) and name.upper() not in RESERVED)
+    return name if plain else "`%s`" % name
+
+
+@st.composite
+def schemas(draw):
+    labels = draw(st.lists(NAME, max_size=5, unique=True))
+    nodes = {label: draw(st.lists(NAME, max_size=4)) for label in labels}
+    rels = {}
+    for rel_type in draw(st.lists(NAME, max_size=3, unique=True)):
+        ends = labels or ["Node"]
+        rels[rel_type] = (draw(st.sampled_from(ends)), draw(st.sampled_from(ends)),
+                          draw(st.lists(NAME, max_size=3)))
+    return Schema(nodes, rels)
+
+
+# ---------------------------------------------------------------------------------------------
+# Queries built from clause templates over those names.
+
+VARS = st.sampled_from(["a", "b", "m", "n", "p", "r", "x", "`v w`"])
+FUNCS = st.sampled_from(["count", "sum", "avg", "toLower", "size", "coalesce", "substring",
+                         "my.fn", "nosuch", "collect", "max"])
+
+
+@st.composite
+def exprs(draw, depth=0):
+    kinds = ["var", "prop", "lit"] + (["call", "bin", "list", "comp", "exists", "case"]
+                                      if depth < 3 else [])
+    kind = draw(st.sampled_from(kinds))
+    sub = lambda: draw(exprs(depth + 1))  # noqa: E731
+    if kind == "var":
+        return draw(VARS)
+    if kind == "prop":
+        return "%s.%s" % (draw(VARS), written(draw(NAME)))
+    if kind == "lit":
+        return draw(st.sampled_from(["1", "1.5", "'nme'", "true", "null", "$p", "[1, 2]",
+                                     "{k: 1}", "count(*)", "0x1F"]))
+    if kind == "call":
+        args = ", ".join(sub() for _ in range(draw(st.integers(0, 3))))
+        distinct = draw(st.sampled_from(["", "DISTINCT "]))
+        return "%s(%s%s)" % (draw(FUNCS), distinct if args else "", args)
+    if kind == "bin":
+        return "%s %s %s" % (sub(), draw(st.sampled_from(["+", "=", "AND", "<", "IN"])), sub())
+    if kind == "list":
+        return "[%s IN %s WHERE %s | %s]" % (draw(VARS), sub(), sub(), sub())
+    if kind == "comp":
+        return "all(%s IN %s WHERE %s)" % (draw(VARS), sub(), sub())
+    if kind == "exists":
+        return "EXISTS { %s }" % draw(patterns(depth + 1))
+    return "CASE WHEN %s THEN %s ELSE %s END" % (sub(), sub(), sub())
+
+
+@st.composite
+def props(draw, depth):
+    entries = ["%s: %s" % (written(draw(NAME)), draw(exprs(depth + 1)))
+               for _ in range(draw(st.integers(0, 2)))]
+    return " {%s}" % ", ".join(entries) if entries else ""
+
+
+@st.composite
+def nodes(draw, depth=1):
+    var = draw(st.one_of(st.just(""), VARS))
+    labels = "".join(":" + written(draw(NAME)) for _ in range(draw(st.integers(0, 2))))
+    return "(%s%s%s)" % (var, labels, draw(props(depth)))
+
+
+@st.composite
+def rels(draw, depth=1):
+    var = draw(st.one_of(st.just(""), VARS))
+    types = "|".join(written(draw(NAME)) for _ in range(draw(st.integers(0, 2))))
+    rng = draw(st.sampled_from(["", "*", "*2", "*1..3", "*2..", "*0x1..0o7", "*1 /* c */ ..4"]))
+    body = "%s%s%s%s" % (var, ":" + types if types else "", rng, draw(props(depth)))
+    return draw(st.sampled_from(["-[%s]->", "<-[%s]-", "-[%s]-"])) % body
+
+
+@st.composite
+def patterns(draw, depth=1):
+    parts = []
+    for _ in range(draw(st.integers(1, 3))):
+        chain = draw(nodes(depth))
+        for _ in range(draw(st.integers(0, 2))):
+            chain += draw(rels(depth)) + draw(nodes(depth))
+        parts.append(chain)
+    return ", ".join(parts)
+
+
+@st.composite
+def clauses(draw, depth=0):
+    kind = draw(st.sampled_from(["match", "optional", "unwind", "with", "create", "merge",
+                                 "set", "remove", "delete", "foreach"]
+                                + (["call"] if depth < 2 else [])))
+    e = lambda: draw(exprs(1))  # noqa: E731
+    v = lambda: draw(VARS)  # noqa: E731
+    if kind in ("match", "optional"):
+        where = " WHERE " + e() if draw(st.booleans()) else ""
+        return "%sMATCH %s%s" % ("OPTIONAL " if kind == "optional" else "", draw(patterns()), where)
+    if kind == "unwind":
+        return "UNWIND %s AS %s" % (e(), v())
+    if kind == "with":
+        items = draw(st.sampled_from(["*", "%s" % v(), "%s AS %s, %s" % (e(), v(), v())]))
+        tail = draw(st.sampled_from(["", " ORDER BY %s" % e(), " WHERE %s" % e(), " LIMIT 1.5"]))
+        return "WITH %s%s" % (items, tail)
+    if kind == "create":
+        return "CREATE " + draw(patterns())
+    if kind == "merge":
+        return "MERGE %s ON CREATE SET %s.%s = %s ON MATCH SET %s:%s" % (
+            draw(nodes()), v(), written(draw(NAME)), e(), v(), written(draw(NAME)))
+    if kind == "set":
+        return "SET %s.%s = %s, %s:%s" % (v(), written(draw(NAME)), e(), v(), written(draw(NAME)))
+    if kind == "remove":
+        return "REMOVE %s.%s, %s:%s" % (v(), written(draw(NAME)), v(), written(draw(NAME)))
+    if kind == "delete":
+        return "DETACH DELETE %s" % e()
+    if kind == "foreach":
+        return "FOREACH (%s IN %s | SET %s.%s = %s)" % (v(), e(), v(), written(draw(NAME)), e())
+    return "CALL { %s }" % draw(queries(depth + 1))
+
+
+@st.composite
+def queries(draw, depth=0):
+    body = " ".join(draw(clauses(depth)) for _ in range(draw(st.integers(1, 4))))
+    ret = draw(st.sampled_from(["", " RETURN *", " RETURN %s" % draw(exprs(1)),
+                                " RETURN %s AS c, %s ORDER BY c DESC SKIP 1" % (
+                                    draw(exprs(1)), draw(VARS))]))
+    union = " UNION " + draw(queries(depth + 1)) if depth == 0 and draw(st.booleans()) else ""
+    return body + ret + union
+
+
+def mutate(query, edits):
+    text = list(query)
+    for kind, pos, ch in edits:
+        if not text:
+            text.append(ch)
+            continue
+        i = pos % len(text)
+        if kind == 0:
+            del text[i]
+        elif kind == 1:
+            text.insert(i, ch)
+        else:
+            text[i] = ch
+    return "".join(text)
+
+
+EDIT = st.tuples(st.integers(0, 2), st.integers(0, 10_000),
+                 st.sampled_from(list("()[]{}:-<>.,'\"`/* nPx1|$\n\\é\0")))
+QUERY = st.one_of(queries(), st.builds(mutate, queries(), st.lists(EDIT, min_size=1, max_size=3)),
+                  st.text(max_size=30))
+
+# ---------------------------------------------------------------------------------------------
+# Properties
+
+
+def check_result(query, r):
+    d = r.to_dict()
+    assert d["is_valid"] is (not d["errors"])
+    diags = d["diagnostics"]
+    error_texts = [x["message"] for x in diags if x["severity"] == "error"]
+    warning_texts = [x["message"] for x in diags if x["severity"] == "warning"]
+    assert d["errors"] == error_texts
+    assert d["warnings"] == warning_texts
+    for x in diags:
+        assert (x["severity"] == "error") == x["code"].startswith("E")
+        if x["severity"] == "warning":
+            assert x["suggestion_original"] is None
+    if d["syntax_errors"]:
+        # A text that does not parse: exactly one E101 and nothing else.
+        assert [x["code"] for x in diags] == ["E101"]
+        assert d["errors"] == d["syntax_errors"] and len(d["errors"]) == 1
+        assert d["semantic_errors"] == [] and d["warnings"] == []
+        assert d["fixed_query"] is None
+        return
+    assert d["semantic_errors"] == d["errors"]
+    assert all(x["code"] != "E101" and x["position_line"] is None for x in diags)
+    all_suggested = all(x["suggestion_original"] is not None
+                        for x in diags if x["severity"] == "error")
+    assert (d["fixed_query"] is not None) == (bool(d["errors"]) and all_suggested)
+    if d["fixed_query"] is not None:
+        # Whole-name replacement keeps a query that parses parseable.
+        assert parse_query(d["fixed_query"]).is_valid, (query, d["fixed_query"])
+
+
+@settings(max_examples=200, deadline=None, suppress_health_check=list(HealthCheck))
+@given(schemas(), QUERY)
+def test_validate_never_fails_and_its_result_is_consistent(schema, query):
+    check_result(query, Tessary(schema).validate(query))
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=list(HealthCheck))
+@given(schemas(), st.lists(QUERY, max_size=25))
+def test_batch_equals_one_by_one_on_random_schemas(schema, queries):
+    tessary = Tessary(schema)
+    batch = [r.to_dict() for r in tessary.validate_batch(queries)]
+    assert batch == [tessary.validate(q).to_dict() for q in queries]
