@@ -18,24 +18,28 @@
 
 namespace tessary::builder {
 
-// Deepest query tree the builder makes. Left-folded operator chains (a + b + ... ) are flat
-// in the token tree but nest in the query tree, and every reader of the tree (the checks,
-// copying, release) recurses along that nesting; past this depth the build fails with
-// kTooDeepMessage instead of leaving a tree that could exhaust a thread's stack.
-inline constexpr std::size_t kMaxTreeDepth = 3000;
-inline constexpr const char* kTooDeepMessage = "Query is nested too deeply";
+// Deepest query tree the builder makes. Operator chains (a + b + ...) are flat in the token
+// tree, which the recognizer's nesting bound does not limit, but each operator nests one level
+// deeper in the query tree, and every reader of the tree (the checks, copying, release)
+// recurses along that nesting. Past this depth the build fails with kTooDeepMessage instead
+// of leaving a tree that could exhaust a thread's stack.
+inline constexpr std::size_t kMaxTreeDepth = 1000;
+inline constexpr const char* kTooDeepMessage =
+    "Query nested too deeply: more than 1000 levels of operators and nested expressions";
 
 [[noreturn]] void fail(std::string message);
 
-// Counts how deep the tree under construction nests on this thread; `levels` is what the
-// node being built adds. Throws kTooDeepMessage past kMaxTreeDepth.
+// Counts, on this thread, how many nodes of the tree under construction stand above the child
+// being built now. A step holds one guard while it builds its children, set to the number of
+// its own nodes that will stand above the next child (a left fold of n operands: n - 1 above
+// the first operand, n - i above operand i). Throws kTooDeepMessage past kMaxTreeDepth.
 class DepthGuard {
  public:
   explicit DepthGuard(std::size_t levels = 1);
   ~DepthGuard();
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
-  void add(std::size_t levels = 1);  // the node grows deeper while it is built (a fold step)
+  void set(std::size_t levels);
 
  private:
   std::size_t levels_ = 0;

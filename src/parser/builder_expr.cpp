@@ -66,19 +66,23 @@ constexpr ComparisonOp kComparisonOps[] = {
 // or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
 template <class Node>
 [[gnu::noinline]] Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
+  std::size_t operands = 0;
+  for (Pair child : pair.into_inner()) operands += child.as_rule() != keyword;
+  if (operands == 0) fail(empty_message);
+  DepthGuard depth(operands - 1);
   std::optional<Expr> tree;
-  DepthGuard depth(0);
+  std::size_t index = 0;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == keyword) continue;
+    if (index > 0) depth.set(operands - index);
     Expr operand = build_expression(child);
     if (!tree) {
       tree.emplace(std::move(operand));
     } else {
-      depth.add();
       tree.emplace(binary<Node>(std::move(*tree), std::move(operand)));
     }
+    ++index;
   }
-  if (!tree) fail(empty_message);
   return std::move(*tree);
 }
 
@@ -87,14 +91,16 @@ template <class Node>
 template <class Make>
 [[gnu::noinline]] Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
   Pairs inner = pair.into_inner();
+  std::size_t operands = inner.count();
   std::optional<Pair> first = inner.next();
   if (!first) fail(empty_message);
+  DepthGuard depth(operands - 1);
   Expr tree = build_expression(*first);
   std::size_t prev_end = first->end();
-  DepthGuard depth(0);
+  std::size_t index = 1;
   for (Pair child : inner) {
+    depth.set(operands - index++);
     Expr operand = build_expression(child);
-    depth.add();
     tree = make(gap_text(pair, prev_end, &child), std::move(tree), std::move(operand));
     prev_end = child.end();
   }
@@ -294,14 +300,16 @@ std::optional<Pair> sole_operand(const Pair& pair) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-DepthGuard::DepthGuard(std::size_t levels) { add(levels); }
+DepthGuard::DepthGuard(std::size_t levels) { set(levels); }
 
 DepthGuard::~DepthGuard() { tree_depth -= levels_; }
 
-void DepthGuard::add(std::size_t levels) {
-  tree_depth += levels;
-  levels_ += levels;
-  if (tree_depth > kMaxTreeDepth) fail(kTooDeepMessage);
+void DepthGuard::set(std::size_t levels) {
+  std::size_t depth = tree_depth - levels_ + levels;
+  // Checked before the count changes: a guard whose constructor throws is never destroyed.
+  if (depth > kMaxTreeDepth) fail(kTooDeepMessage);
+  tree_depth = depth;
+  levels_ = levels;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -344,13 +352,14 @@ Expr build_comparison_expr(Pair pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail("Empty comparison_expr");
+  std::size_t operators = (pair.into_inner().count() - 1) / 2;
+  DepthGuard depth(operators);
   Expr tree = build_expression(*first);
-  DepthGuard depth(0);
   while (std::optional<Pair> op = inner.next()) {
     std::optional<Pair> operand_pair = inner.next();
     if (!operand_pair) break;
+    depth.set(operators--);
     Expr operand = build_expression(*operand_pair);
-    depth.add();
     std::string text = upper(op->as_str());
     const ComparisonOp* match = nullptr;
     for (const ComparisonOp& candidate : kComparisonOps) {
@@ -376,15 +385,19 @@ Expr build_postfix_expr(Pair pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> atom = inner.next();
   if (!atom) fail("Postfix missing atom");
+  // Each postfix operator wraps everything before it: the atom stands below all of them, and
+  // the index of the j-th operator below the j-th and the ones after it.
+  std::size_t remaining = 0;
+  for (Pair op : inner) remaining += op.as_rule() == Rule::postfix_op;
+  DepthGuard depth(remaining);
   Expr tree = build_atom(*atom);
-  DepthGuard depth(0);
   for (Pair op : inner) {
     if (op.as_rule() != Rule::postfix_op) continue;
+    depth.set(remaining--);
     std::optional<Pair> form = op.into_inner().peek();
     if (!form) fail("Empty postfix_op");
     switch (form->as_rule()) {
       case Rule::null_check_op:
-        depth.add();
         if (upper(form->as_str()).find("NOT") != std::string::npos) {
           tree = unary<Expr::IsNotNull>(std::move(tree));
         } else {
@@ -394,7 +407,6 @@ Expr build_postfix_expr(Pair pair) {
       case Rule::property_lookup: {
         std::optional<Pair> key = form->into_inner().peek();
         if (!key) fail("Property lookup missing key");
-        depth.add();
         tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key)});
         break;
       }
@@ -402,7 +414,6 @@ Expr build_postfix_expr(Pair pair) {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
         Expr index_expr = build_expression(*index);
-        depth.add();
         tree = Expr(Expr::Index{Box<Expr>(std::move(tree)), Box<Expr>(std::move(index_expr))});
         break;
       }
@@ -416,7 +427,6 @@ Expr build_postfix_expr(Pair pair) {
           Expr value = build_expression(bound);
           (upper_bound ? slice.to : slice.from) = Box<Expr>(std::move(value));
         }
-        depth.add();
         slice.expr = Box<Expr>(std::move(tree));
         tree = Expr(std::move(slice));
         break;

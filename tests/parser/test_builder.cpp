@@ -589,10 +589,49 @@ TEST(BuilderEntry, VeryLongOperatorChainsAreRefusedNotOverflowed) {
               std::string("Parse error: ") + builder::kTooDeepMessage);
     EXPECT_FALSE(std::get<ParseErrorDetail>(detail).position.has_value());
   }
-  // A long chain below the bound builds.
+  // A long chain below the bound builds, and a failed build leaves the next one unaffected.
   std::string query = "RETURN a";
-  for (int i = 0; i < 1000; ++i) query += " + a";
+  for (int i = 0; i < 900; ++i) query += " + a";
   EXPECT_TRUE(std::holds_alternative<CypherQuery>(parse(query)));
+}
+
+std::string repeat(const std::string& text, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += text;
+  return out;
+}
+
+TEST(BuilderEntry, TreeDepthCountsNestedChainsAndNotJustTokenNesting) {
+  struct Row {
+    std::string query;
+    bool builds;
+  };
+  // 20 nested chains of 60 operators: little token nesting, but a left spine 1200 deep.
+  std::string nested = "a";
+  for (int i = 0; i < 20; ++i) nested = "(" + nested + repeat(" + a", 60) + ")";
+  std::string right = "a";
+  for (int i = 0; i < 250; ++i) right = "a + (" + right + ")";
+  std::string lists = repeat("[1 + ", 250) + "1" + repeat("]", 250);
+  const std::vector<Row> rows = {
+      {"RETURN " + nested, false},
+      {"RETURN " + right, true},
+      {"RETURN " + lists, true},
+      {"RETURN " + repeat("NOT ", 1200) + "a", false},
+      {"RETURN " + repeat("NOT ", 500) + "a", true},
+      {"RETURN a" + repeat(".b", 1200), false},
+      {"RETURN a" + repeat("[0]", 500), true},
+      {"RETURN a" + repeat(" < b", 1200), false},
+      {"RETURN [" + repeat("a + ", 1200) + "a]", false},
+      {"RETURN [" + repeat("1, ", 5000) + "1]", true},  // long lists are flat
+      {"MATCH (a)" + repeat("-->(a)", 3000), true},      // so are long pattern chains
+  };
+  for (const Row& r : rows) {
+    auto result = parse(r.query);
+    EXPECT_EQ(std::holds_alternative<CypherQuery>(result), r.builds) << r.query.substr(0, 60);
+    if (!r.builds && std::holds_alternative<CypherError>(result)) {
+      EXPECT_EQ(std::get<CypherError>(result).message, builder::kTooDeepMessage);
+    }
+  }
 }
 
 TEST(BuilderTree, DeepCopyIsIndependent) {
