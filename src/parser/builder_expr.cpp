@@ -151,6 +151,10 @@ Expr first_inner_expression(Pair pair, const char* missing) {
 // build; small maps are searched directly.
 class MapBuilder {
  public:
+  explicit MapBuilder(std::size_t expected) {
+    entries_.reserve(expected);
+    keys_.reserve(expected);
+  }
   void insert(std::string_view key, Expr value) {
     if (auto found = find(key)) {
       entries_[*found].value = std::move(value);
@@ -191,6 +195,7 @@ class MapBuilder {
   if (!name) fail("Function missing name");
   Expr::FunctionCall call;
   call.name = text_of(*name);
+  call.args.reserve(inner.count());
   std::optional<Pair> first_arg;
   for (Pair child : inner) {
     if (child.as_rule() != Rule::expression) continue;
@@ -439,7 +444,7 @@ Expr build_postfix_expr(Pair pair) {
 }
 
 std::vector<MapEntry> build_map_literal(Pair pair) {
-  MapBuilder map;
+  MapBuilder map(pair.into_inner().count());
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
     Pairs parts = entry.into_inner();
@@ -545,6 +550,7 @@ Expr build_literal(Pair pair) {
     case Rule::null_literal: return Expr(Expr::Null{});
     case Rule::list_literal: {
       Expr::List list;
+      list.items.reserve(form->into_inner().count());
       for (Pair item : form->into_inner()) {
         if (item.as_rule() == Rule::expression) list.items.push_back(build_expression(item));
       }

@@ -13,6 +13,7 @@ namespace {
 
 std::vector<std::string> names_inside(Pair pair, Rule name_rule) {
   std::vector<std::string> names;
+  names.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == name_rule) names.emplace_back(child.as_str());
   }
@@ -50,6 +51,7 @@ RangeBounds build_range(Pair pair) {
 
 Pattern build_pattern(Pair pair) {
   Pattern pattern;
+  pattern.parts.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::pattern_part) pattern.parts.push_back(build_pattern_part(child));
   }
@@ -81,6 +83,7 @@ PatternElement build_pattern_element(Pair pair) {
     if (!first) fail("shortestPath missing node");
   }
   PatternElement element;
+  element.chain.reserve(rest.count() / 2);
   element.start = build_node_pattern(*first);
   std::optional<RelationshipPattern> pending;
   for (Pair child : rest) {

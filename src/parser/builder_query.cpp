@@ -241,6 +241,7 @@ ReturnBody build_return_body(Pair pair) {
       case Rule::return_items: {
         if (trim(child.as_str()) == "*") break;
         std::vector<ReturnItem> items;
+        items.reserve(child.into_inner().count());
         for (Pair item : child.into_inner()) {
           if (item.as_rule() != Rule::return_item) continue;
           Pairs parts = item.into_inner();
