@@ -98,15 +98,22 @@ const std::vector<std::string_view>& SemanticValidator::known_rel_types() {
 
 // A suggested name goes into the fixed query as written, so a name that the query language
 // cannot take as a plain name (spaces, punctuation, a leading digit, a reserved word) is put in
-// backticks there; the grammar's own `variable` rule decides. A name that holds a backtick
-// cannot be written at all and stays as it is.
+// backticks there; for a short plain word the grammar's own `variable` rule decides whether it
+// is reserved. A name that holds a backtick cannot be written at all and stays as it is.
 std::string SemanticValidator::name_as_written(std::string_view name) {
-  if (name.find('`') != std::string_view::npos) return std::string(name);
-  auto run = CypherParser::parse(Rule::variable, name);
-  if (const auto* pairs = std::get_if<Pairs>(&run)) {
-    auto first = pairs->peek();
-    if (first && first->start() == 0 && first->end() == name.size()) return std::string(name);
+  auto word_byte = [](char c) {
+    return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  bool plain = !name.empty() && !(name.front() >= '0' && name.front() <= '9');
+  for (char c : name) plain = plain && word_byte(c);
+  // Only a short plain word can be a reserved word (none is longer than ten letters).
+  if (plain && name.size() <= 10) {
+    auto run = CypherParser::parse(Rule::variable, name);
+    const auto* pairs = std::get_if<Pairs>(&run);
+    auto first = pairs ? pairs->peek() : std::nullopt;
+    plain = first && first->start() == 0 && first->end() == name.size();
   }
+  if (plain || name.find('`') != std::string_view::npos) return std::string(name);
   return "`" + std::string(name) + "`";
 }
 
@@ -128,25 +135,27 @@ void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view p
 
 }  // namespace
 
+// The closest candidate is searched once; the hint and the suggestion are then built from that
+// one match (a one-element candidate list finds it again at once).
 NameFix SemanticValidator::label_fix(std::string_view written,
                                      const std::vector<std::string_view>& candidates) {
   std::string_view bare = bare_name(written);
-  NameFix fix{label_hint(bare, candidates), label_suggestion(written, bare, candidates)};
-  if (fix.suggestion) {
-    std::string match = fix.suggestion->replacement.substr(1);
-    quote_replacement(fix.suggestion, ":", match);
-  }
+  auto match = closest_match(bare, candidates);
+  if (!match) return {};
+  const std::vector<std::string_view> one{*match};
+  NameFix fix{label_hint(bare, one), label_suggestion(written, bare, one)};
+  quote_replacement(fix.suggestion, ":", *match);
   return fix;
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written,
                                         const std::vector<std::string_view>& candidates) {
   std::string_view bare = bare_name(written);
-  NameFix fix{property_hint(bare, candidates), property_suggestion(written, bare, candidates)};
-  if (fix.suggestion) {
-    std::string match = fix.suggestion->replacement;
-    quote_replacement(fix.suggestion, "", match);
-  }
+  auto match = closest_match(bare, candidates);
+  if (!match) return {};
+  const std::vector<std::string_view> one{*match};
+  NameFix fix{property_hint(bare, one), property_suggestion(written, bare, one)};
+  quote_replacement(fix.suggestion, "", *match);
   return fix;
 }
 

@@ -1,0 +1,137 @@
+// Validation against a schema: the whole pipeline, the parse alone, and the semantic pass alone
+// (on trees built beforehand), for typical queries and for queries full of misspelt names whose
+// findings compute suggestions. The semantic pass's share of validation is Semantic / Validate.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "parser/parse.hpp"
+#include "validator/fix.hpp"
+#include "validator/semantic.hpp"
+#include "validator/validator.hpp"
+
+namespace tessary {
+namespace {
+
+// A schema of a common size: 16 labels with 6 properties each, 12 relationship types.
+Schema bench_schema() {
+  Schema schema;
+  const char* labels[] = {"Person", "Movie", "Company", "City", "Country", "Genre", "Review",
+                          "Award", "Studio", "Series", "Episode", "Character", "Book", "Author",
+                          "Publisher", "Festival"};
+  const char* props[] = {"name", "title", "age", "year", "rating", "released"};
+  for (const char* label : labels) {
+    PropertySet set;
+    for (const char* p : props) set.insert(p);
+    set.insert(std::string(label) + "_id");
+    schema.insert_node(label, set);
+  }
+  const char* rels[][3] = {{"ACTED_IN", "Person", "Movie"},    {"DIRECTED", "Person", "Movie"},
+                           {"PRODUCED", "Company", "Movie"},   {"LIVES_IN", "Person", "City"},
+                           {"LOCATED_IN", "City", "Country"},  {"IN_GENRE", "Movie", "Genre"},
+                           {"REVIEWED", "Person", "Review"},   {"WON", "Person", "Award"},
+                           {"WROTE", "Author", "Book"},        {"PUBLISHED", "Publisher", "Book"},
+                           {"PART_OF", "Episode", "Series"},   {"PLAYS", "Person", "Character"}};
+  for (auto& r : rels) schema.insert_relationship(r[0], r[1], r[2], PropertySet{"since", "role"});
+  return schema;
+}
+
+const std::vector<std::string> kTypical = {
+    "MATCH (p:Person)-[r:ACTED_IN]->(m:Movie) WHERE m.year > 2000 RETURN p.name, r.role",
+    "MATCH (u:Person)-[r:REVIEWED]->(v:Review) RETURN u, count(r) AS n ORDER BY n DESC LIMIT 10",
+    "MATCH (p:Person {name: $name})-[:LIVES_IN]->(c:City)-[:LOCATED_IN]->(k:Country) "
+    "RETURN p.name AS person, c.name AS city, k.name AS country",
+    "MATCH (m:Movie)-[:IN_GENRE]->(g:Genre) WITH g, count(m) AS movies WHERE movies > 5 "
+    "RETURN g.name, movies ORDER BY movies DESC",
+    "MATCH (a:Author)-[:WROTE]->(b:Book)<-[:PUBLISHED]-(p:Publisher) WHERE b.year >= 1990 AND "
+    "b.rating > 4.5 RETURN a.name, collect(b.title) AS books, p.name",
+    "MATCH (p:Person) WHERE EXISTS { (p)-[:WON]->(:Award) } OPTIONAL MATCH (p)-[:DIRECTED]->(m) "
+    "RETURN p.name, [x IN collect(m.title) WHERE x IS NOT NULL | toUpper(x)] AS films",
+    "MERGE (c:City {name: $city}) ON CREATE SET c.year = 2024 WITH c MATCH (p:Person) "
+    "WHERE p.name STARTS WITH 'A' CREATE (p)-[:LIVES_IN {since: 2024}]->(c) RETURN count(p)",
+    "MATCH (e:Episode)-[:PART_OF]->(s:Series) RETURN s.title, count(e) AS episodes, "
+    "avg(e.rating) AS rating ORDER BY rating DESC SKIP 5 LIMIT 20",
+};
+
+const std::vector<std::string> kManyFindings = {
+    "MATCH (p:Persn)-[r:ACTED_INN]->(m:Movi) WHERE m.yeer > 2000 RETURN p.nme, r.rol",
+    "MATCH (u:Peson {nmae: 'x', agee: 3})-[:REVIEWD]->(v:Reviw {ratng: 1}) RETURN u.titel, v.yr",
+    "MATCH (a:Autor)-[:WROT]->(b:Bok)<-[:PUBLISHD]-(p:Publishr) RETURN a.nam, b.titl, p.nme, q",
+    "MATCH (p:Person) SET p.nmae = 1, p.agge = 2, p:Persn, p:Moive REMOVE p.ratin, p:Cty "
+    "RETURN p.relased, p.yaer, p.ratng",
+    "MATCH (c:Cty)-[:LOCATD_IN]->(k:Contry) WITH c AS x, k AS y RETURN x.nam, y.nme, "
+    "sum('a'), substring('x'), foo(1), toLower(DISTINCT x.name) SKIP 1.5 LIMIT 'ten'",
+    "MATCH (m:Movie)-[:IN_GENR]->(g:Genr), (s:Studi) WHERE count(m) > 1 RETURN m.titl, g.nme, "
+    "s.nam, undefined_var",
+};
+
+std::vector<CypherQuery> build_trees(const std::vector<std::string>& corpus) {
+  std::vector<CypherQuery> trees;
+  for (const auto& q : corpus) {
+    auto parsed = parse_with_detail(q);
+    if (auto* tree = std::get_if<CypherQuery>(&parsed)) trees.push_back(std::move(*tree));
+  }
+  return trees;
+}
+
+std::size_t corpus_bytes(const std::vector<std::string>& corpus) {
+  std::size_t n = 0;
+  for (const auto& q : corpus) n += q.size();
+  return n;
+}
+
+void report(benchmark::State& state, const std::vector<std::string>& corpus) {
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * corpus.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus_bytes(corpus)));
+}
+
+void run_validate(benchmark::State& state, const std::vector<std::string>& corpus) {
+  const Tessary tessary(bench_schema());
+  for (auto _ : state) {
+    for (const auto& q : corpus) benchmark::DoNotOptimize(tessary.validate(q));
+  }
+  report(state, corpus);
+}
+
+void run_parse(benchmark::State& state, const std::vector<std::string>& corpus) {
+  for (auto _ : state) {
+    for (const auto& q : corpus) benchmark::DoNotOptimize(parse_with_detail(q));
+  }
+  report(state, corpus);
+}
+
+// The semantic pass and the fix, as validate runs them after a successful parse.
+void run_semantic(benchmark::State& state, const std::vector<std::string>& corpus) {
+  const Schema schema = bench_schema();
+  const std::vector<CypherQuery> trees = build_trees(corpus);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < trees.size(); ++i) {
+      SemanticValidator validator(schema);
+      validator.validate_regular_query(trees[i].query);
+      benchmark::DoNotOptimize(compute_fixed_query(corpus[i], validator.diagnostics));
+      benchmark::DoNotOptimize(validator.diagnostics.data());
+    }
+  }
+  report(state, corpus);
+}
+
+void BM_Validate_Typical(benchmark::State& s) { run_validate(s, kTypical); }
+void BM_Parse_Typical(benchmark::State& s) { run_parse(s, kTypical); }
+void BM_Semantic_Typical(benchmark::State& s) { run_semantic(s, kTypical); }
+void BM_Validate_ManyFindings(benchmark::State& s) { run_validate(s, kManyFindings); }
+void BM_Parse_ManyFindings(benchmark::State& s) { run_parse(s, kManyFindings); }
+void BM_Semantic_ManyFindings(benchmark::State& s) { run_semantic(s, kManyFindings); }
+
+BENCHMARK(BM_Validate_Typical);
+BENCHMARK(BM_Parse_Typical);
+BENCHMARK(BM_Semantic_Typical);
+BENCHMARK(BM_Validate_ManyFindings);
+BENCHMARK(BM_Parse_ManyFindings);
+BENCHMARK(BM_Semantic_ManyFindings);
+
+}  // namespace
+}  // namespace tessary
+
+BENCHMARK_MAIN();
