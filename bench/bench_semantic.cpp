@@ -1,16 +1,10 @@
 // Validation against a schema: the whole pipeline, the parse alone, and the semantic pass alone
 // (on trees built beforehand), for typical queries and for queries full of misspelt names whose
 // findings compute suggestions. The semantic pass's share of validation is Semantic / Validate.
-#include <benchmark/benchmark.h>
-
 #include <string>
-#include <variant>
 #include <vector>
 
-#include "parser/parse.hpp"
-#include "validator/fix.hpp"
-#include "validator/semantic.hpp"
-#include "validator/validator.hpp"
+#include "validation_bench.hpp"
 
 namespace tessary {
 namespace {
@@ -67,62 +61,21 @@ const std::vector<std::string> kManyFindings = {
     "s.nam, undefined_var",
 };
 
-std::vector<CypherQuery> build_trees(const std::vector<std::string>& corpus) {
-  std::vector<CypherQuery> trees;
-  for (const auto& q : corpus) {
-    auto parsed = parse_with_detail(q);
-    if (auto* tree = std::get_if<CypherQuery>(&parsed)) trees.push_back(std::move(*tree));
-  }
-  return trees;
+const Schema& schema() {
+  static const Schema instance = bench_schema();
+  return instance;
 }
 
-std::size_t corpus_bytes(const std::vector<std::string>& corpus) {
-  std::size_t n = 0;
-  for (const auto& q : corpus) n += q.size();
-  return n;
+void BM_Validate_Typical(benchmark::State& s) { bench::run_validate(s, schema(), kTypical); }
+void BM_Parse_Typical(benchmark::State& s) { bench::run_parse(s, kTypical); }
+void BM_Semantic_Typical(benchmark::State& s) { bench::run_semantic(s, schema(), kTypical); }
+void BM_Validate_ManyFindings(benchmark::State& s) {
+  bench::run_validate(s, schema(), kManyFindings);
 }
-
-void report(benchmark::State& state, const std::vector<std::string>& corpus) {
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * corpus.size()));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus_bytes(corpus)));
+void BM_Parse_ManyFindings(benchmark::State& s) { bench::run_parse(s, kManyFindings); }
+void BM_Semantic_ManyFindings(benchmark::State& s) {
+  bench::run_semantic(s, schema(), kManyFindings);
 }
-
-void run_validate(benchmark::State& state, const std::vector<std::string>& corpus) {
-  const Tessary tessary(bench_schema());
-  for (auto _ : state) {
-    for (const auto& q : corpus) benchmark::DoNotOptimize(tessary.validate(q));
-  }
-  report(state, corpus);
-}
-
-void run_parse(benchmark::State& state, const std::vector<std::string>& corpus) {
-  for (auto _ : state) {
-    for (const auto& q : corpus) benchmark::DoNotOptimize(parse_with_detail(q));
-  }
-  report(state, corpus);
-}
-
-// The semantic pass and the fix, as validate runs them after a successful parse.
-void run_semantic(benchmark::State& state, const std::vector<std::string>& corpus) {
-  const Schema schema = bench_schema();
-  const std::vector<CypherQuery> trees = build_trees(corpus);
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < trees.size(); ++i) {
-      SemanticValidator validator(schema);
-      validator.validate_regular_query(trees[i].query);
-      benchmark::DoNotOptimize(compute_fixed_query(corpus[i], validator.diagnostics));
-      benchmark::DoNotOptimize(validator.diagnostics.data());
-    }
-  }
-  report(state, corpus);
-}
-
-void BM_Validate_Typical(benchmark::State& s) { run_validate(s, kTypical); }
-void BM_Parse_Typical(benchmark::State& s) { run_parse(s, kTypical); }
-void BM_Semantic_Typical(benchmark::State& s) { run_semantic(s, kTypical); }
-void BM_Validate_ManyFindings(benchmark::State& s) { run_validate(s, kManyFindings); }
-void BM_Parse_ManyFindings(benchmark::State& s) { run_parse(s, kManyFindings); }
-void BM_Semantic_ManyFindings(benchmark::State& s) { run_semantic(s, kManyFindings); }
 
 BENCHMARK(BM_Validate_Typical);
 BENCHMARK(BM_Parse_Typical);

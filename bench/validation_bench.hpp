@@ -1,0 +1,66 @@
+#pragma once
+// Shared harness of the validation benchmarks: the whole pipeline, the parse alone and the
+// semantic pass alone (on trees built beforehand, with the automatic fix), over one corpus.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "parser/parse.hpp"
+#include "validator/fix.hpp"
+#include "validator/semantic.hpp"
+#include "validator/validator.hpp"
+
+namespace tessary::bench {
+
+inline std::vector<CypherQuery> build_trees(const std::vector<std::string>& corpus) {
+  std::vector<CypherQuery> trees;
+  for (const auto& q : corpus) {
+    auto parsed = parse_with_detail(q);
+    if (auto* tree = std::get_if<CypherQuery>(&parsed)) trees.push_back(std::move(*tree));
+  }
+  return trees;
+}
+
+inline void report(benchmark::State& state, const std::vector<std::string>& corpus) {
+  std::size_t bytes = 0;
+  for (const auto& q : corpus) bytes += q.size();
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * corpus.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+inline void run_validate(benchmark::State& state, const Schema& schema,
+                         const std::vector<std::string>& corpus) {
+  const Tessary tessary(schema);
+  for (auto _ : state) {
+    for (const auto& q : corpus) benchmark::DoNotOptimize(tessary.validate(q));
+  }
+  report(state, corpus);
+}
+
+inline void run_parse(benchmark::State& state, const std::vector<std::string>& corpus) {
+  for (auto _ : state) {
+    for (const auto& q : corpus) benchmark::DoNotOptimize(parse_with_detail(q));
+  }
+  report(state, corpus);
+}
+
+// What validate does after a successful parse: the semantic pass and the automatic fix.
+inline void run_semantic(benchmark::State& state, const Schema& schema,
+                         const std::vector<std::string>& corpus) {
+  const std::vector<CypherQuery> trees = build_trees(corpus);
+  if (trees.size() != corpus.size()) state.SkipWithError("a query of the corpus does not parse");
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < trees.size(); ++i) {
+      SemanticValidator validator(schema);
+      validator.validate_regular_query(trees[i].query);
+      benchmark::DoNotOptimize(compute_fixed_query(corpus[i], validator.diagnostics));
+      benchmark::DoNotOptimize(validator.diagnostics.data());
+    }
+  }
+  report(state, corpus);
+}
+
+}  // namespace tessary::bench
