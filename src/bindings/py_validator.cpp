@@ -371,8 +371,6 @@ PyType_Spec result_spec =
 // ---------------------------------------------------------------------------------------------
 // Tessary
 
-using PyTessary = Instance<Tessary>;
-
 constexpr Params kNewParams("Tessary.__new__()", {"schema"}, 1);
 constexpr Params kValidateParams("Tessary.validate()", {"query"}, 1);
 constexpr Params kBatchParams("Tessary.validate_batch()", {"queries"}, 1);
@@ -395,31 +393,24 @@ PyObject* tessary_schema(PyObject* self, void*) {
 
 PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyTessary* inst = instance<Tessary>(self);
-    SharedBorrow borrow(inst->borrow);
-    if (!borrow.ok()) return nullptr;
+  return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
     PyObject* arg = nullptr;
     if (!kValidateParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
-    return new_result_object(inst->value.validate(*query)).release();
+    return new_result_object(validator.validate(*query)).release();
   });
 }
 
 PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    PyTessary* inst = instance<Tessary>(self);
-    SharedBorrow borrow(inst->borrow);
-    if (!borrow.ok()) return nullptr;
+  return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
     PyObject* arg = nullptr;
     if (!kBatchParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
     // Everything Python owns is copied before the lock is released.
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_list);
     if (!queries) return nullptr;
 
-    const Tessary& validator = inst->value;
     std::vector<ValidationResult> results(queries->size());
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
