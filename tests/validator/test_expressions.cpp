@@ -261,6 +261,13 @@ TEST(ExpressionChecks, FunctionCalls) {
          "Aggregate function percentilecont() received a string literal; expected a numeric "
          "expression"}}},
       {"RETURN max('x'), min('y'), count('z'), collect('w'), sum(['x']), sum(toString(1))", {}},
+      // An unknown function gets neither the DISTINCT nor the string-literal check.
+      {"RETURN my.fn(DISTINCT 'x'), mine.sum('y')",
+       {{"W103", "Unknown function my.fn(); if this is a user-defined function, ignore this warning"},
+        {"W103",
+         "Unknown function mine.sum(); if this is a user-defined function, ignore this warning"}}},
+      {"RETURN SUM(DISTINCT 'x')",
+       {{"E601", "Aggregate function SUM() received a string literal; expected a numeric expression"}}},
       {"RETURN size(tolower(x))", {{"E501", unbound("x")}}},
   });
 }
