@@ -117,14 +117,12 @@ std::string SemanticValidator::name_as_written(std::string_view name) {
   return "`" + std::string(name) + "`";
 }
 
-namespace {
-
-// Puts the replacement of a suggestion in backticks where the fixed query needs them;
-// `prefix` is the ":" of a label or type fragment, or empty for a property key.
-void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,
-                       std::string_view match) {
+void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
+                                          std::string_view prefix, std::string_view match) {
   if (!suggestion) return;
-  std::string written = SemanticValidator::name_as_written(match);
+  auto it = written_names_.find(match);
+  if (it == written_names_.end()) it = written_names_.emplace(match, name_as_written(match)).first;
+  const std::string& written = it->second;
   if (written.size() == match.size()) return;
   suggestion->replacement = std::string(prefix) + written;
   suggestion->description =
@@ -132,8 +130,6 @@ void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view p
           ? "Replace property '" + suggestion->original + "' with '" + written + "'"
           : "Replace " + suggestion->original + " with " + suggestion->replacement;
 }
-
-}  // namespace
 
 // The closest candidate is searched once; the hint and the suggestion are then built from that
 // one match (a one-element candidate list finds it again at once).

@@ -158,10 +158,9 @@ class SemanticValidator {
   // Hint and suggestion for an unknown label or type (":" fragments) or property key (bare
   // fragments). The search uses the bare name; the original fragment keeps `written`, and the
   // replacement is the match as it must be written in a query (see name_as_written).
-  static NameFix label_fix(std::string_view written,
-                           const std::vector<std::string_view>& candidates);
-  static NameFix property_fix(std::string_view written,
-                              const std::vector<std::string_view>& candidates);
+  NameFix label_fix(std::string_view written, const std::vector<std::string_view>& candidates);
+  NameFix property_fix(std::string_view written,
+                       const std::vector<std::string_view>& candidates);
 
   // `name` as it must be written in a query: in backticks unless it is a plain name.
   static std::string name_as_written(std::string_view name);
@@ -176,12 +175,17 @@ class SemanticValidator {
   void validate_set_items(const std::vector<SetItem>& items);
   void check_set_aggregate(const Expr& value);
   void report_unknown_label(DiagnosticCode code, std::string_view label);
+  // Puts a suggestion's replacement in backticks where a query needs them; `match` is a schema
+  // name, so the answer is kept per name for the rest of the validation.
+  void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,
+                         std::string_view match);
 
   const Schema& schema_;
   std::vector<std::string_view> known_labels_;
   std::vector<std::string_view> known_rel_types_;
   bool labels_loaded_ = false;
   bool rel_types_loaded_ = false;
+  std::unordered_map<std::string_view, std::string> written_names_;
 };
 
 }  // namespace tessary
