@@ -284,7 +284,9 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     // names are bound as a WITH projection binds them, then the previous entries come back.
     std::vector<std::pair<std::string, Scope::Labels>> projected;
     for (const auto& item : clause.items) {
-      if (item.alias) projected.emplace_back(*item.alias, projected_labels(item, scope));
+      if (const std::string* name = projected_name(item)) {
+        projected.emplace_back(*name, projected_labels(item, scope));
+      }
     }
     std::vector<std::pair<std::string, std::optional<Scope::Labels>>> previous;
     NameSet saved;

@@ -214,6 +214,16 @@ const Case kScopes[] = {
 };
 
 const Case kOrderByAliases[] = {
+    {"MATCH (a:Person), (b:Movie) RETURN a AS b, b ORDER BY b.titl, b.nme",
+     {"W101 MATCH pattern contains disconnected parts that will produce a Cartesian product; add a relationship or shared variable to connect them",
+      "E502 Duplicate projection name 'b' in RETURN/WITH",
+      "E303 Unknown property 'titl' on variable 'b' with label :Movie, did you mean .title? [titl -> title]",
+      "E303 Unknown property 'nme' on variable 'b' with label :Movie"},
+     std::nullopt},
+    {"MATCH (a:Person)-[:ACTED_IN]->(b:Movie) RETURN b AS a, a AS b ORDER BY a.titl, b.nme",
+     {"E303 Unknown property 'titl' on variable 'a' with label :Movie, did you mean .title? [titl -> title]",
+      "E303 Unknown property 'nme' on variable 'b' with label :Person, did you mean .name? [nme -> name]"},
+     "MATCH (a:Person)-[:ACTED_IN]->(b:Movie) RETURN b AS a, a AS b ORDER BY a.title, b.name"},
     {"MATCH (u:Person)-[r:ACTED_IN]->(m:Movie) RETURN u, count(r) AS n ORDER BY n DESC",
      {},
      std::nullopt},
