@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 #include <string>
 #include <variant>
 #include <vector>
@@ -632,6 +633,30 @@ TEST(BuilderEntry, TreeDepthCountsNestedChainsAndNotJustTokenNesting) {
       EXPECT_EQ(std::get<CypherError>(result).message, builder::kTooDeepMessage);
     }
   }
+}
+
+TEST(BuilderEntry, ThreadsBuildIndependently) {
+  // The depth count is per thread: refused deep queries on some threads never disturb the
+  // builds running on the others.
+  std::string deep = "RETURN a" + repeat(" + a", 2000);
+  std::string ok = "MATCH (a)-[r:R*1..3]->(b) WHERE a.x + 1 > 2 RETURN " + repeat("a.x + ", 800) + "1";
+  const std::string expected = tree_of(ok);
+  ASSERT_EQ(expected.rfind("Single{", 0), 0u);
+  std::vector<std::thread> threads;
+  std::vector<int> failures(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) {
+        if ((i + t) % 2) {
+          if (!std::holds_alternative<CypherError>(parse(deep))) ++failures[t];
+        } else if (tree_of(ok) != expected) {
+          ++failures[t];
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
 TEST(BuilderTree, DeepCopyIsIndependent) {
