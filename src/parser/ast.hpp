@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -441,5 +442,13 @@ struct RegularQuery {
 struct CypherQuery {
   RegularQuery query;
 };
+
+// Growing a list of nodes moves them; it never copies a subtree.
+static_assert(std::is_nothrow_move_constructible_v<Expr>);
+static_assert(std::is_nothrow_move_constructible_v<ReadingClause>);
+static_assert(std::is_nothrow_move_constructible_v<UpdatingClause>);
+static_assert(std::is_nothrow_move_constructible_v<PatternStep>);
+static_assert(std::is_nothrow_move_constructible_v<QueryPartStep>);
+static_assert(sizeof(RelationshipDirection) == 1);
 
 }  // namespace tessary
