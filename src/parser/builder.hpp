@@ -47,6 +47,8 @@ class DepthGuard {
 
 // Expressions.
 Expr build_expression(Pair pair);
+// The first inner pair of `pair` built as an expression; fails with `missing` without one.
+Expr build_first_inner_expression(Pair pair, const char* missing);
 Expr build_comparison_expr(Pair pair);
 Expr build_add_sub_expr(Pair pair);
 Expr build_postfix_expr(Pair pair);

@@ -17,19 +17,12 @@ namespace {
 
 thread_local std::size_t tree_depth = 0;
 
-std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
-
 std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return out;
-}
-
-std::string_view without_dollars(std::string_view text) {
-  while (!text.empty() && text.front() == '$') text.remove_prefix(1);
-  return text;
 }
 
 template <class Node>
@@ -139,12 +132,6 @@ template <class Make>
     return unary<Expr::Neg>(build_postfix_expr(*operand));
   }
   return build_postfix_expr(*operand);
-}
-
-Expr first_inner_expression(Pair pair, const char* missing) {
-  std::optional<Pair> first = pair.into_inner().peek();
-  if (!first) fail(missing);
-  return build_expression(*first);
 }
 
 // Keys are deduplicated through the query text they were written with, which outlives the
@@ -325,7 +312,7 @@ Expr build_expression(Pair pair) {
   // node within this frame, so a nesting level of the query costs few frames.
   while (std::optional<Pair> operand = sole_operand(pair)) pair = *operand;
   switch (pair.as_rule()) {
-    case Rule::expression: return first_inner_expression(pair, "Empty expression");
+    case Rule::expression: return build_first_inner_expression(pair, "Empty expression");
     case Rule::or_expr: return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");
     case Rule::xor_expr: return keyword_fold<Expr::Xor>(pair, Rule::xor_kw, "Empty xor_expr");
     case Rule::and_expr: return keyword_fold<Expr::And>(pair, Rule::and_kw, "Empty and_expr");
@@ -351,6 +338,12 @@ Expr build_expression(Pair pair) {
     default:
       fail("Unexpected rule in expression: " + std::string(rule_name(pair.as_rule())));
   }
+}
+
+Expr build_first_inner_expression(Pair pair, const char* missing) {
+  std::optional<Pair> first = pair.into_inner().peek();
+  if (!first) fail(missing);
+  return build_expression(*first);
 }
 
 Expr build_comparison_expr(Pair pair) {
@@ -468,7 +461,7 @@ Expr build_atom(Pair pair) {
     case Rule::literal: return build_literal(*form);
     case Rule::parameter: return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
     case Rule::variable: return Expr(Expr::Variable{text_of(*form)});
-    case Rule::parenthesized_expr: return first_inner_expression(*form, "Empty paren expr");
+    case Rule::parenthesized_expr: return build_first_inner_expression(*form, "Empty paren expr");
     case Rule::count_star: return Expr(Expr::CountStar{});
     case Rule::function_invocation: return build_function_invocation(*form);
     case Rule::reduce_expression: return build_reduce_expression(*form);

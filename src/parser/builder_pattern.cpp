@@ -11,15 +11,6 @@
 namespace tessary::builder {
 namespace {
 
-std::vector<std::string> names_inside(Pair pair, Rule name_rule) {
-  std::vector<std::string> names;
-  names.reserve(pair.into_inner().count());
-  for (Pair child : pair.into_inner()) {
-    if (child.as_rule() == name_rule) names.emplace_back(child.as_str());
-  }
-  return names;
-}
-
 // The bounds of a variable-length range are its integer literal pairs, read as integer
 // literals are everywhere (decimal, 0x, 0o; a value out of the signed 64-bit range reads as
 // 0), so whitespace and comments inside the range do not matter. A single bound is the exact
@@ -105,7 +96,7 @@ NodePattern build_node_pattern(Pair pair) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable: node.variable.emplace(child.as_str()); break;
-      case Rule::node_labels: node.labels = names_inside(child, Rule::label_name); break;
+      case Rule::node_labels: node.labels = inner_texts(child, Rule::label_name); break;
       case Rule::properties: node.properties = build_properties(child); break;
       default: break;
     }
@@ -128,7 +119,7 @@ RelationshipPattern build_relationship_pattern(Pair pair) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable: rel.variable.emplace(child.as_str()); break;
-      case Rule::rel_types: rel.rel_types = names_inside(child, Rule::rel_type_name); break;
+      case Rule::rel_types: rel.rel_types = inner_texts(child, Rule::rel_type_name); break;
       case Rule::range_literal: rel.range = build_range(child); break;
       case Rule::properties: rel.properties = build_properties(child); break;
       default: break;
@@ -144,9 +135,7 @@ MapOrParam build_properties(Pair pair) {
     return MapOrParam{MapOrParam::Map{build_map_literal(*form)}};
   }
   if (form->as_rule() == Rule::parameter) {
-    std::string_view name = form->as_str();
-    while (!name.empty() && name.front() == '$') name.remove_prefix(1);
-    return MapOrParam{MapOrParam::Param{std::string(name)}};
+    return MapOrParam{MapOrParam::Param{std::string(without_dollars(form->as_str()))}};
   }
   fail("Unknown properties type");
 }

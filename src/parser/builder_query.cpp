@@ -12,28 +12,12 @@
 namespace tessary::builder {
 namespace {
 
-std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
-
-std::vector<std::string> label_names(const Pair& node_labels) {
-  std::vector<std::string> labels;
-  for (Pair child : node_labels.into_inner()) {
-    if (child.as_rule() == Rule::label_name) labels.emplace_back(child.as_str());
-  }
-  return labels;
-}
-
 std::string_view trim(std::string_view text) {
   const char* space = " \t\r\n\f\v";
   std::size_t begin = text.find_first_not_of(space);
   if (begin == std::string_view::npos) return {};
   std::size_t end = text.find_last_not_of(space);
   return text.substr(begin, end - begin + 1);
-}
-
-Expr first_inner_expression(const Pair& pair, const char* missing) {
-  std::optional<Pair> first = pair.into_inner().peek();
-  if (!first) fail(missing);
-  return build_expression(*first);
 }
 
 [[gnu::noinline]] WithClause build_with_clause(Pair pair) {
@@ -47,7 +31,7 @@ Expr first_inner_expression(const Pair& pair, const char* missing) {
       with.skip = std::move(body.skip);
       with.limit = std::move(body.limit);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = first_inner_expression(child, "WHERE missing expr");
+      with.where_clause = build_first_inner_expression(child, "WHERE missing expr");
     }
   }
   return with;
@@ -67,7 +51,7 @@ SetItem build_set_item(Pair pair) {
   }
   if (first->as_rule() == Rule::variable) {
     if (second->as_rule() == Rule::node_labels) {
-      return SetItem{SetItem::Labels{text_of(*first), label_names(*second)}};
+      return SetItem{SetItem::Labels{text_of(*first), inner_texts(*second, Rule::label_name)}};
     }
     return SetItem{SetItem::Assign{text_of(*first), build_expression(*second)}};
   }
@@ -84,7 +68,7 @@ RemoveItem build_remove_item(Pair pair) {
   if (first->as_rule() == Rule::variable) {
     std::optional<Pair> second = inner.next();
     std::vector<std::string> labels;
-    if (second && second->as_rule() == Rule::node_labels) labels = label_names(*second);
+    if (second && second->as_rule() == Rule::node_labels) labels = inner_texts(*second, Rule::label_name);
     return RemoveItem{RemoveItem::Labels{text_of(*first), std::move(labels)}};
   }
   fail("Unknown REMOVE item");
@@ -136,7 +120,7 @@ RemoveItem build_remove_item(Pair pair) {
     if (child.as_rule() == Rule::pattern) {
       pattern = build_pattern(child);
     } else if (child.as_rule() == Rule::where_clause) {
-      where = first_inner_expression(child, "Empty WHERE");
+      where = build_first_inner_expression(child, "Empty WHERE");
     }
   }
   if (!pattern) fail("MATCH missing pattern");
@@ -267,8 +251,8 @@ ReturnBody build_return_body(Pair pair) {
         body.order_by = std::move(order);
         break;
       }
-      case Rule::skip_clause: body.skip = first_inner_expression(child, "SKIP missing expr"); break;
-      case Rule::limit_clause: body.limit = first_inner_expression(child, "LIMIT missing expr"); break;
+      case Rule::skip_clause: body.skip = build_first_inner_expression(child, "SKIP missing expr"); break;
+      case Rule::limit_clause: body.limit = build_first_inner_expression(child, "LIMIT missing expr"); break;
       default: break;
     }
   }

@@ -84,6 +84,20 @@ std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* chil
   return parent.as_str().substr(from - base, to - from);
 }
 
+std::vector<std::string> inner_texts(const Pair& pair, Rule name_rule) {
+  std::vector<std::string> names;
+  names.reserve(pair.into_inner().count());
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == name_rule) names.emplace_back(child.as_str());
+  }
+  return names;
+}
+
+std::string_view without_dollars(std::string_view text) {
+  while (!text.empty() && text.front() == '$') text.remove_prefix(1);
+  return text;
+}
+
 std::string_view leading_gap(const Pair& parent) {
   std::optional<Pair> first = parent.into_inner().peek();
   return gap_text(parent, parent.start(), first ? &*first : nullptr);

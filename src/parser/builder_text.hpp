@@ -4,9 +4,12 @@
 // pairs: the "gaps". A gap holds only literals, whitespace and comments; comments are
 // passed over, so a word written inside a comment never counts.
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "parser/pairs.hpp"
+#include "parser/rule.hpp"
 
 namespace tessary::builder {
 
@@ -29,5 +32,15 @@ std::string_view leading_gap(const Pair& parent);
 
 // The text of `parent` after its last inner pair (all of it when it has none).
 std::string_view trailing_gap(const Pair& parent);
+
+// An owned copy of a pair's text, exactly as written.
+inline std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
+
+// The texts of the inner pairs of `pair` whose rule is `name_rule`, in order (label names,
+// relationship type names).
+std::vector<std::string> inner_texts(const Pair& pair, Rule name_rule);
+
+// A parameter's text without its leading "$" (every one of them).
+std::string_view without_dollars(std::string_view text);
 
 }  // namespace tessary::builder
