@@ -95,6 +95,50 @@ void BM_BuildOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildOnly);
 
+// Build time against the size of one construct: it must grow linearly.
+void BM_BuildFamily(benchmark::State& state, std::string (*make)(int)) {
+  const std::string query = make(static_cast<int>(state.range(0)));
+  auto run = CypherParser::parse(Rule::cypher, query);
+  auto* top = std::get_if<Pairs>(&run);
+  if (!top) {
+    state.SkipWithError("not recognized");
+    return;
+  }
+  for (auto _ : state) {
+    auto r = build_query(*top->peek());
+    if (!std::holds_alternative<CypherQuery>(r)) state.SkipWithError("not built");
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+std::string operator_chain(int n) {
+  std::string q = "RETURN a";
+  for (int i = 0; i < n; ++i) q += i % 2 ? " + a" : " * a";
+  return q;
+}
+
+std::string nested_lists(int n) {
+  std::string q = "RETURN ";
+  for (int i = 0; i < n; ++i) q += "[1 + ";
+  q += "1";
+  for (int i = 0; i < n; ++i) q += "]";
+  return q;
+}
+
+std::string long_pattern(int n) {
+  std::string q = "MATCH (a)";
+  for (int i = 0; i < n; ++i) q += "-[:R {w: " + std::to_string(i) + "}]->(b:L)";
+  return q;
+}
+
+BENCHMARK_CAPTURE(BM_BuildFamily, operator_chain, operator_chain)
+    ->RangeMultiplier(2)->Range(64, 512)->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(BM_BuildFamily, nested_lists, nested_lists)
+    ->RangeMultiplier(2)->Range(16, 128)->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(BM_BuildFamily, long_pattern, long_pattern)
+    ->RangeMultiplier(4)->Range(16, 4096)->Complexity(benchmark::oN);
+
 }  // namespace
 
 BENCHMARK_MAIN();
