@@ -243,3 +243,50 @@ def test_batch_equals_one_by_one_on_random_schemas(schema, queries):
     tessary = Tessary(schema)
     batch = [r.to_dict() for r in tessary.validate_batch(queries)]
     assert batch == [tessary.validate(q).to_dict() for q in queries]
+
+
+@st.composite
+def fixable(draw):
+    """A schema and a query whose every name is one of the schema's names or a near miss of
+    one, with every variable bound: most errors carry suggestions, so the fix is exercised."""
+    labels = draw(st.lists(st.sampled_from(BASE_NAMES), min_size=1, max_size=4, unique=True))
+    keys = draw(st.lists(st.sampled_from(BASE_NAMES), min_size=1, max_size=4, unique=True))
+    types = draw(st.lists(st.sampled_from(BASE_NAMES), min_size=1, max_size=2, unique=True))
+    schema = Schema({label: keys for label in labels},
+                    {t: (labels[0], labels[-1], keys) for t in types})
+
+    def pick(names):
+        name = draw(st.sampled_from(names))
+        if draw(st.booleans()):
+            name = near_miss(name, draw(st.integers(0, 3)), draw(st.integers(0, 50)))
+        return written(name)
+
+    template = draw(st.sampled_from([
+        "MATCH (a:{L} {{{K}: 1}})-[r:{T} {{{K}: 'x'}}]->(b:{L}) RETURN a.{K}, r.{K}, b",
+        "MATCH (a:{L}) WHERE a.{K} = '{K}' SET a.{K} = 1, a:{L} RETURN a.{K} // a.{K}",
+        "MATCH (a:{L}) REMOVE a.{K}, a:{L} WITH a AS c ORDER BY c.{K} RETURN c.{K} AS {K}",
+        "MERGE (a:{L} {{{K}: $p}}) ON CREATE SET a.{K} = 2 RETURN a /* :{L} */",
+        "CREATE (a:{L})-[:{T}]->(:{L} {{{K}: 1}}) RETURN [x IN [a] | x.{K}]",
+    ]))
+    query = template
+    while "{L}" in query or "{K}" in query or "{T}" in query:
+        query = (query.replace("{L}", pick(labels), 1).replace("{K}", pick(keys), 1)
+                 .replace("{T}", pick(types), 1))
+    return schema, query.replace("{{", "{").replace("}}", "}")
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+@given(fixable())
+def test_fixed_query_of_misspelt_names(case):
+    schema, query = case
+    assert parse_query(query).is_valid, query
+    result = Tessary(schema).validate(query)
+    check_result(query, result)
+    if result.fixed_query is not None:
+        # Every occurrence of a replaced name that the checks look at was replaced: validating
+        # the fixed text reports none of them again.
+        def originals(r):
+            return {d["suggestion_original"] for d in r.to_dict()["diagnostics"]
+                    if d["suggestion_original"] is not None}
+        again = Tessary(schema).validate(result.fixed_query)
+        assert not originals(again) & originals(result), (query, result.fixed_query)
