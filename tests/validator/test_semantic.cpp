@@ -242,6 +242,11 @@ const Case kOrderByAliases[] = {
 };
 
 const Case kCallSubquery[] = {
+    {"MATCH (n:Person) CALL { MATCH (m:Movie) RETURN count(m) AS c } RETURN n, c", {},
+     std::nullopt},
+    {"MATCH (n:Person) CALL { MATCH (m:Movie) RETURN m.title AS t } RETURN n, t, m",
+     {"E501 Variable 'm' is not bound in this scope"},
+     std::nullopt},
     {"MATCH (n) CALL { MATCH (m) RETURN m } RETURN m, n",
      {"W201 MATCH contains an unlabeled node with no WHERE clause; this will scan all nodes in the graph",
       "W201 MATCH contains an unlabeled node with no WHERE clause; this will scan all nodes in the graph"},
