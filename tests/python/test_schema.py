@@ -2,6 +2,8 @@
 import json
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from _tessary import Schema
 
@@ -42,6 +44,7 @@ def test_keywords_and_positions_build_the_same_schema():
         (["name"], ["name"]),
         (("name", "name"), ["name"]),  # repeated names collapse
         (["b", "a", "B"], ["B", "a", "b"]),  # byte order: uppercase first
+        (["é", "z", "Z"], ["Z", "z", "é"]),
         ([], []),
     ],
 )
@@ -79,6 +82,7 @@ REL_SHAPE = "Expected (str, str, list[str]) for relationship '{}', e.g. ('Person
         ({"Person": None}, {}, NODE_SHAPE.format("Person")),
         ({"Person": ["name", 3]}, {}, NODE_SHAPE.format("Person")),
         ({"Person": {"name": 1}}, {}, NODE_SHAPE.format("Person")),
+        ({"Person": ["\ud800"]}, {}, NODE_SHAPE.format("Person")),  # encoding error discarded
         ({}, {"R": ["A", "B", []]}, REL_SHAPE.format("R")),  # a list is not a tuple
         ({}, {"R": ("A", "B")}, REL_SHAPE.format("R")),
         ({}, {"R": ("A", "B", [], [])}, REL_SHAPE.format("R")),
@@ -419,3 +423,33 @@ def test_member_docstrings(member, signature, first_line):
 def test_static_methods_work_on_the_class_and_on_instances():
     s = Schema({}, {})
     assert s.from_json(s.to_json()).to_dict() == Schema.from_dict(s.to_dict()).to_dict()
+
+
+# ---------------------------------------------------------------------------------------------
+# Round trips over arbitrary names
+
+names = st.text(max_size=8)
+schemas = st.tuples(
+    st.dictionaries(names, st.lists(names, max_size=4), max_size=5),
+    st.dictionaries(names, st.tuples(names, names, st.lists(names, max_size=3)), max_size=4),
+)
+
+
+@settings(max_examples=200, deadline=None)
+@given(schemas)
+def test_dict_and_json_forms_round_trip(parts):
+    nodes, relationships = parts
+    s = Schema(nodes, relationships)
+    expected = {
+        "nodes": {label: sorted(set(props)) for label, props in sorted(nodes.items())},
+        "relationships": {
+            t: (src, tgt, sorted(set(props))) for t, (src, tgt, props) in sorted(relationships.items())
+        },
+    }
+    d = s.to_dict()
+    assert d == expected and list(d["nodes"]) == list(expected["nodes"])
+    assert Schema.from_json(s.to_json()).to_dict() == expected
+    assert Schema.from_dict(d).to_dict() == expected
+    assert json.loads(s.to_json())["relationships"] == {
+        t: [src, tgt, list(dict.fromkeys(props))] for t, (src, tgt, props) in relationships.items()
+    }
