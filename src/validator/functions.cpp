@@ -1,8 +1,8 @@
 #include "validator/functions.hpp"
 
-#include <utf8proc.h>
-
 #include <algorithm>
+
+#include "diagnostics.hpp"
 
 namespace tessary {
 
@@ -99,60 +99,22 @@ const BuiltinFunction* find_lowered(std::string_view lowered) {
   return nullptr;
 }
 
-void append_utf8(std::string& out, utf8proc_int32_t cp) {
-  utf8proc_uint8_t buf[4];
-  auto n = utf8proc_encode_char(cp, buf);
-  out.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
-}
-
 }  // namespace
 
 const std::array<BuiltinFunction, kBuiltinFunctionCount>& builtin_functions() { return kFunctions; }
 
-std::string lower_full(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c));
-      ++i;
-      continue;
-    }
-    utf8proc_int32_t cp = 0;
-    auto n = utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
-    if (n <= 0) {  // not valid UTF-8: keep the byte
-      out.push_back(static_cast<char>(c));
-      ++i;
-      continue;
-    }
-    if (cp == 0x0130) {
-      // The one unconditional lower-case mapping to more than one character: dotted capital I
-      // becomes i followed by a combining dot above.
-      out.push_back('i');
-      append_utf8(out, 0x0307);
-    } else {
-      append_utf8(out, utf8proc_tolower(cp));
-    }
-    i += static_cast<std::size_t>(n);
-  }
-  return out;
-}
-
 const BuiltinFunction* lookup_function(std::string_view name) {
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) return find_lowered(unicode_lower(name));
   // Plain ASCII names (every name the grammar produces) are lower-cased on the stack.
-  if (name.size() <= kLongestName &&
-      std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    char buf[kLongestName];
-    for (std::size_t i = 0; i < name.size(); ++i) {
-      char c = name[i];
-      buf[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return find_lowered(std::string_view(buf, name.size()));
+  if (name.size() > kLongestName) return nullptr;
+  char buf[kLongestName];
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    buf[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  return find_lowered(lower_full(name));
+  return find_lowered(std::string_view(buf, name.size()));
 }
 
 bool is_numeric_aggregate(std::string_view lowered_name) {

@@ -21,10 +21,7 @@ inline constexpr std::size_t kBuiltinFunctionCount = 73;
 // Every built-in function, in table order.
 const std::array<BuiltinFunction, kBuiltinFunctionCount>& builtin_functions();
 
-// Full Unicode lower-casing of UTF-8 text (bytes that are not valid UTF-8 are kept as they are).
-std::string lower_full(std::string_view text);
-
-// The entry whose name equals `name` after lower-casing, or null. A dotted (namespaced) name
+// The entry whose name equals `name` after full Unicode lower-casing, or null. A dotted (namespaced) name
 // never matches, as no table name contains a dot.
 const BuiltinFunction* lookup_function(std::string_view name);
 
