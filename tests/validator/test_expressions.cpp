@@ -47,8 +47,27 @@ void expect_findings(const Tessary& validator, const Case& c) {
   ValidationResult result = validator.validate(c.query);
   ASSERT_EQ(result.diagnostics.size(), c.findings.size()) << describe(result);
   for (std::size_t i = 0; i < c.findings.size(); ++i) {
-    EXPECT_EQ(code_str(result.diagnostics[i].code), c.findings[i].code) << describe(result);
-    EXPECT_EQ(result.diagnostics[i].message, c.findings[i].message);
+    const ValidationDiagnostic& d = result.diagnostics[i];
+    EXPECT_EQ(code_str(d.code), c.findings[i].code) << describe(result);
+    EXPECT_EQ(d.message, c.findings[i].message);
+    // A property finding carries a suggestion exactly when its message ends with a hint, from
+    // the key as written to the name the hint shows.
+    if (d.code == DiagnosticCode::UnknownNodePropertyOnVar ||
+        d.code == DiagnosticCode::UnknownRelPropertyOnVar) {
+      const std::string hint = ", did you mean .";
+      const auto at = d.message.rfind(hint);
+      ASSERT_EQ(d.suggestion.has_value(), at != std::string::npos) << d.message;
+      if (d.suggestion) {
+        const std::string key = d.message.substr(18, d.message.find('\'', 18) - 18);
+        EXPECT_EQ(d.suggestion->original, key);
+        EXPECT_EQ(d.message.substr(at + hint.size()), d.suggestion->replacement + "?");
+        EXPECT_EQ(d.suggestion->description,
+                  "Replace property '" + key + "' with '" + d.suggestion->replacement + "'");
+      }
+    } else if (d.code != DiagnosticCode::UnknownNodeLabel &&
+               d.code != DiagnosticCode::UnknownRelType) {
+      EXPECT_FALSE(d.suggestion.has_value()) << d.message;
+    }
   }
   bool any_error = false;
   for (const auto& f : c.findings) any_error = any_error || f.code[0] == 'E';
