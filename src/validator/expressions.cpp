@@ -209,8 +209,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       validate_pattern_element(*expr.as<Expr::ShortestPath>().element);
       return;
 
-    // The forms below work on the scope and then put back a saved copy, so nothing their body
-    // binds leaks out, while the body sees every variable of the enclosing scope.
+    // Forms with a body of their own, checked on a saved copy of the scope.
     case ExprKind::PatternComprehension:
       check_pattern_comprehension(*this, expr.as<Expr::PatternComprehension>());
       return;
