@@ -6,10 +6,10 @@
 // combinator leaves the position and the token list as they were when it fails, so a choice
 // never has to rewind.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 
 #include "parser/recognizer.hpp"
@@ -58,16 +58,89 @@ constexpr bool counts_level(Rule r) {
 // Recognizer state
 // ---------------------------------------------------------------------------------------------
 
+// While a run goes on, the token list is a list of events: the start and the end of a pair,
+// or a reference to the events a memoized call appended (a replay). The finished list is
+// flattened into the pairs' token list, with start and end entries linked.
+enum class EventKind : std::uint8_t { Start, End, Replay };
+
+struct Event {
+  std::uint32_t pos;    // Start, End: byte offset
+  std::uint32_t entry;  // Replay: the memo entry replayed
+  Rule rule;
+  EventKind kind;
+};
+
 // One memoized call: what a rule did at a position, replayable into any caller's state.
+// The events it appended stay where they are in the event list while they are there ("live");
+// when they are cut from it they are first moved to State::memo_events. An entry made inside
+// another entry's call refers to its place in that entry's events instead. Each event is thus
+// moved at most once, and a replay appends a single event: the memo work stays linear.
 struct MemoEntry {
   bool ok;
-  std::uint32_t end;          // position after the call (success only)
-  std::uint32_t tok_off;      // tokens it appended, in State::memo_tokens (partners relative)
-  std::uint32_t tok_len;
-  std::uint32_t exp_off;      // what it recorded: expected rules in State::memo_expected ...
-  std::uint32_t exp_len;      // ... (none when 0) ...
-  std::uint32_t furthest;     // ... at this position
-  std::uint32_t depth;        // nesting levels it went below the level it was called at
+  std::uint32_t end;       // position after the call (success only)
+  std::uint32_t tok_len;   // events it appended
+  std::uint32_t live;      // index of its first event in the event list, while live
+  std::int32_t parent;     // entry whose events hold these, or -1
+  std::uint32_t rel;       // offset of these events inside the parent's
+  std::int32_t copy;       // offset in memo_events once moved there, or -1
+  std::uint32_t exp_off;   // what it recorded: expected rules in State::memo_expected ...
+  std::uint32_t exp_len;   // ... (none when 0) ...
+  std::uint32_t furthest;  // ... at this position
+  std::uint32_t depth;     // nesting levels it went below the level it was called at
+};
+
+// One piece of the expected list: a rule recorded once, or a replay of all that a memoized
+// call recorded (two or more attempts, kept once with its entry). Replayed pieces keep the list
+// short where the attempts it stands for repeat: the rules recorded at one position by nested
+// re-read text can be exponentially many, with few distinct ones. Only two facts about the list
+// are ever used, the attempt count since a given point being exactly one, and the set of rules
+// in it, and both are read off the pieces.
+struct Attempt {
+  std::uint32_t value;  // a Rule, or a memo entry index
+  bool replay;
+};
+
+// Open-addressing map from (rule, position) to an entry index.
+class MemoTable {
+ public:
+  bool empty() const { return size_ == 0; }
+  const std::uint32_t* find(std::uint64_t key) const {
+    if (size_ == 0) return nullptr;
+    for (std::size_t i = hash(key) & mask_;; i = (i + 1) & mask_) {
+      if (keys_[i] == kEmpty) return nullptr;
+      if (keys_[i] == key) return &values_[i];
+    }
+  }
+  void insert(std::uint64_t key, std::uint32_t value) {
+    if ((size_ + 1) * 2 > keys_.size()) grow();
+    std::size_t i = hash(key) & mask_;
+    while (keys_[i] != kEmpty && keys_[i] != key) i = (i + 1) & mask_;
+    if (keys_[i] == kEmpty) ++size_;
+    keys_[i] = key;
+    values_[i] = value;
+  }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static std::size_t hash(std::uint64_t key) {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
+  }
+  void grow() {
+    std::vector<std::uint64_t> keys = std::move(keys_);
+    std::vector<std::uint32_t> values = std::move(values_);
+    const std::size_t cap = keys.empty() ? 64 : keys.size() * 2;
+    keys_.assign(cap, kEmpty);
+    values_.assign(cap, 0);
+    mask_ = cap - 1;
+    size_ = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] != kEmpty) insert(keys[i], values[i]);
+    }
+  }
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> values_;
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;
 };
 
 struct State {
@@ -76,12 +149,12 @@ struct State {
   std::uint32_t pos = 0;
   bool atomic = false;
   std::uint32_t lookahead = 0;
-  std::vector<Token> tokens;
+  std::vector<Event> tokens;
 
   // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
   // record kept after its caller's, and merges it back when it returns.
   std::uint32_t furthest = 0;
-  std::vector<Rule> expected;
+  std::vector<Attempt> expected;
   std::uint32_t base = 0;
 
   // Nesting bound.
@@ -94,31 +167,49 @@ struct State {
   // Memo of re-read rules.
   bool memoize = true;
   std::uint64_t work = 0;  // rule calls so far
-  std::unordered_map<std::uint64_t, std::uint32_t> memo_index;
+  MemoTable memo_index;
   std::vector<MemoEntry> memo;
-  std::vector<Token> memo_tokens;
-  std::vector<Rule> memo_expected;
+  std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
+  std::vector<Event> memo_events;
+  std::vector<Attempt> memo_expected;
 
   std::uint32_t count_at_furthest() const {
     return static_cast<std::uint32_t>(expected.size()) - base;
   }
 };
 
+// Cuts the token list back to its first `n` entries. Memo entries whose tokens go with them
+// are copied out first.
+inline void cut(State& s, std::size_t n) {
+  while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
+    MemoEntry& m = s.memo[s.live.back()];
+    m.copy = static_cast<std::int32_t>(s.memo_events.size());
+    s.memo_events.insert(s.memo_events.end(), s.tokens.begin() + m.live,
+                         s.tokens.begin() + m.live + m.tok_len);
+    s.live.pop_back();
+  }
+  s.tokens.resize(n);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Attempt recording and the rule wrapper
 // ---------------------------------------------------------------------------------------------
 
-// Records a failed call of `r` that began at `p`, with `e0` the number of attempts recorded at
+// Records a failed call of `r` that began at `p`, with `e0` the number of pieces recorded at
 // `p` when the call began.
 inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
-  const std::uint32_t c1 = s.furthest == p ? s.count_at_furthest() : 0;
-  if (c1 == e0 + 1) return;  // the single inner attempt stands for r
-  if (s.furthest == p) s.expected.resize(s.base + e0);
-  if (s.furthest < p) {
+  if (s.furthest == p) {
+    const std::uint32_t c1 = s.count_at_furthest();
+    // Exactly one attempt recorded at p during the call: it stands for r.
+    if (c1 == e0 + 1 && !s.expected.back().replay) return;
+    s.expected.resize(s.base + e0);
+  } else if (s.furthest < p) {
     s.expected.resize(s.base);
     s.furthest = p;
+  } else {
+    return;
   }
-  if (s.furthest == p) s.expected.push_back(r);
+  s.expected.push_back(Attempt{static_cast<std::uint32_t>(r), false});
 }
 
 inline void abort_run(State& s, Rule r, std::uint32_t p) {
@@ -144,7 +235,7 @@ inline bool rule(State& s, Body&& body) {
   const bool track = !s.atomic && s.lookahead == 0;
   const std::uint32_t e0 = s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
-  if (track) s.tokens.push_back(Token{p, 0, R, true});
+  if (track) s.tokens.push_back(Event{p, 0, R, EventKind::Start});
   bool ok;
   if constexpr (kind_of(R) == Kind::Atomic) {
     const bool saved = s.atomic;
@@ -157,15 +248,13 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (counts_level(R)) --s.level;
   if (ok) {
     if (track) {
-      const auto ei = static_cast<std::uint32_t>(s.tokens.size());
-      s.tokens.push_back(Token{s.pos, ti, R, false});
-      s.tokens[ti].partner = ei;
+      s.tokens.push_back(Event{s.pos, 0, R, EventKind::End});
     }
     return true;
   }
   s.pos = p;
   if (track) {
-    s.tokens.resize(ti);
+    cut(s, ti);
     if (!s.aborted) record(s, R, p, e0);
   }
   return false;
@@ -189,17 +278,16 @@ inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
   return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
 }
 
-// Merges a record of (f1, e1) made by a call into the caller's record.
-inline void merge_record(State& s, std::uint32_t f1, const Rule* e1, std::uint32_t n1) {
-  if (n1 == 0 || f1 < s.furthest) return;
-  if (f1 > s.furthest) {
-    s.expected.resize(s.base);
-    s.furthest = f1;
-  }
-  s.expected.insert(s.expected.end(), e1, e1 + n1);
+
+// Where an entry's events are now.
+inline const Event* entry_events(const State& s, const MemoEntry& m) {
+  if (m.copy >= 0) return s.memo_events.data() + m.copy;
+  if (m.parent >= 0) return entry_events(s, s.memo[static_cast<std::size_t>(m.parent)]) + m.rel;
+  return s.tokens.data() + m.live;
 }
 
-inline void replay(State& s, const MemoEntry& m) {
+inline void replay(State& s, std::uint32_t index) {
+  const MemoEntry& m = s.memo[index];
   if (s.level + m.depth > kMaxNesting) {
     // The call, run again here, would cross the nesting bound.
     abort_run(s, Rule::expression, s.pos);
@@ -207,16 +295,16 @@ inline void replay(State& s, const MemoEntry& m) {
   }
   if (s.level + m.depth > s.peak) s.peak = s.level + m.depth;
   if (m.ok) {
-    const auto shift = static_cast<std::uint32_t>(s.tokens.size());
-    const Token* src = s.memo_tokens.data() + m.tok_off;
-    for (std::uint32_t i = 0; i < m.tok_len; ++i) {
-      Token t = src[i];
-      t.partner += shift;
-      s.tokens.push_back(t);
-    }
+    s.tokens.push_back(Event{0, index, Rule::EOI, EventKind::Replay});
     s.pos = m.end;
   }
-  merge_record(s, m.furthest, s.memo_expected.data() + m.exp_off, m.exp_len);
+  // Merge what the call recorded.
+  if (m.exp_len == 0 || m.furthest < s.furthest) return;
+  if (m.furthest > s.furthest) {
+    s.expected.resize(s.base);
+    s.furthest = m.furthest;
+  }
+  s.expected.push_back(m.exp_len == 1 ? s.memo_expected[m.exp_off] : Attempt{index, true});
 }
 
 template <Rule R, bool (*F)(State&)>
@@ -224,13 +312,9 @@ inline bool memoized(State& s) {
   if (!s.memoize || s.atomic || s.lookahead != 0 || s.aborted) return F(s);
   const std::uint32_t p = s.pos;
   const std::uint64_t key = memo_key(R, p);
-  if (!s.memo_index.empty()) {
-    auto it = s.memo_index.find(key);
-    if (it != s.memo_index.end()) {
-      const MemoEntry m = s.memo[it->second];
-      replay(s, m);
-      return m.ok && !s.aborted;
-    }
+  if (const std::uint32_t* hit = s.memo_index.find(key)) {
+    replay(s, *hit);
+    return s.memo[*hit].ok && !s.aborted;
   }
   // Run on a fresh record placed after the caller's.
   const std::uint32_t f0 = s.furthest;
@@ -252,19 +336,27 @@ inline bool memoized(State& s) {
     MemoEntry m{};
     m.ok = ok;
     m.end = s.pos;
-    m.tok_off = static_cast<std::uint32_t>(s.memo_tokens.size());
     m.tok_len = ok ? static_cast<std::uint32_t>(s.tokens.size()) - tok0 : 0;
-    for (std::uint32_t i = 0; i < m.tok_len; ++i) {
-      Token t = s.tokens[tok0 + i];
-      t.partner -= tok0;
-      s.memo_tokens.push_back(t);
-    }
+    m.live = tok0;
+    m.parent = -1;
+    m.copy = -1;
     m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
     m.exp_len = n1;
     s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
     m.furthest = f1;
     m.depth = depth;
-    s.memo_index.emplace(key, static_cast<std::uint32_t>(s.memo.size()));
+    const auto index = static_cast<std::uint32_t>(s.memo.size());
+    if (ok) {
+      // Live entries made during this call lie inside its tokens: they now refer to them.
+      while (!s.live.empty() && s.memo[s.live.back()].live >= tok0) {
+        MemoEntry& inner = s.memo[s.live.back()];
+        inner.parent = static_cast<std::int32_t>(index);
+        inner.rel = inner.live - tok0;
+        s.live.pop_back();
+      }
+      s.live.push_back(index);
+    }
+    s.memo_index.insert(key, index);
     s.memo.push_back(m);
   }
 
@@ -345,7 +437,7 @@ constexpr auto seq(P... p) {
     };
     if ((step(p) && ...)) return true;
     s.pos = pos0;
-    s.tokens.resize(tok0);
+    cut(s, tok0);
     return false;
   };
 }
@@ -375,7 +467,7 @@ constexpr auto star(P p) {
       if (!s.atomic) skip(s);
       if (!p(s) || s.pos == before) {
         s.pos = before;
-        s.tokens.resize(tok0);
+        cut(s, tok0);
         return true;
       }
     }
@@ -874,7 +966,8 @@ bool properties(State& s) { return rule<Rule::properties>(s, choice(map_literal,
 // ---------------------------------------------------------------------------------------------
 
 // expression: or_expr
-bool expression(State& s) { return rule<Rule::expression>(s, or_expr); }
+bool expression_rule(State& s) { return rule<Rule::expression>(s, or_expr); }
+bool expression(State& s) { return memoized<Rule::expression, expression_rule>(s); }
 
 // or_expr: xor_expr ~ (or_kw ~ xor_expr)*
 bool or_expr(State& s) {
@@ -1374,6 +1467,69 @@ bool run_silent(State& s, Rule r) {
   return false;
 }
 
+// The rules of the expected list, ascending by number, each once.
+std::vector<Rule> expected_rules(const State& s) {
+  std::array<bool, kRuleCount> seen{};
+  std::vector<bool> expanded(s.memo.size(), false);
+  std::vector<Attempt> todo(s.expected.begin() + s.base, s.expected.end());
+  while (!todo.empty()) {
+    const Attempt a = todo.back();
+    todo.pop_back();
+    if (!a.replay) {
+      seen[a.value] = true;
+    } else if (!expanded[a.value]) {
+      expanded[a.value] = true;
+      const MemoEntry& m = s.memo[a.value];
+      todo.insert(todo.end(), s.memo_expected.begin() + m.exp_off,
+                  s.memo_expected.begin() + m.exp_off + m.exp_len);
+    }
+  }
+  std::vector<Rule> out;
+  for (std::size_t r = 0; r < kRuleCount; ++r) {
+    if (seen[r]) out.push_back(static_cast<Rule>(r));
+  }
+  return out;
+}
+
+// Writes the events as linked start and end entries, replays expanded in place.
+void flatten(const State& s, const Event* events, std::size_t n, std::vector<Token>& out) {
+  std::vector<std::uint32_t> open;  // indices of start entries not yet ended
+  struct Span {
+    const Event* at;
+    const Event* end;
+  };
+  std::vector<Span> stack{{events, events + n}};
+  out.reserve(n);
+  while (!stack.empty()) {
+    Span& top = stack.back();
+    if (top.at == top.end) {
+      stack.pop_back();
+      continue;
+    }
+    const Event& e = *top.at++;
+    switch (e.kind) {
+      case EventKind::Start:
+        open.push_back(static_cast<std::uint32_t>(out.size()));
+        out.push_back(Token{e.pos, 0, e.rule, true});
+        break;
+      case EventKind::End: {
+        const std::uint32_t start = open.back();
+        open.pop_back();
+        const auto end = static_cast<std::uint32_t>(out.size());
+        out.push_back(Token{e.pos, start, e.rule, false});
+        out[start].partner = end;
+        break;
+      }
+      case EventKind::Replay: {
+        const MemoEntry& m = s.memo[e.entry];
+        const Event* first = entry_events(s, m);
+        stack.push_back(Span{first, first + m.tok_len});
+        break;
+      }
+    }
+  }
+}
+
 constexpr std::string_view kTooDeep =
     "query nested too deeply: more than 256 levels of nested expressions, subqueries or clauses";
 constexpr std::string_view kTooLong = "query too long: the recognizer reads at most 4 GiB";
@@ -1483,7 +1639,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
     if (!ok) {
       s.furthest = 0;
-      s.expected.assign(1, rule);
+      s.expected.assign(1, Attempt{static_cast<std::uint32_t>(rule), false});
     }
   } else {
     ok = rule_function(rule)(s);
@@ -1497,14 +1653,12 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   if (ok) {
     auto list = std::make_shared<TokenList>();
     list->input = input;
-    list->tokens = std::move(s.tokens);
+    flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
     const auto n = static_cast<std::uint32_t>(list->tokens.size());
     const TokenList* raw = list.get();
     return Pairs(raw, 0, n, std::move(list));
   }
-  std::vector<Rule> expected(s.expected.begin() + s.base, s.expected.end());
-  std::sort(expected.begin(), expected.end());
-  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  std::vector<Rule> expected = expected_rules(s);
   if (expected.empty()) expected.push_back(rule);
   return Error::new_from_pos(std::move(expected), s.furthest, input);
 }

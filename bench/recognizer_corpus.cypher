@@ -1,0 +1,25 @@
+MATCH (p:Person {name: 'Alice'})-[:KNOWS]->(friend:Person) WHERE friend.age > 30 AND friend.city = 'Berlin' RETURN friend.name AS name, friend.age AS age ORDER BY age DESC LIMIT 10
+MATCH (m:Movie)<-[r:ACTED_IN]-(a:Actor) WITH m, count(a) AS actors, collect(a.name) AS names WHERE actors > 3 RETURN m.title, actors, names ORDER BY actors DESC SKIP 5 LIMIT 20
+MATCH (c:Customer)-[:PLACED]->(o:Purchase)-[:HAS_ITEM]->(p:Product) WHERE o.date >= date('2024-01-01') AND p.category IN ['books', 'music'] RETURN c.id, sum(p.price * o.quantity) AS total ORDER BY total DESC
+OPTIONAL MATCH (u:User {id: $userId})-[:FOLLOWS*1..3]->(other:User) WHERE other <> u AND NOT EXISTS { (u)-[:BLOCKED]->(other) } RETURN DISTINCT other.handle AS handle, other.followers AS followers LIMIT 50
+MERGE (u:User {email: $email}) ON CREATE SET u.created = timestamp(), u.name = $name ON MATCH SET u.lastSeen = timestamp() WITH u MATCH (g:Group {name: $group}) MERGE (u)-[:MEMBER_OF]->(g) RETURN u, g
+MATCH (a:Account)-[t:TRANSFER]->(b:Account) WHERE t.amount > 10000 AND t.timestamp > datetime() - duration('P7D') WITH a, b, sum(t.amount) AS volume RETURN a.iban, b.iban, volume ORDER BY volume DESC LIMIT 25
+UNWIND $rows AS row MERGE (p:Product {sku: row.sku}) SET p.name = row.name, p.price = toFloat(row.price), p.updated = timestamp() WITH p, row MATCH (c:Category {name: row.category}) MERGE (p)-[:IN_CATEGORY]->(c)
+MATCH (n:Person) WHERE n.name STARTS WITH 'Jo' OR n.email ENDS WITH '@example.com' OR n.bio CONTAINS 'graph' RETURN n.name, CASE WHEN n.age < 18 THEN 'minor' WHEN n.age < 65 THEN 'adult' ELSE 'senior' END AS bracket
+MATCH path = shortestPath((a:Station {name: $from})-[:LINE*1..15]-(b:Station {name: $to})) RETURN [n IN nodes(path) | n.name] AS stops, length(path) AS hops, reduce(d = 0, r IN relationships(path) | d + r.minutes) AS minutes
+MATCH (p:Paper)-[:CITES]->(q:Paper) WITH q, count(p) AS citations WHERE citations >= 10 MATCH (q)<-[:AUTHORED]-(a:Author) RETURN a.name, collect(q.title)[..5] AS topPapers, sum(citations) AS total ORDER BY total DESC LIMIT 10
+MATCH (e:Employee)-[:REPORTS_TO*]->(m:Employee {title: 'CTO'}) WHERE e.hired > date('2020-01-01') AND e.salary IS NOT NULL RETURN e.department AS dept, avg(e.salary) AS avgSalary, count(*) AS headcount ORDER BY headcount DESC
+MATCH (d:Device)-[:REPORTED]->(r:Reading) WHERE r.value > $threshold AND r.at >= $since WITH d, max(r.value) AS peak, count(r) AS alerts WHERE alerts > 2 SET d.status = 'alert', d.peak = peak RETURN d.id, peak, alerts
+MATCH (u:User)-[:RATED]->(m:Movie)<-[:RATED]-(other:User)-[:RATED]->(rec:Movie) WHERE u.id = $id AND NOT EXISTS { (u)-[:RATED]->(rec) } RETURN rec.title, count(*) AS score ORDER BY score DESC LIMIT 10
+CALL db.index.fulltext.queryNodes('titles', $term) YIELD node, score RETURN node.title AS title, score ORDER BY score DESC LIMIT 20
+MATCH (s:Supplier)-[:SUPPLIES]->(p:Part)<-[:USES]-(a:Assembly) WITH s, count(DISTINCT a) AS assemblies, collect(DISTINCT p.code) AS parts WHERE assemblies > 5 RETURN s.name, assemblies, size(parts) AS partCount
+MATCH (n:Article) WHERE any(tag IN n.tags WHERE tag IN $wanted) AND all(x IN n.scores WHERE x >= 0) RETURN n.slug, [t IN n.tags WHERE t STARTS WITH 'db' | toUpper(t)] AS dbTags, size(n.tags) AS tagCount
+MATCH (a:Airport {code: 'LHR'})-[f:FLIGHT]->(b:Airport) WHERE f.departure >= time('06:00') AND f.departure <= time('12:00') RETURN b.code, b.city, f.carrier, f.departure ORDER BY f.departure ASC LIMIT 30
+MATCH (o:Purchase {status: 'pending'}) WHERE o.created < datetime() - duration({days: 30}) WITH o LIMIT 1000 DETACH DELETE o RETURN count(*) AS removed
+MATCH (p:Person)-[:LIVES_IN]->(c:City)-[:IN_COUNTRY]->(k:Country) WITH k, c, count(p) AS population ORDER BY population DESC WITH k, collect({city: c.name, people: population})[0 .. 3] AS biggest RETURN k.name, biggest
+MATCH (t:Team)<-[:PLAYS_FOR]-(pl:Player) OPTIONAL MATCH (pl)-[s:SCORED]->(g:Game) WHERE g.season = $season RETURN t.name, pl.name, coalesce(sum(s.goals), 0) AS goals ORDER BY goals DESC, pl.name ASC LIMIT 15
+MATCH (n:Node) WHERE n.id IN $ids FOREACH (x IN CASE WHEN n.flag THEN [1] ELSE [] END | SET n.flagged = true) REMOVE n:Stale, n.tmp RETURN n.id, n.flagged
+MATCH (q:Question)-[:TAGGED]->(t:Tag {name: $tag}) WITH q ORDER BY q.votes DESC LIMIT 100 MATCH (q)<-[:ANSWERS]-(ans:Answer) RETURN q.title, count { MATCH (q)<-[:ANSWERS]-(:Answer {accepted: true}) RETURN 1 } AS accepted, max(ans.votes) AS best
+MATCH (r:Repo)<-[:COMMITTED_TO]-(c:Commit)-[:AUTHORED_BY]->(d:Developer) WHERE c.date >= $from AND c.message =~ '(?i).*fix.*' RETURN d.login, count(c) AS fixes, min(c.date) AS first ORDER BY fixes DESC LIMIT 10
+MATCH (a)-[r]->(b) WHERE type(r) = 'SIMILAR' AND r.weight >= 0.8 AND id(a) < id(b) RETURN labels(a)[0] AS fromLabel, a.name, labels(b)[0] AS toLabel, b.name, round(r.weight * 100) / 100 AS weight
+CREATE (o:Purchase {id: randomUUID(), created: datetime(), total: $total})-[:FOR_CUSTOMER]->(c:Customer {id: $customer}) WITH o UNWIND $lines AS line CREATE (o)-[:HAS_LINE {qty: line.qty}]->(:Line {sku: line.sku}) RETURN o.id

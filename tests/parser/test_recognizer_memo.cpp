@@ -1,0 +1,288 @@
+// The memo of re-read rules must not change any result: random queries, and mutations of
+// them, give the same token tree or the same error with the memo and with the plain algorithm.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_recognizer_support.hpp"
+
+namespace tessary {
+namespace {
+
+using testing_support::run;
+using testing_support::tree;
+
+// A small seeded generator (SplitMix64), so that every run checks the same texts.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
+  bool chance(int percent) { return below(100) < static_cast<std::size_t>(percent); }
+  template <std::size_t N>
+  const char* pick(const char* const (&options)[N]) {
+    return options[below(N)];
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// Queries built from the grammar's constructs with some deliberately wrong pieces mixed in.
+class QueryGenerator {
+ public:
+  explicit QueryGenerator(std::uint64_t seed) : rnd_(seed) {}
+
+  std::string query(int depth) {
+    std::string q;
+    const std::size_t clauses = 1 + rnd_.below(4);
+    for (std::size_t i = 0; i < clauses; ++i) {
+      if (i > 0) q += gap();
+      q += clause(depth);
+    }
+    if (rnd_.chance(10)) q += std::string(" UNION ") + (rnd_.chance(50) ? "ALL " : "") + query(depth - 1);
+    return q;
+  }
+
+  std::string mutate(std::string q) {
+    if (q.empty()) return q;
+    const std::size_t i = rnd_.below(q.size());
+    switch (rnd_.below(5)) {
+      case 0: return q.erase(i, 1);
+      case 1: {
+        static const char* const bits[] = {"(", ")", "[", "]", "{", "}", ",", ".", ":", ";", "-",
+                                           "<", ">", "|", "*", "=", "$", "`", "'", " ", "\n", "x",
+                                           "..", "WHERE ", "/*"};
+        return q.insert(i, rnd_.pick(bits));
+      }
+      case 2: return q.substr(0, i);
+      case 3: {
+        const std::size_t j = rnd_.below(q.size());
+        return q.erase(std::min(i, j), std::max(i, j) - std::min(i, j));
+      }
+      default: return q.insert(i, q.substr(i, 6));
+    }
+  }
+
+ private:
+  std::string gap() {
+    static const char* const gaps[] = {" ", " ", " ", "", "\n", "\t", " /* c */ ", " // x\n", "\r\n"};
+    return rnd_.pick(gaps);
+  }
+  std::string name() {
+    static const char* const names[] = {"n", "m", "a", "b", "x", "`a b`", "nullable", "orders",
+                                        "Order", "count", "any", "distinctX", "ends"};
+    return rnd_.pick(names);
+  }
+  std::string literal() {
+    static const char* const literals[] = {"1", "0x1F", "0o17", "1.5", "1.", "1e5", "'s'", "\"d\"",
+                                           "true", "null", "$p", "$1", "12", ".5"};
+    return rnd_.pick(literals);
+  }
+  std::string list_of(int depth, std::size_t max, const char* sep = ", ") {
+    std::string out;
+    const std::size_t n = rnd_.below(max + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i > 0) out += sep;
+      out += expr(depth);
+    }
+    return out;
+  }
+
+  std::string expr(int depth) {
+    if (depth <= 0) return rnd_.chance(60) ? name() : literal();
+    const int d = depth - 1;
+    switch (rnd_.below(20)) {
+      case 0: {
+        static const char* const ops[] = {"OR", "XOR", "and", "ORx", "=", "<>", "<=", "=~", "IN",
+                                          "STARTS WITH", "ends/**/with", "CONTAINS", "+", "-",
+                                          "*", "/", "%", "^"};
+        return expr(d) + " " + rnd_.pick(ops) + " " + expr(d);
+      }
+      case 1: return std::string(rnd_.chance(50) ? "NOT " : "-") + expr(d);
+      case 2: {
+        static const char* const checks[] = {" IS NULL", " is not null", " IS\tNULL", " ISNULL"};
+        return expr(d) + rnd_.pick(checks);
+      }
+      case 3: return expr(d) + "." + name();
+      case 4: return expr(d) + "[" + expr(d) + "]";
+      case 5: return expr(d) + "[" + (rnd_.chance(50) ? expr(d) : "") + " .. " + list_of(d, 1) + "]";
+      case 6: return "(" + expr(d) + ")";
+      case 7: {
+        static const char* const fns[] = {"count", "f", "a.b.c", "exists", "all", "reduce"};
+        return std::string(rnd_.pick(fns)) + "(" + (rnd_.chance(20) ? "DISTINCT " : "") +
+               list_of(d, 2) + ")";
+      }
+      case 8: return "count(*)";
+      case 9: return "[" + list_of(d, 3) + "]";
+      case 10: return "{" + name() + ": " + expr(d) + (rnd_.chance(30) ? ", k: " + expr(d) : "") + "}";
+      case 11:
+        return "reduce(" + name() + " = " + expr(d) + ", " + name() + " IN " + expr(d) +
+               (rnd_.chance(80) ? " | " + expr(d) : "") + ")";
+      case 12: return std::string(rnd_.chance(50) ? "shortestPath(" : "allShortestPaths(") + chain(d) + ")";
+      case 13: {
+        std::string c = "CASE ";
+        if (rnd_.chance(40)) c += expr(d) + " ";
+        const std::size_t n = rnd_.below(3);
+        for (std::size_t i = 0; i < n; ++i) c += "WHEN " + expr(d) + " THEN " + expr(d) + " ";
+        if (rnd_.chance(40)) c += "ELSE " + expr(d) + " ";
+        return c + "END";
+      }
+      case 14:
+        return "[" + name() + " IN " + expr(d) + (rnd_.chance(50) ? " WHERE " + expr(d) : "") +
+               (rnd_.chance(50) ? " | " + expr(d) : "") + "]";
+      case 15: {
+        static const char* const qs[] = {"all", "ANY", "none", "single"};
+        return std::string(rnd_.pick(qs)) + "(" + name() + " IN " + expr(d) +
+               (rnd_.chance(60) ? " WHERE " + expr(d) : "") + ")";
+      }
+      case 16: return "EXISTS { " + pattern(d) + " }";
+      case 17:
+        return "[" + chain(d) + (rnd_.chance(40) ? " WHERE " + expr(d) : "") +
+               (rnd_.chance(80) ? " | " + expr(d) : "") + "]";
+      case 18: return std::string(rnd_.chance(50) ? "COUNT" : "collect") + " { " + query(d) + " }";
+      default: return rnd_.chance(50) ? name() : literal();
+    }
+  }
+
+  std::string node(int depth) {
+    std::string n = "(";
+    if (rnd_.chance(60)) n += name();
+    const std::size_t labels = rnd_.below(3);
+    for (std::size_t i = 0; i < labels; ++i) n += ":" + name();
+    if (rnd_.chance(25)) n += rnd_.chance(70) ? " {" + name() + ": " + expr(depth) + "}" : " $p";
+    return n + ")";
+  }
+  std::string rel(int depth) {
+    std::string r = rnd_.chance(30) ? "<" : "";
+    if (rnd_.chance(40)) {
+      static const char* const shorts[] = {"--", "--", "-", "- -"};
+      r += rnd_.pick(shorts);
+    } else {
+      r += "-[";
+      if (rnd_.chance(40)) r += name();
+      if (rnd_.chance(50)) r += ":" + name() + (rnd_.chance(30) ? "|" + name() : "");
+      static const char* const ranges[] = {"", "", "*", "*2", "*1..3", "*2..", "*..5", "* 1 .. 2"};
+      r += rnd_.pick(ranges);
+      if (rnd_.chance(20)) r += " {" + name() + ": " + expr(depth) + "}";
+      r += "]-";
+    }
+    return r + (rnd_.chance(40) ? ">" : "");
+  }
+  std::string chain(int depth) {
+    std::string c = node(depth);
+    const std::size_t n = rnd_.below(3);
+    for (std::size_t i = 0; i < n; ++i) c += rel(depth) + node(depth);
+    if (rnd_.chance(5)) c += rel(depth);
+    return c;
+  }
+  std::string pattern(int depth) {
+    std::string p = (rnd_.chance(20) ? name() + " = " : "") + chain(depth);
+    if (rnd_.chance(30)) p += ", " + chain(depth);
+    return p;
+  }
+  std::string projection(int depth) {
+    std::string p = rnd_.chance(15) ? "DISTINCT " : "";
+    if (rnd_.chance(10)) {
+      p += "*";
+    } else {
+      const std::size_t n = 1 + rnd_.below(3);
+      for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) p += ", ";
+        p += expr(depth) + (rnd_.chance(30) ? " AS " + name() : "");
+      }
+    }
+    if (rnd_.chance(25)) p += " ORDER BY " + expr(depth) + (rnd_.chance(50) ? " DESC" : "");
+    if (rnd_.chance(20)) p += " SKIP " + expr(depth);
+    if (rnd_.chance(20)) p += " LIMIT " + expr(depth);
+    return p;
+  }
+  std::string clause(int depth) {
+    const int d = depth;
+    switch (rnd_.below(14)) {
+      case 0:
+      case 1:
+        return std::string(rnd_.chance(20) ? "OPTIONAL " : "") + "MATCH " + pattern(d) +
+               (rnd_.chance(40) ? " WHERE " + expr(d) : "");
+      case 2: return "UNWIND " + expr(d) + " AS " + name();
+      case 3: return depth > 0 ? "CALL { " + query(depth - 1) + " }" : "CALL { RETURN 1 }";
+      case 4: return "CALL p.q(" + list_of(d, 2) + ")" + (rnd_.chance(50) ? " YIELD a AS b, c" : "");
+      case 5: return "CREATE " + pattern(d);
+      case 6:
+        return "MERGE " + chain(d) + (rnd_.chance(50) ? " ON CREATE SET n.a = " + expr(d) : "") +
+               (rnd_.chance(30) ? " ON MATCH SET n:L" : "");
+      case 7: {
+        static const char* const items[] = {"n.a = 1", "n = {a: 1}", "n += {b: 2}", "n:A:B", "n.x += 1"};
+        return std::string("SET ") + rnd_.pick(items) + (rnd_.chance(30) ? ", m.b = " + expr(d) : "");
+      }
+      case 8: return std::string("REMOVE n:A") + (rnd_.chance(50) ? ", n.b" : "");
+      case 9: return std::string(rnd_.chance(40) ? "DETACH " : "") + "DELETE " + expr(d);
+      case 10:
+        return "FOREACH (x IN " + expr(d) + " | " + (depth > 0 ? clause(depth - 1) : "CREATE (n)") + ")";
+      case 11: return "WITH " + projection(d) + (rnd_.chance(30) ? " WHERE " + expr(d) : "");
+      default: return "RETURN " + projection(d);
+    }
+  }
+
+  Random rnd_;
+};
+
+// Everything a run yields, as one comparable text.
+std::string summary(const std::variant<Pairs, Error>& r) {
+  if (const Pairs* p = std::get_if<Pairs>(&r)) return "ok " + tree(*p);
+  const Error& e = std::get<Error>(r);
+  return "error " + std::to_string(e.position) + " " + std::to_string(e.line) + ":" +
+         std::to_string(e.column) + " " + e.rendered();
+}
+
+TEST(RecognizerMemo, SameResultsAsPlainAlgorithm) {
+  QueryGenerator gen(20261210);
+  int accepted = 0;
+  int compared = 0;
+  for (int i = 0; i < 4000; ++i) {
+    std::string q = gen.query(static_cast<int>(i % 4));
+    const int mutations = i % 3 == 0 ? 0 : static_cast<int>(i % 4);
+    for (int m = 0; m < mutations; ++m) q = gen.mutate(q);
+    const auto fast = run(q, true);
+    const auto plain = run(q, false);
+    ASSERT_EQ(summary(fast), summary(plain)) << "query: " << q;
+    accepted += std::holds_alternative<Pairs>(fast);
+    ++compared;
+  }
+  // The corpus must exercise both outcomes.
+  EXPECT_GT(accepted, compared / 20);
+  EXPECT_LT(accepted, compared - compared / 20);
+}
+
+// Nested re-read constructs: the memo replays whole subtrees here.
+TEST(RecognizerMemo, SameResultsOnNestedReReads) {
+  const char* const shapes[] = {
+      "[x IN %s WHERE x > 0 | x]", "[(a {p: %s})-->(b) | b]", "CALL { WITH %s AS y RETURN y } RETURN 1",
+      "COUNT { MATCH (n) WHERE %s RETURN n }", "all(x IN %s)", "reduce(a = 0, x IN %s | a)",
+      "any(%s)", "[%s, 1]", "CASE WHEN %s THEN 1 END", "FOREACH (x IN %s | CREATE (n))",
+  };
+  Random rnd(7);
+  for (int i = 0; i < 600; ++i) {
+    std::string inner = "1";
+    const int depth = 1 + static_cast<int>(rnd.below(5));
+    for (int d = 0; d < depth; ++d) {
+      std::string shape = rnd.pick(shapes);
+      inner = shape.replace(shape.find("%s"), 2, inner);
+    }
+    std::string q = (inner.rfind("CALL", 0) == 0 || inner.rfind("FOREACH", 0) == 0)
+                        ? inner
+                        : "MATCH (n) WITH n RETURN " + inner;
+    if (i % 2 == 1) q.erase(rnd.below(q.size()), 1);
+    ASSERT_EQ(summary(run(q, true)), summary(run(q, false))) << "query: " << q;
+  }
+}
+
+}  // namespace
+}  // namespace tessary
