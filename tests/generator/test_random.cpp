@@ -125,6 +125,33 @@ TEST(Rng, IndexRangeSecondDrawRule) {
   }
 }
 
+// Index ranges of 2^32 or more take whole words and 128-bit products, with the same rule.
+TEST(Rng, WideIndexRanges) {
+  using u128 = unsigned __int128;
+  for (std::uint64_t n : {0x100000000ull, 0x10000000003ull, 0xfffffffffffffff1ull}) {
+    int seconds = 0;
+    for (std::uint64_t seed = 0; seed < 300; ++seed) {
+      Rng probe(seed);
+      const std::uint64_t x = probe.next_word();
+      const std::uint64_t y = probe.next_word();
+      const u128 m = u128{x} * n;
+      const auto lo = static_cast<std::uint64_t>(m);
+      const bool second = lo > 0 - n;
+      std::uint64_t want = static_cast<std::uint64_t>(m >> 64);
+      if (second && (u128{lo} + ((u128{y} * n) >> 64)) >> 64) ++want;
+      Rng rng(seed);
+      ASSERT_EQ(rng.random_range(n), want) << n;
+      ASSERT_LT(want, n);
+      ASSERT_EQ(outputs_consumed(seed, [&](Rng& r) { r.random_range(n); }), second ? 2 : 1);
+      seconds += second;
+    }
+    if (n == 0xfffffffffffffff1ull) EXPECT_GT(seconds, 250);  // nearly every draw
+  }
+  // 2^32 is a power of two: its result is the top 32 bits.
+  Rng a(4), b(4);
+  EXPECT_EQ(a.random_range(0x100000000ull), b.top_bits(32));
+}
+
 TEST(Rng, IntegerRanges) {
   struct Case {
     std::uint64_t seed;
