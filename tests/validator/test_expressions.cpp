@@ -106,6 +106,16 @@ TEST(ExpressionChecks, PropertyAccess) {
        {{"E304",
          "Unknown property 'rol' on variable 'r' with relationship type :ACTED_IN, did you mean "
          ".role?"}}},
+      // One name for a node and a relationship: each entry of its list is checked, as a label
+      // or as a type; an unknown label is passed over.
+      {"MATCH (x:Person) MATCH ()-[x:ACTED_IN]->() WHERE x.age > 1 RETURN x.role",
+       {{"E304",
+         "Unknown property 'age' on variable 'x' with relationship type :ACTED_IN, did you mean "
+         ".role?"},
+        {"E303", "Unknown property 'role' on variable 'x' with label :Person, did you mean .age?"}}},
+      {"MATCH (x:Person:Film:Movie) RETURN x.name",
+       {{"E201", "Unknown node label: :Film"},
+        {"E303", "Unknown property 'name' on variable 'x' with label :Movie"}}},
       // Only the first key of a chain is checked.
       {"MATCH (n:Person) RETURN n.address.city",
        {{"E303", "Unknown property 'address' on variable 'n' with label :Person"}}},
