@@ -70,6 +70,33 @@ struct Event {
   EventKind kind;
 };
 
+// The event list of a run: appends and cuts are the recognizer's most frequent operations.
+class EventList {
+ public:
+  std::size_t size() const { return size_; }
+  const Event* data() const { return data_.get(); }
+  Event* data() { return data_.get(); }
+  void reserve(std::size_t n) {
+    if (n > cap_) regrow(n);
+  }
+  void push_back(const Event& e) {
+    if (size_ == cap_) regrow(cap_ * 2 + 64);
+    data_[size_++] = e;
+  }
+  void cut(std::size_t n) { size_ = n; }
+
+ private:
+  void regrow(std::size_t n) {
+    std::unique_ptr<Event[]> grown(new Event[n]);
+    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_ * sizeof(Event));
+    data_ = std::move(grown);
+    cap_ = n;
+  }
+  std::unique_ptr<Event[]> data_;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
 // One memoized call: what a rule did at a position, replayable into any caller's state.
 // The events it appended stay where they are in the event list while they are there ("live");
 // when they are cut from it they are first moved to State::memo_events. An entry made inside
@@ -149,7 +176,7 @@ struct State {
   std::uint32_t pos = 0;
   bool atomic = false;
   std::uint32_t lookahead = 0;
-  std::vector<Event> tokens;
+  EventList tokens;
 
   // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
   // record kept after its caller's, and merges it back when it returns.
@@ -180,15 +207,19 @@ struct State {
 
 // Cuts the token list back to its first `n` entries. Memo entries whose tokens go with them
 // are copied out first.
-inline void cut(State& s, std::size_t n) {
+void move_out_live_entries(State& s, std::size_t n) {
   while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
     MemoEntry& m = s.memo[s.live.back()];
     m.copy = static_cast<std::int32_t>(s.memo_events.size());
-    s.memo_events.insert(s.memo_events.end(), s.tokens.begin() + m.live,
-                         s.tokens.begin() + m.live + m.tok_len);
+    const Event* first = s.tokens.data() + m.live;
+    s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
     s.live.pop_back();
   }
-  s.tokens.resize(n);
+}
+
+inline void cut(State& s, std::size_t n) {
+  if (!s.live.empty() && s.memo[s.live.back()].live >= n) move_out_live_entries(s, n);
+  s.tokens.cut(n);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -219,10 +250,21 @@ inline void abort_run(State& s, Rule r, std::uint32_t p) {
   s.abort_rule = r;
 }
 
-template <Rule R, class Body>
+// `First`, where given, tells the characters the rule's first element (a literal or a character
+// class) can begin with: elsewhere the rule fails at once, having called no rule, exactly as
+// running it would.
+template <Rule R, bool (*First)(char) = nullptr, class Body>
 inline bool rule(State& s, Body&& body) {
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
+  if constexpr (First != nullptr) {
+    if (p >= s.len || !First(s.text[p])) {
+      if (!s.atomic && s.lookahead == 0) {
+        record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
+      }
+      return false;
+    }
+  }
   if constexpr (counts_level(R)) {
     if (s.level == kMaxNesting) {
       abort_run(s, R, p);
@@ -567,6 +609,13 @@ inline bool quoted_body(State& s) {
   return true;
 }
 
+// First-character tests for the rules that begin with a literal or a character class.
+template <char... Cs>
+inline bool first_of(char c) {
+  return ((c == Cs) || ...);
+}
+inline bool name_start(char c) { return is_word_start(c) || c == '`'; }
+
 // ---------------------------------------------------------------------------------------------
 // Rule declarations
 // ---------------------------------------------------------------------------------------------
@@ -708,7 +757,7 @@ bool regular_query(State& s) {
 
 // union_clause: ^"UNION" ~ ^"ALL"? ~ single_query
 bool union_clause(State& s) {
-  return rule<Rule::union_clause>(s, seq(ilit("UNION"), opt(ilit("ALL")), single_query));
+  return rule<Rule::union_clause, first_of<'u', 'U'>>(s, seq(ilit("UNION"), opt(ilit("ALL")), single_query));
 }
 
 // single_query: multi_part_query | single_part_query
@@ -741,29 +790,29 @@ bool reading_clause(State& s) { return memoized<Rule::reading_clause, reading_cl
 
 // match_clause: ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
 bool match_clause(State& s) {
-  return rule<Rule::match_clause>(
+  return rule<Rule::match_clause, first_of<'o', 'O', 'm', 'M'>>(
       s, seq(opt(ilit("OPTIONAL")), ilit("MATCH"), pattern, opt(where_clause)));
 }
 
 // unwind_clause: ^"UNWIND" ~ expression ~ ^"AS" ~ variable
 bool unwind_clause(State& s) {
-  return rule<Rule::unwind_clause>(s, seq(ilit("UNWIND"), expression, ilit("AS"), variable));
+  return rule<Rule::unwind_clause, first_of<'u', 'U'>>(s, seq(ilit("UNWIND"), expression, ilit("AS"), variable));
 }
 
 // call_subquery: ^"CALL" ~ "{" ~ regular_query ~ "}"
 bool call_subquery(State& s) {
-  return rule<Rule::call_subquery>(s, seq(ilit("CALL"), lit("{"), regular_query, lit("}")));
+  return rule<Rule::call_subquery, first_of<'c', 'C'>>(s, seq(ilit("CALL"), lit("{"), regular_query, lit("}")));
 }
 
 // in_query_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
 bool in_query_call(State& s) {
-  return rule<Rule::in_query_call>(
+  return rule<Rule::in_query_call, first_of<'c', 'C'>>(
       s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
 }
 
 // standalone_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
 bool standalone_call(State& s) {
-  return rule<Rule::standalone_call>(
+  return rule<Rule::standalone_call, first_of<'c', 'C'>>(
       s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
 }
 
@@ -797,30 +846,30 @@ bool updating_clause(State& s) {
 
 // foreach_clause: ^"FOREACH" ~ "(" ~ variable ~ ^"IN" ~ expression ~ "|" ~ updating_clause+ ~ ")"
 bool foreach_clause(State& s) {
-  return rule<Rule::foreach_clause>(
+  return rule<Rule::foreach_clause, first_of<'f', 'F'>>(
       s, seq(ilit("FOREACH"), lit("("), variable, ilit("IN"), expression, lit("|"),
              plus(updating_clause), lit(")")));
 }
 
 // create_clause: ^"CREATE" ~ pattern
 bool create_clause(State& s) {
-  return rule<Rule::create_clause>(s, seq(ilit("CREATE"), pattern));
+  return rule<Rule::create_clause, first_of<'c', 'C'>>(s, seq(ilit("CREATE"), pattern));
 }
 
 // merge_clause: ^"MERGE" ~ pattern_part ~ on_match_or_create*
 bool merge_clause(State& s) {
-  return rule<Rule::merge_clause>(s, seq(ilit("MERGE"), pattern_part, star(on_match_or_create)));
+  return rule<Rule::merge_clause, first_of<'m', 'M'>>(s, seq(ilit("MERGE"), pattern_part, star(on_match_or_create)));
 }
 
 // on_match_or_create: ^"ON" ~ (^"MATCH" ~ set_clause | ^"CREATE" ~ set_clause)
 bool on_match_or_create(State& s) {
-  return rule<Rule::on_match_or_create>(
+  return rule<Rule::on_match_or_create, first_of<'o', 'O'>>(
       s, seq(ilit("ON"), choice(seq(ilit("MATCH"), set_clause), seq(ilit("CREATE"), set_clause))));
 }
 
 // set_clause: ^"SET" ~ set_item ~ ("," ~ set_item)*
 bool set_clause(State& s) {
-  return rule<Rule::set_clause>(s, seq(ilit("SET"), set_item, star(seq(lit(","), set_item))));
+  return rule<Rule::set_clause, first_of<'s', 'S'>>(s, seq(ilit("SET"), set_item, star(seq(lit(","), set_item))));
 }
 
 // set_item: property_expression ~ "=" ~ expression | variable ~ "=" ~ expression
@@ -833,7 +882,7 @@ bool set_item(State& s) {
 
 // remove_clause: ^"REMOVE" ~ remove_item ~ ("," ~ remove_item)*
 bool remove_clause(State& s) {
-  return rule<Rule::remove_clause>(
+  return rule<Rule::remove_clause, first_of<'r', 'R'>>(
       s, seq(ilit("REMOVE"), remove_item, star(seq(lit(","), remove_item))));
 }
 
@@ -844,19 +893,19 @@ bool remove_item(State& s) {
 
 // delete_clause: ^"DETACH"? ~ ^"DELETE" ~ expression ~ ("," ~ expression)*
 bool delete_clause(State& s) {
-  return rule<Rule::delete_clause>(
+  return rule<Rule::delete_clause, first_of<'d', 'D'>>(
       s, seq(opt(ilit("DETACH")), ilit("DELETE"), expression, star(seq(lit(","), expression))));
 }
 
 // with_clause: ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
 bool with_clause(State& s) {
-  return rule<Rule::with_clause>(
+  return rule<Rule::with_clause, first_of<'w', 'W'>>(
       s, seq(ilit("WITH"), opt(ilit("DISTINCT")), return_body, opt(where_clause)));
 }
 
 // return_clause: ^"RETURN" ~ ^"DISTINCT"? ~ return_body
 bool return_clause(State& s) {
-  return rule<Rule::return_clause>(s, seq(ilit("RETURN"), opt(ilit("DISTINCT")), return_body));
+  return rule<Rule::return_clause, first_of<'r', 'R'>>(s, seq(ilit("RETURN"), opt(ilit("DISTINCT")), return_body));
 }
 
 // return_body: return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
@@ -878,7 +927,7 @@ bool return_item(State& s) {
 
 // order_clause: ^"ORDER" ~ ^"BY" ~ sort_item ~ ("," ~ sort_item)*
 bool order_clause(State& s) {
-  return rule<Rule::order_clause>(
+  return rule<Rule::order_clause, first_of<'o', 'O'>>(
       s, seq(ilit("ORDER"), ilit("BY"), sort_item, star(seq(lit(","), sort_item))));
 }
 
@@ -890,13 +939,13 @@ bool sort_item(State& s) {
 }
 
 // skip_clause: ^"SKIP" ~ expression
-bool skip_clause(State& s) { return rule<Rule::skip_clause>(s, seq(ilit("SKIP"), expression)); }
+bool skip_clause(State& s) { return rule<Rule::skip_clause, first_of<'s', 'S'>>(s, seq(ilit("SKIP"), expression)); }
 
 // limit_clause: ^"LIMIT" ~ expression
-bool limit_clause(State& s) { return rule<Rule::limit_clause>(s, seq(ilit("LIMIT"), expression)); }
+bool limit_clause(State& s) { return rule<Rule::limit_clause, first_of<'l', 'L'>>(s, seq(ilit("LIMIT"), expression)); }
 
 // where_clause: ^"WHERE" ~ expression
-bool where_clause(State& s) { return rule<Rule::where_clause>(s, seq(ilit("WHERE"), expression)); }
+bool where_clause(State& s) { return rule<Rule::where_clause, first_of<'w', 'W'>>(s, seq(ilit("WHERE"), expression)); }
 
 // ---------------------------------------------------------------------------------------------
 // Pattern rules
@@ -921,13 +970,13 @@ bool pattern_element(State& s) {
 
 // node_pattern: "(" ~ variable? ~ node_labels? ~ properties? ~ ")"
 bool node_pattern(State& s) {
-  return rule<Rule::node_pattern>(
+  return rule<Rule::node_pattern, first_of<'('>>(
       s, seq(lit("("), opt(variable), opt(node_labels), opt(properties), lit(")")));
 }
 
 // node_labels: (":" ~ label_name)+
 bool node_labels(State& s) {
-  return rule<Rule::node_labels>(s, plus(seq(lit(":"), label_name)));
+  return rule<Rule::node_labels, first_of<':'>>(s, plus(seq(lit(":"), label_name)));
 }
 
 // relationship_pattern: left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
@@ -941,20 +990,20 @@ bool relationship_pattern(State& s) {
 }
 
 // left_arrow: "<"
-bool left_arrow(State& s) { return rule<Rule::left_arrow>(s, lit("<")); }
+bool left_arrow(State& s) { return rule<Rule::left_arrow, first_of<'<'>>(s, lit("<")); }
 
 // right_arrow: ">"
-bool right_arrow(State& s) { return rule<Rule::right_arrow>(s, lit(">")); }
+bool right_arrow(State& s) { return rule<Rule::right_arrow, first_of<'>'>>(s, lit(">")); }
 
 // rel_types: ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
 bool rel_types(State& s) {
-  return rule<Rule::rel_types>(
+  return rule<Rule::rel_types, first_of<':'>>(
       s, seq(lit(":"), rel_type_name, star(seq(lit("|"), opt(lit(":")), rel_type_name))));
 }
 
 // range_literal: "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
 bool range_literal(State& s) {
-  return rule<Rule::range_literal>(
+  return rule<Rule::range_literal, first_of<'*'>>(
       s, seq(lit("*"), opt(seq(integer_literal, opt(seq(lit(".."), opt(integer_literal)))))));
 }
 
@@ -1008,7 +1057,7 @@ constexpr auto whole_word(W w) {
 }
 
 bool comparison_op(State& s) {
-  return rule<Rule::comparison_op>(
+  return rule<Rule::comparison_op, first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>>(
       s, choice(lit("<="), lit(">="), lit("<>"), lit("<"), lit(">"), lit("=~"), lit("="),
                 whole_word(ilit("IN")), seq(ilit("STARTS"), whole_word(ilit("WITH"))),
                 seq(ilit("ENDS"), whole_word(ilit("WITH"))), whole_word(ilit("CONTAINS"))));
@@ -1052,24 +1101,24 @@ bool postfix_op(State& s) {
 //   ~ (^"NOT" ~ (" " | "\t" | "\r" | "\n")+ ~ ^"NULL" ~ !(...) | ^"NULL" ~ !(...))
 bool null_check_op(State& s) {
   const auto spaces = plus(one<is_ws>);
-  return rule<Rule::null_check_op>(
+  return rule<Rule::null_check_op, first_of<'i', 'I'>>(
       s, seq(ilit("IS"), spaces,
              choice(seq(ilit("NOT"), spaces, ilit("NULL"), word_end), seq(ilit("NULL"), word_end))));
 }
 
 // property_lookup: "." ~ property_key_name
 bool property_lookup(State& s) {
-  return rule<Rule::property_lookup>(s, seq(lit("."), property_key_name));
+  return rule<Rule::property_lookup, first_of<'.'>>(s, seq(lit("."), property_key_name));
 }
 
 // subscript_op: "[" ~ expression ~ "]"
 bool subscript_op(State& s) {
-  return rule<Rule::subscript_op>(s, seq(lit("["), expression, lit("]")));
+  return rule<Rule::subscript_op, first_of<'['>>(s, seq(lit("["), expression, lit("]")));
 }
 
 // list_slice_op: "[" ~ expression? ~ ".." ~ expression? ~ "]"
 bool list_slice_op(State& s) {
-  return rule<Rule::list_slice_op>(
+  return rule<Rule::list_slice_op, first_of<'['>>(
       s, seq(lit("["), opt(expression), lit(".."), opt(expression), lit("]")));
 }
 
@@ -1088,12 +1137,12 @@ bool atom(State& s) { return memoized<Rule::atom, atom_rule>(s); }
 
 // parenthesized_expr: "(" ~ expression ~ ")"
 bool parenthesized_expr(State& s) {
-  return rule<Rule::parenthesized_expr>(s, seq(lit("("), expression, lit(")")));
+  return rule<Rule::parenthesized_expr, first_of<'('>>(s, seq(lit("("), expression, lit(")")));
 }
 
 // count_star: ^"COUNT" ~ "(" ~ "*" ~ ")"
 bool count_star(State& s) {
-  return rule<Rule::count_star>(s, seq(ilit("COUNT"), lit("("), lit("*"), lit(")")));
+  return rule<Rule::count_star, first_of<'c', 'C'>>(s, seq(ilit("COUNT"), lit("("), lit("*"), lit(")")));
 }
 
 // function_invocation: function_name ~ "(" ~ ^"DISTINCT"? ~ (expression ~ ("," ~ expression)*)?
@@ -1113,13 +1162,13 @@ bool literal(State& s) {
 
 // list_literal: "[" ~ (expression ~ ("," ~ expression)*)? ~ "]"
 bool list_literal(State& s) {
-  return rule<Rule::list_literal>(
+  return rule<Rule::list_literal, first_of<'['>>(
       s, seq(lit("["), opt(seq(expression, star(seq(lit(","), expression)))), lit("]")));
 }
 
 // map_literal: "{" ~ (property_key_value_pair ~ ("," ~ property_key_value_pair)*)? ~ "}"
 bool map_literal(State& s) {
-  return rule<Rule::map_literal>(
+  return rule<Rule::map_literal, first_of<'{'>>(
       s, seq(lit("{"),
              opt(seq(property_key_value_pair, star(seq(lit(","), property_key_value_pair)))),
              lit("}")));
@@ -1143,7 +1192,7 @@ bool property_expression(State& s) {
 // reduce_expression: ^"REDUCE" ~ "(" ~ variable ~ "=" ~ expression ~ "," ~ variable ~ ^"IN"
 //                    ~ expression ~ "|" ~ expression ~ ")"
 bool reduce_expression(State& s) {
-  return rule<Rule::reduce_expression>(
+  return rule<Rule::reduce_expression, first_of<'r', 'R'>>(
       s, seq(ilit("REDUCE"), lit("("), variable, lit("="), expression, lit(","), variable,
              ilit("IN"), expression, lit("|"), expression, lit(")")));
 }
@@ -1151,7 +1200,7 @@ bool reduce_expression(State& s) {
 // shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
 //                     ~ (relationship_pattern ~ node_pattern)* ~ ")"
 bool shortest_path_call(State& s) {
-  return rule<Rule::shortest_path_call>(
+  return rule<Rule::shortest_path_call, first_of<'a', 'A', 's', 'S'>>(
       s, seq(choice(ilit("allShortestPaths"), ilit("shortestPath")), lit("("), node_pattern,
              star(seq(relationship_pattern, node_pattern)), lit(")")));
 }
@@ -1159,7 +1208,7 @@ bool shortest_path_call(State& s) {
 // case_expression: ^"CASE" ~ expression? ~ (^"WHEN" ~ expression ~ ^"THEN" ~ expression)+
 //                  ~ (^"ELSE" ~ expression)? ~ ^"END"
 bool case_expression(State& s) {
-  return rule<Rule::case_expression>(
+  return rule<Rule::case_expression, first_of<'c', 'C'>>(
       s, seq(ilit("CASE"), opt(expression),
              plus(seq(ilit("WHEN"), expression, ilit("THEN"), expression)),
              opt(seq(ilit("ELSE"), expression)), ilit("END")));
@@ -1167,7 +1216,7 @@ bool case_expression(State& s) {
 
 // list_comprehension: "[" ~ filter_expression ~ ("|" ~ expression)? ~ "]"
 bool list_comprehension(State& s) {
-  return rule<Rule::list_comprehension>(
+  return rule<Rule::list_comprehension, first_of<'['>>(
       s, seq(lit("["), filter_expression, opt(seq(lit("|"), expression)), lit("]")));
 }
 
@@ -1183,32 +1232,32 @@ bool id_in_coll(State& s) {
 
 // quantifier_expression: (^"ALL" | ^"ANY" | ^"NONE" | ^"SINGLE") ~ "(" ~ filter_expression ~ ")"
 bool quantifier_expression(State& s) {
-  return rule<Rule::quantifier_expression>(
+  return rule<Rule::quantifier_expression, first_of<'a', 'A', 'n', 'N', 's', 'S'>>(
       s, seq(choice(ilit("ALL"), ilit("ANY"), ilit("NONE"), ilit("SINGLE")), lit("("),
              filter_expression, lit(")")));
 }
 
 // exists_subquery: ^"EXISTS" ~ "{" ~ pattern ~ "}"
 bool exists_subquery(State& s) {
-  return rule<Rule::exists_subquery>(s, seq(ilit("EXISTS"), lit("{"), pattern, lit("}")));
+  return rule<Rule::exists_subquery, first_of<'e', 'E'>>(s, seq(ilit("EXISTS"), lit("{"), pattern, lit("}")));
 }
 
 // pattern_comprehension: "[" ~ pattern_element ~ (^"WHERE" ~ expression)? ~ "|" ~ expression
 //                        ~ "]"
 bool pattern_comprehension(State& s) {
-  return rule<Rule::pattern_comprehension>(
+  return rule<Rule::pattern_comprehension, first_of<'['>>(
       s, seq(lit("["), pattern_element, opt(seq(ilit("WHERE"), expression)), lit("|"),
              expression, lit("]")));
 }
 
 // count_subquery: ^"COUNT" ~ "{" ~ regular_query ~ "}"
 bool count_subquery(State& s) {
-  return rule<Rule::count_subquery>(s, seq(ilit("COUNT"), lit("{"), regular_query, lit("}")));
+  return rule<Rule::count_subquery, first_of<'c', 'C'>>(s, seq(ilit("COUNT"), lit("{"), regular_query, lit("}")));
 }
 
 // collect_subquery: ^"COLLECT" ~ "{" ~ regular_query ~ "}"
 bool collect_subquery(State& s) {
-  return rule<Rule::collect_subquery>(s, seq(ilit("COLLECT"), lit("{"), regular_query, lit("}")));
+  return rule<Rule::collect_subquery, first_of<'c', 'C'>>(s, seq(ilit("COLLECT"), lit("{"), regular_query, lit("}")));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1227,18 +1276,22 @@ constexpr std::string_view kReservedWords[] = {
 
 // keyword: (^"ALL" | ^"AND" | ... | ^"YIELD") ~ !(ASCII_ALPHANUMERIC | "_")
 // The first word that matches decides (the choice is never re-entered), then the boundary test.
+// With every longer word before its prefixes this is the same as: the whole run of ASCII word
+// characters here equals one of the words, ignoring case; that is what is computed.
 bool keyword_body(State& s) {
-  const std::uint32_t rest = s.len - s.pos;
   const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  std::uint32_t n = 0;
+  while (n < rest && n <= 10 && is_word(t[n])) ++n;
+  if (n < 2 || n > 10) return false;
   for (std::string_view w : kReservedWords) {
-    if (rest < w.size()) continue;
+    if (w.size() != n) continue;
     bool same = true;
-    for (std::size_t i = 0; i < w.size() && same; ++i) same = fold(t[i]) == fold(w[i]);
-    if (!same) continue;
-    const std::uint32_t after = s.pos + static_cast<std::uint32_t>(w.size());
-    if (after < s.len && is_word(s.text[after])) return false;
-    s.pos = after;
-    return true;
+    for (std::uint32_t i = 0; i < n && same; ++i) same = fold(t[i]) == fold(w[i]);
+    if (same) {
+      s.pos += n;
+      return true;
+    }
   }
   return false;
 }
@@ -1258,15 +1311,15 @@ bool identifier(State& s) {
 
 // variable, label_name, rel_type_name, property_key_name, procedure_result_field (atomic):
 // identifier
-bool variable(State& s) { return rule<Rule::variable>(s, identifier); }
-bool label_name(State& s) { return rule<Rule::label_name>(s, identifier); }
-bool rel_type_name(State& s) { return rule<Rule::rel_type_name>(s, identifier); }
-bool property_key_name(State& s) { return rule<Rule::property_key_name>(s, identifier); }
-bool procedure_result_field(State& s) { return rule<Rule::procedure_result_field>(s, identifier); }
+bool variable(State& s) { return rule<Rule::variable, name_start>(s, identifier); }
+bool label_name(State& s) { return rule<Rule::label_name, name_start>(s, identifier); }
+bool rel_type_name(State& s) { return rule<Rule::rel_type_name, name_start>(s, identifier); }
+bool property_key_name(State& s) { return rule<Rule::property_key_name, name_start>(s, identifier); }
+bool procedure_result_field(State& s) { return rule<Rule::procedure_result_field, name_start>(s, identifier); }
 
 // procedure_name (atomic): identifier ~ ("." ~ identifier)*
 bool procedure_name(State& s) {
-  return rule<Rule::procedure_name>(s, seq(identifier, star(seq(lit("."), identifier))));
+  return rule<Rule::procedure_name, name_start>(s, seq(identifier, star(seq(lit("."), identifier))));
 }
 
 // namespace (atomic): (identifier ~ ".")+
@@ -1274,18 +1327,18 @@ bool namespace_(State& s) { return rule<Rule::namespace_>(s, plus(seq(identifier
 
 // function_name (atomic): namespace? ~ (ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")*
 bool function_name(State& s) {
-  return rule<Rule::function_name>(s, seq(opt(namespace_), one<is_word_start>, many<is_word>));
+  return rule<Rule::function_name, name_start>(s, seq(opt(namespace_), one<is_word_start>, many<is_word>));
 }
 
 // or_kw, xor_kw, and_kw, not_kw (atomic): the word ~ !(ASCII_ALPHANUMERIC | "_")
-bool or_kw(State& s) { return rule<Rule::or_kw>(s, seq(ilit("OR"), word_end)); }
-bool xor_kw(State& s) { return rule<Rule::xor_kw>(s, seq(ilit("XOR"), word_end)); }
-bool and_kw(State& s) { return rule<Rule::and_kw>(s, seq(ilit("AND"), word_end)); }
-bool not_kw(State& s) { return rule<Rule::not_kw>(s, seq(ilit("NOT"), word_end)); }
+bool or_kw(State& s) { return rule<Rule::or_kw, first_of<'o', 'O'>>(s, seq(ilit("OR"), word_end)); }
+bool xor_kw(State& s) { return rule<Rule::xor_kw, first_of<'x', 'X'>>(s, seq(ilit("XOR"), word_end)); }
+bool and_kw(State& s) { return rule<Rule::and_kw, first_of<'a', 'A'>>(s, seq(ilit("AND"), word_end)); }
+bool not_kw(State& s) { return rule<Rule::not_kw, first_of<'n', 'N'>>(s, seq(ilit("NOT"), word_end)); }
 
 // integer_literal (atomic): "0x" ~ ASCII_HEX_DIGIT+ | "0o" ~ ASCII_OCT_DIGIT+ | ASCII_DIGIT+
 bool integer_literal(State& s) {
-  return rule<Rule::integer_literal>(
+  return rule<Rule::integer_literal, is_digit>(
       s, choice(seq(lit("0x"), one<is_hex>, many<is_hex>), seq(lit("0o"), one<is_oct>, many<is_oct>),
                 seq(one<is_digit>, many<is_digit>)));
 }
@@ -1293,28 +1346,28 @@ bool integer_literal(State& s) {
 // float_literal (atomic): ASCII_DIGIT+ ~ "." ~ ASCII_DIGIT* ~ (("e" | "E") ~ ("+" | "-")?
 //                         ~ ASCII_DIGIT+)?
 bool float_literal(State& s) {
-  return rule<Rule::float_literal>(
+  return rule<Rule::float_literal, is_digit>(
       s, seq(one<is_digit>, many<is_digit>, lit("."), many<is_digit>,
              opt(seq(one<is_exp>, opt(one<is_sign>), one<is_digit>, many<is_digit>))));
 }
 
 // string_literal (atomic): "\"" ~ (!"\"" ~ ANY)* ~ "\"" | "'" ~ (!"'" ~ ANY)* ~ "'"
 bool string_literal(State& s) {
-  return rule<Rule::string_literal>(
+  return rule<Rule::string_literal, first_of<'"', '\''>>(
       s, choice(seq(lit("\""), quoted_body<'"'>), seq(lit("'"), quoted_body<'\''>)));
 }
 
 // boolean_literal: ^"TRUE" | ^"FALSE"
 bool boolean_literal(State& s) {
-  return rule<Rule::boolean_literal>(s, choice(ilit("TRUE"), ilit("FALSE")));
+  return rule<Rule::boolean_literal, first_of<'t', 'T', 'f', 'F'>>(s, choice(ilit("TRUE"), ilit("FALSE")));
 }
 
 // null_literal: ^"NULL"
-bool null_literal(State& s) { return rule<Rule::null_literal>(s, ilit("NULL")); }
+bool null_literal(State& s) { return rule<Rule::null_literal, first_of<'n', 'N'>>(s, ilit("NULL")); }
 
 // parameter (atomic): "$" ~ ((ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")* | ASCII_DIGIT+)
 bool parameter(State& s) {
-  return rule<Rule::parameter>(
+  return rule<Rule::parameter, first_of<'$'>>(
       s, seq(lit("$"), choice(seq(one<is_word_start>, many<is_word>),
                               seq(one<is_digit>, many<is_digit>))));
 }
@@ -1491,15 +1544,40 @@ std::vector<Rule> expected_rules(const State& s) {
   return out;
 }
 
+// The number of entries the events give once their replays are expanded; each entry's count
+// is taken once.
+std::size_t flat_size(const State& s, const Event* events, std::size_t n,
+                      std::vector<std::int64_t>& sizes) {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (events[i].kind != EventKind::Replay) {
+      ++total;
+      continue;
+    }
+    const std::uint32_t index = events[i].entry;
+    if (sizes[index] < 0) {
+      const MemoEntry& m = s.memo[index];
+      sizes[index] = static_cast<std::int64_t>(flat_size(s, entry_events(s, m), m.tok_len, sizes));
+    }
+    total += static_cast<std::size_t>(sizes[index]);
+  }
+  return total;
+}
+
 // Writes the events as linked start and end entries, replays expanded in place.
 void flatten(const State& s, const Event* events, std::size_t n, std::vector<Token>& out) {
+  if (s.memo.empty()) {
+    out.reserve(n);
+  } else {
+    std::vector<std::int64_t> sizes(s.memo.size(), -1);
+    out.reserve(flat_size(s, events, n, sizes));
+  }
   std::vector<std::uint32_t> open;  // indices of start entries not yet ended
   struct Span {
     const Event* at;
     const Event* end;
   };
   std::vector<Span> stack{{events, events + n}};
-  out.reserve(n);
   while (!stack.empty()) {
     Span& top = stack.back();
     if (top.at == top.end) {
@@ -1631,7 +1709,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   s.text = input.data();
   s.len = static_cast<std::uint32_t>(input.size());
   s.memoize = options.memoize;
-  s.tokens.reserve(64 + input.size());
+  s.tokens.reserve(64 + 3 * input.size());
 
   bool ok;
   if (rule == Rule::WHITESPACE || rule == Rule::COMMENT) {
