@@ -230,6 +230,33 @@ TEST(ClosestMatch, AgreesWithPlainDefinitionOnAscii) {
   }
 }
 
+// Arbitrary bytes (malformed UTF-8, lone continuation bytes, sigmas next to them) never crash
+// the lower-casing or the matching, and a match is always one of the candidates.
+TEST(ClosestMatch, ArbitraryBytes) {
+  const std::string pieces[] = {"\xce\xa3", "\xc4\xb0", "\xcc\x87", "\x80", "\xbf\xbf", "\xf0\x9f",
+                                "\xff", "\xe2\x84", "a", "A", "'", "\xc3", "\xf4\x90\x80\x80"};
+  unsigned state = 99;
+  auto next = [&state] { return state = state * 1664525u + 1013904223u, state >> 8; };
+  for (int iter = 0; iter < 20000; ++iter) {
+    auto word = [&] {
+      std::string w;
+      const unsigned n = next() % 6;
+      for (unsigned i = 0; i < n; ++i) w += pieces[next() % std::size(pieces)];
+      return w;
+    };
+    const std::string name = word();
+    std::vector<std::string> owned = {word(), word(), word()};
+    const Views candidates(owned.begin(), owned.end());
+    (void)unicode_lower(name);
+    const auto got = closest_match(name, candidates);
+    if (got) {
+      bool found = false;
+      for (auto c : candidates) found |= c.data() == got->data();
+      ASSERT_TRUE(found);
+    }
+  }
+}
+
 TEST(Suggestions, LabelAndPropertyForms) {
   const auto rel = label_suggestion("KNOWS", Views{"KNOWN", "LIKES"});
   ASSERT_TRUE(rel.has_value());
