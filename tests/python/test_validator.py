@@ -1,6 +1,7 @@
 """Tessary, ValidationResult and ValidationDiagnostic: arguments, result shapes, renderings."""
 
 import json
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -395,3 +396,24 @@ def test_nesting_within_the_bounds_validates_on_every_thread(validator):
     expected = [validator.validate(q).to_dict() for q in queries]
     assert all(d["syntax_errors"] == [] for d in expected)
     assert [r.to_dict() for r in validator.validate_batch(queries * 50)] == expected * 50
+
+
+# ---------------------------------------------------------------------------------------------
+# The bundled examples of the main job
+
+
+def test_bundled_examples_run():
+    root = pathlib.Path(__file__).resolve().parents[2]
+    out = subprocess.run([sys.executable, str(root / "examples" / "validate_examples.py")],
+                         capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    blocks = {b.split("\n", 1)[0]: b for b in out.stdout.split("\n#")[1:]}
+    by_title = {title.split(" ", 1)[1]: text for title, text in blocks.items()}
+    assert "valid: yes" in by_title["A correct query"]
+    assert "fixed query: MATCH (p:Person)-[:LIVES_IN]->(c:City)" in by_title["A misspelt label"]
+    assert "E211" in by_title["An unknown relationship type"]
+    assert "E101 ParseError (line 1, column" in \
+        by_title["A syntax error: the closing parenthesis is missing"]
+    assert "fixed query: MATCH (p:Person)-[:WORKS_FOR]->(c:Company) WHERE c.name = 'Acme'" in \
+        by_title["A misspelt label and a misspelt property in one query: both get fixed"]
+    assert out.stdout.rstrip().endswith("invalid")
