@@ -79,14 +79,14 @@ class EventList {
   void reserve(std::size_t n) {
     if (n > cap_) regrow(n);
   }
-  void push_back(const Event& e) {
-    if (size_ == cap_) regrow(cap_ * 2 + 64);
+  [[gnu::always_inline]] void push_back(const Event& e) {
+    if (size_ == cap_) [[unlikely]] regrow(cap_ * 2 + 64);
     data_[size_++] = e;
   }
   void cut(std::size_t n) { size_ = n; }
 
  private:
-  void regrow(std::size_t n) {
+  [[gnu::noinline]] void regrow(std::size_t n) {
     std::unique_ptr<Event[]> grown(new Event[n]);
     if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_ * sizeof(Event));
     data_ = std::move(grown);
@@ -205,6 +205,9 @@ struct State {
   }
 };
 
+// Shortens the attempt list to its first `n` pieces.
+inline void truncate(std::vector<Attempt>& v, std::size_t n) { v.erase(v.begin() + n, v.end()); }
+
 // Cuts the token list back to its first `n` entries. Memo entries whose tokens go with them
 // are copied out first.
 void move_out_live_entries(State& s, std::size_t n) {
@@ -233,9 +236,9 @@ inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
     const std::uint32_t c1 = s.count_at_furthest();
     // Exactly one attempt recorded at p during the call: it stands for r.
     if (c1 == e0 + 1 && !s.expected.back().replay) return;
-    s.expected.resize(s.base + e0);
+    truncate(s.expected, s.base + e0);
   } else if (s.furthest < p) {
-    s.expected.resize(s.base);
+    truncate(s.expected, s.base);
     s.furthest = p;
   } else {
     return;
@@ -343,7 +346,7 @@ inline void replay(State& s, std::uint32_t index) {
   // Merge what the call recorded.
   if (m.exp_len == 0 || m.furthest < s.furthest) return;
   if (m.furthest > s.furthest) {
-    s.expected.resize(s.base);
+    truncate(s.expected, s.base);
     s.furthest = m.furthest;
   }
   s.expected.push_back(m.exp_len == 1 ? s.memo_expected[m.exp_off] : Attempt{index, true});
@@ -413,7 +416,7 @@ inline bool memoized(State& s) {
       s.furthest = f1;
     }
   } else {
-    s.expected.resize(fresh);
+    truncate(s.expected, fresh);
   }
   return ok;
 }
@@ -430,7 +433,7 @@ inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c +
 
 // The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
 // is no comment, and the skip stops before its "/*".
-inline void skip(State& s) {
+void skip_text(State& s) {
   const char* t = s.text;
   std::uint32_t p = s.pos;
   const std::uint32_t n = s.len;
@@ -463,6 +466,10 @@ inline void skip(State& s) {
     break;
   }
   s.pos = p;
+}
+
+inline void skip(State& s) {
+  if (s.pos < s.len && (is_ws(s.text[s.pos]) || s.text[s.pos] == '/')) skip_text(s);
 }
 
 // a ~ b ~ ...: the implicit skip stands between elements unless in atomic mode.
@@ -539,7 +546,11 @@ struct Lit {
   const char* str;
   std::uint32_t n;
   bool operator()(State& s) const {
-    if (s.len - s.pos < n || std::memcmp(s.text + s.pos, str, n) != 0) return false;
+    if (s.len - s.pos < n) return false;
+    const char* t = s.text + s.pos;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (t[i] != str[i]) return false;
+    }
     s.pos += n;
     return true;
   }
@@ -1278,16 +1289,34 @@ constexpr std::string_view kReservedWords[] = {
 // The first word that matches decides (the choice is never re-entered), then the boundary test.
 // With every longer word before its prefixes this is the same as: the whole run of ASCII word
 // characters here equals one of the words, ignoring case; that is what is computed.
+// The reserved words grouped by length: kWordsOfLength[n] lists those of n letters.
+struct WordsOfLength {
+  std::array<std::string_view, 16> words{};
+  std::size_t count = 0;
+};
+constexpr std::array<WordsOfLength, 11> group_by_length() {
+  std::array<WordsOfLength, 11> groups{};
+  for (std::string_view w : kReservedWords) {
+    WordsOfLength& g = groups[w.size()];
+    g.words[g.count++] = w;
+  }
+  return groups;
+}
+constexpr std::array<WordsOfLength, 11> kWordsOfLength = group_by_length();
+
 bool keyword_body(State& s) {
   const char* t = s.text + s.pos;
   const std::uint32_t rest = s.len - s.pos;
   std::uint32_t n = 0;
   while (n < rest && n <= 10 && is_word(t[n])) ++n;
   if (n < 2 || n > 10) return false;
-  for (std::string_view w : kReservedWords) {
-    if (w.size() != n) continue;
+  const WordsOfLength& group = kWordsOfLength[n];
+  const char first = fold(t[0]);
+  for (std::size_t k = 0; k < group.count; ++k) {
+    const std::string_view w = group.words[k];
+    if (first != fold(w[0])) continue;
     bool same = true;
-    for (std::uint32_t i = 0; i < n && same; ++i) same = fold(t[i]) == fold(w[i]);
+    for (std::uint32_t i = 1; i < n && same; ++i) same = fold(t[i]) == fold(w[i]);
     if (same) {
       s.pos += n;
       return true;
@@ -1573,6 +1602,7 @@ void flatten(const State& s, const Event* events, std::size_t n, std::vector<Tok
     out.reserve(flat_size(s, events, n, sizes));
   }
   std::vector<std::uint32_t> open;  // indices of start entries not yet ended
+  open.reserve(64);
   struct Span {
     const Event* at;
     const Event* end;
@@ -1710,6 +1740,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   s.len = static_cast<std::uint32_t>(input.size());
   s.memoize = options.memoize;
   s.tokens.reserve(64 + 3 * input.size());
+  s.expected.reserve(64);
 
   bool ok;
   if (rule == Rule::WHITESPACE || rule == Rule::COMMENT) {
