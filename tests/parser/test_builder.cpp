@@ -625,6 +625,10 @@ TEST(BuilderEntry, TreeDepthCountsNestedChainsAndNotJustTokenNesting) {
       {"RETURN [" + repeat("a + ", 1200) + "a]", false},
       {"RETURN [" + repeat("1, ", 5000) + "1]", true},  // long lists are flat
       {"MATCH (a)" + repeat("-->(a)", 3000), true},      // so are long pattern chains
+      // A failure deep inside a clause ends the whole build.
+      {"MATCH (a) WITH a WITH a WHERE a" + repeat(" + a", 1200) + " RETURN a", false},
+      {"MATCH (n {k: [" + repeat("a OR ", 1200) + "a]}) RETURN n", false},
+      {"CALL { CALL { RETURN a" + repeat(" - a", 1200) + " } RETURN 1 } RETURN 1", false},
   };
   for (const Row& r : rows) {
     auto result = parse(r.query);
