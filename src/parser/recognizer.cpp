@@ -260,14 +260,6 @@ template <Rule R, bool (*First)(char) = nullptr, class Body>
 inline bool rule(State& s, Body&& body) {
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
-  if constexpr (First != nullptr) {
-    if (p >= s.len || !First(s.text[p])) {
-      if (!s.atomic && s.lookahead == 0) {
-        record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
-      }
-      return false;
-    }
-  }
   if constexpr (counts_level(R)) {
     if (s.level == kMaxNesting) {
       abort_run(s, R, p);
@@ -275,6 +267,15 @@ inline bool rule(State& s, Body&& body) {
     }
     ++s.level;
     if (s.level > s.peak) s.peak = s.level;
+  }
+  if constexpr (First != nullptr) {
+    if (p >= s.len || !First(s.text[p])) {
+      if constexpr (counts_level(R)) --s.level;
+      if (!s.atomic && s.lookahead == 0) {
+        record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
+      }
+      return false;
+    }
   }
   ++s.work;
   const bool track = !s.atomic && s.lookahead == 0;
@@ -627,6 +628,22 @@ inline bool first_of(char c) {
 }
 inline bool name_start(char c) { return is_word_start(c) || c == '`'; }
 
+// Rules that are a choice of two or more rules, each tested as above: where none of them can
+// begin, each fails and records itself, and the choice's rule is recorded in their place, which
+// is what failing at once gives.
+inline bool literal_start(char c) {
+  return is_digit(c) || first_of<'"', '\'', 't', 'T', 'f', 'F', 'n', 'N', '[', '{'>(c);
+}
+inline bool atom_start(char c) {
+  return name_start(c) || literal_start(c) || first_of<'$', '('>(c);
+}
+inline bool postfix_start(char c) { return first_of<'i', 'I', '.', '['>(c); }
+inline bool properties_start(char c) { return first_of<'{', '$'>(c); }
+inline bool reading_start(char c) { return first_of<'o', 'O', 'm', 'M', 'u', 'U', 'c', 'C'>(c); }
+inline bool updating_start(char c) {
+  return first_of<'c', 'C', 'm', 'M', 'f', 'F', 's', 'S', 'r', 'R', 'd', 'D'>(c);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Rule declarations
 // ---------------------------------------------------------------------------------------------
@@ -794,7 +811,7 @@ bool multi_part_query(State& s) {
 
 // reading_clause: match_clause | unwind_clause | call_subquery | in_query_call
 bool reading_clause_rule(State& s) {
-  return rule<Rule::reading_clause>(
+  return rule<Rule::reading_clause, reading_start>(
       s, choice(match_clause, unwind_clause, call_subquery, in_query_call));
 }
 bool reading_clause(State& s) { return memoized<Rule::reading_clause, reading_clause_rule>(s); }
@@ -848,7 +865,7 @@ bool yield_item(State& s) {
 // updating_clause: create_clause | merge_clause | foreach_clause | set_clause | remove_clause
 //                | delete_clause
 bool updating_clause_rule(State& s) {
-  return rule<Rule::updating_clause>(s, choice(create_clause, merge_clause, foreach_clause,
+  return rule<Rule::updating_clause, updating_start>(s, choice(create_clause, merge_clause, foreach_clause,
                                                set_clause, remove_clause, delete_clause));
 }
 bool updating_clause(State& s) {
@@ -1019,7 +1036,7 @@ bool range_literal(State& s) {
 }
 
 // properties: map_literal | parameter
-bool properties(State& s) { return rule<Rule::properties>(s, choice(map_literal, parameter)); }
+bool properties(State& s) { return rule<Rule::properties, properties_start>(s, choice(map_literal, parameter)); }
 
 // ---------------------------------------------------------------------------------------------
 // Expression rules
@@ -1104,7 +1121,7 @@ bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(
 
 // postfix_op: null_check_op | property_lookup | subscript_op | list_slice_op
 bool postfix_op(State& s) {
-  return rule<Rule::postfix_op>(
+  return rule<Rule::postfix_op, postfix_start>(
       s, choice(null_check_op, property_lookup, subscript_op, list_slice_op));
 }
 
@@ -1138,7 +1155,7 @@ bool list_slice_op(State& s) {
 //     | count_subquery | collect_subquery | count_star | function_invocation | variable
 //     | parenthesized_expr
 bool atom_rule(State& s) {
-  return rule<Rule::atom>(
+  return rule<Rule::atom, atom_start>(
       s, choice(reduce_expression, shortest_path_call, literal, parameter, case_expression,
                 pattern_comprehension, list_comprehension, quantifier_expression, exists_subquery,
                 count_subquery, collect_subquery, count_star, function_invocation, variable,
@@ -1167,7 +1184,7 @@ bool function_invocation(State& s) {
 // literal: float_literal | integer_literal | string_literal | boolean_literal | null_literal
 //        | list_literal | map_literal
 bool literal(State& s) {
-  return rule<Rule::literal>(s, choice(float_literal, integer_literal, string_literal,
+  return rule<Rule::literal, literal_start>(s, choice(float_literal, integer_literal, string_literal,
                                        boolean_literal, null_literal, list_literal, map_literal));
 }
 
