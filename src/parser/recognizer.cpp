@@ -1610,21 +1610,26 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
   return total;
 }
 
-// Writes the events as linked start and end entries, replays expanded in place.
+// Writes the events as linked start and end entries, replays expanded in place. While a pair
+// is open, its start entry's partner field links to the start entry open before it.
 void flatten(const State& s, const Event* events, std::size_t n, std::vector<Token>& out) {
-  if (s.memo.empty()) {
-    out.reserve(n);
-  } else {
+  std::size_t total = n;
+  if (!s.memo.empty()) {
     std::vector<std::int64_t> sizes(s.memo.size(), -1);
-    out.reserve(flat_size(s, events, n, sizes));
+    total = flat_size(s, events, n, sizes);
   }
-  std::vector<std::uint32_t> open;  // indices of start entries not yet ended
-  open.reserve(64);
+  out.resize(total);
+  Token* o = out.data();
+  constexpr std::uint32_t kNone = ~std::uint32_t{0};
+  std::uint32_t open = kNone;
+  std::uint32_t k = 0;
   struct Span {
     const Event* at;
     const Event* end;
   };
-  std::vector<Span> stack{{events, events + n}};
+  std::vector<Span> stack;
+  stack.reserve(64);
+  stack.push_back(Span{events, events + n});
   while (!stack.empty()) {
     Span& top = stack.back();
     if (top.at == top.end) {
@@ -1634,15 +1639,14 @@ void flatten(const State& s, const Event* events, std::size_t n, std::vector<Tok
     const Event& e = *top.at++;
     switch (e.kind) {
       case EventKind::Start:
-        open.push_back(static_cast<std::uint32_t>(out.size()));
-        out.push_back(Token{e.pos, 0, e.rule, true});
+        o[k] = Token{e.pos, open, e.rule, true};
+        open = k++;
         break;
       case EventKind::End: {
-        const std::uint32_t start = open.back();
-        open.pop_back();
-        const auto end = static_cast<std::uint32_t>(out.size());
-        out.push_back(Token{e.pos, start, e.rule, false});
-        out[start].partner = end;
+        const std::uint32_t start = open;
+        open = o[start].partner;
+        o[start].partner = k;
+        o[k++] = Token{e.pos, start, e.rule, false};
         break;
       }
       case EventKind::Replay: {
@@ -1758,6 +1762,12 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   s.memoize = options.memoize;
   s.tokens.reserve(64 + 3 * input.size());
   s.expected.reserve(64);
+  if (s.memoize) {
+    s.memo.reserve(32);
+    s.live.reserve(32);
+    s.memo_expected.reserve(128);
+    s.memo_events.reserve(64 + input.size());
+  }
 
   bool ok;
   if (rule == Rule::WHITESPACE || rule == Rule::COMMENT) {
