@@ -426,11 +426,11 @@ inline bool memoized(State& s) {
 // Combinators
 // ---------------------------------------------------------------------------------------------
 
-inline bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-inline bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline bool is_word(char c) { return is_alpha(c) || is_digit(c) || c == '_'; }
-inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+constexpr bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+constexpr bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_word(char c) { return is_alpha(c) || is_digit(c) || c == '_'; }
+constexpr char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 // The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
 // is no comment, and the skip stops before its "/*".
@@ -1306,32 +1306,32 @@ constexpr std::string_view kReservedWords[] = {
 // The first word that matches decides (the choice is never re-entered), then the boundary test.
 // With every longer word before its prefixes this is the same as: the whole run of ASCII word
 // characters here equals one of the words, ignoring case; that is what is computed.
-// The reserved words grouped by length: kWordsOfLength[n] lists those of n letters.
-struct WordsOfLength {
-  std::array<std::string_view, 16> words{};
+// The reserved words grouped by length and first letter: kWordGroups[n][c] lists those of n
+// letters that begin with the letter c ('a' + c).
+struct WordGroup {
+  std::array<std::string_view, 4> words{};
   std::size_t count = 0;
 };
-constexpr std::array<WordsOfLength, 11> group_by_length() {
-  std::array<WordsOfLength, 11> groups{};
+using WordGroups = std::array<std::array<WordGroup, 26>, 11>;
+constexpr WordGroups group_words() {
+  WordGroups groups{};
   for (std::string_view w : kReservedWords) {
-    WordsOfLength& g = groups[w.size()];
+    WordGroup& g = groups[w.size()][static_cast<std::size_t>(fold(w[0]) - 'a')];
     g.words[g.count++] = w;
   }
   return groups;
 }
-constexpr std::array<WordsOfLength, 11> kWordsOfLength = group_by_length();
+constexpr WordGroups kWordGroups = group_words();
 
 bool keyword_body(State& s) {
   const char* t = s.text + s.pos;
   const std::uint32_t rest = s.len - s.pos;
   std::uint32_t n = 0;
   while (n < rest && n <= 10 && is_word(t[n])) ++n;
-  if (n < 2 || n > 10) return false;
-  const WordsOfLength& group = kWordsOfLength[n];
-  const char first = fold(t[0]);
+  if (n < 2 || n > 10 || !is_alpha(t[0])) return false;
+  const WordGroup& group = kWordGroups[n][static_cast<std::size_t>(fold(t[0]) - 'a')];
   for (std::size_t k = 0; k < group.count; ++k) {
     const std::string_view w = group.words[k];
-    if (first != fold(w[0])) continue;
     bool same = true;
     for (std::uint32_t i = 1; i < n && same; ++i) same = fold(t[i]) == fold(w[i]);
     if (same) {
