@@ -59,42 +59,48 @@ constexpr bool counts_level(Rule r) {
 // ---------------------------------------------------------------------------------------------
 
 // While a run goes on, the token list is a list of events: the start and the end of a pair,
-// or a reference to the events a memoized call appended (a replay). The finished list is
-// flattened into the pairs' token list, with start and end entries linked.
+// or a reference to the events a memoized call appended (a replay). Events are token entries:
+// a replay is marked with the rule WHITESPACE, which never leaves a pair, and names its memo
+// entry in the partner field. The finished list is flattened into the pairs' token list, with
+// start and end entries linked; without replays that happens in place.
+using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Replay };
+constexpr Rule kReplayMark = Rule::WHITESPACE;
 
-struct Event {
-  std::uint32_t pos;    // Start, End: byte offset
-  std::uint32_t entry;  // Replay: the memo entry replayed
-  Rule rule;
-  EventKind kind;
-};
+inline Event start_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, true}; }
+inline Event end_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, false}; }
+inline Event replay_event(std::uint32_t entry) { return Token{0, entry, kReplayMark, false}; }
+inline EventKind event_kind(const Event& e) {
+  return e.rule == kReplayMark ? EventKind::Replay : e.is_start ? EventKind::Start : EventKind::End;
+}
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
+// Cutting keeps the events beyond the new end in the buffer until they are written over, so
+// that they can be taken back unchanged (`restore`).
 class EventList {
  public:
   std::size_t size() const { return size_; }
-  const Event* data() const { return data_.get(); }
-  Event* data() { return data_.get(); }
-  void reserve(std::size_t n) {
-    if (n > cap_) regrow(n);
-  }
+  const Event* data() const { return buf_.data(); }
+  void reserve(std::size_t n) { buf_.reserve(n); }
   [[gnu::always_inline]] void push_back(const Event& e) {
-    if (size_ == cap_) [[unlikely]] regrow(cap_ * 2 + 64);
-    data_[size_++] = e;
+    if (size_ < buf_.size()) {
+      buf_[size_] = e;
+    } else {
+      buf_.push_back(e);
+    }
+    ++size_;
   }
   void cut(std::size_t n) { size_ = n; }
+  void restore(std::size_t n) { size_ = n; }
+  // The events as a token list, the cut ones dropped.
+  std::vector<Token> take() {
+    buf_.resize(size_);
+    return std::move(buf_);
+  }
 
  private:
-  [[gnu::noinline]] void regrow(std::size_t n) {
-    std::unique_ptr<Event[]> grown(new Event[n]);
-    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_ * sizeof(Event));
-    data_ = std::move(grown);
-    cap_ = n;
-  }
-  std::unique_ptr<Event[]> data_;
+  std::vector<Token> buf_;
   std::size_t size_ = 0;
-  std::size_t cap_ = 0;
 };
 
 // One memoized call: what a rule did at a position, replayable into any caller's state.
@@ -110,6 +116,7 @@ struct MemoEntry {
   std::int32_t parent;     // entry whose events hold these, or -1
   std::uint32_t rel;       // offset of these events inside the parent's
   std::int32_t copy;       // offset in memo_events once moved there, or -1
+  bool cut;                // cut from the list but still in its buffer, not yet written over
   std::uint32_t exp_off;   // what it recorded: expected rules in State::memo_expected ...
   std::uint32_t exp_len;   // ... (none when 0) ...
   std::uint32_t furthest;  // ... at this position
@@ -194,9 +201,14 @@ struct State {
   // Memo of re-read rules.
   bool memoize = true;
   std::uint64_t work = 0;  // rule calls so far
+  std::uint64_t replays = 0;  // replay events appended so far
   MemoTable memo_index;
   std::vector<MemoEntry> memo;
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
+  // Entries cut from the list whose events are still in its buffer, all at or after its end,
+  // and the lowest first index among them.
+  std::vector<std::uint32_t> cut_entries;
+  std::size_t cut_from = ~std::size_t{0};
   std::vector<Event> memo_events;
   std::vector<Attempt> memo_expected;
 
@@ -208,21 +220,49 @@ struct State {
 // Shortens the attempt list to its first `n` pieces.
 inline void truncate(std::vector<Attempt>& v, std::size_t n) { v.erase(v.begin() + n, v.end()); }
 
-// Cuts the token list back to its first `n` entries. Memo entries whose tokens go with them
-// are copied out first.
-void move_out_live_entries(State& s, std::size_t n) {
+// Cuts the event list back to its first `n` events. Live memo entries among the cut events
+// stay where they are in the buffer: a replay at the same place takes them back as they are,
+// and they are moved out only when the list is about to write over them.
+void mark_cut(State& s, std::size_t n) {
   while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
-    MemoEntry& m = s.memo[s.live.back()];
-    m.copy = static_cast<std::int32_t>(s.memo_events.size());
-    const Event* first = s.tokens.data() + m.live;
-    s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
+    const std::uint32_t index = s.live.back();
     s.live.pop_back();
+    s.memo[index].cut = true;
+    s.cut_entries.push_back(index);
+    s.cut_from = std::min<std::size_t>(s.cut_from, s.memo[index].live);
   }
 }
 
 inline void cut(State& s, std::size_t n) {
-  if (!s.live.empty() && s.memo[s.live.back()].live >= n) move_out_live_entries(s, n);
+  if (!s.live.empty() && s.memo[s.live.back()].live >= n) mark_cut(s, n);
   s.tokens.cut(n);
+}
+
+void update_cut_from(State& s) {
+  s.cut_from = ~std::size_t{0};
+  for (std::uint32_t i : s.cut_entries) s.cut_from = std::min<std::size_t>(s.cut_from, s.memo[i].live);
+}
+
+// The next event goes where a cut entry begins: move that entry's events out first.
+[[gnu::noinline]] void move_out_cut_entry(State& s) {
+  const std::size_t at = s.tokens.size();
+  for (std::size_t k = 0; k < s.cut_entries.size(); ++k) {
+    MemoEntry& m = s.memo[s.cut_entries[k]];
+    if (m.live != at) continue;
+    m.copy = static_cast<std::int32_t>(s.memo_events.size());
+    m.cut = false;
+    const Event* first = s.tokens.data() + m.live;
+    s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
+    s.cut_entries[k] = s.cut_entries.back();
+    s.cut_entries.pop_back();
+    break;
+  }
+  update_cut_from(s);
+}
+
+inline void emit(State& s, const Event& e) {
+  if (s.tokens.size() == s.cut_from) [[unlikely]] move_out_cut_entry(s);
+  s.tokens.push_back(e);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -281,7 +321,7 @@ inline bool rule(State& s, Body&& body) {
   const bool track = !s.atomic && s.lookahead == 0;
   const std::uint32_t e0 = s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
-  if (track) s.tokens.push_back(Event{p, 0, R, EventKind::Start});
+  if (track) emit(s, start_event(p, R));
   bool ok;
   if constexpr (kind_of(R) == Kind::Atomic) {
     const bool saved = s.atomic;
@@ -294,7 +334,7 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (counts_level(R)) --s.level;
   if (ok) {
     if (track) {
-      s.tokens.push_back(Event{s.pos, 0, R, EventKind::End});
+      emit(s, end_event(s.pos, R));
     }
     return true;
   }
@@ -341,7 +381,23 @@ inline void replay(State& s, std::uint32_t index) {
   }
   if (s.level + m.depth > s.peak) s.peak = s.level + m.depth;
   if (m.ok) {
-    s.tokens.push_back(Event{0, index, Rule::EOI, EventKind::Replay});
+    if (m.cut && m.live == s.tokens.size()) {
+      // The events are still in place, right where they would go: take them back.
+      for (std::size_t k = 0; k < s.cut_entries.size(); ++k) {
+        if (s.cut_entries[k] == index) {
+          s.cut_entries[k] = s.cut_entries.back();
+          s.cut_entries.pop_back();
+          break;
+        }
+      }
+      update_cut_from(s);
+      s.memo[index].cut = false;
+      s.live.push_back(index);
+      s.tokens.restore(m.live + m.tok_len);
+    } else {
+      emit(s, replay_event(index));
+      ++s.replays;
+    }
     s.pos = m.end;
   }
   // Merge what the call recorded.
@@ -386,6 +442,7 @@ inline bool memoized(State& s) {
     m.live = tok0;
     m.parent = -1;
     m.copy = -1;
+    m.cut = false;
     m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
     m.exp_len = n1;
     s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
@@ -1596,11 +1653,11 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
                       std::vector<std::int64_t>& sizes) {
   std::size_t total = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (events[i].kind != EventKind::Replay) {
+    if (event_kind(events[i]) != EventKind::Replay) {
       ++total;
       continue;
     }
-    const std::uint32_t index = events[i].entry;
+    const std::uint32_t index = events[i].partner;
     if (sizes[index] < 0) {
       const MemoEntry& m = s.memo[index];
       sizes[index] = static_cast<std::int64_t>(flat_size(s, entry_events(s, m), m.tok_len, sizes));
@@ -1608,6 +1665,25 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
     total += static_cast<std::size_t>(sizes[index]);
   }
   return total;
+}
+
+// Links the start and end entries of a token list that holds no replays, in place.
+void link_in_place(std::vector<Token>& tokens) {
+  constexpr std::uint32_t kNone = ~std::uint32_t{0};
+  std::uint32_t open = kNone;
+  const auto n = static_cast<std::uint32_t>(tokens.size());
+  Token* t = tokens.data();
+  for (std::uint32_t i = 0; i < n; ++i) {
+    if (t[i].is_start) {
+      t[i].partner = open;
+      open = i;
+    } else {
+      const std::uint32_t start = open;
+      open = t[start].partner;
+      t[start].partner = i;
+      t[i].partner = start;
+    }
+  }
 }
 
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
@@ -1637,7 +1713,7 @@ void flatten(const State& s, const Event* events, std::size_t n, std::vector<Tok
       continue;
     }
     const Event& e = *top.at++;
-    switch (e.kind) {
+    switch (event_kind(e)) {
       case EventKind::Start:
         o[k] = Token{e.pos, open, e.rule, true};
         open = k++;
@@ -1650,7 +1726,7 @@ void flatten(const State& s, const Event* events, std::size_t n, std::vector<Tok
         break;
       }
       case EventKind::Replay: {
-        const MemoEntry& m = s.memo[e.entry];
+        const MemoEntry& m = s.memo[e.partner];
         const Event* first = entry_events(s, m);
         stack.push_back(Span{first, first + m.tok_len});
         break;
@@ -1789,7 +1865,12 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   if (ok) {
     auto list = std::make_shared<TokenList>();
     list->input = input;
-    flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
+    if (s.replays == 0) {
+      list->tokens = s.tokens.take();
+      link_in_place(list->tokens);
+    } else {
+      flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
+    }
     const auto n = static_cast<std::uint32_t>(list->tokens.size());
     const TokenList* raw = list.get();
     return Pairs(raw, 0, n, std::move(list));
