@@ -81,7 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"MATCH (n)\nRETURN", "2:7 expected not_expr"},
         ErrorCase{"MATCH (n)\r\nRETURN", "2:7 expected not_expr"},
         ErrorCase{"RETURN 'h\xc3\xa9' +", "1:14 expected atom"},
-        ErrorCase{"RETURN [\n1,\n]", "3:1 expected not_expr"}));
+        ErrorCase{"RETURN [\n1,\n]", "3:1 expected not_expr"},
+        // Keywords fold A-Z only: the long s and the Kelvin sign are not S and K.
+        ErrorCase{"\xc5\xbf" "ET n.a = 1", "1:1 expected statement"},
+        ErrorCase{"MATCH (n) RETURN n \xe2\x84\xaa" "EYS",
+                  "1:20 expected EOI, union_clause, order_clause, skip_clause, limit_clause, "
+                  "or_kw, xor_kw, and_kw, comparison_op, or postfix_op"}));
 
 // Places the Parts give in words: the error column is that of the marker.
 struct PlaceCase {
@@ -456,6 +461,35 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"RETURN 1 ", Rule::EOI, ""},
         TextCase{" RETURN 1 ", Rule::cypher, " RETURN 1 "},
         TextCase{" RETURN 1 ", Rule::statement, "RETURN 1 "}));
+
+// A rule other than cypher runs from position 0 and need not reach the end of the input.
+TEST(Entry, OtherRulesNeedNotReachTheEnd) {
+  auto r = CypherParser::parse(Rule::expression, "1 + 2 RETURN");
+  ASSERT_TRUE(std::holds_alternative<Pairs>(r));
+  Pairs top = std::get<Pairs>(r);
+  auto only = top.next();
+  ASSERT_TRUE(only.has_value());
+  EXPECT_EQ(only->as_rule(), Rule::expression);
+  EXPECT_EQ(only->as_str(), "1 + 2 ");
+  EXPECT_FALSE(top.next().has_value());
+
+  auto name = CypherParser::parse(Rule::variable, "match");
+  ASSERT_TRUE(std::holds_alternative<Error>(name));
+  EXPECT_EQ(std::get<Error>(name).message(), "expected variable");
+}
+
+// The top-level pairs keep the token list alive after the parse returns.
+TEST(Entry, PairsOwnTheirTokenList) {
+  Pairs outer;
+  {
+    auto r = CypherParser::parse(Rule::cypher, "MATCH (n) RETURN n");
+    outer = std::get<Pairs>(r);
+  }
+  auto p = testing_support::find(outer, Rule::return_clause);
+  ASSERT_TRUE(p.has_value());
+  EXPECT_EQ(p->as_str(), "RETURN n");
+  EXPECT_EQ(kids(*p), "return_body");
+}
 
 // Atomic rules leave no inner pairs, and the silent rules and the rules called only inside
 // atomic rules leave none anywhere.
