@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "parser/builder.hpp"
+#include "parser/deep_stack.hpp"
 #include "parser/recognizer.hpp"
 #include "parser/rule.hpp"
 
@@ -38,7 +39,10 @@ std::variant<CypherQuery, CypherError> build_query(Pair top) {
   }
 }
 
-std::variant<CypherQuery, CypherError> parse(std::string_view query) {
+namespace {
+
+// The parse entry points on the calling thread's stack.
+std::variant<CypherQuery, CypherError> parse_here(std::string_view query) {
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) return CypherError::parse(error->rendered());
   std::optional<Pair> top = std::get<Pairs>(run).peek();
@@ -46,7 +50,7 @@ std::variant<CypherQuery, CypherError> parse(std::string_view query) {
   return build_query(*top);
 }
 
-std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail_here(std::string_view query) {
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) {
     return ParseErrorDetail{error->rendered(),
@@ -59,6 +63,16 @@ std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view q
     return ParseErrorDetail{error->display(), std::nullopt};
   }
   return std::move(std::get<CypherQuery>(built));
+}
+
+}  // namespace
+
+std::variant<CypherQuery, CypherError> parse(std::string_view query) {
+  return deep_stack::call([&] { return parse_here(query); });
+}
+
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
+  return deep_stack::call([&] { return parse_with_detail_here(query); });
 }
 
 }  // namespace tessary

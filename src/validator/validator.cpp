@@ -4,13 +4,16 @@
 #include <utility>
 #include <variant>
 
+#include "parser/deep_stack.hpp"
 #include "parser/parse.hpp"
 #include "validator/fix.hpp"
 #include "validator/semantic.hpp"
 
 namespace tessary {
 
-ValidationResult Tessary::validate(std::string_view query) const {
+namespace {
+
+ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
   ValidationResult result;
   auto parsed = parse_with_detail(query);
   if (auto* failure = std::get_if<ParseErrorDetail>(&parsed)) {
@@ -25,7 +28,7 @@ ValidationResult Tessary::validate(std::string_view query) const {
   }
 
   const CypherQuery& tree = std::get<CypherQuery>(parsed);
-  SemanticValidator validator(schema_);
+  SemanticValidator validator(schema);
   validator.validate_regular_query(tree.query);
 
   result.is_valid = validator.errors.empty();
@@ -35,6 +38,13 @@ ValidationResult Tessary::validate(std::string_view query) const {
   result.fixed_query = compute_fixed_query(query, validator.diagnostics);
   result.diagnostics = std::move(validator.diagnostics);
   return result;
+}
+
+}  // namespace
+
+ValidationResult Tessary::validate(std::string_view query) const {
+  // The checks recurse along the query's nesting as deeply as the parser does.
+  return deep_stack::call([&] { return run_pipeline(schema_, query); });
 }
 
 }  // namespace tessary
