@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "parser/rule.hpp"
@@ -20,9 +22,33 @@ struct Token {
   bool is_start;
 };
 
+// Allocates like std::allocator but leaves trivially constructible elements uninitialized
+// when a vector grows by `resize`, so that the recognizer can size its buffer without writing
+// (or touching the pages of) the part it does not use.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <class U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using TokenVector = std::vector<Token, DefaultInitAllocator<Token>>;
+
 struct TokenList {
   std::string_view input;
-  std::vector<Token> tokens;
+  TokenVector tokens;
 };
 
 class Pairs;

@@ -76,31 +76,43 @@ inline EventKind event_kind(const Event& e) {
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
 // Cutting keeps the events beyond the new end in the buffer until they are written over, so
-// that they can be taken back unchanged (`restore`).
+// that they can be taken back unchanged (`restore`). The buffer is a token vector sized to its
+// capacity without being written, and becomes the pairs' token list at the end.
 class EventList {
  public:
   std::size_t size() const { return size_; }
-  const Event* data() const { return buf_.data(); }
-  void reserve(std::size_t n) { buf_.reserve(n); }
+  const Event* data() const { return data_; }
+  void reserve(std::size_t n) {  // before the first event only
+    buf_.reserve(n);
+    buf_.resize(buf_.capacity());
+    data_ = buf_.data();
+    cap_ = buf_.size();
+  }
   [[gnu::always_inline]] void push_back(const Event& e) {
-    if (size_ < buf_.size()) {
-      buf_[size_] = e;
-    } else {
-      buf_.push_back(e);
-    }
-    ++size_;
+    if (size_ == cap_) [[unlikely]] grow();
+    data_[size_++] = e;
   }
   void cut(std::size_t n) { size_ = n; }
   void restore(std::size_t n) { size_ = n; }
   // The events as a token list, the cut ones dropped.
-  std::vector<Token> take() {
+  TokenVector take() {
     buf_.resize(size_);
+    data_ = nullptr;
+    cap_ = size_ = 0;
     return std::move(buf_);
   }
 
  private:
-  std::vector<Token> buf_;
+  [[gnu::noinline]] void grow() {
+    buf_.resize(cap_ * 2 + 64);  // copies every event, the kept cut ones included
+    buf_.resize(buf_.capacity());
+    data_ = buf_.data();
+    cap_ = buf_.size();
+  }
+  TokenVector buf_;
+  Event* data_ = nullptr;
   std::size_t size_ = 0;
+  std::size_t cap_ = 0;
 };
 
 // One memoized call: what a rule did at a position, replayable into any caller's state.
@@ -260,7 +272,7 @@ void update_cut_from(State& s) {
   update_cut_from(s);
 }
 
-inline void emit(State& s, const Event& e) {
+[[gnu::always_inline]] inline void emit(State& s, const Event& e) {
   if (s.tokens.size() == s.cut_from) [[unlikely]] move_out_cut_entry(s);
   s.tokens.push_back(e);
 }
@@ -1668,7 +1680,7 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
 }
 
 // Links the start and end entries of a token list that holds no replays, in place.
-void link_in_place(std::vector<Token>& tokens) {
+void link_in_place(TokenVector& tokens) {
   constexpr std::uint32_t kNone = ~std::uint32_t{0};
   std::uint32_t open = kNone;
   const auto n = static_cast<std::uint32_t>(tokens.size());
@@ -1688,7 +1700,7 @@ void link_in_place(std::vector<Token>& tokens) {
 
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
 // is open, its start entry's partner field links to the start entry open before it.
-void flatten(const State& s, const Event* events, std::size_t n, std::vector<Token>& out) {
+void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
   std::size_t total = n;
   if (!s.memo.empty()) {
     std::vector<std::int64_t> sizes(s.memo.size(), -1);
