@@ -368,6 +368,13 @@ inline bool rule(State& s, Body&& body) {
 // F1 > F0, and E0 followed by E1 when F1 = F0, because the recording rule only compares counts
 // taken at one position and forgets positions below the furthest. Only calls that did enough
 // work to be worth it are kept; any other call is simply run again, which is exact too.
+//
+// The memoized rules are those the grammar reads again at the same position: `reading_clause`
+// and `updating_clause` (a query part is read by multi_part_query and then by
+// single_part_query), `atom` (a bracket is read as a list literal, a pattern comprehension and
+// a list comprehension) and `expression` (a subscript is read again as a slice, a quantifier
+// body as call arguments). With them every rule runs a bounded number of times per position.
+// Options::memoize = false runs the plain algorithm, for the differential tests.
 // ---------------------------------------------------------------------------------------------
 
 constexpr std::uint64_t kMemoMinWork = 24;
