@@ -297,8 +297,16 @@ std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
   }
   std::vector<std::string> result;
   Py_ssize_t size = PySequence_Size(object);
-  if (size < 0) PyErr_Clear();
-  else result.reserve(static_cast<std::size_t>(size));
+  if (size < 0) {
+    PyErr_Clear();
+  } else {
+    // The length is only a hint: a sequence may report more items than it yields, so a length
+    // too large to reserve room for is no reason to fail.
+    try {
+      result.reserve(static_cast<std::size_t>(size));
+    } catch (const std::exception&) {
+    }
+  }
   // Iterating (rather than indexing) copes with sequences whose length changes on the way.
   Ref iterator = Ref::steal(PyObject_GetIter(object));
   if (!iterator) return std::nullopt;
