@@ -17,6 +17,7 @@ import gc
 import os
 import subprocess
 import sys
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -88,6 +89,18 @@ def mutated_dict():
     t.Schema(nodes, {})
 
 
+class LyingLength:
+    """A sequence of one query whose length claims far more items than it yields."""
+
+    def __len__(self):
+        return 10**15
+
+    def __getitem__(self, i):
+        if i == 0:
+            return Q_VALID
+        raise IndexError(i)
+
+
 def generate_all():
     for name in TYPES:
         GENERATOR.generate(name)
@@ -143,6 +156,10 @@ ENTRIES = {
     "validate_batch": lambda: VALIDATOR.validate_batch(BATCH),
     "validate_batch(tuple)": lambda: VALIDATOR.validate_batch(tuple(BATCH[:2])),
     "validate_batch(empty)": lambda: VALIDATOR.validate_batch([]),
+    "validate_batch(lying length)": lambda: VALIDATOR.validate_batch(LyingLength()),
+    # run on a thread with a small stack: every call moves to a helper thread
+    "small-stack validate": lambda: VALIDATOR.validate(Q_SEMANTIC),
+    "small-stack parse_query": lambda: t.parse_query(Q_VALID),
     "result getters": lambda: (RESULT_SEMANTIC.is_valid, RESULT_SEMANTIC.errors,
                                RESULT_SEMANTIC.syntax_errors, RESULT_SEMANTIC.semantic_errors,
                                RESULT_SEMANTIC.warnings, RESULT_SEMANTIC.fixed_query,
@@ -208,6 +225,17 @@ def run_entry(name: str, iterations: int) -> int:
         # These paths write an internal-failure report to stderr on every call.
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, 2)
+    if name.startswith("small-stack"):
+        threading.stack_size(256 * 1024)
+        outcome = []
+        worker = threading.Thread(target=lambda: outcome.append(measure(name, fn, iterations)))
+        worker.start()
+        worker.join()
+        return outcome[0] if outcome else 1
+    return measure(name, fn, iterations)
+
+
+def measure(name, fn, iterations: int) -> int:
     warmup = max(1000, iterations // 20)
     for _ in range(warmup):
         fn()

@@ -4,7 +4,9 @@ Every threaded result is compared with the one a single thread computes. The gen
 errors appear only where a borrow is really held: while its own call runs Python code (a count
 converted through __index__); plain threaded use never sees them.
 """
+import subprocess
 import sys
+import textwrap
 import threading
 
 import pytest
@@ -240,3 +242,37 @@ def test_batch_lets_other_threads_use_the_same_validator():
         singles.append(q)
     worker.join()
     assert singles
+
+
+def test_a_task_failure_in_a_batch_is_panic_exception_with_the_lock_retaken():
+    # Running out of memory inside the pool's tasks is the one internal failure Python can
+    # provoke: a child process caps its address space just above what the query texts need,
+    # so that only the tasks' own parsing fails.
+    code = textwrap.dedent("""
+        import resource, sys, threading
+        sys.path[:0] = %r
+        import _tessary as t
+        v = t.Tessary(t.Schema({}, {}))
+        for _ in range(5):  # all of the pool's workers are started before the cap
+            v.validate_batch(["MATCH (n) RETURN n"] * 50000)
+        big = "RETURN [" + ",".join(["1"] * 1_000_000) + "]"
+        with open("/proc/self/status") as f:
+            size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + (24 << 20), resource.RLIM_INFINITY))
+        try:
+            v.validate_batch([big, big, "RETURN 1"])
+            print("no failure")
+        except Exception as e:
+            print("caught as Exception:", type(e).__name__)
+        except BaseException as e:
+            print(type(e).__module__, type(e).__name__)
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        out = []
+        th = threading.Thread(target=lambda: out.append(v.validate_batch(["RETURN 1", "RETURN"])))
+        th.start()
+        th.join()
+        print([r.is_valid for r in out[0]], v.validate("RETURN 2").is_valid)
+    """) % (sys.path,)
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert proc.stdout.splitlines() == ["pyo3_runtime PanicException", "[True, False] True"]
