@@ -276,3 +276,27 @@ def test_a_task_failure_in_a_batch_is_panic_exception_with_the_lock_retaken():
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr[-2000:]
     assert proc.stdout.splitlines() == ["pyo3_runtime PanicException", "[True, False] True"]
+
+
+def test_interpreter_exit_while_a_daemon_thread_runs_batches():
+    # The batch thread is outside the interpreter lock when the interpreter shuts down; it must
+    # neither crash nor hold up the exit.
+    code = textwrap.dedent("""
+        import sys, threading, time
+        sys.path[:0] = %r
+        import _tessary as t
+        v = t.Tessary(t.Schema({"Person": ["name"]}, {}))
+        queries = ["MATCH (p:Person) WHERE p.name = 'x' RETURN p.name"] * 200000
+        started = threading.Event()
+        def work():
+            started.set()
+            while True:
+                v.validate_batch(queries)
+        threading.Thread(target=work, daemon=True).start()
+        started.wait()
+        time.sleep(0.05)
+        print("exiting")
+    """) % (sys.path,)
+    for _ in range(3):
+        proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        assert (proc.returncode, proc.stdout) == (0, "exiting\n"), proc.stderr[-2000:]
