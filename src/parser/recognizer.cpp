@@ -61,8 +61,9 @@ constexpr bool counts_level(Rule r) {
 // While a run goes on, the token list is a list of events: the start and the end of a pair,
 // or a reference to the events a memoized call appended (a replay). Events are token entries:
 // a replay is marked with the rule WHITESPACE, which never leaves a pair, and names its memo
-// entry in the partner field. The finished list is flattened into the pairs' token list, with
-// start and end entries linked; without replays that happens in place.
+// entry in the partner field. A pair's end event is linked to its start event when it is
+// appended, so that without replays the event list is the pairs' token list as it stands;
+// with replays it is flattened into a new list, linked as it is written.
 using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Replay };
 constexpr Rule kReplayMark = Rule::WHITESPACE;
@@ -93,6 +94,11 @@ class EventList {
     data_[size_++] = e;
   }
   void cut(std::size_t n) { size_ = n; }
+  // Links the end event just appended to the start event at `start`.
+  void link_last(std::size_t start) {
+    data_[size_ - 1].partner = static_cast<std::uint32_t>(start);
+    data_[start].partner = static_cast<std::uint32_t>(size_ - 1);
+  }
   void restore(std::size_t n) { size_ = n; }
   // The events as a token list, the cut ones dropped.
   TokenVector take() {
@@ -347,6 +353,7 @@ inline bool rule(State& s, Body&& body) {
   if (ok) {
     if (track) {
       emit(s, end_event(s.pos, R));
+      s.tokens.link_last(ti);
     }
     return true;
   }
@@ -1686,25 +1693,6 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
   return total;
 }
 
-// Links the start and end entries of a token list that holds no replays, in place.
-void link_in_place(TokenVector& tokens) {
-  constexpr std::uint32_t kNone = ~std::uint32_t{0};
-  std::uint32_t open = kNone;
-  const auto n = static_cast<std::uint32_t>(tokens.size());
-  Token* t = tokens.data();
-  for (std::uint32_t i = 0; i < n; ++i) {
-    if (t[i].is_start) {
-      t[i].partner = open;
-      open = i;
-    } else {
-      const std::uint32_t start = open;
-      open = t[start].partner;
-      t[start].partner = i;
-      t[i].partner = start;
-    }
-  }
-}
-
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
 // is open, its start entry's partner field links to the start entry open before it.
 void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
@@ -1885,8 +1873,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     auto list = std::make_shared<TokenList>();
     list->input = input;
     if (s.replays == 0) {
-      list->tokens = s.tokens.take();
-      link_in_place(list->tokens);
+      list->tokens = s.tokens.take();  // linked as appended
     } else {
       flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
     }
