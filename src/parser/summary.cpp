@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "parser/deep_stack.hpp"
 #include "parser/parse.hpp"
 
 namespace tessary {
@@ -222,13 +223,17 @@ QuerySummary summarize(const CypherQuery& query) {
 }
 
 QuerySummary summarize_query(std::string_view query) {
-  auto parsed = parse(query);
-  if (const auto* error = std::get_if<CypherError>(&parsed)) {
-    QuerySummary summary;
-    summary.errors.push_back(error->display());
-    return summary;
-  }
-  return summarize(std::get<CypherQuery>(parsed));
+  // The walk, and the tree's destruction, recurse as deeply as the parse: all three run where
+  // there is enough stack, not only the parse.
+  return deep_stack::call([&] {
+    auto parsed = parse(query);
+    if (const auto* error = std::get_if<CypherError>(&parsed)) {
+      QuerySummary summary;
+      summary.errors.push_back(error->display());
+      return summary;
+    }
+    return summarize(std::get<CypherQuery>(parsed));
+  });
 }
 
 }  // namespace tessary
