@@ -21,6 +21,9 @@ if ! command -v "$CXX" >/dev/null; then CXX=clang++-14; fi
 SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize-ignorelist=tests/fuzz/ubsan.ignorelist"
 CXXFLAGS=(-std=c++20 -O1 -g -w -fno-omit-frame-pointer -Isrc -DUTF8PROC_EXPORTS)
 mkdir -p "$OUT/obj" "$OUT/bin"
+# One build at a time when several runs share the folder.
+exec 9>"$OUT/.build-lock"
+flock 9
 # Objects built with other flags or another compiler are stale.
 flags="$CXX ${CXXFLAGS[*]} $SAN"
 if [ "$(cat "$OUT/flags" 2>/dev/null)" != "$flags" ]; then
@@ -55,6 +58,8 @@ for target in "${TARGETS[@]}"; do
   "$CXX" "${CXXFLAGS[@]}" $SAN -fsanitize=fuzzer "tests/fuzz/fuzz_$target.cpp" \
     "${objects[@]}" -lutf8proc -o "$OUT/bin/fuzz_$target"
 done
+
+flock -u 9
 
 # Each target fuzzes into its own working corpus, seeded from the repository's corpus (which
 # it never writes to).
