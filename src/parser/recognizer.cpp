@@ -1406,25 +1406,45 @@ constexpr WordGroups group_words() {
 }
 constexpr WordGroups kWordGroups = group_words();
 
-bool keyword_body(State& s) {
-  const char* t = s.text + s.pos;
-  const std::uint32_t rest = s.len - s.pos;
-  std::uint32_t n = 0;
-  while (n < rest && n <= 10 && is_word(t[n])) ++n;
+// Whether the run of `n` word characters at `t` (the whole run) is a reserved word.
+inline bool reserved_word(const char* t, std::uint32_t n) {
   if (n < 2 || n > 10 || !is_alpha(t[0])) return false;
   const WordGroup& group = kWordGroups[n][static_cast<std::size_t>(fold(t[0]) - 'a')];
   for (std::size_t k = 0; k < group.count; ++k) {
     const std::string_view w = group.words[k];
     bool same = true;
     for (std::uint32_t i = 1; i < n && same; ++i) same = fold(t[i]) == fold(w[i]);
-    if (same) {
-      s.pos += n;
-      return true;
-    }
+    if (same) return true;
   }
   return false;
 }
+
+bool keyword_body(State& s) {
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  std::uint32_t n = 0;
+  while (n < rest && n <= 10 && is_word(t[n])) ++n;
+  if (!reserved_word(t, n)) return false;
+  s.pos += n;
+  return true;
+}
 bool keyword(State& s) { return rule<Rule::keyword>(s, keyword_body); }
+
+// !keyword ~ (ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")*, in atomic mode: the run of
+// word characters here, unless it is a reserved word (which is what the keyword lookahead
+// tests) or does not begin with a letter or "_". The lookahead's call of `keyword` records
+// nothing and leaves no token; it still counts as a rule call.
+bool unreserved_word(State& s) {
+  if (!s.aborted) ++s.work;
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  if (rest == 0 || !is_word_start(t[0])) return false;
+  std::uint32_t n = 1;
+  while (n < rest && is_word(t[n])) ++n;
+  if (reserved_word(t, n)) return false;
+  s.pos += n;
+  return true;
+}
 
 // backtick_identifier (atomic): "`" ~ (!"`" ~ ANY)* ~ "`"
 bool backtick_identifier(State& s) {
@@ -1435,7 +1455,7 @@ bool backtick_identifier(State& s) {
 //                    | backtick_identifier
 bool identifier(State& s) {
   return rule<Rule::identifier>(
-      s, choice(seq(not_ahead(keyword), one<is_word_start>, many<is_word>), backtick_identifier));
+      s, choice(unreserved_word, backtick_identifier));
 }
 
 // variable, label_name, rel_type_name, property_key_name, procedure_result_field (atomic):
