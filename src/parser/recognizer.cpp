@@ -559,11 +559,11 @@ inline void skip(State& s) {
 // a ~ b ~ ...: the implicit skip stands between elements unless in atomic mode.
 template <class... P>
 constexpr auto seq(P... p) {
-  return [=](State& s) -> bool {
+  return [=](State& s) __attribute__((always_inline)) -> bool {
     const std::uint32_t pos0 = s.pos;
     const std::size_t tok0 = s.tokens.size();
     bool first = true;
-    auto step = [&](const auto& q) -> bool {
+    auto step = [&](const auto& q) __attribute__((always_inline)) -> bool {
       if (!first && !s.atomic) skip(s);
       first = false;
       return q(s);
@@ -578,12 +578,12 @@ constexpr auto seq(P... p) {
 // a | b | ...: ordered, never re-entered.
 template <class... P>
 constexpr auto choice(P... p) {
-  return [=](State& s) -> bool { return (p(s) || ...); };
+  return [=](State& s) __attribute__((always_inline)) -> bool { return (p(s) || ...); };
 }
 
 template <class P>
 constexpr auto opt(P p) {
-  return [=](State& s) -> bool {
+  return [=](State& s) __attribute__((always_inline)) -> bool {
     p(s);
     return true;
   };
@@ -592,7 +592,7 @@ constexpr auto opt(P p) {
 // a*: greedy and possessive; the skip before a repetition that fails is given back.
 template <class P>
 constexpr auto star(P p) {
-  return [=](State& s) -> bool {
+  return [=](State& s) __attribute__((always_inline)) -> bool {
     if (!p(s)) return true;
     for (;;) {
       const std::uint32_t before = s.pos;
@@ -616,7 +616,7 @@ constexpr auto plus(P p) {
 // !a and &a: nothing inside is recorded or left in the tree, and the position stays.
 template <class P>
 constexpr auto not_ahead(P p) {
-  return [=](State& s) -> bool {
+  return [=](State& s) __attribute__((always_inline)) -> bool {
     const std::uint32_t pos0 = s.pos;
     ++s.lookahead;
     const bool ok = p(s);
@@ -1158,7 +1158,7 @@ bool comparison_expr(State& s) {
 // word.
 template <class W>
 constexpr auto whole_word(W w) {
-  return [=](State& s) -> bool {
+  return [=](State& s) __attribute__((always_inline)) -> bool {
     const std::uint32_t p = s.pos;
     if (!w(s)) return false;
     if (word_end(s)) return true;
