@@ -152,6 +152,38 @@ struct Attempt {
   bool replay;
 };
 
+// The attempt list: pushes and truncations happen on nearly every failed rule call. Like the
+// event list, the buffer is sized to its capacity and the length kept apart.
+class AttemptList {
+ public:
+  std::size_t size() const { return size_; }
+  const Attempt& back() const { return data_[size_ - 1]; }
+  const Attempt* begin() const { return data_; }
+  const Attempt* end() const { return data_ + size_; }
+  void reserve(std::size_t n) {
+    if (n > buf_.size()) buf_.resize(n);
+    data_ = buf_.data();
+    cap_ = buf_.size();
+  }
+  void push_back(const Attempt& a) {
+    if (size_ == cap_) [[unlikely]] reserve(cap_ * 2 + 64);
+    data_[size_++] = a;
+  }
+  // Keeps the first `n` pieces (n <= size()).
+  void truncate(std::size_t n) { size_ = n; }
+  // Removes the pieces [from, to).
+  void erase(std::size_t from, std::size_t to) {
+    std::copy(data_ + to, data_ + size_, data_ + from);
+    size_ -= to - from;
+  }
+
+ private:
+  std::vector<Attempt> buf_;
+  Attempt* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
 // Open-addressing map from (rule, position) to an entry index.
 class MemoTable {
  public:
@@ -206,7 +238,7 @@ struct State {
   // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
   // record kept after its caller's, and merges it back when it returns.
   std::uint32_t furthest = 0;
-  std::vector<Attempt> expected;
+  AttemptList expected;
   std::uint32_t base = 0;
 
   // Nesting bound.
@@ -235,8 +267,6 @@ struct State {
   }
 };
 
-// Shortens the attempt list to its first `n` pieces.
-inline void truncate(std::vector<Attempt>& v, std::size_t n) { v.erase(v.begin() + n, v.end()); }
 
 // Cuts the event list back to its first `n` events. Live memo entries among the cut events
 // stay where they are in the buffer: a replay at the same place takes them back as they are,
@@ -289,14 +319,14 @@ void update_cut_from(State& s) {
 
 // Records a failed call of `r` that began at `p`, with `e0` the number of pieces recorded at
 // `p` when the call began.
-inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
+[[gnu::always_inline]] inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
   if (s.furthest == p) {
     const std::uint32_t c1 = s.count_at_furthest();
     // Exactly one attempt recorded at p during the call: it stands for r.
     if (c1 == e0 + 1 && !s.expected.back().replay) return;
-    truncate(s.expected, s.base + e0);
+    s.expected.truncate(s.base + e0);
   } else if (s.furthest < p) {
-    truncate(s.expected, s.base);
+    s.expected.truncate(s.base);
     s.furthest = p;
   } else {
     return;
@@ -429,7 +459,7 @@ inline void replay(State& s, std::uint32_t index) {
   // Merge what the call recorded.
   if (m.exp_len == 0 || m.furthest < s.furthest) return;
   if (m.furthest > s.furthest) {
-    truncate(s.expected, s.base);
+    s.expected.truncate(s.base);
     s.furthest = m.furthest;
   }
   s.expected.push_back(m.exp_len == 1 ? s.memo_expected[m.exp_off] : Attempt{index, true});
@@ -496,11 +526,11 @@ inline bool memoized(State& s) {
   s.furthest = f0;
   if (n1 != 0 && f1 >= f0) {
     if (f1 > f0) {
-      s.expected.erase(s.expected.begin() + base0, s.expected.begin() + fresh);
+      s.expected.erase(base0, fresh);
       s.furthest = f1;
     }
   } else {
-    truncate(s.expected, fresh);
+    s.expected.truncate(fresh);
   }
   return ok;
 }
@@ -1878,7 +1908,8 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
     if (!ok) {
       s.furthest = 0;
-      s.expected.assign(1, Attempt{static_cast<std::uint32_t>(rule), false});
+      s.expected.truncate(0);
+      s.expected.push_back(Attempt{static_cast<std::uint32_t>(rule), false});
     }
   } else {
     ok = rule_function(rule)(s);
