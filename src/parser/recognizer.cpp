@@ -165,8 +165,8 @@ class AttemptList {
     data_ = buf_.data();
     cap_ = buf_.size();
   }
-  void push_back(const Attempt& a) {
-    if (size_ == cap_) [[unlikely]] reserve(cap_ * 2 + 64);
+  [[gnu::always_inline]] void push_back(const Attempt& a) {
+    if (size_ == cap_) [[unlikely]] grow();
     data_[size_++] = a;
   }
   // Keeps the first `n` pieces (n <= size()).
@@ -178,6 +178,7 @@ class AttemptList {
   }
 
  private:
+  [[gnu::noinline]] void grow() { reserve(cap_ * 2 + 64); }
   std::vector<Attempt> buf_;
   Attempt* data_ = nullptr;
   std::size_t size_ = 0;
@@ -542,7 +543,15 @@ inline bool memoized(State& s) {
 constexpr bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 constexpr bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool is_word(char c) { return is_alpha(c) || is_digit(c) || c == '_'; }
+constexpr std::array<bool, 256> kWordChars = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    const char ch = static_cast<char>(c);
+    t[static_cast<std::size_t>(c)] = is_alpha(ch) || is_digit(ch) || ch == '_';
+  }
+  return t;
+}();
+constexpr bool is_word(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
 constexpr char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 // The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
