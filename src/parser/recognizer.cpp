@@ -601,13 +601,14 @@ constexpr auto seq(P... p) {
   return [=](State& s) __attribute__((always_inline)) -> bool {
     const std::uint32_t pos0 = s.pos;
     const std::size_t tok0 = s.tokens.size();
-    bool first = true;
+    std::uint32_t steps = 0;
     auto step = [&](const auto& q) __attribute__((always_inline)) -> bool {
-      if (!first && !s.atomic) skip(s);
-      first = false;
+      if (steps++ != 0 && !s.atomic) skip(s);
       return q(s);
     };
     if ((step(p) && ...)) return true;
+    // A failed element leaves everything as it found it: only later elements need undoing.
+    if (steps == 1) return false;
     s.pos = pos0;
     cut(s, tok0);
     return false;
@@ -637,8 +638,11 @@ constexpr auto star(P p) {
       const std::uint32_t before = s.pos;
       const std::size_t tok0 = s.tokens.size();
       if (!s.atomic) skip(s);
-      if (!p(s) || s.pos == before) {
-        s.pos = before;
+      if (!p(s)) {
+        s.pos = before;  // the failed repetition appended nothing
+        return true;
+      }
+      if (s.pos == before) {
         cut(s, tok0);
         return true;
       }
