@@ -256,6 +256,7 @@ struct State {
   MemoTable memo_index;
   std::vector<MemoEntry> memo;
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
+  std::uint32_t live_end = 0;  // first event of the last of them, plus one; 0 when none
   // Entries cut from the list whose events are still in its buffer, all at or after its end,
   // and the lowest first index among them.
   std::vector<std::uint32_t> cut_entries;
@@ -269,6 +270,10 @@ struct State {
 };
 
 
+inline void sync_live_end(State& s) {
+  s.live_end = s.live.empty() ? 0 : s.memo[s.live.back()].live + 1;
+}
+
 // Cuts the event list back to its first `n` events. Live memo entries among the cut events
 // stay where they are in the buffer: a replay at the same place takes them back as they are,
 // and they are moved out only when the list is about to write over them.
@@ -276,6 +281,7 @@ void mark_cut(State& s, std::size_t n) {
   while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
     const std::uint32_t index = s.live.back();
     s.live.pop_back();
+    sync_live_end(s);
     s.memo[index].cut = true;
     s.cut_entries.push_back(index);
     s.cut_from = std::min<std::size_t>(s.cut_from, s.memo[index].live);
@@ -283,7 +289,7 @@ void mark_cut(State& s, std::size_t n) {
 }
 
 inline void cut(State& s, std::size_t n) {
-  if (!s.live.empty() && s.memo[s.live.back()].live >= n) mark_cut(s, n);
+  if (s.live_end > n) mark_cut(s, n);
   s.tokens.cut(n);
 }
 
@@ -450,6 +456,7 @@ inline void replay(State& s, std::uint32_t index) {
       update_cut_from(s);
       s.memo[index].cut = false;
       s.live.push_back(index);
+      sync_live_end(s);
       s.tokens.restore(m.live + m.tok_len);
     } else {
       emit(s, replay_event(index));
@@ -515,6 +522,7 @@ inline bool memoized(State& s) {
         s.live.pop_back();
       }
       s.live.push_back(index);
+      s.live_end = tok0 + 1;
     }
     s.memo_index.insert(key, index);
     s.memo.push_back(m);
