@@ -1,5 +1,6 @@
 #include "bindings/py_common.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -301,9 +302,14 @@ std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
     PyErr_Clear();
   } else {
     // The length is only a hint: a sequence may report more items than it yields, so a length
-    // too large to reserve room for is no reason to fail.
+    // too large to reserve room for is no reason to fail. A list's or tuple's length is exact
+    // (its items exist); any other sequence's hint is trusted only up to a bound, so that a
+    // made-up length never asks for a huge block.
+    constexpr std::size_t kMaxHint = std::size_t{1} << 16;
+    std::size_t hint = static_cast<std::size_t>(size);
+    if (!PyList_Check(object) && !PyTuple_Check(object)) hint = std::min(hint, kMaxHint);
     try {
-      result.reserve(static_cast<std::size_t>(size));
+      result.reserve(hint);
     } catch (const std::exception&) {
     }
   }

@@ -1,5 +1,6 @@
-// Fuzz target: the recognizer and the tree builder on arbitrary bytes. Both entry points must
-// return (never crash, hang or overrun), and they must agree on whether the text is a query.
+// Fuzz target: the recognizer, the tree builder and the schema-free summary on arbitrary bytes.
+// The entry points must return (never crash, hang or overrun), and they must agree on whether
+// the text is a query.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <variant>
 
 #include "parser/parse.hpp"
+#include "parser/summary.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -14,6 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto detailed = tessary::parse_with_detail(text);
   if (std::holds_alternative<tessary::CypherQuery>(plain) !=
       std::holds_alternative<tessary::CypherQuery>(detailed)) {
+    std::abort();
+  }
+  if (tessary::summarize_query(text).is_valid != std::holds_alternative<tessary::CypherQuery>(plain)) {
     std::abort();
   }
   return 0;
