@@ -17,6 +17,10 @@ JOBS="${FUZZ_JOBS:-1}"
 OUT="${FUZZ_BUILD_DIR:-build-fuzz}"
 CXX="${CXX:-clang++}"
 if ! command -v "$CXX" >/dev/null; then CXX=clang++-14; fi
+if ! command -v "$CXX" >/dev/null; then
+  echo "fuzz.sh: needs clang++ and the libFuzzer runtime (Debian: clang libclang-rt-14-dev)" >&2
+  exit 2
+fi
 
 SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize-ignorelist=tests/fuzz/ubsan.ignorelist"
 CXXFLAGS=(-std=c++20 -O1 -g -w -fno-omit-frame-pointer -Isrc -DUTF8PROC_EXPORTS)
