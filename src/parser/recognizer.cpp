@@ -2,9 +2,11 @@
 // recognizer state, the flat token list, the attempt record and the parse error.
 //
 // Every rule function reads like its grammar line, built from a few combinators: seq (with the
-// implicit skip between elements), choice, opt, star, plus, lookaheads and literals. Every
-// combinator leaves the position and the token list as they were when it fails, so a choice
-// never has to rewind.
+// implicit skip between elements), choice, opt, star, plus and literals. Every combinator
+// leaves the position and the token list as they were when it fails, so a choice never has to
+// rewind. The grammar's lookaheads (the reserved-word test, the word boundaries of the keyword
+// operators) look only at characters, so they are written out where they stand and never
+// record an attempt or leave a pair.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -233,7 +235,6 @@ struct State {
   std::uint32_t len = 0;
   std::uint32_t pos = 0;
   bool atomic = false;
-  std::uint32_t lookahead = 0;
   EventList tokens;
 
   // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
@@ -366,14 +367,14 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (First != nullptr) {
     if (p >= s.len || !First(s.text[p])) {
       if constexpr (counts_level(R)) --s.level;
-      if (!s.atomic && s.lookahead == 0) {
+      if (!s.atomic) {
         record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
       }
       return false;
     }
   }
   ++s.work;
-  const bool track = !s.atomic && s.lookahead == 0;
+  const bool track = !s.atomic;
   const std::uint32_t e0 = s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
   if (track) emit(s, start_event(p, R));
@@ -475,7 +476,7 @@ inline void replay(State& s, std::uint32_t index) {
 
 template <Rule R, bool (*F)(State&)>
 inline bool memoized(State& s) {
-  if (!s.memoize || s.atomic || s.lookahead != 0 || s.aborted) return F(s);
+  if (!s.memoize || s.atomic || s.aborted) return F(s);
   const std::uint32_t p = s.pos;
   const std::uint64_t key = memo_key(R, p);
   if (const std::uint32_t* hit = s.memo_index.find(key)) {
@@ -662,19 +663,6 @@ constexpr auto star(P p) {
 template <class P>
 constexpr auto plus(P p) {
   return seq(p, star(p));
-}
-
-// !a and &a: nothing inside is recorded or left in the tree, and the position stays.
-template <class P>
-constexpr auto not_ahead(P p) {
-  return [=](State& s) __attribute__((always_inline)) -> bool {
-    const std::uint32_t pos0 = s.pos;
-    ++s.lookahead;
-    const bool ok = p(s);
-    --s.lookahead;
-    s.pos = pos0;
-    return !ok;
-  };
 }
 
 struct Lit {
