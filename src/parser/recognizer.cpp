@@ -252,6 +252,9 @@ struct State {
 
   // Memo of re-read rules.
   bool memoize = true;
+  // Whether failed attempts are recorded. A run that records nothing finds the same token tree,
+  // and only a failed run needs the record, for its error.
+  bool recording = true;
   std::uint64_t work = 0;  // rule calls so far
   std::uint64_t replays = 0;  // replay events appended so far
   MemoTable memo_index;
@@ -367,7 +370,7 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (First != nullptr) {
     if (p >= s.len || !First(s.text[p])) {
       if constexpr (counts_level(R)) --s.level;
-      if (!s.atomic) {
+      if (s.recording && !s.atomic) {
         record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
       }
       return false;
@@ -375,7 +378,7 @@ inline bool rule(State& s, Body&& body) {
   }
   ++s.work;
   const bool track = !s.atomic;
-  const std::uint32_t e0 = s.furthest == p ? s.count_at_furthest() : 0;
+  const std::uint32_t e0 = s.recording && s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
   if (track) emit(s, start_event(p, R));
   bool ok;
@@ -398,7 +401,7 @@ inline bool rule(State& s, Body&& body) {
   s.pos = p;
   if (track) {
     cut(s, ti);
-    if (!s.aborted) record(s, R, p, e0);
+    if (s.recording && !s.aborted) record(s, R, p, e0);
   }
   return false;
 }
@@ -1891,14 +1894,9 @@ std::string Error::rendered() const {
 // ---------------------------------------------------------------------------------------------
 
 namespace recognizer_detail {
+namespace {
 
-std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const Options& options) {
-  if (input.size() >= std::numeric_limits<std::uint32_t>::max()) {
-    Error e = Error::new_from_pos({Rule::statement}, 0, input.substr(0, 0));
-    e.message_override = std::string(kTooLong);
-    return e;
-  }
-  State s;
+void start(State& s, std::string_view input, const Options& options) {
   s.text = input.data();
   s.len = static_cast<std::uint32_t>(input.size());
   s.memoize = options.memoize;
@@ -1910,9 +1908,44 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     s.memo_expected.reserve(128);
     s.memo_events.reserve(64 + input.size());
   }
+}
 
+// The token tree of a successful run.
+Pairs pairs_of(State& s, std::string_view input) {
+  auto list = std::make_shared<TokenList>();
+  list->input = input;
+  if (s.replays == 0) {
+    list->tokens = s.tokens.take();  // linked as appended
+  } else {
+    flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
+  }
+  const auto n = static_cast<std::uint32_t>(list->tokens.size());
+  const TokenList* raw = list.get();
+  return Pairs(raw, 0, n, std::move(list));
+}
+
+}  // namespace
+
+std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const Options& options) {
+  if (input.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    Error e = Error::new_from_pos({Rule::statement}, 0, input.substr(0, 0));
+    e.message_override = std::string(kTooLong);
+    return e;
+  }
+  const bool silent = rule == Rule::WHITESPACE || rule == Rule::COMMENT;
+  if (options.quick_first && !silent) {
+    // Most texts are accepted: try without recording attempts, and record only to explain a
+    // failure.
+    State q;
+    start(q, input, options);
+    q.recording = false;
+    if (rule_function(rule)(q) && !q.aborted) return pairs_of(q, input);
+  }
+
+  State s;
+  start(s, input, options);
   bool ok;
-  if (rule == Rule::WHITESPACE || rule == Rule::COMMENT) {
+  if (silent) {
     ok = run_silent(s, rule);
     // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
     if (!ok) {
@@ -1929,18 +1962,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     e.message_override = std::string(kTooDeep);
     return e;
   }
-  if (ok) {
-    auto list = std::make_shared<TokenList>();
-    list->input = input;
-    if (s.replays == 0) {
-      list->tokens = s.tokens.take();  // linked as appended
-    } else {
-      flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
-    }
-    const auto n = static_cast<std::uint32_t>(list->tokens.size());
-    const TokenList* raw = list.get();
-    return Pairs(raw, 0, n, std::move(list));
-  }
+  if (ok) return pairs_of(s, input);
   std::vector<Rule> expected = expected_rules(s);
   if (expected.empty()) expected.push_back(rule);
   return Error::new_from_pos(std::move(expected), s.furthest, input);

@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kMaxNesting = 256;
 
 struct Options {
   bool memoize = true;  // false: the plain algorithm, every rule re-read in full
+  bool quick_first = true;  // false: record attempts from the start, in the one run
 };
 
 std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const Options& options);

@@ -16,6 +16,7 @@ namespace tessary::testing_support {
 inline std::variant<Pairs, Error> run(std::string_view q, bool memoize = true) {
   recognizer_detail::Options options;
   options.memoize = memoize;
+  options.quick_first = memoize;
   return recognizer_detail::parse_with(Rule::cypher, q, options);
 }
 
