@@ -95,6 +95,13 @@ class EventList {
     if (size_ == cap_) [[unlikely]] grow();
     data_[size_++] = e;
   }
+  // Room for `n` more events; they are written there and then counted with `appended`.
+  [[gnu::always_inline]] Event* room(std::size_t n) {
+    if (cap_ - size_ < n) [[unlikely]] grow();
+    return data_ + size_;
+  }
+  void appended(std::size_t n) { size_ += n; }
+  Event& operator[](std::size_t i) { return data_[i]; }
   void cut(std::size_t n) { size_ = n; }
   // Links the end event just appended to the start event at `start`.
   void link_last(std::size_t start) {
@@ -112,7 +119,7 @@ class EventList {
 
  private:
   [[gnu::noinline]] void grow() {
-    buf_.resize(cap_ * 2 + 64);  // copies every event, the kept cut ones included
+    buf_.resize(cap_ * 2 + 64);  // room() asks for at most 64  // copies every event, the kept cut ones included
     buf_.resize(buf_.capacity());
     data_ = buf_.data();
     cap_ = buf_.size();
@@ -322,6 +329,26 @@ void update_cut_from(State& s) {
 [[gnu::always_inline]] inline void emit(State& s, const Event& e) {
   if (s.tokens.size() == s.cut_from) [[unlikely]] move_out_cut_entry(s);
   s.tokens.push_back(e);
+}
+
+// Start events of `n` rules at one position, in order.
+template <std::size_t N>
+[[gnu::always_inline]] inline void emit_starts(State& s, std::uint32_t pos, const Rule (&rules)[N]) {
+  if (s.cut_from >= s.tokens.size() + N) [[likely]] {
+    Event* e = s.tokens.room(N);
+    for (std::size_t i = 0; i < N; ++i) e[i] = start_event(pos, rules[i]);
+    s.tokens.appended(N);
+    return;
+  }
+  for (Rule r : rules) emit(s, start_event(pos, r));
+}
+
+// End events at `pos` for the open starts last, last - 1, ..., first, each linked to its start.
+inline void emit_ends(State& s, std::uint32_t pos, std::size_t first, std::size_t last) {
+  for (std::size_t k = last + 1; k-- > first;) {
+    emit(s, end_event(pos, s.tokens[k].rule));
+    s.tokens.link_last(k);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -568,10 +595,7 @@ constexpr char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(
 
 // The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
 // is no comment, and the skip stops before its "/*".
-void skip_text(State& s) {
-  const char* t = s.text;
-  std::uint32_t p = s.pos;
-  const std::uint32_t n = s.len;
+std::uint32_t skip_end(const char* t, std::uint32_t p, std::uint32_t n) {
   for (;;) {
     while (p < n && is_ws(t[p])) ++p;
     if (p + 1 < n && t[p] == '/') {
@@ -600,8 +624,10 @@ void skip_text(State& s) {
     }
     break;
   }
-  s.pos = p;
+  return p;
 }
+
+void skip_text(State& s) { s.pos = skip_end(s.text, s.pos, s.len); }
 
 inline void skip(State& s) {
   if (s.pos < s.len && (is_ws(s.text[s.pos]) || s.text[s.pos] == '/')) skip_text(s);
@@ -686,12 +712,16 @@ struct Lit {
 struct ILit {
   const char* str;
   std::uint32_t n;
-  bool operator()(State& s) const {
+  bool matches(const State& s) const {
     if (s.len - s.pos < n) return false;
     const char* t = s.text + s.pos;
     for (std::uint32_t i = 0; i < n; ++i) {
       if (fold(t[i]) != fold(str[i])) return false;
     }
+    return true;
+  }
+  bool operator()(State& s) const {
+    if (!matches(s)) return false;
     s.pos += n;
     return true;
   }
@@ -1168,7 +1198,11 @@ bool properties(State& s) { return rule<Rule::properties, properties_start>(s, c
 // ---------------------------------------------------------------------------------------------
 
 // expression: or_expr
-bool expression_rule(State& s) { return rule<Rule::expression>(s, or_expr); }
+bool quick_chain(State& s);
+bool expression_rule(State& s) {
+  if (!s.recording) return rule<Rule::expression>(s, quick_chain);
+  return rule<Rule::expression>(s, or_expr);
+}
 bool expression(State& s) { return memoized<Rule::expression, expression_rule>(s); }
 
 // or_expr: xor_expr ~ (or_kw ~ xor_expr)*
@@ -1244,6 +1278,65 @@ bool unary_expr(State& s) { return rule<Rule::unary_expr>(s, seq(opt(lit("-")), 
 // postfix_expr: atom ~ postfix_op*
 bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(postfix_op))); }
 
+// The operator chain from or_expr down to postfix_expr, run without the rule functions of its
+// levels, for runs that record no attempts: it leaves exactly the pairs and the position those
+// would. Each level is `child ~ (operator ~ child)*` (not_expr and unary_expr take a prefix
+// instead), so a chain is: the start entries of every level, the prefixes, postfix_expr, then
+// on the way up each level's repetitions and its end entry. Where no operator can begin after
+// the operand, every level ends there at once. A right operand is read by the level's rule
+// function as usual.
+template <Rule R, class Rest>
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, Rest rest) {
+  skip(s);
+  star(rest)(s);
+  emit(s, end_event(s.pos, R));
+  s.tokens.link_last(start);
+}
+
+constexpr std::array<bool, 256> kOperatorStart = [] {
+  std::array<bool, 256> t{};
+  for (char c : std::string_view("^%*/+-<>=iIsSeEcCaAxXoO")) t[static_cast<unsigned char>(c)] = true;
+  return t;
+}();
+
+constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
+constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
+                                 Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
+
+bool quick_chain(State& s) {
+  const std::uint32_t p = s.pos;
+  const std::size_t top = s.tokens.size();
+  emit_starts(s, p, kUpperLevels);
+  star(not_kw)(s);
+  skip(s);
+  const std::size_t bottom = s.tokens.size();
+  emit_starts(s, s.pos, kLowerLevels);
+  lit("-")(s);
+  skip(s);
+  if (!postfix_expr(s)) {
+    s.pos = p;
+    cut(s, top);
+    return false;
+  }
+  emit_ends(s, s.pos, bottom + 5, bottom + 5);
+  skip(s);
+  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
+    emit_ends(s, s.pos, bottom, bottom + 4);
+    emit_ends(s, s.pos, top, top + 3);
+    return true;
+  }
+  finish_level<Rule::power_expr>(s, bottom + 4, seq(lit("^"), unary_expr));
+  finish_level<Rule::mod_expr>(s, bottom + 3, seq(lit("%"), power_expr));
+  finish_level<Rule::mul_div_expr>(s, bottom + 2, seq(choice(lit("*"), lit("/")), mod_expr));
+  finish_level<Rule::add_sub_expr>(s, bottom + 1, seq(choice(lit("+"), lit("-")), mul_div_expr));
+  finish_level<Rule::comparison_expr>(s, bottom, seq(comparison_op, add_sub_expr));
+  emit_ends(s, s.pos, top + 3, top + 3);
+  finish_level<Rule::and_expr>(s, top + 2, seq(and_kw, not_expr));
+  finish_level<Rule::xor_expr>(s, top + 1, seq(xor_kw, and_expr));
+  finish_level<Rule::or_expr>(s, top, seq(or_kw, xor_expr));
+  return true;
+}
+
 // postfix_op: null_check_op | property_lookup | subscript_op | list_slice_op
 bool postfix_op(State& s) {
   return rule<Rule::postfix_op, postfix_start>(
@@ -1279,7 +1372,9 @@ bool list_slice_op(State& s) {
 //     | pattern_comprehension | list_comprehension | quantifier_expression | exists_subquery
 //     | count_subquery | collect_subquery | count_star | function_invocation | variable
 //     | parenthesized_expr
+bool quick_atom_choice(State& s);
 bool atom_rule(State& s) {
+  if (!s.recording) return rule<Rule::atom, atom_start>(s, quick_atom_choice);
   return rule<Rule::atom, atom_start>(
       s, choice(reduce_expression, shortest_path_call, literal, parameter, case_expression,
                 pattern_comprehension, list_comprehension, quantifier_expression, exists_subquery,
@@ -1287,6 +1382,108 @@ bool atom_rule(State& s) {
                 parenthesized_expr));
 }
 bool atom(State& s) { return memoized<Rule::atom, atom_rule>(s); }
+
+// Whether the text here begins with `word`, A-Z folded (so, whether ^"word" would match).
+template <std::size_t N>
+inline bool starts_with_word(const State& s, const char (&word)[N]) {
+  return ILit{word, N - 1}.matches(s);
+}
+
+bool reserved_word(const char* t, std::uint32_t n);
+
+// The end of the run of name text here: word characters, dots and closed backtick names.
+inline std::uint32_t name_run_end(const State& s) {
+  std::uint32_t i = s.pos;
+  while (i < s.len) {
+    const char c = s.text[i];
+    if (is_word(c) || c == '.') {
+      ++i;
+    } else if (c == '`') {
+      const void* close = std::memchr(s.text + i + 1, '`', s.len - i - 1);
+      if (!close) break;
+      i = static_cast<std::uint32_t>(static_cast<const char*>(close) - s.text) + 1;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+// The last two alternatives of atom, function_invocation | variable, where the text begins
+// with a letter or "_". A function name ends at the end of a word inside the run of name text
+// here, and only at the run's end can the "(" after it follow; where none follows, the call
+// fails, and the variable is the word here unless that is a reserved word.
+bool quick_name_atom(State& s) {
+  const std::uint32_t p = s.pos;
+  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  if (after < s.len && s.text[after] == '(') return function_invocation(s) || variable(s);
+  std::uint32_t n = 0;
+  const std::uint32_t rest = s.len - p;
+  const char* t = s.text + p;
+  while (n < rest && is_word(t[n])) ++n;
+  if (reserved_word(t, n)) return false;
+  const auto start = s.tokens.size();
+  emit(s, start_event(p, Rule::variable));
+  emit(s, end_event(p + n, Rule::variable));
+  s.tokens.link_last(start);
+  s.pos = p + n;
+  return true;
+}
+
+// atom's choice for runs that record no attempts: only the alternatives that can begin with
+// the character here are tried, in the choice's order. An alternative that begins with a
+// keyword is tried only where the text begins with that keyword; every one skipped would
+// have failed at once, leaving nothing behind.
+bool quick_atom_choice(State& s) {
+  const char c = s.text[s.pos];
+  switch (c) {
+    case '$': return parameter(s);
+    case '(': return parenthesized_expr(s);
+    case '[': return literal(s) || pattern_comprehension(s) || list_comprehension(s);
+    case '{':
+    case '"':
+    case '\'':
+      return literal(s);
+    case '`': return function_invocation(s) || variable(s);
+    default: break;
+  }
+  if (is_digit(c)) return literal(s);
+  switch (fold(c)) {
+    case 'r':
+      if (starts_with_word(s, "REDUCE") && reduce_expression(s)) return true;
+      break;
+    case 'a':
+      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) {
+        if (shortest_path_call(s) || quantifier_expression(s)) return true;
+      }
+      break;
+    case 's':
+      if (starts_with_word(s, "SHORTESTPATH") && shortest_path_call(s)) return true;
+      if (starts_with_word(s, "SINGLE") && quantifier_expression(s)) return true;
+      break;
+    case 't':
+      if (starts_with_word(s, "TRUE") && literal(s)) return true;
+      break;
+    case 'f':
+      if (starts_with_word(s, "FALSE") && literal(s)) return true;
+      break;
+    case 'n':
+      if (starts_with_word(s, "NULL") && literal(s)) return true;
+      if (starts_with_word(s, "NONE") && quantifier_expression(s)) return true;
+      break;
+    case 'c':
+      if (starts_with_word(s, "CASE") && case_expression(s)) return true;
+      if (starts_with_word(s, "COUNT") && (count_subquery(s) || count_star(s))) return true;
+      if (starts_with_word(s, "COLLECT") && collect_subquery(s)) return true;
+      break;
+    case 'e':
+      if (starts_with_word(s, "EXISTS") && exists_subquery(s)) return true;
+      break;
+    default:
+      break;
+  }
+  return quick_name_atom(s);
+}
 
 // parenthesized_expr: "(" ~ expression ~ ")"
 bool parenthesized_expr(State& s) {
