@@ -180,6 +180,7 @@ class AttemptList {
   }
   // Keeps the first `n` pieces (n <= size()).
   void truncate(std::size_t n) { size_ = n; }
+  std::size_t capacity() const { return cap_; }
   // Removes the pieces [from, to).
   void erase(std::size_t from, std::size_t to) {
     std::copy(data_ + to, data_ + size_, data_ + from);
@@ -198,6 +199,12 @@ class AttemptList {
 class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return keys_.size(); }
+  void clear() {
+    if (size_ == 0) return;
+    std::fill(keys_.begin(), keys_.end(), kEmpty);
+    size_ = 0;
+  }
   const std::uint32_t* find(std::uint64_t key) const {
     if (size_ == 0) return nullptr;
     for (std::size_t i = hash(key) & mask_;; i = (i + 1) & mask_) {
@@ -379,6 +386,18 @@ inline void abort_run(State& s, Rule r, std::uint32_t p) {
   s.abort_rule = r;
 }
 
+// A character class as a table, for tests on hot paths.
+template <bool (*Pred)(char)>
+constexpr std::array<bool, 256> kCharTable = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = Pred(static_cast<char>(c));
+  return t;
+}();
+template <bool (*Pred)(char)>
+[[gnu::always_inline]] inline bool in_class(char c) {
+  return kCharTable<Pred>[static_cast<unsigned char>(c)];
+}
+
 // `First`, where given, tells the characters the rule's first element (a literal or a character
 // class) can begin with: elsewhere the rule fails at once, having called no rule, exactly as
 // running it would.
@@ -395,7 +414,7 @@ inline bool rule(State& s, Body&& body) {
     if (s.level > s.peak) s.peak = s.level;
   }
   if constexpr (First != nullptr) {
-    if (p >= s.len || !First(s.text[p])) {
+    if (p >= s.len || !in_class<First>(s.text[p])) {
       if constexpr (counts_level(R)) --s.level;
       if (s.recording && !s.atomic) {
         record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
@@ -591,13 +610,14 @@ constexpr std::array<bool, 256> kWordChars = [] {
   return t;
 }();
 constexpr bool is_word(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
+constexpr bool is_skip_start(char c) { return is_ws(c) || c == '/'; }
 constexpr char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 // The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*. A block comment without its "*/"
 // is no comment, and the skip stops before its "/*".
 std::uint32_t skip_end(const char* t, std::uint32_t p, std::uint32_t n) {
   for (;;) {
-    while (p < n && is_ws(t[p])) ++p;
+    while (p < n && in_class<is_ws>(t[p])) ++p;
     if (p + 1 < n && t[p] == '/') {
       if (t[p + 1] == '/') {
         const void* nl = std::memchr(t + p + 2, '\n', n - p - 2);
@@ -627,10 +647,18 @@ std::uint32_t skip_end(const char* t, std::uint32_t p, std::uint32_t n) {
   return p;
 }
 
-void skip_text(State& s) { s.pos = skip_end(s.text, s.pos, s.len); }
+void skip_text(State& s) {
+  // Most often a single space stands between two tokens.
+  const std::uint32_t p = s.pos;
+  if (s.text[p] == ' ' && (p + 1 == s.len || !in_class<is_skip_start>(s.text[p + 1]))) {
+    s.pos = p + 1;
+    return;
+  }
+  s.pos = skip_end(s.text, p, s.len);
+}
 
-inline void skip(State& s) {
-  if (s.pos < s.len && (is_ws(s.text[s.pos]) || s.text[s.pos] == '/')) skip_text(s);
+[[gnu::always_inline]] inline void skip(State& s) {
+  if (s.pos < s.len && in_class<is_skip_start>(s.text[s.pos])) skip_text(s);
 }
 
 // a ~ b ~ ...: the implicit skip stands between elements unless in atomic mode.
@@ -753,13 +781,13 @@ inline bool many(State& s) {
   return true;
 }
 
-inline bool is_word_start(char c) { return is_alpha(c) || c == '_'; }
-inline bool is_hex(char c) {
+constexpr bool is_word_start(char c) { return is_alpha(c) || c == '_'; }
+constexpr bool is_hex(char c) {
   return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-inline bool is_oct(char c) { return c >= '0' && c <= '7'; }
-inline bool is_sign(char c) { return c == '+' || c == '-'; }
-inline bool is_exp(char c) { return c == 'e' || c == 'E'; }
+constexpr bool is_oct(char c) { return c >= '0' && c <= '7'; }
+constexpr bool is_sign(char c) { return c == '+' || c == '-'; }
+constexpr bool is_exp(char c) { return c == 'e' || c == 'E'; }
 
 // !(ASCII_ALPHANUMERIC | "_"), tested on the character right here.
 inline bool word_end(State& s) { return s.pos >= s.len || !is_word(s.text[s.pos]); }
@@ -778,24 +806,24 @@ inline bool quoted_body(State& s) {
 
 // First-character tests for the rules that begin with a literal or a character class.
 template <char... Cs>
-inline bool first_of(char c) {
+constexpr bool first_of(char c) {
   return ((c == Cs) || ...);
 }
-inline bool name_start(char c) { return is_word_start(c) || c == '`'; }
+constexpr bool name_start(char c) { return is_word_start(c) || c == '`'; }
 
 // Rules that are a choice of two or more rules, each tested as above: where none of them can
 // begin, each fails and records itself, and the choice's rule is recorded in their place, which
 // is what failing at once gives.
-inline bool literal_start(char c) {
+constexpr bool literal_start(char c) {
   return is_digit(c) || first_of<'"', '\'', 't', 'T', 'f', 'F', 'n', 'N', '[', '{'>(c);
 }
-inline bool atom_start(char c) {
+constexpr bool atom_start(char c) {
   return name_start(c) || literal_start(c) || first_of<'$', '('>(c);
 }
-inline bool postfix_start(char c) { return first_of<'i', 'I', '.', '['>(c); }
-inline bool properties_start(char c) { return first_of<'{', '$'>(c); }
-inline bool reading_start(char c) { return first_of<'o', 'O', 'm', 'M', 'u', 'U', 'c', 'C'>(c); }
-inline bool updating_start(char c) {
+constexpr bool postfix_start(char c) { return first_of<'i', 'I', '.', '['>(c); }
+constexpr bool properties_start(char c) { return first_of<'{', '$'>(c); }
+constexpr bool reading_start(char c) { return first_of<'o', 'O', 'm', 'M', 'u', 'U', 'c', 'C'>(c); }
+constexpr bool updating_start(char c) {
   return first_of<'c', 'C', 'm', 'M', 'f', 'F', 's', 'S', 'r', 'R', 'd', 'D'>(c);
 }
 
@@ -1412,22 +1440,11 @@ inline std::uint32_t name_run_end(const State& s) {
 // The last two alternatives of atom, function_invocation | variable, where the text begins
 // with a letter or "_". A function name ends at the end of a word inside the run of name text
 // here, and only at the run's end can the "(" after it follow; where none follows, the call
-// fails, and the variable is the word here unless that is a reserved word.
+// fails, leaving the variable.
 bool quick_name_atom(State& s) {
-  const std::uint32_t p = s.pos;
   const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
   if (after < s.len && s.text[after] == '(') return function_invocation(s) || variable(s);
-  std::uint32_t n = 0;
-  const std::uint32_t rest = s.len - p;
-  const char* t = s.text + p;
-  while (n < rest && is_word(t[n])) ++n;
-  if (reserved_word(t, n)) return false;
-  const auto start = s.tokens.size();
-  emit(s, start_event(p, Rule::variable));
-  emit(s, end_event(p + n, Rule::variable));
-  s.tokens.link_last(start);
-  s.pos = p + n;
-  return true;
+  return variable(s);
 }
 
 // atom's choice for runs that record no attempts: only the alternatives that can begin with
@@ -1699,11 +1716,41 @@ bool identifier(State& s) {
 
 // variable, label_name, rel_type_name, property_key_name, procedure_result_field (atomic):
 // identifier
-bool variable(State& s) { return rule<Rule::variable, name_start>(s, identifier); }
-bool label_name(State& s) { return rule<Rule::label_name, name_start>(s, identifier); }
-bool rel_type_name(State& s) { return rule<Rule::rel_type_name, name_start>(s, identifier); }
-bool property_key_name(State& s) { return rule<Rule::property_key_name, name_start>(s, identifier); }
-bool procedure_result_field(State& s) { return rule<Rule::procedure_result_field, name_start>(s, identifier); }
+//
+// In runs that record nothing, these read the identifier here at once: a word that is not a
+// reserved word, or a backtick name closed by the next backtick.
+template <Rule R>
+bool name_rule(State& s) {
+  if (s.recording || s.atomic) return rule<R, name_start>(s, identifier);
+  if (s.aborted) return false;
+  const std::uint32_t p = s.pos;
+  if (p >= s.len) return false;
+  const char* t = s.text + p;
+  const std::uint32_t rest = s.len - p;
+  std::uint32_t n = 0;
+  if (is_word_start(t[0])) {
+    n = 1;
+    while (n < rest && is_word(t[n])) ++n;
+    if (reserved_word(t, n)) return false;
+  } else if (t[0] == '`') {
+    const void* close = std::memchr(t + 1, '`', rest - 1);
+    if (!close) return false;
+    n = static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1;
+  } else {
+    return false;
+  }
+  const auto start = s.tokens.size();
+  emit(s, start_event(p, R));
+  emit(s, end_event(p + n, R));
+  s.tokens.link_last(start);
+  s.pos = p + n;
+  return true;
+}
+bool variable(State& s) { return name_rule<Rule::variable>(s); }
+bool label_name(State& s) { return name_rule<Rule::label_name>(s); }
+bool rel_type_name(State& s) { return name_rule<Rule::rel_type_name>(s); }
+bool property_key_name(State& s) { return name_rule<Rule::property_key_name>(s); }
+bool procedure_result_field(State& s) { return name_rule<Rule::procedure_result_field>(s); }
 
 // procedure_name (atomic): identifier ~ ("." ~ identifier)*
 bool procedure_name(State& s) {
@@ -2093,6 +2140,61 @@ std::string Error::rendered() const {
 namespace recognizer_detail {
 namespace {
 
+// The buffers of a run besides its event list, kept by each thread from one run to the next so
+// that a run allocates little more than its token list. Buffers that a large text made large are
+// not kept.
+struct Spare {
+  AttemptList expected;
+  MemoTable memo_index;
+  std::vector<MemoEntry> memo;
+  std::vector<std::uint32_t> live;
+  std::vector<std::uint32_t> cut_entries;
+  std::vector<Event> memo_events;
+  std::vector<Attempt> memo_expected;
+};
+thread_local Spare t_spare;
+constexpr std::size_t kSpareLimit = 1 << 14;  // elements per buffer
+
+void lend_spare(State& s) {
+  s.expected = std::move(t_spare.expected);
+  s.expected.truncate(0);
+  s.memo_index = std::move(t_spare.memo_index);
+  s.memo_index.clear();
+  s.memo = std::move(t_spare.memo);
+  s.memo.clear();
+  s.live = std::move(t_spare.live);
+  s.live.clear();
+  s.cut_entries = std::move(t_spare.cut_entries);
+  s.cut_entries.clear();
+  s.memo_events = std::move(t_spare.memo_events);
+  s.memo_events.clear();
+  s.memo_expected = std::move(t_spare.memo_expected);
+  s.memo_expected.clear();
+}
+
+template <class Buffer>
+void keep_if_small(Buffer& spare, Buffer& used, std::size_t capacity) {
+  if (capacity <= kSpareLimit) spare = std::move(used);
+}
+
+void give_back_spare(State& s) {
+  keep_if_small(t_spare.expected, s.expected, s.expected.capacity());
+  keep_if_small(t_spare.memo_index, s.memo_index, s.memo_index.capacity());
+  keep_if_small(t_spare.memo, s.memo, s.memo.capacity());
+  keep_if_small(t_spare.live, s.live, s.live.capacity());
+  keep_if_small(t_spare.cut_entries, s.cut_entries, s.cut_entries.capacity());
+  keep_if_small(t_spare.memo_events, s.memo_events, s.memo_events.capacity());
+  keep_if_small(t_spare.memo_expected, s.memo_expected, s.memo_expected.capacity());
+}
+
+// A run's state with the thread's spare buffers, handed back when the run ends.
+struct RunState : State {
+  RunState() { lend_spare(*this); }
+  ~RunState() { give_back_spare(*this); }
+  RunState(const RunState&) = delete;
+  RunState& operator=(const RunState&) = delete;
+};
+
 void start(State& s, std::string_view input, const Options& options) {
   s.text = input.data();
   s.len = static_cast<std::uint32_t>(input.size());
@@ -2133,13 +2235,13 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   if (options.quick_first && !silent) {
     // Most texts are accepted: try without recording attempts, and record only to explain a
     // failure.
-    State q;
+    RunState q;
     start(q, input, options);
     q.recording = false;
     if (rule_function(rule)(q) && !q.aborted) return pairs_of(q, input);
   }
 
-  State s;
+  RunState s;
   start(s, input, options);
   bool ok;
   if (silent) {
