@@ -2239,6 +2239,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     start(q, input, options);
     q.recording = false;
     if (rule_function(rule)(q) && !q.aborted) return pairs_of(q, input);
+    if (options.quick_only) return Error::new_from_pos({Rule::statement}, 0, input);
   }
 
   RunState s;

@@ -12,6 +12,7 @@ namespace tessary {
 namespace {
 
 using testing_support::run;
+using testing_support::run_quick_only;
 using testing_support::tree;
 
 // A small seeded generator (SplitMix64), so that every run checks the same texts.
@@ -242,6 +243,20 @@ std::string summary(const std::variant<Pairs, Error>& r) {
          std::to_string(e.column) + " " + e.rendered();
 }
 
+// The plain algorithm with its one recording run, the default (a run that records nothing, then
+// a recording run if the text is refused) and the run that records nothing alone: the same
+// tree, or the same error from the first two and a refusal from the third.
+void expect_same_results(const std::string& q) {
+  const std::string plain = summary(run(q, false));
+  ASSERT_EQ(summary(run(q, true)), plain) << "query: " << q;
+  const auto quick = run_quick_only(q);
+  if (plain.rfind("ok ", 0) == 0) {
+    ASSERT_EQ(summary(quick), plain) << "query: " << q;
+  } else {
+    ASSERT_FALSE(std::holds_alternative<Pairs>(quick)) << "query: " << q;
+  }
+}
+
 TEST(RecognizerMemo, SameResultsAsPlainAlgorithm) {
   QueryGenerator gen(20261210);
   int accepted = 0;
@@ -250,10 +265,8 @@ TEST(RecognizerMemo, SameResultsAsPlainAlgorithm) {
     std::string q = gen.query(static_cast<int>(i % 4));
     const int mutations = i % 3 == 0 ? 0 : static_cast<int>(i % 4);
     for (int m = 0; m < mutations; ++m) q = gen.mutate(q);
-    const auto fast = run(q, true);
-    const auto plain = run(q, false);
-    ASSERT_EQ(summary(fast), summary(plain)) << "query: " << q;
-    accepted += std::holds_alternative<Pairs>(fast);
+    ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+    accepted += std::holds_alternative<Pairs>(run(q, false));
     ++compared;
   }
   // The corpus must exercise both outcomes.
@@ -280,8 +293,44 @@ TEST(RecognizerMemo, SameResultsOnNestedReReads) {
                         ? inner
                         : "MATCH (n) WITH n RETURN " + inner;
     if (i % 2 == 1) q.erase(rnd.below(q.size()), 1);
-    ASSERT_EQ(summary(run(q, true)), summary(run(q, false))) << "query: " << q;
+    ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
   }
+}
+
+// Atoms and operator chains whose first word is, contains or begins with a keyword: the run that
+// records nothing picks atom alternatives by the text here and reads names and operator chains
+// in one go, and must accept and build exactly what the recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
+  const char* const atoms[] = {
+      "reduce(a = 0, x IN l | a + x)", "reducex", "reduce (a = 0, x IN l | a)", "REDUCE",
+      "allShortestPaths((a)-->(b))", "shortestPath((a)-[*]-(b))", "shortestPathx", "allx",
+      "all(x IN l WHERE x > 1)", "ALL (x IN l)", "any(x)", "anyx(1)", "none(x IN l)", "nonex",
+      "single(x IN l WHERE x)", "singles", "true", "TRUE", "trueish", "false", "falsey", "null",
+      "nullable", "NULL", "case", "CASE WHEN a THEN b END", "CASEx WHEN 1 THEN 2 END",
+      "casex", "count(*)", "COUNT ( * )", "count(x)", "count { MATCH (n) RETURN n }", "countx",
+      "collect { RETURN 1 }", "collect(x)", "collectx", "exists { (a)-->(b) }", "exists(x)",
+      "existsx", "`a b`", "`a`.b(1)", "a.b.c(1)", "a.b.c", "a . b", "a.`b`.c", "a.AND.b",
+      "f (1)", "f/**/(1)", "f // c\n (1)", "x.y /* c */", "_x", "$p", "$1", "1.5", "0x1F", "'s'",
+      "[1, 2]", "[x IN l | x]", "[(a)-->(b) | b]", "{k: 1}", "(1)", "NOT x", "NOT NOT x", "-x",
+      "- x", "a IS NULL", "a is not null", "a ISNULL", "a.b[1]", "a[1..2]", "a[..]",
+      "a = 1 AND b <> 2 OR NOT c XOR d", "a + b * c ^ d % e / f - g", "a STARTS WITH 'x'",
+      "a ENDS/**/WITH 'x'", "a CONTAINS b", "a IN [1]", "a =~ 'x'", "a <= b >= c < d > e",
+      "a ORx", "a ANDy", "a XORb", "a INx", "1 -- 2", "a OR", "a +", "(a", "f(a,", "[1,",
+  };
+  const char* const contexts[] = {
+      "RETURN %s", "RETURN %s AS v", "MATCH (n) WHERE %s RETURN n", "WITH %s AS v RETURN v",
+      "RETURN [%s, 1]", "RETURN f(%s)", "UNWIND %s AS v RETURN v", "RETURN %s ORDER BY %s",
+      "MATCH (n {p: %s}) RETURN n", "RETURN CASE %s WHEN %s THEN %s END",
+  };
+  int accepted = 0;
+  for (const char* atom : atoms) {
+    for (std::string q : contexts) {
+      for (std::size_t at; (at = q.find("%s")) != std::string::npos;) q.replace(at, 2, atom);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 300);
 }
 
 }  // namespace

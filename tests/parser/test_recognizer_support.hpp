@@ -20,6 +20,13 @@ inline std::variant<Pairs, Error> run(std::string_view q, bool memoize = true) {
   return recognizer_detail::parse_with(Rule::cypher, q, options);
 }
 
+// The run that records no attempts, alone: its tree, or an error for any text it refuses.
+inline std::variant<Pairs, Error> run_quick_only(std::string_view q) {
+  recognizer_detail::Options options;
+  options.quick_only = true;
+  return recognizer_detail::parse_with(Rule::cypher, q, options);
+}
+
 // "rule[start,end](inner ...)" for every pair, in text order.
 inline void print_pairs(Pairs pairs, std::string& out) {
   bool first = true;
