@@ -97,7 +97,7 @@ class EventList {
   }
   // Room for `n` more events; they are written there and then counted with `appended`.
   [[gnu::always_inline]] Event* room(std::size_t n) {
-    if (cap_ - size_ < n) [[unlikely]] grow();
+    while (cap_ - size_ < n) [[unlikely]] grow();
     return data_ + size_;
   }
   void appended(std::size_t n) { size_ += n; }
@@ -119,7 +119,7 @@ class EventList {
 
  private:
   [[gnu::noinline]] void grow() {
-    buf_.resize(cap_ * 2 + 64);  // room() asks for at most 64  // copies every event, the kept cut ones included
+    buf_.resize(cap_ * 2 + 64);  // copies every event, the kept cut ones included
     buf_.resize(buf_.capacity());
     data_ = buf_.data();
     cap_ = buf_.size();
