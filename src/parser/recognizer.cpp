@@ -7,6 +7,12 @@
 // rewind. The grammar's lookaheads (the reserved-word test, the word boundaries of the keyword
 // operators) look only at characters, so they are written out where they stand and never
 // record an attempt or leave a pair.
+//
+// A text is first read by a run that records no attempts: only a refused text needs the record,
+// to explain its error, and then a second, recording run reads it again. Without the record to
+// keep exact, the first run also takes a few shortcuts where the grammar is read most: the
+// operator chain of an expression in one function, the alternatives of an atom picked by the
+// text, names read at once. Each shortcut leaves exactly the pairs the rule functions would.
 #include <algorithm>
 #include <array>
 #include <cstring>
