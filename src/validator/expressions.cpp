@@ -209,7 +209,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       validate_pattern_element(*expr.as<Expr::ShortestPath>().element);
       return;
 
-    // Forms with a body of their own, checked on a saved copy of the scope.
+    // Forms with a body of their own, whose changes to the scope are undone afterwards.
     case ExprKind::PatternComprehension:
       check_pattern_comprehension(*this, expr.as<Expr::PatternComprehension>());
       return;
@@ -260,12 +260,12 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pattern comprehensions and subqueries: they work on the scope and then put back a saved copy,
-// so nothing their body binds leaks out, while the body sees every variable of the enclosing
+// Pattern comprehensions and subqueries: they work on the scope and then undo their changes to
+// it, so nothing their body binds leaks out, while the body sees every variable of the enclosing
 // scope.
 
 void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternComprehension& pc) {
-  Scope saved = v.scope;
+  const Scope::Mark mark = v.scope.save();
   v.collect_node_bindings(pc.element->start);
   for (const auto& step : pc.element->chain) {
     v.collect_rel_bindings(step.relationship);
@@ -274,11 +274,11 @@ void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternCompre
   v.validate_pattern_element(*pc.element);
   if (pc.filter) v.validate_expr(*pc.filter);
   v.validate_expr(*pc.projection);
-  v.scope = std::move(saved);
+  v.scope.restore(mark);
 }
 
 void check_subquery(SemanticValidator& v, const Expr& expr) {
-  Scope saved = v.scope;
+  const Scope::Mark mark = v.scope.save();
   if (const auto* exists = expr.get_if<Expr::Exists>()) {
     v.collect_pattern_bindings(exists->pattern->parts);
     v.validate_pattern(exists->pattern->parts);
@@ -287,7 +287,7 @@ void check_subquery(SemanticValidator& v, const Expr& expr) {
   } else {
     v.validate_regular_query(*expr.as<Expr::CollectSubquery>().query);
   }
-  v.scope = std::move(saved);
+  v.scope.restore(mark);
 }
 
 }  // namespace

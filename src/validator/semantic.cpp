@@ -2,6 +2,7 @@
 // query parts, WITH steps, UNION branches, RETURN and the uniqueness of projected names.
 #include "validator/semantic.hpp"
 
+#include <cassert>
 #include <string>
 #include <utility>
 #include <variant>
@@ -37,6 +38,92 @@ const ReturnClause* final_return(const SingleQuery& query) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Scope
+
+void Scope::accumulate(std::string_view name, const std::vector<std::string>& labels) {
+  auto it = map_.find(name);
+  if (it == map_.end()) {
+    map_.emplace(std::string(name), labels);
+    if (recording()) record(Change::Kind::Inserted, name);
+    return;
+  }
+  Labels& held = it->second;
+  const std::size_t length = held.size();
+  for (const auto& label : labels) {
+    bool present = false;
+    for (std::size_t i = 0; i < held.size() && !present; ++i) present = held[i] == label;
+    if (!present) held.push_back(label);
+  }
+  if (recording() && held.size() != length) record(Change::Kind::Appended, name, {}, length);
+}
+
+void Scope::bind(std::string_view name, Labels labels) {
+  auto it = map_.find(name);
+  if (it == map_.end()) {
+    map_.emplace(std::string(name), std::move(labels));
+    if (recording()) record(Change::Kind::Inserted, name);
+    return;
+  }
+  if (recording()) record(Change::Kind::Rebound, name, std::move(it->second));
+  it->second = std::move(labels);
+}
+
+void Scope::erase(std::string_view name) {
+  auto it = map_.find(name);
+  if (it == map_.end()) return;
+  if (recording()) record(Change::Kind::Erased, name, std::move(it->second));
+  map_.erase(it);
+}
+
+void Scope::replace_all(Scope next) {
+  if (recording()) {
+    replaced_.push_back(std::move(map_));
+    record(Change::Kind::Replaced, {});
+  }
+  map_ = std::move(next.map_);
+}
+
+void Scope::undo(Change& change) {
+  switch (change.kind) {
+    case Change::Kind::Inserted: map_.erase(map_.find(change.name)); break;
+    case Change::Kind::Appended: map_.find(change.name)->second.resize(change.length); break;
+    case Change::Kind::Rebound: map_.find(change.name)->second = std::move(change.labels); break;
+    case Change::Kind::Erased: map_.emplace(std::move(change.name), std::move(change.labels)); break;
+    case Change::Kind::Replaced:
+      map_ = std::move(replaced_.back());
+      replaced_.pop_back();
+      break;
+  }
+}
+
+void Scope::restore(Mark mark) {
+  while (journal_.size() > mark) {
+    undo(journal_.back());
+    journal_.pop_back();
+  }
+  --open_;
+}
+
+void Scope::keep([[maybe_unused]] Mark mark) {
+  // The changes stay recorded while an enclosing savepoint may still undo them.
+  assert(mark <= journal_.size());
+  if (--open_ == 0) {
+    journal_.clear();
+    replaced_.clear();
+  }
+}
+
+bool Scope::replaced_since(Mark mark) const {
+  for (std::size_t i = mark; i < journal_.size(); ++i) {
+    if (journal_[i].kind == Change::Kind::Replaced) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Findings
 
 SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
@@ -237,10 +324,10 @@ void SemanticValidator::validate_regular_query(const RegularQuery& query) {
   validate_single_query(query.first);
   for (const auto& branch : query.unions) {
     // Every branch starts from an empty scope; afterwards the scope is what `first` left.
-    Scope saved = std::move(scope);
-    scope.clear();
+    const Scope::Mark mark = scope.save();
+    scope.replace_all({});
     validate_single_query(branch.query);
-    scope = std::move(saved);
+    scope.restore(mark);
   }
 }
 
@@ -263,7 +350,7 @@ void SemanticValidator::validate_multi_part(const MultiPartQuery& query) {
     for (const auto& item : with.items) validate_expr(item.expr);
     check_alias_uniqueness(with.items);
     // WITH * keeps the whole scope as it is.
-    if (!with.items.empty()) scope = projection_scope(with.items, scope);
+    if (!with.items.empty()) scope.replace_all(projection_scope(with.items, scope));
     if (with.order_by) {
       for (const auto& sort : *with.order_by) validate_expr(sort.expr);
     }
@@ -281,30 +368,18 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
 
   if (clause.order_by) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
-    // names are bound as a WITH projection binds them, then the previous entries come back.
-    std::vector<std::pair<std::string, Scope::Labels>> projected;
+    // names are bound as a WITH projection binds them (every list taken before the first is
+    // bound), and afterwards the scope is as it was.
+    std::vector<std::pair<const std::string*, Scope::Labels>> projected;
     for (const auto& item : clause.items) {
       if (const std::string* name = projected_name(item)) {
-        projected.emplace_back(*name, projected_labels(item, scope));
+        projected.emplace_back(name, projected_labels(item, scope));
       }
     }
-    std::vector<std::pair<std::string, std::optional<Scope::Labels>>> previous;
-    NameSet saved;
-    for (auto& [name, labels] : projected) {
-      if (saved.insert(name)) {
-        const Scope::Labels* old = scope.find(name);
-        previous.emplace_back(name, old ? std::optional<Scope::Labels>(*old) : std::nullopt);
-      }
-      scope.bind(name, std::move(labels));
-    }
+    const Scope::Mark mark = scope.save();
+    for (auto& [name, labels] : projected) scope.bind(*name, std::move(labels));
     for (const auto& sort : *clause.order_by) validate_expr(sort.expr);
-    for (auto it = previous.rbegin(); it != previous.rend(); ++it) {
-      if (it->second) {
-        scope.bind(it->first, std::move(*it->second));
-      } else {
-        scope.erase(it->first);
-      }
-    }
+    scope.restore(mark);
   }
   if (clause.skip) validate_pagination_expr(*clause.skip, "SKIP");
   if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
@@ -326,21 +401,27 @@ void SemanticValidator::check_alias_uniqueness(const std::vector<ReturnItem>& it
 // was, plus the names projected by the final RETURN of the body's first branch (RETURN *
 // exports the body's whole scope; a body without RETURN binds nothing).
 void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
-  Scope outer = scope;
+  const Scope::Mark mark = scope.save();
   validate_regular_query(body);
-  Scope body_scope = std::move(scope);
-  scope = std::move(outer);
   const ReturnClause* ret = final_return(body.first);
-  if (ret == nullptr) return;
-  if (ret->items.empty()) {
-    for (const auto& [name, labels] : body_scope) scope.bind(name, labels);
+  if (ret != nullptr && ret->items.empty() && !scope.replaced_since(mark)) {
+    // RETURN * over a body that never replaced its scope: the body's scope is the enclosing one
+    // with the body's bindings laid over it, which is what the export makes of it.
+    scope.keep(mark);
     return;
   }
-  for (const auto& item : ret->items) {
-    if (const std::string* name = projected_name(item)) {
-      scope.bind(*name, projected_labels(item, body_scope));
+  std::vector<std::pair<std::string, Scope::Labels>> exported;
+  if (ret != nullptr && ret->items.empty()) {
+    for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
+  } else if (ret != nullptr) {
+    for (const auto& item : ret->items) {
+      if (const std::string* name = projected_name(item)) {
+        exported.emplace_back(*name, projected_labels(item, scope));
+      }
     }
   }
+  scope.restore(mark);
+  for (auto& [name, labels] : exported) scope.bind(name, std::move(labels));
 }
 
 }  // namespace tessary

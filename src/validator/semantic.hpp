@@ -5,6 +5,7 @@
 // The work is split over three files: semantic.cpp (scope, bindings and the query-level walk),
 // patterns.cpp (patterns and clauses) and expressions.cpp (expressions and function calls).
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -22,9 +23,23 @@ namespace tessary {
 
 // The variables currently bound, each with the node labels and relationship types seen for it
 // (first-seen order, no duplicates). Lookups are hashed; the iteration order is never observed.
+//
+// Nested bodies (pattern comprehensions, subqueries, UNION branches, a RETURN's ORDER BY) change
+// the scope and must leave it as they found it. Instead of copying the whole scope for each of
+// them, `save` opens a savepoint: while one is open every change is recorded with what it
+// replaced, and `restore` undoes the changes made since its savepoint, latest first. A body then
+// costs what it changes, not the size of the scope around it.
 class Scope {
  public:
   using Labels = std::vector<std::string>;
+  using Mark = std::size_t;
+
+  Scope() = default;
+  Scope(Scope&&) noexcept = default;
+  Scope& operator=(Scope&&) noexcept = default;
+  // Copies hold the bindings only, never open savepoints.
+  Scope(const Scope& other) : map_(other.map_) {}
+  Scope& operator=(const Scope& other) = delete;
 
   const Labels* find(std::string_view name) const {
     auto it = map_.find(name);
@@ -34,40 +49,27 @@ class Scope {
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
   // names it does not hold yet, in the given order.
-  void accumulate(std::string_view name, const std::vector<std::string>& labels) {
-    auto it = map_.find(name);
-    if (it == map_.end()) {
-      map_.emplace(std::string(name), labels);
-      return;
-    }
-    Labels& held = it->second;
-    for (const auto& label : labels) {
-      bool present = false;
-      for (const auto& h : held) {
-        if (h == label) {
-          present = true;
-          break;
-        }
-      }
-      if (!present) held.push_back(label);
-    }
-  }
+  void accumulate(std::string_view name, const std::vector<std::string>& labels);
   // Every other binding: the name gets an empty list, replacing any entry it had.
   void reset(std::string_view name) { bind(name, {}); }
   // Sets the name's list, replacing any entry it had.
-  void bind(std::string_view name, Labels labels) {
-    auto it = map_.find(name);
-    if (it == map_.end()) {
-      map_.emplace(std::string(name), std::move(labels));
-    } else {
-      it->second = std::move(labels);
-    }
+  void bind(std::string_view name, Labels labels);
+  void erase(std::string_view name);
+  // Replaces every binding by those of `next`.
+  void replace_all(Scope next);
+
+  // Opens a savepoint; the mark it returns is handed to `restore` or `keep`.
+  Mark save() {
+    ++open_;
+    return journal_.size();
   }
-  void erase(std::string_view name) {
-    auto it = map_.find(name);
-    if (it != map_.end()) map_.erase(it);
-  }
-  void clear() { map_.clear(); }
+  // Undoes every change made since `mark` and closes its savepoint.
+  void restore(Mark mark);
+  // Keeps the changes made since `mark` and closes its savepoint.
+  void keep(Mark mark);
+  // Whether `replace_all` was called since `mark`.
+  bool replaced_since(Mark mark) const;
+
   std::size_t size() const { return map_.size(); }
   bool empty() const { return map_.empty(); }
   auto begin() const { return map_.begin(); }
@@ -78,7 +80,33 @@ class Scope {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
-  std::unordered_map<std::string, Labels, Hash, std::equal_to<>> map_;
+  using Map = std::unordered_map<std::string, Labels, Hash, std::equal_to<>>;
+
+  // One recorded change and what undoes it.
+  struct Change {
+    enum class Kind : std::uint8_t {
+      Inserted,   // the name was new: erase it
+      Appended,   // labels were appended: cut the list back to `length`
+      Rebound,    // the name had `labels`: put them back
+      Erased,     // the name had `labels`: insert it again
+      Replaced,   // the whole map was replaced: the last of `replaced_` comes back
+    };
+    Kind kind;
+    std::string name;
+    Labels labels;
+    std::size_t length = 0;
+  };
+  bool recording() const { return open_ > 0; }
+  void record(Change::Kind kind, std::string_view name, Labels labels = {},
+              std::size_t length = 0) {
+    journal_.push_back(Change{kind, std::string(name), std::move(labels), length});
+  }
+  void undo(Change& change);
+
+  Map map_;
+  std::vector<Change> journal_;
+  std::vector<Map> replaced_;  // whole maps put aside by replace_all, for restore
+  std::size_t open_ = 0;       // savepoints open
 };
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
