@@ -279,6 +279,10 @@ inline std::vector<WorstCase> worst_cases() {
          auto make = misspelt(keys);
          return fill("MATCH (n:Person) RETURN ", ",", "", [&](std::size_t i) { return "n." + make(i); });
        }},
+      {"misspelt_quoted_labels", [=] {
+         auto make = misspelt(labels);
+         return fill("MATCH ", ",", " RETURN 1", [&](std::size_t i) { return "(:`" + make(i) + "`)"; });
+       }},
       {"misspelt_same_label", [] { return fill("MATCH ", ",", " RETURN 1", same("(:Persn)")); }},
       // Long literals and comments.
       {"long_string", [] { return "RETURN '" + std::string(kWorstCaseBytes - 9, 'a') + "'"; }},
