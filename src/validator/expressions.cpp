@@ -304,7 +304,7 @@ void SemanticValidator::validate_property_access(std::string_view variable,
     if (is_known_label(t)) {
       for (const auto& key : keys) {
         if (node_has_property(t, key)) continue;
-        NameFix fix = property_fix(key, schema_.node_properties(bare_name(t)));
+        NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownNodePropertyOnVar,
                    "Unknown property '" + key + "' on variable '" + std::string(variable) +
                        "' with label :" + t + fix.hint,
@@ -313,7 +313,7 @@ void SemanticValidator::validate_property_access(std::string_view variable,
     } else if (is_known_rel_type(t)) {
       for (const auto& key : keys) {
         if (rel_has_property(t, key)) continue;
-        NameFix fix = property_fix(key, schema_.rel_properties(bare_name(t)));
+        NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownRelPropertyOnVar,
                    "Unknown property '" + key + "' on variable '" + std::string(variable) +
                        "' with relationship type :" + t + fix.hint,

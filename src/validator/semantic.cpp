@@ -167,20 +167,33 @@ bool SemanticValidator::rel_has_property(std::string_view rel_type, std::string_
   return def != nullptr && def->properties.contains(bare_name(key));
 }
 
-const std::vector<std::string_view>& SemanticValidator::known_labels() {
-  if (!labels_loaded_) {
-    known_labels_ = schema_.node_labels();
-    labels_loaded_ = true;
-  }
-  return known_labels_;
+const Candidates& SemanticValidator::known_labels() {
+  if (!known_labels_) known_labels_.emplace(schema_.node_labels());
+  return *known_labels_;
 }
 
-const std::vector<std::string_view>& SemanticValidator::known_rel_types() {
-  if (!rel_types_loaded_) {
-    known_rel_types_ = schema_.rel_types();
-    rel_types_loaded_ = true;
+const Candidates& SemanticValidator::known_rel_types() {
+  if (!known_rel_types_) known_rel_types_.emplace(schema_.rel_types());
+  return *known_rel_types_;
+}
+
+const Candidates& SemanticValidator::node_property_candidates(std::string_view label) {
+  auto it = node_properties_.find(label);
+  if (it == node_properties_.end()) {
+    it = node_properties_.emplace(std::string(label), Candidates(schema_.node_properties(label)))
+             .first;
   }
-  return known_rel_types_;
+  return it->second;
+}
+
+const Candidates& SemanticValidator::rel_property_candidates(std::string_view rel_type) {
+  auto it = rel_properties_.find(rel_type);
+  if (it == rel_properties_.end()) {
+    it = rel_properties_
+             .emplace(std::string(rel_type), Candidates(schema_.rel_properties(rel_type)))
+             .first;
+  }
+  return it->second;
 }
 
 // A suggested name goes into the fixed query as written, so a name that the query language
@@ -218,26 +231,19 @@ void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
           : "Replace " + suggestion->original + " with " + suggestion->replacement;
 }
 
-// The closest candidate is searched once; the hint and the suggestion are then built from that
-// one match (a one-element candidate list finds it again at once).
-NameFix SemanticValidator::label_fix(std::string_view written,
-                                     const std::vector<std::string_view>& candidates) {
-  std::string_view bare = bare_name(written);
-  auto match = closest_match(bare, candidates);
+// The closest candidate is searched once; the hint and the suggestion are both built from it.
+NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
+  auto match = closest_match(bare_name(written), candidates);
   if (!match) return {};
-  const std::vector<std::string_view> one{*match};
-  NameFix fix{label_hint(bare, one), label_suggestion(written, bare, one)};
+  NameFix fix{label_hint_for(*match), label_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, ":", *match);
   return fix;
 }
 
-NameFix SemanticValidator::property_fix(std::string_view written,
-                                        const std::vector<std::string_view>& candidates) {
-  std::string_view bare = bare_name(written);
-  auto match = closest_match(bare, candidates);
+NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
+  auto match = closest_match(bare_name(written), candidates);
   if (!match) return {};
-  const std::vector<std::string_view> one{*match};
-  NameFix fix{property_hint(bare, one), property_suggestion(written, bare, one)};
+  NameFix fix{property_hint_for(*match), property_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, "", *match);
   return fix;
 }

@@ -21,6 +21,12 @@
 
 namespace tessary {
 
+// Hashes names so that maps keyed by std::string can be searched with a std::string_view.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 // The variables currently bound, each with the node labels and relationship types seen for it
 // (first-seen order, no duplicates). Lookups are hashed; the iteration order is never observed.
 //
@@ -76,11 +82,7 @@ class Scope {
   auto end() const { return map_.end(); }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Map = std::unordered_map<std::string, Labels, Hash, std::equal_to<>>;
+  using Map = std::unordered_map<std::string, Labels, NameHash, std::equal_to<>>;
 
   // One recorded change and what undoes it.
   struct Change {
@@ -179,16 +181,18 @@ class SemanticValidator {
   bool node_has_property(std::string_view label, std::string_view key) const;
   bool rel_has_property(std::string_view rel_type, std::string_view key) const;
 
-  // Candidate lists for suggestions, in ascending byte order (filled on first use).
-  const std::vector<std::string_view>& known_labels();
-  const std::vector<std::string_view>& known_rel_types();
+  // Candidate lists for suggestions, in ascending byte order (made on first use): the schema's
+  // labels, its relationship types, and the properties of one label or type (by its bare name).
+  const Candidates& known_labels();
+  const Candidates& known_rel_types();
+  const Candidates& node_property_candidates(std::string_view label);
+  const Candidates& rel_property_candidates(std::string_view rel_type);
 
   // Hint and suggestion for an unknown label or type (":" fragments) or property key (bare
   // fragments). The search uses the bare name; the original fragment keeps `written`, and the
   // replacement is the match as it must be written in a query (see name_as_written).
-  NameFix label_fix(std::string_view written, const std::vector<std::string_view>& candidates);
-  NameFix property_fix(std::string_view written,
-                       const std::vector<std::string_view>& candidates);
+  NameFix label_fix(std::string_view written, const Candidates& candidates);
+  NameFix property_fix(std::string_view written, const Candidates& candidates);
 
   // `name` as it must be written in a query: in backticks unless it is a plain name.
   static std::string name_as_written(std::string_view name);
@@ -209,10 +213,10 @@ class SemanticValidator {
                          std::string_view match);
 
   const Schema& schema_;
-  std::vector<std::string_view> known_labels_;
-  std::vector<std::string_view> known_rel_types_;
-  bool labels_loaded_ = false;
-  bool rel_types_loaded_ = false;
+  std::optional<Candidates> known_labels_;
+  std::optional<Candidates> known_rel_types_;
+  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> node_properties_;
+  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> rel_properties_;
   std::unordered_map<std::string_view, std::string> written_names_;
 };
 
