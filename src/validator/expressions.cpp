@@ -301,18 +301,18 @@ void SemanticValidator::validate_property_access(std::string_view variable,
   const Scope::Labels* labels = scope.find(variable);
   if (labels == nullptr) return;
   for (const auto& t : *labels) {
-    if (is_known_label(t)) {
+    if (const PropertySet* properties = schema_.nodes.find(bare_name(t))) {
       for (const auto& key : keys) {
-        if (node_has_property(t, key)) continue;
+        if (properties->contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownNodePropertyOnVar,
                    "Unknown property '" + key + "' on variable '" + std::string(variable) +
                        "' with label :" + t + fix.hint,
                    std::move(fix.suggestion));
       }
-    } else if (is_known_rel_type(t)) {
+    } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
       for (const auto& key : keys) {
-        if (rel_has_property(t, key)) continue;
+        if (def->properties.contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownRelPropertyOnVar,
                    "Unknown property '" + key + "' on variable '" + std::string(variable) +

@@ -59,7 +59,8 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
   if (map == nullptr) return;
   for (const auto& entry : map->entries) {
     for (const auto& label : node.labels) {
-      if (!is_known_label(label) || node_has_property(label, entry.key)) continue;
+      const PropertySet* properties = schema_.nodes.find(bare_name(label));
+      if (properties == nullptr || properties->contains(bare_name(entry.key))) continue;
       NameFix fix = property_fix(entry.key, node_property_candidates(bare_name(label)));
       push_error(DiagnosticCode::UnknownNodeProperty,
                  format_message(DiagnosticCode::UnknownNodeProperty, {entry.key, label, fix.hint}),

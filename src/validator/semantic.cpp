@@ -153,20 +153,6 @@ bool SemanticValidator::is_known_label(std::string_view written) const {
   return schema_.has_node_label(bare_name(written));
 }
 
-bool SemanticValidator::is_known_rel_type(std::string_view written) const {
-  return schema_.has_rel_type(bare_name(written));
-}
-
-bool SemanticValidator::node_has_property(std::string_view label, std::string_view key) const {
-  const PropertySet* props = schema_.nodes.find(bare_name(label));
-  return props != nullptr && props->contains(bare_name(key));
-}
-
-bool SemanticValidator::rel_has_property(std::string_view rel_type, std::string_view key) const {
-  const RelationshipDef* def = schema_.relationships.find(bare_name(rel_type));
-  return def != nullptr && def->properties.contains(bare_name(key));
-}
-
 const Candidates& SemanticValidator::known_labels() {
   if (!known_labels_) known_labels_.emplace(schema_.node_labels());
   return *known_labels_;

@@ -176,10 +176,6 @@ class SemanticValidator {
   // Schema lookups by name as written: enclosing backticks are not part of the name.
   static std::string_view bare_name(std::string_view written);
   bool is_known_label(std::string_view written) const;
-  bool is_known_rel_type(std::string_view written) const;
-  // Both labels (types) and keys are taken as written; the label must be known.
-  bool node_has_property(std::string_view label, std::string_view key) const;
-  bool rel_has_property(std::string_view rel_type, std::string_view key) const;
 
   // Candidate lists for suggestions, in ascending byte order (made on first use): the schema's
   // labels, its relationship types, and the properties of one label or type (by its bare name).
