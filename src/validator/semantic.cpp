@@ -42,39 +42,78 @@ const ReturnClause* final_return(const SingleQuery& query) {
 // ---------------------------------------------------------------------------------------------
 // Scope
 
+Scope::Labels* Scope::Map::find(std::string_view name) {
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &list_[it->second].labels;
+  }
+  for (Binding& binding : list_) {
+    if (binding.name == name) return &binding.labels;
+  }
+  return nullptr;
+}
+
+void Scope::Map::insert(std::string_view name, Labels labels) {
+  if (list_.empty()) list_.reserve(8);
+  list_.push_back(Binding{std::string(name), std::move(labels)});
+  if (!index_.empty()) {
+    index_.emplace(std::string(name), static_cast<std::uint32_t>(list_.size() - 1));
+  } else if (list_.size() > kDirectLimit) {
+    index_.reserve(2 * list_.size());
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+      index_.emplace(list_[i].name, static_cast<std::uint32_t>(i));
+    }
+  }
+}
+
+void Scope::Map::erase(std::string_view name) {
+  std::size_t at = 0;
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    at = it->second;
+    index_.erase(it);
+  } else {
+    while (list_[at].name != name) ++at;
+  }
+  if (at + 1 != list_.size()) {
+    list_[at] = std::move(list_.back());
+    if (!index_.empty()) index_.find(list_[at].name)->second = static_cast<std::uint32_t>(at);
+  }
+  list_.pop_back();
+}
+
 void Scope::accumulate(std::string_view name, const std::vector<std::string>& labels) {
-  auto it = map_.find(name);
-  if (it == map_.end()) {
-    map_.emplace(std::string(name), labels);
+  Labels* held = map_.find(name);
+  if (held == nullptr) {
+    map_.insert(name, labels);
     if (recording()) record(Change::Kind::Inserted, name);
     return;
   }
-  Labels& held = it->second;
-  const std::size_t length = held.size();
+  const std::size_t length = held->size();
   for (const auto& label : labels) {
     bool present = false;
-    for (std::size_t i = 0; i < held.size() && !present; ++i) present = held[i] == label;
-    if (!present) held.push_back(label);
+    for (std::size_t i = 0; i < held->size() && !present; ++i) present = (*held)[i] == label;
+    if (!present) held->push_back(label);
   }
-  if (recording() && held.size() != length) record(Change::Kind::Appended, name, {}, length);
+  if (recording() && held->size() != length) record(Change::Kind::Appended, name, {}, length);
 }
 
 void Scope::bind(std::string_view name, Labels labels) {
-  auto it = map_.find(name);
-  if (it == map_.end()) {
-    map_.emplace(std::string(name), std::move(labels));
+  Labels* held = map_.find(name);
+  if (held == nullptr) {
+    map_.insert(name, std::move(labels));
     if (recording()) record(Change::Kind::Inserted, name);
     return;
   }
-  if (recording()) record(Change::Kind::Rebound, name, std::move(it->second));
-  it->second = std::move(labels);
+  if (recording()) record(Change::Kind::Rebound, name, std::move(*held));
+  *held = std::move(labels);
 }
 
 void Scope::erase(std::string_view name) {
-  auto it = map_.find(name);
-  if (it == map_.end()) return;
-  if (recording()) record(Change::Kind::Erased, name, std::move(it->second));
-  map_.erase(it);
+  Labels* held = map_.find(name);
+  if (held == nullptr) return;
+  if (recording()) record(Change::Kind::Erased, name, std::move(*held));
+  map_.erase(name);
 }
 
 void Scope::replace_all(Scope next) {
@@ -87,10 +126,10 @@ void Scope::replace_all(Scope next) {
 
 void Scope::undo(Change& change) {
   switch (change.kind) {
-    case Change::Kind::Inserted: map_.erase(map_.find(change.name)); break;
-    case Change::Kind::Appended: map_.find(change.name)->second.resize(change.length); break;
-    case Change::Kind::Rebound: map_.find(change.name)->second = std::move(change.labels); break;
-    case Change::Kind::Erased: map_.emplace(std::move(change.name), std::move(change.labels)); break;
+    case Change::Kind::Inserted: map_.erase(change.name); break;
+    case Change::Kind::Appended: map_.find(change.name)->resize(change.length); break;
+    case Change::Kind::Rebound: *map_.find(change.name) = std::move(change.labels); break;
+    case Change::Kind::Erased: map_.insert(change.name, std::move(change.labels)); break;
     case Change::Kind::Replaced:
       map_ = std::move(replaced_.back());
       replaced_.pop_back();

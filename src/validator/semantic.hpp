@@ -24,7 +24,7 @@ namespace tessary {
 // Hashes names so that maps keyed by std::string can be searched with a std::string_view.
 struct NameHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  std::size_t operator()(std::string_view s) const { return name_hash(s); }
 };
 
 // The variables currently bound, each with the node labels and relationship types seen for it
@@ -40,6 +40,11 @@ class Scope {
   using Labels = std::vector<std::string>;
   using Mark = std::size_t;
 
+  struct Binding {
+    std::string name;
+    Labels labels;
+  };
+
   Scope() = default;
   Scope(Scope&&) noexcept = default;
   Scope& operator=(Scope&&) noexcept = default;
@@ -47,11 +52,8 @@ class Scope {
   Scope(const Scope& other) : map_(other.map_) {}
   Scope& operator=(const Scope& other) = delete;
 
-  const Labels* find(std::string_view name) const {
-    auto it = map_.find(name);
-    return it == map_.end() ? nullptr : &it->second;
-  }
-  bool contains(std::string_view name) const { return map_.find(name) != map_.end(); }
+  const Labels* find(std::string_view name) const { return map_.find(name); }
+  bool contains(std::string_view name) const { return map_.find(name) != nullptr; }
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
   // names it does not hold yet, in the given order.
@@ -76,13 +78,34 @@ class Scope {
   // Whether `replace_all` was called since `mark`.
   bool replaced_since(Mark mark) const;
 
+  // The bindings in no particular order.
   std::size_t size() const { return map_.size(); }
-  bool empty() const { return map_.empty(); }
-  auto begin() const { return map_.begin(); }
-  auto end() const { return map_.end(); }
+  bool empty() const { return map_.size() == 0; }
+  std::vector<Binding>::const_iterator begin() const { return map_.begin(); }
+  std::vector<Binding>::const_iterator end() const { return map_.end(); }
 
  private:
-  using Map = std::unordered_map<std::string, Labels, NameHash, std::equal_to<>>;
+  // The bindings: a flat list searched directly while it is short (most scopes hold a few
+  // names), through a hashed index of positions once it is long.
+  class Map {
+   public:
+    Labels* find(std::string_view name);
+    const Labels* find(std::string_view name) const {
+      return const_cast<Map*>(this)->find(name);
+    }
+    // `name` must be unbound.
+    void insert(std::string_view name, Labels labels);
+    // `name` must be bound; the last binding takes its place in the list.
+    void erase(std::string_view name);
+    std::size_t size() const { return list_.size(); }
+    std::vector<Binding>::const_iterator begin() const { return list_.begin(); }
+    std::vector<Binding>::const_iterator end() const { return list_.end(); }
+
+   private:
+    static constexpr std::size_t kDirectLimit = 16;
+    std::vector<Binding> list_;
+    std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> index_;
+  };
 
   // One recorded change and what undoes it.
   struct Change {

@@ -1,6 +1,7 @@
 // The scope's savepoints against a model that copies the whole scope at each savepoint: random
 // changes, with savepoints opened inside savepoints and then restored or kept, must leave the
-// scope and the model with the same bindings after every step.
+// scope and the model with the same bindings after every step, both for scopes of a few names
+// and for scopes long enough to be searched through their index.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -29,7 +30,9 @@ struct Savepoint {
 };
 
 TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
-  const std::vector<std::string> names = {"a", "b", "c", "d", "a_rather_long_variable_name"};
+  std::vector<std::string> many = {"a", "b", "c", "d", "a_rather_long_variable_name"};
+  for (int i = 0; i < 40; ++i) many.push_back("v" + std::to_string(i));
+  const std::vector<std::string> few(many.begin(), many.begin() + 5);
   const std::vector<std::string> labels = {"A", "B", "C"};
   std::mt19937 rng(20240611);
   auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
@@ -39,14 +42,18 @@ TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
     return out;
   };
 
-  for (int run = 0; run < 300; ++run) {
+  for (int run = 0; run < 400; ++run) {
+    const std::vector<std::string>& names = run % 2 ? many : few;
     Scope scope;
     Bindings model;
     std::vector<Savepoint> open;
     std::size_t replacements = 0;
-    for (int step = 0; step < 80; ++step) {
+    for (int step = 0; step < 160; ++step) {
       const std::string& name = names[pick(names.size())];
-      switch (pick(9)) {
+      std::size_t op = pick(9);
+      // Long scopes need replacements by short ones to be rare.
+      if (op == 5 && &names == &many && pick(6) != 0) op = 0;
+      switch (op) {
         case 0:
         case 1: {
           std::vector<std::string> added = some_labels();
