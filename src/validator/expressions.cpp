@@ -93,7 +93,8 @@ class TemporaryBinding {
 // The rarer forms live in functions of their own, which keeps the frame of the recursive walk
 // small for deeply nested expressions.
 [[gnu::noinline]] void report_unbound(SemanticValidator& v, const std::string& name) {
-  v.push_error(DiagnosticCode::UnboundVariable, "Variable '" + name + "' is not bound in this scope");
+  v.push_error(DiagnosticCode::UnboundVariable,
+               format_message(DiagnosticCode::UnboundVariable, {name}));
 }
 [[gnu::noinline]] void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
 [[gnu::noinline]] void check_pattern_comprehension(SemanticValidator& v,
@@ -232,26 +233,23 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
   const BuiltinFunction* function = lookup_function(call.name);
   if (function == nullptr) {
     v.push_warning(DiagnosticCode::UnknownFunction,
-                   "Unknown function " + call.name +
-                       "(); if this is a user-defined function, ignore this warning");
+                   format_message(DiagnosticCode::UnknownFunction, {call.name}));
   } else {
     const std::size_t n = call.args.size();
     if (n < function->min_args || (function->max_args && n > *function->max_args)) {
-      v.push_error(DiagnosticCode::WrongArity, "Function " + call.name + "() expects " +
-                                                   expected_arg_count(*function) +
-                                                   " argument(s), got " + std::to_string(n));
+      v.push_error(DiagnosticCode::WrongArity,
+                   format_message(DiagnosticCode::WrongArity,
+                                  {call.name, expected_arg_count(*function), std::to_string(n)}));
     }
     if (call.distinct && !function->is_aggregate) {
       v.push_warning(DiagnosticCode::DistinctOnNonAggregate,
-                     "DISTINCT is used with non-aggregate function " + call.name +
-                         "(); DISTINCT only has meaning with aggregate functions");
+                     format_message(DiagnosticCode::DistinctOnNonAggregate, {call.name}));
     }
     if (is_numeric_aggregate(function->name)) {
       for (const auto& arg : call.args) {
         if (arg.is<Expr::String>()) {
           v.push_error(DiagnosticCode::AggregateStringArg,
-                       "Aggregate function " + call.name +
-                           "() received a string literal; expected a numeric expression");
+                       format_message(DiagnosticCode::AggregateStringArg, {call.name}));
         }
       }
     }
@@ -306,8 +304,8 @@ void SemanticValidator::validate_property_access(std::string_view variable,
         if (properties->contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownNodePropertyOnVar,
-                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                       "' with label :" + t + fix.hint,
+                   format_message(DiagnosticCode::UnknownNodePropertyOnVar,
+                                  {key, variable, t, fix.hint}),
                    std::move(fix.suggestion));
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
@@ -315,8 +313,8 @@ void SemanticValidator::validate_property_access(std::string_view variable,
         if (def->properties.contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownRelPropertyOnVar,
-                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                       "' with relationship type :" + t + fix.hint,
+                   format_message(DiagnosticCode::UnknownRelPropertyOnVar,
+                                  {key, variable, t, fix.hint}),
                    std::move(fix.suggestion));
       }
     }
@@ -327,28 +325,17 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 // SKIP and LIMIT
 
 void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_view clause) {
-  std::string prefix(clause);
+  DiagnosticCode code;
   switch (expr.kind()) {
-    case ExprKind::Float:
-      push_error(DiagnosticCode::PaginationTypeFloat,
-                 prefix + " expression must be an integer, got a float literal");
-      return;
-    case ExprKind::String:
-      push_error(DiagnosticCode::PaginationTypeString,
-                 prefix + " expression must be an integer, got a string literal");
-      return;
-    case ExprKind::Bool:
-      push_error(DiagnosticCode::PaginationTypeBool,
-                 prefix + " expression must be an integer, got a boolean literal");
-      return;
-    case ExprKind::Null:
-      push_error(DiagnosticCode::PaginationTypeNull,
-                 prefix + " expression must be an integer, got NULL");
-      return;
+    case ExprKind::Float: code = DiagnosticCode::PaginationTypeFloat; break;
+    case ExprKind::String: code = DiagnosticCode::PaginationTypeString; break;
+    case ExprKind::Bool: code = DiagnosticCode::PaginationTypeBool; break;
+    case ExprKind::Null: code = DiagnosticCode::PaginationTypeNull; break;
     default:
       validate_expr(expr);
       return;
   }
+  push_error(code, format_message(code, {clause}));
 }
 
 // ---------------------------------------------------------------------------------------------
