@@ -9,29 +9,6 @@
 namespace tessary {
 namespace {
 
-// A schema of a common size: 16 labels with 6 properties each, 12 relationship types.
-Schema bench_schema() {
-  Schema schema;
-  const char* labels[] = {"Person", "Movie", "Company", "City", "Country", "Genre", "Review",
-                          "Award", "Studio", "Series", "Episode", "Character", "Book", "Author",
-                          "Publisher", "Festival"};
-  const char* props[] = {"name", "title", "age", "year", "rating", "released"};
-  for (const char* label : labels) {
-    PropertySet set;
-    for (const char* p : props) set.insert(p);
-    set.insert(std::string(label) + "_id");
-    schema.insert_node(label, set);
-  }
-  const char* rels[][3] = {{"ACTED_IN", "Person", "Movie"},    {"DIRECTED", "Person", "Movie"},
-                           {"PRODUCED", "Company", "Movie"},   {"LIVES_IN", "Person", "City"},
-                           {"LOCATED_IN", "City", "Country"},  {"IN_GENRE", "Movie", "Genre"},
-                           {"REVIEWED", "Person", "Review"},   {"WON", "Person", "Award"},
-                           {"WROTE", "Author", "Book"},        {"PUBLISHED", "Publisher", "Book"},
-                           {"PART_OF", "Episode", "Series"},   {"PLAYS", "Person", "Character"}};
-  for (auto& r : rels) schema.insert_relationship(r[0], r[1], r[2], PropertySet{"since", "role"});
-  return schema;
-}
-
 const std::vector<std::string> kTypical = {
     "MATCH (p:Person)-[r:ACTED_IN]->(m:Movie) WHERE m.year > 2000 RETURN p.name, r.role",
     "MATCH (u:Person)-[r:REVIEWED]->(v:Review) RETURN u, count(r) AS n ORDER BY n DESC LIMIT 10",
@@ -62,7 +39,7 @@ const std::vector<std::string> kManyFindings = {
 };
 
 const Schema& schema() {
-  static const Schema instance = bench_schema();
+  static const Schema instance = bench::common_schema();
   return instance;
 }
 

@@ -15,6 +15,29 @@
 
 namespace tessary::bench {
 
+// A schema of a common size: 16 labels with 6 properties each, 12 relationship types.
+inline Schema common_schema() {
+  Schema schema;
+  const char* labels[] = {"Person", "Movie", "Company", "City", "Country", "Genre", "Review",
+                          "Award", "Studio", "Series", "Episode", "Character", "Book", "Author",
+                          "Publisher", "Festival"};
+  const char* props[] = {"name", "title", "age", "year", "rating", "released"};
+  for (const char* label : labels) {
+    PropertySet set;
+    for (const char* p : props) set.insert(p);
+    set.insert(std::string(label) + "_id");
+    schema.insert_node(label, set);
+  }
+  const char* rels[][3] = {{"ACTED_IN", "Person", "Movie"},    {"DIRECTED", "Person", "Movie"},
+                           {"PRODUCED", "Company", "Movie"},   {"LIVES_IN", "Person", "City"},
+                           {"LOCATED_IN", "City", "Country"},  {"IN_GENRE", "Movie", "Genre"},
+                           {"REVIEWED", "Person", "Review"},   {"WON", "Person", "Award"},
+                           {"WROTE", "Author", "Book"},        {"PUBLISHED", "Publisher", "Book"},
+                           {"PART_OF", "Episode", "Series"},   {"PLAYS", "Person", "Character"}};
+  for (auto& r : rels) schema.insert_relationship(r[0], r[1], r[2], PropertySet{"since", "role"});
+  return schema;
+}
+
 inline std::vector<CypherQuery> build_trees(const std::vector<std::string>& corpus) {
   std::vector<CypherQuery> trees;
   for (const auto& q : corpus) {

@@ -154,15 +154,12 @@ std::string fill_template(std::string_view tmpl, std::initializer_list<std::stri
   for (std::string_view a : args) size += a.size();
   out.reserve(size);
   auto next = args.begin();
-  std::size_t i = 0;
-  while (i < tmpl.size()) {
-    if (tmpl[i] == '{' && i + 1 < tmpl.size() && tmpl[i + 1] == '}') {
-      if (next != args.end()) out.append(*next++);
-      i += 2;
-    } else {
-      out += tmpl[i++];
-    }
+  for (std::size_t at = tmpl.find("{}"); at != std::string_view::npos; at = tmpl.find("{}")) {
+    out.append(tmpl.substr(0, at));
+    if (next != args.end()) out.append(*next++);
+    tmpl.remove_prefix(at + 2);
   }
+  out.append(tmpl);
   return out;
 }
 
@@ -294,23 +291,73 @@ std::string unicode_lower(std::string_view text) {
   return out;
 }
 
-std::optional<std::string_view> closest_match(std::string_view name,
-                                              const std::vector<std::string_view>& candidates) {
+namespace {
+
+// The Levenshtein distance of texts from one name. Names of up to 64 bytes use the bit-parallel
+// form of the distance table (Myers, as Hyyrö states it for whole texts): one machine word holds
+// a column of vertical differences, and a text costs a few word operations per byte; longer names
+// fill the table row by row.
+class DistanceFrom {
+ public:
+  explicit DistanceFrom(std::string_view name) : name_(name) {
+    if (name.size() > 64) return;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      match_[static_cast<unsigned char>(name[i])] |= std::uint64_t{1} << i;
+    }
+  }
+
+  // The distance to `text` when it is at most `limit`, otherwise some value above `limit`.
+  std::size_t to(std::string_view text, std::size_t limit) const {
+    if (name_.empty()) return text.size();
+    if (text.empty()) return name_.size();
+    if (name_.size() > 64) return bounded_distance(name_, text, limit);
+    const std::uint64_t last = std::uint64_t{1} << (name_.size() - 1);
+    std::uint64_t plus = ~std::uint64_t{0};  // vertical differences of +1
+    std::uint64_t minus = 0;                 // vertical differences of -1
+    std::size_t score = name_.size();
+    for (char c : text) {
+      const std::uint64_t eq = match_[static_cast<unsigned char>(c)];
+      const std::uint64_t xv = eq | minus;
+      const std::uint64_t xh = (((eq & plus) + plus) ^ plus) | eq;
+      std::uint64_t hplus = minus | ~(xh | plus);
+      std::uint64_t hminus = plus & xh;
+      if (hplus & last) {
+        ++score;
+      } else if (hminus & last) {
+        --score;
+      }
+      hplus = (hplus << 1) | 1;  // the first row grows by one per byte of the text
+      hminus <<= 1;
+      plus = hminus | ~(xv | hplus);
+      minus = hplus & xv;
+    }
+    return score;
+  }
+
+ private:
+  std::string_view name_;
+  std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
+};
+
+// closest_match over `candidates`, with `lowered(i)` the lower-cased text of candidate i.
+template <class Lowered>
+std::optional<std::string_view> closest_in(std::string_view name,
+                                           const std::vector<std::string_view>& candidates,
+                                           Lowered&& lowered) {
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
-  bool name_lowered = false;
-  std::string lowered_c;  // one buffer for all candidates
-  for (std::string_view c : candidates) {
+  std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::string_view c = candidates[i];
     if (length_gap(c.size(), name.size()) > max) continue;
-    if (!name_lowered) {
+    if (!distance) {
       lowered_name = unicode_lower(name);
-      name_lowered = true;
+      distance.emplace(lowered_name);
     }
-    lowered_c.clear();
-    lower_into(lowered_c, c);
+    const std::string_view lowered_c = lowered(i);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
-    const std::size_t d = bounded_distance(lowered_name, lowered_c, max);
+    const std::size_t d = distance->to(lowered_c, max);
     if (d > max) continue;
     if (d == 0) return c;
     best = c;
@@ -319,15 +366,57 @@ std::optional<std::string_view> closest_match(std::string_view name,
   return best;
 }
 
+}  // namespace
+
+std::optional<std::string_view> closest_match(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
+  std::string buffer;  // one buffer for all candidates
+  return closest_in(name, candidates, [&](std::size_t i) -> std::string_view {
+    buffer.clear();
+    lower_into(buffer, candidates[i]);
+    return buffer;
+  });
+}
+
+Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(names)) {
+  lowered_.reserve(names_.size());
+  for (std::string_view name : names_) lowered_.push_back(unicode_lower(name));
+}
+
+std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
+  return closest_in(name, candidates.names_,
+                    [&](std::size_t i) -> std::string_view { return candidates.lowered_[i]; });
+}
+
+Suggestion label_suggestion_for(std::string_view name, std::string_view match) {
+  Suggestion s;
+  s.original = std::string(":").append(name);
+  s.replacement = std::string(":").append(match);
+  s.description = fill_template("Replace {}{} with {}{}", {":", name, ":", match});
+  return s;
+}
+
+Suggestion property_suggestion_for(std::string_view name, std::string_view match) {
+  Suggestion s;
+  s.original = std::string(name);
+  s.replacement = std::string(match);
+  s.description = fill_template("Replace property '{}' with '{}'", {name, match});
+  return s;
+}
+
+std::string label_hint_for(std::string_view match) {
+  return fill_template(", did you mean {}{}?", {":", match});
+}
+
+std::string property_hint_for(std::string_view match) {
+  return fill_template(", did you mean {}{}?", {".", match});
+}
+
 std::optional<Suggestion> label_suggestion(std::string_view name, std::string_view lookup,
                                            const std::vector<std::string_view>& candidates) {
   const auto m = closest_match(lookup, candidates);
   if (!m) return std::nullopt;
-  Suggestion s;
-  s.original = std::string(":").append(name);
-  s.replacement = std::string(":").append(*m);
-  s.description = fill_template("Replace {}{} with {}{}", {":", name, ":", *m});
-  return s;
+  return label_suggestion_for(name, *m);
 }
 
 std::optional<Suggestion> label_suggestion(std::string_view name,
@@ -339,11 +428,7 @@ std::optional<Suggestion> property_suggestion(std::string_view name, std::string
                                               const std::vector<std::string_view>& candidates) {
   const auto m = closest_match(lookup, candidates);
   if (!m) return std::nullopt;
-  Suggestion s;
-  s.original = std::string(name);
-  s.replacement = std::string(*m);
-  s.description = fill_template("Replace property '{}' with '{}'", {name, *m});
-  return s;
+  return property_suggestion_for(name, *m);
 }
 
 std::optional<Suggestion> property_suggestion(std::string_view name,
@@ -353,12 +438,12 @@ std::optional<Suggestion> property_suggestion(std::string_view name,
 
 std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
   const auto m = closest_match(name, candidates);
-  return m ? fill_template(", did you mean {}{}?", {":", *m}) : std::string();
+  return m ? label_hint_for(*m) : std::string();
 }
 
 std::string property_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
   const auto m = closest_match(name, candidates);
-  return m ? fill_template(", did you mean {}{}?", {".", *m}) : std::string();
+  return m ? property_hint_for(*m) : std::string();
 }
 
 }  // namespace tessary

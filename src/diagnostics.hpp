@@ -85,6 +85,23 @@ struct ValidationDiagnostic {
 // (candidates in ascending byte order make the tie-break alphabetical).
 std::optional<std::string_view> closest_match(std::string_view name,
                                               const std::vector<std::string_view>& candidates);
+
+// A candidate list searched again and again: each candidate is lower-cased once, here.
+class Candidates {
+ public:
+  Candidates() = default;
+  explicit Candidates(std::vector<std::string_view> names);
+  const std::vector<std::string_view>& names() const { return names_; }
+
+ private:
+  friend std::optional<std::string_view> closest_match(std::string_view name,
+                                                       const Candidates& candidates);
+  std::vector<std::string_view> names_;
+  std::vector<std::string> lowered_;
+};
+
+// closest_match over the names of `candidates`, with the same result.
+std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates);
 // ":name" -> ":match", "Replace :name with :match"; none without a match.
 std::optional<Suggestion> label_suggestion(std::string_view name,
                                            const std::vector<std::string_view>& candidates);
@@ -100,5 +117,10 @@ std::optional<Suggestion> property_suggestion(std::string_view name, std::string
 // ", did you mean :m?" / ", did you mean .m?" or the empty text.
 std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates);
 std::string property_hint(std::string_view name, const std::vector<std::string_view>& candidates);
+// The suggestion and hint for a `match` that closest_match found for `name`.
+Suggestion label_suggestion_for(std::string_view name, std::string_view match);
+Suggestion property_suggestion_for(std::string_view name, std::string_view match);
+std::string label_hint_for(std::string_view match);
+std::string property_hint_for(std::string_view match);
 
 }  // namespace tessary

@@ -3,13 +3,32 @@
 // again keeps its place and takes the new value. Lookups are hashed, so building a map of n keys
 // costs O(n). Entries are never removed.
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace tessary {
+
+// A 64-bit hash of a name, eight bytes at a time.
+inline std::uint64_t name_hash(std::string_view name) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+  const char* p = name.data();
+  std::size_t n = name.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t i = 0; i < n; ++i) tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  h = (h ^ tail) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
 
 template <class V>
 class OrderedMap {
@@ -17,15 +36,9 @@ class OrderedMap {
   using value_type = std::pair<std::string, V>;
 
   OrderedMap() = default;
-  OrderedMap(const OrderedMap& other) : entries_(other.entries_) { reindex(); }
-  OrderedMap(OrderedMap&& other) noexcept = default;  // deque moves keep element addresses
-  OrderedMap& operator=(const OrderedMap& other) {
-    if (this != &other) {
-      entries_ = other.entries_;
-      reindex();
-    }
-    return *this;
-  }
+  OrderedMap(const OrderedMap& other) = default;  // the copy's entries sit at the same positions
+  OrderedMap(OrderedMap&& other) noexcept = default;
+  OrderedMap& operator=(const OrderedMap& other) = default;
   OrderedMap& operator=(OrderedMap&& other) noexcept = default;
 
   // Sets key to value; a new key goes last, an existing one keeps its place.
@@ -34,8 +47,9 @@ class OrderedMap {
       *found = std::move(value);
       return *found;
     }
+    if (2 * (entries_.size() + 1) > slots_.size()) grow();
     entries_.emplace_back(std::string(key), std::move(value));
-    index_.emplace(std::string_view(entries_.back().first), entries_.size() - 1);
+    slots_[free_slot(key)] = static_cast<std::uint32_t>(entries_.size());
     return entries_.back().second;
   }
   // The entry of key, created with a default value at the end when absent.
@@ -45,19 +59,19 @@ class OrderedMap {
   }
 
   V* find(std::string_view key) {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    const std::size_t at = position(key);
+    return at == kAbsent ? nullptr : &entries_[at].second;
   }
   const V* find(std::string_view key) const {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    const std::size_t at = position(key);
+    return at == kAbsent ? nullptr : &entries_[at].second;
   }
-  bool contains(std::string_view key) const { return index_.count(key) != 0; }
+  bool contains(std::string_view key) const { return position(key) != kAbsent; }
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
   void clear() {
-    index_.clear();
+    slots_.clear();
     entries_.clear();
   }
   auto begin() const { return entries_.begin(); }
@@ -66,13 +80,35 @@ class OrderedMap {
   auto end() { return entries_.end(); }
 
  private:
-  void reindex() {
-    index_.clear();
-    index_.reserve(entries_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  static constexpr std::size_t kAbsent = SIZE_MAX;
+
+  // The index is open-addressed: each slot holds an entry's position + 1, or 0 when empty; there
+  // are a power of two slots, at least twice as many as entries, and a key is looked for from the
+  // slot its hash names onwards, up to the first empty one.
+  std::size_t position(std::string_view key) const {
+    if (slots_.empty()) return kAbsent;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = name_hash(key) & mask;; i = (i + 1) & mask) {
+      const std::uint32_t slot = slots_[i];
+      if (slot == 0) return kAbsent;
+      if (entries_[slot - 1].first == key) return slot - 1;
+    }
   }
+  std::size_t free_slot(std::string_view key) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = name_hash(key) & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    return i;
+  }
+  void grow() {
+    slots_.assign(slots_.empty() ? 8 : 2 * slots_.size(), 0);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      slots_[free_slot(entries_[i].first)] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+
   std::deque<value_type> entries_;
-  std::unordered_map<std::string_view, std::size_t> index_;
+  std::vector<std::uint32_t> slots_;
 };
 
 class OrderedSet {

@@ -35,8 +35,9 @@ Expr unary(Expr operand) {
   return Expr(Node{Box<Expr>(std::move(operand))});
 }
 
-// Comparison operators by their upper-cased text. For STARTS WITH and ENDS WITH only the first
-// word is tested, so whatever the grammar allowed between the two words does not matter.
+// Comparison operators by their text, compared without regard to letter case. For STARTS WITH and
+// ENDS WITH only the first word is tested, so whatever the grammar allowed between the two words
+// does not matter.
 struct ComparisonOp {
   std::string_view text;
   bool prefix_only;
@@ -252,39 +253,66 @@ Expr quantifier(FilterTriple filter) {
   return quantifier<Expr::Single>(std::move(filter));
 }
 
-// The one inner pair that `pair` hands to build_expression unchanged, when its level builds
-// no node of its own: a level with one operand and no operator, a parenthesised atom.
-std::optional<Pair> sole_operand(const Pair& pair) {
-  Pairs inner = pair.into_inner();
-  std::optional<Pair> first = inner.next();
-  if (!first) return std::nullopt;
-  if (pair.as_rule() == Rule::expression) return first;
-  if (pair.as_rule() == Rule::atom) {
-    if (first->as_rule() != Rule::parenthesized_expr) return std::nullopt;
-    return first->into_inner().peek();
-  }
-  if (!inner.empty()) return std::nullopt;
-  switch (pair.as_rule()) {
-    case Rule::or_expr:
-    case Rule::xor_expr:
-    case Rule::and_expr: {
-      Rule r = first->as_rule();
-      return (r == Rule::or_kw || r == Rule::xor_kw || r == Rule::and_kw) ? std::nullopt : first;
+// A pair and its rule, read once.
+struct RuledPair {
+  Pair pair;
+  Rule rule;
+};
+
+// Down from `pair`, the first level that builds a node of its own. The levels passed over hand
+// their one operand to build_expression unchanged: an expression, a level with one operand and no
+// operator, a parenthesised atom. Each level's rule is read once, as its parent's child.
+RuledPair building_level(Pair pair) {
+  Rule rule = pair.as_rule();
+  for (;;) {
+    Pairs inner = pair.into_inner();
+    std::optional<Pair> first = inner.next();
+    if (!first) return {pair, rule};
+    Rule child = first->as_rule();
+    bool pass = false;
+    switch (rule) {
+      case Rule::expression:
+        pass = true;
+        break;
+      case Rule::atom:
+        if (child != Rule::parenthesized_expr) return {pair, rule};
+        first = first->into_inner().peek();
+        if (!first) return {pair, rule};
+        child = first->as_rule();
+        pass = true;
+        break;
+      case Rule::or_expr:
+      case Rule::xor_expr:
+      case Rule::and_expr:
+        pass = child != Rule::or_kw && child != Rule::xor_kw && child != Rule::and_kw;
+        break;
+      case Rule::not_expr:
+        pass = child == Rule::comparison_expr;
+        break;
+      case Rule::comparison_expr:
+      case Rule::add_sub_expr:
+      case Rule::mul_div_expr:
+      case Rule::mod_expr:
+      case Rule::power_expr:
+        pass = true;
+        break;
+      case Rule::unary_expr: {
+        std::string_view text = pair.as_str();
+        pass = child == Rule::postfix_expr && !(!text.empty() && text.front() == '-');
+        break;
+      }
+      case Rule::postfix_expr:
+        pass = child == Rule::atom;
+        break;
+      default:
+        break;
     }
-    case Rule::not_expr:
-      return first->as_rule() == Rule::comparison_expr ? first : std::nullopt;
-    case Rule::comparison_expr:
-    case Rule::add_sub_expr:
-    case Rule::mul_div_expr:
-    case Rule::mod_expr:
-    case Rule::power_expr: return first;
-    case Rule::unary_expr: {
-      std::string_view text = pair.as_str();
-      bool minus = !text.empty() && text.front() == '-';
-      return (!minus && first->as_rule() == Rule::postfix_expr) ? first : std::nullopt;
+    // Only an expression and an atom pass on a first pair that has siblings.
+    if (!pass || (rule != Rule::expression && rule != Rule::atom && !inner.empty())) {
+      return {pair, rule};
     }
-    case Rule::postfix_expr: return first->as_rule() == Rule::atom ? first : std::nullopt;
-    default: return std::nullopt;
+    pair = *first;
+    rule = child;
   }
 }
 
@@ -310,8 +338,9 @@ void DepthGuard::set(std::size_t levels) {
 Expr build_expression(Pair pair) {
   // Most levels of the chain hold a single operand; walk down to the first one that builds a
   // node within this frame, so a nesting level of the query costs few frames.
-  while (std::optional<Pair> operand = sole_operand(pair)) pair = *operand;
-  switch (pair.as_rule()) {
+  const RuledPair level = building_level(pair);
+  pair = level.pair;
+  switch (level.rule) {
     case Rule::expression: return build_first_inner_expression(pair, "Empty expression");
     case Rule::or_expr: return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");
     case Rule::xor_expr: return keyword_fold<Expr::Xor>(pair, Rule::xor_kw, "Empty xor_expr");
@@ -358,15 +387,16 @@ Expr build_comparison_expr(Pair pair) {
     if (!operand_pair) break;
     depth.set(operators--);
     Expr operand = build_expression(*operand_pair);
-    std::string text = upper(op->as_str());
+    const std::string_view text = op->as_str();
     const ComparisonOp* match = nullptr;
     for (const ComparisonOp& candidate : kComparisonOps) {
-      if (candidate.prefix_only ? text.starts_with(candidate.text) : text == candidate.text) {
+      if (starts_with_word(text, candidate.text) &&
+          (candidate.prefix_only || text.size() == candidate.text.size())) {
         match = &candidate;
         break;
       }
     }
-    if (!match) fail("Unknown comparison op: " + text);
+    if (!match) fail("Unknown comparison op: " + upper(text));
     tree = match->make(std::move(tree), std::move(operand));
   }
   return tree;

@@ -23,20 +23,21 @@ std::size_t comment_length(std::string_view text, std::size_t i) {
   return 0;
 }
 
-// Calls `visit(segment)` for each maximal piece of `text` outside comments.
+// Calls `visit(segment)` for each maximal piece of `text` outside comments, until it returns
+// true. Comments begin with "/", so the text is searched for that byte only.
 template <class Visit>
 bool any_segment(std::string_view text, Visit&& visit) {
   std::size_t seg = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t len = comment_length(text, i);
+  std::size_t i = text.find('/');
+  while (i != std::string_view::npos) {
+    const std::size_t len = comment_length(text, i);
     if (len == 0) {
-      ++i;
+      i = text.find('/', i + 1);
       continue;
     }
     if (visit(text.substr(seg, i - seg))) return true;
-    i += len;
-    seg = i;
+    seg = i + len;
+    i = text.find('/', seg);
   }
   return visit(text.substr(seg));
 }

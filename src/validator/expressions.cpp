@@ -93,7 +93,8 @@ class TemporaryBinding {
 // The rarer forms live in functions of their own, which keeps the frame of the recursive walk
 // small for deeply nested expressions.
 [[gnu::noinline]] void report_unbound(SemanticValidator& v, const std::string& name) {
-  v.push_error(DiagnosticCode::UnboundVariable, "Variable '" + name + "' is not bound in this scope");
+  v.push_error(DiagnosticCode::UnboundVariable,
+               format_message(DiagnosticCode::UnboundVariable, {name}));
 }
 [[gnu::noinline]] void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
 [[gnu::noinline]] void check_pattern_comprehension(SemanticValidator& v,
@@ -209,7 +210,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       validate_pattern_element(*expr.as<Expr::ShortestPath>().element);
       return;
 
-    // Forms with a body of their own, checked on a saved copy of the scope.
+    // Forms with a body of their own, whose changes to the scope are undone afterwards.
     case ExprKind::PatternComprehension:
       check_pattern_comprehension(*this, expr.as<Expr::PatternComprehension>());
       return;
@@ -232,26 +233,23 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
   const BuiltinFunction* function = lookup_function(call.name);
   if (function == nullptr) {
     v.push_warning(DiagnosticCode::UnknownFunction,
-                   "Unknown function " + call.name +
-                       "(); if this is a user-defined function, ignore this warning");
+                   format_message(DiagnosticCode::UnknownFunction, {call.name}));
   } else {
     const std::size_t n = call.args.size();
     if (n < function->min_args || (function->max_args && n > *function->max_args)) {
-      v.push_error(DiagnosticCode::WrongArity, "Function " + call.name + "() expects " +
-                                                   expected_arg_count(*function) +
-                                                   " argument(s), got " + std::to_string(n));
+      v.push_error(DiagnosticCode::WrongArity,
+                   format_message(DiagnosticCode::WrongArity,
+                                  {call.name, expected_arg_count(*function), std::to_string(n)}));
     }
     if (call.distinct && !function->is_aggregate) {
       v.push_warning(DiagnosticCode::DistinctOnNonAggregate,
-                     "DISTINCT is used with non-aggregate function " + call.name +
-                         "(); DISTINCT only has meaning with aggregate functions");
+                     format_message(DiagnosticCode::DistinctOnNonAggregate, {call.name}));
     }
     if (is_numeric_aggregate(function->name)) {
       for (const auto& arg : call.args) {
         if (arg.is<Expr::String>()) {
           v.push_error(DiagnosticCode::AggregateStringArg,
-                       "Aggregate function " + call.name +
-                           "() received a string literal; expected a numeric expression");
+                       format_message(DiagnosticCode::AggregateStringArg, {call.name}));
         }
       }
     }
@@ -260,12 +258,12 @@ void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pattern comprehensions and subqueries: they work on the scope and then put back a saved copy,
-// so nothing their body binds leaks out, while the body sees every variable of the enclosing
+// Pattern comprehensions and subqueries: they work on the scope and then undo their changes to
+// it, so nothing their body binds leaks out, while the body sees every variable of the enclosing
 // scope.
 
 void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternComprehension& pc) {
-  Scope saved = v.scope;
+  const Scope::Mark mark = v.scope.save();
   v.collect_node_bindings(pc.element->start);
   for (const auto& step : pc.element->chain) {
     v.collect_rel_bindings(step.relationship);
@@ -274,11 +272,11 @@ void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternCompre
   v.validate_pattern_element(*pc.element);
   if (pc.filter) v.validate_expr(*pc.filter);
   v.validate_expr(*pc.projection);
-  v.scope = std::move(saved);
+  v.scope.restore(mark);
 }
 
 void check_subquery(SemanticValidator& v, const Expr& expr) {
-  Scope saved = v.scope;
+  const Scope::Mark mark = v.scope.save();
   if (const auto* exists = expr.get_if<Expr::Exists>()) {
     v.collect_pattern_bindings(exists->pattern->parts);
     v.validate_pattern(exists->pattern->parts);
@@ -287,7 +285,7 @@ void check_subquery(SemanticValidator& v, const Expr& expr) {
   } else {
     v.validate_regular_query(*expr.as<Expr::CollectSubquery>().query);
   }
-  v.scope = std::move(saved);
+  v.scope.restore(mark);
 }
 
 }  // namespace
@@ -301,22 +299,22 @@ void SemanticValidator::validate_property_access(std::string_view variable,
   const Scope::Labels* labels = scope.find(variable);
   if (labels == nullptr) return;
   for (const auto& t : *labels) {
-    if (is_known_label(t)) {
+    if (const PropertySet* properties = schema_.nodes.find(bare_name(t))) {
       for (const auto& key : keys) {
-        if (node_has_property(t, key)) continue;
-        NameFix fix = property_fix(key, schema_.node_properties(bare_name(t)));
+        if (properties->contains(bare_name(key))) continue;
+        NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownNodePropertyOnVar,
-                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                       "' with label :" + t + fix.hint,
+                   format_message(DiagnosticCode::UnknownNodePropertyOnVar,
+                                  {key, variable, t, fix.hint}),
                    std::move(fix.suggestion));
       }
-    } else if (is_known_rel_type(t)) {
+    } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
       for (const auto& key : keys) {
-        if (rel_has_property(t, key)) continue;
-        NameFix fix = property_fix(key, schema_.rel_properties(bare_name(t)));
+        if (def->properties.contains(bare_name(key))) continue;
+        NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownRelPropertyOnVar,
-                   "Unknown property '" + key + "' on variable '" + std::string(variable) +
-                       "' with relationship type :" + t + fix.hint,
+                   format_message(DiagnosticCode::UnknownRelPropertyOnVar,
+                                  {key, variable, t, fix.hint}),
                    std::move(fix.suggestion));
       }
     }
@@ -327,28 +325,17 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 // SKIP and LIMIT
 
 void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_view clause) {
-  std::string prefix(clause);
+  DiagnosticCode code;
   switch (expr.kind()) {
-    case ExprKind::Float:
-      push_error(DiagnosticCode::PaginationTypeFloat,
-                 prefix + " expression must be an integer, got a float literal");
-      return;
-    case ExprKind::String:
-      push_error(DiagnosticCode::PaginationTypeString,
-                 prefix + " expression must be an integer, got a string literal");
-      return;
-    case ExprKind::Bool:
-      push_error(DiagnosticCode::PaginationTypeBool,
-                 prefix + " expression must be an integer, got a boolean literal");
-      return;
-    case ExprKind::Null:
-      push_error(DiagnosticCode::PaginationTypeNull,
-                 prefix + " expression must be an integer, got NULL");
-      return;
+    case ExprKind::Float: code = DiagnosticCode::PaginationTypeFloat; break;
+    case ExprKind::String: code = DiagnosticCode::PaginationTypeString; break;
+    case ExprKind::Bool: code = DiagnosticCode::PaginationTypeBool; break;
+    case ExprKind::Null: code = DiagnosticCode::PaginationTypeNull; break;
     default:
       validate_expr(expr);
       return;
   }
+  push_error(code, format_message(code, {clause}));
 }
 
 // ---------------------------------------------------------------------------------------------

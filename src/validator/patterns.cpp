@@ -59,8 +59,9 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
   if (map == nullptr) return;
   for (const auto& entry : map->entries) {
     for (const auto& label : node.labels) {
-      if (!is_known_label(label) || node_has_property(label, entry.key)) continue;
-      NameFix fix = property_fix(entry.key, schema_.node_properties(bare_name(label)));
+      const PropertySet* properties = schema_.nodes.find(bare_name(label));
+      if (properties == nullptr || properties->contains(bare_name(entry.key))) continue;
+      NameFix fix = property_fix(entry.key, node_property_candidates(bare_name(label)));
       push_error(DiagnosticCode::UnknownNodeProperty,
                  format_message(DiagnosticCode::UnknownNodeProperty, {entry.key, label, fix.hint}),
                  std::move(fix.suggestion));
@@ -85,7 +86,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
     if (map != nullptr) {
       for (const auto& entry : map->entries) {
         if (def->properties.contains(bare_name(entry.key))) continue;
-        NameFix fix = property_fix(entry.key, schema_.rel_properties(bare_name(type)));
+        NameFix fix = property_fix(entry.key, rel_property_candidates(bare_name(type)));
         push_error(DiagnosticCode::UnknownRelProperty,
                    format_message(DiagnosticCode::UnknownRelProperty, {entry.key, type, fix.hint}),
                    std::move(fix.suggestion));

@@ -2,6 +2,7 @@
 // query parts, WITH steps, UNION branches, RETURN and the uniqueness of projected names.
 #include "validator/semantic.hpp"
 
+#include <cassert>
 #include <string>
 #include <utility>
 #include <variant>
@@ -38,18 +39,144 @@ const ReturnClause* final_return(const SingleQuery& query) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Scope
+
+Scope::Labels* Scope::Map::find(std::string_view name) {
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &list_[it->second].labels;
+  }
+  for (Binding& binding : list_) {
+    if (binding.name == name) return &binding.labels;
+  }
+  return nullptr;
+}
+
+void Scope::Map::insert(std::string_view name, Labels labels) {
+  if (list_.empty()) list_.reserve(8);
+  list_.push_back(Binding{std::string(name), std::move(labels)});
+  if (!index_.empty()) {
+    index_.emplace(std::string(name), static_cast<std::uint32_t>(list_.size() - 1));
+  } else if (list_.size() > kDirectLimit) {
+    index_.reserve(2 * list_.size());
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+      index_.emplace(list_[i].name, static_cast<std::uint32_t>(i));
+    }
+  }
+}
+
+void Scope::Map::erase(std::string_view name) {
+  std::size_t at = 0;
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    at = it->second;
+    index_.erase(it);
+  } else {
+    while (list_[at].name != name) ++at;
+  }
+  if (at + 1 != list_.size()) {
+    list_[at] = std::move(list_.back());
+    if (!index_.empty()) index_.find(list_[at].name)->second = static_cast<std::uint32_t>(at);
+  }
+  list_.pop_back();
+}
+
+void Scope::accumulate(std::string_view name, const std::vector<std::string>& labels) {
+  Labels* held = map_.find(name);
+  if (held == nullptr) {
+    map_.insert(name, labels);
+    if (recording()) record(Change::Kind::Inserted, name);
+    return;
+  }
+  const std::size_t length = held->size();
+  for (const auto& label : labels) {
+    bool present = false;
+    for (std::size_t i = 0; i < held->size() && !present; ++i) present = (*held)[i] == label;
+    if (!present) held->push_back(label);
+  }
+  if (recording() && held->size() != length) record(Change::Kind::Appended, name, {}, length);
+}
+
+void Scope::bind(std::string_view name, Labels labels) {
+  Labels* held = map_.find(name);
+  if (held == nullptr) {
+    map_.insert(name, std::move(labels));
+    if (recording()) record(Change::Kind::Inserted, name);
+    return;
+  }
+  if (recording()) record(Change::Kind::Rebound, name, std::move(*held));
+  *held = std::move(labels);
+}
+
+void Scope::erase(std::string_view name) {
+  Labels* held = map_.find(name);
+  if (held == nullptr) return;
+  if (recording()) record(Change::Kind::Erased, name, std::move(*held));
+  map_.erase(name);
+}
+
+void Scope::replace_all(Scope next) {
+  if (recording()) {
+    replaced_.push_back(std::move(map_));
+    record(Change::Kind::Replaced, {});
+  }
+  map_ = std::move(next.map_);
+}
+
+void Scope::undo(Change& change) {
+  switch (change.kind) {
+    case Change::Kind::Inserted: map_.erase(change.name); break;
+    case Change::Kind::Appended: map_.find(change.name)->resize(change.length); break;
+    case Change::Kind::Rebound: *map_.find(change.name) = std::move(change.labels); break;
+    case Change::Kind::Erased: map_.insert(change.name, std::move(change.labels)); break;
+    case Change::Kind::Replaced:
+      map_ = std::move(replaced_.back());
+      replaced_.pop_back();
+      break;
+  }
+}
+
+void Scope::restore(Mark mark) {
+  while (journal_.size() > mark) {
+    undo(journal_.back());
+    journal_.pop_back();
+  }
+  --open_;
+}
+
+void Scope::keep([[maybe_unused]] Mark mark) {
+  // The changes stay recorded while an enclosing savepoint may still undo them.
+  assert(mark <= journal_.size());
+  if (--open_ == 0) {
+    journal_.clear();
+    replaced_.clear();
+  }
+}
+
+bool Scope::replaced_since(Mark mark) const {
+  for (std::size_t i = mark; i < journal_.size(); ++i) {
+    if (journal_[i].kind == Change::Kind::Replaced) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Findings
+
 SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
   errors.push_back(message);
-  diagnostics.push_back(
-      ValidationDiagnostic{code, Severity::Error, std::move(message), std::move(suggestion), {}});
+  diagnostics.emplace_back(code, Severity::Error, std::move(message), std::move(suggestion),
+                           std::nullopt);
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
   warnings.push_back(message);
-  diagnostics.push_back(ValidationDiagnostic{code, Severity::Warning, std::move(message), {}, {}});
+  diagnostics.emplace_back(code, Severity::Warning, std::move(message), std::nullopt,
+                           std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -66,34 +193,33 @@ bool SemanticValidator::is_known_label(std::string_view written) const {
   return schema_.has_node_label(bare_name(written));
 }
 
-bool SemanticValidator::is_known_rel_type(std::string_view written) const {
-  return schema_.has_rel_type(bare_name(written));
+const Candidates& SemanticValidator::known_labels() {
+  if (!known_labels_) known_labels_.emplace(schema_.node_labels());
+  return *known_labels_;
 }
 
-bool SemanticValidator::node_has_property(std::string_view label, std::string_view key) const {
-  const PropertySet* props = schema_.nodes.find(bare_name(label));
-  return props != nullptr && props->contains(bare_name(key));
+const Candidates& SemanticValidator::known_rel_types() {
+  if (!known_rel_types_) known_rel_types_.emplace(schema_.rel_types());
+  return *known_rel_types_;
 }
 
-bool SemanticValidator::rel_has_property(std::string_view rel_type, std::string_view key) const {
-  const RelationshipDef* def = schema_.relationships.find(bare_name(rel_type));
-  return def != nullptr && def->properties.contains(bare_name(key));
-}
-
-const std::vector<std::string_view>& SemanticValidator::known_labels() {
-  if (!labels_loaded_) {
-    known_labels_ = schema_.node_labels();
-    labels_loaded_ = true;
+const Candidates& SemanticValidator::node_property_candidates(std::string_view label) {
+  auto it = node_properties_.find(label);
+  if (it == node_properties_.end()) {
+    it = node_properties_.emplace(std::string(label), Candidates(schema_.node_properties(label)))
+             .first;
   }
-  return known_labels_;
+  return it->second;
 }
 
-const std::vector<std::string_view>& SemanticValidator::known_rel_types() {
-  if (!rel_types_loaded_) {
-    known_rel_types_ = schema_.rel_types();
-    rel_types_loaded_ = true;
+const Candidates& SemanticValidator::rel_property_candidates(std::string_view rel_type) {
+  auto it = rel_properties_.find(rel_type);
+  if (it == rel_properties_.end()) {
+    it = rel_properties_
+             .emplace(std::string(rel_type), Candidates(schema_.rel_properties(rel_type)))
+             .first;
   }
-  return known_rel_types_;
+  return it->second;
 }
 
 // A suggested name goes into the fixed query as written, so a name that the query language
@@ -131,26 +257,19 @@ void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
           : "Replace " + suggestion->original + " with " + suggestion->replacement;
 }
 
-// The closest candidate is searched once; the hint and the suggestion are then built from that
-// one match (a one-element candidate list finds it again at once).
-NameFix SemanticValidator::label_fix(std::string_view written,
-                                     const std::vector<std::string_view>& candidates) {
-  std::string_view bare = bare_name(written);
-  auto match = closest_match(bare, candidates);
+// The closest candidate is searched once; the hint and the suggestion are both built from it.
+NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
+  auto match = closest_match(bare_name(written), candidates);
   if (!match) return {};
-  const std::vector<std::string_view> one{*match};
-  NameFix fix{label_hint(bare, one), label_suggestion(written, bare, one)};
+  NameFix fix{label_hint_for(*match), label_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, ":", *match);
   return fix;
 }
 
-NameFix SemanticValidator::property_fix(std::string_view written,
-                                        const std::vector<std::string_view>& candidates) {
-  std::string_view bare = bare_name(written);
-  auto match = closest_match(bare, candidates);
+NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
+  auto match = closest_match(bare_name(written), candidates);
   if (!match) return {};
-  const std::vector<std::string_view> one{*match};
-  NameFix fix{property_hint(bare, one), property_suggestion(written, bare, one)};
+  NameFix fix{property_hint_for(*match), property_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, "", *match);
   return fix;
 }
@@ -237,10 +356,10 @@ void SemanticValidator::validate_regular_query(const RegularQuery& query) {
   validate_single_query(query.first);
   for (const auto& branch : query.unions) {
     // Every branch starts from an empty scope; afterwards the scope is what `first` left.
-    Scope saved = std::move(scope);
-    scope.clear();
+    const Scope::Mark mark = scope.save();
+    scope.replace_all({});
     validate_single_query(branch.query);
-    scope = std::move(saved);
+    scope.restore(mark);
   }
 }
 
@@ -263,7 +382,7 @@ void SemanticValidator::validate_multi_part(const MultiPartQuery& query) {
     for (const auto& item : with.items) validate_expr(item.expr);
     check_alias_uniqueness(with.items);
     // WITH * keeps the whole scope as it is.
-    if (!with.items.empty()) scope = projection_scope(with.items, scope);
+    if (!with.items.empty()) scope.replace_all(projection_scope(with.items, scope));
     if (with.order_by) {
       for (const auto& sort : *with.order_by) validate_expr(sort.expr);
     }
@@ -281,30 +400,18 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
 
   if (clause.order_by) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
-    // names are bound as a WITH projection binds them, then the previous entries come back.
-    std::vector<std::pair<std::string, Scope::Labels>> projected;
+    // names are bound as a WITH projection binds them (every list taken before the first is
+    // bound), and afterwards the scope is as it was.
+    std::vector<std::pair<const std::string*, Scope::Labels>> projected;
     for (const auto& item : clause.items) {
       if (const std::string* name = projected_name(item)) {
-        projected.emplace_back(*name, projected_labels(item, scope));
+        projected.emplace_back(name, projected_labels(item, scope));
       }
     }
-    std::vector<std::pair<std::string, std::optional<Scope::Labels>>> previous;
-    NameSet saved;
-    for (auto& [name, labels] : projected) {
-      if (saved.insert(name)) {
-        const Scope::Labels* old = scope.find(name);
-        previous.emplace_back(name, old ? std::optional<Scope::Labels>(*old) : std::nullopt);
-      }
-      scope.bind(name, std::move(labels));
-    }
+    const Scope::Mark mark = scope.save();
+    for (auto& [name, labels] : projected) scope.bind(*name, std::move(labels));
     for (const auto& sort : *clause.order_by) validate_expr(sort.expr);
-    for (auto it = previous.rbegin(); it != previous.rend(); ++it) {
-      if (it->second) {
-        scope.bind(it->first, std::move(*it->second));
-      } else {
-        scope.erase(it->first);
-      }
-    }
+    scope.restore(mark);
   }
   if (clause.skip) validate_pagination_expr(*clause.skip, "SKIP");
   if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
@@ -326,21 +433,27 @@ void SemanticValidator::check_alias_uniqueness(const std::vector<ReturnItem>& it
 // was, plus the names projected by the final RETURN of the body's first branch (RETURN *
 // exports the body's whole scope; a body without RETURN binds nothing).
 void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
-  Scope outer = scope;
+  const Scope::Mark mark = scope.save();
   validate_regular_query(body);
-  Scope body_scope = std::move(scope);
-  scope = std::move(outer);
   const ReturnClause* ret = final_return(body.first);
-  if (ret == nullptr) return;
-  if (ret->items.empty()) {
-    for (const auto& [name, labels] : body_scope) scope.bind(name, labels);
+  if (ret != nullptr && ret->items.empty() && !scope.replaced_since(mark)) {
+    // RETURN * over a body that never replaced its scope: the body's scope is the enclosing one
+    // with the body's bindings laid over it, which is what the export makes of it.
+    scope.keep(mark);
     return;
   }
-  for (const auto& item : ret->items) {
-    if (const std::string* name = projected_name(item)) {
-      scope.bind(*name, projected_labels(item, body_scope));
+  std::vector<std::pair<std::string, Scope::Labels>> exported;
+  if (ret != nullptr && ret->items.empty()) {
+    for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
+  } else if (ret != nullptr) {
+    for (const auto& item : ret->items) {
+      if (const std::string* name = projected_name(item)) {
+        exported.emplace_back(*name, projected_labels(item, scope));
+      }
     }
   }
+  scope.restore(mark);
+  for (auto& [name, labels] : exported) scope.bind(name, std::move(labels));
 }
 
 }  // namespace tessary

@@ -5,6 +5,7 @@
 // The work is split over three files: semantic.cpp (scope, bindings and the query-level walk),
 // patterns.cpp (patterns and clauses) and expressions.cpp (expressions and function calls).
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -20,65 +21,117 @@
 
 namespace tessary {
 
+// Hashes names so that maps keyed by std::string can be searched with a std::string_view.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return name_hash(s); }
+};
+
 // The variables currently bound, each with the node labels and relationship types seen for it
 // (first-seen order, no duplicates). Lookups are hashed; the iteration order is never observed.
+//
+// Nested bodies (pattern comprehensions, subqueries, UNION branches, a RETURN's ORDER BY) change
+// the scope and must leave it as they found it. Instead of copying the whole scope for each of
+// them, `save` opens a savepoint: while one is open every change is recorded with what it
+// replaced, and `restore` undoes the changes made since its savepoint, latest first. A body then
+// costs what it changes, not the size of the scope around it.
 class Scope {
  public:
   using Labels = std::vector<std::string>;
+  using Mark = std::size_t;
 
-  const Labels* find(std::string_view name) const {
-    auto it = map_.find(name);
-    return it == map_.end() ? nullptr : &it->second;
-  }
-  bool contains(std::string_view name) const { return map_.find(name) != map_.end(); }
+  struct Binding {
+    std::string name;
+    Labels labels;
+  };
+
+  Scope() = default;
+  Scope(Scope&&) noexcept = default;
+  Scope& operator=(Scope&&) noexcept = default;
+  // Copies hold the bindings only, never open savepoints.
+  Scope(const Scope& other) : map_(other.map_) {}
+  Scope& operator=(const Scope& other) = delete;
+
+  const Labels* find(std::string_view name) const { return map_.find(name); }
+  bool contains(std::string_view name) const { return map_.find(name) != nullptr; }
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
   // names it does not hold yet, in the given order.
-  void accumulate(std::string_view name, const std::vector<std::string>& labels) {
-    auto it = map_.find(name);
-    if (it == map_.end()) {
-      map_.emplace(std::string(name), labels);
-      return;
-    }
-    Labels& held = it->second;
-    for (const auto& label : labels) {
-      bool present = false;
-      for (const auto& h : held) {
-        if (h == label) {
-          present = true;
-          break;
-        }
-      }
-      if (!present) held.push_back(label);
-    }
-  }
+  void accumulate(std::string_view name, const std::vector<std::string>& labels);
   // Every other binding: the name gets an empty list, replacing any entry it had.
   void reset(std::string_view name) { bind(name, {}); }
   // Sets the name's list, replacing any entry it had.
-  void bind(std::string_view name, Labels labels) {
-    auto it = map_.find(name);
-    if (it == map_.end()) {
-      map_.emplace(std::string(name), std::move(labels));
-    } else {
-      it->second = std::move(labels);
-    }
+  void bind(std::string_view name, Labels labels);
+  void erase(std::string_view name);
+  // Replaces every binding by those of `next`.
+  void replace_all(Scope next);
+
+  // Opens a savepoint; the mark it returns is handed to `restore` or `keep`.
+  Mark save() {
+    ++open_;
+    return journal_.size();
   }
-  void erase(std::string_view name) {
-    auto it = map_.find(name);
-    if (it != map_.end()) map_.erase(it);
-  }
-  void clear() { map_.clear(); }
+  // Undoes every change made since `mark` and closes its savepoint.
+  void restore(Mark mark);
+  // Keeps the changes made since `mark` and closes its savepoint.
+  void keep(Mark mark);
+  // Whether `replace_all` was called since `mark`.
+  bool replaced_since(Mark mark) const;
+
+  // The bindings in no particular order.
   std::size_t size() const { return map_.size(); }
-  bool empty() const { return map_.empty(); }
-  auto begin() const { return map_.begin(); }
-  auto end() const { return map_.end(); }
+  bool empty() const { return map_.size() == 0; }
+  std::vector<Binding>::const_iterator begin() const { return map_.begin(); }
+  std::vector<Binding>::const_iterator end() const { return map_.end(); }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  // The bindings: a flat list searched directly while it is short (most scopes hold a few
+  // names), through a hashed index of positions once it is long.
+  class Map {
+   public:
+    Labels* find(std::string_view name);
+    const Labels* find(std::string_view name) const {
+      return const_cast<Map*>(this)->find(name);
+    }
+    // `name` must be unbound.
+    void insert(std::string_view name, Labels labels);
+    // `name` must be bound; the last binding takes its place in the list.
+    void erase(std::string_view name);
+    std::size_t size() const { return list_.size(); }
+    std::vector<Binding>::const_iterator begin() const { return list_.begin(); }
+    std::vector<Binding>::const_iterator end() const { return list_.end(); }
+
+   private:
+    static constexpr std::size_t kDirectLimit = 16;
+    std::vector<Binding> list_;
+    std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> index_;
   };
-  std::unordered_map<std::string, Labels, Hash, std::equal_to<>> map_;
+
+  // One recorded change and what undoes it.
+  struct Change {
+    enum class Kind : std::uint8_t {
+      Inserted,   // the name was new: erase it
+      Appended,   // labels were appended: cut the list back to `length`
+      Rebound,    // the name had `labels`: put them back
+      Erased,     // the name had `labels`: insert it again
+      Replaced,   // the whole map was replaced: the last of `replaced_` comes back
+    };
+    Kind kind;
+    std::string name;
+    Labels labels;
+    std::size_t length = 0;
+  };
+  bool recording() const { return open_ > 0; }
+  void record(Change::Kind kind, std::string_view name, Labels labels = {},
+              std::size_t length = 0) {
+    journal_.push_back(Change{kind, std::string(name), std::move(labels), length});
+  }
+  void undo(Change& change);
+
+  Map map_;
+  std::vector<Change> journal_;
+  std::vector<Map> replaced_;  // whole maps put aside by replace_all, for restore
+  std::size_t open_ = 0;       // savepoints open
 };
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
@@ -146,21 +199,19 @@ class SemanticValidator {
   // Schema lookups by name as written: enclosing backticks are not part of the name.
   static std::string_view bare_name(std::string_view written);
   bool is_known_label(std::string_view written) const;
-  bool is_known_rel_type(std::string_view written) const;
-  // Both labels (types) and keys are taken as written; the label must be known.
-  bool node_has_property(std::string_view label, std::string_view key) const;
-  bool rel_has_property(std::string_view rel_type, std::string_view key) const;
 
-  // Candidate lists for suggestions, in ascending byte order (filled on first use).
-  const std::vector<std::string_view>& known_labels();
-  const std::vector<std::string_view>& known_rel_types();
+  // Candidate lists for suggestions, in ascending byte order (made on first use): the schema's
+  // labels, its relationship types, and the properties of one label or type (by its bare name).
+  const Candidates& known_labels();
+  const Candidates& known_rel_types();
+  const Candidates& node_property_candidates(std::string_view label);
+  const Candidates& rel_property_candidates(std::string_view rel_type);
 
   // Hint and suggestion for an unknown label or type (":" fragments) or property key (bare
   // fragments). The search uses the bare name; the original fragment keeps `written`, and the
   // replacement is the match as it must be written in a query (see name_as_written).
-  NameFix label_fix(std::string_view written, const std::vector<std::string_view>& candidates);
-  NameFix property_fix(std::string_view written,
-                       const std::vector<std::string_view>& candidates);
+  NameFix label_fix(std::string_view written, const Candidates& candidates);
+  NameFix property_fix(std::string_view written, const Candidates& candidates);
 
   // `name` as it must be written in a query: in backticks unless it is a plain name.
   static std::string name_as_written(std::string_view name);
@@ -181,10 +232,10 @@ class SemanticValidator {
                          std::string_view match);
 
   const Schema& schema_;
-  std::vector<std::string_view> known_labels_;
-  std::vector<std::string_view> known_rel_types_;
-  bool labels_loaded_ = false;
-  bool rel_types_loaded_ = false;
+  std::optional<Candidates> known_labels_;
+  std::optional<Candidates> known_rel_types_;
+  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> node_properties_;
+  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> rel_properties_;
   std::unordered_map<std::string_view, std::string> written_names_;
 };
 

@@ -1,6 +1,7 @@
 // Diagnostic code table, templates, lower-casing and "did you mean" suggestions.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,24 @@ std::size_t full_distance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
+// Both forms of closest_match give the lowest distance <= 3, the earliest on ties.
+void expect_plain_closest(const std::string& name, const Views& candidates) {
+  std::optional<std::string_view> want;
+  std::size_t best = 4;
+  for (auto c : candidates) {
+    const std::size_t d = full_distance(unicode_lower(name), unicode_lower(c));
+    if (d < best) {
+      best = d;
+      want = c;
+    }
+  }
+  for (const auto& got : {closest_match(name, candidates),
+                          closest_match(name, Candidates(candidates))}) {
+    ASSERT_EQ(got.has_value(), want.has_value()) << name;
+    if (got) ASSERT_EQ(got->data(), want->data()) << name << " " << *got << " " << *want;
+  }
+}
+
 TEST(ClosestMatch, AgreesWithPlainDefinitionOnAscii) {
   unsigned state = 7;
   auto next = [&state] { return state = state * 1103515245u + 12345u, (state >> 16) & 0x7fff; };
@@ -212,21 +231,33 @@ TEST(ClosestMatch, AgreesWithPlainDefinitionOnAscii) {
     std::vector<std::string> owned;
     const unsigned n = next() % 6;
     for (unsigned i = 0; i < n; ++i) owned.push_back(word());
-    Views candidates(owned.begin(), owned.end());
-    std::optional<std::string_view> want;
-    std::size_t best = 4;
-    for (auto c : candidates) {
-      const std::size_t d = full_distance(unicode_lower(name), unicode_lower(c));
-      if (d < best) {
-        best = d;
-        want = c;
+    ASSERT_NO_FATAL_FAILURE(expect_plain_closest(name, Views(owned.begin(), owned.end())));
+  }
+}
+
+// Longer names, up to and past the 64 bytes that one machine word of the distance holds, with
+// candidates a few edits away; the list form that lower-cases its candidates once gives the
+// same answers.
+TEST(ClosestMatch, AgreesWithPlainDefinitionOnLongerNames) {
+  std::mt19937 rng(11);
+  auto letter = [&] { return "abAB_x"[rng() % 6]; };
+  for (int iter = 0; iter < 4000; ++iter) {
+    std::string name;
+    for (std::size_t len = rng() % 72; len > 0; --len) name += letter();
+    std::vector<std::string> owned;
+    for (std::size_t n = rng() % 6; n > 0; --n) {
+      std::string c = name;
+      for (std::size_t edits = rng() % 6; edits > 0; --edits) {
+        const std::size_t at = c.empty() ? 0 : rng() % c.size();
+        switch (rng() % 3) {
+          case 0: c.insert(c.begin() + static_cast<std::ptrdiff_t>(at), letter()); break;
+          case 1: if (!c.empty()) c.erase(at, 1); break;
+          default: if (!c.empty()) c[at] = letter(); break;
+        }
       }
+      owned.push_back(c);
     }
-    const auto got = closest_match(name, candidates);
-    ASSERT_EQ(got.has_value(), want.has_value()) << name;
-    if (got) {
-      ASSERT_EQ(got->data(), want->data()) << name << " " << *got << " " << *want;
-    }
+    ASSERT_NO_FATAL_FAILURE(expect_plain_closest(name, Views(owned.begin(), owned.end())));
   }
 }
 

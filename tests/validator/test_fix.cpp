@@ -1,7 +1,10 @@
 // The automatic fix: whole-name replacement and the all-or-nothing, longest-first assembly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "validator/fix.hpp"
@@ -102,6 +105,45 @@ TEST(ComputeFixedQuery, EachPairWorksOnTheTextThePreviousOneProduced) {
   // The same original with two replacements gives two pairs: the first one wins everywhere.
   EXPECT_EQ(compute_fixed_query("RETURN a.k, b.k", {error_with("k", "p"), error_with("k", "q")}),
             "RETURN a.p, b.p");
+}
+
+// Names are fixed in one pass over the text where the fragments allow it; that pass must give
+// what applying the pairs one after the other gives. Random texts of plain and quoted names
+// between separators, literals and comments, now and then with a stray quote, backtick or
+// comment mark, and random pairs, against the pairs applied one by one through
+// replace_whole_names.
+TEST(ComputeFixedQuery, OnePassMatchesPairByPair) {
+  const std::vector<std::string> names = {"a",   "b",     "ab",     "abc",
+                                          "a_1", "`a`",   "`a b`",  "`b`",
+                                          "`it's`", "`*/ \"`"};
+  const std::vector<std::string> separators = {"", " ", ":", "$", ".", ",", "{", "}", "\xC3\xA9",
+                                               " // a\n", " /* `a` */ ", "'a'", "\"b\""};
+  const std::vector<std::string> strays = {"'", "\"", "`", "/*", "*/", "//", "\n"};
+  std::mt19937 rng(7);
+  auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
+  for (int run = 0; run < 30000; ++run) {
+    std::string text;
+    for (int n = static_cast<int>(rng() % 12); n > 0; --n) {
+      text += pick(names);
+      text += rng() % 8 == 0 ? pick(strays) : pick(separators);
+    }
+    std::vector<ValidationDiagnostic> diagnostics;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int n = 1 + static_cast<int>(rng() % 5); n > 0; --n) {
+      const std::string colon = rng() % 2 ? ":" : "";
+      std::pair<std::string, std::string> pair{colon + pick(names), colon + pick(names)};
+      diagnostics.push_back(error_with(pair.first.c_str(), pair.second.c_str()));
+      if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end()) pairs.push_back(pair);
+    }
+    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) {
+      return x.first.size() > y.first.size();
+    });
+    std::string expected = text;
+    for (const auto& [original, replacement] : pairs) {
+      expected = replace_whole_names(expected, original, replacement);
+    }
+    ASSERT_EQ(compute_fixed_query(text, diagnostics), expected) << "text: " << text;
+  }
 }
 
 }  // namespace

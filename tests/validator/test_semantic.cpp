@@ -271,6 +271,46 @@ const Case kCallSubquery[] = {
      std::nullopt},
 };
 
+// Bodies nested in bodies: each leaves the scope around it as it found it, also when it sits
+// inside another body, and a CALL { ... RETURN * } keeps what its body bound.
+const Case kNestedBodies[] = {
+    {"MATCH (a:Person) CALL { MATCH (a:Movie) RETURN * } RETURN a.titl",
+     {"E303 Unknown property 'titl' on variable 'a' with label :Person",
+      "E303 Unknown property 'titl' on variable 'a' with label :Movie, did you mean .title? [titl -> title]"},
+     std::nullopt},
+    {"MATCH (b:Person) RETURN COUNT { MATCH (a:Person) CALL { MATCH (a:Movie) RETURN * } RETURN a.titl } AS c, a",
+     {"E303 Unknown property 'titl' on variable 'a' with label :Person",
+      "E303 Unknown property 'titl' on variable 'a' with label :Movie, did you mean .title? [titl -> title]",
+      "E501 Variable 'a' is not bound in this scope"},
+     std::nullopt},
+    {"MATCH (n:Person) RETURN COUNT { CALL { WITH 1 AS x RETURN * } RETURN n.nme, x } AS c, x",
+     {"E303 Unknown property 'nme' on variable 'n' with label :Person, did you mean .name? [nme -> name]",
+      "E501 Variable 'x' is not bound in this scope"},
+     std::nullopt},
+    {"MATCH (n:Person) RETURN COUNT { MATCH (m:Movie) RETURN m.titl AS t UNION MATCH (k:Person) RETURN n.nme AS t } AS c, m",
+     {"E303 Unknown property 'titl' on variable 'm' with label :Movie, did you mean .title? [titl -> title]",
+      "E501 Variable 'n' is not bound in this scope",
+      "E501 Variable 'm' is not bound in this scope"},
+     std::nullopt},
+    {"MATCH (n:Person) RETURN n AS m ORDER BY m.nme, [(m)-->(x:Movie) | x.titl]",
+     {"E303 Unknown property 'nme' on variable 'm' with label :Person, did you mean .name? [nme -> name]",
+      "E303 Unknown property 'titl' on variable 'x' with label :Movie, did you mean .title? [titl -> title]"},
+     "MATCH (n:Person) RETURN n AS m ORDER BY m.name, [(m)-->(x:Movie) | x.title]"},
+    {"MATCH (n:Person) RETURN [x IN [1] | COUNT { MATCH (x:Movie) RETURN x.titl }] AS c, x",
+     {"E303 Unknown property 'titl' on variable 'x' with label :Movie, did you mean .title? [titl -> title]",
+      "E501 Variable 'x' is not bound in this scope"},
+     std::nullopt},
+    {"MATCH (n:Person) WITH n, [(n:Movie)-->() | n.titl] AS l RETURN n.titl",
+     {"E303 Unknown property 'titl' on variable 'n' with label :Person",
+      "E303 Unknown property 'titl' on variable 'n' with label :Movie, did you mean .title? [titl -> title]",
+      "E303 Unknown property 'titl' on variable 'n' with label :Person"},
+     std::nullopt},
+    {"MATCH (n:Person) WHERE EXISTS { (n:Movie)-->(m) } RETURN n.titl, m",
+     {"E303 Unknown property 'titl' on variable 'n' with label :Person",
+      "E501 Variable 'm' is not bound in this scope"},
+     std::nullopt},
+};
+
 const Case kBacktickNames[] = {
     {"MATCH (n:`Movie Star`) RETURN n",
      {},
@@ -539,6 +579,7 @@ INSTANTIATE_TEST_SUITE_P(Clauses, Semantic, ::testing::ValuesIn(kClauses));
 INSTANTIATE_TEST_SUITE_P(Scopes, Semantic, ::testing::ValuesIn(kScopes));
 INSTANTIATE_TEST_SUITE_P(OrderByAliases, Semantic, ::testing::ValuesIn(kOrderByAliases));
 INSTANTIATE_TEST_SUITE_P(CallSubquery, Semantic, ::testing::ValuesIn(kCallSubquery));
+INSTANTIATE_TEST_SUITE_P(NestedBodies, Semantic, ::testing::ValuesIn(kNestedBodies));
 INSTANTIATE_TEST_SUITE_P(BacktickNames, Semantic, ::testing::ValuesIn(kBacktickNames));
 INSTANTIATE_TEST_SUITE_P(MergeActions, Semantic, ::testing::ValuesIn(kMergeActions));
 INSTANTIATE_TEST_SUITE_P(Pipeline, Semantic, ::testing::ValuesIn(kPipeline));

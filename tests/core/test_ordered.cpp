@@ -1,0 +1,81 @@
+// The insertion-ordered map and set behind the schema, against std::map as a model: many keys of
+// similar shapes (so that their hashes meet in the index), keys written again, keys never
+// written, copies that go their own way, and a cleared map filled again.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ordered.hpp"
+
+namespace tessary {
+namespace {
+
+std::string key(int i) { return (i % 3 == 0 ? "k" : "key_") + std::to_string(i); }
+
+TEST(OrderedMap, AgreesWithAModelAndKeepsFirstInsertionOrder) {
+  OrderedMap<int> map;
+  std::map<std::string, int> model;
+  std::vector<std::string> order;
+  for (int i = 0; i < 5000; ++i) {
+    const std::string k = key(i % 3500);  // the last 1500 write keys again
+    map.insert_or_assign(k, i);
+    if (model.count(k) == 0) order.push_back(k);
+    model[k] = i;
+  }
+  map[""] = -1;  // the empty name is a name like any other
+  model[""] = -1;
+  order.push_back("");
+
+  ASSERT_EQ(map.size(), model.size());
+  std::vector<std::string> seen;
+  for (const auto& [k, v] : map) {
+    seen.push_back(k);
+    EXPECT_EQ(v, model.at(k)) << k;
+  }
+  EXPECT_EQ(seen, order);
+  for (const auto& [k, v] : model) {
+    ASSERT_NE(map.find(k), nullptr) << k;
+    EXPECT_EQ(*map.find(k), v);
+  }
+  for (int i = 3500; i < 4500; ++i) EXPECT_FALSE(map.contains(key(i))) << key(i);
+  EXPECT_FALSE(map.contains("k"));
+  EXPECT_FALSE(map.contains("key_1 "));
+}
+
+TEST(OrderedMap, CopiesAreIndependentAndAClearedMapFillsAgain) {
+  OrderedMap<int> map;
+  for (int i = 0; i < 100; ++i) map.insert_or_assign(key(i), i);
+  OrderedMap<int> copy = map;
+  copy.insert_or_assign("only_in_copy", 1);
+  copy.insert_or_assign(key(5), 50);
+  EXPECT_FALSE(map.contains("only_in_copy"));
+  EXPECT_EQ(*map.find(key(5)), 5);
+  EXPECT_EQ(*copy.find(key(5)), 50);
+  EXPECT_EQ(*copy.find(key(99)), 99);
+
+  OrderedMap<int> moved = std::move(copy);
+  EXPECT_EQ(*moved.find("only_in_copy"), 1);
+
+  map.clear();
+  EXPECT_TRUE(map.empty());
+  EXPECT_FALSE(map.contains(key(1)));
+  map["again"] = 7;
+  EXPECT_EQ(map.size(), 1u);
+  EXPECT_EQ(*map.find("again"), 7);
+}
+
+TEST(OrderedSet, KeepsEachItemOnceInFirstOrder) {
+  OrderedSet set{"b", "a", "b"};
+  EXPECT_TRUE(set.insert("c"));
+  EXPECT_FALSE(set.insert("a"));
+  std::vector<std::string> items;
+  for (const std::string& item : set) items.push_back(item);
+  EXPECT_EQ(items, (std::vector<std::string>{"b", "a", "c"}));
+  EXPECT_TRUE(set.contains("c"));
+  EXPECT_FALSE(set.contains("d"));
+}
+
+}  // namespace
+}  // namespace tessary
