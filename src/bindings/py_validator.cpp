@@ -407,8 +407,8 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
     PyObject* arg = nullptr;
     if (!kBatchParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
-    // Everything Python owns is copied before the lock is released.
-    auto queries = convert_arg(kBatchParams, 0, arg, to_text_list);
+    // Everything Python owns is copied before the lock is released, all texts into one buffer.
+    auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
 
     std::vector<ValidationResult> results(queries->size());
@@ -418,8 +418,8 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       ReleasedGil unlocked;
       pool::parallel_for(queries->size(),
                          [&](std::size_t i) { results[i] = validator.validate((*queries)[i]); });
+      queries.reset();  // the copied texts are ours: no need to hold the lock to free them
     }
-    queries.reset();
 
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;
