@@ -354,8 +354,8 @@ std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
   return result;
 }
 
-std::optional<TextBatch> to_text_batch(PyObject* object) {
-  TextBatch batch;
+std::optional<batch::TextBatch> to_text_batch(PyObject* object) {
+  batch::TextBatch batch;
   if (!for_each_text(
           object, [&](std::size_t count, std::size_t bytes) { batch.reserve(count, bytes); },
           [&](std::string_view text) { batch.push_back(text); })) {

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/text_batch.hpp"
 #include "error.hpp"
 
 namespace tessary::py {
@@ -288,31 +289,8 @@ std::optional<std::string_view> to_text(PyObject* object);
 // Any sequence except a str, each element a text.
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);
 
-// Many texts copied into one buffer, one after the other: a single allocation for all the bytes
-// and one offset per text, instead of one string object and one allocation per text.
-class TextBatch {
- public:
-  void reserve(std::size_t count, std::size_t bytes) {
-    ends_.reserve(count);
-    bytes_.reserve(bytes);
-  }
-  void push_back(std::string_view text) {
-    bytes_.append(text);
-    ends_.push_back(bytes_.size());
-  }
-  std::size_t size() const noexcept { return ends_.size(); }
-  std::string_view operator[](std::size_t i) const noexcept {
-    std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return std::string_view(bytes_.data() + begin, ends_[i] - begin);
-  }
-
- private:
-  std::string bytes_;
-  std::vector<std::size_t> ends_;  // text i ends at ends_[i] and begins where text i - 1 ends
-};
-
 // The same conversion as to_text_list, into one TextBatch.
-std::optional<TextBatch> to_text_batch(PyObject* object);
+std::optional<batch::TextBatch> to_text_batch(PyObject* object);
 
 // None (or null, an absent argument) gives an empty optional; otherwise an int in [0, 2^64).
 // The outer optional is empty on failure.

@@ -469,6 +469,7 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       ReleasedGil unlocked;
       pool::parallel_for(queries->size(), [&](std::size_t i) {
         results[i] = validate_boxed(validator, (*queries)[i]);
+        queries->release(i);
       });
       queries.reset();  // the copied texts are ours: no need to hold the lock to free them
     }
