@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -32,73 +33,101 @@ std::size_t TextBatch::stretch_bytes() noexcept {
 
 TextBatch::TextBatch(TextBatch&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
-      mapped_(std::exchange(other.mapped_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)),
       used_(std::exchange(other.used_, 0)),
+      mapped_(std::exchange(other.mapped_, false)),
       ends_(std::move(other.ends_)),
       pending_(std::move(other.pending_)) {}
 
 TextBatch& TextBatch::operator=(TextBatch&& other) noexcept {
   if (this != &other) {
-    unmap();
+    free_buffer();
     data_ = std::exchange(other.data_, nullptr);
-    mapped_ = std::exchange(other.mapped_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
     used_ = std::exchange(other.used_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
     ends_ = std::move(other.ends_);
     pending_ = std::move(other.pending_);
   }
   return *this;
 }
 
-TextBatch::~TextBatch() { unmap(); }
+TextBatch::~TextBatch() { free_buffer(); }
 
-void TextBatch::unmap() noexcept {
-  if (data_ == nullptr) return;
-  // Only what is still ours: a stretch that release() has handed back (no text pending in it
-  // any more) may hold someone else's mapping by now. The stretches between those go in runs,
-  // the last run with the stretches past the last text, which never had one.
-  const std::size_t stretch = stretch_bytes();
-  std::size_t run = 0;  // where the current run of stretches still mapped begins
-  for (std::size_t s = 0; s < pending_.size(); ++s) {
-    if (pending_[s] != 0) continue;
-    const std::size_t from = s * stretch;
-    if (from > run) munmap(data_ + run, from - run);
-    run = std::min(from + stretch, mapped_);
+void TextBatch::free_buffer() noexcept {
+  if (!mapped_) {
+    std::free(data_);
+  } else {
+    // Only what is still ours: a stretch that release() has handed back (no text pending in
+    // it any more) may hold someone else's mapping by now. The stretches between those go in
+    // runs, the last run with the stretches past the last text, which never had one.
+    const std::size_t stretch = stretch_bytes();
+    std::size_t run = 0;  // where the current run of stretches still mapped begins
+    for (std::size_t s = 0; s < pending_.size(); ++s) {
+      if (pending_[s] != 0) continue;
+      const std::size_t from = s * stretch;
+      if (from > run) munmap(data_ + run, from - run);
+      run = std::min(from + stretch, capacity_);
+    }
+    if (capacity_ > run) munmap(data_ + run, capacity_ - run);
   }
-  if (mapped_ > run) munmap(data_ + run, mapped_ - run);
   data_ = nullptr;
-  mapped_ = 0;
+  capacity_ = 0;
+  mapped_ = false;
 }
 
 void TextBatch::grow(std::size_t bytes) {
+  if (!mapped_ && bytes < mapped_from_bytes()) {
+    void* block = std::realloc(data_, bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    data_ = static_cast<char*>(block);
+    capacity_ = bytes;
+    return;
+  }
   const std::size_t size = round_up(bytes, page_bytes());
-  // A new mapping is filled in at once: the copy then takes no page fault per page.
-  void* memory = data_ == nullptr ? mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
-                                  : mremap(data_, mapped_, size, MREMAP_MAYMOVE);
+  if (mapped_) {
+    void* memory = mremap(data_, capacity_, size, MREMAP_MAYMOVE);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<char*>(memory);
+    capacity_ = size;
+    return;
+  }
+  // A new mapping is filled in at once, so that the copy takes no page fault per page; the
+  // texts already on the heap move over.
+  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (memory == MAP_FAILED) throw std::bad_alloc();
+  if (used_ != 0) std::memcpy(memory, data_, used_);
+  std::free(data_);
   data_ = static_cast<char*>(memory);
-  mapped_ = size;
+  capacity_ = size;
+  mapped_ = true;
+  for (std::size_t i = 0; i < ends_.size(); ++i)
+    count_in_stretches(i == 0 ? 0 : ends_[i - 1], ends_[i]);
+}
+
+void TextBatch::count_in_stretches(std::size_t begin, std::size_t end) {
+  if (begin == end) return;
+  const std::size_t last = (end - 1) / stretch_bytes();
+  if (pending_.size() <= last) pending_.resize(last + 1, 0);
+  for (std::size_t s = begin / stretch_bytes(); s <= last; ++s) ++pending_[s];
 }
 
 void TextBatch::reserve(std::size_t count, std::size_t bytes) {
   ends_.reserve(count);
-  if (bytes > mapped_) grow(bytes);
+  if (bytes > capacity_) grow(bytes);
 }
 
 void TextBatch::push_back(std::string_view text) {
-  if (!text.empty()) {
-    if (text.size() > mapped_ - used_) grow(std::max(used_ + text.size(), mapped_ * 2));
-    std::memcpy(data_ + used_, text.data(), text.size());
-    const std::size_t first = used_ / stretch_bytes();
-    const std::size_t last = (used_ + text.size() - 1) / stretch_bytes();
-    if (pending_.size() <= last) pending_.resize(last + 1, 0);
-    for (std::size_t s = first; s <= last; ++s) ++pending_[s];
-    used_ += text.size();
-  }
+  if (text.size() > capacity_ - used_) grow(std::max(used_ + text.size(), capacity_ * 2));
+  if (!text.empty()) std::memcpy(data_ + used_, text.data(), text.size());
+  if (mapped_) count_in_stretches(used_, used_ + text.size());
+  used_ += text.size();
   ends_.push_back(used_);
 }
 
 void TextBatch::release(std::size_t i) noexcept {
+  if (!mapped_) return;
   const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
   const std::size_t end = ends_[i];
   if (begin == end) return;
@@ -108,7 +137,7 @@ void TextBatch::release(std::size_t i) noexcept {
     // acq_rel too, so every read of the stretch is over by then.
     if (std::atomic_ref<std::uint32_t>(pending_[s]).fetch_sub(1, std::memory_order_acq_rel) == 1) {
       const std::size_t from = s * stretch;
-      munmap(data_ + from, std::min(stretch, mapped_ - from));
+      munmap(data_ + from, std::min(stretch, capacity_ - from));
     }
   }
 }

@@ -1,7 +1,8 @@
 // The batch's text buffer: every text reads back with exactly its bytes however the buffer was
-// sized and grown, each stretch of the buffer goes back to the system once the last text with
-// bytes in it is released (and not before), releases from many threads at once keep the other
-// texts readable, and nothing stays mapped after the buffer is gone.
+// sized and grown (on the heap, mapped, or moved from one to the other), each stretch of a
+// mapped buffer goes back to the system once the last text with bytes in it is released (and
+// not before), releases from many threads at once keep the other texts readable, and nothing
+// stays mapped after the buffer is gone.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -58,12 +59,17 @@ TextBatch fill(const std::vector<std::string>& texts, bool reserve_first) {
 }
 
 TEST(TextBatch, TextsReadBackWhetherReservedOrGrown) {
-  const auto texts = mixed_texts();
-  for (bool reserve_first : {true, false}) {
-    SCOPED_TRACE(reserve_first);
-    TextBatch batch = fill(texts, reserve_first);
-    ASSERT_EQ(batch.size(), texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(batch[i], texts[i]) << i;
+  // Large enough to be mapped (a grown one starts on the heap and moves), and small.
+  const auto large = mixed_texts();
+  const std::vector<std::string> small = {"", "RETURN 1", "", std::string(300, 'x'), "é"};
+  for (const auto* texts : {&large, &small}) {
+    for (bool reserve_first : {true, false}) {
+      SCOPED_TRACE(reserve_first);
+      TextBatch batch = fill(*texts, reserve_first);
+      ASSERT_EQ(batch.size(), texts->size());
+      for (std::size_t i = 0; i < texts->size(); ++i) EXPECT_EQ(batch[i], (*texts)[i]) << i;
+      for (std::size_t i = 0; i < texts->size(); ++i) batch.release(i);
+    }
   }
   TextBatch empty;
   EXPECT_EQ(empty.size(), 0u);
@@ -74,38 +80,39 @@ TEST(TextBatch, TextsReadBackWhetherReservedOrGrown) {
 }
 
 TEST(TextBatch, AStretchGoesBackWhenItsLastTextIsReleased) {
-  // Three texts: the first fills most of stretch 0, the second straddles stretches 0 and 1,
-  // the third lies in stretch 1.
-  std::vector<std::string> texts = {std::string(kStretch - 10, 'a'), std::string(20, 'b'),
+  // After a text that makes the buffer large enough to be mapped (and fills stretches 0 to 3):
+  // one that fills most of stretch 4, one that straddles stretches 4 and 5, one in stretch 5.
+  std::vector<std::string> texts = {std::string(TextBatch::mapped_from_bytes(), '-'),
+                                    std::string(kStretch - 10, 'a'), std::string(20, 'b'),
                                     std::string(30, 'c')};
   TextBatch batch = fill(texts, true);
-  const char* stretch0 = batch[0].data();
-  const char* stretch1 = stretch0 + kStretch;
-  batch.release(0);
-  EXPECT_TRUE(mapped(stretch0)) << "the straddling text still has bytes in stretch 0";
-  EXPECT_EQ(batch[1], texts[1]);
-  batch.release(2);
-  EXPECT_TRUE(mapped(stretch1));
-  EXPECT_EQ(batch[1], texts[1]);
+  const char* stretch4 = batch[1].data();
+  const char* stretch5 = stretch4 + kStretch;
   batch.release(1);
-  EXPECT_FALSE(mapped(stretch0));
-  EXPECT_FALSE(mapped(stretch1));
+  EXPECT_TRUE(mapped(stretch4)) << "the straddling text still has bytes in stretch 4";
+  EXPECT_EQ(batch[2], texts[2]);
+  batch.release(3);
+  EXPECT_TRUE(mapped(stretch5));
+  EXPECT_EQ(batch[2], texts[2]);
+  batch.release(2);
+  EXPECT_FALSE(mapped(stretch4));
+  EXPECT_FALSE(mapped(stretch5));
+  EXPECT_TRUE(mapped(batch[0].data()));
+  EXPECT_EQ(batch[0], texts[0]);
 }
 
 TEST(TextBatch, ReleasesFromThePoolKeepTheOtherTextsWhole) {
   std::vector<std::string> texts;
   for (int round = 0; round < 40; ++round) {
-    for (const auto& text : mixed_texts()) texts.push_back(text.substr(0, 700 + round));
+    for (const auto& text : mixed_texts()) texts.push_back(text.substr(0, 3000 + round));
   }
   TextBatch batch = fill(texts, false);
-  const char* base = batch[1].data();
   std::vector<int> same(texts.size());
   pool::parallel_for(texts.size(), [&](std::size_t i) {
     same[i] = batch[i] == texts[i];
     batch.release(i);
   });
   for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_TRUE(same[i]) << i;
-  EXPECT_FALSE(mapped(base));
 }
 
 TEST(TextBatch, MovingAndDestroyingLeaveNothingMapped) {
@@ -128,7 +135,7 @@ TEST(TextBatch, DestroyingLeavesAHandedBackStretchToItsNewOwner) {
   // Once stretch 1 is handed back, the system may give its addresses to anyone (here: this
   // test); destroying the batch must unmap only what is still its own.
   std::vector<std::string> texts = {std::string(kStretch, 'a'), std::string(kStretch, 'b'),
-                                    std::string(kStretch + 5, 'c')};
+                                    std::string(kStretch + 5, 'c'), std::string(kStretch, 'd')};
   auto batch = std::make_unique<TextBatch>(fill(texts, true));
   char* hole = const_cast<char*>(batch->operator[](1).data());
   batch->release(1);
