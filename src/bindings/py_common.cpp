@@ -287,42 +287,81 @@ std::optional<std::string_view> to_text(PyObject* object) {
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
-std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
+namespace {
+
+// Passes every element of `object`, a sequence other than a str, to add(text) in order, after
+// reserve(count, bytes) with the number of elements and of UTF-8 bytes to expect (both may be
+// estimates). False with a Python error set.
+template <class Reserve, class Add>
+bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   if (PyUnicode_Check(object)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return std::nullopt;
+    return false;
   }
   if (!PyList_Check(object) && !PyTuple_Check(object) && !PySequence_Check(object)) {
     raise_cast_error(object, "Sequence");
-    return std::nullopt;
+    return false;
   }
-  std::vector<std::string> result;
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+    // The items of a plain list or tuple stay put while no Python code runs, and none does
+    // here: a first pass checks them and sums their sizes, a second one copies them. The
+    // second to_text of an item reads what the first one has made (and cached) again.
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
+    PyObject** items = PySequence_Fast_ITEMS(object);
+    std::size_t bytes = 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      auto text = to_text(items[i]);
+      if (!text) return false;
+      bytes += text->size();
+    }
+    reserve(static_cast<std::size_t>(count), bytes);
+    for (Py_ssize_t i = 0; i < count; ++i) add(*to_text(items[i]));
+    return true;
+  }
   Py_ssize_t size = PySequence_Size(object);
   if (size < 0) {
     PyErr_Clear();
   } else {
     // The length is only a hint: a sequence may report more items than it yields, so a length
-    // too large to reserve room for is no reason to fail. A list's or tuple's length is exact
-    // (its items exist); any other sequence's hint is trusted only up to a bound, so that a
-    // made-up length never asks for a huge block.
+    // too large to reserve room for is no reason to fail, and it is trusted only up to a bound,
+    // so that a made-up length never asks for a huge block.
     constexpr std::size_t kMaxHint = std::size_t{1} << 16;
-    std::size_t hint = static_cast<std::size_t>(size);
-    if (!PyList_Check(object) && !PyTuple_Check(object)) hint = std::min(hint, kMaxHint);
     try {
-      result.reserve(hint);
+      reserve(std::min(static_cast<std::size_t>(size), kMaxHint), 0);
     } catch (const std::exception&) {
     }
   }
   // Iterating (rather than indexing) copes with sequences whose length changes on the way.
   Ref iterator = Ref::steal(PyObject_GetIter(object));
-  if (!iterator) return std::nullopt;
+  if (!iterator) return false;
   while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
     auto text = to_text(item.get());
-    if (!text) return std::nullopt;
-    result.emplace_back(*text);
+    if (!text) return false;
+    add(*text);
   }
-  if (PyErr_Occurred()) return std::nullopt;
+  return !PyErr_Occurred();
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
+  std::vector<std::string> result;
+  if (!for_each_text(
+          object, [&](std::size_t count, std::size_t) { result.reserve(count); },
+          [&](std::string_view text) { result.emplace_back(text); })) {
+    return std::nullopt;
+  }
   return result;
+}
+
+std::optional<batch::TextBatch> to_text_batch(PyObject* object) {
+  batch::TextBatch batch;
+  if (!for_each_text(
+          object, [&](std::size_t count, std::size_t bytes) { batch.reserve(count, bytes); },
+          [&](std::string_view text) { batch.push_back(text); })) {
+    return std::nullopt;
+  }
+  return batch;
 }
 
 std::optional<std::uint64_t> to_u64(PyObject* object) {

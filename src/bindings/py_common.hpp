@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/text_batch.hpp"
 #include "error.hpp"
 
 namespace tessary::py {
@@ -287,6 +288,9 @@ std::optional<std::string_view> to_text(PyObject* object);
 
 // Any sequence except a str, each element a text.
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);
+
+// The same conversion as to_text_list, into one TextBatch.
+std::optional<batch::TextBatch> to_text_batch(PyObject* object);
 
 // None (or null, an absent argument) gives an empty optional; otherwise an int in [0, 2^64).
 // The outer optional is empty on failure.

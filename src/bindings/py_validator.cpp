@@ -1,14 +1,19 @@
 // The Python classes Tessary, ValidationResult and ValidationDiagnostic.
 //
-// A ValidationResult holds the core result unchanged; diagnostics stay in their core form and
-// become ValidationDiagnostic objects only when Python asks for them. Every getter builds new
-// Python objects, so nothing a caller mutates reaches the result.
+// A ValidationResult holds the core result unchanged, behind a pointer; diagnostics stay in their
+// core form and become ValidationDiagnostic objects only when Python asks for them. Every getter
+// builds new Python objects, so nothing a caller mutates reaches the result.
 #include "bindings/py_validator.hpp"
+
+#include <tbb/scalable_allocator.h>
 
 #include <cstdint>
 #include <exception>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -89,8 +94,45 @@ Ref diagnostic_dict(const PyDiagnostic& d) {
   return dict;
 }
 
-Ref new_result_object(ValidationResult result) {
-  return Ref::steal(new_instance(g_result_type, std::move(result)));
+// A core result on the heap of the scalable allocator. A batch's workers make these in parallel
+// and Python frees them one by one later; that allocator keeps each worker's blocks together
+// and takes a block back from another thread without contention, which makes freeing a large
+// batch's results cheaper than with the C library's allocator.
+struct ScalableDelete {
+  void operator()(const ValidationResult* result) const noexcept {
+    result->~ValidationResult();
+    scalable_free(const_cast<ValidationResult*>(result));
+  }
+};
+using ResultBox = std::unique_ptr<const ValidationResult, ScalableDelete>;
+
+// Validates one query into a result built in place in a new box.
+ResultBox validate_boxed(const Tessary& validator, std::string_view query) {
+  void* memory = scalable_malloc(sizeof(ValidationResult));
+  if (memory == nullptr) throw std::bad_alloc();
+  try {
+    return ResultBox(new (memory) ValidationResult(validator.validate(query)));
+  } catch (...) {
+    scalable_free(memory);
+    throw;
+  }
+}
+
+// The value of a ValidationResult object: one core result, never null. Wrapping a result is a
+// pointer move, and the object itself stays small.
+struct PyResult {
+  ResultBox result;
+};
+
+// Runs body(result) on the core result of a ValidationResult object: read_object for the value
+// behind the box.
+template <class Body>
+PyObject* read_result(PyObject* self, Body&& body) noexcept {
+  return read_object<PyResult>(self, [&](const PyResult& r) { return body(*r.result); });
+}
+
+Ref new_result_object(ResultBox result) {
+  return Ref::steal(new_instance(g_result_type, PyResult{std::move(result)}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -270,17 +312,17 @@ Ref diagnostic_list(const std::vector<ValidationDiagnostic>& diagnostics) {
 // ValidationResult
 
 PyObject* result_fixed_query(PyObject* self, void*) {
-  return read_object<ValidationResult>(
+  return read_result(
       self, [](const ValidationResult& r) { return new_optional_text(r.fixed_query).release(); });
 }
 
 PyObject* result_diagnostics(PyObject* self, void*) {
-  return read_object<ValidationResult>(
+  return read_result(
       self, [](const ValidationResult& r) { return diagnostic_list(r.diagnostics).release(); });
 }
 
 PyObject* result_to_dict(PyObject* self, PyObject*) {
-  return read_object<ValidationResult>(self, [](const ValidationResult& r) -> PyObject* {
+  return read_result(self, [](const ValidationResult& r) -> PyObject* {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     if (!set_item(dict.get(), "is_valid", new_bool(r.is_valid)) ||
@@ -304,12 +346,12 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* result_to_json(PyObject* self, PyObject*) {
-  return read_object<ValidationResult>(
+  return read_result(
       self, [](const ValidationResult& r) { return new_text(result_json(r)).release(); });
 }
 
 PyObject* result_repr(PyObject* self) {
-  return read_object<ValidationResult>(self, [](const ValidationResult& r) {
+  return read_result(self, [](const ValidationResult& r) {
     std::string text = "ValidationResult(is_valid=";
     text += r.is_valid ? "true" : "false";
     text += ", errors=";
@@ -319,25 +361,34 @@ PyObject* result_repr(PyObject* self) {
   });
 }
 
+PyObject* result_is_valid(PyObject* self, void*) {
+  return read_result(
+      self, [](const ValidationResult& r) { return new_bool(r.is_valid).release(); });
+}
+
+template <std::vector<std::string> ValidationResult::*Field>
+PyObject* result_text_list(PyObject* self, void*) {
+  return read_result(
+      self, [](const ValidationResult& r) { return new_text_list(r.*Field).release(); });
+}
+
 int result_bool(PyObject* self) {
-  return read_truth<ValidationResult>(self, [](const ValidationResult& r) { return r.is_valid; });
+  return read_truth<PyResult>(self, [](const PyResult& r) { return r.result->is_valid; });
 }
 
 Py_ssize_t result_len(PyObject* self) {
-  return read_len<ValidationResult>(self,
-                                    [](const ValidationResult& r) { return r.errors.size(); });
+  return read_len<PyResult>(self, [](const PyResult& r) { return r.result->errors.size(); });
 }
 
 PyGetSetDef result_getset[] = {
-    {"is_valid", get_bool<ValidationResult, &ValidationResult::is_valid>, nullptr, nullptr,
-     nullptr},
-    {"errors", get_text_list<ValidationResult, &ValidationResult::errors>, nullptr,
+    {"is_valid", result_is_valid, nullptr, nullptr, nullptr},
+    {"errors", result_text_list<&ValidationResult::errors>, nullptr,
      "All errors (syntax + semantic) combined.", nullptr},
-    {"syntax_errors", get_text_list<ValidationResult, &ValidationResult::syntax_errors>, nullptr,
+    {"syntax_errors", result_text_list<&ValidationResult::syntax_errors>, nullptr,
      "Parse/syntax errors only.", nullptr},
-    {"semantic_errors", get_text_list<ValidationResult, &ValidationResult::semantic_errors>,
+    {"semantic_errors", result_text_list<&ValidationResult::semantic_errors>,
      nullptr, "Schema-level semantic errors only.", nullptr},
-    {"warnings", get_text_list<ValidationResult, &ValidationResult::warnings>, nullptr,
+    {"warnings", result_text_list<&ValidationResult::warnings>, nullptr,
      "Advisory warnings (not errors \u2014 query still runs, but may be slow or incorrect).",
      nullptr},
     {"fixed_query", result_fixed_query, nullptr,
@@ -356,7 +407,7 @@ PyMethodDef result_methods[] = {
 };
 
 PyType_Slot result_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<ValidationResult>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<PyResult>)},
     {Py_tp_repr, reinterpret_cast<void*>(result_repr)},
     {Py_nb_bool, reinterpret_cast<void*>(result_bool)},
     {Py_sq_length, reinterpret_cast<void*>(result_len)},
@@ -366,7 +417,7 @@ PyType_Slot result_slots[] = {
 };
 
 PyType_Spec result_spec =
-    instance_spec<ValidationResult>("builtins.ValidationResult", result_slots);
+    instance_spec<PyResult>("builtins.ValidationResult", result_slots);
 
 // ---------------------------------------------------------------------------------------------
 // Tessary
@@ -398,7 +449,7 @@ PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
     if (!kValidateParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
-    return new_result_object(validator.validate(*query)).release();
+    return new_result_object(validate_boxed(validator, *query)).release();
   });
 }
 
@@ -407,19 +458,21 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
     PyObject* arg = nullptr;
     if (!kBatchParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
-    // Everything Python owns is copied before the lock is released.
-    auto queries = convert_arg(kBatchParams, 0, arg, to_text_list);
+    // Everything Python owns is copied before the lock is released, all texts into one buffer.
+    auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
 
-    std::vector<ValidationResult> results(queries->size());
+    std::vector<ResultBox> results(queries->size());
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
       // it; the entry wrapper then reports that exception as PanicException.
       ReleasedGil unlocked;
-      pool::parallel_for(queries->size(),
-                         [&](std::size_t i) { results[i] = validator.validate((*queries)[i]); });
+      pool::parallel_for(queries->size(), [&](std::size_t i) {
+        results[i] = validate_boxed(validator, (*queries)[i]);
+        queries->release(i);
+      });
+      queries.reset();  // the copied texts are ours: no need to hold the lock to free them
     }
-    queries.reset();
 
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;

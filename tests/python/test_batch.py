@@ -1,5 +1,6 @@
 """Tessary.validate_batch: arguments, order, equality with validate, the worker pool."""
 
+import collections
 import json
 import os
 import subprocess
@@ -95,6 +96,24 @@ def test_bad_arguments(validator, queries, message):
     with pytest.raises(TypeError) as info:
         validator.validate_batch(queries)
     assert str(info.value) == message
+
+
+# Texts of many sizes and byte widths side by side, empty ones among them: each must reach its
+# task with exactly its own bytes, whichever way the sequence is read.
+MIXED_TEXTS = [
+    "", "MATCH (n:`P\u00e9rson`) RETURN n", "", "", "RETURN '\U0001f600' AS x",
+    "MATCH (p:Persn) RETURN p // \u65e5\u672c\u8a9e", "RETURN '\x00'", "RETURN 1",
+    "MATCH (m:Movie {titel: '\u00e9\u00e9'}) RETURN m", "\u00e9", "MATCH (p:Person RETURN p",
+    "UNWIND [1, 2] AS \u00e9 RETURN \u00e9" + " " * 3000, "",
+]
+
+
+@pytest.mark.parametrize("wrap", [list, tuple, collections.UserList],
+                         ids=["list", "tuple", "other-sequence"])
+def test_texts_of_mixed_widths_reach_their_tasks_whole(validator, wrap):
+    queries = MIXED_TEXTS * 3 + MIXED_TEXTS[::-1]
+    assert dicts(validator.validate_batch(wrap(queries))) == \
+        dicts(validator.validate(q) for q in queries)
 
 
 def test_bad_element_keeps_other_calls_working(validator):

@@ -287,6 +287,18 @@ class Text(str):
     pass
 
 
+class ListIteratingOthers(list):
+    """A list whose iteration yields one valid query whatever it holds."""
+
+    def __iter__(self):
+        return iter([VALID])
+
+
+class TupleIteratingOthers(tuple):
+    def __iter__(self):
+        return iter([VALID])
+
+
 @pytest.mark.parametrize("queries,message", [
     ([VALID, 1], "argument 'queries': 'int' object cannot be cast as 'str'"),
     ([None], "argument 'queries': 'NoneType' object cannot be cast as 'str'"),
@@ -310,6 +322,8 @@ def test_batch_elements_that_are_not_str(queries, message):
     (Seq(1, [VALID, VALID, VALID]), 3),  # a length smaller than the items
     ([Text(VALID), Text("RETURN")], 2),
     ((VALID,) * 3, 3),
+    (ListIteratingOthers(["RETURN", "RETURN"]), 1),  # a subclass's own iteration counts
+    (TupleIteratingOthers(("RETURN",) * 3), 1),
 ])
 def test_batch_sequences_are_read_by_iteration(queries, count):
     results = VALIDATOR.validate_batch(queries)
