@@ -15,6 +15,7 @@
 // text, names read at once. Each shortcut leaves exactly the pairs the rule functions would.
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -85,17 +86,16 @@ inline EventKind event_kind(const Event& e) {
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
 // Cutting keeps the events beyond the new end in the buffer until they are written over, so
-// that they can be taken back unchanged (`restore`). The buffer is a token vector sized to its
-// capacity without being written, and becomes the pairs' token list at the end.
+// that they can be taken back unchanged (`restore`). The buffer is a token vector whose room is
+// used without being sized, and becomes the pairs' token list at the end.
 class EventList {
  public:
   std::size_t size() const { return size_; }
   const Event* data() const { return data_; }
   void reserve(std::size_t n) {  // before the first event only
     buf_.reserve(n);
-    buf_.resize(buf_.capacity());
     data_ = buf_.data();
-    cap_ = buf_.size();
+    cap_ = buf_.capacity();
   }
   [[gnu::always_inline]] void push_back(const Event& e) {
     if (size_ == cap_) [[unlikely]] grow();
@@ -125,10 +125,9 @@ class EventList {
 
  private:
   [[gnu::noinline]] void grow() {
-    buf_.resize(cap_ * 2 + 64);  // copies every event, the kept cut ones included
-    buf_.resize(buf_.capacity());
+    buf_.reserve(cap_ * 2 + 64);  // keeps every event, the kept cut ones included
     data_ = buf_.data();
-    cap_ = buf_.size();
+    cap_ = buf_.capacity();
   }
   TokenVector buf_;
   Event* data_ = nullptr;
@@ -282,7 +281,10 @@ struct State {
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
   std::uint32_t live_end = 0;  // first event of the last of them, plus one; 0 when none
   // Entries cut from the list whose events are still in its buffer, all at or after its end,
-  // and the lowest first index among them.
+  // and the lowest first index among them. Their events do not overlap, and the list holds them
+  // by descending first index: a cut moves the entries above its point here, lowest last, and
+  // every one already here lies above all that the list has grown back into since. So the
+  // entry that a replay takes back or that the list is about to write over is the last one.
   std::vector<std::uint32_t> cut_entries;
   std::size_t cut_from = ~std::size_t{0};
   std::vector<Event> memo_events;
@@ -308,7 +310,7 @@ void mark_cut(State& s, std::size_t n) {
     sync_live_end(s);
     s.memo[index].cut = true;
     s.cut_entries.push_back(index);
-    s.cut_from = std::min<std::size_t>(s.cut_from, s.memo[index].live);
+    s.cut_from = s.memo[index].live;
   }
 }
 
@@ -317,26 +319,21 @@ inline void cut(State& s, std::size_t n) {
   s.tokens.cut(n);
 }
 
-void update_cut_from(State& s) {
-  s.cut_from = ~std::size_t{0};
-  for (std::uint32_t i : s.cut_entries) s.cut_from = std::min<std::size_t>(s.cut_from, s.memo[i].live);
+// Drops the lowest cut entry from the list of cut entries.
+void pop_cut_entry(State& s) {
+  s.cut_entries.pop_back();
+  s.cut_from = s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].live;
 }
 
 // The next event goes where a cut entry begins: move that entry's events out first.
 [[gnu::noinline]] void move_out_cut_entry(State& s) {
-  const std::size_t at = s.tokens.size();
-  for (std::size_t k = 0; k < s.cut_entries.size(); ++k) {
-    MemoEntry& m = s.memo[s.cut_entries[k]];
-    if (m.live != at) continue;
-    m.copy = static_cast<std::int32_t>(s.memo_events.size());
-    m.cut = false;
-    const Event* first = s.tokens.data() + m.live;
-    s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
-    s.cut_entries[k] = s.cut_entries.back();
-    s.cut_entries.pop_back();
-    break;
-  }
-  update_cut_from(s);
+  MemoEntry& m = s.memo[s.cut_entries.back()];
+  assert(m.live == s.tokens.size());
+  m.copy = static_cast<std::int32_t>(s.memo_events.size());
+  m.cut = false;
+  const Event* first = s.tokens.data() + m.live;
+  s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
+  pop_cut_entry(s);
 }
 
 [[gnu::always_inline]] inline void emit(State& s, const Event& e) {
@@ -344,16 +341,16 @@ void update_cut_from(State& s) {
   s.tokens.push_back(e);
 }
 
-// Start events of `n` rules at one position, in order.
+// Start events of the `N` rules at `rules`, at one position, in order.
 template <std::size_t N>
-[[gnu::always_inline]] inline void emit_starts(State& s, std::uint32_t pos, const Rule (&rules)[N]) {
+[[gnu::always_inline]] inline void emit_starts(State& s, std::uint32_t pos, const Rule* rules) {
   if (s.cut_from >= s.tokens.size() + N) [[likely]] {
     Event* e = s.tokens.room(N);
     for (std::size_t i = 0; i < N; ++i) e[i] = start_event(pos, rules[i]);
     s.tokens.appended(N);
     return;
   }
-  for (Rule r : rules) emit(s, start_event(pos, r));
+  for (std::size_t i = 0; i < N; ++i) emit(s, start_event(pos, rules[i]));
 }
 
 // End events at `pos` for the open starts last, last - 1, ..., first, each linked to its start.
@@ -502,14 +499,8 @@ inline void replay(State& s, std::uint32_t index) {
   if (m.ok) {
     if (m.cut && m.live == s.tokens.size()) {
       // The events are still in place, right where they would go: take them back.
-      for (std::size_t k = 0; k < s.cut_entries.size(); ++k) {
-        if (s.cut_entries[k] == index) {
-          s.cut_entries[k] = s.cut_entries.back();
-          s.cut_entries.pop_back();
-          break;
-        }
-      }
-      update_cut_from(s);
+      assert(s.cut_entries.back() == index);
+      pop_cut_entry(s);
       s.memo[index].cut = false;
       s.live.push_back(index);
       sync_live_end(s);
@@ -1314,18 +1305,16 @@ bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(
 
 // The operator chain from or_expr down to postfix_expr, run without the rule functions of its
 // levels, for runs that record no attempts: it leaves exactly the pairs and the position those
-// would. Each level is `child ~ (operator ~ child)*` (not_expr and unary_expr take a prefix
-// instead), so a chain is: the start entries of every level, the prefixes, postfix_expr, then
-// on the way up each level's repetitions and its end entry. Where no operator can begin after
-// the operand, every level ends there at once. A right operand is read by the level's rule
-// function as usual.
-template <Rule R, class Rest>
-[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, Rest rest) {
-  skip(s);
-  star(rest)(s);
-  emit(s, end_event(s.pos, R));
-  s.tokens.link_last(start);
-}
+// would. Each level is `child ~ (operator ~ child)*`, except not_expr and unary_expr, which are
+// a prefix and their child. Reading from a given level down is: the start entries of that level
+// and every one below it, with the prefixes where they stand, then postfix_expr, then on the way
+// up each level's repetitions (right operands read the same way from the level below) and its
+// end entry. Where no operator can begin after an operand, every level up to the one asked for
+// ends there at once.
+enum ChainLevel : int { kOr, kXor, kAnd, kNot, kComparison, kAddSub, kMulDiv, kMod, kPower, kUnary };
+constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
+constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
+                                 Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -1333,18 +1322,33 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
   return t;
 }();
 
-constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
-constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-                                 Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
+// The rest of a level whose first child has been read: its repetitions, then its end entry.
+template <class Rest>
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, Rest rest) {
+  skip(s);
+  star(rest)(s);
+  emit(s, end_event(s.pos, s.tokens[start].rule));
+  s.tokens.link_last(start);
+}
 
-bool quick_chain(State& s) {
+template <int Level>
+bool quick_level(State& s) {
+  static_assert(Level >= kOr && Level <= kUnary);
   const std::uint32_t p = s.pos;
   const std::size_t top = s.tokens.size();
-  emit_starts(s, p, kUpperLevels);
-  star(not_kw)(s);
-  skip(s);
-  const std::size_t bottom = s.tokens.size();
-  emit_starts(s, s.pos, kLowerLevels);
+  if constexpr (Level <= kNot) {
+    emit_starts<kNot - Level + 1>(s, p, kUpperLevels + Level);
+    star(not_kw)(s);
+    skip(s);
+  }
+  constexpr int kFirstLower = Level > kComparison ? Level : kComparison;
+  const std::size_t lower = s.tokens.size();
+  emit_starts<kUnary - kFirstLower + 1>(s, s.pos, kLowerLevels + (kFirstLower - kComparison));
+  // Where the start entry of level l is.
+  auto at = [&](int l) {
+    return l <= kNot ? top + static_cast<std::size_t>(l - Level)
+                     : lower + static_cast<std::size_t>(l - kFirstLower);
+  };
   lit("-")(s);
   skip(s);
   if (!postfix_expr(s)) {
@@ -1352,24 +1356,40 @@ bool quick_chain(State& s) {
     cut(s, top);
     return false;
   }
-  emit_ends(s, s.pos, bottom + 5, bottom + 5);
+  emit_ends(s, s.pos, at(kUnary), at(kUnary));
+  if constexpr (Level == kUnary) return true;
   skip(s);
   if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
-    emit_ends(s, s.pos, bottom, bottom + 4);
-    emit_ends(s, s.pos, top, top + 3);
+    // No operator follows: every level ends here.
+    if constexpr (Level >= kComparison) {
+      emit_ends(s, s.pos, at(Level), at(kPower));
+    } else {
+      emit_ends(s, s.pos, at(kComparison), at(kPower));
+      emit_ends(s, s.pos, at(Level), at(kNot));
+    }
     return true;
   }
-  finish_level<Rule::power_expr>(s, bottom + 4, seq(lit("^"), unary_expr));
-  finish_level<Rule::mod_expr>(s, bottom + 3, seq(lit("%"), power_expr));
-  finish_level<Rule::mul_div_expr>(s, bottom + 2, seq(choice(lit("*"), lit("/")), mod_expr));
-  finish_level<Rule::add_sub_expr>(s, bottom + 1, seq(choice(lit("+"), lit("-")), mul_div_expr));
-  finish_level<Rule::comparison_expr>(s, bottom, seq(comparison_op, add_sub_expr));
-  emit_ends(s, s.pos, top + 3, top + 3);
-  finish_level<Rule::and_expr>(s, top + 2, seq(and_kw, not_expr));
-  finish_level<Rule::xor_expr>(s, top + 1, seq(xor_kw, and_expr));
-  finish_level<Rule::or_expr>(s, top, seq(or_kw, xor_expr));
+  finish_level(s, at(kPower), seq(lit("^"), quick_level<kUnary>));
+  if constexpr (Level == kPower) return true;
+  finish_level(s, at(kMod), seq(lit("%"), quick_level<kPower>));
+  if constexpr (Level == kMod) return true;
+  finish_level(s, at(kMulDiv), seq(choice(lit("*"), lit("/")), quick_level<kMod>));
+  if constexpr (Level == kMulDiv) return true;
+  finish_level(s, at(kAddSub), seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
+  if constexpr (Level == kAddSub) return true;
+  finish_level(s, at(kComparison), seq(comparison_op, quick_level<kAddSub>));
+  if constexpr (Level == kComparison) return true;
+  emit_ends(s, s.pos, at(kNot), at(kNot));
+  if constexpr (Level == kNot) return true;
+  finish_level(s, at(kAnd), seq(and_kw, quick_level<kNot>));
+  if constexpr (Level == kAnd) return true;
+  finish_level(s, at(kXor), seq(xor_kw, quick_level<kAnd>));
+  if constexpr (Level == kXor) return true;
+  finish_level(s, at(kOr), seq(or_kw, quick_level<kXor>));
   return true;
 }
+
+bool quick_chain(State& s) { return quick_level<kOr>(s); }
 
 // postfix_op: null_check_op | property_lookup | subscript_op | list_slice_op
 bool postfix_op(State& s) {
