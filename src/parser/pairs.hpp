@@ -22,29 +22,65 @@ struct Token {
   bool is_start;
 };
 
-// Allocates like std::allocator but leaves trivially constructible elements uninitialized
-// when a vector grows by `resize`, so that the recognizer can size its buffer without writing
-// (or touching the pages of) the part it does not use.
-template <class T>
-struct DefaultInitAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = DefaultInitAllocator<U>;
-  };
-  DefaultInitAllocator() = default;
-  template <class U>
-  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
-  template <class U>
-  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
-    ::new (static_cast<void*>(p)) U;
+// A growable array of tokens. Room is made without being written, so that the recognizer can
+// size its buffer without touching the pages of the part it does not use. A large array is
+// mapped from the system and grows by remapping, which moves no data (a query of a few dozen
+// kilobytes can leave tens of megabytes of tokens).
+class TokenVector {
+ public:
+  TokenVector() = default;
+  TokenVector(TokenVector&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)),
+        mapped_(std::exchange(other.mapped_, false)) {}
+  TokenVector& operator=(TokenVector&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
+      mapped_ = std::exchange(other.mapped_, false);
+    }
+    return *this;
   }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
+  TokenVector(const TokenVector&) = delete;
+  TokenVector& operator=(const TokenVector&) = delete;
+  ~TokenVector() { release(); }
 
-using TokenVector = std::vector<Token, DefaultInitAllocator<Token>>;
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  Token* data() { return data_; }
+  const Token* data() const { return data_; }
+  Token& operator[](std::size_t i) { return data_[i]; }
+  const Token& operator[](std::size_t i) const { return data_[i]; }
+
+  // Makes room for `n` tokens in all, keeping what the whole room held, written through data()
+  // past the size or not; new room is not written. Never shrinks. Throws std::bad_alloc.
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow_to(n);
+  }
+  void push_back(const Token& token) {
+    if (size_ == capacity_) grow_to(capacity_ * 2 + 64);
+    data_[size_++] = token;
+  }
+  // Sets the size; tokens past the old size are not written.
+  void resize(std::size_t n) {
+    reserve(n);
+    size_ = n;
+  }
+
+ private:
+  void grow_to(std::size_t n);
+  void release() noexcept;
+
+  Token* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool mapped_ = false;  // data_ is a mapping of its own, else a heap block or nothing
+};
+static_assert(std::is_trivially_copyable_v<Token>);
 
 struct TokenList {
   std::string_view input;

@@ -505,5 +505,32 @@ TEST(TokenTree, NoPairsOfSilentOrInnerAtomicRules) {
   EXPECT_NE(t.find("variable[7,10]"), std::string::npos) << t;
 }
 
+// The token list keeps everything written into its room, past its size too, whether it grows
+// on the heap, moves onto a mapping of its own or grows there.
+TEST(TokenVector, GrowingKeepsTheWholeRoom) {
+  TokenVector v;
+  std::size_t written = 0;
+  auto fill_room = [&] {
+    for (; written < v.capacity(); ++written) {
+      v.data()[written] = Token{static_cast<std::uint32_t>(written), 7, Rule::atom, true};
+    }
+  };
+  for (std::size_t n : {std::size_t{10}, std::size_t{1000}, std::size_t{200000}, std::size_t{900000}}) {
+    v.reserve(n);
+    ASSERT_GE(v.capacity(), n);
+    for (std::size_t i = 0; i < written; ++i) ASSERT_EQ(v[i].pos, i) << "after growing to " << n;
+    fill_room();
+  }
+  v.resize(5);
+  v.push_back(Token{99, 0, Rule::EOI, false});
+  ASSERT_EQ(v.size(), 6u);
+  EXPECT_EQ(v[5].pos, 99u);
+  EXPECT_EQ(v[4].pos, 4u);
+  TokenVector moved = std::move(v);
+  EXPECT_EQ(moved.size(), 6u);
+  EXPECT_EQ(v.size(), 0u);
+  EXPECT_EQ(moved[3].pos, 3u);
+}
+
 }  // namespace
 }  // namespace tessary
