@@ -58,18 +58,7 @@ void TextBatch::free_buffer() noexcept {
   if (!mapped_) {
     std::free(data_);
   } else {
-    // Only what is still ours: a stretch that release() has handed back (no text pending in
-    // it any more) may hold someone else's mapping by now. The stretches between those go in
-    // runs, the last run with the stretches past the last text, which never had one.
-    const std::size_t stretch = stretch_bytes();
-    std::size_t run = 0;  // where the current run of stretches still mapped begins
-    for (std::size_t s = 0; s < pending_.size(); ++s) {
-      if (pending_[s] != 0) continue;
-      const std::size_t from = s * stretch;
-      if (from > run) munmap(data_ + run, from - run);
-      run = std::min(from + stretch, capacity_);
-    }
-    if (capacity_ > run) munmap(data_ + run, capacity_ - run);
+    munmap(data_, capacity_);
   }
   data_ = nullptr;
   capacity_ = 0;
@@ -133,11 +122,12 @@ void TextBatch::release(std::size_t i) noexcept {
   if (begin == end) return;
   const std::size_t stretch = stretch_bytes();
   for (std::size_t s = begin / stretch; s <= (end - 1) / stretch; ++s) {
-    // The last text out hands the stretch back; the texts read before were released with
-    // acq_rel too, so every read of the stretch is over by then.
+    // The last text out hands the stretch's pages back; the texts read before were released
+    // with acq_rel too, so every read of the stretch is over by then. The stretch stays mapped
+    // (as pages nobody reads again) until the whole buffer goes.
     if (std::atomic_ref<std::uint32_t>(pending_[s]).fetch_sub(1, std::memory_order_acq_rel) == 1) {
       const std::size_t from = s * stretch;
-      munmap(data_ + from, std::min(stretch, capacity_ - from));
+      madvise(data_ + from, std::min(stretch, capacity_ - from), MADV_DONTNEED);
     }
   }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The query texts of one batch, copied one after the other into a buffer of their own, with the
 // end offset of each. A large buffer is mapped from the system directly, so that the workers can
-// hand each stretch of it back as soon as every text that has bytes in it has been validated:
+// hand the pages of each stretch back as soon as every text that has bytes in it has been
+// validated (the stretch stays mapped, unread, until the whole buffer goes):
 // the texts then weigh less and less in the batch's memory while the results grow. A small one
 // lives on the heap, where it costs no system calls. Nothing here knows about Python.
 #include <cstddef>
@@ -34,8 +35,8 @@ class TextBatch {
   }
 
   // Says that text i is no longer read; call it at most once per text, after the last
-  // push_back. When the buffer is mapped, a stretch of it goes back to the system as soon as
-  // the last text with bytes in it is released. Safe to call from many threads at once, for
+  // push_back. When the buffer is mapped, the pages of a stretch go back to the system as soon
+  // as the last text with bytes in it is released. Safe to call from many threads at once, for
   // different texts.
   void release(std::size_t i) noexcept;
 
