@@ -1,6 +1,7 @@
 // Validation against a schema: the whole pipeline, the parse alone, and the semantic pass alone
 // (on trees built beforehand), for typical queries and for queries full of misspelt names whose
 // findings compute suggestions. The semantic pass's share of validation is Semantic / Validate.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,31 @@ BENCHMARK(BM_Semantic_Typical);
 BENCHMARK(BM_Validate_ManyFindings);
 BENCHMARK(BM_Parse_ManyFindings);
 BENCHMARK(BM_Semantic_ManyFindings);
+
+// How validation scales over threads, each validating the typical corpus on its own, next to a
+// loop of integer work in registers and a 4 KiB table, which shows how far this machine's cores
+// scale at all: where hardware threads share a core, neither reaches one speed-up per thread.
+// Compare items_per_second with the one-thread figure.
+void BM_IntegerWork(benchmark::State& state) {
+  std::uint64_t a = 1 + static_cast<std::uint64_t>(state.thread_index());
+  std::uint64_t b = 2;
+  std::uint64_t c = 3;
+  std::uint8_t table[4096];
+  for (std::size_t i = 0; i < sizeof table; ++i) table[i] = static_cast<std::uint8_t>(i * 7);
+  for (auto _ : state) {
+    for (int i = 0; i < 1000; ++i) {
+      a ^= a << 13;
+      a ^= a >> 7;
+      a ^= a << 17;
+      b += table[a & 4095];
+      c = (b & 1) ? c + a : c ^ b;
+    }
+    benchmark::DoNotOptimize(c);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 1000);
+}
+BENCHMARK(BM_Validate_Typical)->Name("Scaling/Validate_Typical")->ThreadRange(1, 8)->UseRealTime();
+BENCHMARK(BM_IntegerWork)->Name("Scaling/IntegerWork")->ThreadRange(1, 8)->UseRealTime();
 
 }  // namespace
 }  // namespace tessary
