@@ -4,6 +4,7 @@
 // pairs are the couples between them.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -22,31 +23,29 @@ struct Token {
   bool is_start;
 };
 
-// A growable array of tokens. Room is made without being written, so that the recognizer can
-// size its buffer without touching the pages of the part it does not use. A large array is
-// mapped from the system and grows by remapping, which moves no data (a query of a few dozen
-// kilobytes can leave tens of megabytes of tokens).
+// A growable array of tokens on the C heap. Room is made without being written, so that the
+// recognizer can size its buffer without touching the pages of the part it does not use, and
+// the array grows by reallocation (a query of a few dozen kilobytes can leave tens of megabytes
+// of tokens, and the allocator can often grow a block in place or remap its pages).
 class TokenVector {
  public:
   TokenVector() = default;
   TokenVector(TokenVector&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)),
-        mapped_(std::exchange(other.mapped_, false)) {}
+        capacity_(std::exchange(other.capacity_, 0)) {}
   TokenVector& operator=(TokenVector&& other) noexcept {
     if (this != &other) {
-      release();
+      std::free(data_);
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
-      mapped_ = std::exchange(other.mapped_, false);
     }
     return *this;
   }
   TokenVector(const TokenVector&) = delete;
   TokenVector& operator=(const TokenVector&) = delete;
-  ~TokenVector() { release(); }
+  ~TokenVector() { std::free(data_); }
 
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }
@@ -73,12 +72,10 @@ class TokenVector {
 
  private:
   void grow_to(std::size_t n);
-  void release() noexcept;
 
   Token* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
-  bool mapped_ = false;  // data_ is a mapping of its own, else a heap block or nothing
 };
 static_assert(std::is_trivially_copyable_v<Token>);
 

@@ -505,8 +505,8 @@ TEST(TokenTree, NoPairsOfSilentOrInnerAtomicRules) {
   EXPECT_NE(t.find("variable[7,10]"), std::string::npos) << t;
 }
 
-// The token list keeps everything written into its room, past its size too, whether it grows
-// on the heap, moves onto a mapping of its own or grows there.
+// The token list keeps everything written into its room, past its size too, when it grows,
+// small or large.
 TEST(TokenVector, GrowingKeepsTheWholeRoom) {
   TokenVector v;
   std::size_t written = 0;
