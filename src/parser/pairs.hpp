@@ -26,7 +26,9 @@ struct Token {
 // A growable array of tokens on the C heap. Room is made without being written, so that the
 // recognizer can size its buffer without touching the pages of the part it does not use, and
 // the array grows by reallocation (a query of a few dozen kilobytes can leave tens of megabytes
-// of tokens, and the allocator can often grow a block in place or remap its pages).
+// of tokens, and the allocator can often grow a block in place or remap its pages). Each thread
+// keeps the block of one small array it let go for the next array it makes, since a parse and
+// the tree built from it come and go together.
 class TokenVector {
  public:
   TokenVector() = default;
@@ -36,7 +38,7 @@ class TokenVector {
         capacity_(std::exchange(other.capacity_, 0)) {}
   TokenVector& operator=(TokenVector&& other) noexcept {
     if (this != &other) {
-      std::free(data_);
+      release();
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
@@ -45,7 +47,7 @@ class TokenVector {
   }
   TokenVector(const TokenVector&) = delete;
   TokenVector& operator=(const TokenVector&) = delete;
-  ~TokenVector() { std::free(data_); }
+  ~TokenVector() { release(); }
 
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }
@@ -72,6 +74,7 @@ class TokenVector {
 
  private:
   void grow_to(std::size_t n);
+  void release() noexcept;
 
   Token* data_ = nullptr;
   std::size_t size_ = 0;

@@ -2182,19 +2182,20 @@ thread_local Spare t_spare;
 constexpr std::size_t kSpareLimit = 1 << 14;  // elements per buffer
 
 void lend_spare(State& s) {
-  s.expected = std::move(t_spare.expected);
+  Spare& spare = t_spare;
+  s.expected = std::move(spare.expected);
   s.expected.truncate(0);
-  s.memo_index = std::move(t_spare.memo_index);
+  s.memo_index = std::move(spare.memo_index);
   s.memo_index.clear();
-  s.memo = std::move(t_spare.memo);
+  s.memo = std::move(spare.memo);
   s.memo.clear();
-  s.live = std::move(t_spare.live);
+  s.live = std::move(spare.live);
   s.live.clear();
-  s.cut_entries = std::move(t_spare.cut_entries);
+  s.cut_entries = std::move(spare.cut_entries);
   s.cut_entries.clear();
-  s.memo_events = std::move(t_spare.memo_events);
+  s.memo_events = std::move(spare.memo_events);
   s.memo_events.clear();
-  s.memo_expected = std::move(t_spare.memo_expected);
+  s.memo_expected = std::move(spare.memo_expected);
   s.memo_expected.clear();
 }
 
@@ -2204,13 +2205,14 @@ void keep_if_small(Buffer& spare, Buffer& used, std::size_t capacity) {
 }
 
 void give_back_spare(State& s) {
-  keep_if_small(t_spare.expected, s.expected, s.expected.capacity());
-  keep_if_small(t_spare.memo_index, s.memo_index, s.memo_index.capacity());
-  keep_if_small(t_spare.memo, s.memo, s.memo.capacity());
-  keep_if_small(t_spare.live, s.live, s.live.capacity());
-  keep_if_small(t_spare.cut_entries, s.cut_entries, s.cut_entries.capacity());
-  keep_if_small(t_spare.memo_events, s.memo_events, s.memo_events.capacity());
-  keep_if_small(t_spare.memo_expected, s.memo_expected, s.memo_expected.capacity());
+  Spare& spare = t_spare;
+  keep_if_small(spare.expected, s.expected, s.expected.capacity());
+  keep_if_small(spare.memo_index, s.memo_index, s.memo_index.capacity());
+  keep_if_small(spare.memo, s.memo, s.memo.capacity());
+  keep_if_small(spare.live, s.live, s.live.capacity());
+  keep_if_small(spare.cut_entries, s.cut_entries, s.cut_entries.capacity());
+  keep_if_small(spare.memo_events, s.memo_events, s.memo_events.capacity());
+  keep_if_small(spare.memo_expected, s.memo_expected, s.memo_expected.capacity());
 }
 
 // A run's state with the thread's spare buffers, handed back when the run ends.
