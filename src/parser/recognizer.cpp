@@ -1301,7 +1301,13 @@ bool power_expr(State& s) {
 bool unary_expr(State& s) { return rule<Rule::unary_expr>(s, seq(opt(lit("-")), postfix_expr)); }
 
 // postfix_expr: atom ~ postfix_op*
-bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(postfix_op))); }
+// In runs that record nothing, postfix_op is called only where one can begin: elsewhere it fails
+// at once, and only a recording run must see that.
+inline bool postfix_op_here(State& s) {
+  if (!s.recording && (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos]))) return false;
+  return postfix_op(s);
+}
+bool postfix_expr(State& s) { return rule<Rule::postfix_expr>(s, seq(atom, star(postfix_op_here))); }
 
 // The operator chain from or_expr down to postfix_expr, run without the rule functions of its
 // levels, for runs that record no attempts: it leaves exactly the pairs and the position those
@@ -1338,7 +1344,8 @@ bool quick_level(State& s) {
   const std::size_t top = s.tokens.size();
   if constexpr (Level <= kNot) {
     emit_starts<kNot - Level + 1>(s, p, kUpperLevels + Level);
-    star(not_kw)(s);
+    // not_kw*, called only where a NOT can begin (it fails at once elsewhere).
+    if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(not_kw)(s);
     skip(s);
   }
   constexpr int kFirstLower = Level > kComparison ? Level : kComparison;
