@@ -169,14 +169,14 @@ SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
   errors.push_back(message);
-  diagnostics.emplace_back(code, Severity::Error, std::move(message), std::move(suggestion),
-                           std::nullopt);
+  diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
+                                             std::move(suggestion), std::nullopt});
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
   warnings.push_back(message);
-  diagnostics.emplace_back(code, Severity::Warning, std::move(message), std::nullopt,
-                           std::nullopt);
+  diagnostics.push_back(
+      ValidationDiagnostic{code, Severity::Warning, std::move(message), std::nullopt, std::nullopt});
 }
 
 // ---------------------------------------------------------------------------------------------
