@@ -169,14 +169,20 @@ SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 void SemanticValidator::push_error(DiagnosticCode code, std::string message,
                                    std::optional<Suggestion> suggestion) {
   errors.push_back(message);
-  diagnostics.push_back(ValidationDiagnostic{code, Severity::Error, std::move(message),
-                                             std::move(suggestion), std::nullopt});
+  // Filled in place, so that the finding is not moved once more.
+  ValidationDiagnostic& d = diagnostics.emplace_back();
+  d.code = code;
+  d.severity = Severity::Error;
+  d.message = std::move(message);
+  d.suggestion = std::move(suggestion);
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
   warnings.push_back(message);
-  diagnostics.push_back(
-      ValidationDiagnostic{code, Severity::Warning, std::move(message), std::nullopt, std::nullopt});
+  ValidationDiagnostic& d = diagnostics.emplace_back();
+  d.code = code;
+  d.severity = Severity::Warning;
+  d.message = std::move(message);
 }
 
 // ---------------------------------------------------------------------------------------------
