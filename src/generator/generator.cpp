@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "parser/names.hpp"
+
 namespace tessary {
 
 namespace {
@@ -58,6 +60,28 @@ CypherGenerator::CypherGenerator(Schema schema, std::optional<std::uint64_t> see
   for (const std::string& label : node_labels_) {
     node_props_.insert_or_assign(label, owned(schema_.node_properties(label)));
   }
+  // Names are checked once here; the draws never depend on how a name is written.
+  auto note = [this](std::string_view name) {
+    if (quoted_.contains(name)) return;
+    std::string as_written = name_as_written(name);
+    if (as_written != name) quoted_.insert_or_assign(name, std::move(as_written));
+  };
+  for (const auto& [label, props] : node_props_) {
+    note(label);
+    for (const std::string& prop : props) note(prop);
+  }
+  for (const std::string& type : rel_types_) {
+    note(type);
+    const auto ends = schema_.rel_src_tgt(type);
+    note(ends->first);
+    note(ends->second);
+  }
+}
+
+std::string_view CypherGenerator::written(std::string_view name) const {
+  if (quoted_.empty()) return name;
+  const std::string* as_written = quoted_.find(name);
+  return as_written ? std::string_view(*as_written) : name;
 }
 
 std::vector<std::string> CypherGenerator::supported_types() {
@@ -81,7 +105,7 @@ const std::vector<std::string>* CypherGenerator::props_of(std::string_view label
 std::optional<std::string_view> CypherGenerator::pick_node_prop(std::string_view label) {
   const std::vector<std::string>* props = props_of(label);
   if (!props) return std::nullopt;
-  return std::string_view(pick(*props));
+  return written(pick(*props));
 }
 
 std::string CypherGenerator::maybe_limit() {
@@ -99,7 +123,7 @@ std::string CypherGenerator::gen_property_map(std::string_view label) {
   for (const std::uint32_t index : rng_.sample(k, amount)) {
     if (!first) out += ", ";
     first = false;
-    out += (*props)[index];
+    out += written((*props)[index]);
     out += ": ";
     out += gen_scalar_value();
   }
@@ -136,7 +160,7 @@ std::variant<std::string, CypherError> CypherGenerator::generate(std::string_vie
     case QueryType::MatchReturn: {
       const std::string_view l = choose_label();
       const std::string limit = maybe_limit();
-      return cat({"MATCH (n:", l, ") RETURN n", limit});
+      return cat({"MATCH (n:", written(l), ") RETURN n", limit});
     }
     case QueryType::MatchWhereReturn: {
       const std::string_view l = choose_label();
@@ -144,69 +168,70 @@ std::variant<std::string, CypherError> CypherGenerator::generate(std::string_vie
       if (p) {
         const std::string v = gen_string_value();
         const std::string limit = maybe_limit();
-        return cat({"MATCH (n:", l, ") WHERE n.", *p, " = ", v, " RETURN n.", *p, limit});
+        return cat({"MATCH (n:", written(l), ") WHERE n.", *p, " = ", v, " RETURN n.", *p, limit});
       }
       const std::string limit = maybe_limit();
-      return cat({"MATCH (n:", l, ") RETURN n", limit});
+      return cat({"MATCH (n:", written(l), ") RETURN n", limit});
     }
     case QueryType::Create:
     case QueryType::Merge: {
       const std::string_view l = choose_label();
       const std::string map = gen_property_map(l);
-      return cat({type == QueryType::Create ? "CREATE (n:" : "MERGE (n:", l, map, ") RETURN n"});
+      return cat({type == QueryType::Create ? "CREATE (n:" : "MERGE (n:", written(l), map,
+                  ") RETURN n"});
     }
     case QueryType::Aggregation: {
       const std::string_view l = choose_label();
       const auto p = pick_node_prop(l);
-      if (p) return cat({"MATCH (n:", l, ") RETURN count(n.", *p, ") AS result"});
-      return cat({"MATCH (n:", l, ") RETURN count(n) AS result"});
+      if (p) return cat({"MATCH (n:", written(l), ") RETURN count(n.", *p, ") AS result"});
+      return cat({"MATCH (n:", written(l), ") RETURN count(n) AS result"});
     }
     case QueryType::MatchRelationship: {
-      if (rel_types_.empty()) return cat({"MATCH (n:", choose_label(), ") RETURN n"});
+      if (rel_types_.empty()) return cat({"MATCH (n:", written(choose_label()), ") RETURN n"});
       const std::string& t = pick(rel_types_);
       const auto ends = schema_.rel_src_tgt(t);
       const std::string_view optional = rng_.chance_quarter() ? "OPTIONAL " : "";
-      return cat({optional, "MATCH (a:", ends->first, ")-[r:", t, "]->(b:", ends->second,
-                  ") RETURN a, r, b"});
+      return cat({optional, "MATCH (a:", written(ends->first), ")-[r:", written(t), "]->(b:",
+                  written(ends->second), ") RETURN a, r, b"});
     }
     case QueryType::CreateRelationship: {
-      if (rel_types_.empty()) return cat({"CREATE (n:", choose_label(), ") RETURN n"});
+      if (rel_types_.empty()) return cat({"CREATE (n:", written(choose_label()), ") RETURN n"});
       const std::string& t = pick(rel_types_);
       const auto ends = schema_.rel_src_tgt(t);
-      return cat({"MATCH (a:", ends->first, "),(b:", ends->second, ") CREATE (a)-[r:", t,
-                  "]->(b) RETURN r"});
+      return cat({"MATCH (a:", written(ends->first), "),(b:", written(ends->second),
+                  ") CREATE (a)-[r:", written(t), "]->(b) RETURN r"});
     }
     case QueryType::MatchSet: {
       const std::string_view l = choose_label();
       const auto p = pick_node_prop(l);
       if (p) {
         const std::string v = gen_string_value();
-        return cat({"MATCH (n:", l, ") SET n.", *p, " = ", v, " RETURN n"});
+        return cat({"MATCH (n:", written(l), ") SET n.", *p, " = ", v, " RETURN n"});
       }
-      return cat({"MATCH (n:", l, ") RETURN n"});
+      return cat({"MATCH (n:", written(l), ") RETURN n"});
     }
     case QueryType::MatchDelete:
-      return cat({"MATCH (n:", choose_label(), ") DETACH DELETE n"});
+      return cat({"MATCH (n:", written(choose_label()), ") DETACH DELETE n"});
     case QueryType::WithChain: {
       const std::string_view l = choose_label();
       const auto p = pick_node_prop(l);
-      if (p) return cat({"MATCH (n:", l, ") WITH n.", *p, " AS val RETURN count(*)"});
-      return cat({"MATCH (n:", l, ") WITH n AS val RETURN count(*)"});
+      if (p) return cat({"MATCH (n:", written(l), ") WITH n.", *p, " AS val RETURN count(*)"});
+      return cat({"MATCH (n:", written(l), ") WITH n AS val RETURN count(*)"});
     }
     case QueryType::DistinctReturn: {
       const std::string_view l = choose_label();
       const auto p = pick_node_prop(l);
       const std::string limit = maybe_limit();
-      if (p) return cat({"MATCH (n:", l, ") RETURN DISTINCT n.", *p, limit});
-      return cat({"MATCH (n:", l, ") RETURN DISTINCT n", limit});
+      if (p) return cat({"MATCH (n:", written(l), ") RETURN DISTINCT n.", *p, limit});
+      return cat({"MATCH (n:", written(l), ") RETURN DISTINCT n", limit});
     }
     case QueryType::OrderBy: {
       const std::string_view l = choose_label();
       const auto p = pick_node_prop(l);
       const std::string_view desc = rng_.top_bits(1) == 1 ? " DESC" : "";
       const std::string limit = maybe_limit();
-      if (p) return cat({"MATCH (n:", l, ") RETURN n ORDER BY n.", *p, desc, limit});
-      return cat({"MATCH (n:", l, ") RETURN n ORDER BY n", limit});
+      if (p) return cat({"MATCH (n:", written(l), ") RETURN n ORDER BY n.", *p, desc, limit});
+      return cat({"MATCH (n:", written(l), ") RETURN n ORDER BY n", limit});
     }
     case QueryType::Unwind: {
       const std::string_view l = choose_label();
@@ -217,7 +242,7 @@ std::variant<std::string, CypherError> CypherGenerator::generate(std::string_vie
         if (i) values += ", ";
         values += gen_scalar_value();
       }
-      if (p) return cat({"MATCH (n:", l, ") UNWIND n.", *p, " AS item RETURN item"});
+      if (p) return cat({"MATCH (n:", written(l), ") UNWIND n.", *p, " AS item RETURN item"});
       return cat({"UNWIND [", values, "] AS item RETURN item"});
     }
   }

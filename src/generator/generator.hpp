@@ -1,7 +1,9 @@
 #pragma once
 // Random Cypher queries of 13 named types, filled from a schema's labels, relationship types and
 // properties and from small fixed value pools. A seeded generator gives the same strings for the
-// same schema and sequence of calls.
+// same schema and sequence of calls. A schema name that the query language does not take as a
+// plain name is written in backticks, so every query parses (unless a name holds a backtick,
+// which no form of name can).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -47,11 +49,15 @@ class CypherGenerator {
   std::string gen_property_map(std::string_view label);
   std::string gen_scalar_value();
   std::string gen_string_value();
+  std::string_view written(std::string_view name) const;
 
   std::vector<std::string> node_labels_;
   std::vector<std::string> rel_types_;
   Schema schema_;
   OrderedMap<std::vector<std::string>> node_props_;
+  // The schema names that are written in backticks, with their written form; empty for a
+  // schema of plain names.
+  OrderedMap<std::string> quoted_;
   Rng rng_;
 };
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-#include "parser/recognizer.hpp"
+#include "parser/names.hpp"
 #include "validator/name_set.hpp"
 
 namespace tessary {
@@ -228,27 +228,8 @@ const Candidates& SemanticValidator::rel_property_candidates(std::string_view re
   return it->second;
 }
 
-// A suggested name goes into the fixed query as written, so a name that the query language
-// cannot take as a plain name (spaces, punctuation, a leading digit, a reserved word) is put in
-// backticks there; for a short plain word the grammar's own `variable` rule decides whether it
-// is reserved. A name that holds a backtick cannot be written at all and stays as it is.
-std::string SemanticValidator::name_as_written(std::string_view name) {
-  auto word_byte = [](char c) {
-    return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  };
-  bool plain = !name.empty() && !(name.front() >= '0' && name.front() <= '9');
-  for (char c : name) plain = plain && word_byte(c);
-  // Only a short plain word can be a reserved word (none is longer than ten letters).
-  if (plain && name.size() <= 10) {
-    auto run = CypherParser::parse(Rule::variable, name);
-    const auto* pairs = std::get_if<Pairs>(&run);
-    auto first = pairs ? pairs->peek() : std::nullopt;
-    plain = first && first->start() == 0 && first->end() == name.size();
-  }
-  if (plain || name.find('`') != std::string_view::npos) return std::string(name);
-  return "`" + std::string(name) + "`";
-}
-
+// A suggested name goes into the fixed query as it must be written there, so a name that the
+// query language cannot take as a plain name is put in backticks.
 void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
                                           std::string_view prefix, std::string_view match) {
   if (!suggestion) return;

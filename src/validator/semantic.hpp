@@ -213,9 +213,6 @@ class SemanticValidator {
   NameFix label_fix(std::string_view written, const Candidates& candidates);
   NameFix property_fix(std::string_view written, const Candidates& candidates);
 
-  // `name` as it must be written in a query: in backticks unless it is a plain name.
-  static std::string name_as_written(std::string_view name);
-
   const Schema& schema() const { return schema_; }
 
  private:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generator/generator.hpp"
+#include "parser/parse.hpp"
 #include "validator/validator.hpp"
 
 namespace tessary {
@@ -49,6 +50,38 @@ TEST(GeneratedQueries, ValidateWithoutErrors) {
                                        << (result.errors.empty() ? "" : result.errors[0]);
           ASSERT_TRUE(result.errors.empty()) << query;
         }
+      }
+    }
+  }
+}
+
+// Names that the query language does not take as plain names (reserved words, spaces,
+// punctuation, non-ASCII letters, a leading digit, the empty name) are written so that every
+// query parses, and still name the schema's labels, types and properties.
+TEST(GeneratedQueries, NamesThatAreNotPlainParseAndValidate) {
+  Schema schema;
+  schema.insert_node("Order", {"count", "order", "first name", "ok_1", "ENDS", "2nd"});
+  schema.insert_node("Café", {"end", "prix €", ""});
+  schema.insert_node("My Label", {});
+  schema.insert_node("Person", {"name", "asc", "Desc", "nullable", "TrueValue"});
+  schema.insert_node("1st", {"x-y"});
+  schema.insert_relationship("IN", "Order", "Café", {"since"});
+  schema.insert_relationship("FROM", "My Label", "Person", {});
+  schema.insert_relationship("HAS-PART", "Person", "1st", {"count"});
+  schema.insert_relationship("with", "Order", "Order", {});
+  schema.insert_relationship("KNOWS", "Person", "Person", {});
+  const Tessary validator(schema);
+  for (std::uint64_t seed = 0; seed < 100; ++seed) {
+    CypherGenerator g(schema, seed);
+    for (int round = 0; round < 3; ++round) {
+      for (const auto& type : CypherGenerator::kQueryTypes) {
+        const std::string query = std::get<std::string>(g.generate(type));
+        const auto parsed = parse_with_detail(query);
+        ASSERT_TRUE(std::holds_alternative<CypherQuery>(parsed))
+            << query << "\n"
+            << std::get<ParseErrorDetail>(parsed).message;
+        const ValidationResult result = validator.validate(query);
+        ASSERT_TRUE(result.errors.empty()) << query << "\n" << result.errors[0];
       }
     }
   }

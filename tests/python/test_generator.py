@@ -210,3 +210,34 @@ def test_generated_queries_validate_against_sparse_schemas(seed):
             # Without labels the stand-in label "Node" is the only thing the schema lacks.
             expected = ["Unknown node label: :Node"] if ":Node" in query else []
             assert validator.validate(query).errors == expected, query
+
+
+# Names a query can only hold in backticks: reserved words in any letter case, and names with
+# spaces, punctuation, non-ASCII letters or a leading digit; mixed with plain names.
+AWKWARD_NAME = st.one_of(
+    st.sampled_from(["Order", "order", "IN", "From", "count", "ENDS", "asc", "with", "null",
+                     "Person", "name", "nullable", "TrueValue", "_x1"]),
+    st.text(alphabet="aZ_1 -é€.:", max_size=5),
+)
+
+
+@pytest.mark.skipif(not hasattr(_tessary, "Tessary"), reason="validator classes not built")
+@settings(max_examples=60, deadline=None)
+@given(data=st.data(), seed=st.integers(min_value=0, max_value=2**64 - 1))
+def test_generated_queries_parse_whatever_the_schema_names(data, seed):
+    labels = data.draw(st.lists(AWKWARD_NAME, min_size=1, max_size=4, unique=True))
+    nodes = {label: data.draw(st.lists(AWKWARD_NAME, max_size=4)) for label in labels}
+    rels = {
+        rel_type: (data.draw(st.sampled_from(labels)), data.draw(st.sampled_from(labels)),
+                   data.draw(st.lists(AWKWARD_NAME, max_size=2)))
+        for rel_type in data.draw(st.lists(AWKWARD_NAME, max_size=3, unique=True))
+    }
+    schema = Schema(nodes, rels)
+    validator = _tessary.Tessary(schema)
+    gen = CypherGenerator(schema, seed)
+    for _ in range(2):
+        for query_type in TYPES:
+            query = gen.generate(query_type)
+            info = _tessary.parse_query(query)
+            assert info.is_valid, (query, info.errors)
+            assert validator.validate(query).errors == [], query
