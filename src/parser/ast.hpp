@@ -14,6 +14,12 @@
 // pointer); an optional boxed child is a `Box<T>` that may be empty (test it with `if (box)`).
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
+//
+// Beside its text, every label, relationship type and property key keeps the byte offset in the
+// query text at which it is written (`NameOffsets`, `key_offset`), so that a fix can rewrite
+// exactly the name a finding is about. The text is the name exactly as written, backticks
+// included, so its length is the length of what stands at that offset.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,6 +63,36 @@ class Box {
 template <class T>
 using MaybeBox = Box<T>;
 
+// The byte offsets in the query text at which names are written, in order: one for each name of
+// a label list, a relationship-type list or a property chain, or one for each writing of a map
+// key. Nearly every such list has at most one name, so the first offset is held inline and only
+// the others take an allocation.
+class NameOffsets {
+ public:
+  NameOffsets() = default;
+  explicit NameOffsets(std::uint32_t offset) : first_(offset) {}
+
+  std::size_t size() const { return first_ == kNone ? 0 : 1 + (rest_ ? rest_->size() : 0); }
+  bool empty() const { return first_ == kNone; }
+  std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : (*rest_)[i - 1]; }
+  void push_back(std::uint32_t offset) {
+    if (first_ == kNone) {
+      first_ = offset;
+    } else if (!rest_) {
+      rest_ = Box<std::vector<std::uint32_t>>(std::vector<std::uint32_t>{offset});
+    } else {
+      rest_->push_back(offset);
+    }
+  }
+
+ private:
+  // Query texts are shorter than 4 GiB (the token tree counts in 32 bits), so no name starts
+  // at this offset.
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  std::uint32_t first_ = kNone;
+  Box<std::vector<std::uint32_t>> rest_;
+};
+
 struct Expr;
 struct Pattern;
 struct PatternElement;
@@ -82,6 +118,7 @@ struct NodePattern {
   std::optional<std::string> variable;
   std::vector<std::string> labels;  // without the colons
   std::optional<MapOrParam> properties;
+  NameOffsets label_offsets;  // where each of `labels` is written
 };
 
 struct RangeBounds {
@@ -95,6 +132,7 @@ struct RelationshipPattern {
   std::optional<MapOrParam> properties;
   std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
+  NameOffsets rel_type_offsets;  // where each of `rel_types` is written
 };
 
 struct PatternStep {
@@ -161,7 +199,11 @@ struct Expr {
   struct List { std::vector<Expr> items; };
   struct Map { std::vector<MapEntry> entries; };  // unique keys, last value kept
   struct Variable { std::string name; };
-  struct Property { Box<Expr> expr; std::string key; };
+  struct Property {
+    Box<Expr> expr;
+    std::string key;
+    std::uint32_t key_offset = 0;  // where `key` is written
+  };
   struct Index { Box<Expr> expr; Box<Expr> index; };
   struct Slice { Box<Expr> expr; MaybeBox<Expr> from; MaybeBox<Expr> to; };
   struct Parameter { std::string name; };  // without "$"
@@ -265,6 +307,7 @@ static_assert(std::is_same_v<
 struct MapEntry {
   std::string key;
   Expr value;
+  NameOffsets key_offsets;  // every place the key is written, in order
 };
 
 struct CaseAlternative {
@@ -340,6 +383,7 @@ struct ReadingClause {
 struct PropertyExpr {
   std::string variable;
   std::vector<std::string> keys;  // n.a.b gives a, b
+  NameOffsets key_offsets;        // where each of `keys` is written
 };
 
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
@@ -348,7 +392,11 @@ struct SetItem {
   struct Property { PropertyExpr target; Expr value; };       // n.key = value
   struct Assign { std::string variable; Expr value; };         // n = value
   struct Append { std::string variable; Expr value; };         // n += value
-  struct Labels { std::string variable; std::vector<std::string> labels; };  // n:A:B
+  struct Labels {  // n:A:B
+    std::string variable;
+    std::vector<std::string> labels;
+    NameOffsets label_offsets;  // where each of `labels` is written
+  };
   std::variant<Property, Assign, Append, Labels> node;
 
   SetItemKind kind() const { return static_cast<SetItemKind>(node.index()); }
@@ -359,7 +407,11 @@ struct SetItem {
 enum class RemoveItemKind : std::uint8_t { Labels, Property };
 
 struct RemoveItem {
-  struct Labels { std::string variable; std::vector<std::string> labels; };
+  struct Labels {
+    std::string variable;
+    std::vector<std::string> labels;
+    NameOffsets label_offsets;  // where each of `labels` is written
+  };
   struct Property { PropertyExpr target; };
   std::variant<Labels, Property> node;
 
@@ -449,6 +501,8 @@ static_assert(std::is_nothrow_move_constructible_v<ReadingClause>);
 static_assert(std::is_nothrow_move_constructible_v<UpdatingClause>);
 static_assert(std::is_nothrow_move_constructible_v<PatternStep>);
 static_assert(std::is_nothrow_move_constructible_v<QueryPartStep>);
+static_assert(std::is_nothrow_move_constructible_v<NameOffsets>);
+static_assert(sizeof(NameOffsets) == 16);
 static_assert(sizeof(RelationshipDirection) == 1);
 
 }  // namespace tessary
