@@ -19,6 +19,8 @@
 // query text at which it is written (`NameOffsets`, `key_offset`), so that a fix can rewrite
 // exactly the name a finding is about. The text is the name exactly as written, backticks
 // included, so its length is the length of what stands at that offset.
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -66,31 +68,63 @@ using MaybeBox = Box<T>;
 // The byte offsets in the query text at which names are written, in order: one for each name of
 // a label list, a relationship-type list or a property chain, or one for each writing of a map
 // key. Nearly every such list has at most one name, so the first offset is held inline and only
-// the others take an allocation.
+// the others take an allocation; the inline part is all that most trees create, move and release.
 class NameOffsets {
  public:
   NameOffsets() = default;
-  explicit NameOffsets(std::uint32_t offset) : first_(offset) {}
+  explicit NameOffsets(std::uint32_t offset) : size_(1), first_(offset) {}
+  NameOffsets(const NameOffsets& other) : size_(other.size_), first_(other.first_) {
+    if (other.rest_ != nullptr) copy_rest(other);
+  }
+  NameOffsets(NameOffsets&& other) noexcept
+      : size_(std::exchange(other.size_, 0)),
+        first_(other.first_),
+        rest_(std::exchange(other.rest_, nullptr)) {}
+  NameOffsets& operator=(NameOffsets other) noexcept {
+    std::swap(size_, other.size_);
+    std::swap(first_, other.first_);
+    std::swap(rest_, other.rest_);
+    return *this;
+  }
+  ~NameOffsets() {
+    if (rest_ != nullptr) release();
+  }
 
-  std::size_t size() const { return first_ == kNone ? 0 : 1 + (rest_ ? rest_->size() : 0); }
-  bool empty() const { return first_ == kNone; }
-  std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : (*rest_)[i - 1]; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : rest_[i - 1]; }
   void push_back(std::uint32_t offset) {
-    if (first_ == kNone) {
+    if (size_ == 0) {
       first_ = offset;
-    } else if (!rest_) {
-      rest_ = Box<std::vector<std::uint32_t>>(std::vector<std::uint32_t>{offset});
     } else {
-      rest_->push_back(offset);
+      append(offset);
     }
+    ++size_;
   }
 
  private:
-  // Query texts are shorter than 4 GiB (the token tree counts in 32 bits), so no name starts
-  // at this offset.
-  static constexpr std::uint32_t kNone = UINT32_MAX;
-  std::uint32_t first_ = kNone;
-  Box<std::vector<std::uint32_t>> rest_;
+  // The offsets after the first live in `rest_`, which holds room for the next power of two of
+  // their number.
+  [[gnu::noinline]] void append(std::uint32_t offset) {
+    const std::size_t held = size_ - 1;
+    if ((held & (held - 1)) == 0) {  // full: 0, 1, 2, 4, ... offsets
+      auto* grown = new std::uint32_t[held == 0 ? 1 : 2 * held];
+      std::copy(rest_, rest_ + held, grown);
+      delete[] rest_;
+      rest_ = grown;
+    }
+    rest_[held] = offset;
+  }
+  [[gnu::noinline]] void copy_rest(const NameOffsets& other) {
+    const std::size_t held = size_ - 1;
+    rest_ = new std::uint32_t[std::bit_ceil(held)];
+    std::copy(other.rest_, other.rest_ + held, rest_);
+  }
+  [[gnu::noinline]] void release() noexcept { delete[] rest_; }
+
+  std::uint32_t size_ = 0;
+  std::uint32_t first_ = 0;
+  std::uint32_t* rest_ = nullptr;
 };
 
 struct Expr;
