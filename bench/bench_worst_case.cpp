@@ -48,7 +48,8 @@ void register_case(const WorstCase& worst) {
     for (auto _ : state) {
       SemanticValidator validator(schema());
       validator.validate_regular_query(tree->query);
-      benchmark::DoNotOptimize(compute_fixed_query(query, validator.diagnostics));
+      benchmark::DoNotOptimize(
+          compute_fixed_query(query, validator.diagnostics, validator.suggestion_sites));
     }
   })->Unit(benchmark::kMillisecond);
 }

@@ -79,7 +79,8 @@ inline void run_semantic(benchmark::State& state, const Schema& schema,
     for (std::size_t i = 0; i < trees.size(); ++i) {
       SemanticValidator validator(schema);
       validator.validate_regular_query(trees[i].query);
-      benchmark::DoNotOptimize(compute_fixed_query(corpus[i], validator.diagnostics));
+      benchmark::DoNotOptimize(
+          compute_fixed_query(corpus[i], validator.diagnostics, validator.suggestion_sites));
       benchmark::DoNotOptimize(validator.diagnostics.data());
     }
   }

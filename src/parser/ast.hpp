@@ -14,6 +14,14 @@
 // pointer); an optional boxed child is a `Box<T>` that may be empty (test it with `if (box)`).
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
+//
+// Beside its text, every label, relationship type and property key keeps the byte offset in the
+// query text at which it is written (`NameOffsets`, `key_offset`), so that a fix can rewrite
+// exactly the name a finding is about. The text is the name exactly as written, backticks
+// included, so its length is the length of what stands at that offset.
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,6 +65,68 @@ class Box {
 template <class T>
 using MaybeBox = Box<T>;
 
+// The byte offsets in the query text at which names are written, in order: one for each name of
+// a label list, a relationship-type list or a property chain, or one for each writing of a map
+// key. Nearly every such list has at most one name, so the first offset is held inline and only
+// the others take an allocation; the inline part is all that most trees create, move and release.
+class NameOffsets {
+ public:
+  NameOffsets() = default;
+  explicit NameOffsets(std::uint32_t offset) : size_(1), first_(offset) {}
+  NameOffsets(const NameOffsets& other) : size_(other.size_), first_(other.first_) {
+    if (other.rest_ != nullptr) copy_rest(other);
+  }
+  NameOffsets(NameOffsets&& other) noexcept
+      : size_(std::exchange(other.size_, 0)),
+        first_(other.first_),
+        rest_(std::exchange(other.rest_, nullptr)) {}
+  NameOffsets& operator=(NameOffsets other) noexcept {
+    std::swap(size_, other.size_);
+    std::swap(first_, other.first_);
+    std::swap(rest_, other.rest_);
+    return *this;
+  }
+  ~NameOffsets() {
+    if (rest_ != nullptr) release();
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : rest_[i - 1]; }
+  void push_back(std::uint32_t offset) {
+    if (size_ == 0) {
+      first_ = offset;
+    } else {
+      append(offset);
+    }
+    ++size_;
+  }
+
+ private:
+  // The offsets after the first live in `rest_`, which holds room for the next power of two of
+  // their number.
+  [[gnu::noinline]] void append(std::uint32_t offset) {
+    const std::size_t held = size_ - 1;
+    if ((held & (held - 1)) == 0) {  // full: 0, 1, 2, 4, ... offsets
+      auto* grown = new std::uint32_t[held == 0 ? 1 : 2 * held];
+      std::copy(rest_, rest_ + held, grown);
+      delete[] rest_;
+      rest_ = grown;
+    }
+    rest_[held] = offset;
+  }
+  [[gnu::noinline]] void copy_rest(const NameOffsets& other) {
+    const std::size_t held = size_ - 1;
+    rest_ = new std::uint32_t[std::bit_ceil(held)];
+    std::copy(other.rest_, other.rest_ + held, rest_);
+  }
+  [[gnu::noinline]] void release() noexcept { delete[] rest_; }
+
+  std::uint32_t size_ = 0;
+  std::uint32_t first_ = 0;
+  std::uint32_t* rest_ = nullptr;
+};
+
 struct Expr;
 struct Pattern;
 struct PatternElement;
@@ -82,6 +152,7 @@ struct NodePattern {
   std::optional<std::string> variable;
   std::vector<std::string> labels;  // without the colons
   std::optional<MapOrParam> properties;
+  NameOffsets label_offsets;  // where each of `labels` is written
 };
 
 struct RangeBounds {
@@ -95,6 +166,7 @@ struct RelationshipPattern {
   std::optional<MapOrParam> properties;
   std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
+  NameOffsets rel_type_offsets;  // where each of `rel_types` is written
 };
 
 struct PatternStep {
@@ -161,7 +233,11 @@ struct Expr {
   struct List { std::vector<Expr> items; };
   struct Map { std::vector<MapEntry> entries; };  // unique keys, last value kept
   struct Variable { std::string name; };
-  struct Property { Box<Expr> expr; std::string key; };
+  struct Property {
+    Box<Expr> expr;
+    std::string key;
+    std::uint32_t key_offset = 0;  // where `key` is written
+  };
   struct Index { Box<Expr> expr; Box<Expr> index; };
   struct Slice { Box<Expr> expr; MaybeBox<Expr> from; MaybeBox<Expr> to; };
   struct Parameter { std::string name; };  // without "$"
@@ -265,6 +341,7 @@ static_assert(std::is_same_v<
 struct MapEntry {
   std::string key;
   Expr value;
+  NameOffsets key_offsets;  // every place the key is written, in order
 };
 
 struct CaseAlternative {
@@ -340,6 +417,7 @@ struct ReadingClause {
 struct PropertyExpr {
   std::string variable;
   std::vector<std::string> keys;  // n.a.b gives a, b
+  NameOffsets key_offsets;        // where each of `keys` is written
 };
 
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
@@ -348,7 +426,11 @@ struct SetItem {
   struct Property { PropertyExpr target; Expr value; };       // n.key = value
   struct Assign { std::string variable; Expr value; };         // n = value
   struct Append { std::string variable; Expr value; };         // n += value
-  struct Labels { std::string variable; std::vector<std::string> labels; };  // n:A:B
+  struct Labels {  // n:A:B
+    std::string variable;
+    std::vector<std::string> labels;
+    NameOffsets label_offsets;  // where each of `labels` is written
+  };
   std::variant<Property, Assign, Append, Labels> node;
 
   SetItemKind kind() const { return static_cast<SetItemKind>(node.index()); }
@@ -359,7 +441,11 @@ struct SetItem {
 enum class RemoveItemKind : std::uint8_t { Labels, Property };
 
 struct RemoveItem {
-  struct Labels { std::string variable; std::vector<std::string> labels; };
+  struct Labels {
+    std::string variable;
+    std::vector<std::string> labels;
+    NameOffsets label_offsets;  // where each of `labels` is written
+  };
   struct Property { PropertyExpr target; };
   std::variant<Labels, Property> node;
 
@@ -449,6 +535,8 @@ static_assert(std::is_nothrow_move_constructible_v<ReadingClause>);
 static_assert(std::is_nothrow_move_constructible_v<UpdatingClause>);
 static_assert(std::is_nothrow_move_constructible_v<PatternStep>);
 static_assert(std::is_nothrow_move_constructible_v<QueryPartStep>);
+static_assert(std::is_nothrow_move_constructible_v<NameOffsets>);
+static_assert(sizeof(NameOffsets) == 16);
 static_assert(sizeof(RelationshipDirection) == 1);
 
 }  // namespace tessary

@@ -1,6 +1,7 @@
 // Expression and atom steps of the builder.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -143,9 +144,10 @@ class MapBuilder {
     entries_.reserve(expected);
     keys_.reserve(expected);
   }
-  void insert(std::string_view key, Expr value) {
+  void insert(std::string_view key, std::uint32_t offset, Expr value) {
     if (auto found = find(key)) {
       entries_[*found].value = std::move(value);
+      entries_[*found].key_offsets.push_back(offset);
       return;
     }
     if (!index_.empty() || entries_.size() >= kDirectSearchLimit) {
@@ -155,7 +157,7 @@ class MapBuilder {
       index_.emplace(key, entries_.size());
     }
     keys_.push_back(key);
-    entries_.push_back(MapEntry{std::string(key), std::move(value)});
+    entries_.push_back(MapEntry{std::string(key), std::move(value), NameOffsets(offset)});
   }
   std::vector<MapEntry> take() { return std::move(entries_); }
 
@@ -435,7 +437,7 @@ Expr build_postfix_expr(Pair pair) {
       case Rule::property_lookup: {
         std::optional<Pair> key = form->into_inner().peek();
         if (!key) fail("Property lookup missing key");
-        tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key)});
+        tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key), offset_of(*key)});
         break;
       }
       case Rule::subscript_op: {
@@ -475,7 +477,7 @@ std::vector<MapEntry> build_map_literal(Pair pair) {
     if (!key) fail("Map missing key");
     std::optional<Pair> value = parts.next();
     if (!value) fail("Map missing value");
-    map.insert(key->as_str(), build_expression(*value));
+    map.insert(key->as_str(), offset_of(*key), build_expression(*value));
   }
   return map.take();
 }

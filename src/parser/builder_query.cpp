@@ -51,7 +51,9 @@ SetItem build_set_item(Pair pair) {
   }
   if (first->as_rule() == Rule::variable) {
     if (second->as_rule() == Rule::node_labels) {
-      return SetItem{SetItem::Labels{text_of(*first), inner_texts(*second, Rule::label_name)}};
+      SetItem::Labels labels{text_of(*first), {}, {}};
+      inner_names(*second, Rule::label_name, labels.labels, labels.label_offsets);
+      return SetItem{std::move(labels)};
     }
     return SetItem{SetItem::Assign{text_of(*first), build_expression(*second)}};
   }
@@ -67,9 +69,11 @@ RemoveItem build_remove_item(Pair pair) {
   }
   if (first->as_rule() == Rule::variable) {
     std::optional<Pair> second = inner.next();
-    std::vector<std::string> labels;
-    if (second && second->as_rule() == Rule::node_labels) labels = inner_texts(*second, Rule::label_name);
-    return RemoveItem{RemoveItem::Labels{text_of(*first), std::move(labels)}};
+    RemoveItem::Labels labels{text_of(*first), {}, {}};
+    if (second && second->as_rule() == Rule::node_labels) {
+      inner_names(*second, Rule::label_name, labels.labels, labels.label_offsets);
+    }
+    return RemoveItem{std::move(labels)};
   }
   fail("Unknown REMOVE item");
 }
@@ -371,6 +375,7 @@ PropertyExpr build_property_expression(Pair pair) {
       std::optional<Pair> key = child.into_inner().peek();
       if (!key) fail("Property lookup missing key");
       target.keys.emplace_back(key->as_str());
+      target.key_offsets.push_back(offset_of(*key));
     }
   }
   return target;

@@ -85,13 +85,14 @@ std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* chil
   return parent.as_str().substr(from - base, to - from);
 }
 
-std::vector<std::string> inner_texts(const Pair& pair, Rule name_rule) {
-  std::vector<std::string> names;
+void inner_names(const Pair& pair, Rule name_rule, std::vector<std::string>& names,
+                 NameOffsets& offsets) {
   names.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
-    if (child.as_rule() == name_rule) names.emplace_back(child.as_str());
+    if (child.as_rule() != name_rule) continue;
+    names.emplace_back(child.as_str());
+    offsets.push_back(offset_of(child));
   }
-  return names;
 }
 
 std::string_view without_dollars(std::string_view text) {

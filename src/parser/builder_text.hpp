@@ -4,10 +4,12 @@
 // pairs: the "gaps". A gap holds only literals, whitespace and comments; comments are
 // passed over, so a word written inside a comment never counts.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "parser/ast.hpp"
 #include "parser/pairs.hpp"
 #include "parser/rule.hpp"
 
@@ -36,9 +38,15 @@ std::string_view trailing_gap(const Pair& parent);
 // An owned copy of a pair's text, exactly as written.
 inline std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
 
-// The texts of the inner pairs of `pair` whose rule is `name_rule`, in order (label names,
-// relationship type names).
-std::vector<std::string> inner_texts(const Pair& pair, Rule name_rule);
+// Where a pair starts in the query text. Token positions count in 32 bits, so every offset fits.
+inline std::uint32_t offset_of(const Pair& pair) {
+  return static_cast<std::uint32_t>(pair.start());
+}
+
+// The texts of the inner pairs of `pair` whose rule is `name_rule` (label names, relationship
+// type names), in order, into `names`, and where each is written into `offsets`.
+void inner_names(const Pair& pair, Rule name_rule, std::vector<std::string>& names,
+                 NameOffsets& offsets);
 
 // A parameter's text without its leading "$" (every one of them).
 std::string_view without_dollars(std::string_view text);

@@ -139,7 +139,8 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
       const auto& prop = expr.as<Expr::Property>();
       if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
-        validate_property_access(var->name, std::span<const std::string>(&prop.key, 1));
+        validate_property_access(var->name, std::span<const std::string>(&prop.key, 1),
+                                 NameOffsets(prop.key_offset));
       }
       validate_expr(*prop.expr);
       return;
@@ -294,28 +295,31 @@ void check_subquery(SemanticValidator& v, const Expr& expr) {
 // Property access
 
 void SemanticValidator::validate_property_access(std::string_view variable,
-                                                 std::span<const std::string> keys) {
+                                                 std::span<const std::string> keys,
+                                                 const NameOffsets& key_offsets) {
   // Nothing below changes the scope, so the variable's list is read in place.
   const Scope::Labels* labels = scope.find(variable);
   if (labels == nullptr) return;
   for (const auto& t : *labels) {
     if (const PropertySet* properties = schema_.nodes.find(bare_name(t))) {
-      for (const auto& key : keys) {
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string& key = keys[i];
         if (properties->contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownNodePropertyOnVar,
                    format_message(DiagnosticCode::UnknownNodePropertyOnVar,
                                   {key, variable, t, fix.hint}),
-                   std::move(fix.suggestion));
+                   std::move(fix.suggestion), key_offsets[i]);
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
-      for (const auto& key : keys) {
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string& key = keys[i];
         if (def->properties.contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(DiagnosticCode::UnknownRelPropertyOnVar,
                    format_message(DiagnosticCode::UnknownRelPropertyOnVar,
                                   {key, variable, t, fix.hint}),
-                   std::move(fix.suggestion));
+                   std::move(fix.suggestion), key_offsets[i]);
       }
     }
   }

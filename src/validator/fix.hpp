@@ -1,5 +1,7 @@
 #pragma once
 // The automatic fix of a validated query: every error's suggestion applied to the query text.
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,18 +11,20 @@
 
 namespace tessary {
 
-// The query with the suggestions of all error diagnostics applied, or none when there is no
-// error or one of the errors has no suggestion. Distinct (original, replacement) pairs are
-// applied longest original first (equal lengths in the order found), each to the text the
-// previous one produced.
-std::optional<std::string> compute_fixed_query(std::string_view query,
-                                               const std::vector<ValidationDiagnostic>& diagnostics);
+// Where the suggestion of one diagnostic applies: the name the finding is about is written at
+// byte `offset` of the query text (the label or relationship type after its ":", or the property
+// key), exactly as the suggestion's original shows it (without the ":").
+struct SuggestionSite {
+  std::size_t diagnostic;  // index in the list of diagnostics
+  std::uint32_t offset;
+};
 
-// Replaces, left to right and without overlap, each occurrence of `original` that stands as a
-// whole name: not inside a string literal or a comment, not preceded (unless `original` begins
-// with ":") or followed by an ASCII letter, digit or "_" (nor preceded by the "$" of a
-// parameter), and covering a backtick-quoted name either completely or not at all.
-std::string replace_whole_names(std::string_view text, std::string_view original,
-                                std::string_view replacement);
+// The query with the suggestions of all error diagnostics applied, or none when there is no
+// error or one of the errors has no suggestion. Each suggestion replaces its name at its sites
+// and nowhere else, so every other byte of the query stays as written; where several findings
+// are about the same name, the replacement of the first one found is written.
+std::optional<std::string> compute_fixed_query(std::string_view query,
+                                               const std::vector<ValidationDiagnostic>& diagnostics,
+                                               const std::vector<SuggestionSite>& sites);
 
 }  // namespace tessary

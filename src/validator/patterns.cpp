@@ -43,15 +43,16 @@ void SemanticValidator::validate_pattern_element(const PatternElement& element) 
   }
 }
 
-void SemanticValidator::report_unknown_label(DiagnosticCode code, std::string_view label) {
+void SemanticValidator::report_unknown_label(DiagnosticCode code, std::string_view label,
+                                             std::uint32_t at) {
   NameFix fix = label_fix(label, known_labels());
-  push_error(code, format_message(code, {label, fix.hint}), std::move(fix.suggestion));
+  push_error(code, format_message(code, {label, fix.hint}), std::move(fix.suggestion), at);
 }
 
 void SemanticValidator::validate_node_pattern(const NodePattern& node) {
-  for (const auto& label : node.labels) {
-    if (!is_known_label(label)) {
-      report_unknown_label(DiagnosticCode::UnknownNodeLabel, label);
+  for (std::size_t i = 0; i < node.labels.size(); ++i) {
+    if (!is_known_label(node.labels[i])) {
+      report_unknown_label(DiagnosticCode::UnknownNodeLabel, node.labels[i], node.label_offsets[i]);
     }
   }
   if (!node.properties) return;
@@ -64,7 +65,7 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
       NameFix fix = property_fix(entry.key, node_property_candidates(bare_name(label)));
       push_error(DiagnosticCode::UnknownNodeProperty,
                  format_message(DiagnosticCode::UnknownNodeProperty, {entry.key, label, fix.hint}),
-                 std::move(fix.suggestion));
+                 std::move(fix.suggestion), entry.key_offsets);
     }
   }
 }
@@ -74,13 +75,14 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
                                                             const std::vector<std::string>& right) {
   const auto* map =
       rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
-  for (const auto& type : rel.rel_types) {
+  for (std::size_t i = 0; i < rel.rel_types.size(); ++i) {
+    const std::string& type = rel.rel_types[i];
     const RelationshipDef* def = schema_.relationships.find(bare_name(type));
     if (def == nullptr) {
       NameFix fix = label_fix(type, known_rel_types());
       push_error(DiagnosticCode::UnknownRelType,
                  format_message(DiagnosticCode::UnknownRelType, {type, fix.hint}),
-                 std::move(fix.suggestion));
+                 std::move(fix.suggestion), rel.rel_type_offsets[i]);
       continue;
     }
     if (map != nullptr) {
@@ -89,7 +91,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
         NameFix fix = property_fix(entry.key, rel_property_candidates(bare_name(type)));
         push_error(DiagnosticCode::UnknownRelProperty,
                    format_message(DiagnosticCode::UnknownRelProperty, {entry.key, type, fix.hint}),
-                   std::move(fix.suggestion));
+                   std::move(fix.suggestion), entry.key_offsets);
       }
     }
     switch (rel.direction) {
@@ -222,7 +224,7 @@ void SemanticValidator::validate_set_item(const SetItem& item) {
   switch (item.kind()) {
     case SetItemKind::Property: {
       const auto& prop = item.as<SetItem::Property>();
-      validate_property_access(prop.target.variable, prop.target.keys);
+      validate_property_access(prop.target.variable, prop.target.keys, prop.target.key_offsets);
       check_set_aggregate(prop.value);
       validate_expr(prop.value);
       break;
@@ -239,13 +241,16 @@ void SemanticValidator::validate_set_item(const SetItem& item) {
       validate_expr(append.value);
       break;
     }
-    case SetItemKind::Labels:
-      for (const auto& label : item.as<SetItem::Labels>().labels) {
-        if (!is_known_label(label)) {
-          report_unknown_label(DiagnosticCode::UnknownNodeLabelInSet, label);
+    case SetItemKind::Labels: {
+      const auto& labels = item.as<SetItem::Labels>();
+      for (std::size_t i = 0; i < labels.labels.size(); ++i) {
+        if (!is_known_label(labels.labels[i])) {
+          report_unknown_label(DiagnosticCode::UnknownNodeLabelInSet, labels.labels[i],
+                               labels.label_offsets[i]);
         }
       }
       break;
+    }
   }
 }
 
@@ -278,14 +283,15 @@ void SemanticValidator::validate_updating_clause(const UpdatingClause& clause) {
     case UpdatingClauseKind::Remove:
       for (const auto& item : clause.as<UpdatingClause::Remove>().items) {
         if (const auto* labels = item.get_if<RemoveItem::Labels>()) {
-          for (const auto& label : labels->labels) {
-            if (!is_known_label(label)) {
-              report_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove, label);
+          for (std::size_t i = 0; i < labels->labels.size(); ++i) {
+            if (!is_known_label(labels->labels[i])) {
+              report_unknown_label(DiagnosticCode::UnknownNodeLabelInRemove, labels->labels[i],
+                                   labels->label_offsets[i]);
             }
           }
         } else {
           const auto& target = item.as<RemoveItem::Property>().target;
-          validate_property_access(target.variable, target.keys);
+          validate_property_access(target.variable, target.keys, target.key_offsets);
         }
       }
       break;

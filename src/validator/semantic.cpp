@@ -166,8 +166,8 @@ bool Scope::replaced_since(Mark mark) const {
 
 SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
-void SemanticValidator::push_error(DiagnosticCode code, std::string message,
-                                   std::optional<Suggestion> suggestion) {
+void SemanticValidator::record_error(DiagnosticCode code, std::string message,
+                                     std::optional<Suggestion> suggestion) {
   errors.push_back(message);
   // Filled in place, so that the finding is not moved once more.
   ValidationDiagnostic& d = diagnostics.emplace_back();
@@ -175,6 +175,26 @@ void SemanticValidator::push_error(DiagnosticCode code, std::string message,
   d.severity = Severity::Error;
   d.message = std::move(message);
   d.suggestion = std::move(suggestion);
+}
+
+void SemanticValidator::push_error(DiagnosticCode code, std::string message) {
+  record_error(code, std::move(message), std::nullopt);
+}
+
+void SemanticValidator::push_error(DiagnosticCode code, std::string message,
+                                   std::optional<Suggestion> suggestion, std::uint32_t at) {
+  if (suggestion) suggestion_sites.push_back(SuggestionSite{diagnostics.size(), at});
+  record_error(code, std::move(message), std::move(suggestion));
+}
+
+void SemanticValidator::push_error(DiagnosticCode code, std::string message,
+                                   std::optional<Suggestion> suggestion, const NameOffsets& at) {
+  if (suggestion) {
+    for (std::size_t i = 0; i < at.size(); ++i) {
+      suggestion_sites.push_back(SuggestionSite{diagnostics.size(), at[i]});
+    }
+  }
+  record_error(code, std::move(message), std::move(suggestion));
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {

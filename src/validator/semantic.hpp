@@ -18,6 +18,7 @@
 #include "diagnostics.hpp"
 #include "parser/ast.hpp"
 #include "schema.hpp"
+#include "validator/fix.hpp"
 
 namespace tessary {
 
@@ -150,8 +151,18 @@ class SemanticValidator {
   std::vector<ValidationDiagnostic> diagnostics;
   Scope scope;
 
-  void push_error(DiagnosticCode code, std::string message,
-                  std::optional<Suggestion> suggestion = std::nullopt);
+  // Where the suggestions of the errors apply, in the order the errors were found.
+  std::vector<SuggestionSite> suggestion_sites;
+
+  // An error without suggestion.
+  void push_error(DiagnosticCode code, std::string message);
+  // An error about the name written at `at` (a label, relationship type or property key of the
+  // query), or at each offset of `at` (a map key written more than once): the suggestion, when
+  // there is one, applies there and nowhere else.
+  void push_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion,
+                  std::uint32_t at);
+  void push_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion,
+                  const NameOffsets& at);
   void push_warning(DiagnosticCode code, std::string message);
 
   // Query-level walk (semantic.cpp).
@@ -192,7 +203,9 @@ class SemanticValidator {
   void validate_expr(const Expr& expr);
   // E303/E304 for each key against every label or type bound to `variable`; nothing when the
   // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
-  void validate_property_access(std::string_view variable, std::span<const std::string> keys);
+  // `key_offsets` says where each key is written.
+  void validate_property_access(std::string_view variable, std::span<const std::string> keys,
+                                const NameOffsets& key_offsets);
   void validate_pagination_expr(const Expr& expr, std::string_view clause);
   static bool contains_aggregate(const Expr& expr);
 
@@ -222,7 +235,8 @@ class SemanticValidator {
   void validate_call_subquery(const RegularQuery& body);
   void validate_set_items(const std::vector<SetItem>& items);
   void check_set_aggregate(const Expr& value);
-  void report_unknown_label(DiagnosticCode code, std::string_view label);
+  void report_unknown_label(DiagnosticCode code, std::string_view label, std::uint32_t at);
+  void record_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion);
   // Puts a suggestion's replacement in backticks where a query needs them; `match` is a schema
   // name, so the answer is kept per name for the rest of the validation.
   void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,

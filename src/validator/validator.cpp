@@ -35,7 +35,8 @@ ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
   result.semantic_errors = validator.errors;
   result.errors = std::move(validator.errors);
   result.warnings = std::move(validator.warnings);
-  result.fixed_query = compute_fixed_query(query, validator.diagnostics);
+  result.fixed_query =
+      compute_fixed_query(query, validator.diagnostics, validator.suggestion_sites);
   result.diagnostics = std::move(validator.diagnostics);
   return result;
 }

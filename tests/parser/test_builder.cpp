@@ -663,21 +663,87 @@ TEST(BuilderEntry, ThreadsBuildIndependently) {
   for (int t = 0; t < 8; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Where names are written
+
+std::vector<std::string> names_of(const std::string& query) {
+  auto result = parse(query);
+  if (auto* error = std::get_if<CypherError>(&result)) return {"ERROR " + error->display()};
+  return testing::name_offsets(std::get<CypherQuery>(result));
+}
+
+TEST(BuilderNames, LabelsTypesAndKeysKeepWhereTheyAreWritten) {
+  struct NamesCase {
+    const char* query;
+    std::vector<std::string> names;  // sorted
+  };
+  const NamesCase cases[] = {
+      // Offsets:  0         1         2         3         4
+      //           01234567890123456789012345678901234567890123456789
+      {"MATCH (n:A:`B c`)-[:T|:U|V]->(m {k: 1}) RETURN n.k",
+       {"A@9", "T@20", "U@23", "V@25", "`B c`@11", "k@33", "k@49"}},
+      // Whitespace and comments between a colon and its name.
+      {"MATCH (n : A /* x */ :B)-[: /* : */ T]-() RETURN n",
+       {"A@11", "B@22", "T@36"}},
+      // A key written twice in one map keeps both places; a map literal's keys too.
+      {"MATCH (n {k: 1, j: 2, k: 3}) RETURN {k: 1, `k`: 2}",
+       {"`k`@43", "j@16", "k@10", "k@22", "k@37"}},
+      // Property chains in expressions, SET and REMOVE.
+      {"MATCH (n) SET n.a.`b` = n.c.d, n:L REMOVE n.e, n:M:N",
+       {"L@33", "M@49", "N@51", "`b`@18", "a@16", "c@26", "d@28", "e@44"}},
+      // Long lists: every name keeps its own place.
+      {"MATCH (:A:B:C:D:E {k: 1, k: 2, k: 3, k: 4, k: 5, k: 6})",
+       {"A@8", "B@10", "C@12", "D@14", "E@16", "k@19", "k@25", "k@31", "k@37", "k@43", "k@49"}},
+      // Patterns inside expressions and MERGE actions.
+      {"MATCH (a) WHERE EXISTS { (a)-[:R]->(:L) } MERGE (b:M) ON CREATE SET b.p = 1",
+       {"L@37", "M@51", "R@31", "p@70"}},
+  };
+  for (const NamesCase& c : cases) EXPECT_EQ(names_of(c.query), c.names) << "query: " << c.query;
+}
+
+TEST(BuilderNames, EveryOffsetShowsItsName) {
+  const char* queries[] = {
+      "MATCH (p:Person {name: 'Alice'})-[:KNOWS]->(f:Person) WHERE f.age > 30 RETURN f.name",
+      "MATCH (a)-[r:`my type`|x *2 {w: 1, w: 2}]->(b:`Movie Star`) RETURN r.w, b.`first name`",
+      "MERGE (u:User {email: $e}) ON CREATE SET u.created = 1 ON MATCH SET u.seen = 2 RETURN u",
+      "MATCH p = shortestPath((a:S {n: 1})-[:L*1..5]-(b:S)) RETURN [x IN nodes(p) | x.n] AS s",
+      "MATCH (n) RETURN [(n)-[:K]->(m:P {q: n.q}) WHERE m.r > 1 | m.s], COUNT { MATCH (z:Z) "
+      "RETURN z.t }, COLLECT { MATCH (y) RETURN y.u }",
+      "MATCH (n)\n// :Fake n.fake\nSET n:A:B, n.c.d = {e: {f: n.g}}\nREMOVE n:C, n.h.i "
+      "FOREACH (x IN [1] | SET n.j = x)",
+      "UNWIND $rows AS row MERGE (p:Product {sku: row.sku}) SET p += {name: row.name} "
+      "WITH p MATCH (c) WHERE c.k = p.`sku` RETURN c ORDER BY c.x SKIP 1",
+      "CALL { MATCH (a:A) RETURN a.b AS c UNION MATCH (d:D) RETURN d.e AS c } RETURN c",
+  };
+  for (std::string query : queries) {
+    std::vector<std::string> names = names_of(query);
+    ASSERT_FALSE(names.empty()) << "query: " << query;
+    for (const std::string& noted : names) {
+      const std::size_t at = noted.rfind('@');
+      ASSERT_NE(noted.substr(at + 1), "?") << "query: " << query << ", name " << noted;
+      const std::string name = noted.substr(0, at);
+      const std::size_t offset = std::stoul(noted.substr(at + 1));
+      EXPECT_EQ(query.substr(offset, name.size()), name) << "query: " << query;
+    }
+  }
+}
+
 TEST(BuilderTree, DeepCopyIsIndependent) {
   auto result = parse(
-      "MATCH p = (a:A {k: [1, 2]})-[r:R*1..2]->(b) WHERE all(x IN a.k WHERE x > 0) "
+      "MATCH p = (a:A:B {k: [1, 2], k: 3, k: 4})-[r:R*1..2]->(b) WHERE all(x IN a.k WHERE x > 0) "
       "MERGE (c) ON MATCH SET c.x = CASE WHEN a.k IS NULL THEN 1 END "
       "RETURN reduce(s = 0, y IN a.k | s + y), COUNT { MATCH (z) RETURN z } AS n");
   ASSERT_TRUE(std::holds_alternative<CypherQuery>(result));
   const CypherQuery& original = std::get<CypherQuery>(result);
   CypherQuery copy = original;
   EXPECT_EQ(print(copy), print(original));
+  EXPECT_EQ(testing::name_offsets(copy), testing::name_offsets(original));
   auto& single = std::get<SinglePartQuery>(copy.query.first.node);
   auto& match = std::get<ReadingClause::Match>(single.reading_clauses.at(0).node);
   match.pattern.parts.at(0).element.start.labels.at(0) = "Changed";
   std::get<Expr::Reduce>(single.return_clause->items.at(0).expr.node).accumulator = "t";
   EXPECT_NE(print(copy), print(original));
-  EXPECT_NE(print(original).find("(a:A {k: [Int(1), Int(2)]})"), std::string::npos);
+  EXPECT_NE(print(original).find("(a:A:B {k: Int(4)})"), std::string::npos);
   EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
 }
 

@@ -1,5 +1,7 @@
 #include "tree_printer.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <type_traits>
@@ -8,6 +10,29 @@
 
 namespace tessary::testing {
 namespace {
+
+// While name_offsets runs, the names that print writes are noted here.
+thread_local std::vector<std::string>* noted = nullptr;
+
+void note(const std::string& name, std::uint32_t offset) {
+  if (noted) noted->push_back(name + "@" + std::to_string(offset));
+}
+
+// The names of a list with their offsets: written as print writes them, each after `sep`
+// (the first after `first_sep`).
+std::string names_text(const std::vector<std::string>& names, const NameOffsets& offsets,
+                       const char* first_sep, const char* sep) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    out += (i ? sep : first_sep) + names[i];
+    if (i < offsets.size() && offsets.size() == names.size()) {
+      note(names[i], offsets[i]);
+    } else if (noted) {
+      noted->push_back(names[i] + "@?");
+    }
+  }
+  return out;
+}
 
 template <class... F>
 struct Overload : F... {
@@ -29,7 +54,10 @@ std::string join(const std::vector<T>& items, const char* sep, F&& each) {
 std::string opt(const MaybeBox<Expr>& e) { return e ? print(*e) : "_"; }
 
 std::string map_text(const std::vector<MapEntry>& entries) {
-  return "{" + join(entries, ", ", [](const MapEntry& e) { return e.key + ": " + print(e.value); }) +
+  return "{" + join(entries, ", ", [](const MapEntry& e) {
+           for (std::size_t i = 0; i < e.key_offsets.size(); ++i) note(e.key, e.key_offsets[i]);
+           return e.key + ": " + print(e.value);
+         }) +
          "}";
 }
 
@@ -82,7 +110,7 @@ std::string properties_text(const std::optional<MapOrParam>& props) {
 
 std::string node_text(const NodePattern& n) {
   std::string out = "(" + n.variable.value_or("");
-  for (const auto& l : n.labels) out += ":" + l;
+  out += names_text(n.labels, n.label_offsets, ":", ":");
   return out + properties_text(n.properties) + ")";
 }
 
@@ -92,7 +120,7 @@ std::string bound_text(const std::optional<std::int64_t>& b) {
 
 std::string rel_text(const RelationshipPattern& r) {
   std::string detail = r.variable.value_or("");
-  for (std::size_t i = 0; i < r.rel_types.size(); ++i) detail += (i ? "|" : ":") + r.rel_types[i];
+  detail += names_text(r.rel_types, r.rel_type_offsets, ":", "|");
   if (r.range) detail += " *" + bound_text(r.range->min) + ".." + bound_text(r.range->max);
   detail += properties_text(r.properties);
   std::string body = "[" + detail + "]";
@@ -159,7 +187,11 @@ std::string print(const Expr& expr) {
           },
           [](const Expr::Map& v) { return map_text(v.entries); },
           [](const Expr::Variable& v) { return v.name; },
-          [](const Expr::Property& v) { return "Prop(" + print(*v.expr) + ", " + v.key + ")"; },
+          [](const Expr::Property& v) {
+            std::string inner = print(*v.expr);
+            note(v.key, v.key_offset);
+            return "Prop(" + inner + ", " + v.key + ")";
+          },
           [](const Expr::Index& v) {
             return "Index(" + print(*v.expr) + ", " + print(*v.index) + ")";
           },
@@ -263,18 +295,18 @@ std::string print(const ReadingClause& clause) {
 std::string print(const SetItem& item) {
   auto path = [](const PropertyExpr& p) {
     std::string out = p.variable;
-    for (const auto& k : p.keys) out += "." + k;
-    return out;
+    return out + names_text(p.keys, p.key_offsets, ".", ".");
   };
   return std::visit(
       Overload{
-          [&](const SetItem::Property& p) { return "Property(" + path(p.target) + " = " + print(p.value) + ")"; },
+          [&](const SetItem::Property& p) {
+            std::string target = path(p.target);
+            return "Property(" + target + " = " + print(p.value) + ")";
+          },
           [](const SetItem::Assign& a) { return "Assign(" + a.variable + " = " + print(a.value) + ")"; },
           [](const SetItem::Append& a) { return "Append(" + a.variable + " += " + print(a.value) + ")"; },
           [](const SetItem::Labels& l) {
-            std::string out = "Labels(" + l.variable;
-            for (const auto& s : l.labels) out += ":" + s;
-            return out + ")";
+            return "Labels(" + l.variable + names_text(l.labels, l.label_offsets, ":", ":") + ")";
           },
       },
       item.node);
@@ -295,14 +327,14 @@ std::string print(const UpdatingClause& clause) {
             return "REMOVE " + join(r.items, ", ", [](const RemoveItem& i) {
                      return std::visit(
                          Overload{[](const RemoveItem::Labels& l) {
-                                    std::string out = "Labels(" + l.variable;
-                                    for (const auto& s : l.labels) out += ":" + s;
-                                    return out + ")";
+                                    return "Labels(" + l.variable +
+                                           names_text(l.labels, l.label_offsets, ":", ":") + ")";
                                   },
                                   [](const RemoveItem::Property& p) {
-                                    std::string out = "Property(" + p.target.variable;
-                                    for (const auto& k : p.target.keys) out += "." + k;
-                                    return out + ")";
+                                    return "Property(" + p.target.variable +
+                                           names_text(p.target.keys, p.target.key_offsets, ".",
+                                                      ".") +
+                                           ")";
                                   }},
                          i.node);
                    });
@@ -363,5 +395,14 @@ std::string print(const RegularQuery& query) {
 }
 
 std::string print(const CypherQuery& query) { return print(query.query); }
+
+std::vector<std::string> name_offsets(const CypherQuery& query) {
+  std::vector<std::string> names;
+  noted = &names;
+  print(query);
+  noted = nullptr;
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace tessary::testing

@@ -13,6 +13,7 @@
 // Queries: Single{clauses} or Multi{part; part; final} with clauses separated by " ",
 // UNION / UNION ALL between branches.
 #include <string>
+#include <vector>
 
 #include "parser/ast.hpp"
 
@@ -30,5 +31,10 @@ std::string print(const WithClause& clause);
 std::string print(const SingleQuery& query);
 std::string print(const RegularQuery& query);
 std::string print(const CypherQuery& query);
+
+// Every label, relationship type and property key of the tree as "name@offset", with the offset
+// the tree keeps for it (every writing of a map key), sorted; "name@?" where the tree keeps no
+// offset for a name of a list.
+std::vector<std::string> name_offsets(const CypherQuery& query);
 
 }  // namespace tessary::testing

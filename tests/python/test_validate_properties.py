@@ -6,6 +6,7 @@ suggestion and never turns a query that parses into one that does not, and valid
 what validate gives one query at a time.
 """
 
+import re
 import string
 
 from hypothesis import HealthCheck, given, settings, strategies as st
@@ -202,6 +203,33 @@ QUERY = st.one_of(queries(), st.builds(mutate, queries(), st.lists(EDIT, min_siz
 # Properties
 
 
+# Strings, comments, quoted names, plain words, whitespace runs and single characters.
+TOKEN = re.compile(r"'[^']*'|\"[^\"]*\"|`[^`]*`|//[^\n]*|/\*.*?\*/|[A-Za-z_][A-Za-z0-9_]*|\s+|.",
+                   re.S)
+
+
+def changed_tokens(before, after):
+    """The (before, after) pairs of the tokens that differ between two texts with as many
+    tokens. Each changed token must stand where a label, type or property key can: after ".",
+    ":" or "|", or as a map key (after "{" or "," and before ":"); so never as a variable, an
+    alias, a function name or a parameter."""
+    old, new = TOKEN.findall(before), TOKEN.findall(after)
+    assert len(old) == len(new), (before, after)
+    significant = [i for i, t in enumerate(old)
+                   if not (t.isspace() or t.startswith("//") or t.startswith("/*"))]
+    changed = []
+    for k, i in enumerate(significant):
+        if old[i] == new[i]:
+            continue
+        before_it = old[significant[k - 1]] if k > 0 else ""
+        after_it = old[significant[k + 1]] if k + 1 < len(significant) else ""
+        assert before_it in (".", ":", "|") or (before_it in ("{", ",") and after_it == ":"), \
+            (before, after, old[i])
+        changed.append((old[i], new[i]))
+    assert len(changed) == sum(x != y for x, y in zip(old, new)), (before, after)
+    return changed
+
+
 def check_result(query, r):
     d = r.to_dict()
     assert d["is_valid"] is (not d["errors"])
@@ -227,8 +255,14 @@ def check_result(query, r):
                         for x in diags if x["severity"] == "error")
     assert (d["fixed_query"] is not None) == (bool(d["errors"]) and all_suggested)
     if d["fixed_query"] is not None:
-        # Whole-name replacement keeps a query that parses parseable.
+        # Replacing names keeps a query that parses parseable.
         assert parse_query(d["fixed_query"]).is_valid, (query, d["fixed_query"])
+        # Only names change, each to what a suggestion for that name says.
+        suggested = {(x["suggestion_original"].removeprefix(":"),
+                      x["suggestion_replacement"].removeprefix(":"))
+                     for x in diags if x["suggestion_original"] is not None}
+        changed = changed_tokens(query, d["fixed_query"])
+        assert changed and set(changed) <= suggested, (query, d["fixed_query"])
 
 
 @settings(max_examples=200, deadline=None, suppress_health_check=list(HealthCheck))
@@ -267,8 +301,11 @@ def fixable(draw):
         "MATCH (a:{L}) REMOVE a.{K}, a:{L} WITH a AS c ORDER BY c.{K} RETURN c.{K} AS {K}",
         "MERGE (a:{L} {{{K}: $p}}) ON CREATE SET a.{K} = 2 RETURN a /* :{L} */",
         "CREATE (a:{L})-[:{T}]->(:{L} {{{K}: 1}}) RETURN [x IN [a] | x.{K}]",
+        # One name as variable, key, alias, map-literal key, string and comment.
+        "MATCH ({S}:{L} {{{S}: '{S}'}})-[:{T}]->(o_t_h:{L}) WITH {S}, o_t_h "
+        "RETURN {S}.{S}, o_t_h.{S} AS {S}, {{{S}: 1}} AS m // {S}",
     ]))
-    query = template
+    query = template.replace("{S}", pick(keys))
     while "{L}" in query or "{K}" in query or "{T}" in query:
         query = (query.replace("{L}", pick(labels), 1).replace("{K}", pick(keys), 1)
                  .replace("{T}", pick(types), 1))
@@ -282,9 +319,12 @@ def test_fixed_query_of_misspelt_names(case):
     assert parse_query(query).is_valid, query
     result = Tessary(schema).validate(query)
     check_result(query, result)
-    if result.fixed_query is not None:
-        # Every occurrence of a replaced name that the checks look at was replaced: validating
-        # the fixed text reports none of them again.
+    if result.fixed_query is not None and not any(
+            d.suggestion_original.startswith(":") for d in result.diagnostics
+            if d.suggestion_original is not None):
+        # Every name a finding was about was replaced: validating the fixed text reports none of
+        # them again. (A fixed label or type brings the keys of its variable under the checks,
+        # which can then find names that were not looked at before.)
         def originals(r):
             return {d["suggestion_original"] for d in r.to_dict()["diagnostics"]
                     if d["suggestion_original"] is not None}

@@ -1,69 +1,25 @@
-// The automatic fix: whole-name replacement and the all-or-nothing, longest-first assembly.
+// The automatic fix: each suggestion rewrites the names its findings are about and nothing else;
+// the fix is all or nothing.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
+#include <optional>
+#include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "validator/fix.hpp"
+#include "validator/validator.hpp"
 
 namespace tessary {
 namespace {
 
-struct ReplaceCase {
-  const char* text;
-  const char* original;
-  const char* replacement;
-  const char* expected;
-};
+// ---------------------------------------------------------------------------------------------
+// The fix on its own, with findings made by hand
 
-class ReplaceWholeNames : public ::testing::TestWithParam<ReplaceCase> {};
-
-TEST_P(ReplaceWholeNames, ReplacesOnlyWholeNamesOutsideLiteralsAndComments) {
-  const ReplaceCase& c = GetParam();
-  EXPECT_EQ(replace_whole_names(c.text, c.original, c.replacement), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReplaceWholeNames,
-    ::testing::Values(
-        // A property key inside a longer name is left alone.
-        ReplaceCase{"MATCH (box:B) RETURN box.x", "x", "age", "MATCH (box:B) RETURN box.age"},
-        ReplaceCase{"RETURN n.x, n.x_1, n.x1, n.ax", "x", "age", "RETURN n.age, n.x_1, n.x1, n.ax"},
-        // A label fragment begins with ":", so only its end is tested.
-        ReplaceCase{"MATCH (a:Persn), (b:Persnx) RETURN a", ":Persn", ":Person",
-                    "MATCH (a:Person), (b:Persnx) RETURN a"},
-        ReplaceCase{"MATCH (a:Persn:Persn)", ":Persn", ":Person", "MATCH (a:Person:Person)"},
-        // String literals of both kinds and comments of both kinds are never rewritten.
-        ReplaceCase{"MATCH (n {nme: 'nme'}) RETURN \"nme\"", "nme", "name",
-                    "MATCH (n {name: 'nme'}) RETURN \"nme\""},
-        ReplaceCase{"MATCH (n) // nme\nRETURN n.nme /* n.nme */", "nme", "name",
-                    "MATCH (n) // nme\nRETURN n.name /* n.nme */"},
-        ReplaceCase{"RETURN 'it''s' + n.nme", "nme", "name", "RETURN 'it''s' + n.name"},
-        // A quote inside a backtick name starts no string; a fragment replaces a quoted name only
-        // as a whole.
-        ReplaceCase{"MATCH (n:`it's`) RETURN n.nme", "nme", "name",
-                    "MATCH (n:`it's`) RETURN n.name"},
-        ReplaceCase{"MATCH (n) RETURN n.`x y`, n.x", "x", "age", "MATCH (n) RETURN n.`x y`, n.age"},
-        ReplaceCase{"MATCH (n:`Movie Sta`) RETURN n", ":`Movie Sta`", ":`Movie Star`",
-                    "MATCH (n:`Movie Star`) RETURN n"},
-        ReplaceCase{"RETURN n.`nme`", "`nme`", "name", "RETURN n.name"},
-        // A parameter of the same name is another name.
-        ReplaceCase{"MATCH (n {nme: $nme}) RETURN n", "nme", "name",
-                    "MATCH (n {name: $nme}) RETURN n"},
-        // No overlap and no rescanning of a replacement; an unterminated block comment and a
-        // stray quote are ordinary text.
-        ReplaceCase{"aa aaa", "aa", "aaa", "aaa aaa"},
-        ReplaceCase{"RETURN n.x /* x", "x", "y", "RETURN n.y /* y"},
-        ReplaceCase{"", "x", "y", ""},
-        ReplaceCase{"x", "x", "", ""},
-        ReplaceCase{"RETURN n.nme", "", "z", "RETURN n.nme"}));
-
-ValidationDiagnostic error_with(const char* original, const char* replacement) {
-  return ValidationDiagnostic{DiagnosticCode::UnknownNodeLabel, Severity::Error, "e",
-                              Suggestion{original, replacement, "d"}, {}};
+ValidationDiagnostic error_with(DiagnosticCode code, const char* original,
+                                const char* replacement) {
+  return ValidationDiagnostic{code, Severity::Error, "e", Suggestion{original, replacement, "d"},
+                              {}};
 }
 
 ValidationDiagnostic error_without() {
@@ -74,77 +30,146 @@ ValidationDiagnostic warning() {
   return ValidationDiagnostic{DiagnosticCode::UnlabeledFullScan, Severity::Warning, "w", {}, {}};
 }
 
+constexpr DiagnosticCode kLabel = DiagnosticCode::UnknownNodeLabel;
+constexpr DiagnosticCode kKey = DiagnosticCode::UnknownNodePropertyOnVar;
+
 TEST(ComputeFixedQuery, AbsentWithoutErrorsOrWhenAnErrorLacksASuggestion) {
-  EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {}), std::nullopt);
-  EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {warning()}), std::nullopt);
+  EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {}, {}), std::nullopt);
+  EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {warning()}, {}), std::nullopt);
   EXPECT_EQ(compute_fixed_query("MATCH (n:Persn) RETURN m",
-                                {error_with(":Persn", ":Person"), error_without()}),
+                                {error_with(kLabel, ":Persn", ":Person"), error_without()},
+                                {{0, 9}}),
             std::nullopt);
 }
 
 TEST(ComputeFixedQuery, WarningsDoNotBlockTheFix) {
   EXPECT_EQ(compute_fixed_query("MATCH (n:Persn) RETURN n",
-                                {warning(), error_with(":Persn", ":Person")}),
+                                {warning(), error_with(kLabel, ":Persn", ":Person")}, {{1, 9}}),
             "MATCH (n:Person) RETURN n");
 }
 
-TEST(ComputeFixedQuery, LongerOriginalsGoFirstAndDuplicatesCollapse) {
-  // :Persnx is replaced before :Persn; with :Persn first it would stay unchanged anyway, as a
-  // whole-name match, but the order is still longest first.
-  EXPECT_EQ(compute_fixed_query("MATCH (a:Persn), (b:Persnx), (c:Persn)",
-                                {error_with(":Persn", ":Person"), error_with(":Persnx", ":Persons"),
-                                 error_with(":Persn", ":Person")}),
-            "MATCH (a:Person), (b:Persons), (c:Person)");
+TEST(ComputeFixedQuery, RewritesTheSitesOnly) {
+  // Offsets:          0         1         2         3
+  //                   0123456789012345678901234567890123456
+  const char* query = "MATCH (n:Persn) RETURN n.nme, nme, 'nme'";
+  EXPECT_EQ(compute_fixed_query(query,
+                                {error_with(kKey, "nme", "name"),
+                                 error_with(kLabel, ":Persn", ":Person")},
+                                {{0, 25}, {1, 9}}),
+            "MATCH (n:Person) RETURN n.name, nme, 'nme'");
+  // Errors whose suggestions are alike still rewrite only their own sites.
+  EXPECT_EQ(compute_fixed_query("RETURN a.k, b.k, c.k",
+                                {error_with(kKey, "k", "p"), error_with(kKey, "k", "p")},
+                                {{0, 9}, {1, 19}}),
+            "RETURN a.p, b.k, c.p");
 }
 
-TEST(ComputeFixedQuery, EachPairWorksOnTheTextThePreviousOneProduced) {
-  // nam -> name first (longer original), then the shorter n -> m never touches "name"'s n
-  // because it is not a whole name there.
-  EXPECT_EQ(compute_fixed_query("RETURN x.nam, n", {error_with("n", "m"), error_with("nam", "name")}),
-            "RETURN x.name, m");
-  // The same original with two replacements gives two pairs: the first one wins everywhere.
-  EXPECT_EQ(compute_fixed_query("RETURN a.k, b.k", {error_with("k", "p"), error_with("k", "q")}),
-            "RETURN a.p, b.p");
+TEST(ComputeFixedQuery, ANameWithSeveralFindingsTakesTheFirstReplacement) {
+  // A key checked against two labels, each suggesting its own property.
+  EXPECT_EQ(compute_fixed_query("RETURN a.k, b.k",
+                                {error_with(kKey, "k", "p"), error_with(kKey, "k", "q"),
+                                 error_with(kKey, "k", "r")},
+                                {{0, 14}, {1, 9}, {2, 9}}),
+            "RETURN a.q, b.p");
 }
 
-// Names are fixed in one pass over the text where the fragments allow it; that pass must give
-// what applying the pairs one after the other gives. Random texts of plain and quoted names
-// between separators, literals and comments, now and then with a stray quote, backtick or
-// comment mark, and random pairs, against the pairs applied one by one through
-// replace_whole_names.
-TEST(ComputeFixedQuery, OnePassMatchesPairByPair) {
-  const std::vector<std::string> names = {"a",   "b",     "ab",     "abc",
-                                          "a_1", "`a`",   "`a b`",  "`b`",
-                                          "`it's`", "`*/ \"`"};
-  const std::vector<std::string> separators = {"", " ", ":", "$", ".", ",", "{", "}", "\xC3\xA9",
-                                               " // a\n", " /* `a` */ ", "'a'", "\"b\""};
-  const std::vector<std::string> strays = {"'", "\"", "`", "/*", "*/", "//", "\n"};
-  std::mt19937 rng(7);
-  auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
-  for (int run = 0; run < 30000; ++run) {
-    std::string text;
-    for (int n = static_cast<int>(rng() % 12); n > 0; --n) {
-      text += pick(names);
-      text += rng() % 8 == 0 ? pick(strays) : pick(separators);
-    }
-    std::vector<ValidationDiagnostic> diagnostics;
-    std::vector<std::pair<std::string, std::string>> pairs;
-    for (int n = 1 + static_cast<int>(rng() % 5); n > 0; --n) {
-      const std::string colon = rng() % 2 ? ":" : "";
-      std::pair<std::string, std::string> pair{colon + pick(names), colon + pick(names)};
-      diagnostics.push_back(error_with(pair.first.c_str(), pair.second.c_str()));
-      if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end()) pairs.push_back(pair);
-    }
-    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) {
-      return x.first.size() > y.first.size();
-    });
-    std::string expected = text;
-    for (const auto& [original, replacement] : pairs) {
-      expected = replace_whole_names(expected, original, replacement);
-    }
-    ASSERT_EQ(compute_fixed_query(text, diagnostics), expected) << "text: " << text;
-  }
+TEST(ComputeFixedQuery, ASiteThatDoesNotShowItsNameIsLeftAlone) {
+  EXPECT_EQ(compute_fixed_query("RETURN a.k", {error_with(kKey, "k", "p")}, {{0, 7}}),
+            "RETURN a.k");
+  EXPECT_EQ(compute_fixed_query("RETURN a.k", {error_with(kKey, "k", "p")}, {{0, 99}}),
+            "RETURN a.k");
 }
+
+// ---------------------------------------------------------------------------------------------
+// The fix of validated queries, by the kind of text that shares a misspelt name
+//
+// Schema: Person {name, age}, Movie {title}; ACTED_IN: Person -> Movie {role}.
+
+const Tessary& validator() {
+  static const Tessary instance([] {
+    Schema schema;
+    schema.insert_node("Person", PropertySet{"name", "age"});
+    schema.insert_node("Movie", PropertySet{"title"});
+    schema.insert_relationship("ACTED_IN", "Person", "Movie", PropertySet{"role"});
+    return schema;
+  }());
+  return instance;
+}
+
+struct FixCase {
+  const char* kind;
+  const char* query;
+  std::optional<std::string> fixed;
+};
+
+std::ostream& operator<<(std::ostream& os, const FixCase& c) { return os << c.kind; }
+
+class FixedQuery : public ::testing::TestWithParam<FixCase> {};
+
+TEST_P(FixedQuery, RewritesOnlyTheNamesTheFindingsAreAbout) {
+  const FixCase& c = GetParam();
+  const ValidationResult r = validator().validate(c.query);
+  EXPECT_EQ(r.fixed_query, c.fixed) << c.query;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FixedQuery,
+    ::testing::Values(
+        FixCase{"node variables",
+                "MATCH (nme:Person)-[:ACTED_IN]->(name:Movie) RETURN nme.nme, name.title",
+                "MATCH (nme:Person)-[:ACTED_IN]->(name:Movie) RETURN nme.name, name.title"},
+        FixCase{"relationship variable",
+                "MATCH (a:Person)-[rol:ACTED_IN {rol: 'x'}]->(m:Movie) RETURN rol.rol",
+                "MATCH (a:Person)-[rol:ACTED_IN {role: 'x'}]->(m:Movie) RETURN rol.role"},
+        FixCase{"alias", "MATCH (n:Person) WITH n.nme AS nme WHERE nme > 1 RETURN nme",
+                "MATCH (n:Person) WITH n.name AS nme WHERE nme > 1 RETURN nme"},
+        FixCase{"literal map key", "MATCH (n:Person) RETURN n.nme, {nme: 1} AS m",
+                "MATCH (n:Person) RETURN n.name, {nme: 1} AS m"},
+        FixCase{"function name", "MATCH (n:Person) RETURN n.nme, nme(1), nme.x(2)",
+                "MATCH (n:Person) RETURN n.name, nme(1), nme.x(2)"},
+        FixCase{"parameter", "MATCH (n:Person {nme: $nme}) RETURN n",
+                "MATCH (n:Person {name: $nme}) RETURN n"},
+        FixCase{"strings", "MATCH (n:Person {nme: 'nme'}) RETURN n.nme = \"nme\"",
+                "MATCH (n:Person {name: 'nme'}) RETURN n.name = \"nme\""},
+        FixCase{"comments", "MATCH (n:Person) // n.nme\nRETURN n.nme /* :Persn nme */",
+                "MATCH (n:Person) // n.nme\nRETURN n.name /* :Persn nme */"},
+        FixCase{"label as a variable", "MATCH (Persn:Persn) RETURN Persn",
+                "MATCH (Persn:Person) RETURN Persn"},
+        FixCase{"label as a variable after a map key's colon",
+                "WITH 1 AS Persn MATCH (n:Persn) RETURN {k:Persn}",
+                "WITH 1 AS Persn MATCH (n:Person) RETURN {k:Persn}"},
+        FixCase{"the same misspelt key twice", "MATCH (n:Person) WHERE n.nme = 'x' RETURN n.nme",
+                "MATCH (n:Person) WHERE n.name = 'x' RETURN n.name"},
+        FixCase{"the same misspelt key in a map, SET and RETURN",
+                "MATCH (n:Person {nme: 1}) SET n.nme = 2 RETURN n.nme",
+                "MATCH (n:Person {name: 1}) SET n.name = 2 RETURN n.name"},
+        FixCase{"a map key written twice", "MATCH (n:Person {nme: 1, nme: 2}) RETURN n",
+                "MATCH (n:Person {name: 1, name: 2}) RETURN n"},
+        FixCase{"label and property in one query",
+                "MATCH (n:Persn)-[:ACTED_IM]->(m:Movie {titel: 'x'}) RETURN m.titel",
+                "MATCH (n:Person)-[:ACTED_IN]->(m:Movie {title: 'x'}) RETURN m.title"},
+        FixCase{"label and type apart from their colons",
+                "MATCH (n: Persn)-[:/* t */ACTED_IM]->(m:Movie) RETURN n",
+                "MATCH (n: Person)-[:/* t */ACTED_IN]->(m:Movie) RETURN n"},
+        FixCase{"type alternative without its colon",
+                "MATCH (a:Person)-[:ACTED_IN|ACTS_IN]->(b:Movie) RETURN a",
+                "MATCH (a:Person)-[:ACTED_IN|ACTED_IN]->(b:Movie) RETURN a"},
+        FixCase{"quoted key and quoted variable of the same name",
+                "MATCH (n:Person) WITH n AS `nme` RETURN `nme`.`nme`",
+                "MATCH (n:Person) WITH n AS `nme` RETURN `nme`.name"},
+        FixCase{"quoted label", "MATCH (n:`Persn`) RETURN n", "MATCH (n:Person) RETURN n"},
+        FixCase{"labels in SET and REMOVE",
+                "MATCH (n:Person) SET n:Persn REMOVE n:Persn, n.nme RETURN n",
+                "MATCH (n:Person) SET n:Person REMOVE n:Person, n.name RETURN n"},
+        FixCase{"every key of a SET chain", "MATCH (n:Person) SET n.nme.agee = 1 RETURN n",
+                "MATCH (n:Person) SET n.name.age = 1 RETURN n"},
+        FixCase{"a pattern inside EXISTS",
+                "MATCH (a:Person) WHERE EXISTS { (a)-[:ACTED_IM]->(:Movie) } RETURN a",
+                "MATCH (a:Person) WHERE EXISTS { (a)-[:ACTED_IN]->(:Movie) } RETURN a"},
+        FixCase{"a name inside a longer one", "MATCH (n:Persn), (m:Persnx) RETURN n.nme, m",
+                "MATCH (n:Person), (m:Person) RETURN n.nme, m"},
+        FixCase{"an error without suggestion", "MATCH (n:Person) RETURN n.nme, m",
+                std::nullopt}));
 
 }  // namespace
 }  // namespace tessary
