@@ -3,16 +3,13 @@
 // property accesses whose misspelt keys compute suggestions), split into the whole pipeline, the
 // parse alone and the semantic pass alone. The semantic share is Semantic / Validate; the
 // function lookup and the aggregate detector are measured on their own.
-#include <benchmark/benchmark.h>
-
+#include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "parser/parse.hpp"
+#include "validation_bench.hpp"
 #include "validator/functions.hpp"
-#include "validator/semantic.hpp"
-#include "validator/validator.hpp"
 
 namespace tessary {
 namespace {
@@ -63,56 +60,35 @@ const std::vector<std::string> kFindings = {
     "[(p)-[r:ACTED_IN]->(m:Movie) WHERE m.rting > 1 | r.roel] AS x, undefined_a, undefined_b",
 };
 
-std::vector<CypherQuery> build_trees(const std::vector<std::string>& corpus) {
-  std::vector<CypherQuery> trees;
-  for (const auto& q : corpus) {
-    auto parsed = parse_with_detail(q);
-    if (auto* tree = std::get_if<CypherQuery>(&parsed)) trees.push_back(std::move(*tree));
-  }
-  return trees;
+const Schema& schema() {
+  static const Schema instance = expression_schema();
+  return instance;
 }
 
-void report(benchmark::State& state, const std::vector<std::string>& corpus) {
-  std::size_t bytes = 0;
-  for (const auto& q : corpus) bytes += q.size();
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * corpus.size()));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-}
-
-void run_validate(benchmark::State& state, const std::vector<std::string>& corpus) {
-  const Tessary tessary(expression_schema());
-  for (auto _ : state) {
-    for (const auto& q : corpus) benchmark::DoNotOptimize(tessary.validate(q));
-  }
-  report(state, corpus);
-}
-
-void run_parse(benchmark::State& state, const std::vector<std::string>& corpus) {
-  for (auto _ : state) {
-    for (const auto& q : corpus) benchmark::DoNotOptimize(parse_with_detail(q));
-  }
-  report(state, corpus);
-}
-
+// The semantic pass alone, without the automatic fix.
 void run_semantic(benchmark::State& state, const std::vector<std::string>& corpus) {
-  const Schema schema = expression_schema();
-  const std::vector<CypherQuery> trees = build_trees(corpus);
+  const Schema& fixture = schema();
+  const std::vector<CypherQuery> trees = bench::build_trees(corpus);
   if (trees.size() != corpus.size()) state.SkipWithError("a query of the corpus does not parse");
   for (auto _ : state) {
     for (const auto& tree : trees) {
-      SemanticValidator validator(schema);
+      SemanticValidator validator(fixture);
       validator.validate_regular_query(tree.query);
       benchmark::DoNotOptimize(validator.diagnostics.data());
     }
   }
-  report(state, corpus);
+  bench::report(state, corpus);
 }
 
-void BM_Expressions_Validate_Valid(benchmark::State& s) { run_validate(s, kValid); }
-void BM_Expressions_Parse_Valid(benchmark::State& s) { run_parse(s, kValid); }
+void BM_Expressions_Validate_Valid(benchmark::State& s) {
+  bench::run_validate(s, schema(), kValid);
+}
+void BM_Expressions_Parse_Valid(benchmark::State& s) { bench::run_parse(s, kValid); }
 void BM_Expressions_Semantic_Valid(benchmark::State& s) { run_semantic(s, kValid); }
-void BM_Expressions_Validate_Findings(benchmark::State& s) { run_validate(s, kFindings); }
-void BM_Expressions_Parse_Findings(benchmark::State& s) { run_parse(s, kFindings); }
+void BM_Expressions_Validate_Findings(benchmark::State& s) {
+  bench::run_validate(s, schema(), kFindings);
+}
+void BM_Expressions_Parse_Findings(benchmark::State& s) { bench::run_parse(s, kFindings); }
 void BM_Expressions_Semantic_Findings(benchmark::State& s) { run_semantic(s, kFindings); }
 
 // One lookup per name: a hit early in the table, one late, a mixed-case hit and a miss.

@@ -1,12 +1,13 @@
-// Query tree building: the corpus of realistic queries recognized alone, recognized and built
-// (`parse`), and built from an already recognized token tree, so the builder's own share shows.
+// Query tree building: the corpus of realistic queries scanned, recognized alone, recognized and
+// built (`parse`), and built from an already recognized token tree, so the builder's own share
+// shows.
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "corpus_bench.hpp"
 #include "parser/parse.hpp"
 #include "parser/recognizer.hpp"
 
@@ -14,51 +15,12 @@ namespace {
 
 using namespace tessary;
 
-const std::vector<std::string>& corpus() {
-  static const std::vector<std::string> queries = [] {
-    std::vector<std::string> out;
-    std::ifstream in(TESSARY_BENCH_CORPUS);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) out.push_back(line);
-    }
-    return out;
-  }();
-  return queries;
-}
+using bench::corpus;
+using bench::over_corpus;
 
-template <class Run>
-void over_corpus(benchmark::State& state, Run&& run) {
-  const auto& queries = corpus();
-  if (queries.empty()) {
-    state.SkipWithError("corpus not found");
-    return;
-  }
-  std::size_t bytes = 0;
-  std::size_t count = 0;
-  std::size_t ok = 0;
-  for (auto _ : state) {
-    for (const std::string& q : queries) {
-      ok += run(q);
-      bytes += q.size();
-      ++count;
-    }
-  }
-  if (ok != count) state.SkipWithError("a corpus query was refused");
-  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-  state.counters["queries/s"] =
-      benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
-  state.counters["ns/query"] = benchmark::Counter(
-      static_cast<double>(count), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
-void BM_Recognize(benchmark::State& state) {
-  over_corpus(state, [](const std::string& q) {
-    auto r = CypherParser::parse(Rule::cypher, q);
-    benchmark::DoNotOptimize(r);
-    return std::holds_alternative<Pairs>(r);
-  });
-}
-BENCHMARK(BM_Recognize);
+// The floor and the recognizer alone, measured in the same run as the builder.
+BENCHMARK(bench::BM_ScanBytes)->Name("BM_ScanBytes");
+BENCHMARK(bench::BM_Recognize)->Name("BM_Recognize");
 
 void BM_ParseAndBuild(benchmark::State& state) {
   over_corpus(state, [](const std::string& q) {

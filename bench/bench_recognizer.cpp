@@ -2,13 +2,12 @@
 // time must stay linear in the nesting depth.
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "corpus_bench.hpp"
 #include "parser/recognizer.hpp"
 #include "parser/recognizer_internal.hpp"
 
@@ -18,39 +17,9 @@ using tessary::CypherParser;
 using tessary::Pairs;
 using tessary::Rule;
 
-std::vector<std::string> load_corpus() {
-  std::vector<std::string> queries;
-  std::ifstream in(TESSARY_BENCH_CORPUS);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) queries.push_back(line);
-  }
-  return queries;
-}
-
-void BM_RealisticQueries(benchmark::State& state) {
-  static const std::vector<std::string> corpus = load_corpus();
-  if (corpus.empty()) {
-    state.SkipWithError("corpus not found");
-    return;
-  }
-  std::size_t bytes = 0;
-  std::size_t queries = 0;
-  std::size_t accepted = 0;
-  for (auto _ : state) {
-    for (const std::string& q : corpus) {
-      auto r = CypherParser::parse(Rule::cypher, q);
-      accepted += std::holds_alternative<Pairs>(r);
-      benchmark::DoNotOptimize(r);
-      bytes += q.size();
-      ++queries;
-    }
-  }
-  if (accepted != queries) state.SkipWithError("a corpus query was refused");
-  state.SetBytesProcessed(static_cast<int64_t>(bytes));
-  state.counters["queries/s"] =
-      benchmark::Counter(static_cast<double>(queries), benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_RealisticQueries);
+// The corpus of realistic queries, next to the floor of a scan that only reads its bytes.
+BENCHMARK(tessary::bench::BM_ScanBytes)->Name("BM_ScanBytes");
+BENCHMARK(tessary::bench::BM_Recognize)->Name("BM_Recognize");
 
 // Families of nested inputs, each built by wrapping the text `depth` times.
 struct Family {

@@ -22,47 +22,16 @@ if ! command -v "$CXX" >/dev/null; then
   exit 2
 fi
 
-SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize-ignorelist=tests/fuzz/ubsan.ignorelist"
-CXXFLAGS=(-std=c++20 -O1 -g -w -fno-omit-frame-pointer -Isrc -DUTF8PROC_EXPORTS)
-mkdir -p "$OUT/obj" "$OUT/bin"
-# One build at a time when several runs share the folder.
+# The core libraries instrumented for coverage, with assertions, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzz targets (the `fuzzing` option of the build). The
+# folder is configured once, with the compiler it was first given; one run builds at a time
+# when several share it.
+mkdir -p "$OUT"
 exec 9>"$OUT/.build-lock"
 flock 9
-# Objects built with other flags or another compiler are stale.
-flags="$CXX ${CXXFLAGS[*]} $SAN"
-if [ "$(cat "$OUT/flags" 2>/dev/null)" != "$flags" ]; then
-  rm -f "$OUT"/obj/*.o
-  echo "$flags" >"$OUT/flags"
-fi
-
-# The core libraries, compiled once with coverage instrumentation (rebuilt when a source or
-# any header is newer than its object).
-SOURCES=(src/schema.cpp src/diagnostics.cpp src/parser/*.cpp src/validator/*.cpp)
-newest_header=$(find src -name '*.hpp' -printf '%T@\n' | sort -n | tail -1)
-compile() {
-  local src="$1" obj="$OUT/obj/$(echo "$1" | tr / _).o"
-  local obj_time=0
-  [ -f "$obj" ] && obj_time=$(stat -c %Y "$obj")
-  local src_time; src_time=$(stat -c %Y "$src")
-  if [ "$obj_time" -le "$src_time" ] || [ "$obj_time" -le "${newest_header%.*}" ]; then
-    "$CXX" "${CXXFLAGS[@]}" $SAN -fsanitize=fuzzer-no-link -c "$src" -o "$obj"
-  fi
-}
-echo "== building the fuzz targets in $OUT"
-pids=()
-for src in "${SOURCES[@]}"; do
-  compile "$src" &
-  pids+=($!)
-  if [ "${#pids[@]}" -ge 3 ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
-done
-for pid in "${pids[@]}"; do wait "$pid"; done
-objects=()
-for src in "${SOURCES[@]}"; do objects+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
-for target in "${TARGETS[@]}"; do
-  "$CXX" "${CXXFLAGS[@]}" $SAN -fsanitize=fuzzer "tests/fuzz/fuzz_$target.cpp" \
-    "${objects[@]}" -lutf8proc -o "$OUT/bin/fuzz_$target"
-done
-
+TESSARY_BUILD_DIR="$OUT" TESSARY_BUILD_TARGETS="${TARGETS[*]/#/tests/fuzz/fuzz_}" CXX="$CXX" \
+  bash scripts/build.sh -Dfuzzing=true -Dtests=disabled -Dbenchmarks=disabled \
+  -Doptimization=1 -Ddebug=true -Db_ndebug=false -Db_sanitize=address,undefined -Db_lundef=false
 flock -u 9
 
 # Each target fuzzes into its own working corpus, seeded from the repository's corpus (which
@@ -85,7 +54,7 @@ for target in "${TARGETS[@]}"; do
   ok=1
   if ! (cd "$OUT" && ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
       UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
-      "bin/fuzz_$target" "${args[@]}" \
+      "tests/fuzz/fuzz_$target" "${args[@]}" \
       -max_total_time="$SECONDS_PER_TARGET" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$artifacts/" -print_final_stats=1 >"fuzz_$target.log" 2>&1); then
     ok=0

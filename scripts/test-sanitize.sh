@@ -11,13 +11,10 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD_DIR="${TESSARY_ASAN_BUILD_DIR:-build-asan}"
 
-if [ ! -f "$BUILD_DIR/build.ninja" ]; then
-  # b_lundef=false: the extension module leaves the sanitizer runtime's symbols to the
-  # preloaded library.
-  meson setup "$BUILD_DIR" -Dbuildtype=debug -Db_sanitize=address,undefined -Db_lundef=false \
-    >/dev/null
-fi
-ninja -C "$BUILD_DIR" >/dev/null
+# b_lundef=false: the extension module leaves the sanitizer runtime's symbols to the preloaded
+# library.
+TESSARY_BUILD_DIR="$BUILD_DIR" bash scripts/build.sh \
+  -Dbuildtype=debug -Db_sanitize=address,undefined -Db_lundef=false
 
 # Tests that cannot run under the sanitizer look at this.
 export TESSARY_SANITIZED=1
@@ -26,7 +23,7 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:abort_on_error=1:print_st
 
 echo "== C++ tests (sanitized)"
 ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1}" \
-  meson test -C "$BUILD_DIR" --print-errorlogs --timeout-multiplier 4
+  meson test -C "$BUILD_DIR" --no-rebuild --print-errorlogs --timeout-multiplier 4
 
 if compgen -G "tests/python/test_*.py" >/dev/null; then
   echo "== Python tests (sanitized)"

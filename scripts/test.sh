@@ -7,7 +7,8 @@ bash scripts/build.sh
 BUILD_DIR="${TESSARY_BUILD_DIR:-build}"
 
 echo "== C++ tests"
-meson test -C "$BUILD_DIR" --print-errorlogs
+# Built just above: no second look for work.
+meson test -C "$BUILD_DIR" --no-rebuild --print-errorlogs
 
 if compgen -G "tests/python/test_*.py" >/dev/null; then
   echo "== Python tests"

@@ -1,20 +1,13 @@
 // The init entry of the extension module _tessary and the module body that registers its
-// classes and functions. The build defines TESSARY_WITH_* for the parts whose core libraries
-// it links.
+// classes and functions.
 #include <atomic>
 #include <cstdint>
 
 #include "bindings/py_common.hpp"
 #include "bindings/py_schema.hpp"
-#if defined(TESSARY_WITH_VALIDATOR)
 #include "bindings/py_validator.hpp"
-#endif
-#if defined(TESSARY_WITH_GENERATOR)
 #include "bindings/py_generator.hpp"
-#endif
-#if defined(TESSARY_WITH_PARSER_ENTRIES)
 #include "bindings/py_parser.hpp"
-#endif
 
 namespace tessary::py {
 namespace {
@@ -35,15 +28,9 @@ PyObject* g_module = nullptr;
 // Adds the classes and functions in their fixed order; `__all__` ends up listing them so.
 int module_body(PyObject* module) {
   if (add_schema_class(module) < 0) return -1;
-#ifdef TESSARY_WITH_VALIDATOR
   if (add_validator_classes(module) < 0) return -1;  // Tessary, ValidationResult, ValidationDiagnostic
-#endif
-#ifdef TESSARY_WITH_GENERATOR
   if (add_generator_class(module) < 0) return -1;
-#endif
-#ifdef TESSARY_WITH_PARSER_ENTRIES
   if (add_parser_entries(module) < 0) return -1;  // QueryInfo, parse_query
-#endif
   return 0;
 }
 

@@ -57,10 +57,16 @@ TEST(CodeTable, CodesNamesSeverities) {
   EXPECT_EQ(severity_str(Severity::Warning), "warning");
 }
 
-TEST(CodeTable, FixedWarningTextsHaveTheirLengths) {
-  EXPECT_EQ(code_template(DiagnosticCode::CartesianProduct).size(), 134u);
-  EXPECT_EQ(code_template(DiagnosticCode::UnlabeledFullScan).size(), 92u);
-  EXPECT_EQ(code_template(DiagnosticCode::UnboundedVarLength).size(), 97u);
+TEST(CodeTable, FixedWarningTexts) {
+  EXPECT_EQ(code_template(DiagnosticCode::CartesianProduct),
+            "MATCH pattern contains disconnected parts that will produce a Cartesian product; add "
+            "a relationship or shared variable to connect them");
+  EXPECT_EQ(code_template(DiagnosticCode::UnlabeledFullScan),
+            "MATCH contains an unlabeled node with no WHERE clause; this will scan all nodes in "
+            "the graph");
+  EXPECT_EQ(code_template(DiagnosticCode::UnboundedVarLength),
+            "Variable-length relationship without an upper bound ([*] or [*n..]) may cause "
+            "unbounded traversal");
   EXPECT_TRUE(code_template(DiagnosticCode::ParseError).empty());
 }
 

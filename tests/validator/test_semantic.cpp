@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "parser/recognizer.hpp"
+#include "validation_cases.hpp"
 #include "validator/validator.hpp"
 
 namespace tessary {
@@ -30,42 +31,7 @@ const Tessary& validator() {
   return instance;
 }
 
-// One finding as "CODE message", followed by " [original -> replacement]" when it carries a
-// suggestion.
-std::string describe(const ValidationDiagnostic& d) {
-  std::string out = std::string(code_str(d.code)) + " " + d.message;
-  if (d.suggestion) out += " [" + d.suggestion->original + " -> " + d.suggestion->replacement + "]";
-  return out;
-}
-
-struct Case {
-  std::string query;
-  std::vector<std::string> findings;  // in the order found
-  std::optional<std::string> fixed;
-};
-
-std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.query; }
-
-// Checks everything a result says about a query that parses.
-void expect_result(const Case& c) {
-  ValidationResult r = validator().validate(c.query);
-  std::vector<std::string> found;
-  std::vector<std::string> errors;
-  std::vector<std::string> warnings;
-  for (const auto& d : r.diagnostics) {
-    found.push_back(describe(d));
-    EXPECT_EQ(d.severity, code_severity(d.code)) << describe(d);
-    EXPECT_FALSE(d.position.has_value()) << describe(d);
-    (d.severity == Severity::Error ? errors : warnings).push_back(d.message);
-  }
-  EXPECT_EQ(found, c.findings);
-  EXPECT_EQ(r.errors, errors);
-  EXPECT_EQ(r.semantic_errors, errors);
-  EXPECT_TRUE(r.syntax_errors.empty());
-  EXPECT_EQ(r.warnings, warnings);
-  EXPECT_EQ(r.is_valid, errors.empty());
-  EXPECT_EQ(r.fixed_query, c.fixed);
-}
+using Case = ValidationCase;
 
 const Case kPatterns[] = {
     {"MATCH (n:Persn) RETURN n",
@@ -572,7 +538,7 @@ TEST(SuggestionFragments, NamesThatNeedBackticksAreQuotedInTheReplacement) {
 }
 
 class Semantic : public ::testing::TestWithParam<Case> {};
-TEST_P(Semantic, FindingsAndFix) { expect_result(GetParam()); }
+TEST_P(Semantic, FindingsAndFix) { expect_validation(validator(), GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Patterns, Semantic, ::testing::ValuesIn(kPatterns));
 INSTANTIATE_TEST_SUITE_P(Clauses, Semantic, ::testing::ValuesIn(kClauses));
