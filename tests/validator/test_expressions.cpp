@@ -68,7 +68,7 @@ TEST(ExpressionChecks, PropertyAccess) {
         "mean .role? [age -> role]",
         "E303 Unknown property 'role' on variable 'x' with label :Person, did you mean .age? "
         "[role -> age]"},
-       "MATCH (x:Person) MATCH ()-[x:ACTED_IN]->() WHERE x.role > 1 RETURN x.role"},
+       "MATCH (x:Person) MATCH ()-[x:ACTED_IN]->() WHERE x.role > 1 RETURN x.age"},
       {"MATCH (x:Person:Film:Movie) RETURN x.name",
        {"E201 Unknown node label: :Film",
         "E303 Unknown property 'name' on variable 'x' with label :Movie"}},
@@ -379,7 +379,7 @@ TEST(ExpressionChecks, PatternFormsInExpressions) {
        {kUnlabeledScan,
         "E303 Unknown property 'nme' on variable 'a' with label :Person, did you mean .name? "
         "[nme -> name]"},
-       "MATCH (a) RETURN [(a:Person)-->() | a.name], a.name"},
+       "MATCH (a) RETURN [(a:Person)-->() | a.name], a.nme"},
       {"RETURN [(a:Persn)-[:ACTS_IN]->(b:Movie) | a]",
        {"E201 Unknown node label: :Persn, did you mean :Person? [:Persn -> :Person]",
         "E211 Unknown relationship type: :ACTS_IN, did you mean :ACTED_IN? "
