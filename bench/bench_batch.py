@@ -11,9 +11,10 @@
 4. memory given back: for a batch of three times as many queries, on 8 threads and on one, the
    growth of the resident set while the results live and once they are deleted (the module
    hands the memory back by itself: nothing is trimmed by hand), and how long deleting takes;
-5. with --baseline DIR (a folder holding another build's _tessary module): the call and the
-   freeing of the returned list timed for this build and that one in turn, several rounds,
-   each in a fresh process, with the medians and the ratio of each pair.
+5. with --baseline DIR (a folder holding another build's _tessary module): this build and that
+   one in turn, several rounds, each run in a fresh process: the first batch of a process, and
+   the call and the freeing of the returned list when batches follow one another (best of 3
+   after a first one), with the medians and the ratios of the pairs.
 
 Every measurement runs in a process of its own, since the pool is sized once per process and
 the peak resident set is a high-water mark. The serial phases are seen from Python: a second
@@ -192,6 +193,13 @@ free_seconds = time.perf_counter() - begin
 print(json.dumps({{"held": held, "after_free": rss() - start, "free_seconds": free_seconds}}))
 """
 
+FIRST = """
+validator.validate_batch(["RETURN 1"] * 64)  # starts the pool and its threads
+start = time.perf_counter()
+results = validator.validate_batch(queries)
+print(json.dumps({{"seconds": time.perf_counter() - start}}))
+"""
+
 
 def run(code, threads, cpus=None, **fields):
     env = dict(os.environ)
@@ -284,17 +292,21 @@ def main(argv):
 
 def compare(baseline, count, rounds):
     """This build against the module in `baseline`, in turn, each run a fresh process."""
-    print("\nthis build against %s: validate_batch() of %d queries, %d rounds in turn,"
-          " best of 3 per run (load average %.2f)" % (baseline, count, rounds, os.getloadavg()[0]))
+    print("\nthis build against %s: validate_batch() of %d queries, %d rounds in turn"
+          " (load average %.2f)" % (baseline, count, rounds, os.getloadavg()[0]))
+    print("  first call = the first batch of a process; call, free = best of 3 batches that"
+          " follow a first one, each freed before the next")
     sides = {"this": [HERE] + sys.path, "baseline": [HERE, os.path.abspath(baseline)] + sys.path}
     for threads in (8, 1):
         runs = {side: [] for side in sides}
         for _ in range(rounds):
             for side, path in sides.items():
-                runs[side].append(run(SCALING, threads, count=count, repeats=3, path=path))
+                r = run(SCALING, threads, count=count, repeats=3, path=path)
+                r["first_seconds"] = run(FIRST, threads, count=count, path=path)["seconds"]
+                runs[side].append(r)
         print("  %d thread(s), medians:" % threads)
-        for key, label in (("seconds", "call"), ("free_seconds", "free"),
-                           ("total_seconds", "call + free")):
+        for key, label in (("first_seconds", "first call"), ("seconds", "call"),
+                           ("free_seconds", "free"), ("total_seconds", "call + free")):
             this = [r[key] for r in runs["this"]]
             base = [r[key] for r in runs["baseline"]]
             ratios = sorted(a / b for a, b in zip(this, base))

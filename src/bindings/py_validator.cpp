@@ -113,9 +113,9 @@ PyObject* read_result(PyObject* self, Body&& body) noexcept {
   return read_object<PyResult>(self, [&](const PyResult& r) { return body(*r.result); });
 }
 
-// tp_dealloc of ValidationResult. When the results freed so far leave a large batch's memory
-// free in the heaps, that memory goes back to the system, with the interpreter lock released
-// meanwhile so that other Python threads go on.
+// tp_dealloc of ValidationResult. Once the batch results freed so far add up to enough memory,
+// the heaps' free memory goes back to the system, with the interpreter lock released meanwhile
+// so that other Python threads go on.
 void result_dealloc(PyObject* self) noexcept {
   dealloc_instance<PyResult>(self);
   if (batch::hand_back_due()) {

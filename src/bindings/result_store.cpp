@@ -35,9 +35,11 @@ constexpr std::size_t kMapFromCount = 8192;
 std::atomic<std::size_t> g_freed_bytes{0};
 std::atomic<bool> g_hand_back_due{false};
 
+// A text up to this long is held inside the string itself.
+constexpr std::size_t kInlineCapacity = std::string().capacity();
+
 std::size_t heap_bytes(const std::string& text) noexcept {
-  static const std::size_t inline_capacity = std::string().capacity();
-  return text.capacity() > inline_capacity ? text.capacity() + 1 : 0;
+  return text.capacity() > kInlineCapacity ? text.capacity() + 1 : 0;
 }
 
 std::size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
