@@ -298,9 +298,14 @@ MEMORY_CHILD = textwrap.dedent("""
             return int(f.read().split()[1]) * page
     v = Tessary(Schema({"Person": ["name", "age"], "Movie": ["title"]},
                        {"ACTED_IN": ("Person", "Movie", ["role"])}))
-    # Every result holds errors, diagnostics with suggestions and a fixed query: about 2 KB.
-    queries = ["MATCH (p:Persn {nme: 'x%%d'})-[:ACTD_IN]->(m:Movi) RETURN p.nme, m.titel" %% i
-               for i in range(60000)]
+    if %(large_results)r:
+        # Few results of about 25 KB: 60 errors and diagnostics with suggestions each.
+        queries = ["MATCH " + ", ".join("(p%%d:Persn {nme: %%d})" %% (j, i) for j in range(60))
+                   + " RETURN p0.nme" for i in range(5000)]
+    else:
+        # Many results of about 2 KB: errors, diagnostics with suggestions and a fixed query.
+        queries = ["MATCH (p:Persn {nme: 'x%%d'})-[:ACTD_IN]->(m:Movi) RETURN p.nme, m.titel" %% i
+                   for i in range(60000)]
     v.validate_batch(queries[:64])  # starts the pool's threads
     gc.collect()
     gc.disable()
@@ -327,9 +332,14 @@ not_sanitized = pytest.mark.skipif(
 
 
 @not_sanitized
-@pytest.mark.parametrize("threads", ["1", "4"])
-def test_memory_of_a_large_batch_goes_back_once_its_results_are_freed(threads):
-    report = run_child({"RAYON_NUM_THREADS": threads}, MEMORY_CHILD % {"keep_every": 0})
+@pytest.mark.parametrize("threads, large_results", [
+    ("1", False),
+    ("4", False),
+    ("4", True),
+])
+def test_memory_of_a_large_batch_goes_back_once_its_results_are_freed(threads, large_results):
+    report = run_child({"RAYON_NUM_THREADS": threads},
+                       MEMORY_CHILD % {"keep_every": 0, "large_results": large_results})
     assert report["held"] > 96 * MIB  # the results did take memory
     # What stays is at most a few tens of MB that the next batch reuses.
     assert report["after"] < 40 * MIB
@@ -341,7 +351,8 @@ def test_memory_of_a_large_batch_goes_back_once_its_results_are_freed(threads):
 def test_memory_of_freed_results_goes_back_while_some_are_kept():
     # Every hundredth result outlives the list: the others' memory goes back all the same, and
     # the kept ones stay whole.
-    report = run_child({"RAYON_NUM_THREADS": "4"}, MEMORY_CHILD % {"keep_every": 100})
+    report = run_child({"RAYON_NUM_THREADS": "4"},
+                       MEMORY_CHILD % {"keep_every": 100, "large_results": False})
     assert report["same"] is True
     assert report["held"] > 96 * MIB
     assert report["after"] < report["held"] / 2
