@@ -7,7 +7,14 @@
    result objects) and freeing the results; and the pool's wake-up for a tiny batch;
 3. memory: the peak growth of the resident set during the batch against the memory that the
    100,000 results hold once it has returned (the growth of the resident set that remains
-   after the allocators have handed their free memory back to the system).
+   after the allocators have handed their free memory back to the system);
+4. memory given back: for a batch of three times as many queries, on 8 threads and on one, the
+   growth of the resident set while the results live and once they are deleted (the module
+   hands the memory back by itself: nothing is trimmed by hand), and how long deleting takes;
+5. with --baseline DIR (a folder holding another build's _tessary module): this build and that
+   one in turn, several rounds, each run in a fresh process: the first batch of a process, and
+   the call and the freeing of the returned list when batches follow one another (best of 3
+   after a first one), with the medians and the ratios of the pairs.
 
 Every measurement runs in a process of its own, since the pool is sized once per process and
 the peak resident set is a high-water mark. The serial phases are seen from Python: a second
@@ -15,6 +22,7 @@ thread stamps the clock in a loop, which it can only do while the batch has rele
 so the first and last stamps inside the call mark where the lock was released and retaken.
 
 Run: PYTHONPATH=build/src/bindings .venv/bin/python bench/bench_batch.py [--quick] [--count N]
+         [--baseline DIR [--rounds R]]
 """
 
 import json
@@ -166,6 +174,32 @@ print(json.dumps({{
     "texts": sum(len(q.encode()) for q in queries)}}))
 """
 
+GIVEN_BACK = """
+page = os.sysconf("SC_PAGE_SIZE")
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * page
+
+validator.validate_batch(["RETURN 1"] * 64)  # starts the pool and its threads
+gc.collect()
+gc.disable()
+start = rss()
+results = validator.validate_batch(queries)
+held = rss() - start
+begin = time.perf_counter()
+del results
+free_seconds = time.perf_counter() - begin
+print(json.dumps({{"held": held, "after_free": rss() - start, "free_seconds": free_seconds}}))
+"""
+
+FIRST = """
+validator.validate_batch(["RETURN 1"] * 64)  # starts the pool and its threads
+start = time.perf_counter()
+results = validator.validate_batch(queries)
+print(json.dumps({{"seconds": time.perf_counter() - start}}))
+"""
+
 
 def run(code, threads, cpus=None, **fields):
     env = dict(os.environ)
@@ -239,7 +273,52 @@ def main(argv):
         ratio = m["peak_growth"] / held if held > 0 else float("inf")
         print("  peak growth / results held: %.2f (target: at most 2.00) -> %s"
               % (ratio, "met" if ratio <= 2 else "NOT met"))
+
+    big = 3 * count
+    print("\nmemory given back: a batch of %d queries of the corpus, its results deleted"
+          " (load average %.2f)" % (big, os.getloadavg()[0]))
+    for threads in (8, 1):
+        g = run(GIVEN_BACK, threads, count=big)
+        print("  %d thread(s): resident set growth with the results %7.1f MiB, after deleting"
+              " them %5.1f MiB (target: at most 64 MiB) -> %s; deleting took %6.1f ms"
+              % (threads, mib(g["held"]), mib(g["after_free"]),
+                 "met" if g["after_free"] <= 64 << 20 else "NOT met", g["free_seconds"] * 1e3))
+
+    if "--baseline" in argv:
+        rounds = int(argv[argv.index("--rounds") + 1]) if "--rounds" in argv else 7
+        compare(argv[argv.index("--baseline") + 1], count, rounds)
     return 0
+
+
+def compare(baseline, count, rounds):
+    """This build against the module in `baseline`, in turn, each run a fresh process."""
+    print("\nthis build against %s: validate_batch() of %d queries, %d rounds in turn"
+          " (load average %.2f)" % (baseline, count, rounds, os.getloadavg()[0]))
+    print("  first call = the first batch of a process; call, free = best of 3 batches that"
+          " follow a first one, each freed before the next")
+    sides = {"this": [HERE] + sys.path, "baseline": [HERE, os.path.abspath(baseline)] + sys.path}
+    for threads in (8, 1):
+        runs = {side: [] for side in sides}
+        for _ in range(rounds):
+            for side, path in sides.items():
+                r = run(SCALING, threads, count=count, repeats=3, path=path)
+                r["first_seconds"] = run(FIRST, threads, count=count, path=path)["seconds"]
+                runs[side].append(r)
+        print("  %d thread(s), medians:" % threads)
+        for key, label in (("first_seconds", "first call"), ("seconds", "call"),
+                           ("free_seconds", "free"), ("total_seconds", "call + free")):
+            this = [r[key] for r in runs["this"]]
+            base = [r[key] for r in runs["baseline"]]
+            ratios = sorted(a / b for a, b in zip(this, base))
+            print("    %-12s this %8.1f ms   baseline %8.1f ms   this/baseline %.3f (%.3f-%.3f)"
+                  % (label, median(this) * 1e3, median(base) * 1e3, median(ratios), ratios[0],
+                     ratios[-1]))
+    print("  (load average now %.2f)" % os.getloadavg()[0])
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
 
 
 if __name__ == "__main__":

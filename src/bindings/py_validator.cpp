@@ -5,8 +5,6 @@
 // builds new Python objects, so nothing a caller mutates reaches the result.
 #include "bindings/py_validator.hpp"
 
-#include <tbb/scalable_allocator.h>
-
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -21,6 +19,7 @@
 #include "bindings/py_common.hpp"
 #include "bindings/py_reader.hpp"
 #include "bindings/py_schema.hpp"
+#include "bindings/result_store.hpp"
 #include "diagnostics.hpp"
 #include "schema.hpp"
 #include "validator/validator.hpp"
@@ -94,28 +93,11 @@ Ref diagnostic_dict(const PyDiagnostic& d) {
   return dict;
 }
 
-// A core result on the heap of the scalable allocator. A batch's workers make these in parallel
-// and Python frees them one by one later; that allocator keeps each worker's blocks together
-// and takes a block back from another thread without contention, which makes freeing a large
-// batch's results cheaper than with the C library's allocator.
-struct ScalableDelete {
-  void operator()(const ValidationResult* result) const noexcept {
-    result->~ValidationResult();
-    scalable_free(const_cast<ValidationResult*>(result));
-  }
-};
-using ResultBox = std::unique_ptr<const ValidationResult, ScalableDelete>;
+using batch::ResultBox;
 
-// Validates one query into a result built in place in a new box.
+// Validates one query into a result built in place in a box of its own.
 ResultBox validate_boxed(const Tessary& validator, std::string_view query) {
-  void* memory = scalable_malloc(sizeof(ValidationResult));
-  if (memory == nullptr) throw std::bad_alloc();
-  try {
-    return ResultBox(new (memory) ValidationResult(validator.validate(query)));
-  } catch (...) {
-    scalable_free(memory);
-    throw;
-  }
+  return batch::box_result([&] { return validator.validate(query); });
 }
 
 // The value of a ValidationResult object: one core result, never null. Wrapping a result is a
@@ -129,6 +111,17 @@ struct PyResult {
 template <class Body>
 PyObject* read_result(PyObject* self, Body&& body) noexcept {
   return read_object<PyResult>(self, [&](const PyResult& r) { return body(*r.result); });
+}
+
+// tp_dealloc of ValidationResult. Once the batch results freed so far add up to enough memory,
+// the heaps' free memory goes back to the system, with the interpreter lock released meanwhile
+// so that other Python threads go on.
+void result_dealloc(PyObject* self) noexcept {
+  dealloc_instance<PyResult>(self);
+  if (batch::hand_back_due()) {
+    ReleasedGil unlocked;
+    batch::give_back_free_memory();
+  }
 }
 
 Ref new_result_object(ResultBox result) {
@@ -407,7 +400,7 @@ PyMethodDef result_methods[] = {
 };
 
 PyType_Slot result_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<PyResult>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(result_repr)},
     {Py_nb_bool, reinterpret_cast<void*>(result_bool)},
     {Py_sq_length, reinterpret_cast<void*>(result_len)},
@@ -462,13 +455,14 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
 
+    batch::ResultSlots slots(queries->size());
     std::vector<ResultBox> results(queries->size());
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
       // it; the entry wrapper then reports that exception as PanicException.
       ReleasedGil unlocked;
       pool::parallel_for(queries->size(), [&](std::size_t i) {
-        results[i] = validate_boxed(validator, (*queries)[i]);
+        results[i] = slots.emplace(i, [&] { return validator.validate((*queries)[i]); });
         queries->release(i);
       });
       queries.reset();  // the copied texts are ours: no need to hold the lock to free them

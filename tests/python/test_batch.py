@@ -283,3 +283,77 @@ def test_lock_released_during_batch():
     # Another Python thread keeps running while the batch validates.
     assert report["ticks"] >= 3
     assert report["max_gap"] < report["duration"] * 0.75
+
+
+# ---------------------------------------------------------------------------------------------
+# Memory given back once a batch's results are freed, in fresh processes (the resident set is
+# the whole process's)
+
+MEMORY_CHILD = textwrap.dedent("""
+    import gc, json, os
+    from _tessary import Schema, Tessary
+    page = os.sysconf("SC_PAGE_SIZE")
+    def rss():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * page
+    v = Tessary(Schema({"Person": ["name", "age"], "Movie": ["title"]},
+                       {"ACTED_IN": ("Person", "Movie", ["role"])}))
+    if %(large_results)r:
+        # Few results of about 25 KB: 60 errors and diagnostics with suggestions each.
+        queries = ["MATCH " + ", ".join("(p%%d:Persn {nme: %%d})" %% (j, i) for j in range(60))
+                   + " RETURN p0.nme" for i in range(5000)]
+    else:
+        # Many results of about 2 KB: errors, diagnostics with suggestions and a fixed query.
+        queries = ["MATCH (p:Persn {nme: 'x%%d'})-[:ACTD_IN]->(m:Movi) RETURN p.nme, m.titel" %% i
+                   for i in range(60000)]
+    v.validate_batch(queries[:64])  # starts the pool's threads
+    gc.collect()
+    gc.disable()
+    start = rss()
+    results = v.validate_batch(queries)
+    held = rss() - start
+    keep_every = %(keep_every)d
+    kept = results[::keep_every] if keep_every else []
+    del results
+    after = rss() - start
+    expected = [v.validate(q).to_dict() for q in queries[::keep_every]] if keep_every else []
+    same = [r.to_dict() for r in kept] == expected
+    del kept, expected
+    results = v.validate_batch(queries)
+    del results
+    print(json.dumps({"held": held, "after": after, "after_again": rss() - start, "same": same}))
+""")
+
+MIB = 1 << 20
+
+not_sanitized = pytest.mark.skipif(
+    os.environ.get("TESSARY_SANITIZED") == "1",
+    reason="the sanitizer's allocator keeps freed memory in quarantine")
+
+
+@not_sanitized
+@pytest.mark.parametrize("threads, large_results", [
+    ("1", False),
+    ("4", False),
+    ("4", True),
+])
+def test_memory_of_a_large_batch_goes_back_once_its_results_are_freed(threads, large_results):
+    report = run_child({"RAYON_NUM_THREADS": threads},
+                       MEMORY_CHILD % {"keep_every": 0, "large_results": large_results})
+    assert report["held"] > 96 * MIB  # the results did take memory
+    # What stays is at most a few tens of MB that the next batch reuses.
+    assert report["after"] < 40 * MIB
+    # A second batch finds the process as the first left it and leaves it the same way.
+    assert report["after_again"] < 40 * MIB
+
+
+@not_sanitized
+def test_memory_of_freed_results_goes_back_while_some_are_kept():
+    # Every hundredth result outlives the list: the others' memory goes back all the same, and
+    # the kept ones stay whole.
+    report = run_child({"RAYON_NUM_THREADS": "4"},
+                       MEMORY_CHILD % {"keep_every": 100, "large_results": False})
+    assert report["same"] is True
+    assert report["held"] > 96 * MIB
+    assert report["after"] < report["held"] / 2
+    assert report["after_again"] < report["held"] / 2

@@ -1,0 +1,95 @@
+#pragma once
+// Where the core results handed to Python live, and how their memory goes back to the system.
+//
+// A single validation's result gets a box of its own. A batch's results are built in place in
+// one block of slots, one per query, which goes back to the system whole once its last result
+// is freed. The strings and lists inside the results were allocated by the worker threads, in
+// the C library's per-thread heaps, and freeing them leaves free space there that the library
+// keeps for itself. So the heap memory of the batch results freed is counted, and a hand-back
+// falls due each time one batch's results freed since its last hand-back reach
+// kBatchHandBackBytes, or all batch results freed since the last hand-back reach
+// kHandBackBytes. Whoever frees results then calls give_back_free_memory when hand_back_due
+// says so, at a moment of its choosing (the Python layer, with the interpreter lock released).
+// A batch whose results take little memory never pays for it: the next batch reuses that
+// memory. Nothing here knows about Python.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "validator/validator.hpp"
+
+namespace tessary::batch {
+
+inline constexpr std::size_t kBatchHandBackBytes = std::size_t{16} << 20;
+inline constexpr std::size_t kHandBackBytes = std::size_t{48} << 20;
+
+// Frees a result made by box_result or ResultSlots::emplace.
+struct ResultRelease {
+  struct Block;
+  Block* block = nullptr;  // the batch block holding the result; null for a box of its own
+
+  void operator()(const ValidationResult* result) const noexcept;
+};
+using ResultBox = std::unique_ptr<const ValidationResult, ResultRelease>;
+
+// A box of its own for the result that make() returns, built in place. Throws std::bad_alloc.
+template <class Make>
+ResultBox box_result(Make&& make);
+
+// The slots of one batch. The object holds the block while the batch runs; every result built
+// in it holds the block too, so that the block lives until the last of them is freed,
+// whichever of this object and the results goes last.
+class ResultSlots {
+ public:
+  // Room for `count` results. Throws std::bad_alloc.
+  explicit ResultSlots(std::size_t count);
+  ResultSlots(const ResultSlots&) = delete;
+  ResultSlots& operator=(const ResultSlots&) = delete;
+  ~ResultSlots();
+
+  // Builds the result that make() returns in slot i. Call it at most once per slot; safe from
+  // many threads at once for different slots. When make() throws, the slot stays empty.
+  template <class Make>
+  ResultBox emplace(std::size_t i, Make&& make);
+
+ private:
+  ValidationResult* slot(std::size_t i) const noexcept;
+
+  ResultRelease::Block* block_;
+  std::uint8_t* built_;  // after the slots: built_[i] is 1 once slot i holds a result
+};
+
+// True once for each hand-back that has fallen due; clears that state. Cheap enough to ask
+// after every freed result.
+bool hand_back_due() noexcept;
+
+// Hands the free pages of the C library's heaps (those of the worker threads included) back to
+// the system. Takes a while after a large batch: call it without holding other threads up.
+void give_back_free_memory() noexcept;
+
+namespace detail {
+void* allocate_box();
+void free_box(void* memory) noexcept;
+}  // namespace detail
+
+template <class Make>
+ResultBox box_result(Make&& make) {
+  void* memory = detail::allocate_box();
+  try {
+    return ResultBox(new (memory) ValidationResult(std::forward<Make>(make)()));
+  } catch (...) {
+    detail::free_box(memory);
+    throw;
+  }
+}
+
+template <class Make>
+ResultBox ResultSlots::emplace(std::size_t i, Make&& make) {
+  const ValidationResult* result = new (slot(i)) ValidationResult(std::forward<Make>(make)());
+  built_[i] = 1;
+  return ResultBox(result, ResultRelease{block_});
+}
+
+}  // namespace tessary::batch
