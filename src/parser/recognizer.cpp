@@ -29,35 +29,6 @@ namespace {
 
 using recognizer_detail::kMaxNesting;
 
-enum class Kind : std::uint8_t { Normal, Atomic };
-
-constexpr Kind kind_of(Rule r) {
-  switch (r) {
-    case Rule::null_check_op:
-    case Rule::identifier:
-    case Rule::backtick_identifier:
-    case Rule::variable:
-    case Rule::label_name:
-    case Rule::rel_type_name:
-    case Rule::property_key_name:
-    case Rule::procedure_result_field:
-    case Rule::procedure_name:
-    case Rule::namespace_:
-    case Rule::function_name:
-    case Rule::or_kw:
-    case Rule::xor_kw:
-    case Rule::and_kw:
-    case Rule::not_kw:
-    case Rule::integer_literal:
-    case Rule::float_literal:
-    case Rule::string_literal:
-    case Rule::parameter:
-      return Kind::Atomic;
-    default:
-      return Kind::Normal;
-  }
-}
-
 // The rules whose active calls count as nesting levels.
 constexpr bool counts_level(Rule r) {
   return r == Rule::expression || r == Rule::regular_query || r == Rule::updating_clause;
@@ -431,7 +402,7 @@ inline bool rule(State& s, Body&& body) {
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
   if (track) emit(s, start_event(p, R));
   bool ok;
-  if constexpr (kind_of(R) == Kind::Atomic) {
+  if constexpr (rule_kind(R) == RuleKind::atomic) {
     const bool saved = s.atomic;
     s.atomic = true;
     ok = body(s);
@@ -828,112 +799,8 @@ constexpr bool updating_start(char c) {
 // Rule declarations
 // ---------------------------------------------------------------------------------------------
 
-bool EOI(State&);
-bool statement(State&);
-bool regular_query(State&);
-bool union_clause(State&);
-bool single_query(State&);
-bool single_part_query(State&);
-bool multi_part_query(State&);
-bool reading_clause(State&);
-bool call_subquery(State&);
-bool match_clause(State&);
-bool unwind_clause(State&);
-bool in_query_call(State&);
-bool standalone_call(State&);
-bool explicit_procedure_invocation(State&);
-bool procedure_name(State&);
-bool yield_items(State&);
-bool yield_item(State&);
-bool procedure_result_field(State&);
-bool updating_clause(State&);
-bool foreach_clause(State&);
-bool create_clause(State&);
-bool merge_clause(State&);
-bool on_match_or_create(State&);
-bool set_clause(State&);
-bool set_item(State&);
-bool remove_clause(State&);
-bool remove_item(State&);
-bool delete_clause(State&);
-bool with_clause(State&);
-bool return_clause(State&);
-bool return_body(State&);
-bool return_items(State&);
-bool return_item(State&);
-bool order_clause(State&);
-bool sort_item(State&);
-bool skip_clause(State&);
-bool limit_clause(State&);
-bool where_clause(State&);
-bool pattern(State&);
-bool pattern_part(State&);
-bool pattern_element(State&);
-bool node_pattern(State&);
-bool node_labels(State&);
-bool label_name(State&);
-bool relationship_pattern(State&);
-bool left_arrow(State&);
-bool right_arrow(State&);
-bool rel_types(State&);
-bool rel_type_name(State&);
-bool range_literal(State&);
-bool properties(State&);
-bool expression(State&);
-bool or_kw(State&);
-bool xor_kw(State&);
-bool and_kw(State&);
-bool not_kw(State&);
-bool or_expr(State&);
-bool xor_expr(State&);
-bool and_expr(State&);
-bool not_expr(State&);
-bool comparison_expr(State&);
-bool comparison_op(State&);
-bool add_sub_expr(State&);
-bool mul_div_expr(State&);
-bool mod_expr(State&);
-bool power_expr(State&);
-bool unary_expr(State&);
-bool postfix_expr(State&);
-bool null_check_op(State&);
-bool postfix_op(State&);
-bool property_lookup(State&);
-bool subscript_op(State&);
-bool list_slice_op(State&);
-bool atom(State&);
-bool parenthesized_expr(State&);
-bool count_star(State&);
-bool function_invocation(State&);
-bool function_name(State&);
-bool namespace_(State&);
-bool reduce_expression(State&);
-bool shortest_path_call(State&);
-bool case_expression(State&);
-bool list_comprehension(State&);
-bool filter_expression(State&);
-bool id_in_coll(State&);
-bool quantifier_expression(State&);
-bool exists_subquery(State&);
-bool pattern_comprehension(State&);
-bool count_subquery(State&);
-bool collect_subquery(State&);
-bool literal(State&);
-bool integer_literal(State&);
-bool float_literal(State&);
-bool string_literal(State&);
-bool boolean_literal(State&);
-bool null_literal(State&);
-bool list_literal(State&);
-bool map_literal(State&);
-bool property_key_value_pair(State&);
-bool property_key_name(State&);
-bool property_expression(State&);
-bool parameter(State&);
-bool variable(State&);
-bool identifier(State&);
-bool backtick_identifier(State&);
-bool keyword(State&);
+#define TESSARY_RULE(name, display, kind) bool name(State&);
+#include "parser/rules.def"
 
 // ---------------------------------------------------------------------------------------------
 // Frame rules
@@ -1841,152 +1708,41 @@ bool parameter(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Silent rules (the implicit skip reads them itself; these run only when called from outside)
+// ---------------------------------------------------------------------------------------------
+
+// WHITESPACE (silent): " " | "\t" | "\r" | "\n"
+bool WHITESPACE(State& s) { return one<is_ws>(s); }
+
+// COMMENT (silent): "//" ~ (!"\n" ~ ANY)* ~ "\n"? | "/*" ~ (!"*/" ~ ANY)* ~ "*/"
+bool COMMENT(State& s) {
+  const std::uint32_t p = s.pos;
+  if (p + 1 >= s.len || s.text[p] != '/') return false;
+  const std::string_view rest(s.text + p + 2, s.len - p - 2);
+  if (s.text[p + 1] == '/') {
+    const auto nl = rest.find('\n');
+    s.pos = nl == std::string_view::npos ? s.len : p + 2 + static_cast<std::uint32_t>(nl) + 1;
+    return true;
+  }
+  if (s.text[p + 1] != '*') return false;
+  const auto close = rest.find("*/");
+  if (close == std::string_view::npos) return false;
+  s.pos = p + 2 + static_cast<std::uint32_t>(close) + 2;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Running a rule from outside
 // ---------------------------------------------------------------------------------------------
 
 using RuleFn = bool (*)(State&);
 
-constexpr RuleFn rule_function(Rule r) {
-  switch (r) {
-    case Rule::EOI: return EOI;
-    case Rule::WHITESPACE:
-    case Rule::COMMENT: return nullptr;
-    case Rule::cypher: return cypher;
-    case Rule::statement: return statement;
-    case Rule::regular_query: return regular_query;
-    case Rule::union_clause: return union_clause;
-    case Rule::single_query: return single_query;
-    case Rule::single_part_query: return single_part_query;
-    case Rule::multi_part_query: return multi_part_query;
-    case Rule::reading_clause: return reading_clause;
-    case Rule::call_subquery: return call_subquery;
-    case Rule::match_clause: return match_clause;
-    case Rule::unwind_clause: return unwind_clause;
-    case Rule::in_query_call: return in_query_call;
-    case Rule::standalone_call: return standalone_call;
-    case Rule::explicit_procedure_invocation: return explicit_procedure_invocation;
-    case Rule::procedure_name: return procedure_name;
-    case Rule::yield_items: return yield_items;
-    case Rule::yield_item: return yield_item;
-    case Rule::procedure_result_field: return procedure_result_field;
-    case Rule::updating_clause: return updating_clause;
-    case Rule::foreach_clause: return foreach_clause;
-    case Rule::create_clause: return create_clause;
-    case Rule::merge_clause: return merge_clause;
-    case Rule::on_match_or_create: return on_match_or_create;
-    case Rule::set_clause: return set_clause;
-    case Rule::set_item: return set_item;
-    case Rule::remove_clause: return remove_clause;
-    case Rule::remove_item: return remove_item;
-    case Rule::delete_clause: return delete_clause;
-    case Rule::with_clause: return with_clause;
-    case Rule::return_clause: return return_clause;
-    case Rule::return_body: return return_body;
-    case Rule::return_items: return return_items;
-    case Rule::return_item: return return_item;
-    case Rule::order_clause: return order_clause;
-    case Rule::sort_item: return sort_item;
-    case Rule::skip_clause: return skip_clause;
-    case Rule::limit_clause: return limit_clause;
-    case Rule::where_clause: return where_clause;
-    case Rule::pattern: return pattern;
-    case Rule::pattern_part: return pattern_part;
-    case Rule::pattern_element: return pattern_element;
-    case Rule::node_pattern: return node_pattern;
-    case Rule::node_labels: return node_labels;
-    case Rule::label_name: return label_name;
-    case Rule::relationship_pattern: return relationship_pattern;
-    case Rule::left_arrow: return left_arrow;
-    case Rule::right_arrow: return right_arrow;
-    case Rule::rel_types: return rel_types;
-    case Rule::rel_type_name: return rel_type_name;
-    case Rule::range_literal: return range_literal;
-    case Rule::properties: return properties;
-    case Rule::expression: return expression;
-    case Rule::or_kw: return or_kw;
-    case Rule::xor_kw: return xor_kw;
-    case Rule::and_kw: return and_kw;
-    case Rule::not_kw: return not_kw;
-    case Rule::or_expr: return or_expr;
-    case Rule::xor_expr: return xor_expr;
-    case Rule::and_expr: return and_expr;
-    case Rule::not_expr: return not_expr;
-    case Rule::comparison_expr: return comparison_expr;
-    case Rule::comparison_op: return comparison_op;
-    case Rule::add_sub_expr: return add_sub_expr;
-    case Rule::mul_div_expr: return mul_div_expr;
-    case Rule::mod_expr: return mod_expr;
-    case Rule::power_expr: return power_expr;
-    case Rule::unary_expr: return unary_expr;
-    case Rule::postfix_expr: return postfix_expr;
-    case Rule::null_check_op: return null_check_op;
-    case Rule::postfix_op: return postfix_op;
-    case Rule::property_lookup: return property_lookup;
-    case Rule::subscript_op: return subscript_op;
-    case Rule::list_slice_op: return list_slice_op;
-    case Rule::atom: return atom;
-    case Rule::parenthesized_expr: return parenthesized_expr;
-    case Rule::count_star: return count_star;
-    case Rule::function_invocation: return function_invocation;
-    case Rule::function_name: return function_name;
-    case Rule::namespace_: return namespace_;
-    case Rule::reduce_expression: return reduce_expression;
-    case Rule::shortest_path_call: return shortest_path_call;
-    case Rule::case_expression: return case_expression;
-    case Rule::list_comprehension: return list_comprehension;
-    case Rule::filter_expression: return filter_expression;
-    case Rule::id_in_coll: return id_in_coll;
-    case Rule::quantifier_expression: return quantifier_expression;
-    case Rule::exists_subquery: return exists_subquery;
-    case Rule::pattern_comprehension: return pattern_comprehension;
-    case Rule::count_subquery: return count_subquery;
-    case Rule::collect_subquery: return collect_subquery;
-    case Rule::literal: return literal;
-    case Rule::integer_literal: return integer_literal;
-    case Rule::float_literal: return float_literal;
-    case Rule::string_literal: return string_literal;
-    case Rule::boolean_literal: return boolean_literal;
-    case Rule::null_literal: return null_literal;
-    case Rule::list_literal: return list_literal;
-    case Rule::map_literal: return map_literal;
-    case Rule::property_key_value_pair: return property_key_value_pair;
-    case Rule::property_key_name: return property_key_name;
-    case Rule::property_expression: return property_expression;
-    case Rule::parameter: return parameter;
-    case Rule::variable: return variable;
-    case Rule::identifier: return identifier;
-    case Rule::backtick_identifier: return backtick_identifier;
-    case Rule::keyword: return keyword;
-  }
-  return nullptr;
-}
+constexpr RuleFn kRuleFunctions[] = {
+#define TESSARY_RULE(name, display, kind) name,
+#include "parser/rules.def"
+};
 
-// The silent rules, run from outside: their expression alone, in atomic mode.
-bool run_silent(State& s, Rule r) {
-  const std::uint32_t p = s.pos;
-  if (r == Rule::WHITESPACE) {
-    if (p < s.len && is_ws(s.text[p])) {
-      ++s.pos;
-      return true;
-    }
-    return false;
-  }
-  // COMMENT: one comment, without the whitespace the implicit skip would add.
-  if (p + 1 < s.len && s.text[p] == '/' && (s.text[p + 1] == '/' || s.text[p + 1] == '*')) {
-    const bool line = s.text[p + 1] == '/';
-    std::string_view rest(s.text + p + 2, s.len - p - 2);
-    if (line) {
-      const auto nl = rest.find('\n');
-      s.pos = nl == std::string_view::npos ? s.len : p + 2 + static_cast<std::uint32_t>(nl) + 1;
-      return true;
-    }
-    const auto close = rest.find("*/");
-    if (close == std::string_view::npos) return false;
-    s.pos = p + 2 + static_cast<std::uint32_t>(close) + 2;
-    return true;
-  }
-  return false;
-}
+constexpr RuleFn rule_function(Rule r) { return kRuleFunctions[static_cast<std::size_t>(r)]; }
 
 // The rules of the expected list, ascending by number, each once.
 std::vector<Rule> expected_rules(const State& s) {
@@ -2266,7 +2022,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
     e.message_override = std::string(kTooLong);
     return e;
   }
-  const bool silent = rule == Rule::WHITESPACE || rule == Rule::COMMENT;
+  const bool silent = rule_kind(rule) == RuleKind::silent;
   if (options.quick_first && !silent) {
     // Most texts are accepted: try without recording attempts, and record only to explain a
     // failure.
@@ -2281,7 +2037,7 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   start(s, input, options);
   bool ok;
   if (silent) {
-    ok = run_silent(s, rule);
+    ok = rule_function(rule)(s);
     // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
     if (!ok) {
       s.furthest = 0;
