@@ -1,32 +1,13 @@
 #pragma once
-// The recursive-descent recognizer of the Cypher grammar and its parse error.
-#include <cstdint>
-#include <string>
+// The recursive-descent recognizer of the Cypher grammar.
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "parser/pairs.hpp"
+#include "parser/recognizer_error.hpp"
 #include "parser/rule.hpp"
 
 namespace tessary {
-
-// The recognizer's parse error.
-struct Error {
-  std::vector<Rule> expected;  // ascending by rule number, no duplicates, never empty
-  std::uint64_t position = 0;  // byte offset of the furthest recorded attempt
-  std::uint64_t line = 1;      // 1-based
-  std::uint64_t column = 1;    // 1-based, counted in characters
-  std::string line_text;       // the source line as displayed in the rendered text
-  // Set only when the run was stopped by a bound rather than by the grammar (a query nested too
-  // deeply, or too long to address): replaces the "expected ..." message.
-  std::string message_override;
-
-  static Error new_from_pos(std::vector<Rule> expected, std::uint64_t position,
-                            std::string_view input);
-  std::string message() const;   // "expected ...", or the override
-  std::string rendered() const;  // the six-line display text
-};
 
 struct CypherParser {
   // Runs `rule` over `input` from position 0. The returned pairs view `input`, which must

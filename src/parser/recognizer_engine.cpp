@@ -1,0 +1,318 @@
+// The recognizer's engine, the parts that run once per run or rarely: the entry point, the
+// per-thread arena of buffers lent to each run, the flattening of a run's events into the token
+// list, the expected rules of a failed run, and the rare paths of cutting events.
+#include "parser/recognizer_engine.hpp"
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "parser/recognizer.hpp"
+#include "parser/recognizer_combinators.hpp"
+
+namespace tessary::recognizer_detail {
+
+// ---------------------------------------------------------------------------------------------
+// Cutting events, the implicit skip
+// ---------------------------------------------------------------------------------------------
+
+void mark_cut(State& s, std::size_t n) {
+  while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
+    const std::uint32_t index = s.live.back();
+    s.live.pop_back();
+    sync_live_end(s);
+    s.memo[index].cut = true;
+    s.cut_entries.push_back(index);
+    s.cut_from = s.memo[index].live;
+  }
+}
+
+void move_out_cut_entry(State& s) {
+  MemoEntry& m = s.memo[s.cut_entries.back()];
+  assert(m.live == s.tokens.size());
+  m.copy = static_cast<std::int32_t>(s.memo_events.size());
+  m.cut = false;
+  const Event* first = s.tokens.data() + m.live;
+  s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
+  pop_cut_entry(s);
+}
+
+std::uint32_t skip_end(const char* t, std::uint32_t p, std::uint32_t n) {
+  for (;;) {
+    while (p < n && in_class<is_ws>(t[p])) ++p;
+    if (p + 1 < n && t[p] == '/') {
+      if (t[p + 1] == '/') {
+        const void* nl = std::memchr(t + p + 2, '\n', n - p - 2);
+        p = nl ? static_cast<std::uint32_t>(static_cast<const char*>(nl) - t) + 1 : n;
+        continue;
+      }
+      if (t[p + 1] == '*') {
+        std::uint32_t q = p + 2;
+        bool closed = false;
+        while (q + 1 < n) {
+          const void* star = std::memchr(t + q, '*', n - q - 1);
+          if (!star) break;
+          q = static_cast<std::uint32_t>(static_cast<const char*>(star) - t);
+          if (t[q + 1] == '/') {
+            closed = true;
+            break;
+          }
+          ++q;
+        }
+        if (!closed) break;
+        p = q + 2;
+        continue;
+      }
+    }
+    break;
+  }
+  return p;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The end of a run
+// ---------------------------------------------------------------------------------------------
+
+std::vector<Rule> expected_rules(const State& s) {
+  std::array<bool, kRuleCount> seen{};
+  std::vector<bool> expanded(s.memo.size(), false);
+  std::vector<Attempt> todo(s.expected.begin() + s.base, s.expected.end());
+  while (!todo.empty()) {
+    const Attempt a = todo.back();
+    todo.pop_back();
+    if (!a.replay) {
+      seen[a.value] = true;
+    } else if (!expanded[a.value]) {
+      expanded[a.value] = true;
+      const MemoEntry& m = s.memo[a.value];
+      todo.insert(todo.end(), s.memo_expected.begin() + m.exp_off,
+                  s.memo_expected.begin() + m.exp_off + m.exp_len);
+    }
+  }
+  std::vector<Rule> out;
+  for (std::size_t r = 0; r < kRuleCount; ++r) {
+    if (seen[r]) out.push_back(static_cast<Rule>(r));
+  }
+  return out;
+}
+
+namespace {
+
+// The number of entries the events give once their replays are expanded; each entry's count
+// is taken once.
+std::size_t flat_size(const State& s, const Event* events, std::size_t n,
+                      std::vector<std::int64_t>& sizes) {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (event_kind(events[i]) != EventKind::Replay) {
+      ++total;
+      continue;
+    }
+    const std::uint32_t index = events[i].partner;
+    if (sizes[index] < 0) {
+      const MemoEntry& m = s.memo[index];
+      sizes[index] = static_cast<std::int64_t>(flat_size(s, entry_events(s, m), m.tok_len, sizes));
+    }
+    total += static_cast<std::size_t>(sizes[index]);
+  }
+  return total;
+}
+
+// Writes the events as linked start and end entries, replays expanded in place. While a pair
+// is open, its start entry's partner field links to the start entry open before it.
+void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
+  std::size_t total = n;
+  if (!s.memo.empty()) {
+    std::vector<std::int64_t> sizes(s.memo.size(), -1);
+    total = flat_size(s, events, n, sizes);
+  }
+  out.resize(total);
+  Token* o = out.data();
+  constexpr std::uint32_t kNone = ~std::uint32_t{0};
+  std::uint32_t open = kNone;
+  std::uint32_t k = 0;
+  struct Span {
+    const Event* at;
+    const Event* end;
+  };
+  std::vector<Span> stack;
+  stack.reserve(64);
+  stack.push_back(Span{events, events + n});
+  while (!stack.empty()) {
+    Span& top = stack.back();
+    if (top.at == top.end) {
+      stack.pop_back();
+      continue;
+    }
+    const Event& e = *top.at++;
+    switch (event_kind(e)) {
+      case EventKind::Start:
+        o[k] = Token{e.pos, open, e.rule, true};
+        open = k++;
+        break;
+      case EventKind::End: {
+        const std::uint32_t start = open;
+        open = o[start].partner;
+        o[start].partner = k;
+        o[k++] = Token{e.pos, start, e.rule, false};
+        break;
+      }
+      case EventKind::Replay: {
+        const MemoEntry& m = s.memo[e.partner];
+        const Event* first = entry_events(s, m);
+        stack.push_back(Span{first, first + m.tok_len});
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Pairs pairs_of(State& s, std::string_view input) {
+  auto list = std::make_shared<TokenList>();
+  list->input = input;
+  if (s.replays == 0) {
+    list->tokens = s.tokens.take();  // linked as appended
+  } else {
+    flatten(s, s.tokens.data(), s.tokens.size(), list->tokens);
+  }
+  const auto n = static_cast<std::uint32_t>(list->tokens.size());
+  const TokenList* raw = list.get();
+  return Pairs(raw, 0, n, std::move(list));
+}
+
+void start(State& s, std::string_view input, const Options& options) {
+  s.text = input.data();
+  s.len = static_cast<std::uint32_t>(input.size());
+  s.memoize = options.memoize;
+  s.tokens.reserve(64 + 3 * input.size());
+  s.expected.reserve(64);
+  if (s.memoize) {
+    s.memo.reserve(32);
+    s.live.reserve(32);
+    s.memo_expected.reserve(128);
+    s.memo_events.reserve(64 + input.size());
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The arena
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The buffers of a run besides its event list, kept by each thread from one run to the next so
+// that a run allocates little more than its token list. Buffers that a large text made large are
+// not kept.
+struct Arena {
+  AttemptList expected;
+  MemoTable memo_index;
+  std::vector<MemoEntry> memo;
+  std::vector<std::uint32_t> live;
+  std::vector<std::uint32_t> cut_entries;
+  std::vector<Event> memo_events;
+  std::vector<Attempt> memo_expected;
+};
+thread_local Arena t_arena;
+constexpr std::size_t kArenaLimit = 1 << 14;  // elements per buffer
+
+// Calls `f(mine, kept)` for each buffer of the run and the arena's buffer of the same kind.
+template <class F>
+void for_each_buffer(State& s, Arena& arena, F f) {
+  f(s.expected, arena.expected);
+  f(s.memo_index, arena.memo_index);
+  f(s.memo, arena.memo);
+  f(s.live, arena.live);
+  f(s.cut_entries, arena.cut_entries);
+  f(s.memo_events, arena.memo_events);
+  f(s.memo_expected, arena.memo_expected);
+}
+
+void lend_arena(State& s) {
+  for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
+    mine = std::move(kept);
+    mine.clear();
+  });
+}
+
+void give_back_arena(State& s) {
+  for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
+    if (mine.capacity() <= kArenaLimit) kept = std::move(mine);
+  });
+}
+
+// A run's state with the thread's arena, handed back when the run ends.
+struct RunState : State {
+  RunState() { lend_arena(*this); }
+  ~RunState() { give_back_arena(*this); }
+  RunState(const RunState&) = delete;
+  RunState& operator=(const RunState&) = delete;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Entry
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kTooDeep =
+    "query nested too deeply: more than 256 levels of nested expressions, subqueries or clauses";
+constexpr std::string_view kTooLong = "query too long: the recognizer reads at most 4 GiB";
+
+static_assert(kMaxNesting == 256, "keep the nesting message in step with the bound");
+
+}  // namespace
+
+std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const Options& options) {
+  if (input.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    Error e = Error::new_from_pos({Rule::statement}, 0, input.substr(0, 0));
+    e.message_override = std::string(kTooLong);
+    return e;
+  }
+  const auto index = static_cast<std::size_t>(rule);
+  const bool silent = rule_kind(rule) == RuleKind::silent;
+  if (options.quick_first && !silent) {
+    // Most texts are accepted: try without recording attempts, and record only to explain a
+    // failure.
+    RunState q;
+    start(q, input, options);
+    q.recording = false;
+    if (kQuickRules[index](q) && !q.aborted) return pairs_of(q, input);
+    if (options.quick_only) return Error::new_from_pos({Rule::statement}, 0, input);
+  }
+
+  RunState s;
+  start(s, input, options);
+  const bool ok = kRecordingRules[index](s);
+  if (silent && !ok) {
+    // A silent rule leaves no pair, and a failed one records nothing: report the rule itself.
+    s.furthest = 0;
+    s.expected.truncate(0);
+    s.expected.push_back(Attempt{static_cast<std::uint32_t>(rule), false});
+  }
+
+  if (s.aborted) {
+    Error e = Error::new_from_pos({s.abort_rule}, s.abort_pos, input);
+    e.message_override = std::string(kTooDeep);
+    return e;
+  }
+  if (ok) return pairs_of(s, input);
+  std::vector<Rule> expected = expected_rules(s);
+  if (expected.empty()) expected.push_back(rule);
+  return Error::new_from_pos(std::move(expected), s.furthest, input);
+}
+
+}  // namespace tessary::recognizer_detail
+
+namespace tessary {
+
+std::variant<Pairs, Error> CypherParser::parse(Rule rule, std::string_view input) {
+  return recognizer_detail::parse_with(rule, input, recognizer_detail::Options{});
+}
+
+}  // namespace tessary

@@ -1,0 +1,513 @@
+#pragma once
+// The recognizer's engine: the state of one run, its event list (the token list while the run
+// goes on), its attempt record, and the memo of re-read rules with the cut, restore and replay
+// of the events a memoized call left. The rule functions (recognizer_grammar.hpp) drive it
+// through the combinators and wrappers of recognizer_combinators.hpp; the entry point that
+// starts a run and turns its end state into pairs or an error is in recognizer_engine.cpp.
+//
+// What runs on every rule call is defined here, inline, so that each unit that compiles the
+// grammar (recognizer.cpp, recognizer_quick.cpp) compiles it together with the rules.
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "parser/pairs.hpp"
+#include "parser/recognizer_internal.hpp"
+#include "parser/rule.hpp"
+
+namespace tessary::recognizer_detail {
+
+// ---------------------------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------------------------
+
+// While a run goes on, the token list is a list of events: the start and the end of a pair,
+// or a reference to the events a memoized call appended (a replay). Events are token entries:
+// a replay is marked with the rule WHITESPACE, which never leaves a pair, and names its memo
+// entry in the partner field. A pair's end event is linked to its start event when it is
+// appended, so that without replays the event list is the pairs' token list as it stands;
+// with replays it is flattened into a new list, linked as it is written.
+using Event = Token;
+enum class EventKind : std::uint8_t { Start, End, Replay };
+inline constexpr Rule kReplayMark = Rule::WHITESPACE;
+
+inline Event start_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, true}; }
+inline Event end_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, false}; }
+inline Event replay_event(std::uint32_t entry) { return Token{0, entry, kReplayMark, false}; }
+inline EventKind event_kind(const Event& e) {
+  return e.rule == kReplayMark ? EventKind::Replay : e.is_start ? EventKind::Start : EventKind::End;
+}
+
+// The event list of a run: appends and cuts are the recognizer's most frequent operations.
+// Cutting keeps the events beyond the new end in the buffer until they are written over, so
+// that they can be taken back unchanged (`restore`). The buffer is a token vector whose room is
+// used without being sized, and becomes the pairs' token list at the end.
+class EventList {
+ public:
+  std::size_t size() const { return size_; }
+  const Event* data() const { return data_; }
+  void reserve(std::size_t n) {  // before the first event only
+    buf_.reserve(n);
+    data_ = buf_.data();
+    cap_ = buf_.capacity();
+  }
+  [[gnu::always_inline]] void push_back(const Event& e) {
+    if (size_ == cap_) [[unlikely]] grow();
+    data_[size_++] = e;
+  }
+  // Room for `n` more events; they are written there and then counted with `appended`.
+  [[gnu::always_inline]] Event* room(std::size_t n) {
+    while (cap_ - size_ < n) [[unlikely]] grow();
+    return data_ + size_;
+  }
+  void appended(std::size_t n) { size_ += n; }
+  Event& operator[](std::size_t i) { return data_[i]; }
+  void cut(std::size_t n) { size_ = n; }
+  // Links the end event just appended to the start event at `start`.
+  void link_last(std::size_t start) {
+    data_[size_ - 1].partner = static_cast<std::uint32_t>(start);
+    data_[start].partner = static_cast<std::uint32_t>(size_ - 1);
+  }
+  void restore(std::size_t n) { size_ = n; }
+  // The events as a token list, the cut ones dropped.
+  TokenVector take() {
+    buf_.resize(size_);
+    data_ = nullptr;
+    cap_ = size_ = 0;
+    return std::move(buf_);
+  }
+
+ private:
+  [[gnu::noinline]] void grow() {
+    buf_.reserve(cap_ * 2 + 64);  // keeps every event, the kept cut ones included
+    data_ = buf_.data();
+    cap_ = buf_.capacity();
+  }
+  TokenVector buf_;
+  Event* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Memo entries and attempts
+// ---------------------------------------------------------------------------------------------
+
+// One memoized call: what a rule did at a position, replayable into any caller's state.
+// The events it appended stay where they are in the event list while they are there ("live");
+// when they are cut from it they are first moved to State::memo_events. An entry made inside
+// another entry's call refers to its place in that entry's events instead. Each event is thus
+// moved at most once, and a replay appends a single event: the memo work stays linear.
+struct MemoEntry {
+  bool ok;
+  std::uint32_t end;       // position after the call (success only)
+  std::uint32_t tok_len;   // events it appended
+  std::uint32_t live;      // index of its first event in the event list, while live
+  std::int32_t parent;     // entry whose events hold these, or -1
+  std::uint32_t rel;       // offset of these events inside the parent's
+  std::int32_t copy;       // offset in memo_events once moved there, or -1
+  bool cut;                // cut from the list but still in its buffer, not yet written over
+  std::uint32_t exp_off;   // what it recorded: expected rules in State::memo_expected ...
+  std::uint32_t exp_len;   // ... (none when 0) ...
+  std::uint32_t furthest;  // ... at this position
+  std::uint32_t depth;     // nesting levels it went below the level it was called at
+};
+
+// One piece of the expected list: a rule recorded once, or a replay of all that a memoized
+// call recorded (two or more attempts, kept once with its entry). Replayed pieces keep the list
+// short where the attempts it stands for repeat: the rules recorded at one position by nested
+// re-read text can be exponentially many, with few distinct ones. Only two facts about the list
+// are ever used, the attempt count since a given point being exactly one, and the set of rules
+// in it, and both are read off the pieces.
+struct Attempt {
+  std::uint32_t value;  // a Rule, or a memo entry index
+  bool replay;
+};
+
+// The attempt list: pushes and truncations happen on nearly every failed rule call. Like the
+// event list, the buffer is sized to its capacity and the length kept apart.
+class AttemptList {
+ public:
+  std::size_t size() const { return size_; }
+  const Attempt& back() const { return data_[size_ - 1]; }
+  const Attempt* begin() const { return data_; }
+  const Attempt* end() const { return data_ + size_; }
+  void reserve(std::size_t n) {
+    if (n > buf_.size()) buf_.resize(n);
+    data_ = buf_.data();
+    cap_ = buf_.size();
+  }
+  [[gnu::always_inline]] void push_back(const Attempt& a) {
+    if (size_ == cap_) [[unlikely]] grow();
+    data_[size_++] = a;
+  }
+  // Keeps the first `n` pieces (n <= size()).
+  void truncate(std::size_t n) { size_ = n; }
+  void clear() { size_ = 0; }
+  std::size_t capacity() const { return cap_; }
+  // Removes the pieces [from, to).
+  void erase(std::size_t from, std::size_t to) {
+    std::copy(data_ + to, data_ + size_, data_ + from);
+    size_ -= to - from;
+  }
+
+ private:
+  [[gnu::noinline]] void grow() { reserve(cap_ * 2 + 64); }
+  std::vector<Attempt> buf_;
+  Attempt* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
+// Open-addressing map from (rule, position) to an entry index.
+class MemoTable {
+ public:
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return keys_.size(); }
+  void clear() {
+    if (size_ == 0) return;
+    std::fill(keys_.begin(), keys_.end(), kEmpty);
+    size_ = 0;
+  }
+  const std::uint32_t* find(std::uint64_t key) const {
+    if (size_ == 0) return nullptr;
+    for (std::size_t i = hash(key) & mask_;; i = (i + 1) & mask_) {
+      if (keys_[i] == kEmpty) return nullptr;
+      if (keys_[i] == key) return &values_[i];
+    }
+  }
+  void insert(std::uint64_t key, std::uint32_t value) {
+    if ((size_ + 1) * 2 > keys_.size()) grow();
+    std::size_t i = hash(key) & mask_;
+    while (keys_[i] != kEmpty && keys_[i] != key) i = (i + 1) & mask_;
+    if (keys_[i] == kEmpty) ++size_;
+    keys_[i] = key;
+    values_[i] = value;
+  }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static std::size_t hash(std::uint64_t key) {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
+  }
+  void grow() {
+    std::vector<std::uint64_t> keys = std::move(keys_);
+    std::vector<std::uint32_t> values = std::move(values_);
+    const std::size_t cap = keys.empty() ? 64 : keys.size() * 2;
+    keys_.assign(cap, kEmpty);
+    values_.assign(cap, 0);
+    mask_ = cap - 1;
+    size_ = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] != kEmpty) insert(keys[i], values[i]);
+    }
+  }
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> values_;
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// State
+// ---------------------------------------------------------------------------------------------
+
+struct State {
+  const char* text = nullptr;
+  std::uint32_t len = 0;
+  std::uint32_t pos = 0;
+  bool atomic = false;
+  EventList tokens;
+
+  // Attempt record. The list in force is expected[base, end): a memoized call runs on a fresh
+  // record kept after its caller's, and merges it back when it returns.
+  std::uint32_t furthest = 0;
+  AttemptList expected;
+  std::uint32_t base = 0;
+
+  // Nesting bound.
+  std::uint32_t level = 0;
+  std::uint32_t peak = 0;  // deepest level reached so far
+  bool aborted = false;
+  std::uint32_t abort_pos = 0;
+  Rule abort_rule = Rule::statement;
+
+  // Memo of re-read rules.
+  bool memoize = true;
+  // Whether failed attempts are recorded. A run that records nothing finds the same token tree,
+  // and only a failed run needs the record, for its error.
+  bool recording = true;
+  std::uint64_t work = 0;  // rule calls so far
+  std::uint64_t replays = 0;  // replay events appended so far
+  MemoTable memo_index;
+  std::vector<MemoEntry> memo;
+  std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
+  std::uint32_t live_end = 0;  // first event of the last of them, plus one; 0 when none
+  // Entries cut from the list whose events are still in its buffer, all at or after its end,
+  // and the lowest first index among them. Their events do not overlap, and the list holds them
+  // by descending first index: a cut moves the entries above its point here, lowest last, and
+  // every one already here lies above all that the list has grown back into since. So the
+  // entry that a replay takes back or that the list is about to write over is the last one.
+  std::vector<std::uint32_t> cut_entries;
+  std::size_t cut_from = ~std::size_t{0};
+  std::vector<Event> memo_events;
+  std::vector<Attempt> memo_expected;
+
+  std::uint32_t count_at_furthest() const {
+    return static_cast<std::uint32_t>(expected.size()) - base;
+  }
+};
+
+// Marks the live memo entries at or after event `n` as cut (see `cut`).
+void mark_cut(State& s, std::size_t n);
+
+// The next event goes where a cut entry begins: moves that entry's events out first.
+void move_out_cut_entry(State& s);
+
+// The functions below run on every rule call. They have internal linkage, like the
+// combinators, so that each unit that includes them may drop the copies it has inlined
+// everywhere: shared (vague-linkage) copies would have to stay, and the compiler would then
+// inline far less. The few rare paths they call are defined in recognizer_engine.cpp.
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Appending and cutting events
+// ---------------------------------------------------------------------------------------------
+
+inline void sync_live_end(State& s) {
+  s.live_end = s.live.empty() ? 0 : s.memo[s.live.back()].live + 1;
+}
+
+// Cuts the event list back to its first `n` events. Live memo entries among the cut events
+// stay where they are in the buffer: a replay at the same place takes them back as they are,
+// and they are moved out only when the list is about to write over them.
+inline void cut(State& s, std::size_t n) {
+  if (s.live_end > n) mark_cut(s, n);
+  s.tokens.cut(n);
+}
+
+// Drops the lowest cut entry from the list of cut entries.
+inline void pop_cut_entry(State& s) {
+  s.cut_entries.pop_back();
+  s.cut_from = s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].live;
+}
+
+[[gnu::always_inline]] inline void emit(State& s, const Event& e) {
+  if (s.tokens.size() == s.cut_from) [[unlikely]] move_out_cut_entry(s);
+  s.tokens.push_back(e);
+}
+
+// Start events of the `N` rules at `rules`, at one position, in order.
+template <std::size_t N>
+[[gnu::always_inline]] inline void emit_starts(State& s, std::uint32_t pos, const Rule* rules) {
+  if (s.cut_from >= s.tokens.size() + N) [[likely]] {
+    Event* e = s.tokens.room(N);
+    for (std::size_t i = 0; i < N; ++i) e[i] = start_event(pos, rules[i]);
+    s.tokens.appended(N);
+    return;
+  }
+  for (std::size_t i = 0; i < N; ++i) emit(s, start_event(pos, rules[i]));
+}
+
+// End events at `pos` for the open starts last, last - 1, ..., first, each linked to its start.
+inline void emit_ends(State& s, std::uint32_t pos, std::size_t first, std::size_t last) {
+  for (std::size_t k = last + 1; k-- > first;) {
+    emit(s, end_event(pos, s.tokens[k].rule));
+    s.tokens.link_last(k);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attempt recording and the nesting bound
+// ---------------------------------------------------------------------------------------------
+
+// Records a failed call of `r` that began at `p`, with `e0` the number of pieces recorded at
+// `p` when the call began.
+[[gnu::always_inline]] inline void record(State& s, Rule r, std::uint32_t p, std::uint32_t e0) {
+  if (s.furthest == p) {
+    const std::uint32_t c1 = s.count_at_furthest();
+    // Exactly one attempt recorded at p during the call: it stands for r.
+    if (c1 == e0 + 1 && !s.expected.back().replay) return;
+    s.expected.truncate(s.base + e0);
+  } else if (s.furthest < p) {
+    s.expected.truncate(s.base);
+    s.furthest = p;
+  } else {
+    return;
+  }
+  s.expected.push_back(Attempt{static_cast<std::uint32_t>(r), false});
+}
+
+inline void abort_run(State& s, Rule r, std::uint32_t p) {
+  if (s.aborted) return;
+  s.aborted = true;
+  s.abort_pos = p;
+  s.abort_rule = r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memo of re-read rules
+//
+// A memoized call (normal mode, outside lookaheads) runs on an empty attempt record and keeps
+// its outcome, end, the tokens it appended and what it recorded (nothing, or a furthest
+// position F1 with its list E1). Merging that into the caller's record (F0, E0) is exact on the
+// first call and on every replay: unchanged when nothing was recorded or F1 < F0, (F1, E1) when
+// F1 > F0, and E0 followed by E1 when F1 = F0, because the recording rule only compares counts
+// taken at one position and forgets positions below the furthest. Only calls that did enough
+// work to be worth it are kept; any other call is simply run again, which is exact too.
+// Options::memoize = false runs the plain algorithm, for the differential tests.
+// ---------------------------------------------------------------------------------------------
+
+inline constexpr std::uint64_t kMemoMinWork = 24;
+
+inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
+  return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
+}
+
+// Where an entry's events are now.
+inline const Event* entry_events(const State& s, const MemoEntry& m) {
+  if (m.copy >= 0) return s.memo_events.data() + m.copy;
+  if (m.parent >= 0) return entry_events(s, s.memo[static_cast<std::size_t>(m.parent)]) + m.rel;
+  return s.tokens.data() + m.live;
+}
+
+// Replays memo entry `index` here: its events, its end position and what it recorded, as if
+// the call were run again. Returns whether the call succeeded.
+inline bool replay(State& s, std::uint32_t index) {
+  const MemoEntry& m = s.memo[index];
+  if (s.level + m.depth > kMaxNesting) {
+    // The call, run again here, would cross the nesting bound.
+    abort_run(s, Rule::expression, s.pos);
+    return false;
+  }
+  if (s.level + m.depth > s.peak) s.peak = s.level + m.depth;
+  if (m.ok) {
+    if (m.cut && m.live == s.tokens.size()) {
+      // The events are still in place, right where they would go: take them back.
+      assert(s.cut_entries.back() == index);
+      pop_cut_entry(s);
+      s.memo[index].cut = false;
+      s.live.push_back(index);
+      sync_live_end(s);
+      s.tokens.restore(m.live + m.tok_len);
+    } else {
+      emit(s, replay_event(index));
+      ++s.replays;
+    }
+    s.pos = m.end;
+  }
+  // Merge what the call recorded.
+  if (m.exp_len != 0 && m.furthest >= s.furthest) {
+    if (m.furthest > s.furthest) {
+      s.expected.truncate(s.base);
+      s.furthest = m.furthest;
+    }
+    s.expected.push_back(m.exp_len == 1 ? s.memo_expected[m.exp_off] : Attempt{index, true});
+  }
+  return m.ok && !s.aborted;
+}
+
+// A memoized call while it runs: the caller's state it will be kept and merged against.
+struct MemoCall {
+  std::uint64_t key;
+  std::uint32_t furthest;
+  std::uint32_t base;
+  std::uint32_t peak;
+  std::uint32_t level;
+  std::uint64_t work;
+  std::uint32_t tokens;
+};
+
+// Starts a memoized call of the rule and position of `key`: it runs on a fresh record placed
+// after the caller's.
+[[gnu::always_inline]] inline MemoCall begin_memo_call(State& s, std::uint64_t key) {
+  const MemoCall call{key,     s.furthest, s.base, s.peak,
+                      s.level, s.work,     static_cast<std::uint32_t>(s.tokens.size())};
+  s.furthest = 0;
+  s.base = static_cast<std::uint32_t>(s.expected.size());
+  s.peak = s.level;
+  return call;
+}
+
+// Ends a memoized call that returned `ok`: keeps its entry if it did enough work, and merges
+// its record into the caller's.
+[[gnu::always_inline]] inline void end_memo_call(State& s, const MemoCall& call, bool ok) {
+  const std::uint32_t f1 = s.furthest;
+  const std::uint32_t n1 = s.count_at_furthest();
+  const std::uint32_t depth = s.peak - call.level;
+  const std::uint32_t tok0 = call.tokens;
+  if (!s.aborted && s.work - call.work >= kMemoMinWork) {
+    MemoEntry m{};
+    m.ok = ok;
+    m.end = s.pos;
+    m.tok_len = ok ? static_cast<std::uint32_t>(s.tokens.size()) - tok0 : 0;
+    m.live = tok0;
+    m.parent = -1;
+    m.copy = -1;
+    m.cut = false;
+    m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
+    m.exp_len = n1;
+    s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
+    m.furthest = f1;
+    m.depth = depth;
+    const auto index = static_cast<std::uint32_t>(s.memo.size());
+    if (ok) {
+      // Live entries made during this call lie inside its tokens: they now refer to them.
+      while (!s.live.empty() && s.memo[s.live.back()].live >= tok0) {
+        MemoEntry& inner = s.memo[s.live.back()];
+        inner.parent = static_cast<std::int32_t>(index);
+        inner.rel = inner.live - tok0;
+        s.live.pop_back();
+      }
+      s.live.push_back(index);
+      s.live_end = tok0 + 1;
+    }
+    s.memo_index.insert(call.key, index);
+    s.memo.push_back(m);
+  }
+
+  // Merge the fresh record into the caller's, which sits at [call.base, s.base).
+  s.peak = std::max(call.peak, s.peak);
+  const std::uint32_t fresh = s.base;
+  s.base = call.base;
+  s.furthest = call.furthest;
+  if (n1 != 0 && f1 >= call.furthest) {
+    if (f1 > call.furthest) {
+      s.expected.erase(call.base, fresh);
+      s.furthest = f1;
+    }
+  } else {
+    s.expected.truncate(fresh);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Runs
+// ---------------------------------------------------------------------------------------------
+
+using RuleFunction = bool (*)(State&);
+using RuleTable = std::array<RuleFunction, kRuleCount>;
+
+// The grammar's rule functions by rule number: as written, for the run that records attempts
+// (recognizer.cpp), and with the shortcuts of the run that records nothing
+// (recognizer_quick.cpp).
+extern const RuleTable kRecordingRules;
+extern const RuleTable kQuickRules;
+
+// Prepares `s` for a run over `input`: the text, the options, and room in its buffers.
+void start(State& s, std::string_view input, const Options& options);
+
+// The token tree of a successful run (its events, replays expanded).
+Pairs pairs_of(State& s, std::string_view input);
+
+// The rules of the expected list of a failed run, ascending by number, each once.
+std::vector<Rule> expected_rules(const State& s);
+
+}  // namespace tessary::recognizer_detail

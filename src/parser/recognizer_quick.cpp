@@ -1,0 +1,320 @@
+// The shortcuts of the run that records nothing.
+//
+// A text is first read by a run that records no attempts: only a refused text needs the record,
+// to explain its error, and then a second, recording run reads it again. Without the record to
+// keep exact, the first run takes a few shortcuts where the grammar is read most: the operator
+// chain of an expression in one function, the alternatives of an atom picked by the text,
+// postfix operators tried only where one can begin, names read at once. Each shortcut replaces
+// one rule function of `Grammar<QuickRun>` and leaves exactly the pairs, the position and the
+// memo entries that rule would. The entry point runs this grammar first (its table of rule
+// functions is at the end) and `Grammar<RecordingRun>`, the grammar as written, for the second
+// run (recognizer.cpp). Each is compiled as a unit of its own, with the combinators and the
+// inline part of the engine, so that the calls between them can be inlined.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "parser/recognizer_grammar.hpp"
+
+namespace tessary::recognizer_detail {
+namespace {
+
+struct QuickRun;
+using Quick = Grammar<QuickRun>;
+
+// The rule functions this run replaces; every other rule is read as written.
+template <> bool Quick::expression_rule(State& s);
+template <> bool Quick::postfix_expr(State& s);
+template <> bool Quick::atom_rule(State& s);
+template <> bool Quick::variable(State& s);
+template <> bool Quick::label_name(State& s);
+template <> bool Quick::rel_type_name(State& s);
+template <> bool Quick::property_key_name(State& s);
+template <> bool Quick::procedure_result_field(State& s);
+
+// ---------------------------------------------------------------------------------------------
+// expression: or_expr, with the operator chain read in one function
+//
+// The operator chain from or_expr down to postfix_expr, run without the rule functions of its
+// levels: it leaves exactly the pairs and the position those would. Each level is
+// `child ~ (operator ~ child)*`, except not_expr and unary_expr, which are a prefix and their
+// child. Reading from a given level down is: the start entries of that level and every one
+// below it, with the prefixes where they stand, then postfix_expr, then on the way up each
+// level's repetitions (right operands read the same way from the level below) and its end
+// entry. Where no operator can begin after an operand, every level up to the one asked for ends
+// there at once.
+// ---------------------------------------------------------------------------------------------
+
+enum ChainLevel : int {
+  kOr, kXor, kAnd, kNot, kComparison, kAddSub, kMulDiv, kMod, kPower, kUnary
+};
+constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
+constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
+                                 Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
+
+constexpr std::array<bool, 256> kOperatorStart = [] {
+  std::array<bool, 256> t{};
+  for (char c : std::string_view("^%*/+-<>=iIsSeEcCaAxXoO")) {
+    t[static_cast<unsigned char>(c)] = true;
+  }
+  return t;
+}();
+
+// The rest of a level whose first child has been read: its repetitions, then its end entry.
+template <class Rest>
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, Rest rest) {
+  skip(s);
+  star(rest)(s);
+  emit(s, end_event(s.pos, s.tokens[start].rule));
+  s.tokens.link_last(start);
+}
+
+template <int Level>
+bool quick_level(State& s) {
+  static_assert(Level >= kOr && Level <= kUnary);
+  const std::uint32_t p = s.pos;
+  const std::size_t top = s.tokens.size();
+  if constexpr (Level <= kNot) {
+    emit_starts<kNot - Level + 1>(s, p, kUpperLevels + Level);
+    // not_kw*, called only where a NOT can begin (it fails at once elsewhere).
+    if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
+    skip(s);
+  }
+  constexpr int kFirstLower = Level > kComparison ? Level : kComparison;
+  const std::size_t lower = s.tokens.size();
+  emit_starts<kUnary - kFirstLower + 1>(s, s.pos, kLowerLevels + (kFirstLower - kComparison));
+  // Where the start entry of level l is.
+  auto at = [&](int l) {
+    return l <= kNot ? top + static_cast<std::size_t>(l - Level)
+                     : lower + static_cast<std::size_t>(l - kFirstLower);
+  };
+  lit("-")(s);
+  skip(s);
+  if (!Quick::postfix_expr(s)) {
+    s.pos = p;
+    cut(s, top);
+    return false;
+  }
+  emit_ends(s, s.pos, at(kUnary), at(kUnary));
+  if constexpr (Level == kUnary) return true;
+  skip(s);
+  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
+    // No operator follows: every level ends here.
+    if constexpr (Level >= kComparison) {
+      emit_ends(s, s.pos, at(Level), at(kPower));
+    } else {
+      emit_ends(s, s.pos, at(kComparison), at(kPower));
+      emit_ends(s, s.pos, at(Level), at(kNot));
+    }
+    return true;
+  }
+  finish_level(s, at(kPower), seq(lit("^"), quick_level<kUnary>));
+  if constexpr (Level == kPower) return true;
+  finish_level(s, at(kMod), seq(lit("%"), quick_level<kPower>));
+  if constexpr (Level == kMod) return true;
+  finish_level(s, at(kMulDiv), seq(choice(lit("*"), lit("/")), quick_level<kMod>));
+  if constexpr (Level == kMulDiv) return true;
+  finish_level(s, at(kAddSub), seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
+  if constexpr (Level == kAddSub) return true;
+  finish_level(s, at(kComparison), seq(Quick::comparison_op, quick_level<kAddSub>));
+  if constexpr (Level == kComparison) return true;
+  emit_ends(s, s.pos, at(kNot), at(kNot));
+  if constexpr (Level == kNot) return true;
+  finish_level(s, at(kAnd), seq(Quick::and_kw, quick_level<kNot>));
+  if constexpr (Level == kAnd) return true;
+  finish_level(s, at(kXor), seq(Quick::xor_kw, quick_level<kAnd>));
+  if constexpr (Level == kXor) return true;
+  finish_level(s, at(kOr), seq(Quick::or_kw, quick_level<kXor>));
+  return true;
+}
+
+bool quick_chain(State& s) { return quick_level<kOr>(s); }
+
+template <>
+bool Quick::expression_rule(State& s) {
+  return rule<Rule::expression>(s, quick_chain);
+}
+
+// ---------------------------------------------------------------------------------------------
+// postfix_expr: atom ~ postfix_op*, with postfix_op called only where one can begin (elsewhere
+// it fails at once, and only a recording run must see that)
+// ---------------------------------------------------------------------------------------------
+
+inline bool postfix_op_here(State& s) {
+  if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+  return Quick::postfix_op(s);
+}
+
+template <>
+bool Quick::postfix_expr(State& s) {
+  return rule<Rule::postfix_expr>(s, seq(atom, star(postfix_op_here)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// atom: its alternatives picked by the text
+// ---------------------------------------------------------------------------------------------
+
+// Whether the text here begins with `word`, A-Z folded (so, whether ^"word" would match).
+template <std::size_t N>
+inline bool starts_with_word(const State& s, const char (&word)[N]) {
+  return ILit{word, N - 1}.matches(s);
+}
+
+// The end of the run of name text here: word characters, dots and closed backtick names.
+inline std::uint32_t name_run_end(const State& s) {
+  std::uint32_t i = s.pos;
+  while (i < s.len) {
+    const char c = s.text[i];
+    if (is_word(c) || c == '.') {
+      ++i;
+    } else if (c == '`') {
+      const void* close = std::memchr(s.text + i + 1, '`', s.len - i - 1);
+      if (!close) break;
+      i = static_cast<std::uint32_t>(static_cast<const char*>(close) - s.text) + 1;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+// The last two alternatives of atom, function_invocation | variable, where the text begins
+// with a letter or "_". A function name ends at the end of a word inside the run of name text
+// here, and only at the run's end can the "(" after it follow; where none follows, the call
+// fails, leaving the variable.
+bool quick_name_atom(State& s) {
+  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  if (after < s.len && s.text[after] == '(') {
+    return Quick::function_invocation(s) || Quick::variable(s);
+  }
+  return Quick::variable(s);
+}
+
+// atom's choice: only the alternatives that can begin with the character here are tried, in
+// the choice's order. An alternative that begins with a keyword is tried only where the text
+// begins with that keyword; every one skipped would have failed at once, leaving nothing
+// behind.
+bool quick_atom_choice(State& s) {
+  const char c = s.text[s.pos];
+  switch (c) {
+    case '$': return Quick::parameter(s);
+    case '(': return Quick::parenthesized_expr(s);
+    case '[':
+      return Quick::literal(s) || Quick::pattern_comprehension(s) || Quick::list_comprehension(s);
+    case '{':
+    case '"':
+    case '\'':
+      return Quick::literal(s);
+    case '`': return Quick::function_invocation(s) || Quick::variable(s);
+    default: break;
+  }
+  if (is_digit(c)) return Quick::literal(s);
+  switch (fold(c)) {
+    case 'r':
+      if (starts_with_word(s, "REDUCE") && Quick::reduce_expression(s)) return true;
+      break;
+    case 'a':
+      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) {
+        if (Quick::shortest_path_call(s) || Quick::quantifier_expression(s)) return true;
+      }
+      break;
+    case 's':
+      if (starts_with_word(s, "SHORTESTPATH") && Quick::shortest_path_call(s)) return true;
+      if (starts_with_word(s, "SINGLE") && Quick::quantifier_expression(s)) return true;
+      break;
+    case 't':
+      if (starts_with_word(s, "TRUE") && Quick::literal(s)) return true;
+      break;
+    case 'f':
+      if (starts_with_word(s, "FALSE") && Quick::literal(s)) return true;
+      break;
+    case 'n':
+      if (starts_with_word(s, "NULL") && Quick::literal(s)) return true;
+      if (starts_with_word(s, "NONE") && Quick::quantifier_expression(s)) return true;
+      break;
+    case 'c':
+      if (starts_with_word(s, "CASE") && Quick::case_expression(s)) return true;
+      if (starts_with_word(s, "COUNT") && (Quick::count_subquery(s) || Quick::count_star(s))) {
+        return true;
+      }
+      if (starts_with_word(s, "COLLECT") && Quick::collect_subquery(s)) return true;
+      break;
+    case 'e':
+      if (starts_with_word(s, "EXISTS") && Quick::exists_subquery(s)) return true;
+      break;
+    default:
+      break;
+  }
+  return quick_name_atom(s);
+}
+
+template <>
+bool Quick::atom_rule(State& s) {
+  return rule<Rule::atom, atom_start>(s, quick_atom_choice);
+}
+
+// ---------------------------------------------------------------------------------------------
+// variable, label_name, rel_type_name, property_key_name, procedure_result_field: the
+// identifier here read at once, a word that is not a reserved word or a backtick name closed by
+// the next backtick
+// ---------------------------------------------------------------------------------------------
+
+template <Rule R>
+bool quick_name(State& s) {
+  if (s.atomic) return rule<R, name_start>(s, Quick::identifier);
+  if (s.aborted) return false;
+  const std::uint32_t p = s.pos;
+  if (p >= s.len) return false;
+  const char* t = s.text + p;
+  const std::uint32_t rest = s.len - p;
+  std::uint32_t n = 0;
+  if (is_word_start(t[0])) {
+    n = 1;
+    while (n < rest && is_word(t[n])) ++n;
+    if (reserved_word(t, n)) return false;
+  } else if (t[0] == '`') {
+    const void* close = std::memchr(t + 1, '`', rest - 1);
+    if (!close) return false;
+    n = static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1;
+  } else {
+    return false;
+  }
+  const auto start = s.tokens.size();
+  emit(s, start_event(p, R));
+  emit(s, end_event(p + n, R));
+  s.tokens.link_last(start);
+  s.pos = p + n;
+  return true;
+}
+
+template <>
+bool Quick::variable(State& s) {
+  return quick_name<Rule::variable>(s);
+}
+template <>
+bool Quick::label_name(State& s) {
+  return quick_name<Rule::label_name>(s);
+}
+template <>
+bool Quick::rel_type_name(State& s) {
+  return quick_name<Rule::rel_type_name>(s);
+}
+template <>
+bool Quick::property_key_name(State& s) {
+  return quick_name<Rule::property_key_name>(s);
+}
+template <>
+bool Quick::procedure_result_field(State& s) {
+  return quick_name<Rule::procedure_result_field>(s);
+}
+
+}  // namespace
+
+const RuleTable kQuickRules = {
+#define TESSARY_RULE(name, display, kind) &Quick::name,
+#include "parser/rules.def"
+};
+
+}  // namespace tessary::recognizer_detail

@@ -1,0 +1,213 @@
+// The recognizer's engine on its own: the memo's cut, restore and replay of a call's events, and
+// the merging of what a memoized call recorded, driven by a tiny grammar over the letters a, b
+// and c rather than by whole queries.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "parser/recognizer_combinators.hpp"
+#include "test_recognizer_support.hpp"
+
+namespace tessary::recognizer_detail {
+namespace {
+
+// The tiny grammar. Its rules borrow the numbers (and kinds) of grammar rules that are normal
+// and count no nesting level; a run of `as` over 24 or more letters does enough work for the
+// memo to keep it.
+//   a: "a"                              (left_arrow)
+//   b: "b"                              (right_arrow)
+//   as: a+                              (pattern), memoized as as_memo
+//   wrapped: "(" ~ as_memo ~ ")"        (node_pattern), memoized as wrapped_memo
+//   as_b: a+ ~ b                        (pattern_part), memoized as as_b_memo
+bool a(State& s) { return rule<Rule::left_arrow>(s, lit("a")); }
+bool b(State& s) { return rule<Rule::right_arrow>(s, lit("b")); }
+bool as(State& s) { return rule<Rule::pattern>(s, plus(a)); }
+bool as_memo(State& s) { return memoized<Rule::pattern, as>(s); }
+bool wrapped(State& s) {
+  return rule<Rule::node_pattern>(s, seq(lit("("), as_memo, lit(")")));
+}
+bool wrapped_memo(State& s) { return memoized<Rule::node_pattern, wrapped>(s); }
+bool as_b(State& s) { return rule<Rule::pattern_part>(s, seq(plus(a), b)); }
+bool as_b_memo(State& s) { return memoized<Rule::pattern_part, as_b>(s); }
+
+const std::string kRun(30, 'a');
+
+// One run of the tiny grammar over a text.
+struct TinyRun {
+  std::string text;
+  State s;
+  explicit TinyRun(std::string t, bool memoize = true) : text(std::move(t)) {
+    Options options;
+    options.memoize = memoize;
+    start(s, text, options);
+  }
+  std::string tree() { return testing_support::tree(pairs_of(s, text)); }
+};
+
+// The tree `f` leaves when run from `pos` without the memo.
+std::string plain_tree(const std::string& text, std::uint32_t pos, bool (*f)(State&)) {
+  TinyRun plain(text, false);
+  plain.s.pos = pos;
+  EXPECT_TRUE(f(plain.s));
+  return plain.tree();
+}
+
+TEST(RecognizerEngine, CutEntryIsTakenBackInPlace) {
+  TinyRun r(kRun);
+  ASSERT_TRUE(as_memo(r.s));
+  const std::size_t events = r.s.tokens.size();
+  ASSERT_EQ(r.s.memo.size(), 1u);
+
+  // An enclosing alternative fails: the events are cut, but stay in the buffer.
+  r.s.pos = 0;
+  cut(r.s, 0);
+  EXPECT_EQ(r.s.tokens.size(), 0u);
+  EXPECT_TRUE(r.s.memo[0].cut);
+
+  // The next alternative calls the rule at the same place: the events come back as they were.
+  ASSERT_TRUE(as_memo(r.s));
+  EXPECT_EQ(r.s.tokens.size(), events);
+  EXPECT_FALSE(r.s.memo[0].cut);
+  EXPECT_EQ(r.s.replays, 0u);
+  EXPECT_EQ(r.s.pos, kRun.size());
+  EXPECT_EQ(r.tree(), plain_tree(kRun, 0, as));
+}
+
+TEST(RecognizerEngine, EntryWrittenOverIsMovedOutThenReplayed) {
+  TinyRun r(kRun);
+  ASSERT_TRUE(as_memo(r.s));
+  r.s.pos = 0;
+  cut(r.s, 0);
+
+  // Another call writes where the entry's events were: they are moved out first.
+  ASSERT_TRUE(a(r.s));
+  EXPECT_GE(r.s.memo[0].copy, 0);
+  EXPECT_FALSE(r.s.memo[0].cut);
+  r.s.pos = 0;
+  cut(r.s, 0);
+
+  // Called again, the rule appends one replay event, which the tree expands.
+  ASSERT_TRUE(as_memo(r.s));
+  EXPECT_EQ(r.s.tokens.size(), 1u);
+  EXPECT_EQ(r.s.replays, 1u);
+  EXPECT_EQ(r.s.pos, kRun.size());
+  EXPECT_EQ(r.tree(), plain_tree(kRun, 0, as));
+}
+
+TEST(RecognizerEngine, InnerEntryReplaysFromItsParentsEvents) {
+  const std::string text = "(" + kRun + ")";
+  TinyRun r(text);
+  ASSERT_TRUE(wrapped_memo(r.s));
+  ASSERT_EQ(r.s.memo.size(), 2u);
+  const MemoEntry& inner = r.s.memo[0];
+  EXPECT_EQ(inner.parent, 1);  // its events are now found inside the outer call's
+  EXPECT_EQ(inner.rel, 1u);    // right after the outer start event
+
+  // The outer call's events are cut and written over, which moves them out; the inner
+  // entry follows them there.
+  r.s.pos = 0;
+  cut(r.s, 0);
+  EXPECT_FALSE(b(r.s));  // appends its start event at index 0, then fails
+  EXPECT_GE(r.s.memo[1].copy, 0);
+
+  r.s.pos = 1;
+  ASSERT_TRUE(as_memo(r.s));
+  EXPECT_EQ(r.s.replays, 1u);
+  EXPECT_EQ(r.s.pos, 1 + kRun.size());
+  EXPECT_EQ(r.tree(), plain_tree(text, 1, as));
+}
+
+// Where a run failed and what it expected there.
+std::string record_of(const State& s) {
+  std::string out = std::to_string(s.furthest) + ":";
+  for (Rule rule : expected_rules(s)) {
+    out += ' ';
+    out += rule_name(rule);
+  }
+  return out;
+}
+
+TEST(RecognizerEngine, ReplayMergesWhatTheCallRecorded) {
+  // A call recorded attempts at 30, the end of the run of a's: `as` one (the failed repetition
+  // of a), `as_b` two (that and b). Called again from a caller whose record stands below, at or
+  // beyond 30, the replay must leave the record that running the call again leaves.
+  struct Case {
+    bool (*f)(State&);
+    std::uint32_t caller_furthest;
+    Rule caller_expected;
+    const char* record;
+  };
+  const std::vector<Case> cases = {
+      {as_memo, 0, Rule::statement, "30: left_arrow"},
+      {as_memo, 30, Rule::EOI, "30: EOI left_arrow"},
+      {as_memo, 31, Rule::EOI, "31: EOI"},
+      {as_b_memo, 0, Rule::statement, "30: left_arrow right_arrow"},
+      {as_b_memo, 30, Rule::EOI, "30: EOI left_arrow right_arrow"},
+      {as_b_memo, 31, Rule::EOI, "31: EOI"},
+  };
+  for (const Case& c : cases) {
+    std::string records[2];
+    for (const bool memoize : {true, false}) {
+      TinyRun r(kRun + "x", memoize);
+      const bool ok = c.f(r.s);
+      r.s.pos = 0;
+      r.s.furthest = c.caller_furthest;
+      r.s.expected.truncate(0);
+      r.s.expected.push_back(Attempt{static_cast<std::uint32_t>(c.caller_expected), false});
+      EXPECT_EQ(c.f(r.s), ok);
+      EXPECT_EQ(r.s.replays + r.s.memo.size() > 0, memoize);
+      records[memoize] = record_of(r.s);
+    }
+    EXPECT_EQ(records[true], c.record) << c.caller_furthest;
+    EXPECT_EQ(records[false], c.record) << c.caller_furthest;
+  }
+}
+
+// Alternatives that read the same memoized calls again after a later element failed: the
+// calls are taken back or replayed, and their records merged, exactly as running them again.
+bool rereads(State& s) {
+  return rule<Rule::statement>(
+      s, choice(seq(as_memo, lit("c")), seq(as_b_memo, lit("c")), seq(as_b_memo, lit("b")),
+                seq(wrapped_memo, lit("c")), seq(as_memo, b), seq(as_memo, lit("(")),
+                wrapped_memo));
+}
+
+TEST(RecognizerEngine, RereadsGiveWhatRunningAgainGives) {
+  for (const std::string& text :
+       {kRun, kRun + "b", kRun + "bb", kRun + "c", kRun + "(", "(" + kRun + ")", "(" + kRun,
+        std::string("x"), std::string()}) {
+    std::string outcomes[2];
+    for (const bool memoize : {true, false}) {
+      TinyRun r(text, memoize);
+      outcomes[memoize] = rereads(r.s) ? std::to_string(r.s.pos) + " " + r.tree() : record_of(r.s);
+    }
+    EXPECT_EQ(outcomes[true], outcomes[false]) << text;
+  }
+}
+
+TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
+  MemoTable table;
+  EXPECT_EQ(table.find(memo_key(Rule::atom, 0)), nullptr);
+  for (std::uint32_t p = 0; p < 1000; ++p) table.insert(memo_key(Rule::atom, p), p);
+  table.insert(memo_key(Rule::expression, 7), 7007);
+  for (std::uint32_t p = 0; p < 1000; ++p) {
+    const std::uint32_t* hit = table.find(memo_key(Rule::atom, p));
+    ASSERT_NE(hit, nullptr) << p;
+    EXPECT_EQ(*hit, p);
+  }
+  ASSERT_NE(table.find(memo_key(Rule::expression, 7)), nullptr);
+  EXPECT_EQ(*table.find(memo_key(Rule::expression, 7)), 7007u);
+  EXPECT_EQ(table.find(memo_key(Rule::expression, 8)), nullptr);
+  EXPECT_EQ(table.find(memo_key(Rule::atom, 1000)), nullptr);
+
+  const std::size_t capacity = table.capacity();
+  table.clear();
+  EXPECT_TRUE(table.empty());
+  EXPECT_EQ(table.capacity(), capacity);
+  EXPECT_EQ(table.find(memo_key(Rule::atom, 3)), nullptr);
+}
+
+}  // namespace
+}  // namespace tessary::recognizer_detail
