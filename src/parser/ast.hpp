@@ -334,7 +334,7 @@ struct Expr {
   // that the visitor's bodies are inlined into one jump table rather than called through a
   // table of function pointers.
   template <class Visitor>
-  decltype(auto) visit(Visitor&& visitor) const {
+  [[gnu::always_inline]] decltype(auto) visit(Visitor&& visitor) const {
     switch (kind()) {
 #define TESSARY_EXPR(name, shape) \
   case ExprKind::name:            \
