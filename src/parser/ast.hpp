@@ -3,9 +3,10 @@
 //
 // Every node owns its children (no sharing, no back references) and copies deeply. Sum types
 // are a struct holding a `std::variant` named `node` whose alternatives are nested structs in
-// a fixed order; `kind()` returns that order as an enumeration. The variants of an expression
-// are listed once, in expr_variants.def. A walk over an expression visits it with one lambda per
-// variant, or per shape of variant, and the compiler checks that every variant is handled:
+// a fixed order; `kind()` returns that order as an enumeration, and `is<T>()`, `get_if<T>()`
+// and `as<T>()` ask for one alternative. The variants of an expression are listed once, in
+// expr_variants.def. A walk over an expression visits it, with one lambda per variant or per
+// shape of variant; a variant that no lambda takes does not compile:
 //
 //   e.visit(Overload{
 //       [&]<ExprKind K>(const BinaryExpr<K>& op) { walk(*op.left); walk(*op.right); },
@@ -14,8 +15,8 @@
 //       ...
 //   });
 //
-// Boxed children are `Box<T>` (a deep-copying owning
-// pointer); an optional boxed child is a `Box<T>` that may be empty (test it with `if (box)`).
+// Boxed children are `Box<T>` (a deep-copying owning pointer); an optional boxed child is a
+// `Box<T>` that may be empty (test it with `if (box)`).
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
 //
@@ -346,12 +347,6 @@ struct Expr {
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
-// `kind()` and `visit` rely on each alternative standing at the index of its kind.
-#define TESSARY_EXPR(name, shape)                                                           \
-  static_assert(std::is_same_v<                                                             \
-                std::variant_alternative_t<static_cast<std::size_t>(ExprKind::name), Expr::Node>, \
-                Expr::name>);
-#include "parser/expr_variants.def"
 
 struct MapEntry {
   std::string key;
