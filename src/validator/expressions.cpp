@@ -1,6 +1,7 @@
 // Expression checks: unbound variables, property accesses against the schema, built-in function
 // calls, SKIP/LIMIT literals, the aggregate detector, and the temporary bindings of
 // comprehensions, quantifiers, REDUCE and subqueries.
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -242,17 +243,19 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 // SKIP and LIMIT
 
 void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_view clause) {
-  DiagnosticCode code;
-  switch (expr.kind()) {
-    case ExprKind::Float: code = DiagnosticCode::PaginationTypeFloat; break;
-    case ExprKind::String: code = DiagnosticCode::PaginationTypeString; break;
-    case ExprKind::Bool: code = DiagnosticCode::PaginationTypeBool; break;
-    case ExprKind::Null: code = DiagnosticCode::PaginationTypeNull; break;
-    default:
-      validate_expr(expr);
-      return;
+  using Finding = std::optional<DiagnosticCode>;
+  const Finding code = expr.visit(Overload{
+      [](const Expr::Float&) { return Finding(DiagnosticCode::PaginationTypeFloat); },
+      [](const Expr::String&) { return Finding(DiagnosticCode::PaginationTypeString); },
+      [](const Expr::Bool&) { return Finding(DiagnosticCode::PaginationTypeBool); },
+      [](const Expr::Null&) { return Finding(DiagnosticCode::PaginationTypeNull); },
+      [](const auto&) { return Finding(); },  // integers, parameters, any other expression
+  });
+  if (!code) {
+    validate_expr(expr);
+    return;
   }
-  push_error(code, format_message(code, {clause}));
+  push_error(*code, format_message(*code, {clause}));
 }
 
 // ---------------------------------------------------------------------------------------------
