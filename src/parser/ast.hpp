@@ -3,15 +3,20 @@
 //
 // Every node owns its children (no sharing, no back references) and copies deeply. Sum types
 // are a struct holding a `std::variant` named `node` whose alternatives are nested structs in
-// a fixed order; `kind()` returns that order as an enumeration, so readers can switch:
+// a fixed order; `kind()` returns that order as an enumeration, and `is<T>()`, `get_if<T>()`
+// and `as<T>()` ask for one alternative. The variants of an expression are listed once, in
+// expr_variants.def. A walk over an expression visits it, with one lambda per variant or per
+// shape of variant; a variant that no lambda takes does not compile:
 //
-//   switch (e.kind()) {
-//     case ExprKind::Or: { const auto& op = e.as<Expr::Or>(); walk(*op.left); walk(*op.right); break; }
-//     ...
-//   }
+//   e.visit(Overload{
+//       [&]<ExprKind K>(const BinaryExpr<K>& op) { walk(*op.left); walk(*op.right); },
+//       [&](const Expr::Property& p) { walk(*p.expr); },
+//       [](const OneOf<Expr::Integer, Expr::Null /* ... */> auto&) {},
+//       ...
+//   });
 //
-// or call `std::visit` on `e.node`. Boxed children are `Box<T>` (a deep-copying owning
-// pointer); an optional boxed child is a `Box<T>` that may be empty (test it with `if (box)`).
+// Boxed children are `Box<T>` (a deep-copying owning pointer); an optional boxed child is a
+// `Box<T>` that may be empty (test it with `if (box)`).
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
 //
@@ -192,14 +197,14 @@ struct Pattern {
 // Expressions
 
 enum class ExprKind : std::uint8_t {
-  Integer, Float, String, Bool, Null, List, Map, Variable, Property, Index,
-  Slice, Parameter, Or, Xor, And, Not, Eq, Ne, Lt, Le,
-  Gt, Ge, RegexMatch, IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Add,
-  Sub, Mul, Div, Mod, Pow, Neg, FunctionCall, CountStar, Case, ListComprehension,
-  All, Any, None, Single, Reduce, ShortestPath, PatternComprehension, Exists, CountSubquery,
-  CollectSubquery,
+#define TESSARY_EXPR(name, shape) name,
+#include "parser/expr_variants.def"
 };
-inline constexpr std::size_t kExprKindCount = 50;
+
+inline constexpr std::size_t kExprKindCount = 0
+#define TESSARY_EXPR(name, shape) +1
+#include "parser/expr_variants.def"
+    ;
 
 // Operator with two operands (the tag keeps the alternatives distinct types).
 template <ExprKind K>
@@ -224,6 +229,24 @@ struct QuantifierExpr {
 
 struct CaseAlternative;  // defined after Expr: { when, then }
 
+// std::variant of all the types but the first, which lets a generated list put a comma before
+// each of its entries.
+template <class Ignored, class... T>
+using VariantOfRest = std::variant<T...>;
+
+// A visitor made of several lambdas: Expr::visit calls the one that takes the visited type.
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overload(F...) -> Overload<F...>;
+
+// For a lambda that takes any one of a few types:
+//   [](const OneOf<Expr::Integer, Expr::Null> auto&) { ... }
+template <class T, class... U>
+concept OneOf = (std::is_same_v<T, U> || ...);
+
 struct Expr {
   struct Integer { std::int64_t value = 0; };
   struct Float { double value = 0.0; };
@@ -241,30 +264,6 @@ struct Expr {
   struct Index { Box<Expr> expr; Box<Expr> index; };
   struct Slice { Box<Expr> expr; MaybeBox<Expr> from; MaybeBox<Expr> to; };
   struct Parameter { std::string name; };  // without "$"
-  using Or = BinaryExpr<ExprKind::Or>;
-  using Xor = BinaryExpr<ExprKind::Xor>;
-  using And = BinaryExpr<ExprKind::And>;
-  using Not = UnaryExpr<ExprKind::Not>;
-  using Eq = BinaryExpr<ExprKind::Eq>;
-  using Ne = BinaryExpr<ExprKind::Ne>;
-  using Lt = BinaryExpr<ExprKind::Lt>;
-  using Le = BinaryExpr<ExprKind::Le>;
-  using Gt = BinaryExpr<ExprKind::Gt>;
-  using Ge = BinaryExpr<ExprKind::Ge>;
-  using RegexMatch = BinaryExpr<ExprKind::RegexMatch>;
-  using IsNull = UnaryExpr<ExprKind::IsNull>;
-  using IsNotNull = UnaryExpr<ExprKind::IsNotNull>;
-  using In = BinaryExpr<ExprKind::In>;
-  using StartsWith = BinaryExpr<ExprKind::StartsWith>;
-  using EndsWith = BinaryExpr<ExprKind::EndsWith>;
-  using Contains = BinaryExpr<ExprKind::Contains>;
-  using Add = BinaryExpr<ExprKind::Add>;
-  using Sub = BinaryExpr<ExprKind::Sub>;
-  using Mul = BinaryExpr<ExprKind::Mul>;
-  using Div = BinaryExpr<ExprKind::Div>;
-  using Mod = BinaryExpr<ExprKind::Mod>;
-  using Pow = BinaryExpr<ExprKind::Pow>;
-  using Neg = UnaryExpr<ExprKind::Neg>;
   struct FunctionCall {
     std::string name;  // as written, namespace included
     std::vector<Expr> args;
@@ -282,10 +281,6 @@ struct Expr {
     MaybeBox<Expr> filter;      // the WHERE part
     MaybeBox<Expr> projection;  // the part after "|"
   };
-  using All = QuantifierExpr<ExprKind::All>;
-  using Any = QuantifierExpr<ExprKind::Any>;
-  using None = QuantifierExpr<ExprKind::None>;
-  using Single = QuantifierExpr<ExprKind::Single>;
   struct Reduce {
     std::string accumulator;
     Box<Expr> init;
@@ -306,13 +301,22 @@ struct Expr {
   struct CountSubquery { Box<RegularQuery> query; };
   struct CollectSubquery { Box<RegularQuery> query; };
 
-  using Node = std::variant<
-      Integer, Float, String, Bool, Null, List, Map, Variable, Property, Index,
-      Slice, Parameter, Or, Xor, And, Not, Eq, Ne, Lt, Le,
-      Gt, Ge, RegexMatch, IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Add,
-      Sub, Mul, Div, Mod, Pow, Neg, FunctionCall, CountStar, Case, ListComprehension,
-      All, Any, None, Single, Reduce, ShortestPath, PatternComprehension, Exists, CountSubquery,
-      CollectSubquery>;
+  // The operators and quantifiers, one template per shape tagged with the variant's kind.
+#define TESSARY_EXPR_own(name)
+#define TESSARY_EXPR_binary(name) using name = BinaryExpr<ExprKind::name>;
+#define TESSARY_EXPR_unary(name) using name = UnaryExpr<ExprKind::name>;
+#define TESSARY_EXPR_quantifier(name) using name = QuantifierExpr<ExprKind::name>;
+#define TESSARY_EXPR(name, shape) TESSARY_EXPR_##shape(name)
+#include "parser/expr_variants.def"
+#undef TESSARY_EXPR_own
+#undef TESSARY_EXPR_binary
+#undef TESSARY_EXPR_unary
+#undef TESSARY_EXPR_quantifier
+
+  using Node = VariantOfRest<void
+#define TESSARY_EXPR(name, shape) , name
+#include "parser/expr_variants.def"
+                             >;
 
   Node node;
 
@@ -325,18 +329,24 @@ struct Expr {
   template <class T> const T& as() const { return std::get<T>(node); }
   template <class T> T& as() { return std::get<T>(node); }
   template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+
+  // Calls `visitor` with the alternative this expression holds, as its own type, and returns
+  // what that call returns; every call must return the same type. A switch over the kind, so
+  // that the visitor's bodies are inlined into one jump table rather than called through a
+  // table of function pointers.
+  template <class Visitor>
+  [[gnu::always_inline]] decltype(auto) visit(Visitor&& visitor) const {
+    switch (kind()) {
+#define TESSARY_EXPR(name, shape) \
+  case ExprKind::name:            \
+    return std::forward<Visitor>(visitor)(*std::get_if<name>(&node));
+#include "parser/expr_variants.def"
+    }
+    __builtin_unreachable();  // a tree's expression always holds one of its variants
+  }
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
-static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Slice),
-                                                        Expr::Node>, Expr::Slice>);
-static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Neg),
-                                                        Expr::Node>, Expr::Neg>);
-static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ExprKind::Case),
-                                                        Expr::Node>, Expr::Case>);
-static_assert(std::is_same_v<
-              std::variant_alternative_t<static_cast<std::size_t>(ExprKind::CollectSubquery),
-                                         Expr::Node>, Expr::CollectSubquery>);
 
 struct MapEntry {
   std::string key;

@@ -1,7 +1,6 @@
 #include "parser/summary.hpp"
 
 #include <set>
-#include <type_traits>
 #include <variant>
 
 #include "parser/deep_stack.hpp"
@@ -69,83 +68,68 @@ void collect_optional(const MaybeBox<Expr>& e, const Sinks& s) {
   if (e) collect_expr(*e, s);
 }
 
-template <class T>
-inline constexpr bool kIsBinary = false;
-template <ExprKind K>
-inline constexpr bool kIsBinary<BinaryExpr<K>> = true;
-template <class T>
-inline constexpr bool kIsUnary = false;
-template <ExprKind K>
-inline constexpr bool kIsUnary<UnaryExpr<K>> = true;
-template <class T>
-inline constexpr bool kIsQuantifier = false;
-template <ExprKind K>
-inline constexpr bool kIsQuantifier<QuantifierExpr<K>> = true;
-
 void collect_expr(const Expr& e, const Sinks& s) {
-  std::visit(
-      [&](const auto& node) {
-        using T = std::decay_t<decltype(node)>;
-        if constexpr (std::is_same_v<T, Expr::Property>) {
-          s.property(node.key);
-          collect_expr(*node.expr, s);
-        } else if constexpr (std::is_same_v<T, Expr::List>) {
-          collect_exprs(node.items, s);
-        } else if constexpr (std::is_same_v<T, Expr::FunctionCall>) {
-          collect_exprs(node.args, s);
-        } else if constexpr (std::is_same_v<T, Expr::Map>) {
-          // A map literal's own keys are not property keys; its values may hold lookups.
-          for (const MapEntry& entry : node.entries) collect_expr(entry.value, s);
-        } else if constexpr (std::is_same_v<T, Expr::Index>) {
-          collect_expr(*node.expr, s);
-          collect_expr(*node.index, s);
-        } else if constexpr (kIsBinary<T>) {
-          collect_expr(*node.left, s);
-          collect_expr(*node.right, s);
-        } else if constexpr (kIsUnary<T>) {
-          collect_expr(*node.operand, s);
-        } else if constexpr (std::is_same_v<T, Expr::Slice>) {
-          collect_expr(*node.expr, s);
-          collect_optional(node.from, s);
-          collect_optional(node.to, s);
-        } else if constexpr (std::is_same_v<T, Expr::Case>) {
-          collect_optional(node.subject, s);
-          for (const CaseAlternative& alt : node.alternatives) {
-            collect_expr(alt.when, s);
-            collect_expr(alt.then, s);
-          }
-          collect_optional(node.else_expr, s);
-        } else if constexpr (std::is_same_v<T, Expr::ListComprehension>) {
-          collect_optional(node.list, s);
-          collect_optional(node.filter, s);
-          collect_optional(node.projection, s);
-        } else if constexpr (kIsQuantifier<T>) {
-          collect_optional(node.list, s);
-          collect_optional(node.predicate, s);
-        } else if constexpr (std::is_same_v<T, Expr::Reduce>) {
-          collect_expr(*node.init, s);
-          collect_expr(*node.list, s);
-          collect_expr(*node.projection, s);
-        } else if constexpr (std::is_same_v<T, Expr::ShortestPath>) {
-          collect_element(*node.element, s);
-        } else if constexpr (std::is_same_v<T, Expr::PatternComprehension>) {
-          collect_element(*node.element, s);
-          collect_optional(node.filter, s);
-          collect_optional(node.projection, s);
-        } else if constexpr (std::is_same_v<T, Expr::Exists>) {
-          collect_pattern(*node.pattern, s);
-        } else if constexpr (std::is_same_v<T, Expr::CountSubquery> ||
-                             std::is_same_v<T, Expr::CollectSubquery>) {
-          collect_regular_query(*node.query, s);
-        } else {
-          // Literals, variables, parameters and count(*) name nothing.
-          static_assert(std::is_same_v<T, Expr::Integer> || std::is_same_v<T, Expr::Float> ||
-                        std::is_same_v<T, Expr::String> || std::is_same_v<T, Expr::Bool> ||
-                        std::is_same_v<T, Expr::Null> || std::is_same_v<T, Expr::Variable> ||
-                        std::is_same_v<T, Expr::Parameter> || std::is_same_v<T, Expr::CountStar>);
-        }
+  e.visit(Overload{
+      [&](const Expr::Property& node) {
+        s.property(node.key);
+        collect_expr(*node.expr, s);
       },
-      e.node);
+      [&](const Expr::List& node) { collect_exprs(node.items, s); },
+      [&](const Expr::FunctionCall& node) { collect_exprs(node.args, s); },
+      [&](const Expr::Map& node) {
+        // A map literal's own keys are not property keys; its values may hold lookups.
+        for (const MapEntry& entry : node.entries) collect_expr(entry.value, s);
+      },
+      [&](const Expr::Index& node) {
+        collect_expr(*node.expr, s);
+        collect_expr(*node.index, s);
+      },
+      [&]<ExprKind K>(const BinaryExpr<K>& node) {
+        collect_expr(*node.left, s);
+        collect_expr(*node.right, s);
+      },
+      [&]<ExprKind K>(const UnaryExpr<K>& node) { collect_expr(*node.operand, s); },
+      [&](const Expr::Slice& node) {
+        collect_expr(*node.expr, s);
+        collect_optional(node.from, s);
+        collect_optional(node.to, s);
+      },
+      [&](const Expr::Case& node) {
+        collect_optional(node.subject, s);
+        for (const CaseAlternative& alt : node.alternatives) {
+          collect_expr(alt.when, s);
+          collect_expr(alt.then, s);
+        }
+        collect_optional(node.else_expr, s);
+      },
+      [&](const Expr::ListComprehension& node) {
+        collect_optional(node.list, s);
+        collect_optional(node.filter, s);
+        collect_optional(node.projection, s);
+      },
+      [&]<ExprKind K>(const QuantifierExpr<K>& node) {
+        collect_optional(node.list, s);
+        collect_optional(node.predicate, s);
+      },
+      [&](const Expr::Reduce& node) {
+        collect_expr(*node.init, s);
+        collect_expr(*node.list, s);
+        collect_expr(*node.projection, s);
+      },
+      [&](const Expr::ShortestPath& node) { collect_element(*node.element, s); },
+      [&](const Expr::PatternComprehension& node) {
+        collect_element(*node.element, s);
+        collect_optional(node.filter, s);
+        collect_optional(node.projection, s);
+      },
+      [&](const Expr::Exists& node) { collect_pattern(*node.pattern, s); },
+      [&](const OneOf<Expr::CountSubquery, Expr::CollectSubquery> auto& node) {
+        collect_regular_query(*node.query, s);
+      },
+      // Literals, variables, parameters and count(*) name nothing.
+      [](const OneOf<Expr::Integer, Expr::Float, Expr::String, Expr::Bool, Expr::Null,
+                     Expr::Variable, Expr::Parameter, Expr::CountStar> auto&) {},
+  });
 }
 
 void collect_reading(const ReadingClause& clause, const Sinks& s) {

@@ -1,11 +1,10 @@
 // Expression checks: unbound variables, property accesses against the schema, built-in function
 // calls, SKIP/LIMIT literals, the aggregate detector, and the temporary bindings of
 // comprehensions, quantifiers, REDUCE and subqueries.
+#include <optional>
 #include <span>
 #include <string>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 #include "validator/functions.hpp"
 #include "validator/semantic.hpp"
@@ -13,61 +12,6 @@
 namespace tessary {
 
 namespace {
-
-template <class T>
-struct IsBinary : std::false_type {};
-template <ExprKind K>
-struct IsBinary<BinaryExpr<K>> : std::true_type {};
-template <class T>
-struct IsUnary : std::false_type {};
-template <ExprKind K>
-struct IsUnary<UnaryExpr<K>> : std::true_type {};
-template <class T>
-struct IsQuantifier : std::false_type {};
-template <ExprKind K>
-struct IsQuantifier<QuantifierExpr<K>> : std::true_type {};
-
-struct Operands {
-  const Expr* left = nullptr;
-  const Expr* right = nullptr;
-};
-
-// The two operands of a two-operand operator, or the one operand (as `left`) of a one-operand
-// operator; nulls for every other variant.
-Operands operands(const Expr& expr) {
-  return std::visit(
-      [](const auto& node) -> Operands {
-        using T = std::decay_t<decltype(node)>;
-        if constexpr (IsBinary<T>::value) {
-          return {node.left.get(), node.right.get()};
-        } else if constexpr (IsUnary<T>::value) {
-          return {node.operand.get(), nullptr};
-        } else {
-          return {};
-        }
-      },
-      expr.node);
-}
-
-struct QuantifierView {
-  const std::string* variable = nullptr;
-  const Expr* list = nullptr;
-  const Expr* predicate = nullptr;
-};
-
-// The fields of ALL, ANY, NONE and SINGLE, which share one shape.
-QuantifierView quantifier(const Expr& expr) {
-  return std::visit(
-      [](const auto& node) -> QuantifierView {
-        using T = std::decay_t<decltype(node)>;
-        if constexpr (IsQuantifier<T>::value) {
-          return {&node.variable, node.list.get(), node.predicate.get()};
-        } else {
-          return {};
-        }
-      },
-      expr.node);
-}
 
 // A binding that lasts while one body is checked: the name is bound with an empty list when it
 // is unbound, and removed again afterwards; an existing binding is left as it is, labels included.
@@ -99,7 +43,8 @@ class TemporaryBinding {
 [[gnu::noinline]] void check_function_call(SemanticValidator& v, const Expr::FunctionCall& call);
 [[gnu::noinline]] void check_pattern_comprehension(SemanticValidator& v,
                                                    const Expr::PatternComprehension& pc);
-[[gnu::noinline]] void check_subquery(SemanticValidator& v, const Expr& expr);
+[[gnu::noinline]] void check_exists(SemanticValidator& v, const Expr::Exists& exists);
+[[gnu::noinline]] void check_subquery(SemanticValidator& v, const RegularQuery& query);
 
 }  // namespace
 
@@ -107,122 +52,89 @@ class TemporaryBinding {
 // validate_expr
 
 void SemanticValidator::validate_expr(const Expr& expr) {
-  // Operators: the left operand, then the right one.
-  if (Operands ops = operands(expr); ops.left != nullptr) {
-    validate_expr(*ops.left);
-    if (ops.right != nullptr) validate_expr(*ops.right);
-    return;
-  }
-  switch (expr.kind()) {
-    case ExprKind::Integer:
-    case ExprKind::Float:
-    case ExprKind::String:
-    case ExprKind::Bool:
-    case ExprKind::Null:
-    case ExprKind::Parameter:
-    case ExprKind::CountStar:
-      return;
+  expr.visit(Overload{
+      // Operators: the left operand, then the right one.
+      [this]<ExprKind K>(const BinaryExpr<K>& op) {
+        validate_expr(*op.left);
+        validate_expr(*op.right);
+      },
+      [this]<ExprKind K>(const UnaryExpr<K>& op) { validate_expr(*op.operand); },
 
-    case ExprKind::List:
-      for (const auto& item : expr.as<Expr::List>().items) validate_expr(item);
-      return;
-    case ExprKind::Map:
-      for (const auto& entry : expr.as<Expr::Map>().entries) validate_expr(entry.value);
-      return;
+      [](const OneOf<Expr::Integer, Expr::Float, Expr::String, Expr::Bool, Expr::Null,
+                     Expr::Parameter, Expr::CountStar> auto&) {},
 
-    case ExprKind::Variable: {
-      const auto& name = expr.as<Expr::Variable>().name;
-      if (!scope.contains(name)) report_unbound(*this, name);
-      return;
-    }
-    case ExprKind::Property: {
-      // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
-      const auto& prop = expr.as<Expr::Property>();
-      if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
-        validate_property_access(var->name, std::span<const std::string>(&prop.key, 1),
-                                 NameOffsets(prop.key_offset));
-      }
-      validate_expr(*prop.expr);
-      return;
-    }
-    case ExprKind::Index: {
-      const auto& index = expr.as<Expr::Index>();
-      validate_expr(*index.expr);
-      validate_expr(*index.index);
-      return;
-    }
-    case ExprKind::Slice: {
-      const auto& slice = expr.as<Expr::Slice>();
-      validate_expr(*slice.expr);
-      if (slice.from) validate_expr(*slice.from);
-      if (slice.to) validate_expr(*slice.to);
-      return;
-    }
+      [this](const Expr::List& list) {
+        for (const auto& item : list.items) validate_expr(item);
+      },
+      [this](const Expr::Map& map) {
+        for (const auto& entry : map.entries) validate_expr(entry.value);
+      },
 
-    case ExprKind::FunctionCall:
-      check_function_call(*this, expr.as<Expr::FunctionCall>());
-      return;
+      [this](const Expr::Variable& var) {
+        if (!scope.contains(var.name)) report_unbound(*this, var.name);
+      },
+      [this](const Expr::Property& prop) {
+        // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
+        if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
+          validate_property_access(var->name, std::span<const std::string>(&prop.key, 1),
+                                   NameOffsets(prop.key_offset));
+        }
+        validate_expr(*prop.expr);
+      },
+      [this](const Expr::Index& index) {
+        validate_expr(*index.expr);
+        validate_expr(*index.index);
+      },
+      [this](const Expr::Slice& slice) {
+        validate_expr(*slice.expr);
+        if (slice.from) validate_expr(*slice.from);
+        if (slice.to) validate_expr(*slice.to);
+      },
 
-    case ExprKind::Case: {
-      const auto& c = expr.as<Expr::Case>();
-      if (c.subject) validate_expr(*c.subject);
-      for (const auto& alt : c.alternatives) {
-        validate_expr(alt.when);
-        validate_expr(alt.then);
-      }
-      if (c.else_expr) validate_expr(*c.else_expr);
-      return;
-    }
+      [this](const Expr::FunctionCall& call) { check_function_call(*this, call); },
 
-    case ExprKind::ListComprehension: {
-      const auto& lc = expr.as<Expr::ListComprehension>();
-      validate_expr(*lc.list);
-      TemporaryBinding binding(scope, lc.variable);
-      binding.bind();
-      if (lc.filter) validate_expr(*lc.filter);
-      if (lc.projection) validate_expr(*lc.projection);
-      return;
-    }
-    case ExprKind::All:
-    case ExprKind::Any:
-    case ExprKind::None:
-    case ExprKind::Single: {
-      QuantifierView q = quantifier(expr);
-      validate_expr(*q.list);
-      TemporaryBinding binding(scope, *q.variable);
-      binding.bind();
-      if (q.predicate) validate_expr(*q.predicate);
-      return;
-    }
-    case ExprKind::Reduce: {
-      const auto& r = expr.as<Expr::Reduce>();
-      validate_expr(*r.init);
-      validate_expr(*r.list);
-      // Both names are looked up before either is bound.
-      TemporaryBinding accumulator(scope, r.accumulator);
-      TemporaryBinding variable(scope, r.variable);
-      accumulator.bind();
-      variable.bind();
-      validate_expr(*r.projection);
-      return;
-    }
+      [this](const Expr::Case& c) {
+        if (c.subject) validate_expr(*c.subject);
+        for (const auto& alt : c.alternatives) {
+          validate_expr(alt.when);
+          validate_expr(alt.then);
+        }
+        if (c.else_expr) validate_expr(*c.else_expr);
+      },
 
-    case ExprKind::ShortestPath:
-      validate_pattern_element(*expr.as<Expr::ShortestPath>().element);
-      return;
+      [this](const Expr::ListComprehension& lc) {
+        validate_expr(*lc.list);
+        TemporaryBinding binding(scope, lc.variable);
+        binding.bind();
+        if (lc.filter) validate_expr(*lc.filter);
+        if (lc.projection) validate_expr(*lc.projection);
+      },
+      [this]<ExprKind K>(const QuantifierExpr<K>& q) {
+        validate_expr(*q.list);
+        TemporaryBinding binding(scope, q.variable);
+        binding.bind();
+        if (q.predicate) validate_expr(*q.predicate);
+      },
+      [this](const Expr::Reduce& r) {
+        validate_expr(*r.init);
+        validate_expr(*r.list);
+        // Both names are looked up before either is bound.
+        TemporaryBinding accumulator(scope, r.accumulator);
+        TemporaryBinding variable(scope, r.variable);
+        accumulator.bind();
+        variable.bind();
+        validate_expr(*r.projection);
+      },
 
-    // Forms with a body of their own, whose changes to the scope are undone afterwards.
-    case ExprKind::PatternComprehension:
-      check_pattern_comprehension(*this, expr.as<Expr::PatternComprehension>());
-      return;
-    case ExprKind::Exists:
-    case ExprKind::CountSubquery:
-    case ExprKind::CollectSubquery:
-      check_subquery(*this, expr);
-      return;
-    default:  // the operators, checked above
-      return;
-  }
+      [this](const Expr::ShortestPath& sp) { validate_pattern_element(*sp.element); },
+
+      // Forms with a body of their own, whose changes to the scope are undone afterwards.
+      [this](const Expr::PatternComprehension& pc) { check_pattern_comprehension(*this, pc); },
+      [this](const Expr::Exists& exists) { check_exists(*this, exists); },
+      [this](const OneOf<Expr::CountSubquery, Expr::CollectSubquery> auto& sub) {
+        check_subquery(*this, *sub.query);
+      },
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -276,16 +188,16 @@ void check_pattern_comprehension(SemanticValidator& v, const Expr::PatternCompre
   v.scope.restore(mark);
 }
 
-void check_subquery(SemanticValidator& v, const Expr& expr) {
+void check_exists(SemanticValidator& v, const Expr::Exists& exists) {
   const Scope::Mark mark = v.scope.save();
-  if (const auto* exists = expr.get_if<Expr::Exists>()) {
-    v.collect_pattern_bindings(exists->pattern->parts);
-    v.validate_pattern(exists->pattern->parts);
-  } else if (const auto* count = expr.get_if<Expr::CountSubquery>()) {
-    v.validate_regular_query(*count->query);
-  } else {
-    v.validate_regular_query(*expr.as<Expr::CollectSubquery>().query);
-  }
+  v.collect_pattern_bindings(exists.pattern->parts);
+  v.validate_pattern(exists.pattern->parts);
+  v.scope.restore(mark);
+}
+
+void check_subquery(SemanticValidator& v, const RegularQuery& query) {
+  const Scope::Mark mark = v.scope.save();
+  v.validate_regular_query(query);
   v.scope.restore(mark);
 }
 
@@ -294,6 +206,8 @@ void check_subquery(SemanticValidator& v, const Expr& expr) {
 // ---------------------------------------------------------------------------------------------
 // Property access
 
+// Called out of line: inlined, it would triple the frame of the recursive walk above.
+[[gnu::noinline]]
 void SemanticValidator::validate_property_access(std::string_view variable,
                                                  std::span<const std::string> keys,
                                                  const NameOffsets& key_offsets) {
@@ -329,87 +243,70 @@ void SemanticValidator::validate_property_access(std::string_view variable,
 // SKIP and LIMIT
 
 void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_view clause) {
-  DiagnosticCode code;
-  switch (expr.kind()) {
-    case ExprKind::Float: code = DiagnosticCode::PaginationTypeFloat; break;
-    case ExprKind::String: code = DiagnosticCode::PaginationTypeString; break;
-    case ExprKind::Bool: code = DiagnosticCode::PaginationTypeBool; break;
-    case ExprKind::Null: code = DiagnosticCode::PaginationTypeNull; break;
-    default:
-      validate_expr(expr);
-      return;
+  using Finding = std::optional<DiagnosticCode>;
+  const Finding code = expr.visit(Overload{
+      [](const Expr::Float&) { return Finding(DiagnosticCode::PaginationTypeFloat); },
+      [](const Expr::String&) { return Finding(DiagnosticCode::PaginationTypeString); },
+      [](const Expr::Bool&) { return Finding(DiagnosticCode::PaginationTypeBool); },
+      [](const Expr::Null&) { return Finding(DiagnosticCode::PaginationTypeNull); },
+      [](const auto&) { return Finding(); },  // integers, parameters, any other expression
+  });
+  if (!code) {
+    validate_expr(expr);
+    return;
   }
-  push_error(code, format_message(code, {clause}));
+  push_error(*code, format_message(*code, {clause}));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Aggregate detection
 
 bool SemanticValidator::contains_aggregate(const Expr& expr) {
-  if (Operands ops = operands(expr); ops.left != nullptr) {
-    return contains_aggregate(*ops.left) || (ops.right != nullptr && contains_aggregate(*ops.right));
-  }
-  switch (expr.kind()) {
-    case ExprKind::CountStar:
-      return true;
-    case ExprKind::FunctionCall: {
-      const auto& call = expr.as<Expr::FunctionCall>();
-      const BuiltinFunction* function = lookup_function(call.name);
-      if (function != nullptr && function->is_aggregate) return true;
-      for (const auto& arg : call.args) {
-        if (contains_aggregate(arg)) return true;
-      }
-      return false;
-    }
-    case ExprKind::Case: {
-      const auto& c = expr.as<Expr::Case>();
-      if (c.subject && contains_aggregate(*c.subject)) return true;
-      for (const auto& alt : c.alternatives) {
-        if (contains_aggregate(alt.when) || contains_aggregate(alt.then)) return true;
-      }
-      return c.else_expr && contains_aggregate(*c.else_expr);
-    }
-    case ExprKind::Property: return contains_aggregate(*expr.as<Expr::Property>().expr);
-    case ExprKind::Index: {
-      const auto& index = expr.as<Expr::Index>();
-      return contains_aggregate(*index.expr) || contains_aggregate(*index.index);
-    }
-    case ExprKind::List:
-      for (const auto& item : expr.as<Expr::List>().items) {
-        if (contains_aggregate(item)) return true;
-      }
-      return false;
-    case ExprKind::Map:
-      for (const auto& entry : expr.as<Expr::Map>().entries) {
-        if (contains_aggregate(entry.value)) return true;
-      }
-      return false;
+  return expr.visit(Overload{
+      []<ExprKind K>(const BinaryExpr<K>& op) {
+        return contains_aggregate(*op.left) || contains_aggregate(*op.right);
+      },
+      []<ExprKind K>(const UnaryExpr<K>& op) { return contains_aggregate(*op.operand); },
+      [](const Expr::CountStar&) { return true; },
+      [](const Expr::FunctionCall& call) {
+        const BuiltinFunction* function = lookup_function(call.name);
+        if (function != nullptr && function->is_aggregate) return true;
+        for (const auto& arg : call.args) {
+          if (contains_aggregate(arg)) return true;
+        }
+        return false;
+      },
+      [](const Expr::Case& c) {
+        if (c.subject && contains_aggregate(*c.subject)) return true;
+        for (const auto& alt : c.alternatives) {
+          if (contains_aggregate(alt.when) || contains_aggregate(alt.then)) return true;
+        }
+        return c.else_expr && contains_aggregate(*c.else_expr);
+      },
+      [](const Expr::Property& prop) { return contains_aggregate(*prop.expr); },
+      [](const Expr::Index& index) {
+        return contains_aggregate(*index.expr) || contains_aggregate(*index.index);
+      },
+      [](const Expr::List& list) {
+        for (const auto& item : list.items) {
+          if (contains_aggregate(item)) return true;
+        }
+        return false;
+      },
+      [](const Expr::Map& map) {
+        for (const auto& entry : map.entries) {
+          if (contains_aggregate(entry.value)) return true;
+        }
+        return false;
+      },
 
-
-    // Literals, variables, parameters, slices and every form with a scope of its own.
-    case ExprKind::Integer:
-    case ExprKind::Float:
-    case ExprKind::String:
-    case ExprKind::Bool:
-    case ExprKind::Null:
-    case ExprKind::Variable:
-    case ExprKind::Slice:
-    case ExprKind::Parameter:
-    case ExprKind::ListComprehension:
-    case ExprKind::All:
-    case ExprKind::Any:
-    case ExprKind::None:
-    case ExprKind::Single:
-    case ExprKind::Reduce:
-    case ExprKind::ShortestPath:
-    case ExprKind::PatternComprehension:
-    case ExprKind::Exists:
-    case ExprKind::CountSubquery:
-    case ExprKind::CollectSubquery:
-      return false;
-    default:  // the operators, looked into above
-      return false;
-  }
+      // Literals, variables, parameters, slices and every form with a scope of its own.
+      [](const OneOf<Expr::Integer, Expr::Float, Expr::String, Expr::Bool, Expr::Null,
+                     Expr::Variable, Expr::Slice, Expr::Parameter, Expr::ListComprehension,
+                     Expr::Reduce, Expr::ShortestPath, Expr::PatternComprehension, Expr::Exists,
+                     Expr::CountSubquery, Expr::CollectSubquery> auto&) { return false; },
+      []<ExprKind K>(const QuantifierExpr<K>&) { return false; },
+  });
 }
 
 }  // namespace tessary

@@ -34,13 +34,6 @@ std::string names_text(const std::vector<std::string>& names, const NameOffsets&
   return out;
 }
 
-template <class... F>
-struct Overload : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overload(F...) -> Overload<F...>;
-
 template <class T, class F>
 std::string join(const std::vector<T>& items, const char* sep, F&& each) {
   std::string out;
@@ -67,39 +60,13 @@ std::string float_text(double v) {
   return buf;
 }
 
-const char* binary_name(ExprKind k) {
-  switch (k) {
-    case ExprKind::Or: return "Or";
-    case ExprKind::Xor: return "Xor";
-    case ExprKind::And: return "And";
-    case ExprKind::Eq: return "Eq";
-    case ExprKind::Ne: return "Ne";
-    case ExprKind::Lt: return "Lt";
-    case ExprKind::Le: return "Le";
-    case ExprKind::Gt: return "Gt";
-    case ExprKind::Ge: return "Ge";
-    case ExprKind::RegexMatch: return "RegexMatch";
-    case ExprKind::In: return "In";
-    case ExprKind::StartsWith: return "StartsWith";
-    case ExprKind::EndsWith: return "EndsWith";
-    case ExprKind::Contains: return "Contains";
-    case ExprKind::Add: return "Add";
-    case ExprKind::Sub: return "Sub";
-    case ExprKind::Mul: return "Mul";
-    case ExprKind::Div: return "Div";
-    case ExprKind::Mod: return "Mod";
-    case ExprKind::Pow: return "Pow";
-    case ExprKind::Not: return "Not";
-    case ExprKind::IsNull: return "IsNull";
-    case ExprKind::IsNotNull: return "IsNotNull";
-    case ExprKind::Neg: return "Neg";
-    case ExprKind::All: return "All";
-    case ExprKind::Any: return "Any";
-    case ExprKind::None: return "None";
-    case ExprKind::Single: return "Single";
-    default: return "?";
-  }
-}
+// The variant names, by which operators and quantifiers are printed.
+constexpr const char* kExprNames[] = {
+#define TESSARY_EXPR(name, shape) #name,
+#include "parser/expr_variants.def"
+};
+
+const char* expr_name(ExprKind k) { return kExprNames[static_cast<std::size_t>(k)]; }
 
 std::string properties_text(const std::optional<MapOrParam>& props) {
   if (!props) return "";
@@ -175,7 +142,7 @@ std::string with_sep(std::string a, const std::string& b) {
 }  // namespace
 
 std::string print(const Expr& expr) {
-  return std::visit(
+  return expr.visit(
       Overload{
           [](const Expr::Integer& v) { return "Int(" + std::to_string(v.value) + ")"; },
           [](const Expr::Float& v) { return "Float(" + float_text(v.value) + ")"; },
@@ -234,24 +201,18 @@ std::string print(const Expr& expr) {
           [](const Expr::Exists& v) { return "Exists(" + print(*v.pattern) + ")"; },
           [](const Expr::CountSubquery& v) { return "CountSub{" + print(*v.query) + "}"; },
           [](const Expr::CollectSubquery& v) { return "CollectSub{" + print(*v.query) + "}"; },
-          [&](const auto& v) -> std::string {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (requires { v.left; }) {
-              return std::string(binary_name(expr.kind())) + "(" + print(*v.left) + ", " +
-                     print(*v.right) + ")";
-            } else if constexpr (requires { v.operand; }) {
-              return std::string(binary_name(expr.kind())) + "(" + print(*v.operand) + ")";
-            } else if constexpr (requires { v.predicate; }) {
-              std::string out = std::string(binary_name(expr.kind())) + "(" + v.variable + " IN " +
-                                print(*v.list);
-              if (v.predicate) out += " WHERE " + print(*v.predicate);
-              return out + ")";
-            } else {
-              static_assert(sizeof(T) == 0, "unprinted expression variant");
-            }
+          []<ExprKind K>(const BinaryExpr<K>& v) {
+            return std::string(expr_name(K)) + "(" + print(*v.left) + ", " + print(*v.right) + ")";
           },
-      },
-      expr.node);
+          []<ExprKind K>(const UnaryExpr<K>& v) {
+            return std::string(expr_name(K)) + "(" + print(*v.operand) + ")";
+          },
+          []<ExprKind K>(const QuantifierExpr<K>& v) {
+            std::string out = std::string(expr_name(K)) + "(" + v.variable + " IN " + print(*v.list);
+            if (v.predicate) out += " WHERE " + print(*v.predicate);
+            return out + ")";
+          },
+      });
 }
 
 std::string print(const PatternElement& element) {
