@@ -5,10 +5,9 @@
 // builds new Python objects, so nothing a caller mutates reaches the result.
 #include "bindings/py_validator.hpp"
 
-#include <tbb/scalable_allocator.h>
-
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -94,28 +93,15 @@ Ref diagnostic_dict(const PyDiagnostic& d) {
   return dict;
 }
 
-// A core result on the heap of the scalable allocator. A batch's workers make these in parallel
-// and Python frees them one by one later; that allocator keeps each worker's blocks together
-// and takes a block back from another thread without contention, which makes freeing a large
-// batch's results cheaper than with the C library's allocator.
-struct ScalableDelete {
-  void operator()(const ValidationResult* result) const noexcept {
-    result->~ValidationResult();
-    scalable_free(const_cast<ValidationResult*>(result));
-  }
-};
-using ResultBox = std::unique_ptr<const ValidationResult, ScalableDelete>;
+// A core result on the heap. A batch's workers make these in parallel and Python frees them one
+// by one later. The C library's allocator, not oneTBB's scalable one: a process forked while a
+// batch runs inherits the scalable allocator's locks as the workers held them, and would hang
+// in the first allocation that needs one; the C library's allocator is made ready for a fork.
+using ResultBox = std::unique_ptr<const ValidationResult>;
 
-// Validates one query into a result built in place in a new box.
+// Validates one query into a result in a new box.
 ResultBox validate_boxed(const Tessary& validator, std::string_view query) {
-  void* memory = scalable_malloc(sizeof(ValidationResult));
-  if (memory == nullptr) throw std::bad_alloc();
-  try {
-    return ResultBox(new (memory) ValidationResult(validator.validate(query)));
-  } catch (...) {
-    scalable_free(memory);
-    throw;
-  }
+  return std::make_unique<const ValidationResult>(validator.validate(query));
 }
 
 // The value of a ValidationResult object: one core result, never null. Wrapping a result is a
@@ -462,17 +448,37 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
 
+    // Signal handlers run on the main thread only; there the calling thread, working beside the
+    // pool, runs them every so often, so that Ctrl-C stops a long batch.
+    const bool runs_signal_handlers = _PyOS_IsMainThread() != 0;
     std::vector<ResultBox> results(queries->size());
+    bool complete = false;
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
-      // it; the entry wrapper then reports that exception as PanicException.
+      // it; the entry wrapper then raises that exception (MemoryError for a failed allocation).
       ReleasedGil unlocked;
-      pool::parallel_for(queries->size(), [&](std::size_t i) {
-        results[i] = validate_boxed(validator, (*queries)[i]);
-        queries->release(i);
-      });
+      std::function<bool()> poll;
+      if (runs_signal_handlers) poll = [&unlocked] { return unlocked.run_signal_handlers(); };
+      try {
+        complete = pool::parallel_for(
+            queries->size(),
+            [&](std::size_t i) {
+              // A slot already filled was done before a signal handler forked this process.
+              if (results[i]) return;
+              results[i] = validate_boxed(validator, (*queries)[i]);
+              queries->release(i);
+            },
+            poll);
+      } catch (...) {
+        // Whatever the batch made goes before the lock is retaken.
+        std::vector<ResultBox>().swap(results);
+        queries.reset();
+        throw;
+      }
+      if (!complete) std::vector<ResultBox>().swap(results);
       queries.reset();  // the copied texts are ours: no need to hold the lock to free them
     }
+    if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;

@@ -25,7 +25,8 @@ if importlib.util.find_spec("_tessary") is None:
 # allocation stops the process instead, and the sanitizer's shadow memory does not fit a
 # capped address space; these tests are skipped there.
 NEEDS_REAL_ALLOCATION_FAILURE = {
-    "test_a_task_failure_in_a_batch_is_panic_exception_with_the_lock_retaken",
+    "test_out_of_memory_in_a_batch_is_memory_error_with_the_lock_retaken",
+    "test_allocation_failures_anywhere_in_a_call_are_memory_errors",
 }
 
 
