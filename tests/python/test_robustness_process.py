@@ -290,7 +290,7 @@ def test_allocation_failures_anywhere_in_a_call_are_memory_errors():
     # everything working.
     proc = run(OOM_PRELUDE + """
         import json
-        many_errors = "MATCH " + ", ".join("(n%d:Persn%d)" % (i, i) for i in range(20000)) + " RETURN 1"
+        many_errors = "MATCH " + ", ".join("(n%d:Persn%d)" % (i, i) for i in range(5000)) + " RETURN 1"
         big_list = "RETURN [" + ",".join(["1"] * 200_000) + "]"
         result = v.validate(many_errors)
         schema_json = t.Schema({"L%d" % i: ["p%d" % j for j in range(20)] for i in range(5000)}, {}).to_json()
@@ -313,7 +313,7 @@ def test_allocation_failures_anywhere_in_a_call_are_memory_errors():
         for round in range(2):
             gc.collect()
             before = malloc_in_use(), vm_size()
-            for headroom in (0, 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 64, 128):
+            for headroom in (0, 1, 2, 3, 4, 6, 8, 16, 32, 128):
                 for name, call in calls.items():
                     got = capped(headroom << 20, call)
                     if got == "builtins.MemoryError":
@@ -324,7 +324,7 @@ def test_allocation_failures_anywhere_in_a_call_are_memory_errors():
                         wrong.append((headroom, name, "the batch after it"))
         gc.collect()
         grown = [(after - b) >> 20 for after, b in zip((malloc_in_use(), vm_size()), before)]
-        print(wrong, failed > 40, grown)
+        print(wrong, failed >= 24, grown)
     """, timeout=300)
     assert proc.returncode == 0, proc.stderr[-3000:]
     wrong, enough_failures, grown = proc.stdout.split("\n")[0].split(" ", 2)
