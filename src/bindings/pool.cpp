@@ -1,18 +1,23 @@
 #include "bindings/pool.hpp"
 
+#include <pthread.h>
 #include <sched.h>
-#include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
-#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,8 +193,13 @@ bool env_is_zero(const char* name) {
   return n && *n == 0;
 }
 
+using Body = std::function<void(std::size_t)>;
+using Poll = std::function<bool()>;
+using Clock = std::chrono::steady_clock;
+
 // The pool itself: created once, never destroyed (worker threads may still be parked when the
-// process exits).
+// process exits). The thread that calls parallel_for works beside the pool's workers, so the
+// pool has one thread fewer than the batch uses.
 struct Pool {
   explicit Pool(std::size_t n)
       : threads(n),
@@ -199,7 +209,7 @@ struct Pool {
         parallelism(tbb::global_control::max_allowed_parallelism,
                     std::max<std::size_t>(n, static_cast<std::size_t>(
                                                  std::max(1, tbb::info::default_concurrency())))),
-        arena(static_cast<int>(n)) {}
+        arena(static_cast<int>(std::max<std::size_t>(n, 2) - 1), 0) {}
 
   std::size_t threads;
   tbb::global_control stack;
@@ -207,9 +217,247 @@ struct Pool {
   tbb::task_arena arena;
 };
 
+// The number of fork() calls that made this process out of one in which the pool had been asked
+// for: counted by a fork handler in each child. From the first one on, the pool's threads are
+// those of an ancestor, which do not exist here, and the runtime's record of them is
+// meaningless; batches then run on threads started for them.
+std::atomic<unsigned> g_forks{0};
+
+void count_fork_in_child() noexcept { g_forks.fetch_add(1, std::memory_order_relaxed); }
+
 Pool& instance() {
-  static Pool* pool = new Pool(configured_threads());
+  static Pool* pool = [] {
+    // Registered before the pool exists, so that every child forked from here on knows.
+    if (pthread_atfork(nullptr, nullptr, count_fork_in_child) != 0) throw std::bad_alloc();
+    return new Pool(configured_threads());
+  }();
   return *pool;
+}
+
+// The thread count for batches on threads of their own, in a forked child. Worked out in the
+// child itself: the inherited pool object may even be half made, if the fork came while
+// another thread was making it.
+std::size_t fresh_thread_count() {
+  static std::atomic<std::size_t> cached{0};
+  std::size_t n = cached.load(std::memory_order_relaxed);
+  if (n == 0) {
+    n = configured_threads();
+    cached.store(n, std::memory_order_relaxed);
+  }
+  return n;
+}
+
+enum class Outcome {
+  kDone,       // every call made, or a failure to rethrow
+  kCancelled,  // poll said stop
+  kForked,     // poll forked, and this is the child: the helpers of the run are not here
+};
+
+// One parallel_for: the calling thread and its helpers take stretches of indices that no one has
+// taken yet, the stretches shrinking as fewer indices are left, so that all finish together.
+// Helpers hold the run by shared pointer: one that starts late, after the caller has returned,
+// finds every index taken and only lets go of its reference. Body is called only for indices
+// taken, all of which are settled before the caller returns.
+class Run {
+ public:
+  Run(std::size_t n, const Body& body, std::size_t threads) noexcept
+      : n_(n), body_(&body), threads_(threads) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  bool stopped() const noexcept { return stopped_.load(std::memory_order_relaxed); }
+  bool work_left() const noexcept { return next_.load(std::memory_order_relaxed) < n_; }
+
+  // A helper's part: stretches until none is left.
+  void help() noexcept {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    while (claim(begin, end)) {
+      for (std::size_t i = begin; i != end; ++i) call(i);
+      settle(end - begin);
+    }
+  }
+
+  // The calling thread's part: stretches like a helper, calling poll about every kPollInterval
+  // between two calls, and then waiting, still polling, until every index is settled. Rethrows
+  // the first failure.
+  Outcome work_and_wait(const Poll& poll) {
+    Clock::time_point next_poll = Clock::now() + kPollInterval;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    while (claim(begin, end)) {
+      for (std::size_t i = begin; i != end; ++i) {
+        call(i);
+        if (poll && !stopped() && Clock::now() >= next_poll) {
+          if (!run_poll(poll)) return Outcome::kForked;
+          next_poll = Clock::now() + kPollInterval;
+        }
+      }
+      settle(end - begin);
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (settled_.load(std::memory_order_acquire) != n_) {
+      if (!poll || stopped()) {
+        settled_all_.wait(lock);
+        continue;
+      }
+      if (settled_all_.wait_until(lock, next_poll) != std::cv_status::timeout) continue;
+      lock.unlock();
+      if (!run_poll(poll)) return Outcome::kForked;
+      next_poll = Clock::now() + kPollInterval;
+      lock.lock();
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    return cancelled_ ? Outcome::kCancelled : Outcome::kDone;
+  }
+
+ private:
+  // Takes the next stretch [begin, end); false when every index is taken.
+  bool claim(std::size_t& begin, std::size_t& end) noexcept {
+    constexpr std::size_t kLongest = 64;
+    std::size_t first = next_.load(std::memory_order_relaxed);
+    while (first < n_) {
+      const std::size_t size = std::clamp<std::size_t>((n_ - first) / (4 * threads_), 1, kLongest);
+      if (next_.compare_exchange_weak(first, first + size, std::memory_order_relaxed)) {
+        begin = first;
+        end = first + size;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // body(i), unless the run has stopped. A failure is kept (the first one) and stops the run.
+  void call(std::size_t i) noexcept {
+    if (stopped()) return;
+    try {
+      (*body_)(i);
+    } catch (...) {
+      stop(std::current_exception(), false);
+    }
+  }
+
+  // Counts `count` indices as done with (called or skipped); the last ones wake the caller.
+  void settle(std::size_t count) noexcept {
+    if (settled_.fetch_add(count, std::memory_order_acq_rel) + count != n_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    settled_all_.notify_all();
+  }
+
+  // Stops the run for a failure or a cancellation, whichever comes first: the indices no one
+  // has taken are settled at once, those under way finish.
+  void stop(std::exception_ptr failure, bool cancel) noexcept {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!failure_ && !cancelled_) {
+        failure_ = std::move(failure);
+        cancelled_ = cancel;
+      }
+      stopped_.store(true, std::memory_order_relaxed);
+    }
+    const std::size_t first = next_.exchange(n_, std::memory_order_relaxed);
+    if (first < n_) settle(n_ - first);
+  }
+
+  // Calls poll and stops the run when it says so or throws. False when poll forked and this is
+  // the child: the run's helpers are not here, and one of them may have held the lock at the
+  // fork, so nothing of the run may be touched any more.
+  bool run_poll(const Poll& poll) noexcept {
+    const unsigned forks = g_forks.load(std::memory_order_relaxed);
+    bool go_on = false;
+    std::exception_ptr failure;
+    try {
+      go_on = poll();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (g_forks.load(std::memory_order_relaxed) != forks) return false;
+    if (failure) {
+      stop(std::move(failure), false);
+    } else if (!go_on) {
+      stop(nullptr, true);
+    }
+    return true;
+  }
+
+  const std::size_t n_;
+  const Body* body_;
+  const std::size_t threads_;
+  std::atomic<std::size_t> next_{0};     // the first index not taken yet
+  std::atomic<std::size_t> settled_{0};  // indices done with
+  std::atomic<bool> stopped_{false};
+  std::mutex mutex_;
+  std::condition_variable settled_all_;
+  bool cancelled_ = false;      // under mutex_
+  std::exception_ptr failure_;  // under mutex_
+};
+
+// Every call on the calling thread, polling between two calls.
+bool run_here(std::size_t n, const Body& body, const Poll& poll) {
+  Clock::time_point next_poll = Clock::now() + kPollInterval;
+  for (std::size_t i = 0; i < n; ++i) {
+    body(i);
+    if (poll && i + 1 < n && Clock::now() >= next_poll) {
+      if (!poll()) return false;
+      next_poll = Clock::now() + kPollInterval;
+    }
+  }
+  return true;
+}
+
+// The run with the pool's workers as helpers.
+Outcome run_on_pool(Pool& pool, std::size_t n, const Body& body, const Poll& poll) {
+  auto run = std::make_shared<Run>(n, body, pool.threads);
+  const std::size_t helpers = std::min(pool.threads, n) - 1;
+  try {
+    for (std::size_t k = 0; k < helpers; ++k) pool.arena.enqueue([run] { run->help(); });
+  } catch (const std::exception&) {
+    // Out of memory for a task: the helpers enqueued so far, and the caller, do the work.
+  }
+  return run->work_and_wait(poll);
+}
+
+// A helper thread of a run in a forked child: starts the next helper while work is left, then
+// helps.
+struct Helper {
+  std::shared_ptr<Run> run;
+  std::size_t more;  // helpers still to start after this one
+};
+
+void* help_on_new_thread(void* arg) noexcept;
+
+// Starts a detached helper thread; false when none can be started.
+bool start_helper(const std::shared_ptr<Run>& run, std::size_t more) noexcept {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  bool started = false;
+  Helper* helper = new (std::nothrow) Helper{run, more};
+  if (helper != nullptr && pthread_attr_setstacksize(&attr, kWorkerStackBytes) == 0 &&
+      pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) == 0) {
+    pthread_t thread;
+    started = pthread_create(&thread, &attr, help_on_new_thread, helper) == 0;
+  }
+  if (!started) delete helper;
+  pthread_attr_destroy(&attr);
+  return started;
+}
+
+void* help_on_new_thread(void* arg) noexcept {
+  std::unique_ptr<Helper> helper(static_cast<Helper*>(arg));
+  // Each helper starts the next, so that the caller starts only one and begins work at once.
+  if (helper->more > 0 && helper->run->work_left()) start_helper(helper->run, helper->more - 1);
+  helper->run->help();
+  return nullptr;
+}
+
+// The run with helpers on threads started for it (out of memory or of threads, fewer helpers,
+// or none, do).
+Outcome run_on_new_threads(std::size_t threads, std::size_t n, const Body& body,
+                           const Poll& poll) {
+  auto run = std::make_shared<Run>(n, body, threads);
+  const std::size_t helpers = std::min(threads, n) - 1;
+  if (helpers > 0) start_helper(run, helpers - 1);
+  return run->work_and_wait(poll);
 }
 
 }  // namespace
@@ -248,19 +496,21 @@ std::size_t configured_threads() {
 
 std::size_t thread_count() { return instance().threads; }
 
-void parallel_for(std::size_t n, const std::function<void(std::size_t)>& body) {
-  if (n == 0) return;
-  Pool& pool = instance();
-  if (pool.threads == 1 || n == 1) {
-    for (std::size_t i = 0; i < n; ++i) body(i);
-    return;
+bool parallel_for(std::size_t n, const Body& body, const Poll& poll) {
+  if (n == 0) return true;
+  const bool inherited = g_forks.load(std::memory_order_relaxed) != 0;
+  Pool* pool = inherited ? nullptr : &instance();
+  const std::size_t threads = inherited ? fresh_thread_count() : pool->threads;
+  if (threads == 1 || n == 1) return run_here(n, body, poll);
+
+  Outcome outcome = inherited ? run_on_new_threads(threads, n, body, poll)
+                              : run_on_pool(*pool, n, body, poll);
+  while (outcome == Outcome::kForked) {
+    // This is a child that poll forked: every index goes once more to threads of this process,
+    // and body skips those it finds done.
+    outcome = run_on_new_threads(fresh_thread_count(), n, body, poll);
   }
-  pool.arena.execute([&] {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
-                      [&](const tbb::blocked_range<std::size_t>& range) {
-                        for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
-                      });
-  });
+  return outcome == Outcome::kDone;
 }
 
 }  // namespace tessary::pool

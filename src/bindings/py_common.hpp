@@ -1,7 +1,8 @@
 #pragma once
 // Shared machinery of the Python module: an owning reference, interpreter-lock guards, the one
 // argument parser, argument conversions, the entry wrapper that turns C++ exceptions into
-// PanicException, borrow flags, instance layout helpers and type/module registration.
+// MemoryError or PanicException, borrow flags, instance layout helpers and type/module
+// registration.
 //
 // Every function here expects the interpreter lock to be held unless its comment says otherwise.
 #define PY_SSIZE_T_CLEAN
@@ -80,6 +81,16 @@ class ReleasedGil {
   ReleasedGil& operator=(const ReleasedGil&) = delete;
   ~ReleasedGil() { PyEval_RestoreThread(state_); }
 
+  // Takes the lock for a moment to run the handlers of the signals that have arrived (only the
+  // main thread runs them), then lets it go again. False when a handler raised: its exception
+  // stays set for when the lock is retaken.
+  bool run_signal_handlers() noexcept {
+    PyEval_RestoreThread(state_);
+    const bool ok = PyErr_CheckSignals() == 0;
+    state_ = PyEval_SaveThread();
+    return ok;
+  }
+
  private:
   PyThreadState* state_;
 };
@@ -114,16 +125,16 @@ void raise_value_error(const CypherError& error);
 // Sets `type` with a message assembled from UTF-8 text.
 void raise(PyObject* type, std::string_view message);
 
-// Runs an entry body, returning its result. Any C++ exception escaping the body becomes
-// PanicException and the entry returns `failure` (null for object results, -1 for the truth
-// value, length and init slots). The body signals a Python error by returning `failure` with
-// the error set.
+// Runs an entry body, returning its result. A failed allocation escaping the body becomes
+// MemoryError, any other C++ exception PanicException, and the entry returns `failure` (null
+// for object results, -1 for the truth value, length and init slots). The body signals a Python
+// error by returning `failure` with the error set.
 template <class R = PyObject*, class Body>
 R guarded(Body&& body, R failure = R{}) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    raise_panic("memory allocation failed");
+    PyErr_NoMemory();  // nothing to report: running out of memory is no internal failure
   } catch (const std::exception& error) {
     raise_panic(error.what());
   } catch (...) {

@@ -22,6 +22,9 @@ constexpr Params kNewParams("CypherGenerator.__new__()", {"schema", "seed"}, 1);
 constexpr Params kGenerateParams("CypherGenerator.generate()", {"query_type"}, 1);
 constexpr Params kBatchParams("CypherGenerator.generate_batch()", {"query_type", "n"}, 2);
 
+// generate_batch runs the signal handlers after every so many queries.
+constexpr std::uint64_t kQueriesPerSignalCheck = 4096;
+
 CypherGenerator& generator_of(PyObject* self) { return instance<CypherGenerator>(self)->value; }
 
 PyObject* generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -88,6 +91,10 @@ PyObject* generator_generate_batch(PyObject* self, PyObject* const* args, Py_ssi
 
     CypherGenerator& generator = generator_of(self);
     for (std::uint64_t i = 0; i < *n; ++i) {
+      // The loop holds the interpreter lock: signal handlers (Ctrl-C) run now and then.
+      if (i % kQueriesPerSignalCheck == kQueriesPerSignalCheck - 1 && PyErr_CheckSignals() < 0) {
+        return nullptr;
+      }
       auto query = generator.generate(*query_type);
       if (auto* error = std::get_if<CypherError>(&query)) {
         raise_value_error(*error);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -455,18 +456,38 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
 
+    // Signal handlers run on the main thread only; there the calling thread, working beside the
+    // pool, runs them every so often, so that Ctrl-C stops a long batch.
+    const bool runs_signal_handlers = _PyOS_IsMainThread() != 0;
     batch::ResultSlots slots(queries->size());
     std::vector<ResultBox> results(queries->size());
+    bool complete = false;
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
-      // it; the entry wrapper then reports that exception as PanicException.
+      // it; the entry wrapper then raises that exception (MemoryError for a failed allocation).
       ReleasedGil unlocked;
-      pool::parallel_for(queries->size(), [&](std::size_t i) {
-        results[i] = slots.emplace(i, [&] { return validator.validate((*queries)[i]); });
-        queries->release(i);
-      });
+      std::function<bool()> poll;
+      if (runs_signal_handlers) poll = [&unlocked] { return unlocked.run_signal_handlers(); };
+      try {
+        complete = pool::parallel_for(
+            queries->size(),
+            [&](std::size_t i) {
+              // A slot already filled was done before a signal handler forked this process.
+              if (results[i]) return;
+              results[i] = slots.emplace(i, [&] { return validator.validate((*queries)[i]); });
+              queries->release(i);
+            },
+            poll);
+      } catch (...) {
+        // Whatever the batch made goes before the lock is retaken.
+        std::vector<ResultBox>().swap(results);
+        queries.reset();
+        throw;
+      }
+      if (!complete) std::vector<ResultBox>().swap(results);
       queries.reset();  // the copied texts are ours: no need to hold the lock to free them
     }
+    if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;

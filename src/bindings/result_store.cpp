@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
-#include <tbb/scalable_allocator.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -138,15 +137,11 @@ void give_back_free_memory() noexcept { malloc_trim(0); }
 
 namespace detail {
 
-// A single result lives on the scalable allocator, which keeps a thread's small blocks at hand:
-// boxing and freeing one costs no more than a plain value would.
-void* allocate_box() {
-  void* memory = scalable_malloc(sizeof(ValidationResult));
-  if (memory == nullptr) throw std::bad_alloc();
-  return memory;
-}
+// A single result lives on the C library's heap, which is made ready for a fork: a process
+// forked while another thread allocates can go on allocating.
+void* allocate_box() { return ::operator new(sizeof(ValidationResult)); }
 
-void free_box(void* memory) noexcept { scalable_free(memory); }
+void free_box(void* memory) noexcept { ::operator delete(memory); }
 
 }  // namespace detail
 

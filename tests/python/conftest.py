@@ -25,14 +25,31 @@ if importlib.util.find_spec("_tessary") is None:
 # allocation stops the process instead, and the sanitizer's shadow memory does not fit a
 # capped address space; these tests are skipped there.
 NEEDS_REAL_ALLOCATION_FAILURE = {
-    "test_a_task_failure_in_a_batch_is_panic_exception_with_the_lock_retaken",
+    "test_out_of_memory_in_a_batch_is_memory_error_with_the_lock_retaken",
+    "test_allocation_failures_anywhere_in_a_call_are_memory_errors",
+}
+
+
+# Tests that fork while other threads validate. The C library's allocator is made ready for a
+# fork; the sanitizer's is not: a child forked while another thread holds one of its locks hangs
+# at its first allocation. These tests are skipped under the sanitizer too.
+FORKS_WHILE_THREADS_ALLOCATE = {
+    "test_children_forked_while_another_thread_runs_a_batch_validate_batches",
+    "test_a_signal_handler_that_forks_during_a_batch_leaves_both_processes_a_whole_result",
 }
 
 
 def pytest_collection_modifyitems(config, items):
     if os.environ.get("TESSARY_SANITIZED") != "1":
         return
-    skip = pytest.mark.skip(reason="allocation failures abort under AddressSanitizer")
+    skips = {
+        name: pytest.mark.skip(reason=reason)
+        for names, reason in ((NEEDS_REAL_ALLOCATION_FAILURE,
+                               "allocation failures abort under AddressSanitizer"),
+                              (FORKS_WHILE_THREADS_ALLOCATE,
+                               "the sanitizer's allocator is not ready for a fork"))
+        for name in names
+    }
     for item in items:
-        if item.originalname in NEEDS_REAL_ALLOCATION_FAILURE:
-            item.add_marker(skip)
+        if item.originalname in skips:
+            item.add_marker(skips[item.originalname])
