@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/text_batch.hpp"
+#include "batch/text_batch.hpp"
 #include "error.hpp"
 
 namespace tessary::py {

@@ -16,11 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/pool.hpp"
+#include "batch/pool.hpp"
 #include "bindings/py_common.hpp"
 #include "bindings/py_reader.hpp"
 #include "bindings/py_schema.hpp"
-#include "bindings/result_store.hpp"
+#include "batch/result_store.hpp"
 #include "diagnostics.hpp"
 #include "schema.hpp"
 #include "validator/validator.hpp"
