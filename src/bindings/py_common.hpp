@@ -95,18 +95,6 @@ class ReleasedGil {
   PyThreadState* state_;
 };
 
-// Takes the interpreter lock for the guard's scope from any thread (lock not held on entry).
-class HeldGil {
- public:
-  HeldGil() noexcept : state_(PyGILState_Ensure()) {}
-  HeldGil(const HeldGil&) = delete;
-  HeldGil& operator=(const HeldGil&) = delete;
-  ~HeldGil() { PyGILState_Release(state_); }
-
- private:
-  PyGILState_STATE state_;
-};
-
 // ---------------------------------------------------------------------------------------------
 // Internal failures
 
@@ -145,10 +133,6 @@ R guarded(Body&& body, R failure = R{}) noexcept {
 template <class Body>
 int guarded_int(Body&& body) noexcept {
   return guarded<int>(std::forward<Body>(body), -1);
-}
-template <class Body>
-Py_ssize_t guarded_len(Body&& body) noexcept {
-  return guarded<Py_ssize_t>(std::forward<Body>(body), -1);
 }
 
 // ---------------------------------------------------------------------------------------------
