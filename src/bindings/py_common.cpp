@@ -480,6 +480,14 @@ PyTypeObject* create_type(PyType_Spec& spec) {
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
 
+int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name) {
+  if (type == nullptr) {
+    type = create_type(spec);
+    if (type == nullptr) return -1;
+  }
+  return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
+}
+
 int add_to_module(PyObject* module, const char* name, PyObject* object) {
   Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
   if (!all) {

@@ -294,10 +294,11 @@ std::optional<std::optional<std::uint64_t>> to_optional_u64(PyObject* object);
 // An int in [0, 2^64).
 std::optional<std::uint64_t> to_u64(PyObject* object);
 
-// An instance of `type`; `class_name` names it in the error message.
+// The wrapper behind an instance of `type` (take a borrow of `->borrow` while reading
+// `->value`); `class_name` names the class in the error message.
 template <class T>
-T* to_instance(PyObject* object, PyTypeObject* type, const char* class_name) {
-  if (type != nullptr && PyObject_TypeCheck(object, type)) return &instance<T>(object)->value;
+Instance<T>* to_instance(PyObject* object, PyTypeObject* type, const char* class_name) {
+  if (type != nullptr && PyObject_TypeCheck(object, type)) return instance<T>(object);
   raise_cast_error(object, class_name);
   return nullptr;
 }
@@ -363,8 +364,18 @@ PyCFunction as_method(F* function) noexcept {
 // from Python. `spec.name` must be "builtins.<Class>". New reference, or null with an error set.
 PyTypeObject* create_type(PyType_Spec& spec);
 
+// The spec of a class whose instances hold one T.
+template <class T>
+PyType_Spec instance_spec(const char* name, PyType_Slot* slots) {
+  return {name, static_cast<int>(sizeof(Instance<T>)), 0, Py_TPFLAGS_DEFAULT, slots};
+}
+
 // Appends `name` to the module's `__all__` (creating the list when absent), then sets the module
 // attribute `name` to `object`. Does not steal `object`. Returns 0, or -1 with an error set.
 int add_to_module(PyObject* module, const char* name, PyObject* object);
+
+// Creates `type` from `spec` on the first call (the type is kept for the life of the process)
+// and adds it to the module as `name`. Returns 0, or -1 with an error set.
+int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name);
 
 }  // namespace tessary::py

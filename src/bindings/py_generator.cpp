@@ -162,19 +162,13 @@ PyType_Slot g_generator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_generator_spec = {
-    "builtins.CypherGenerator", static_cast<int>(sizeof(Instance<CypherGenerator>)), 0, 0,
-    g_generator_slots,
-};
+PyType_Spec g_generator_spec =
+    instance_spec<CypherGenerator>("builtins.CypherGenerator", g_generator_slots);
 
 }  // namespace
 
 int add_generator_class(PyObject* module) {
-  if (g_generator_type == nullptr) {
-    g_generator_type = create_type(g_generator_spec);
-    if (g_generator_type == nullptr) return -1;
-  }
-  return add_to_module(module, "CypherGenerator", reinterpret_cast<PyObject*>(g_generator_type));
+  return add_class(module, g_generator_type, g_generator_spec, "CypherGenerator");
 }
 
 }  // namespace tessary::py

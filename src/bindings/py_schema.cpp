@@ -492,28 +492,18 @@ PyType_Slot g_schema_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_schema_spec = {
-    "builtins.Schema", static_cast<int>(sizeof(PySchema)), 0, 0, g_schema_slots,
-};
+PyType_Spec g_schema_spec = instance_spec<Schema>("builtins.Schema", g_schema_slots);
 
 }  // namespace
 
 PyTypeObject* schema_type() { return g_schema_type; }
 
 int add_schema_class(PyObject* module) {
-  if (g_schema_type == nullptr) {
-    g_schema_type = create_type(g_schema_spec);
-    if (g_schema_type == nullptr) return -1;
-  }
-  return add_to_module(module, "Schema", reinterpret_cast<PyObject*>(g_schema_type));
+  return add_class(module, g_schema_type, g_schema_spec, "Schema");
 }
 
 PySchema* to_schema(PyObject* object) {
-  if (g_schema_type != nullptr && PyObject_TypeCheck(object, g_schema_type)) {
-    return instance<Schema>(object);
-  }
-  raise_cast_error(object, "Schema");
-  return nullptr;
+  return to_instance<Schema>(object, g_schema_type, "Schema");
 }
 
 PyObject* new_schema_object(Schema schema) {

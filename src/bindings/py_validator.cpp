@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "batch/pool.hpp"
+#include "batch/result_store.hpp"
 #include "bindings/py_common.hpp"
 #include "bindings/py_reader.hpp"
 #include "bindings/py_schema.hpp"
-#include "batch/result_store.hpp"
 #include "diagnostics.hpp"
 #include "schema.hpp"
 #include "validator/validator.hpp"
@@ -510,10 +510,10 @@ PyGetSetDef tessary_getset[] = {
 };
 
 PyMethodDef tessary_methods[] = {
-    {"validate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tessary_validate)),
+    {"validate", as_method(tessary_validate),
      METH_FASTCALL | METH_KEYWORDS, "validate($self, query)\n--\n\n"},
     {"validate_batch",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tessary_validate_batch)),
+     as_method(tessary_validate_batch),
      METH_FASTCALL | METH_KEYWORDS,
      "validate_batch($self, queries)\n--\n\n"
      "Validate multiple queries at once and return one ``ValidationResult`` per query.\n\n"
@@ -533,15 +533,6 @@ PyType_Slot tessary_slots[] = {
 };
 
 PyType_Spec tessary_spec = instance_spec<Tessary>("builtins.Tessary", tessary_slots);
-
-// Creates the type once per process and adds it to the module.
-int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name) {
-  if (type == nullptr) {
-    type = create_type(spec);
-    if (type == nullptr) return -1;
-  }
-  return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
-}
 
 }  // namespace
 
