@@ -260,6 +260,9 @@ class Params {
   std::array<const char*, kMax> names_{};
   std::size_t count_;
   std::size_t required_;
+  // Interned-keyword cache: the parameter names as interned str objects, made on the first
+  // call (under the interpreter lock) and kept for the life of the process, so that a keyword
+  // spelled in the caller's source is found by identity before any string comparison.
   mutable std::array<PyObject*, kMax> interned_{};
 };
 
@@ -320,17 +323,24 @@ Ref new_text(std::string_view text);
 Ref new_bool(bool value);
 Ref new_optional_text(const std::optional<std::string>& text);
 
-template <class Range>
-Ref new_text_list(const Range& items) {
+// A new list of convert(item) for each item of `items`, in order. `convert` returns a Ref,
+// null with an error set on failure; it may move from the item when `items` is not const.
+template <class Range, class Convert>
+Ref new_list(Range&& items, Convert&& convert) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
   if (!list) return list;
   Py_ssize_t i = 0;
-  for (const auto& item : items) {
-    Ref text = new_text(std::string_view(item));
-    if (!text) return Ref();
-    PyList_SET_ITEM(list.get(), i++, text.release());
+  for (auto&& item : items) {
+    Ref converted = convert(item);
+    if (!converted) return Ref();
+    PyList_SET_ITEM(list.get(), i++, converted.release());
   }
   return list;
+}
+
+template <class Range>
+Ref new_text_list(const Range& items) {
+  return new_list(items, [](const auto& item) { return new_text(std::string_view(item)); });
 }
 
 // The repr form of a list of texts: ["a", "b\n"] with the escapes of the module's reprs

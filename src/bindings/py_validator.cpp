@@ -292,14 +292,9 @@ PyType_Spec diagnostic_spec =
 
 // A new list of new ValidationDiagnostic objects, one per core diagnostic, in order.
 Ref diagnostic_list(const std::vector<ValidationDiagnostic>& diagnostics) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(diagnostics.size())));
-  if (!list) return list;
-  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
-    PyObject* item = new_instance(g_diagnostic_type, PyDiagnostic::from_core(diagnostics[i]));
-    if (item == nullptr) return Ref();
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
+  return new_list(diagnostics, [](const ValidationDiagnostic& diagnostic) {
+    return Ref::steal(new_instance(g_diagnostic_type, PyDiagnostic::from_core(diagnostic)));
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -327,13 +322,10 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
         !set_item(dict.get(), "fixed_query", new_optional_text(r.fixed_query))) {
       return nullptr;
     }
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.diagnostics.size())));
+    Ref list = new_list(r.diagnostics, [](const ValidationDiagnostic& diagnostic) {
+      return diagnostic_dict(PyDiagnostic::from_core(diagnostic));
+    });
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < r.diagnostics.size(); ++i) {
-      Ref item = diagnostic_dict(PyDiagnostic::from_core(r.diagnostics[i]));
-      if (!item) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
     if (!set_item(dict.get(), "diagnostics", std::move(list))) return nullptr;
     return dict.release();
   });
@@ -489,14 +481,9 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     }
     if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      Ref item = new_result_object(std::move(results[i]));
-      if (!item) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return list.release();
+    return new_list(results, [](ResultBox& result) {
+      return new_result_object(std::move(result));
+    }).release();
   });
 }
 
