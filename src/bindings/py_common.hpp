@@ -225,28 +225,30 @@ void dealloc_instance(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Argument parsing
 
-// The parameters of one entry. `qualname` is the name used in messages, e.g. "Schema.merge()"
-// or "Schema.__new__()". Parameters [0, required) are required, the rest default to absent.
+// The parameters of one entry, whatever their number: the matching of arguments to names and
+// the messages. `qualname` is the name used in messages, e.g. "Schema.merge()" or
+// "Schema.__new__()". Parameters [0, required) are required, the rest default to absent.
 // Keyword names are interned once, on first use, and matched by identity before equality.
-class Params {
+class ParamList {
  public:
   static constexpr std::size_t kMax = 4;
-
-  constexpr Params(const char* qualname, std::initializer_list<const char*> names,
-                   std::size_t required)
-      : qualname_(qualname), count_(names.size()), required_(required) {
-    std::size_t i = 0;
-    for (const char* name : names) names_[i++] = name;
-  }
 
   std::size_t size() const noexcept { return count_; }
   const char* name(std::size_t i) const noexcept { return names_[i]; }
 
+ protected:
+  constexpr ParamList(const char* qualname, const char* const* names, std::size_t count,
+                      std::size_t required)
+      : qualname_(qualname), count_(count), required_(required) {
+    for (std::size_t i = 0; i < count; ++i) names_[i] = names[i];
+  }
+
   // Fast-call form. Fills out[0, size()) with borrowed references, null for an absent optional
   // parameter. Returns false with TypeError set.
-  bool parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, PyObject** out) const;
+  bool parse_into(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                  PyObject** out) const;
   // Tuple and dict form (type constructor slot).
-  bool parse(PyObject* args, PyObject* kwargs, PyObject** out) const;
+  bool parse_into(PyObject* args, PyObject* kwargs, PyObject** out) const;
 
  private:
   bool intern() const;
@@ -264,6 +266,32 @@ class Params {
   // call (under the interpreter lock) and kept for the life of the process, so that a keyword
   // spelled in the caller's source is found by identity before any string comparison.
   mutable std::array<PyObject*, kMax> interned_{};
+};
+
+// The N parameters of one entry. `parse` gives exactly N borrowed references (null for an
+// absent optional parameter), or nullopt with TypeError set; taking them apart with a
+// structured binding lets the compiler check their number.
+template <std::size_t N>
+class Params : public ParamList {
+ public:
+  static_assert(N >= 1 && N <= kMax);
+  using Args = std::array<PyObject*, N>;
+
+  constexpr Params(const char* qualname, const char* const (&names)[N], std::size_t required)
+      : ParamList(qualname, names, N, required) {}
+
+  // Fast-call form.
+  std::optional<Args> parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
+    Args out;
+    if (!parse_into(args, nargsf, kwnames, out.data())) return std::nullopt;
+    return out;
+  }
+  // Tuple and dict form (type constructor slot).
+  std::optional<Args> parse(PyObject* args, PyObject* kwargs) const {
+    Args out;
+    if (!parse_into(args, kwargs, out.data())) return std::nullopt;
+    return out;
+  }
 };
 
 // Re-raises a pending TypeError as TypeError "argument '{name}': {message}"; other errors are
@@ -309,7 +337,7 @@ Instance<T>* to_instance(PyObject* object, PyTypeObject* type, const char* class
 // Converts argument `i` of `params` with `convert`, wrapping a TypeError with its name.
 // Usage: auto query = convert_arg(params, 0, out[0], to_text);
 template <class Convert>
-auto convert_arg(const Params& params, std::size_t i, PyObject* object, Convert&& convert)
+auto convert_arg(const ParamList& params, std::size_t i, PyObject* object, Convert&& convert)
     -> decltype(convert(object)) {
   auto result = convert(object);
   if (!result) arg_error(params.name(i));

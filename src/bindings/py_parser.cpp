@@ -60,8 +60,9 @@ constexpr Params kParseQueryParams("parse_query()", {"query"}, 1);
 
 PyObject* parse_query(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kParseQueryParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kParseQueryParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     auto query = convert_arg(kParseQueryParams, 0, arg, to_text);
     if (!query) return nullptr;
     return new_instance(g_query_info_type, summarize_query(*query));

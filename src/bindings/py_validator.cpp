@@ -414,8 +414,9 @@ constexpr Params kBatchParams("Tessary.validate_batch()", {"queries"}, 1);
 
 PyObject* tessary_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kNewParams.parse(args, kwargs, &arg)) return nullptr;
+    const auto call_args = kNewParams.parse(args, kwargs);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     PySchema* schema = to_schema(arg);
     if (schema == nullptr) return arg_error(kNewParams.name(0));
     SharedBorrow borrow(schema->borrow);
@@ -431,8 +432,9 @@ PyObject* tessary_schema(PyObject* self, void*) {
 PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kValidateParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kValidateParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
     return new_result_object(validate_boxed(validator, *query)).release();
@@ -442,8 +444,9 @@ PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) {
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kBatchParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kBatchParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     // Everything Python owns is copied before the lock is released, all texts into one buffer.
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
