@@ -118,7 +118,7 @@ std::string display(PyObject* object) {
 
 }  // namespace
 
-bool Params::intern() const {
+bool ParamList::intern() const {
   if (count_ == 0 || interned_[count_ - 1] != nullptr) return true;
   for (std::size_t i = 0; i < count_; ++i) {
     if (interned_[i] != nullptr) continue;
@@ -128,7 +128,7 @@ bool Params::intern() const {
   return true;
 }
 
-Py_ssize_t Params::find(PyObject* key) const {
+Py_ssize_t ParamList::find(PyObject* key) const {
   for (std::size_t i = 0; i < count_; ++i) {
     if (interned_[i] == key) return static_cast<Py_ssize_t>(i);
   }
@@ -144,7 +144,7 @@ Py_ssize_t Params::find(PyObject* key) const {
   return -1;
 }
 
-bool Params::place(PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) const {
+bool ParamList::place(PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) const {
   Py_ssize_t i = find(key);
   if (i < 0) {
     raise(PyExc_TypeError, std::string(qualname_) + " got an unexpected keyword argument '" +
@@ -160,7 +160,7 @@ bool Params::place(PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** 
   return true;
 }
 
-bool Params::too_many(Py_ssize_t given) const {
+bool ParamList::too_many(Py_ssize_t given) const {
   const char* was = given == 1 ? "was" : "were";
   std::string message = qualname_;
   if (required_ != count_) {
@@ -174,7 +174,7 @@ bool Params::too_many(Py_ssize_t given) const {
   return false;
 }
 
-bool Params::check_missing(Py_ssize_t nargs, PyObject** out) const {
+bool ParamList::check_missing(Py_ssize_t nargs, PyObject** out) const {
   if (static_cast<std::size_t>(nargs) >= required_) return true;
   std::vector<const char*> missing;
   for (std::size_t i = 0; i < required_; ++i) {
@@ -188,8 +188,8 @@ bool Params::check_missing(Py_ssize_t nargs, PyObject** out) const {
   return false;
 }
 
-bool Params::parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                   PyObject** out) const {
+bool ParamList::parse_into(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                           PyObject** out) const {
   if (!intern()) return false;
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   for (std::size_t i = 0; i < count_; ++i) out[i] = nullptr;
@@ -204,7 +204,7 @@ bool Params::parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
   return check_missing(nargs, out);
 }
 
-bool Params::parse(PyObject* args, PyObject* kwargs, PyObject** out) const {
+bool ParamList::parse_into(PyObject* args, PyObject* kwargs, PyObject** out) const {
   if (!intern()) return false;
   const Py_ssize_t nargs = args != nullptr ? PyTuple_GET_SIZE(args) : 0;
   for (std::size_t i = 0; i < count_; ++i) out[i] = nullptr;
@@ -478,6 +478,14 @@ PyTypeObject* create_type(PyType_Spec& spec) {
                                            Py_TPFLAGS_HAVE_GC);
   if (!has_new) spec.flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+}
+
+int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name) {
+  if (type == nullptr) {
+    type = create_type(spec);
+    if (type == nullptr) return -1;
+  }
+  return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
 }
 
 int add_to_module(PyObject* module, const char* name, PyObject* object) {

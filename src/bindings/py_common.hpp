@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/text_batch.hpp"
+#include "batch/text_batch.hpp"
 #include "error.hpp"
 
 namespace tessary::py {
@@ -95,18 +95,6 @@ class ReleasedGil {
   PyThreadState* state_;
 };
 
-// Takes the interpreter lock for the guard's scope from any thread (lock not held on entry).
-class HeldGil {
- public:
-  HeldGil() noexcept : state_(PyGILState_Ensure()) {}
-  HeldGil(const HeldGil&) = delete;
-  HeldGil& operator=(const HeldGil&) = delete;
-  ~HeldGil() { PyGILState_Release(state_); }
-
- private:
-  PyGILState_STATE state_;
-};
-
 // ---------------------------------------------------------------------------------------------
 // Internal failures
 
@@ -145,10 +133,6 @@ R guarded(Body&& body, R failure = R{}) noexcept {
 template <class Body>
 int guarded_int(Body&& body) noexcept {
   return guarded<int>(std::forward<Body>(body), -1);
-}
-template <class Body>
-Py_ssize_t guarded_len(Body&& body) noexcept {
-  return guarded<Py_ssize_t>(std::forward<Body>(body), -1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -241,28 +225,30 @@ void dealloc_instance(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Argument parsing
 
-// The parameters of one entry. `qualname` is the name used in messages, e.g. "Schema.merge()"
-// or "Schema.__new__()". Parameters [0, required) are required, the rest default to absent.
+// The parameters of one entry, whatever their number: the matching of arguments to names and
+// the messages. `qualname` is the name used in messages, e.g. "Schema.merge()" or
+// "Schema.__new__()". Parameters [0, required) are required, the rest default to absent.
 // Keyword names are interned once, on first use, and matched by identity before equality.
-class Params {
+class ParamList {
  public:
   static constexpr std::size_t kMax = 4;
-
-  constexpr Params(const char* qualname, std::initializer_list<const char*> names,
-                   std::size_t required)
-      : qualname_(qualname), count_(names.size()), required_(required) {
-    std::size_t i = 0;
-    for (const char* name : names) names_[i++] = name;
-  }
 
   std::size_t size() const noexcept { return count_; }
   const char* name(std::size_t i) const noexcept { return names_[i]; }
 
+ protected:
+  constexpr ParamList(const char* qualname, const char* const* names, std::size_t count,
+                      std::size_t required)
+      : qualname_(qualname), count_(count), required_(required) {
+    for (std::size_t i = 0; i < count; ++i) names_[i] = names[i];
+  }
+
   // Fast-call form. Fills out[0, size()) with borrowed references, null for an absent optional
   // parameter. Returns false with TypeError set.
-  bool parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, PyObject** out) const;
+  bool parse_into(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                  PyObject** out) const;
   // Tuple and dict form (type constructor slot).
-  bool parse(PyObject* args, PyObject* kwargs, PyObject** out) const;
+  bool parse_into(PyObject* args, PyObject* kwargs, PyObject** out) const;
 
  private:
   bool intern() const;
@@ -276,7 +262,36 @@ class Params {
   std::array<const char*, kMax> names_{};
   std::size_t count_;
   std::size_t required_;
+  // Interned-keyword cache: the parameter names as interned str objects, made on the first
+  // call (under the interpreter lock) and kept for the life of the process, so that a keyword
+  // spelled in the caller's source is found by identity before any string comparison.
   mutable std::array<PyObject*, kMax> interned_{};
+};
+
+// The N parameters of one entry. `parse` gives exactly N borrowed references (null for an
+// absent optional parameter), or nullopt with TypeError set; taking them apart with a
+// structured binding lets the compiler check their number.
+template <std::size_t N>
+class Params : public ParamList {
+ public:
+  static_assert(N >= 1 && N <= kMax);
+  using Args = std::array<PyObject*, N>;
+
+  constexpr Params(const char* qualname, const char* const (&names)[N], std::size_t required)
+      : ParamList(qualname, names, N, required) {}
+
+  // Fast-call form.
+  std::optional<Args> parse(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
+    Args out;
+    if (!parse_into(args, nargsf, kwnames, out.data())) return std::nullopt;
+    return out;
+  }
+  // Tuple and dict form (type constructor slot).
+  std::optional<Args> parse(PyObject* args, PyObject* kwargs) const {
+    Args out;
+    if (!parse_into(args, kwargs, out.data())) return std::nullopt;
+    return out;
+  }
 };
 
 // Re-raises a pending TypeError as TypeError "argument '{name}': {message}"; other errors are
@@ -310,10 +325,11 @@ std::optional<std::optional<std::uint64_t>> to_optional_u64(PyObject* object);
 // An int in [0, 2^64).
 std::optional<std::uint64_t> to_u64(PyObject* object);
 
-// An instance of `type`; `class_name` names it in the error message.
+// The wrapper behind an instance of `type` (take a borrow of `->borrow` while reading
+// `->value`); `class_name` names the class in the error message.
 template <class T>
-T* to_instance(PyObject* object, PyTypeObject* type, const char* class_name) {
-  if (type != nullptr && PyObject_TypeCheck(object, type)) return &instance<T>(object)->value;
+Instance<T>* to_instance(PyObject* object, PyTypeObject* type, const char* class_name) {
+  if (type != nullptr && PyObject_TypeCheck(object, type)) return instance<T>(object);
   raise_cast_error(object, class_name);
   return nullptr;
 }
@@ -321,7 +337,7 @@ T* to_instance(PyObject* object, PyTypeObject* type, const char* class_name) {
 // Converts argument `i` of `params` with `convert`, wrapping a TypeError with its name.
 // Usage: auto query = convert_arg(params, 0, out[0], to_text);
 template <class Convert>
-auto convert_arg(const Params& params, std::size_t i, PyObject* object, Convert&& convert)
+auto convert_arg(const ParamList& params, std::size_t i, PyObject* object, Convert&& convert)
     -> decltype(convert(object)) {
   auto result = convert(object);
   if (!result) arg_error(params.name(i));
@@ -335,17 +351,24 @@ Ref new_text(std::string_view text);
 Ref new_bool(bool value);
 Ref new_optional_text(const std::optional<std::string>& text);
 
-template <class Range>
-Ref new_text_list(const Range& items) {
+// A new list of convert(item) for each item of `items`, in order. `convert` returns a Ref,
+// null with an error set on failure; it may move from the item when `items` is not const.
+template <class Range, class Convert>
+Ref new_list(Range&& items, Convert&& convert) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
   if (!list) return list;
   Py_ssize_t i = 0;
-  for (const auto& item : items) {
-    Ref text = new_text(std::string_view(item));
-    if (!text) return Ref();
-    PyList_SET_ITEM(list.get(), i++, text.release());
+  for (auto&& item : items) {
+    Ref converted = convert(item);
+    if (!converted) return Ref();
+    PyList_SET_ITEM(list.get(), i++, converted.release());
   }
   return list;
+}
+
+template <class Range>
+Ref new_text_list(const Range& items) {
+  return new_list(items, [](const auto& item) { return new_text(std::string_view(item)); });
 }
 
 // The repr form of a list of texts: ["a", "b\n"] with the escapes of the module's reprs
@@ -379,8 +402,18 @@ PyCFunction as_method(F* function) noexcept {
 // from Python. `spec.name` must be "builtins.<Class>". New reference, or null with an error set.
 PyTypeObject* create_type(PyType_Spec& spec);
 
+// The spec of a class whose instances hold one T.
+template <class T>
+PyType_Spec instance_spec(const char* name, PyType_Slot* slots) {
+  return {name, static_cast<int>(sizeof(Instance<T>)), 0, Py_TPFLAGS_DEFAULT, slots};
+}
+
 // Appends `name` to the module's `__all__` (creating the list when absent), then sets the module
 // attribute `name` to `object`. Does not steal `object`. Returns 0, or -1 with an error set.
 int add_to_module(PyObject* module, const char* name, PyObject* object);
+
+// Creates `type` from `spec` on the first call (the type is kept for the life of the process)
+// and adds it to the module as `name`. Returns 0, or -1 with an error set.
+int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name);
 
 }  // namespace tessary::py

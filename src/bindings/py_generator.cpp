@@ -29,13 +29,14 @@ CypherGenerator& generator_of(PyObject* self) { return instance<CypherGenerator>
 
 PyObject* generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[2];
-    if (!kNewParams.parse(args, kwargs, argv)) return nullptr;
-    PySchema* schema = to_schema(argv[0]);
+    const auto call_args = kNewParams.parse(args, kwargs);
+    if (!call_args) return nullptr;
+    const auto [schema_arg, seed_arg] = *call_args;
+    PySchema* schema = to_schema(schema_arg);
     if (schema == nullptr) return arg_error(kNewParams.name(0));
     SharedBorrow borrow(schema->borrow);
     if (!borrow.ok()) return nullptr;
-    auto seed = convert_arg(kNewParams, 1, argv[1], to_optional_u64);
+    auto seed = convert_arg(kNewParams, 1, seed_arg, to_optional_u64);
     if (!seed) return nullptr;
     // The generator keeps its own copy; later use of the Schema object changes nothing here.
     // Without a seed an entropy failure throws, which the entry wrapper reports as a panic.
@@ -46,11 +47,12 @@ PyObject* generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* generator_generate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[1];
-    if (!kGenerateParams.parse(args, nargs, kwnames, argv)) return nullptr;
+    const auto call_args = kGenerateParams.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [query_type_arg] = *call_args;
     ExclusiveBorrow borrow(instance<CypherGenerator>(self)->borrow);
     if (!borrow.ok()) return nullptr;
-    auto query_type = convert_arg(kGenerateParams, 0, argv[0], to_text);
+    auto query_type = convert_arg(kGenerateParams, 0, query_type_arg, to_text);
     if (!query_type) return nullptr;
     auto query = generator_of(self).generate(*query_type);
     if (auto* error = std::get_if<CypherError>(&query)) {
@@ -64,13 +66,14 @@ PyObject* generator_generate(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* generator_generate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[2];
-    if (!kBatchParams.parse(args, nargs, kwnames, argv)) return nullptr;
+    const auto call_args = kBatchParams.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [query_type_arg, n_arg] = *call_args;
     ExclusiveBorrow borrow(instance<CypherGenerator>(self)->borrow);
     if (!borrow.ok()) return nullptr;
-    auto query_type = convert_arg(kBatchParams, 0, argv[0], to_text);
+    auto query_type = convert_arg(kBatchParams, 0, query_type_arg, to_text);
     if (!query_type) return nullptr;
-    auto n = convert_arg(kBatchParams, 1, argv[1], to_u64);
+    auto n = convert_arg(kBatchParams, 1, n_arg, to_u64);
     if (!n) return nullptr;
 
     // Room for the n results is reserved before anything is generated: a count that cannot be
@@ -162,19 +165,13 @@ PyType_Slot g_generator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_generator_spec = {
-    "builtins.CypherGenerator", static_cast<int>(sizeof(Instance<CypherGenerator>)), 0, 0,
-    g_generator_slots,
-};
+PyType_Spec g_generator_spec =
+    instance_spec<CypherGenerator>("builtins.CypherGenerator", g_generator_slots);
 
 }  // namespace
 
 int add_generator_class(PyObject* module) {
-  if (g_generator_type == nullptr) {
-    g_generator_type = create_type(g_generator_spec);
-    if (g_generator_type == nullptr) return -1;
-  }
-  return add_to_module(module, "CypherGenerator", reinterpret_cast<PyObject*>(g_generator_type));
+  return add_class(module, g_generator_type, g_generator_spec, "CypherGenerator");
 }
 
 }  // namespace tessary::py

@@ -60,8 +60,9 @@ constexpr Params kParseQueryParams("parse_query()", {"query"}, 1);
 
 PyObject* parse_query(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kParseQueryParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kParseQueryParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     auto query = convert_arg(kParseQueryParams, 0, arg, to_text);
     if (!query) return nullptr;
     return new_instance(g_query_info_type, summarize_query(*query));
@@ -70,7 +71,7 @@ PyObject* parse_query(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
 
 PyMethodDef parse_query_def = {
     "parse_query",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_query)),
+    as_method(parse_query),
     METH_FASTCALL | METH_KEYWORDS,
     "parse_query(query)\n--\n\n"
     "Parse a Cypher query and return structural information without requiring a schema.\n\n"
@@ -86,12 +87,7 @@ PyMethodDef parse_query_def = {
 
 int add_parser_entries(PyObject* module) {
   return guarded_int([&]() -> int {
-    if (g_query_info_type == nullptr) {
-      g_query_info_type = create_type(info_spec);
-      if (g_query_info_type == nullptr) return -1;
-    }
-    if (add_to_module(module, "QueryInfo", reinterpret_cast<PyObject*>(g_query_info_type)) < 0)
-      return -1;
+    if (add_class(module, g_query_info_type, info_spec, "QueryInfo") < 0) return -1;
     Ref name = Ref::steal(PyModule_GetNameObject(module));
     if (!name) return -1;
     Ref function = Ref::steal(PyCFunction_NewEx(&parse_query_def, nullptr, name.get()));

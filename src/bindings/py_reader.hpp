@@ -51,10 +51,4 @@ PyObject* get_text_list(PyObject* self, void*) {
   return read_object<T>(self, [](const T& value) { return new_text_list(value.*Field).release(); });
 }
 
-// The spec of a class whose instances hold one T.
-template <class T>
-PyType_Spec instance_spec(const char* name, PyType_Slot* slots) {
-  return {name, static_cast<int>(sizeof(Instance<T>)), 0, Py_TPFLAGS_DEFAULT, slots};
-}
-
 }  // namespace tessary::py

@@ -111,15 +111,16 @@ PyObject* no_arg_method(PyObject* self, PyObject* /*unused*/) {
 }
 
 // A method of one text parameter reading the schema under a shared borrow.
-template <const Params& P, TextArgBody Body>
+template <const Params<1>& P, TextArgBody Body>
 PyObject* text_arg_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[1];
-    if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+    const auto call_args = P.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [text_arg] = *call_args;
     SharedBorrow borrow(instance<Schema>(self)->borrow);
     if (!borrow.ok()) return nullptr;
-    auto text = convert_arg(P, 0, argv[0], to_text);
+    auto text = convert_arg(P, 0, text_arg, to_text);
     if (!text) return nullptr;
     return Body(instance<Schema>(self)->value, *text);
   });
@@ -139,7 +140,7 @@ constexpr Params kRelPropertiesParams("Schema.rel_properties()", {"rel_type"}, 1
 constexpr Params kRelEndpointsParams("Schema.rel_endpoints()", {"rel_type"}, 1);
 
 // A dict argument, or null with "argument '{name}': ..." set.
-PyObject* dict_arg(const Params& params, std::size_t i, PyObject* object) {
+PyObject* dict_arg(const ParamList& params, std::size_t i, PyObject* object) {
   if (PyDict_Check(object)) return object;
   raise_cast_error(object, "dict");
   arg_error(params.name(i));
@@ -148,11 +149,12 @@ PyObject* dict_arg(const Params& params, std::size_t i, PyObject* object) {
 
 PyObject* schema_new(PyTypeObject* /*type*/, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[2];
-    if (!kNewParams.parse(args, kwargs, argv)) return nullptr;
-    PyObject* nodes = dict_arg(kNewParams, 0, argv[0]);
+    const auto call_args = kNewParams.parse(args, kwargs);
+    if (!call_args) return nullptr;
+    const auto [nodes_arg, relationships_arg] = *call_args;
+    PyObject* nodes = dict_arg(kNewParams, 0, nodes_arg);
     if (nodes == nullptr) return nullptr;
-    PyObject* relationships = dict_arg(kNewParams, 1, argv[1]);
+    PyObject* relationships = dict_arg(kNewParams, 1, relationships_arg);
     if (relationships == nullptr) return nullptr;
     Schema schema;
     if (!build_schema(nodes, relationships, schema)) return nullptr;
@@ -182,9 +184,10 @@ Ref required_dict_item(PyObject* d, const char* key) {
 PyObject* schema_from_dict(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[1];
-    if (!kFromDictParams.parse(args, nargs, kwnames, argv)) return nullptr;
-    PyObject* d = dict_arg(kFromDictParams, 0, argv[0]);
+    const auto call_args = kFromDictParams.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [d_arg] = *call_args;
+    PyObject* d = dict_arg(kFromDictParams, 0, d_arg);
     if (d == nullptr) return nullptr;
     Ref nodes = required_dict_item(d, "nodes");
     if (!nodes) return nullptr;
@@ -199,9 +202,10 @@ PyObject* schema_from_dict(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t 
 PyObject* schema_from_json(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[1];
-    if (!kFromJsonParams.parse(args, nargs, kwnames, argv)) return nullptr;
-    auto text = convert_arg(kFromJsonParams, 0, argv[0], to_text);
+    const auto call_args = kFromJsonParams.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [json_arg] = *call_args;
+    auto text = convert_arg(kFromJsonParams, 0, json_arg, to_text);
     if (!text) return nullptr;
     auto parsed = Schema::deserialize(*text);
     if (auto* error = std::get_if<SchemaJsonError>(&parsed)) {
@@ -315,9 +319,10 @@ Schema merged(const Schema& receiver, const Schema& other) {
 PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[1];
-    if (!kMergeParams.parse(args, nargs, kwnames, argv)) return nullptr;
-    PySchema* other = to_schema(argv[0]);
+    const auto call_args = kMergeParams.parse(args, nargs, kwnames);
+    if (!call_args) return nullptr;
+    const auto [other_arg] = *call_args;
+    PySchema* other = to_schema(other_arg);
     if (other == nullptr) return arg_error(kMergeParams.name(0));
     SharedBorrow own_borrow(instance<Schema>(self)->borrow);
     if (!own_borrow.ok()) return nullptr;
@@ -492,28 +497,18 @@ PyType_Slot g_schema_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_schema_spec = {
-    "builtins.Schema", static_cast<int>(sizeof(PySchema)), 0, 0, g_schema_slots,
-};
+PyType_Spec g_schema_spec = instance_spec<Schema>("builtins.Schema", g_schema_slots);
 
 }  // namespace
 
 PyTypeObject* schema_type() { return g_schema_type; }
 
 int add_schema_class(PyObject* module) {
-  if (g_schema_type == nullptr) {
-    g_schema_type = create_type(g_schema_spec);
-    if (g_schema_type == nullptr) return -1;
-  }
-  return add_to_module(module, "Schema", reinterpret_cast<PyObject*>(g_schema_type));
+  return add_class(module, g_schema_type, g_schema_spec, "Schema");
 }
 
 PySchema* to_schema(PyObject* object) {
-  if (g_schema_type != nullptr && PyObject_TypeCheck(object, g_schema_type)) {
-    return instance<Schema>(object);
-  }
-  raise_cast_error(object, "Schema");
-  return nullptr;
+  return to_instance<Schema>(object, g_schema_type, "Schema");
 }
 
 PyObject* new_schema_object(Schema schema) {

@@ -16,11 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/pool.hpp"
+#include "batch/pool.hpp"
+#include "batch/result_store.hpp"
 #include "bindings/py_common.hpp"
 #include "bindings/py_reader.hpp"
 #include "bindings/py_schema.hpp"
-#include "bindings/result_store.hpp"
 #include "diagnostics.hpp"
 #include "schema.hpp"
 #include "validator/validator.hpp"
@@ -292,14 +292,9 @@ PyType_Spec diagnostic_spec =
 
 // A new list of new ValidationDiagnostic objects, one per core diagnostic, in order.
 Ref diagnostic_list(const std::vector<ValidationDiagnostic>& diagnostics) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(diagnostics.size())));
-  if (!list) return list;
-  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
-    PyObject* item = new_instance(g_diagnostic_type, PyDiagnostic::from_core(diagnostics[i]));
-    if (item == nullptr) return Ref();
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
+  return new_list(diagnostics, [](const ValidationDiagnostic& diagnostic) {
+    return Ref::steal(new_instance(g_diagnostic_type, PyDiagnostic::from_core(diagnostic)));
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -327,13 +322,10 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
         !set_item(dict.get(), "fixed_query", new_optional_text(r.fixed_query))) {
       return nullptr;
     }
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.diagnostics.size())));
+    Ref list = new_list(r.diagnostics, [](const ValidationDiagnostic& diagnostic) {
+      return diagnostic_dict(PyDiagnostic::from_core(diagnostic));
+    });
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < r.diagnostics.size(); ++i) {
-      Ref item = diagnostic_dict(PyDiagnostic::from_core(r.diagnostics[i]));
-      if (!item) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
     if (!set_item(dict.get(), "diagnostics", std::move(list))) return nullptr;
     return dict.release();
   });
@@ -422,8 +414,9 @@ constexpr Params kBatchParams("Tessary.validate_batch()", {"queries"}, 1);
 
 PyObject* tessary_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kNewParams.parse(args, kwargs, &arg)) return nullptr;
+    const auto call_args = kNewParams.parse(args, kwargs);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     PySchema* schema = to_schema(arg);
     if (schema == nullptr) return arg_error(kNewParams.name(0));
     SharedBorrow borrow(schema->borrow);
@@ -439,8 +432,9 @@ PyObject* tessary_schema(PyObject* self, void*) {
 PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kValidateParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kValidateParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
     return new_result_object(validate_boxed(validator, *query)).release();
@@ -450,8 +444,9 @@ PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) {
   return read_object<Tessary>(self, [&](const Tessary& validator) -> PyObject* {
-    PyObject* arg = nullptr;
-    if (!kBatchParams.parse(args, nargsf, kwnames, &arg)) return nullptr;
+    const auto call_args = kBatchParams.parse(args, nargsf, kwnames);
+    if (!call_args) return nullptr;
+    const auto [arg] = *call_args;
     // Everything Python owns is copied before the lock is released, all texts into one buffer.
     auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
     if (!queries) return nullptr;
@@ -489,14 +484,9 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     }
     if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      Ref item = new_result_object(std::move(results[i]));
-      if (!item) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return list.release();
+    return new_list(results, [](ResultBox& result) {
+      return new_result_object(std::move(result));
+    }).release();
   });
 }
 
@@ -510,10 +500,10 @@ PyGetSetDef tessary_getset[] = {
 };
 
 PyMethodDef tessary_methods[] = {
-    {"validate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tessary_validate)),
+    {"validate", as_method(tessary_validate),
      METH_FASTCALL | METH_KEYWORDS, "validate($self, query)\n--\n\n"},
     {"validate_batch",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tessary_validate_batch)),
+     as_method(tessary_validate_batch),
      METH_FASTCALL | METH_KEYWORDS,
      "validate_batch($self, queries)\n--\n\n"
      "Validate multiple queries at once and return one ``ValidationResult`` per query.\n\n"
@@ -533,15 +523,6 @@ PyType_Slot tessary_slots[] = {
 };
 
 PyType_Spec tessary_spec = instance_spec<Tessary>("builtins.Tessary", tessary_slots);
-
-// Creates the type once per process and adds it to the module.
-int add_class(PyObject* module, PyTypeObject*& type, PyType_Spec& spec, const char* name) {
-  if (type == nullptr) {
-    type = create_type(spec);
-    if (type == nullptr) return -1;
-  }
-  return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
-}
 
 }  // namespace
 

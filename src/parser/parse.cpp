@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "parser/builder.hpp"
-#include "parser/deep_stack.hpp"
+#include "deep_stack.hpp"
 #include "parser/recognizer.hpp"
 #include "parser/rule.hpp"
 
@@ -39,10 +39,9 @@ std::variant<CypherQuery, CypherError> build_query(Pair top) {
   }
 }
 
-namespace {
+namespace on_this_stack {
 
-// The parse entry points on the calling thread's stack.
-std::variant<CypherQuery, CypherError> parse_here(std::string_view query) {
+std::variant<CypherQuery, CypherError> parse(std::string_view query) {
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) return CypherError::parse(error->rendered());
   std::optional<Pair> top = std::get<Pairs>(run).peek();
@@ -50,7 +49,7 @@ std::variant<CypherQuery, CypherError> parse_here(std::string_view query) {
   return build_query(*top);
 }
 
-std::variant<CypherQuery, ParseErrorDetail> parse_with_detail_here(std::string_view query) {
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) {
     return ParseErrorDetail{error->rendered(),
@@ -65,14 +64,14 @@ std::variant<CypherQuery, ParseErrorDetail> parse_with_detail_here(std::string_v
   return std::move(std::get<CypherQuery>(built));
 }
 
-}  // namespace
+}  // namespace on_this_stack
 
 std::variant<CypherQuery, CypherError> parse(std::string_view query) {
-  return deep_stack::call([&] { return parse_here(query); });
+  return deep_stack::call([&] { return on_this_stack::parse(query); });
 }
 
 std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
-  return deep_stack::call([&] { return parse_with_detail_here(query); });
+  return deep_stack::call([&] { return on_this_stack::parse_with_detail(query); });
 }
 
 }  // namespace tessary

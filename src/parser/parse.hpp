@@ -29,6 +29,13 @@ std::variant<CypherQuery, CypherError> parse(std::string_view query);
 // a builder failure gives the error's display text ("Parse error: ...") without position.
 std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query);
 
+// The same two entries on the calling thread's stack, for an entry point that has already made
+// sure of enough stack (through deep_stack::call) for the whole of its work.
+namespace on_this_stack {
+std::variant<CypherQuery, CypherError> parse(std::string_view query);
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query);
+}  // namespace on_this_stack
+
 // Builds the tree from the top `cypher` pair of a recognizer run.
 std::variant<CypherQuery, CypherError> build_query(Pair top);
 

@@ -3,7 +3,7 @@
 #include <set>
 #include <variant>
 
-#include "parser/deep_stack.hpp"
+#include "deep_stack.hpp"
 #include "parser/parse.hpp"
 
 namespace tessary {
@@ -210,7 +210,7 @@ QuerySummary summarize_query(std::string_view query) {
   // The walk, and the tree's destruction, recurse as deeply as the parse: all three run where
   // there is enough stack, not only the parse.
   return deep_stack::call([&] {
-    auto parsed = parse(query);
+    auto parsed = on_this_stack::parse(query);
     if (const auto* error = std::get_if<CypherError>(&parsed)) {
       QuerySummary summary;
       summary.errors.push_back(error->display());

@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "parser/deep_stack.hpp"
+#include "deep_stack.hpp"
 #include "parser/parse.hpp"
 #include "validator/fix.hpp"
 #include "validator/semantic.hpp"
@@ -15,7 +15,7 @@ namespace {
 
 ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
   ValidationResult result;
-  auto parsed = parse_with_detail(query);
+  auto parsed = on_this_stack::parse_with_detail(query);
   if (auto* failure = std::get_if<ParseErrorDetail>(&parsed)) {
     std::optional<Position> position;
     if (failure->position) position = Position{failure->position->first, failure->position->second};

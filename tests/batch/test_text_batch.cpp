@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/pool.hpp"
-#include "bindings/text_batch.hpp"
+#include "batch/pool.hpp"
+#include "batch/text_batch.hpp"
 
 namespace tessary::batch {
 namespace {

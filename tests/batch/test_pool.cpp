@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "bindings/pool.hpp"
+#include "batch/pool.hpp"
 
 namespace tessary::pool {
 namespace {

@@ -1,4 +1,4 @@
-#include "bindings/pool.hpp"
+#include "batch/pool.hpp"
 
 #include <pthread.h>
 #include <sched.h>

@@ -1,4 +1,4 @@
-#include "bindings/text_batch.hpp"
+#include "batch/text_batch.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "parser/deep_stack.hpp"
+#include "deep_stack.hpp"
 
 #include <pthread.h>
 

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "parser/deep_stack.hpp"
+#include "deep_stack.hpp"
 #include "parser/parse.hpp"
 #include "parser/summary.hpp"
 #include "schema.hpp"

@@ -1,4 +1,4 @@
-#include "bindings/result_store.hpp"
+#include "batch/result_store.hpp"
 
 #include <malloc.h>
 #include <sys/mman.h>
