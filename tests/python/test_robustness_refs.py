@@ -171,6 +171,10 @@ def test_calls_keep_reference_counts_and_memory(fn, args, kwargs, error, capfd):
     for _ in range(20):
         call(fn, args, kwargs, error)
     objects = watched(args, kwargs)
+    if fn is getattr:
+        # The interpreter's type attribute cache holds and drops references to attribute names
+        # as other lookups come and go; only the object read from is ours to watch.
+        objects = objects[:1]
     gc.collect()
     refs = [sys.getrefcount(o) for o in objects]
     blocks = sys.getallocatedblocks()
