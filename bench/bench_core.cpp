@@ -18,7 +18,8 @@ Schema make_schema(int labels) {
   Schema s;
   for (int i = 0; i < labels; ++i) {
     tessary::PropertySet props;
-    for (int p = 0; p < 8; ++p) props.insert("property_" + std::to_string(i) + "_" + std::to_string(p));
+    for (int p = 0; p < 8; ++p)
+      props.insert("property_" + std::to_string(i) + "_" + std::to_string(p));
     s.insert_node("Label" + std::to_string(i), std::move(props));
     s.insert_relationship("REL_" + std::to_string(i), "Label" + std::to_string(i),
                           "Label" + std::to_string((i + 1) % labels), {"since", "weight"});
@@ -60,7 +61,9 @@ void BM_ClosestMatch(benchmark::State& state) {
 BENCHMARK(BM_ClosestMatch)->Arg(10)->Arg(100)->Arg(1000);
 
 void BM_UnicodeLower(benchmark::State& state) {
-  const std::string text = "Stra\xc3\x9f" "e_\xce\x9f\xce\x94\xce\x9f\xce\xa3_\xc4\xb0stanbul_Caf\xc3\x89";
+  const std::string text =
+      "Stra\xc3\x9f"
+      "e_\xce\x9f\xce\x94\xce\x9f\xce\xa3_\xc4\xb0stanbul_Caf\xc3\x89";
   for (auto _ : state) {
     std::string l = tessary::unicode_lower(text);
     benchmark::DoNotOptimize(l);

@@ -95,11 +95,17 @@ std::string long_pattern(int n) {
 }
 
 BENCHMARK_CAPTURE(BM_BuildFamily, operator_chain, operator_chain)
-    ->RangeMultiplier(2)->Range(64, 512)->Complexity(benchmark::oN);
+    ->RangeMultiplier(2)
+    ->Range(64, 512)
+    ->Complexity(benchmark::oN);
 BENCHMARK_CAPTURE(BM_BuildFamily, nested_lists, nested_lists)
-    ->RangeMultiplier(2)->Range(16, 128)->Complexity(benchmark::oN);
+    ->RangeMultiplier(2)
+    ->Range(16, 128)
+    ->Complexity(benchmark::oN);
 BENCHMARK_CAPTURE(BM_BuildFamily, long_pattern, long_pattern)
-    ->RangeMultiplier(4)->Range(16, 4096)->Complexity(benchmark::oN);
+    ->RangeMultiplier(4)
+    ->Range(16, 4096)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

@@ -70,7 +70,8 @@ void BM_Nested(benchmark::State& state, bool memoize) {
 // its deepest point is 125, near the bound.
 void NestedArgs(benchmark::internal::Benchmark* b) {
   for (int family = 0; family < 6; ++family) {
-    for (int depth : {1, 10, 50, 100, 200}) b->Args({family, family == 4 && depth == 200 ? 125 : depth});
+    for (int depth : {1, 10, 50, 100, 200})
+      b->Args({family, family == 4 && depth == 200 ? 125 : depth});
   }
 }
 BENCHMARK_CAPTURE(BM_Nested, memo, true)->Apply(NestedArgs);

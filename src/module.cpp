@@ -18,7 +18,10 @@ PyModuleDef g_module_def = {
     "",          // m_doc
     0,           // m_size: no per-module state
     nullptr,     // m_methods: functions are added by the body
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // The interpreter that first initialised the module (-1: none yet) and the module it got.
@@ -28,7 +31,8 @@ PyObject* g_module = nullptr;
 // Adds the classes and functions in their fixed order; `__all__` ends up listing them so.
 int module_body(PyObject* module) {
   if (add_schema_class(module) < 0) return -1;
-  if (add_validator_classes(module) < 0) return -1;  // Tessary, ValidationResult, ValidationDiagnostic
+  if (add_validator_classes(module) < 0)
+    return -1;  // Tessary, ValidationResult, ValidationDiagnostic
   if (add_generator_class(module) < 0) return -1;
   if (add_parser_entries(module) < 0) return -1;  // QueryInfo, parse_query
   return 0;
@@ -49,7 +53,7 @@ PyObject* init_module() {
   Ref module = Ref::steal(PyModule_Create(&g_module_def));
   if (!module) return nullptr;
   if (module_body(module.get()) < 0) return nullptr;  // the partial module is dropped
-  g_module = Py_NewRef(module.get());  // kept for the life of the process
+  g_module = Py_NewRef(module.get());                 // kept for the life of the process
   return module.release();
 }
 

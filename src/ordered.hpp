@@ -25,7 +25,8 @@ inline std::uint64_t name_hash(std::string_view name) {
     h ^= h >> 29;
   }
   std::uint64_t tail = 0;
-  for (std::size_t i = 0; i < n; ++i) tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  for (std::size_t i = 0; i < n; ++i)
+    tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
   h = (h ^ tail) * 0x94D049BB133111EBull;
   return h ^ (h >> 31);
 }
@@ -133,9 +134,13 @@ class OrderedSet {
     explicit iterator(Inner it) : it_(it) {}
     const std::string& operator*() const { return it_->first; }
     const std::string* operator->() const { return &it_->first; }
-    iterator& operator++() { ++it_; return *this; }
+    iterator& operator++() {
+      ++it_;
+      return *this;
+    }
     bool operator==(const iterator& o) const { return it_ == o.it_; }
     bool operator!=(const iterator& o) const { return it_ != o.it_; }
+
    private:
     Inner it_;
   };

@@ -84,13 +84,27 @@ void append_json_string(std::string& out, std::string_view text) {
     out.append(text, run, i - run);
     run = i + 1;
     switch (b) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case 0x08: out += "\\b"; break;
-      case 0x09: out += "\\t"; break;
-      case 0x0A: out += "\\n"; break;
-      case 0x0C: out += "\\f"; break;
-      case 0x0D: out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case 0x08:
+        out += "\\b";
+        break;
+      case 0x09:
+        out += "\\t";
+        break;
+      case 0x0A:
+        out += "\\n";
+        break;
+      case 0x0C:
+        out += "\\f";
+        break;
+      case 0x0D:
+        out += "\\r";
+        break;
       default:
         out += "\\u00";
         out += kHex[b >> 4];
@@ -184,15 +198,15 @@ class RangeStream {
 
 // What the state machine expects of the next value, given the innermost open container.
 enum class Frame : std::uint8_t {
-  Root,        // the top-level value: an object or a two-element array
-  TopObject,   // the top-level object: "nodes", "relationships" or skipped keys
-  TopArray,    // the top-level array: the nodes map, then the relationships map
-  NodesMap,    // label -> property list
-  NodeProps,   // the property list of one label
-  RelsMap,     // type -> [source, target, properties]
-  RelTuple,    // the three-element array of one type
-  RelProps,    // the property list of one type
-  Skip,        // the inside of a skipped value of an unknown key
+  Root,       // the top-level value: an object or a two-element array
+  TopObject,  // the top-level object: "nodes", "relationships" or skipped keys
+  TopArray,   // the top-level array: the nodes map, then the relationships map
+  NodesMap,   // label -> property list
+  NodeProps,  // the property list of one label
+  RelsMap,    // type -> [source, target, properties]
+  RelTuple,   // the three-element array of one type
+  RelProps,   // the property list of one type
+  Skip,       // the inside of a skipped value of an unknown key
 };
 
 enum class Field : std::uint8_t { None, Nodes, Relationships, Unknown };
@@ -205,8 +219,8 @@ struct FrameState {
 class SchemaBuilder {
  public:
   Schema schema;
-  std::string error;         // set when a handler refused an event
-  std::size_t stop = 0;      // the offset just after the refused token
+  std::string error;     // set when a handler refused an event
+  std::size_t stop = 0;  // the offset just after the refused token
 
   explicit SchemaBuilder(const RangeStream& stream) : stream_(stream) {
     stack_.push_back({Frame::Root});
@@ -414,11 +428,16 @@ class SchemaBuilder {
 
   static const char* expected_text(Expect e) {
     switch (e) {
-      case Expect::Schema: return "struct Schema";
-      case Expect::Map: return "a map";
-      case Expect::Sequence: return "a sequence";
-      case Expect::Tuple: return "a tuple of size 3";
-      default: return "a string";
+      case Expect::Schema:
+        return "struct Schema";
+      case Expect::Map:
+        return "a map";
+      case Expect::Sequence:
+        return "a sequence";
+      case Expect::Tuple:
+        return "a tuple of size 3";
+      default:
+        return "a string";
     }
   }
 
@@ -498,21 +517,36 @@ class SchemaBuilder {
 std::string syntax_message(rapidjson::ParseErrorCode code) {
   using namespace rapidjson;
   switch (code) {
-    case kParseErrorDocumentEmpty: return "EOF while parsing a value";
-    case kParseErrorValueInvalid: return "expected value";
-    case kParseErrorObjectMissName: return "key must be a string";
-    case kParseErrorObjectMissColon: return "expected `:`";
-    case kParseErrorObjectMissCommaOrCurlyBracket: return "expected `,` or `}`";
-    case kParseErrorArrayMissCommaOrSquareBracket: return "expected `,` or `]`";
-    case kParseErrorStringUnicodeEscapeInvalidHex: return "invalid escape";
-    case kParseErrorStringUnicodeSurrogateInvalid: return "lone leading surrogate in hex escape";
-    case kParseErrorStringEscapeInvalid: return "invalid escape";
-    case kParseErrorStringMissQuotationMark: return "EOF while parsing a string";
-    case kParseErrorStringInvalidEncoding: return "invalid unicode code point";
-    case kParseErrorNumberTooBig: return "number out of range";
-    case kParseErrorNumberMissFraction: return "invalid number";
-    case kParseErrorNumberMissExponent: return "invalid number";
-    default: return GetParseError_En(code);
+    case kParseErrorDocumentEmpty:
+      return "EOF while parsing a value";
+    case kParseErrorValueInvalid:
+      return "expected value";
+    case kParseErrorObjectMissName:
+      return "key must be a string";
+    case kParseErrorObjectMissColon:
+      return "expected `:`";
+    case kParseErrorObjectMissCommaOrCurlyBracket:
+      return "expected `,` or `}`";
+    case kParseErrorArrayMissCommaOrSquareBracket:
+      return "expected `,` or `]`";
+    case kParseErrorStringUnicodeEscapeInvalidHex:
+      return "invalid escape";
+    case kParseErrorStringUnicodeSurrogateInvalid:
+      return "lone leading surrogate in hex escape";
+    case kParseErrorStringEscapeInvalid:
+      return "invalid escape";
+    case kParseErrorStringMissQuotationMark:
+      return "EOF while parsing a string";
+    case kParseErrorStringInvalidEncoding:
+      return "invalid unicode code point";
+    case kParseErrorNumberTooBig:
+      return "number out of range";
+    case kParseErrorNumberMissFraction:
+      return "invalid number";
+    case kParseErrorNumberMissExponent:
+      return "invalid number";
+    default:
+      return GetParseError_En(code);
   }
 }
 

@@ -452,8 +452,7 @@ void* help_on_new_thread(void* arg) noexcept {
 
 // The run with helpers on threads started for it (out of memory or of threads, fewer helpers,
 // or none, do).
-Outcome run_on_new_threads(std::size_t threads, std::size_t n, const Body& body,
-                           const Poll& poll) {
+Outcome run_on_new_threads(std::size_t threads, std::size_t n, const Body& body, const Poll& poll) {
   auto run = std::make_shared<Run>(n, body, threads);
   const std::size_t helpers = std::min(threads, n) - 1;
   if (helpers > 0) start_helper(run, helpers - 1);
@@ -503,8 +502,8 @@ bool parallel_for(std::size_t n, const Body& body, const Poll& poll) {
   const std::size_t threads = inherited ? fresh_thread_count() : pool->threads;
   if (threads == 1 || n == 1) return run_here(n, body, poll);
 
-  Outcome outcome = inherited ? run_on_new_threads(threads, n, body, poll)
-                              : run_on_pool(*pool, n, body, poll);
+  Outcome outcome =
+      inherited ? run_on_new_threads(threads, n, body, poll) : run_on_pool(*pool, n, body, poll);
   while (outcome == Outcome::kForked) {
     // This is a child that poll forked: every index goes once more to threads of this process,
     // and body skips those it finds done.

@@ -56,7 +56,7 @@ class TextBatch {
   char* data_ = nullptr;
   std::size_t capacity_ = 0;  // bytes at data_; for a mapping, a multiple of the page size
   std::size_t used_ = 0;
-  bool mapped_ = false;  // data_ is a mapping (else a heap block, or nothing)
+  bool mapped_ = false;            // data_ is a mapping (else a heap block, or nothing)
   std::vector<std::size_t> ends_;  // text i ends at ends_[i] and begins where text i - 1 ends
   // For each stretch of a mapping, the texts with bytes in it that have not been released yet;
   // read and written atomically by release().

@@ -44,8 +44,8 @@ void raise_panic(const char* message) noexcept {
   PyErr_Clear();
   PyObject* type = panic_exception_type();
   if (type == nullptr) return;  // the creation error stays set
-  PyObject* value = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)),
-                                         "replace");
+  PyObject* value =
+      PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace");
   if (value == nullptr) return;
   PyErr_SetObject(type, value);
   Py_DECREF(value);
@@ -147,8 +147,8 @@ Py_ssize_t ParamList::find(PyObject* key) const {
 bool ParamList::place(PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) const {
   Py_ssize_t i = find(key);
   if (i < 0) {
-    raise(PyExc_TypeError, std::string(qualname_) + " got an unexpected keyword argument '" +
-                               display(key) + "'");
+    raise(PyExc_TypeError,
+          std::string(qualname_) + " got an unexpected keyword argument '" + display(key) + "'");
     return false;
   }
   if (i < nargs || out[i] != nullptr) {
@@ -235,8 +235,8 @@ PyObject* arg_error(const char* name) {
   Ref owned_type = Ref::steal(type);
   Ref owned_value = Ref::steal(value);
   Ref owned_traceback = Ref::steal(traceback);
-  std::string message = std::string("argument '") + name + "': " +
-                        (owned_value ? display(owned_value.get()) : std::string());
+  std::string message = std::string("argument '") + name +
+                        "': " + (owned_value ? display(owned_value.get()) : std::string());
   raise(PyExc_TypeError, message);
   if (owned_value) {
     // Keep the original error's cause on the new one.
@@ -247,8 +247,10 @@ PyObject* arg_error(const char* name) {
       PyObject* new_traceback = nullptr;
       PyErr_Fetch(&new_type, &new_value, &new_traceback);
       PyErr_NormalizeException(&new_type, &new_value, &new_traceback);
-      if (new_value != nullptr) PyException_SetCause(new_value, cause);  // steals cause
-      else Py_DECREF(cause);
+      if (new_value != nullptr)
+        PyException_SetCause(new_value, cause);  // steals cause
+      else
+        Py_DECREF(cause);
       PyErr_Restore(new_type, new_value, new_traceback);
     }
   }
@@ -446,12 +448,24 @@ std::string repr_text(std::string_view text) {
       continue;
     }
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\0': out += "\\0"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
       default:
         if (is_grapheme_extend(c) || !is_printable(c)) {
           append_hex_escape(out, static_cast<std::uint32_t>(c));

@@ -182,8 +182,7 @@ class ExclusiveBorrow {
 // owned value.
 template <class T>
 struct Instance {
-  PyObject_HEAD
-  BorrowFlag borrow;
+  PyObject_HEAD BorrowFlag borrow;
   T value;
 };
 

@@ -81,7 +81,8 @@ PyObject* generator_generate_batch(PyObject* self, PyObject* const* args, Py_ssi
     // MemoryError; neither touches the random state.
     std::vector<std::string> queries;
     constexpr auto kMaxCount =
-        static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(std::string);
+        static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+        sizeof(std::string);
     if (*n > kMaxCount || *n > queries.max_size()) {
       raise_panic("capacity overflow");
       return nullptr;
@@ -110,9 +111,8 @@ PyObject* generator_generate_batch(PyObject* self, PyObject* const* args, Py_ssi
 }
 
 PyObject* generator_supported_types(PyObject* /*unused*/, PyObject* /*unused*/) {
-  return guarded([]() -> PyObject* {
-    return new_text_list(CypherGenerator::kQueryTypes).release();
-  });
+  return guarded(
+      []() -> PyObject* { return new_text_list(CypherGenerator::kQueryTypes).release(); });
 }
 
 PyObject* generator_repr(PyObject* self) {

@@ -85,7 +85,8 @@ std::string render_markdown(const Schema& schema) {
     out += " |\n";
   }
   // U+2192 RIGHTWARDS ARROW between source and target.
-  out += "\n### Relationships\n\n| Type | Source \xE2\x86\x92 Target | Properties |\n|---|---|---|\n";
+  out +=
+      "\n### Relationships\n\n| Type | Source \xE2\x86\x92 Target | Properties |\n|---|---|---|\n";
   for (std::string_view rel_type : schema.rel_types()) {
     auto endpoints = schema.rel_src_tgt(rel_type);
     if (!endpoints) continue;

@@ -286,9 +286,7 @@ PyObject* to_dict_body(const Schema& schema) {
 
 PyObject* to_json_body(const Schema& schema) { return new_text(schema.serialize()).release(); }
 
-PyObject* to_prompt_body(const Schema& schema) {
-  return new_text(render_prompt(schema)).release();
-}
+PyObject* to_prompt_body(const Schema& schema) { return new_text(render_prompt(schema)).release(); }
 PyObject* to_markdown_body(const Schema& schema) {
   return new_text(render_markdown(schema)).release();
 }
@@ -316,8 +314,7 @@ Schema merged(const Schema& receiver, const Schema& other) {
   return result;
 }
 
-PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* schema_merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const auto call_args = kMergeParams.parse(args, nargs, kwnames);
     if (!call_args) return nullptr;
@@ -392,7 +389,8 @@ constexpr const char kMergeDoc[] =
     "Example::\n"
     "\n"
     "    a = Schema({\"Person\": [\"name\"]}, {\"KNOWS\": (\"Person\", \"Person\", [])})\n"
-    "    b = Schema({\"Movie\": [\"title\"]}, {\"ACTED_IN\": (\"Person\", \"Movie\", [\"role\"])})\n"
+    "    b = Schema({\"Movie\": [\"title\"]}, {\"ACTED_IN\": (\"Person\", \"Movie\", "
+    "[\"role\"])})\n"
     "    merged = a.merge(b)\n"
     "    # merged has Person, Movie, KNOWS and ACTED_IN\n";
 
@@ -456,23 +454,19 @@ PyMethodDef g_schema_methods[] = {
      kFromJsonDoc},
     {"node_labels", no_arg_method<node_labels_body>, METH_NOARGS, "node_labels($self)\n--\n\n"},
     {"rel_types", no_arg_method<rel_types_body>, METH_NOARGS, "rel_types($self)\n--\n\n"},
-    {"has_node_label",
-     as_method(text_arg_method<kHasNodeLabelParams, has_node_label_body>),
+    {"has_node_label", as_method(text_arg_method<kHasNodeLabelParams, has_node_label_body>),
      METH_FASTCALL | METH_KEYWORDS, "has_node_label($self, label)\n--\n\n"},
     {"has_rel_type", as_method(text_arg_method<kHasRelTypeParams, has_rel_type_body>),
      METH_FASTCALL | METH_KEYWORDS, "has_rel_type($self, rel_type)\n--\n\n"},
-    {"node_properties",
-     as_method(text_arg_method<kNodePropertiesParams, node_properties_body>),
+    {"node_properties", as_method(text_arg_method<kNodePropertiesParams, node_properties_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "node_properties($self, label)\n--\n\nReturn the list of properties declared for a node "
      "label."},
-    {"rel_properties",
-     as_method(text_arg_method<kRelPropertiesParams, rel_properties_body>),
+    {"rel_properties", as_method(text_arg_method<kRelPropertiesParams, rel_properties_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "rel_properties($self, rel_type)\n--\n\nReturn the list of properties declared for a "
      "relationship type."},
-    {"rel_endpoints",
-     as_method(text_arg_method<kRelEndpointsParams, rel_endpoints_body>),
+    {"rel_endpoints", as_method(text_arg_method<kRelEndpointsParams, rel_endpoints_body>),
      METH_FASTCALL | METH_KEYWORDS,
      "rel_endpoints($self, rel_type)\n--\n\nReturn `(src_label, tgt_label)` for a relationship "
      "type, or None if unknown."},
@@ -483,8 +477,7 @@ PyMethodDef g_schema_methods[] = {
     {"merge", as_method(schema_merge), METH_FASTCALL | METH_KEYWORDS, kMergeDoc},
     {"to_prompt", no_arg_method<to_prompt_body>, METH_NOARGS, kToPromptDoc},
     {"to_markdown", no_arg_method<to_markdown_body>, METH_NOARGS, kToMarkdownDoc},
-    {"to_cypher_context", no_arg_method<to_cypher_context_body>, METH_NOARGS,
-     kToCypherContextDoc},
+    {"to_cypher_context", no_arg_method<to_cypher_context_body>, METH_NOARGS, kToCypherContextDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -332,8 +332,8 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* result_to_json(PyObject* self, PyObject*) {
-  return read_result(
-      self, [](const ValidationResult& r) { return new_text(result_json(r)).release(); });
+  return read_result(self,
+                     [](const ValidationResult& r) { return new_text(result_json(r)).release(); });
 }
 
 PyObject* result_repr(PyObject* self) {
@@ -348,14 +348,14 @@ PyObject* result_repr(PyObject* self) {
 }
 
 PyObject* result_is_valid(PyObject* self, void*) {
-  return read_result(
-      self, [](const ValidationResult& r) { return new_bool(r.is_valid).release(); });
+  return read_result(self,
+                     [](const ValidationResult& r) { return new_bool(r.is_valid).release(); });
 }
 
 template <std::vector<std::string> ValidationResult::*Field>
 PyObject* result_text_list(PyObject* self, void*) {
-  return read_result(
-      self, [](const ValidationResult& r) { return new_text_list(r.*Field).release(); });
+  return read_result(self,
+                     [](const ValidationResult& r) { return new_text_list(r.*Field).release(); });
 }
 
 int result_bool(PyObject* self) {
@@ -372,8 +372,8 @@ PyGetSetDef result_getset[] = {
      "All errors (syntax + semantic) combined.", nullptr},
     {"syntax_errors", result_text_list<&ValidationResult::syntax_errors>, nullptr,
      "Parse/syntax errors only.", nullptr},
-    {"semantic_errors", result_text_list<&ValidationResult::semantic_errors>,
-     nullptr, "Schema-level semantic errors only.", nullptr},
+    {"semantic_errors", result_text_list<&ValidationResult::semantic_errors>, nullptr,
+     "Schema-level semantic errors only.", nullptr},
     {"warnings", result_text_list<&ValidationResult::warnings>, nullptr,
      "Advisory warnings (not errors \u2014 query still runs, but may be slow or incorrect).",
      nullptr},
@@ -402,8 +402,7 @@ PyType_Slot result_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec result_spec =
-    instance_spec<PyResult>("builtins.ValidationResult", result_slots);
+PyType_Spec result_spec = instance_spec<PyResult>("builtins.ValidationResult", result_slots);
 
 // ---------------------------------------------------------------------------------------------
 // Tessary
@@ -484,9 +483,8 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     }
     if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
-    return new_list(results, [](ResultBox& result) {
-      return new_result_object(std::move(result));
-    }).release();
+    return new_list(results, [](ResultBox& result) { return new_result_object(std::move(result)); })
+        .release();
   });
 }
 
@@ -500,11 +498,9 @@ PyGetSetDef tessary_getset[] = {
 };
 
 PyMethodDef tessary_methods[] = {
-    {"validate", as_method(tessary_validate),
-     METH_FASTCALL | METH_KEYWORDS, "validate($self, query)\n--\n\n"},
-    {"validate_batch",
-     as_method(tessary_validate_batch),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"validate", as_method(tessary_validate), METH_FASTCALL | METH_KEYWORDS,
+     "validate($self, query)\n--\n\n"},
+    {"validate_batch", as_method(tessary_validate_batch), METH_FASTCALL | METH_KEYWORDS,
      "validate_batch($self, queries)\n--\n\n"
      "Validate multiple queries at once and return one ``ValidationResult`` per query.\n\n"
      "The queries are validated in parallel, and the GIL is released for the duration of the\n"

@@ -117,7 +117,8 @@ std::string CypherGenerator::gen_property_map(std::string_view label) {
   const std::vector<std::string>* props = props_of(label);
   if (!props) return {};
   const auto k = static_cast<std::uint32_t>(props->size());
-  const auto amount = static_cast<std::uint32_t>(rng_.random_range(std::min<std::uint64_t>(k, 3))) + 1;
+  const auto amount =
+      static_cast<std::uint32_t>(rng_.random_range(std::min<std::uint64_t>(k, 3))) + 1;
   std::string out = " {";
   bool first = true;
   for (const std::uint32_t index : rng_.sample(k, amount)) {
@@ -177,8 +178,8 @@ std::variant<std::string, CypherError> CypherGenerator::generate(std::string_vie
     case QueryType::Merge: {
       const std::string_view l = choose_label();
       const std::string map = gen_property_map(l);
-      return cat({type == QueryType::Create ? "CREATE (n:" : "MERGE (n:", written(l), map,
-                  ") RETURN n"});
+      return cat(
+          {type == QueryType::Create ? "CREATE (n:" : "MERGE (n:", written(l), map, ") RETURN n"});
     }
     case QueryType::Aggregation: {
       const std::string_view l = choose_label();
@@ -191,8 +192,8 @@ std::variant<std::string, CypherError> CypherGenerator::generate(std::string_vie
       const std::string& t = pick(rel_types_);
       const auto ends = schema_.rel_src_tgt(t);
       const std::string_view optional = rng_.chance_quarter() ? "OPTIONAL " : "";
-      return cat({optional, "MATCH (a:", written(ends->first), ")-[r:", written(t), "]->(b:",
-                  written(ends->second), ") RETURN a, r, b"});
+      return cat({optional, "MATCH (a:", written(ends->first), ")-[r:", written(t),
+                  "]->(b:", written(ends->second), ") RETURN a, r, b"});
     }
     case QueryType::CreateRelationship: {
       if (rel_types_.empty()) return cat({"CREATE (n:", written(choose_label()), ") RETURN n"});

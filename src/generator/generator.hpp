@@ -23,10 +23,19 @@ class CypherGenerator {
  public:
   // The type names in the order supported_types() lists them.
   static constexpr std::array<std::string_view, 13> kQueryTypes = {
-      "match_return",        "match_where_return", "create",   "merge",
-      "aggregation",         "match_relationship", "create_relationship",
-      "match_set",           "match_delete",       "with_chain", "distinct_return",
-      "order_by",            "unwind",
+      "match_return",
+      "match_where_return",
+      "create",
+      "merge",
+      "aggregation",
+      "match_relationship",
+      "create_relationship",
+      "match_set",
+      "match_delete",
+      "with_chain",
+      "distinct_return",
+      "order_by",
+      "unwind",
   };
 
   // Takes its own copy of the schema. Without a seed the state comes from operating-system

@@ -26,8 +26,8 @@ class Rng {
 
   const State& state() const { return s_; }
 
-  std::uint64_t next_word();                      // 1 output
-  std::uint32_t next_half_word() {                // 1 output, its upper 32 bits
+  std::uint64_t next_word();        // 1 output
+  std::uint32_t next_half_word() {  // 1 output, its upper 32 bits
     return static_cast<std::uint32_t>(next_word() >> 32);
   }
   // An index in [0, n), n >= 1: 1 output, or 2 when the first lands in the top n - 1 values of

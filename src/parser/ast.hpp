@@ -248,22 +248,45 @@ template <class T, class... U>
 concept OneOf = (std::is_same_v<T, U> || ...);
 
 struct Expr {
-  struct Integer { std::int64_t value = 0; };
-  struct Float { double value = 0.0; };
-  struct String { std::string value; };  // content between the quotes, escapes unprocessed
-  struct Bool { bool value = false; };
+  struct Integer {
+    std::int64_t value = 0;
+  };
+  struct Float {
+    double value = 0.0;
+  };
+  struct String {
+    std::string value;
+  };  // content between the quotes, escapes unprocessed
+  struct Bool {
+    bool value = false;
+  };
   struct Null {};
-  struct List { std::vector<Expr> items; };
-  struct Map { std::vector<MapEntry> entries; };  // unique keys, last value kept
-  struct Variable { std::string name; };
+  struct List {
+    std::vector<Expr> items;
+  };
+  struct Map {
+    std::vector<MapEntry> entries;
+  };  // unique keys, last value kept
+  struct Variable {
+    std::string name;
+  };
   struct Property {
     Box<Expr> expr;
     std::string key;
     std::uint32_t key_offset = 0;  // where `key` is written
   };
-  struct Index { Box<Expr> expr; Box<Expr> index; };
-  struct Slice { Box<Expr> expr; MaybeBox<Expr> from; MaybeBox<Expr> to; };
-  struct Parameter { std::string name; };  // without "$"
+  struct Index {
+    Box<Expr> expr;
+    Box<Expr> index;
+  };
+  struct Slice {
+    Box<Expr> expr;
+    MaybeBox<Expr> from;
+    MaybeBox<Expr> to;
+  };
+  struct Parameter {
+    std::string name;
+  };  // without "$"
   struct FunctionCall {
     std::string name;  // as written, namespace included
     std::vector<Expr> args;
@@ -297,9 +320,15 @@ struct Expr {
     MaybeBox<Expr> filter;
     Box<Expr> projection;
   };
-  struct Exists { Box<Pattern> pattern; };
-  struct CountSubquery { Box<RegularQuery> query; };
-  struct CollectSubquery { Box<RegularQuery> query; };
+  struct Exists {
+    Box<Pattern> pattern;
+  };
+  struct CountSubquery {
+    Box<RegularQuery> query;
+  };
+  struct CollectSubquery {
+    Box<RegularQuery> query;
+  };
 
   // The operators and quantifiers, one template per shape tagged with the variant's kind.
 #define TESSARY_EXPR_own(name)
@@ -325,10 +354,22 @@ struct Expr {
   Expr(T&& alternative) : node(std::forward<T>(alternative)) {}  // NOLINT: implicit on purpose
 
   ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
-  template <class T> bool is() const { return std::holds_alternative<T>(node); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> T& as() { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  bool is() const {
+    return std::holds_alternative<T>(node);
+  }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  T& as() {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 
   // Calls `visitor` with the alternative this expression holds, as its own type, and returns
   // what that call returns; every call must return the same type. A switch over the kind, so
@@ -420,8 +461,14 @@ struct ReadingClause {
   std::variant<Match, Unwind, Call, CallSubquery> node;
 
   ReadingClauseKind kind() const { return static_cast<ReadingClauseKind>(node.index()); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 };
 
 struct PropertyExpr {
@@ -433,9 +480,18 @@ struct PropertyExpr {
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
 
 struct SetItem {
-  struct Property { PropertyExpr target; Expr value; };       // n.key = value
-  struct Assign { std::string variable; Expr value; };         // n = value
-  struct Append { std::string variable; Expr value; };         // n += value
+  struct Property {
+    PropertyExpr target;
+    Expr value;
+  };  // n.key = value
+  struct Assign {
+    std::string variable;
+    Expr value;
+  };  // n = value
+  struct Append {
+    std::string variable;
+    Expr value;
+  };               // n += value
   struct Labels {  // n:A:B
     std::string variable;
     std::vector<std::string> labels;
@@ -444,8 +500,14 @@ struct SetItem {
   std::variant<Property, Assign, Append, Labels> node;
 
   SetItemKind kind() const { return static_cast<SetItemKind>(node.index()); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 };
 
 enum class RemoveItemKind : std::uint8_t { Labels, Property };
@@ -456,25 +518,39 @@ struct RemoveItem {
     std::vector<std::string> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
-  struct Property { PropertyExpr target; };
+  struct Property {
+    PropertyExpr target;
+  };
   std::variant<Labels, Property> node;
 
   RemoveItemKind kind() const { return static_cast<RemoveItemKind>(node.index()); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 };
 
 enum class UpdatingClauseKind : std::uint8_t { Create, Merge, Set, Remove, Delete, Foreach };
 
 struct UpdatingClause {
-  struct Create { Pattern pattern; };
+  struct Create {
+    Pattern pattern;
+  };
   struct Merge {
     PatternPart part;
     std::vector<std::vector<SetItem>> on_match;   // one list per ON MATCH SET
     std::vector<std::vector<SetItem>> on_create;  // one list per ON CREATE SET
   };
-  struct Set { std::vector<SetItem> items; };
-  struct Remove { std::vector<RemoveItem> items; };
+  struct Set {
+    std::vector<SetItem> items;
+  };
+  struct Remove {
+    std::vector<RemoveItem> items;
+  };
   struct Delete {
     std::vector<Expr> exprs;
     bool detach = false;
@@ -487,8 +563,14 @@ struct UpdatingClause {
   std::variant<Create, Merge, Set, Remove, Delete, Foreach> node;
 
   UpdatingClauseKind kind() const { return static_cast<UpdatingClauseKind>(node.index()); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -508,8 +590,8 @@ struct QueryPartStep {
 };
 
 struct MultiPartQuery {
-  std::vector<QueryPartStep> parts;  // one per WITH, in order
-  std::vector<ReadingClause> reading_clauses;   // final part
+  std::vector<QueryPartStep> parts;              // one per WITH, in order
+  std::vector<ReadingClause> reading_clauses;    // final part
   std::vector<UpdatingClause> updating_clauses;  // final part
   std::optional<ReturnClause> return_clause;
 };
@@ -520,8 +602,14 @@ struct SingleQuery {
   std::variant<SinglePartQuery, MultiPartQuery> node;
 
   SingleQueryKind kind() const { return static_cast<SingleQueryKind>(node.index()); }
-  template <class T> const T& as() const { return std::get<T>(node); }
-  template <class T> const T* get_if() const { return std::get_if<T>(&node); }
+  template <class T>
+  const T& as() const {
+    return std::get<T>(node);
+  }
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&node);
+  }
 };
 
 struct UnionBranch {

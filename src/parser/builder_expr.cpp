@@ -192,8 +192,8 @@ class MapBuilder {
     if (!first_arg) first_arg = child;
     call.args.push_back(build_expression(child));
   }
-  call.distinct = has_word(gap_text(pair, name->end(), first_arg ? &*first_arg : nullptr),
-                           "DISTINCT");
+  call.distinct =
+      has_word(gap_text(pair, name->end(), first_arg ? &*first_arg : nullptr), "DISTINCT");
   return Expr(std::move(call));
 }
 
@@ -232,8 +232,7 @@ class MapBuilder {
       projection = Box<Expr>(build_expression(child));
     }
   }
-  return Expr(Expr::ListComprehension{std::move(filter.variable),
-                                      Box<Expr>(std::move(filter.list)),
+  return Expr(Expr::ListComprehension{std::move(filter.variable), Box<Expr>(std::move(filter.list)),
                                       std::move(filter.predicate), std::move(projection)});
 }
 
@@ -343,13 +342,20 @@ Expr build_expression(Pair pair) {
   const RuledPair level = building_level(pair);
   pair = level.pair;
   switch (level.rule) {
-    case Rule::expression: return build_first_inner_expression(pair, "Empty expression");
-    case Rule::or_expr: return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");
-    case Rule::xor_expr: return keyword_fold<Expr::Xor>(pair, Rule::xor_kw, "Empty xor_expr");
-    case Rule::and_expr: return keyword_fold<Expr::And>(pair, Rule::and_kw, "Empty and_expr");
-    case Rule::not_expr: return build_not_expr(pair);
-    case Rule::comparison_expr: return build_comparison_expr(pair);
-    case Rule::add_sub_expr: return build_add_sub_expr(pair);
+    case Rule::expression:
+      return build_first_inner_expression(pair, "Empty expression");
+    case Rule::or_expr:
+      return keyword_fold<Expr::Or>(pair, Rule::or_kw, "Empty or_expr");
+    case Rule::xor_expr:
+      return keyword_fold<Expr::Xor>(pair, Rule::xor_kw, "Empty xor_expr");
+    case Rule::and_expr:
+      return keyword_fold<Expr::And>(pair, Rule::and_kw, "Empty and_expr");
+    case Rule::not_expr:
+      return build_not_expr(pair);
+    case Rule::comparison_expr:
+      return build_comparison_expr(pair);
+    case Rule::add_sub_expr:
+      return build_add_sub_expr(pair);
     case Rule::mul_div_expr:
       return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr l, Expr r) {
         return find_operator(op, "*/") == '/' ? binary<Expr::Div>(std::move(l), std::move(r))
@@ -363,9 +369,12 @@ Expr build_expression(Pair pair) {
       return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr l, Expr r) {
         return binary<Expr::Pow>(std::move(l), std::move(r));
       });
-    case Rule::unary_expr: return build_unary_expr(pair);
-    case Rule::postfix_expr: return build_postfix_expr(pair);
-    case Rule::atom: return build_atom(pair);
+    case Rule::unary_expr:
+      return build_unary_expr(pair);
+    case Rule::postfix_expr:
+      return build_postfix_expr(pair);
+    case Rule::atom:
+      return build_atom(pair);
     default:
       fail("Unexpected rule in expression: " + std::string(rule_name(pair.as_rule())));
   }
@@ -490,22 +499,38 @@ Expr build_atom(Pair pair) {
   if (!form) fail("Empty atom");
   DepthGuard depth;
   switch (form->as_rule()) {
-    case Rule::literal: return build_literal(*form);
-    case Rule::parameter: return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
-    case Rule::variable: return Expr(Expr::Variable{text_of(*form)});
-    case Rule::parenthesized_expr: return build_first_inner_expression(*form, "Empty paren expr");
-    case Rule::count_star: return Expr(Expr::CountStar{});
-    case Rule::function_invocation: return build_function_invocation(*form);
-    case Rule::reduce_expression: return build_reduce_expression(*form);
-    case Rule::shortest_path_call: return build_shortest_path_expr(*form);
-    case Rule::case_expression: return build_case_expression(*form);
-    case Rule::list_comprehension: return build_list_comprehension(*form);
-    case Rule::quantifier_expression: return build_quantifier_expression(*form);
-    case Rule::exists_subquery: return build_exists_subquery(*form);
-    case Rule::count_subquery: return build_count_subquery(*form);
-    case Rule::collect_subquery: return build_collect_subquery(*form);
-    case Rule::pattern_comprehension: return build_pattern_comprehension(*form);
-    default: fail("Unknown atom: " + std::string(rule_name(form->as_rule())));
+    case Rule::literal:
+      return build_literal(*form);
+    case Rule::parameter:
+      return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
+    case Rule::variable:
+      return Expr(Expr::Variable{text_of(*form)});
+    case Rule::parenthesized_expr:
+      return build_first_inner_expression(*form, "Empty paren expr");
+    case Rule::count_star:
+      return Expr(Expr::CountStar{});
+    case Rule::function_invocation:
+      return build_function_invocation(*form);
+    case Rule::reduce_expression:
+      return build_reduce_expression(*form);
+    case Rule::shortest_path_call:
+      return build_shortest_path_expr(*form);
+    case Rule::case_expression:
+      return build_case_expression(*form);
+    case Rule::list_comprehension:
+      return build_list_comprehension(*form);
+    case Rule::quantifier_expression:
+      return build_quantifier_expression(*form);
+    case Rule::exists_subquery:
+      return build_exists_subquery(*form);
+    case Rule::count_subquery:
+      return build_count_subquery(*form);
+    case Rule::collect_subquery:
+      return build_collect_subquery(*form);
+    case Rule::pattern_comprehension:
+      return build_pattern_comprehension(*form);
+    default:
+      fail("Unknown atom: " + std::string(rule_name(form->as_rule())));
   }
 }
 
@@ -541,7 +566,8 @@ double float_literal_value(std::string_view text) {
   bool nonzero = false;
   for (std::size_t i = 0; i < mantissa_end; ++i) {
     if (text[i] >= '1' && text[i] <= '9') {
-      magnitude = i < point ? static_cast<long long>(point - i) : -static_cast<long long>(i - point) + 1;
+      magnitude =
+          i < point ? static_cast<long long>(point - i) : -static_cast<long long>(i - point) + 1;
       nonzero = true;
       break;
     }
@@ -566,13 +592,17 @@ Expr build_literal(Pair pair) {
   if (!form) fail("Empty literal");
   std::string_view text = form->as_str();
   switch (form->as_rule()) {
-    case Rule::integer_literal: return Expr(Expr::Integer{integer_literal_value(text)});
-    case Rule::float_literal: return Expr(Expr::Float{float_literal_value(text)});
+    case Rule::integer_literal:
+      return Expr(Expr::Integer{integer_literal_value(text)});
+    case Rule::float_literal:
+      return Expr(Expr::Float{float_literal_value(text)});
     case Rule::string_literal:
       return Expr(Expr::String{text.size() >= 2 ? std::string(text.substr(1, text.size() - 2))
                                                 : std::string()});
-    case Rule::boolean_literal: return Expr(Expr::Bool{upper(text) == "TRUE"});
-    case Rule::null_literal: return Expr(Expr::Null{});
+    case Rule::boolean_literal:
+      return Expr(Expr::Bool{upper(text) == "TRUE"});
+    case Rule::null_literal:
+      return Expr(Expr::Null{});
     case Rule::list_literal: {
       Expr::List list;
       list.items.reserve(form->into_inner().count());
@@ -581,8 +611,10 @@ Expr build_literal(Pair pair) {
       }
       return Expr(std::move(list));
     }
-    case Rule::map_literal: return Expr(Expr::Map{build_map_literal(*form)});
-    default: fail("Unknown literal: " + std::string(rule_name(form->as_rule())));
+    case Rule::map_literal:
+      return Expr(Expr::Map{build_map_literal(*form)});
+    default:
+      fail("Unknown literal: " + std::string(rule_name(form->as_rule())));
   }
 }
 

@@ -95,12 +95,17 @@ NodePattern build_node_pattern(Pair pair) {
   NodePattern node;
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
-      case Rule::variable: node.variable.emplace(child.as_str()); break;
+      case Rule::variable:
+        node.variable.emplace(child.as_str());
+        break;
       case Rule::node_labels:
         inner_names(child, Rule::label_name, node.labels, node.label_offsets);
         break;
-      case Rule::properties: node.properties = build_properties(child); break;
-      default: break;
+      case Rule::properties:
+        node.properties = build_properties(child);
+        break;
+      default:
+        break;
     }
   }
   return node;
@@ -120,13 +125,20 @@ RelationshipPattern build_relationship_pattern(Pair pair) {
   }
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
-      case Rule::variable: rel.variable.emplace(child.as_str()); break;
+      case Rule::variable:
+        rel.variable.emplace(child.as_str());
+        break;
       case Rule::rel_types:
         inner_names(child, Rule::rel_type_name, rel.rel_types, rel.rel_type_offsets);
         break;
-      case Rule::range_literal: rel.range = build_range(child); break;
-      case Rule::properties: rel.properties = build_properties(child); break;
-      default: break;
+      case Rule::range_literal:
+        rel.range = build_range(child);
+        break;
+      case Rule::properties:
+        rel.properties = build_properties(child);
+        break;
+      default:
+        break;
     }
   }
   return rel;

@@ -82,10 +82,17 @@ RemoveItem build_remove_item(Pair pair) {
   SinglePartQuery query;
   for (Pair child : form.into_inner()) {
     switch (child.as_rule()) {
-      case Rule::reading_clause: query.reading_clauses.push_back(build_reading_clause(child)); break;
-      case Rule::updating_clause: query.updating_clauses.push_back(build_updating_clause(child)); break;
-      case Rule::return_clause: query.return_clause = build_return_clause(child); break;
-      default: break;
+      case Rule::reading_clause:
+        query.reading_clauses.push_back(build_reading_clause(child));
+        break;
+      case Rule::updating_clause:
+        query.updating_clauses.push_back(build_updating_clause(child));
+        break;
+      case Rule::return_clause:
+        query.return_clause = build_return_clause(child);
+        break;
+      default:
+        break;
     }
   }
   return SingleQuery{std::move(query)};
@@ -98,17 +105,25 @@ RemoveItem build_remove_item(Pair pair) {
   std::vector<UpdatingClause> updating;
   for (Pair child : form.into_inner()) {
     switch (child.as_rule()) {
-      case Rule::reading_clause: reading.push_back(build_reading_clause(child)); break;
-      case Rule::updating_clause: updating.push_back(build_updating_clause(child)); break;
+      case Rule::reading_clause:
+        reading.push_back(build_reading_clause(child));
+        break;
+      case Rule::updating_clause:
+        updating.push_back(build_updating_clause(child));
+        break;
       case Rule::with_clause: {
         WithClause with = build_with_clause(child);
-        query.parts.push_back(QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
+        query.parts.push_back(
+            QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
         reading.clear();
         updating.clear();
         break;
       }
-      case Rule::return_clause: query.return_clause = build_return_clause(child); break;
-      default: break;
+      case Rule::return_clause:
+        query.return_clause = build_return_clause(child);
+        break;
+      default:
+        break;
     }
   }
   query.reading_clauses = std::move(reading);
@@ -255,9 +270,14 @@ ReturnBody build_return_body(Pair pair) {
         body.order_by = std::move(order);
         break;
       }
-      case Rule::skip_clause: body.skip = build_first_inner_expression(child, "SKIP missing expr"); break;
-      case Rule::limit_clause: body.limit = build_first_inner_expression(child, "LIMIT missing expr"); break;
-      default: break;
+      case Rule::skip_clause:
+        body.skip = build_first_inner_expression(child, "SKIP missing expr");
+        break;
+      case Rule::limit_clause:
+        body.limit = build_first_inner_expression(child, "LIMIT missing expr");
+        break;
+      default:
+        break;
     }
   }
   return body;
@@ -280,12 +300,17 @@ ReadingClause build_reading_clause(Pair pair) {
     case Rule::call_subquery: {
       std::optional<Pair> body = form->into_inner().peek();
       if (!body) fail("Empty CALL subquery");
-      return ReadingClause{ReadingClause::CallSubquery{Box<RegularQuery>(build_regular_query(*body))}};
+      return ReadingClause{
+          ReadingClause::CallSubquery{Box<RegularQuery>(build_regular_query(*body))}};
     }
-    case Rule::match_clause: return build_match_clause(*form);
-    case Rule::unwind_clause: return build_unwind_clause(*form);
-    case Rule::in_query_call: return ReadingClause{build_call_clause(*form)};
-    default: fail("Unknown reading clause: " + std::string(rule_name(form->as_rule())));
+    case Rule::match_clause:
+      return build_match_clause(*form);
+    case Rule::unwind_clause:
+      return build_unwind_clause(*form);
+    case Rule::in_query_call:
+      return ReadingClause{build_call_clause(*form)};
+    default:
+      fail("Unknown reading clause: " + std::string(rule_name(form->as_rule())));
   }
 }
 
@@ -325,17 +350,23 @@ UpdatingClause build_updating_clause(Pair pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty updating_clause");
   switch (form->as_rule()) {
-    case Rule::foreach_clause: return build_foreach_clause(*form);
+    case Rule::foreach_clause:
+      return build_foreach_clause(*form);
     case Rule::create_clause: {
       std::optional<Pair> pattern = form->into_inner().peek();
       if (!pattern) fail("CREATE missing pattern");
       return UpdatingClause{UpdatingClause::Create{build_pattern(*pattern)}};
     }
-    case Rule::merge_clause: return build_merge_clause(*form);
-    case Rule::set_clause: return UpdatingClause{UpdatingClause::Set{build_set_clause(*form)}};
-    case Rule::remove_clause: return build_remove_clause(*form);
-    case Rule::delete_clause: return build_delete_clause(*form);
-    default: fail("Unknown updating clause: " + std::string(rule_name(form->as_rule())));
+    case Rule::merge_clause:
+      return build_merge_clause(*form);
+    case Rule::set_clause:
+      return UpdatingClause{UpdatingClause::Set{build_set_clause(*form)}};
+    case Rule::remove_clause:
+      return build_remove_clause(*form);
+    case Rule::delete_clause:
+      return build_delete_clause(*form);
+    default:
+      fail("Unknown updating clause: " + std::string(rule_name(form->as_rule())));
   }
 }
 

@@ -17,9 +17,10 @@
 namespace tessary {
 
 struct Token {
-  std::uint32_t pos;      // byte offset: where the pair starts (start entry) or ends (end entry)
-  std::uint32_t partner;  // index of the matching end entry (start entry) or start entry (end entry)
-  Rule rule;              // meaningful on end entries
+  std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
+  std::uint32_t
+      partner;  // index of the matching end entry (start entry) or start entry (end entry)
+  Rule rule;    // meaningful on end entries
   bool is_start;
 };
 
@@ -128,7 +129,7 @@ class Pairs {
   bool empty() const { return cur_ >= end_; }
   std::size_t count() const {
     std::size_t n = 0;
-    for (Pairs copy = *this; copy.next(); ) ++n;
+    for (Pairs copy = *this; copy.next();) ++n;
     return n;
   }
   std::string_view input() const { return list_ ? list_->input : std::string_view{}; }
@@ -138,9 +139,13 @@ class Pairs {
    public:
     iterator(const TokenList* list, std::uint32_t cur) : list_(list), cur_(cur) {}
     Pair operator*() const { return Pair(list_, cur_); }
-    iterator& operator++() { cur_ = list_->tokens[cur_].partner + 1; return *this; }
+    iterator& operator++() {
+      cur_ = list_->tokens[cur_].partner + 1;
+      return *this;
+    }
     bool operator!=(const iterator& o) const { return cur_ != o.cur_; }
     bool operator==(const iterator& o) const { return cur_ == o.cur_; }
+
    private:
     const TokenList* list_;
     std::uint32_t cur_;

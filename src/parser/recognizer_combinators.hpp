@@ -169,11 +169,11 @@ inline void skip_text(State& s) {
 // a ~ b ~ ...: the implicit skip stands between elements unless in atomic mode.
 template <class... P>
 constexpr auto seq(P... p) {
-  return [=](State& s) __attribute__((always_inline)) -> bool {
+  return [=](State & s) __attribute__((always_inline))->bool {
     const std::uint32_t pos0 = s.pos;
     const std::size_t tok0 = s.tokens.size();
     std::uint32_t steps = 0;
-    auto step = [&](const auto& q) __attribute__((always_inline)) -> bool {
+    auto step = [&](const auto& q) __attribute__((always_inline))->bool {
       if (steps++ != 0 && !s.atomic) skip(s);
       return q(s);
     };
@@ -189,12 +189,12 @@ constexpr auto seq(P... p) {
 // a | b | ...: ordered, never re-entered.
 template <class... P>
 constexpr auto choice(P... p) {
-  return [=](State& s) __attribute__((always_inline)) -> bool { return (p(s) || ...); };
+  return [=](State & s) __attribute__((always_inline))->bool { return (p(s) || ...); };
 }
 
 template <class P>
 constexpr auto opt(P p) {
-  return [=](State& s) __attribute__((always_inline)) -> bool {
+  return [=](State & s) __attribute__((always_inline))->bool {
     p(s);
     return true;
   };
@@ -203,7 +203,7 @@ constexpr auto opt(P p) {
 // a*: greedy and possessive; the skip before a repetition that fails is given back.
 template <class P>
 constexpr auto star(P p) {
-  return [=](State& s) __attribute__((always_inline)) -> bool {
+  return [=](State & s) __attribute__((always_inline))->bool {
     if (!p(s)) return true;
     for (;;) {
       const std::uint32_t before = s.pos;
@@ -308,7 +308,7 @@ inline bool quoted_body(State& s) {
 // No skip stands before the word-boundary test: it looks at the character right after `w`.
 template <class W>
 constexpr auto whole_word(W w) {
-  return [=](State& s) __attribute__((always_inline)) -> bool {
+  return [=](State & s) __attribute__((always_inline))->bool {
     const std::uint32_t p = s.pos;
     if (!w(s)) return false;
     if (word_end(s)) return true;

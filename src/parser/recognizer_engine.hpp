@@ -57,7 +57,8 @@ class EventList {
     cap_ = buf_.capacity();
   }
   [[gnu::always_inline]] void push_back(const Event& e) {
-    if (size_ == cap_) [[unlikely]] grow();
+    if (size_ == cap_) [[unlikely]]
+      grow();
     data_[size_++] = e;
   }
   // Room for `n` more events; they are written there and then counted with `appended`.
@@ -143,7 +144,8 @@ class AttemptList {
     cap_ = buf_.size();
   }
   [[gnu::always_inline]] void push_back(const Attempt& a) {
-    if (size_ == cap_) [[unlikely]] grow();
+    if (size_ == cap_) [[unlikely]]
+      grow();
     data_[size_++] = a;
   }
   // Keeps the first `n` pieces (n <= size()).
@@ -242,12 +244,12 @@ struct State {
   // Whether failed attempts are recorded. A run that records nothing finds the same token tree,
   // and only a failed run needs the record, for its error.
   bool recording = true;
-  std::uint64_t work = 0;  // rule calls so far
+  std::uint64_t work = 0;     // rule calls so far
   std::uint64_t replays = 0;  // replay events appended so far
   MemoTable memo_index;
   std::vector<MemoEntry> memo;
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
-  std::uint32_t live_end = 0;  // first event of the last of them, plus one; 0 when none
+  std::uint32_t live_end = 0;       // first event of the last of them, plus one; 0 when none
   // Entries cut from the list whose events are still in its buffer, all at or after its end,
   // and the lowest first index among them. Their events do not overlap, and the list holds them
   // by descending first index: a cut moves the entries above its point here, lowest last, and
@@ -298,7 +300,8 @@ inline void pop_cut_entry(State& s) {
 }
 
 [[gnu::always_inline]] inline void emit(State& s, const Event& e) {
-  if (s.tokens.size() == s.cut_from) [[unlikely]] move_out_cut_entry(s);
+  if (s.tokens.size() == s.cut_from) [[unlikely]]
+    move_out_cut_entry(s);
   s.tokens.push_back(e);
 }
 
@@ -426,8 +429,13 @@ struct MemoCall {
 // Starts a memoized call of the rule and position of `key`: it runs on a fresh record placed
 // after the caller's.
 [[gnu::always_inline]] inline MemoCall begin_memo_call(State& s, std::uint64_t key) {
-  const MemoCall call{key,     s.furthest, s.base, s.peak,
-                      s.level, s.work,     static_cast<std::uint32_t>(s.tokens.size())};
+  const MemoCall call{key,
+                      s.furthest,
+                      s.base,
+                      s.peak,
+                      s.level,
+                      s.work,
+                      static_cast<std::uint32_t>(s.tokens.size())};
   s.furthest = 0;
   s.base = static_cast<std::uint32_t>(s.expected.size());
   s.peak = s.level;

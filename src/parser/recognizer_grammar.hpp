@@ -50,7 +50,9 @@ bool Grammar<Run>::EOI(State& s) {
 
 // WHITESPACE (silent): " " | "\t" | "\r" | "\n"
 template <class Run>
-bool Grammar<Run>::WHITESPACE(State& s) { return one<is_ws>(s); }
+bool Grammar<Run>::WHITESPACE(State& s) {
+  return one<is_ws>(s);
+}
 
 // COMMENT (silent): "//" ~ (!"\n" ~ ANY)* ~ "\n"? | "/*" ~ (!"*/" ~ ANY)* ~ "*/"
 template <class Run>
@@ -89,11 +91,15 @@ bool Grammar<Run>::backtick_identifier(State& s) {
 
 // keyword: (^"ALL" | ^"AND" | ... | ^"YIELD") ~ !(ASCII_ALPHANUMERIC | "_")
 template <class Run>
-bool Grammar<Run>::keyword(State& s) { return rule<Rule::keyword>(s, keyword_body); }
+bool Grammar<Run>::keyword(State& s) {
+  return rule<Rule::keyword>(s, keyword_body);
+}
 
 // variable (atomic): identifier
 template <class Run>
-bool Grammar<Run>::variable(State& s) { return rule<Rule::variable, name_start>(s, identifier); }
+bool Grammar<Run>::variable(State& s) {
+  return rule<Rule::variable, name_start>(s, identifier);
+}
 
 // label_name (atomic): identifier
 template <class Run>
@@ -122,8 +128,8 @@ bool Grammar<Run>::procedure_result_field(State& s) {
 // procedure_name (atomic): identifier ~ ("." ~ identifier)*
 template <class Run>
 bool Grammar<Run>::procedure_name(State& s) {
-  return rule<Rule::procedure_name, name_start>(
-      s, seq(identifier, star(seq(lit("."), identifier))));
+  return rule<Rule::procedure_name, name_start>(s,
+                                                seq(identifier, star(seq(lit("."), identifier))));
 }
 
 // namespace (atomic): (identifier ~ ".")+
@@ -204,8 +210,8 @@ bool Grammar<Run>::null_literal(State& s) {
 template <class Run>
 bool Grammar<Run>::parameter(State& s) {
   return rule<Rule::parameter, first_of<'$'>>(
-      s, seq(lit("$"), choice(seq(one<is_word_start>, many<is_word>),
-                              seq(one<is_digit>, many<is_digit>))));
+      s, seq(lit("$"),
+             choice(seq(one<is_word_start>, many<is_word>), seq(one<is_digit>, many<is_digit>))));
 }
 
 // left_arrow: "<"
@@ -226,9 +232,13 @@ bool Grammar<Run>::right_arrow(State& s) {
 
 // expression: or_expr
 template <class Run>
-bool Grammar<Run>::expression_rule(State& s) { return rule<Rule::expression>(s, or_expr); }
+bool Grammar<Run>::expression_rule(State& s) {
+  return rule<Rule::expression>(s, or_expr);
+}
 template <class Run>
-bool Grammar<Run>::expression(State& s) { return memoized<Rule::expression, expression_rule>(s); }
+bool Grammar<Run>::expression(State& s) {
+  return memoized<Rule::expression, expression_rule>(s);
+}
 
 // or_expr: xor_expr ~ (or_kw ~ xor_expr)*
 template <class Run>
@@ -257,8 +267,7 @@ bool Grammar<Run>::not_expr(State& s) {
 // comparison_expr: add_sub_expr ~ (comparison_op ~ add_sub_expr)*
 template <class Run>
 bool Grammar<Run>::comparison_expr(State& s) {
-  return rule<Rule::comparison_expr>(
-      s, seq(add_sub_expr, star(seq(comparison_op, add_sub_expr))));
+  return rule<Rule::comparison_expr>(s, seq(add_sub_expr, star(seq(comparison_op, add_sub_expr))));
 }
 
 // comparison_op: "<=" | ">=" | "<>" | "<" | ">" | "=~" | "="
@@ -267,8 +276,7 @@ bool Grammar<Run>::comparison_expr(State& s) {
 // No skip stands before the word-boundary tests.
 template <class Run>
 bool Grammar<Run>::comparison_op(State& s) {
-  return rule<Rule::comparison_op,
-              first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>>(
+  return rule<Rule::comparison_op, first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>>(
       s, choice(lit("<="), lit(">="), lit("<>"), lit("<"), lit(">"), lit("=~"), lit("="),
                 whole_word(ilit("IN")), seq(ilit("STARTS"), whole_word(ilit("WITH"))),
                 seq(ilit("ENDS"), whole_word(ilit("WITH"))), whole_word(ilit("CONTAINS"))));
@@ -284,8 +292,8 @@ bool Grammar<Run>::add_sub_expr(State& s) {
 // mul_div_expr: mod_expr ~ (("*" | "/") ~ mod_expr)*
 template <class Run>
 bool Grammar<Run>::mul_div_expr(State& s) {
-  return rule<Rule::mul_div_expr>(
-      s, seq(mod_expr, star(seq(choice(lit("*"), lit("/")), mod_expr))));
+  return rule<Rule::mul_div_expr>(s,
+                                  seq(mod_expr, star(seq(choice(lit("*"), lit("/")), mod_expr))));
 }
 
 // mod_expr: power_expr ~ ("%" ~ power_expr)*
@@ -326,9 +334,9 @@ template <class Run>
 bool Grammar<Run>::null_check_op(State& s) {
   const auto spaces = plus(one<is_ws>);
   return rule<Rule::null_check_op, first_of<'i', 'I'>>(
-      s, seq(ilit("IS"), spaces,
-             choice(seq(ilit("NOT"), spaces, ilit("NULL"), word_end),
-                    seq(ilit("NULL"), word_end))));
+      s,
+      seq(ilit("IS"), spaces,
+          choice(seq(ilit("NOT"), spaces, ilit("NULL"), word_end), seq(ilit("NULL"), word_end))));
 }
 
 // property_lookup: "." ~ property_key_name
@@ -358,12 +366,14 @@ template <class Run>
 bool Grammar<Run>::atom_rule(State& s) {
   return rule<Rule::atom, atom_start>(
       s, choice(reduce_expression, shortest_path_call, literal, parameter, case_expression,
-                pattern_comprehension, list_comprehension, quantifier_expression,
-                exists_subquery, count_subquery, collect_subquery, count_star,
-                function_invocation, variable, parenthesized_expr));
+                pattern_comprehension, list_comprehension, quantifier_expression, exists_subquery,
+                count_subquery, collect_subquery, count_star, function_invocation, variable,
+                parenthesized_expr));
 }
 template <class Run>
-bool Grammar<Run>::atom(State& s) { return memoized<Rule::atom, atom_rule>(s); }
+bool Grammar<Run>::atom(State& s) {
+  return memoized<Rule::atom, atom_rule>(s);
+}
 
 // parenthesized_expr: "(" ~ expression ~ ")"
 template <class Run>
@@ -407,9 +417,9 @@ bool Grammar<Run>::list_literal(State& s) {
 template <class Run>
 bool Grammar<Run>::map_literal(State& s) {
   return rule<Rule::map_literal, first_of<'{'>>(
-      s, seq(lit("{"),
-             opt(seq(property_key_value_pair, star(seq(lit(","), property_key_value_pair)))),
-             lit("}")));
+      s,
+      seq(lit("{"), opt(seq(property_key_value_pair, star(seq(lit(","), property_key_value_pair)))),
+          lit("}")));
 }
 
 // property_key_value_pair: property_key_name ~ ":" ~ expression
@@ -421,8 +431,7 @@ bool Grammar<Run>::property_key_value_pair(State& s) {
 // property_expression: variable ~ property_lookup ~ property_lookup*
 template <class Run>
 bool Grammar<Run>::property_expression(State& s) {
-  return rule<Rule::property_expression>(
-      s, seq(variable, property_lookup, star(property_lookup)));
+  return rule<Rule::property_expression>(s, seq(variable, property_lookup, star(property_lookup)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -497,8 +506,8 @@ bool Grammar<Run>::exists_subquery(State& s) {
 template <class Run>
 bool Grammar<Run>::pattern_comprehension(State& s) {
   return rule<Rule::pattern_comprehension, first_of<'['>>(
-      s, seq(lit("["), pattern_element, opt(seq(ilit("WHERE"), expression)), lit("|"),
-             expression, lit("]")));
+      s, seq(lit("["), pattern_element, opt(seq(ilit("WHERE"), expression)), lit("|"), expression,
+             lit("]")));
 }
 
 // count_subquery: ^"COUNT" ~ "{" ~ regular_query ~ "}"
@@ -604,16 +613,14 @@ bool Grammar<Run>::call_subquery(State& s) {
 template <class Run>
 bool Grammar<Run>::in_query_call(State& s) {
   return rule<Rule::in_query_call, first_of<'c', 'C'>>(
-      s, seq(ilit("CALL"), explicit_procedure_invocation,
-             opt(seq(ilit("YIELD"), yield_items))));
+      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
 }
 
 // standalone_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
 template <class Run>
 bool Grammar<Run>::standalone_call(State& s) {
   return rule<Rule::standalone_call, first_of<'c', 'C'>>(
-      s, seq(ilit("CALL"), explicit_procedure_invocation,
-             opt(seq(ilit("YIELD"), yield_items))));
+      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
 }
 
 // explicit_procedure_invocation: procedure_name ~ "(" ~ (expression ~ ("," ~ expression)*)?
@@ -634,8 +641,7 @@ bool Grammar<Run>::yield_items(State& s) {
 // yield_item: (procedure_result_field ~ ^"AS")? ~ variable
 template <class Run>
 bool Grammar<Run>::yield_item(State& s) {
-  return rule<Rule::yield_item>(
-      s, seq(opt(seq(procedure_result_field, ilit("AS"))), variable));
+  return rule<Rule::yield_item>(s, seq(opt(seq(procedure_result_field, ilit("AS"))), variable));
 }
 
 // updating_clause: create_clause | merge_clause | foreach_clause | set_clause | remove_clause
@@ -668,8 +674,7 @@ bool Grammar<Run>::merge_clause(State& s) {
 template <class Run>
 bool Grammar<Run>::on_match_or_create(State& s) {
   return rule<Rule::on_match_or_create, first_of<'o', 'O'>>(
-      s, seq(ilit("ON"),
-             choice(seq(ilit("MATCH"), set_clause), seq(ilit("CREATE"), set_clause))));
+      s, seq(ilit("ON"), choice(seq(ilit("MATCH"), set_clause), seq(ilit("CREATE"), set_clause))));
 }
 
 // set_clause: ^"SET" ~ set_item ~ ("," ~ set_item)*
@@ -684,8 +689,7 @@ bool Grammar<Run>::set_clause(State& s) {
 template <class Run>
 bool Grammar<Run>::set_item(State& s) {
   return rule<Rule::set_item>(
-      s, choice(seq(property_expression, lit("="), expression),
-                seq(variable, lit("="), expression),
+      s, choice(seq(property_expression, lit("="), expression), seq(variable, lit("="), expression),
                 seq(variable, choice(seq(lit("+="), expression), node_labels))));
 }
 
@@ -762,9 +766,8 @@ bool Grammar<Run>::order_clause(State& s) {
 // sort_item: expression ~ (^"ASCENDING" | ^"ASC" | ^"DESCENDING" | ^"DESC")?
 template <class Run>
 bool Grammar<Run>::sort_item(State& s) {
-  return rule<Rule::sort_item>(
-      s, seq(expression,
-             opt(choice(ilit("ASCENDING"), ilit("ASC"), ilit("DESCENDING"), ilit("DESC")))));
+  return rule<Rule::sort_item>(s, seq(expression, opt(choice(ilit("ASCENDING"), ilit("ASC"),
+                                                             ilit("DESCENDING"), ilit("DESC")))));
 }
 
 // skip_clause: ^"SKIP" ~ expression
@@ -805,8 +808,8 @@ bool Grammar<Run>::pattern_part(State& s) {
 template <class Run>
 bool Grammar<Run>::pattern_element(State& s) {
   return rule<Rule::pattern_element>(
-      s, choice(shortest_path_call,
-                seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
+      s,
+      choice(shortest_path_call, seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
 }
 
 // node_pattern: "(" ~ variable? ~ node_labels? ~ properties? ~ ")"

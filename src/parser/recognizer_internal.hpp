@@ -18,7 +18,7 @@ namespace tessary::recognizer_detail {
 inline constexpr std::uint32_t kMaxNesting = 256;
 
 struct Options {
-  bool memoize = true;  // false: the plain algorithm, every rule re-read in full
+  bool memoize = true;      // false: the plain algorithm, every rule re-read in full
   bool quick_first = true;  // false: record attempts from the start, in the one run
   // Tests: the run that records nothing alone; a text it refuses gives an error naming
   // `statement` at position 0, whatever the recording run would report.

@@ -42,13 +42,13 @@ constexpr bool updating_start(char c) {
 
 // The 56 reserved words, each longer word before the shorter words that are its prefixes.
 constexpr std::string_view kReservedWords[] = {
-    "ALL",      "AND",      "ANY",     "ASCENDING", "ASC",    "AS",       "BY",     "CALL",
-    "CASE",     "CONTAINS", "COUNT",   "CREATE",    "DELETE", "DESCENDING", "DESC", "DETACH",
-    "DISTINCT", "DO",       "DROP",    "ELSE",      "ENDS",   "END",      "EXISTS", "FALSE",
-    "FOREACH",  "FOR",      "FROM",    "IN",        "IS",     "LIMIT",    "MATCH",  "MERGE",
-    "NEW",      "NONE",     "NOT",     "NULL",      "ON",     "OPTIONAL", "ORDER",  "OR",
-    "REDUCE",   "REMOVE",   "RETURN",  "SET",       "SINGLE", "SKIP",     "STARTS", "THEN",
-    "TRUE",     "UNION",    "UNWIND",  "WHEN",      "WHERE",  "WITH",     "XOR",    "YIELD"};
+    "ALL",      "AND",      "ANY",    "ASCENDING", "ASC",    "AS",         "BY",     "CALL",
+    "CASE",     "CONTAINS", "COUNT",  "CREATE",    "DELETE", "DESCENDING", "DESC",   "DETACH",
+    "DISTINCT", "DO",       "DROP",   "ELSE",      "ENDS",   "END",        "EXISTS", "FALSE",
+    "FOREACH",  "FOR",      "FROM",   "IN",        "IS",     "LIMIT",      "MATCH",  "MERGE",
+    "NEW",      "NONE",     "NOT",    "NULL",      "ON",     "OPTIONAL",   "ORDER",  "OR",
+    "REDUCE",   "REMOVE",   "RETURN", "SET",       "SINGLE", "SKIP",       "STARTS", "THEN",
+    "TRUE",     "UNION",    "UNWIND", "WHEN",      "WHERE",  "WITH",       "XOR",    "YIELD"};
 
 // The reserved words grouped by length and first letter: kWordGroups[n][c] lists those of n
 // letters that begin with the letter c ('a' + c).

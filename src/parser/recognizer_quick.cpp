@@ -25,14 +25,22 @@ struct QuickRun;
 using Quick = Grammar<QuickRun>;
 
 // The rule functions this run replaces; every other rule is read as written.
-template <> bool Quick::expression_rule(State& s);
-template <> bool Quick::postfix_expr(State& s);
-template <> bool Quick::atom_rule(State& s);
-template <> bool Quick::variable(State& s);
-template <> bool Quick::label_name(State& s);
-template <> bool Quick::rel_type_name(State& s);
-template <> bool Quick::property_key_name(State& s);
-template <> bool Quick::procedure_result_field(State& s);
+template <>
+bool Quick::expression_rule(State& s);
+template <>
+bool Quick::postfix_expr(State& s);
+template <>
+bool Quick::atom_rule(State& s);
+template <>
+bool Quick::variable(State& s);
+template <>
+bool Quick::label_name(State& s);
+template <>
+bool Quick::rel_type_name(State& s);
+template <>
+bool Quick::property_key_name(State& s);
+template <>
+bool Quick::procedure_result_field(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -48,11 +56,20 @@ template <> bool Quick::procedure_result_field(State& s);
 // ---------------------------------------------------------------------------------------------
 
 enum ChainLevel : int {
-  kOr, kXor, kAnd, kNot, kComparison, kAddSub, kMulDiv, kMod, kPower, kUnary
+  kOr,
+  kXor,
+  kAnd,
+  kNot,
+  kComparison,
+  kAddSub,
+  kMulDiv,
+  kMod,
+  kPower,
+  kUnary
 };
 constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
 constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-                                 Rule::mod_expr, Rule::power_expr, Rule::unary_expr};
+                                 Rule::mod_expr,        Rule::power_expr,   Rule::unary_expr};
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -199,16 +216,20 @@ bool quick_name_atom(State& s) {
 bool quick_atom_choice(State& s) {
   const char c = s.text[s.pos];
   switch (c) {
-    case '$': return Quick::parameter(s);
-    case '(': return Quick::parenthesized_expr(s);
+    case '$':
+      return Quick::parameter(s);
+    case '(':
+      return Quick::parenthesized_expr(s);
     case '[':
       return Quick::literal(s) || Quick::pattern_comprehension(s) || Quick::list_comprehension(s);
     case '{':
     case '"':
     case '\'':
       return Quick::literal(s);
-    case '`': return Quick::function_invocation(s) || Quick::variable(s);
-    default: break;
+    case '`':
+      return Quick::function_invocation(s) || Quick::variable(s);
+    default:
+      break;
   }
   if (is_digit(c)) return Quick::literal(s);
   switch (fold(c)) {

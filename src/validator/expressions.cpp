@@ -207,10 +207,8 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
 // Property access
 
 // Called out of line: inlined, it would triple the frame of the recursive walk above.
-[[gnu::noinline]]
-void SemanticValidator::validate_property_access(std::string_view variable,
-                                                 std::span<const std::string> keys,
-                                                 const NameOffsets& key_offsets) {
+[[gnu::noinline]] void SemanticValidator::validate_property_access(
+    std::string_view variable, std::span<const std::string> keys, const NameOffsets& key_offsets) {
   // Nothing below changes the scope, so the variable's list is read in place.
   const Scope::Labels* labels = scope.find(variable);
   if (labels == nullptr) return;
@@ -220,20 +218,20 @@ void SemanticValidator::validate_property_access(std::string_view variable,
         const std::string& key = keys[i];
         if (properties->contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
-        push_error(DiagnosticCode::UnknownNodePropertyOnVar,
-                   format_message(DiagnosticCode::UnknownNodePropertyOnVar,
-                                  {key, variable, t, fix.hint}),
-                   std::move(fix.suggestion), key_offsets[i]);
+        push_error(
+            DiagnosticCode::UnknownNodePropertyOnVar,
+            format_message(DiagnosticCode::UnknownNodePropertyOnVar, {key, variable, t, fix.hint}),
+            std::move(fix.suggestion), key_offsets[i]);
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
       for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::string& key = keys[i];
         if (def->properties.contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
-        push_error(DiagnosticCode::UnknownRelPropertyOnVar,
-                   format_message(DiagnosticCode::UnknownRelPropertyOnVar,
-                                  {key, variable, t, fix.hint}),
-                   std::move(fix.suggestion), key_offsets[i]);
+        push_error(
+            DiagnosticCode::UnknownRelPropertyOnVar,
+            format_message(DiagnosticCode::UnknownRelPropertyOnVar, {key, variable, t, fix.hint}),
+            std::move(fix.suggestion), key_offsets[i]);
       }
     }
   }

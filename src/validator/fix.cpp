@@ -30,9 +30,9 @@ struct Splice {
 
 }  // namespace
 
-std::optional<std::string> compute_fixed_query(
-    std::string_view query, const std::vector<ValidationDiagnostic>& diagnostics,
-    const std::vector<SuggestionSite>& sites) {
+std::optional<std::string> compute_fixed_query(std::string_view query,
+                                               const std::vector<ValidationDiagnostic>& diagnostics,
+                                               const std::vector<SuggestionSite>& sites) {
   bool any_error = false;
   for (const auto& d : diagnostics) {
     if (d.severity != Severity::Error) continue;

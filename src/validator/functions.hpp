@@ -10,7 +10,7 @@
 namespace tessary {
 
 struct BuiltinFunction {
-  std::string_view name;              // lower case
+  std::string_view name;  // lower case
   std::size_t min_args;
   std::optional<std::size_t> max_args;  // absent: no upper bound
   bool is_aggregate;
@@ -21,8 +21,8 @@ inline constexpr std::size_t kBuiltinFunctionCount = 73;
 // Every built-in function, in table order.
 const std::array<BuiltinFunction, kBuiltinFunctionCount>& builtin_functions();
 
-// The entry whose name equals `name` after full Unicode lower-casing, or null. A dotted (namespaced) name
-// never matches, as no table name contains a dot.
+// The entry whose name equals `name` after full Unicode lower-casing, or null. A dotted
+// (namespaced) name never matches, as no table name contains a dot.
 const BuiltinFunction* lookup_function(std::string_view name);
 
 // Whether a call of this (lower-cased) function rejects string literal arguments: the numeric

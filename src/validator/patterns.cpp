@@ -73,8 +73,7 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
 void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
                                                             const std::vector<std::string>& left,
                                                             const std::vector<std::string>& right) {
-  const auto* map =
-      rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
+  const auto* map = rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
   for (std::size_t i = 0; i < rel.rel_types.size(); ++i) {
     const std::string& type = rel.rel_types[i];
     const RelationshipDef* def = schema_.relationships.find(bare_name(type));
@@ -135,8 +134,7 @@ void SemanticValidator::validate_reading_clause(const ReadingClause& clause) {
       validate_pattern(match.pattern.parts);
       if (match.where_clause) {
         if (contains_aggregate(*match.where_clause)) {
-          push_error(DiagnosticCode::AggregateInForbiddenContext,
-                     aggregate_message("MATCH WHERE"));
+          push_error(DiagnosticCode::AggregateInForbiddenContext, aggregate_message("MATCH WHERE"));
         }
         validate_expr(*match.where_clause);
       }
@@ -166,8 +164,9 @@ void SemanticValidator::check_match_complexity(const ReadingClause::Match& match
       }
       if (unlabeled) break;
     }
-    if (unlabeled) push_warning(DiagnosticCode::UnlabeledFullScan,
-                                 std::string(code_template(DiagnosticCode::UnlabeledFullScan)));
+    if (unlabeled)
+      push_warning(DiagnosticCode::UnlabeledFullScan,
+                   std::string(code_template(DiagnosticCode::UnlabeledFullScan)));
   }
   for (const auto& part : match.pattern.parts) {
     for (const auto& step : part.element.chain) {

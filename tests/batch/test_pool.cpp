@@ -270,9 +270,9 @@ TEST(Pool, ThreadCountParsing) {
     const char* text;
     std::optional<std::size_t> count;
   };
-  for (const Case& c : {Case{"4", 4}, Case{"+2", 2}, Case{"0", std::nullopt}, Case{"-1", std::nullopt},
-                        Case{"", std::nullopt}, Case{"abc", std::nullopt}, Case{"3x", std::nullopt},
-                        Case{"99999999999999999999999", std::nullopt}}) {
+  for (const Case& c : {Case{"4", 4}, Case{"+2", 2}, Case{"0", std::nullopt},
+                        Case{"-1", std::nullopt}, Case{"", std::nullopt}, Case{"abc", std::nullopt},
+                        Case{"3x", std::nullopt}, Case{"99999999999999999999999", std::nullopt}}) {
     EXPECT_EQ(parse_count(c.text), c.count) << c.text;
   }
   EXPECT_GE(thread_count(), 1u);

@@ -42,8 +42,8 @@ bool resident(const char* address) { return page_at(address).resident; }
 // Texts of sizes that fall inside a stretch, end on its last byte, straddle two stretches and
 // span several, with empty texts between them; each is filled with its own pattern.
 std::vector<std::string> mixed_texts() {
-  std::vector<std::size_t> sizes = {0, 1, 17, 0, 0, kStretch - 18, 5, kStretch * 3 + 7, 0, 300,
-                                    kStretch, 1, 0, 2 * kStretch - 1, 64, 0};
+  std::vector<std::size_t> sizes = {0, 1,   17,       0, 0, kStretch - 18,    5,  kStretch * 3 + 7,
+                                    0, 300, kStretch, 1, 0, 2 * kStretch - 1, 64, 0};
   std::vector<std::string> texts;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     std::string text(sizes[i], '\0');

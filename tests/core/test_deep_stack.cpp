@@ -37,7 +37,8 @@ void on_stack(std::size_t bytes, const std::function<void()>& body) {
     return nullptr;
   };
   pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)), 0);
+  ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&body)),
+            0);
   pthread_attr_destroy(&attr);
   pthread_join(thread, nullptr);
 }
@@ -116,7 +117,8 @@ TEST(DeepStack, RemainingIsWithinTheThreadsStackAndShrinksWithDepth) {
     EXPECT_LT(here, size);
     EXPECT_LE(remaining_below(16) + 16 * 1024, here);
   });
-  on_stack(std::size_t{32} << 20, [] { EXPECT_GE(deep_stack::remaining(), deep_stack::kNeededBytes); });
+  on_stack(std::size_t{32} << 20,
+           [] { EXPECT_GE(deep_stack::remaining(), deep_stack::kNeededBytes); });
 }
 
 TEST(DeepStack, CallReturnsValuesAndRethrowsFromTheHelper) {

@@ -81,7 +81,8 @@ TEST(CodeTable, FormattedMessages) {
       {format_message(DiagnosticCode::UnknownNodeLabel, {"Zzz", ""}), "Unknown node label: :Zzz"},
       {format_message(DiagnosticCode::UnknownRelPropertyOnVar, {"sinc", "r", "KNOWS", ""}),
        "Unknown property 'sinc' on variable 'r' with relationship type :KNOWS"},
-      {format_message(DiagnosticCode::WrongEndpointLabel, {"ACTED_IN", "source", "Person", "Movie, X"}),
+      {format_message(DiagnosticCode::WrongEndpointLabel,
+                      {"ACTED_IN", "source", "Person", "Movie, X"}),
        "Relationship :ACTED_IN expects source label :Person, but node has label(s): Movie, X"},
       {format_message(DiagnosticCode::WrongArity, {"size", "1", "2"}),
        "Function size() expects 1 argument(s), got 2"},
@@ -105,9 +106,9 @@ TEST(UnicodeLower, FullMapping) {
   };
   const Case cases[] = {
       {"PersON_1", "person_1"},
-      {"\xc3\x89T\xc3\x89", "\xc3\xa9t\xc3\xa9"},              // ÉTÉ
-      {"\xc4\xb0", "i\xcc\x87"},                               // İ -> i + combining dot above
-      {"\xce\xa3\xce\x91", "\xcf\x83\xce\xb1"},                // ΣΑ
+      {"\xc3\x89T\xc3\x89", "\xc3\xa9t\xc3\xa9"},  // ÉTÉ
+      {"\xc4\xb0", "i\xcc\x87"},                   // İ -> i + combining dot above
+      {"\xce\xa3\xce\x91", "\xcf\x83\xce\xb1"},    // ΣΑ
       // Capital sigma at the end of a word takes the final form: ΑΣ -> ας, Α'Σ. -> α'ς.
       // (the apostrophe and the full stop are case-ignorable), but Σ alone and 1Σ stay σ.
       {"\xce\x91\xce\xa3", "\xce\xb1\xcf\x82"},
@@ -116,15 +117,18 @@ TEST(UnicodeLower, FullMapping) {
       {"\xce\xa3", "\xcf\x83"},
       {"1\xce\xa3", "1\xcf\x83"},
       {"a\xce\xa3 b", "a\xcf\x82 b"},
-      {"\xc2\xaa\xce\xa3", "\xc2\xaa\xcf\x82"},                // ª is cased
-      {"a\xcc\x87\xce\xa3\xcc\x87", "a\xcc\x87\xcf\x82\xcc\x87"}, // marks are passed over
-      {"\xff\xce\xa3", "\xff\xcf\x83"},                        // a malformed byte is not cased
-      {"\xe1\xba\x9e", "\xc3\x9f"},                            // ẞ -> ß
-      {"\xe2\x84\xaa", "k"},                                   // KELVIN SIGN -> k (3 bytes to 1)
-      {"\xc8\xba", "\xe2\xb1\xa5"},                            // Ⱥ -> ⱥ (2 bytes to 3)
-      {"\xf0\x90\x90\x80", "\xf0\x90\x90\xa8"},                // DESERET CAPITAL LONG I
-      {"\xc7\x85", "\xc7\x86"},                                // title-case Dž -> dž
-      {"a\xff" "B\xc3", "a\xff" "b\xc3"},                      // malformed bytes kept
+      {"\xc2\xaa\xce\xa3", "\xc2\xaa\xcf\x82"},                    // ª is cased
+      {"a\xcc\x87\xce\xa3\xcc\x87", "a\xcc\x87\xcf\x82\xcc\x87"},  // marks are passed over
+      {"\xff\xce\xa3", "\xff\xcf\x83"},                            // a malformed byte is not cased
+      {"\xe1\xba\x9e", "\xc3\x9f"},                                // ẞ -> ß
+      {"\xe2\x84\xaa", "k"},                     // KELVIN SIGN -> k (3 bytes to 1)
+      {"\xc8\xba", "\xe2\xb1\xa5"},              // Ⱥ -> ⱥ (2 bytes to 3)
+      {"\xf0\x90\x90\x80", "\xf0\x90\x90\xa8"},  // DESERET CAPITAL LONG I
+      {"\xc7\x85", "\xc7\x86"},                  // title-case Dž -> dž
+      {"a\xff"
+       "B\xc3",
+       "a\xff"
+       "b\xc3"},  // malformed bytes kept
   };
   for (const Case& c : cases) EXPECT_EQ(unicode_lower(c.in), c.out) << c.in;
 }
@@ -137,20 +141,20 @@ TEST(ClosestMatch, AlgorithmCases) {
   };
   const std::vector<Case> cases = {
       {"person", {"Movie", "Person"}, "Person"},
-      {"Persn", {"Perse", "Person"}, "Perse"},          // tie: earlier wins, limit drops to 0
-      {"Personality", {"Person"}, nullptr},            // length gap 5
-      {"Pers", {"Person"}, "Person"},                  // distance 2
-      {"Pxxxxx", {"Person"}, nullptr},                 // distance 5
-      {"abcd", {"wxyz"}, nullptr},                     // distance 4 is never returned
-      {"abc", {"xyz"}, "xyz"},                         // distance 3 is
-      {"abcde", {"abXYe", "abXde"}, "abXde"},          // 2 then 1: the closer one replaces it
-      {"abcde", {"abXde", "abYde"}, "abXde"},          // 1 then 1: first stays
-      {"abcde", {"aXYde", "aZWde"}, "aXYde"},          // 2 then 2: first stays
-      {"abcde", {"aXYde", "abcde"}, "abcde"},          // exact later match still found
-      {"ABCDE", {"abcdx", "Abcde"}, "Abcde"},          // case-insensitive, own spelling back
-      {"", {"ab", "abc"}, "ab"},                       // empty name: distance = length
-      {"abc", {"", "x"}, ""},                          // empty candidate at 3; x is also 3
-      {"abc", {"", "ax"}, "ax"},                       // ... ax at 2 replaces it
+      {"Persn", {"Perse", "Person"}, "Perse"},  // tie: earlier wins, limit drops to 0
+      {"Personality", {"Person"}, nullptr},     // length gap 5
+      {"Pers", {"Person"}, "Person"},           // distance 2
+      {"Pxxxxx", {"Person"}, nullptr},          // distance 5
+      {"abcd", {"wxyz"}, nullptr},              // distance 4 is never returned
+      {"abc", {"xyz"}, "xyz"},                  // distance 3 is
+      {"abcde", {"abXYe", "abXde"}, "abXde"},   // 2 then 1: the closer one replaces it
+      {"abcde", {"abXde", "abYde"}, "abXde"},   // 1 then 1: first stays
+      {"abcde", {"aXYde", "aZWde"}, "aXYde"},   // 2 then 2: first stays
+      {"abcde", {"aXYde", "abcde"}, "abcde"},   // exact later match still found
+      {"ABCDE", {"abcdx", "Abcde"}, "Abcde"},   // case-insensitive, own spelling back
+      {"", {"ab", "abc"}, "ab"},                // empty name: distance = length
+      {"abc", {"", "x"}, ""},                   // empty candidate at 3; x is also 3
+      {"abc", {"", "ax"}, "ax"},                // ... ax at 2 replaces it
       {"abc", {}, nullptr},
       {"", {""}, ""},
       // One differing two-byte letter: é (c3 a9) vs è (c3 a8) differ in one byte ...
@@ -200,8 +204,8 @@ std::size_t full_distance(const std::string& a, const std::string& b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i)
     for (std::size_t j = 1; j <= b.size(); ++j)
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
   return d[a.size()][b.size()];
 }
 
@@ -216,8 +220,8 @@ void expect_plain_closest(const std::string& name, const Views& candidates) {
       want = c;
     }
   }
-  for (const auto& got : {closest_match(name, candidates),
-                          closest_match(name, Candidates(candidates))}) {
+  for (const auto& got :
+       {closest_match(name, candidates), closest_match(name, Candidates(candidates))}) {
     ASSERT_EQ(got.has_value(), want.has_value()) << name;
     if (got) ASSERT_EQ(got->data(), want->data()) << name << " " << *got << " " << *want;
   }
@@ -256,9 +260,15 @@ TEST(ClosestMatch, AgreesWithPlainDefinitionOnLongerNames) {
       for (std::size_t edits = rng() % 6; edits > 0; --edits) {
         const std::size_t at = c.empty() ? 0 : rng() % c.size();
         switch (rng() % 3) {
-          case 0: c.insert(c.begin() + static_cast<std::ptrdiff_t>(at), letter()); break;
-          case 1: if (!c.empty()) c.erase(at, 1); break;
-          default: if (!c.empty()) c[at] = letter(); break;
+          case 0:
+            c.insert(c.begin() + static_cast<std::ptrdiff_t>(at), letter());
+            break;
+          case 1:
+            if (!c.empty()) c.erase(at, 1);
+            break;
+          default:
+            if (!c.empty()) c[at] = letter();
+            break;
         }
       }
       owned.push_back(c);
@@ -270,8 +280,9 @@ TEST(ClosestMatch, AgreesWithPlainDefinitionOnLongerNames) {
 // Arbitrary bytes (malformed UTF-8, lone continuation bytes, sigmas next to them) never crash
 // the lower-casing or the matching, and a match is always one of the candidates.
 TEST(ClosestMatch, ArbitraryBytes) {
-  const std::string pieces[] = {"\xce\xa3", "\xc4\xb0", "\xcc\x87", "\x80", "\xbf\xbf", "\xf0\x9f",
-                                "\xff", "\xe2\x84", "a", "A", "'", "\xc3", "\xf4\x90\x80\x80"};
+  const std::string pieces[] = {"\xce\xa3", "\xc4\xb0", "\xcc\x87",        "\x80", "\xbf\xbf",
+                                "\xf0\x9f", "\xff",     "\xe2\x84",        "a",    "A",
+                                "'",        "\xc3",     "\xf4\x90\x80\x80"};
   unsigned state = 99;
   auto next = [&state] { return state = state * 1664525u + 1013904223u, state >> 8; };
   for (int iter = 0; iter < 20000; ++iter) {

@@ -37,7 +37,8 @@ TEST(SchemaAccessors, EmptySchemaAndUnknownNames) {
 
 TEST(SchemaAccessors, SortedByBytes) {
   Schema s;
-  for (const char* label : {"b", "B", "a", "aa", "", "\xc3\xa9", "AB", "A"}) s.insert_node(label, {});
+  for (const char* label : {"b", "B", "a", "aa", "", "\xc3\xa9", "AB", "A"})
+    s.insert_node(label, {});
   EXPECT_EQ(s.node_labels(), (Views{"", "A", "AB", "B", "a", "aa", "b", "\xc3\xa9"}));
   s.insert_node("P", {"z", "Z", "y", "\xc3\xa9", "_"});
   EXPECT_EQ(s.node_properties("P"), (Views{"Z", "_", "y", "z", "\xc3\xa9"}));
@@ -172,7 +173,8 @@ TEST(SchemaJsonReader, RoundTrip) {
   s.insert_relationship("", "we\"ird", "", {"\\"});
   Schema back = read_ok(s.serialize());
   EXPECT_EQ(back.node_labels(), s.node_labels());
-  for (auto label : s.node_labels()) EXPECT_EQ(back.node_properties(label), s.node_properties(label));
+  for (auto label : s.node_labels())
+    EXPECT_EQ(back.node_properties(label), s.node_properties(label));
   EXPECT_EQ(back.rel_types(), s.rel_types());
   for (auto type : s.rel_types()) {
     EXPECT_EQ(back.rel_properties(type), s.rel_properties(type));
@@ -208,7 +210,8 @@ TEST(SchemaJsonReader, ShapeErrors) {
       {R"({"nodes":{"A":"x"}})",
        "invalid type: string \"x\", expected a sequence at line 1 column 17"},
       {R"({"nodes":{"A":{}}})", "invalid type: map, expected a sequence at line 1 column 15"},
-      {R"({"nodes":{"A":[1]}})", "invalid type: integer `1`, expected a string at line 1 column 16"},
+      {R"({"nodes":{"A":[1]}})",
+       "invalid type: integer `1`, expected a string at line 1 column 16"},
       {R"({"nodes":{"A":[[]]}})", "invalid type: sequence, expected a string at line 1 column 16"},
       {R"({"nodes":{},"relationships":{"R":{}}})",
        "invalid type: map, expected a tuple of size 3 at line 1 column 34"},
@@ -305,10 +308,18 @@ TEST(SchemaJsonReader, FuzzNeverCrashes) {
       for (int e = 0; e < edits && !text.empty(); ++e) {
         const std::size_t at = rng() % text.size();
         switch (rng() % 4) {
-          case 0: text.erase(at, 1); break;
-          case 1: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
-          case 2: text[at] = alphabet[rng() % alphabet.size()]; break;
-          default: text.resize(at); break;
+          case 0:
+            text.erase(at, 1);
+            break;
+          case 1:
+            text.insert(at, 1, alphabet[rng() % alphabet.size()]);
+            break;
+          case 2:
+            text[at] = alphabet[rng() % alphabet.size()];
+            break;
+          default:
+            text.resize(at);
+            break;
         }
       }
     }

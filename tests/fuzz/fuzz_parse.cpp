@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::holds_alternative<tessary::CypherQuery>(detailed)) {
     std::abort();
   }
-  if (tessary::summarize_query(text).is_valid != std::holds_alternative<tessary::CypherQuery>(plain)) {
+  if (tessary::summarize_query(text).is_valid !=
+      std::holds_alternative<tessary::CypherQuery>(plain)) {
     std::abort();
   }
   check_recognizer_runs(text);

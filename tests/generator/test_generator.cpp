@@ -46,20 +46,20 @@ void expect_sequence(CypherGenerator& g, const std::vector<Step>& steps) {
 TEST(CypherGenerator, EmptySchemaSeed0) {
   CypherGenerator g(Schema{}, 0);
   expect_sequence(g, {
-      {"match_return", "MATCH (n:Node) RETURN n LIMIT 20"},
-      {"match_where_return", "MATCH (n:Node) RETURN n"},
-      {"create", "CREATE (n:Node) RETURN n"},
-      {"merge", "MERGE (n:Node) RETURN n"},
-      {"aggregation", "MATCH (n:Node) RETURN count(n) AS result"},
-      {"match_relationship", "MATCH (n:Node) RETURN n"},
-      {"create_relationship", "CREATE (n:Node) RETURN n"},
-      {"match_set", "MATCH (n:Node) RETURN n"},
-      {"match_delete", "MATCH (n:Node) DETACH DELETE n"},
-      {"with_chain", "MATCH (n:Node) WITH n AS val RETURN count(*)"},
-      {"distinct_return", "MATCH (n:Node) RETURN DISTINCT n LIMIT 25"},
-      {"order_by", "MATCH (n:Node) RETURN n ORDER BY n"},
-      {"unwind", "UNWIND [8, 7, \"Alice\", \"Carol\"] AS item RETURN item"},
-  });
+                         {"match_return", "MATCH (n:Node) RETURN n LIMIT 20"},
+                         {"match_where_return", "MATCH (n:Node) RETURN n"},
+                         {"create", "CREATE (n:Node) RETURN n"},
+                         {"merge", "MERGE (n:Node) RETURN n"},
+                         {"aggregation", "MATCH (n:Node) RETURN count(n) AS result"},
+                         {"match_relationship", "MATCH (n:Node) RETURN n"},
+                         {"create_relationship", "CREATE (n:Node) RETURN n"},
+                         {"match_set", "MATCH (n:Node) RETURN n"},
+                         {"match_delete", "MATCH (n:Node) DETACH DELETE n"},
+                         {"with_chain", "MATCH (n:Node) WITH n AS val RETURN count(*)"},
+                         {"distinct_return", "MATCH (n:Node) RETURN DISTINCT n LIMIT 25"},
+                         {"order_by", "MATCH (n:Node) RETURN n ORDER BY n"},
+                         {"unwind", "UNWIND [8, 7, \"Alice\", \"Carol\"] AS item RETURN item"},
+                     });
 }
 
 TEST(CypherGenerator, OneLabelWithoutPropertiesSeed7) {
@@ -67,60 +67,63 @@ TEST(CypherGenerator, OneLabelWithoutPropertiesSeed7) {
   s.insert_node("Thing", {});
   CypherGenerator g(s, 7);
   expect_sequence(g, {
-      {"match_return", "MATCH (n:Thing) RETURN n LIMIT 36"},
-      {"match_where_return", "MATCH (n:Thing) RETURN n"},
-      {"create", "CREATE (n:Thing) RETURN n"},
-      {"merge", "MERGE (n:Thing) RETURN n"},
-      {"aggregation", "MATCH (n:Thing) RETURN count(n) AS result"},
-      {"match_relationship", "MATCH (n:Thing) RETURN n"},
-      {"create_relationship", "CREATE (n:Thing) RETURN n"},
-      {"match_set", "MATCH (n:Thing) RETURN n"},
-      {"match_delete", "MATCH (n:Thing) DETACH DELETE n"},
-      {"with_chain", "MATCH (n:Thing) WITH n AS val RETURN count(*)"},
-      {"distinct_return", "MATCH (n:Thing) RETURN DISTINCT n"},
-      {"order_by", "MATCH (n:Thing) RETURN n ORDER BY n LIMIT 6"},
-      {"unwind", "UNWIND [80, false, \"Alice\", \"Bob\"] AS item RETURN item"},
-  });
+                         {"match_return", "MATCH (n:Thing) RETURN n LIMIT 36"},
+                         {"match_where_return", "MATCH (n:Thing) RETURN n"},
+                         {"create", "CREATE (n:Thing) RETURN n"},
+                         {"merge", "MERGE (n:Thing) RETURN n"},
+                         {"aggregation", "MATCH (n:Thing) RETURN count(n) AS result"},
+                         {"match_relationship", "MATCH (n:Thing) RETURN n"},
+                         {"create_relationship", "CREATE (n:Thing) RETURN n"},
+                         {"match_set", "MATCH (n:Thing) RETURN n"},
+                         {"match_delete", "MATCH (n:Thing) DETACH DELETE n"},
+                         {"with_chain", "MATCH (n:Thing) WITH n AS val RETURN count(*)"},
+                         {"distinct_return", "MATCH (n:Thing) RETURN DISTINCT n"},
+                         {"order_by", "MATCH (n:Thing) RETURN n ORDER BY n LIMIT 6"},
+                         {"unwind", "UNWIND [80, false, \"Alice\", \"Bob\"] AS item RETURN item"},
+                     });
 }
 
 TEST(CypherGenerator, LabelsPropertiesAndTypesSeed42) {
   CypherGenerator g(movie_schema(), 42);
-  expect_sequence(g, {
-      {"match_return", "MATCH (n:Person) RETURN n LIMIT 50"},
-      {"match_where_return", "MATCH (n:Person) WHERE n.name = \"Alice\" RETURN n.name"},
-      {"create", "CREATE (n:Movie {rating: \"Carol\", year: true, title: \"Carol\"}) RETURN n"},
-      {"merge", "MERGE (n:Movie {year: false}) RETURN n"},
-      {"aggregation", "MATCH (n:Person) RETURN count(n.name) AS result"},
-      {"match_relationship", "MATCH (a:Person)-[r:ACTED_IN]->(b:Movie) RETURN a, r, b"},
-      {"create_relationship", "MATCH (a:Person),(b:Person) CREATE (a)-[r:KNOWS]->(b) RETURN r"},
-      {"match_set", "MATCH (n:Person) SET n.name = \"Carol\" RETURN n"},
-      {"match_delete", "MATCH (n:Movie) DETACH DELETE n"},
-      {"with_chain", "MATCH (n:Person) WITH n.name AS val RETURN count(*)"},
-      {"distinct_return", "MATCH (n:Person) RETURN DISTINCT n.name"},
-      {"order_by", "MATCH (n:Person) RETURN n ORDER BY n.name"},
-      {"unwind", "MATCH (n:Person) UNWIND n.name AS item RETURN item"},
-      {"match_return", "MATCH (n:Movie) RETURN n"},
-      {"match_where_return", "MATCH (n:Person) WHERE n.name = \"Alice\" RETURN n.name"},
-      {"create", "CREATE (n:Movie {title: $limit, year: false}) RETURN n"},
-      {"merge", "MERGE (n:Person {name: \"hello\"}) RETURN n"},
-      {"aggregation", "MATCH (n:Person) RETURN count(n.name) AS result"},
-      {"match_relationship", "MATCH (a:Person)-[r:ACTED_IN]->(b:Movie) RETURN a, r, b"},
-      {"create_relationship", "MATCH (a:Person),(b:Movie) CREATE (a)-[r:ACTED_IN]->(b) RETURN r"},
-      {"match_set", "MATCH (n:Movie) SET n.year = $id RETURN n"},
-      {"match_delete", "MATCH (n:Movie) DETACH DELETE n"},
-      {"with_chain", "MATCH (n:Movie) WITH n.rating AS val RETURN count(*)"},
-      {"distinct_return", "MATCH (n:Movie) RETURN DISTINCT n.rating LIMIT 18"},
-      {"order_by", "MATCH (n:Person) RETURN n ORDER BY n.name DESC LIMIT 38"},
-      {"unwind", "MATCH (n:Person) UNWIND n.name AS item RETURN item"},
-  });
+  expect_sequence(
+      g,
+      {
+          {"match_return", "MATCH (n:Person) RETURN n LIMIT 50"},
+          {"match_where_return", "MATCH (n:Person) WHERE n.name = \"Alice\" RETURN n.name"},
+          {"create", "CREATE (n:Movie {rating: \"Carol\", year: true, title: \"Carol\"}) RETURN n"},
+          {"merge", "MERGE (n:Movie {year: false}) RETURN n"},
+          {"aggregation", "MATCH (n:Person) RETURN count(n.name) AS result"},
+          {"match_relationship", "MATCH (a:Person)-[r:ACTED_IN]->(b:Movie) RETURN a, r, b"},
+          {"create_relationship", "MATCH (a:Person),(b:Person) CREATE (a)-[r:KNOWS]->(b) RETURN r"},
+          {"match_set", "MATCH (n:Person) SET n.name = \"Carol\" RETURN n"},
+          {"match_delete", "MATCH (n:Movie) DETACH DELETE n"},
+          {"with_chain", "MATCH (n:Person) WITH n.name AS val RETURN count(*)"},
+          {"distinct_return", "MATCH (n:Person) RETURN DISTINCT n.name"},
+          {"order_by", "MATCH (n:Person) RETURN n ORDER BY n.name"},
+          {"unwind", "MATCH (n:Person) UNWIND n.name AS item RETURN item"},
+          {"match_return", "MATCH (n:Movie) RETURN n"},
+          {"match_where_return", "MATCH (n:Person) WHERE n.name = \"Alice\" RETURN n.name"},
+          {"create", "CREATE (n:Movie {title: $limit, year: false}) RETURN n"},
+          {"merge", "MERGE (n:Person {name: \"hello\"}) RETURN n"},
+          {"aggregation", "MATCH (n:Person) RETURN count(n.name) AS result"},
+          {"match_relationship", "MATCH (a:Person)-[r:ACTED_IN]->(b:Movie) RETURN a, r, b"},
+          {"create_relationship",
+           "MATCH (a:Person),(b:Movie) CREATE (a)-[r:ACTED_IN]->(b) RETURN r"},
+          {"match_set", "MATCH (n:Movie) SET n.year = $id RETURN n"},
+          {"match_delete", "MATCH (n:Movie) DETACH DELETE n"},
+          {"with_chain", "MATCH (n:Movie) WITH n.rating AS val RETURN count(*)"},
+          {"distinct_return", "MATCH (n:Movie) RETURN DISTINCT n.rating LIMIT 18"},
+          {"order_by", "MATCH (n:Person) RETURN n ORDER BY n.name DESC LIMIT 38"},
+          {"unwind", "MATCH (n:Person) UNWIND n.name AS item RETURN item"},
+      });
 }
 
 TEST(CypherGenerator, SupportedTypesInOrder) {
   EXPECT_EQ(CypherGenerator::supported_types(),
             (std::vector<std::string>{"match_return", "match_where_return", "create", "merge",
                                       "aggregation", "match_relationship", "create_relationship",
-                                      "match_set", "match_delete", "with_chain",
-                                      "distinct_return", "order_by", "unwind"}));
+                                      "match_set", "match_delete", "with_chain", "distinct_return",
+                                      "order_by", "unwind"}));
 }
 
 TEST(CypherGenerator, UnknownTypeLeavesTheStateUntouched) {
@@ -173,8 +176,10 @@ TEST(CypherGenerator, TemplateShapes) {
   Schema s;
   s.insert_node("P", {"a", "b", "c", "d", "e"});
   s.insert_node("One", {"only"});
-  const std::regex scalar(R"re(("(Alice|Bob|Carol|Neo4j|hello)"|[1-9][0-9]?|100|true|false|\$(name|id|value|limit)))re");
-  const std::string v = R"re(("(Alice|Bob|Carol|Neo4j|hello)"|[0-9]+|true|false|\$(name|id|value|limit)))re";
+  const std::regex scalar(
+      R"re(("(Alice|Bob|Carol|Neo4j|hello)"|[1-9][0-9]?|100|true|false|\$(name|id|value|limit)))re");
+  const std::string v =
+      R"re(("(Alice|Bob|Carol|Neo4j|hello)"|[0-9]+|true|false|\$(name|id|value|limit)))re";
   const std::regex create_map("CREATE \\(n:(P|One) \\{([a-e]|only): " + v + "(, ([a-e]): " + v +
                               "){0,2}\\}\\) RETURN n");
   const std::regex limit(".* LIMIT ([0-9]+)$");
@@ -264,13 +269,26 @@ TEST(CypherGenerator, NamesAreInsertedAsTheyAre) {
 // schema of the same shape gives the same queries, seed for seed.
 TEST(CypherGenerator, NamesThatAreNotPlainAreWrittenInBackticksWithTheSameDraws) {
   const std::map<std::string, std::string> written = {
-      {"Order", "`Order`"}, {"Café", "`Café`"},     {"My Label", "`My Label`"},
-      {"1st", "`1st`"},     {"Person", "Person"},   {"IN", "`IN`"},
-      {"from", "`from`"},   {"HAS-PART", "`HAS-PART`"}, {"DESCENDING", "`DESCENDING`"},
-      {"KNOWS", "KNOWS"},   {"count", "`count`"},   {"order", "`order`"},
-      {"Ends", "`Ends`"},   {"asc", "`asc`"},       {"first name", "`first name`"},
-      {"", "``"},           {"ok_1", "ok_1"},       {"descendings", "descendings"},
-      {"nullable", "nullable"}, {"a`b", "a`b"},
+      {"Order", "`Order`"},
+      {"Café", "`Café`"},
+      {"My Label", "`My Label`"},
+      {"1st", "`1st`"},
+      {"Person", "Person"},
+      {"IN", "`IN`"},
+      {"from", "`from`"},
+      {"HAS-PART", "`HAS-PART`"},
+      {"DESCENDING", "`DESCENDING`"},
+      {"KNOWS", "KNOWS"},
+      {"count", "`count`"},
+      {"order", "`order`"},
+      {"Ends", "`Ends`"},
+      {"asc", "`asc`"},
+      {"first name", "`first name`"},
+      {"", "``"},
+      {"ok_1", "ok_1"},
+      {"descendings", "descendings"},
+      {"nullable", "nullable"},
+      {"a`b", "a`b"},
   };
   auto build = [](auto&& name) {
     Schema s;
@@ -291,8 +309,8 @@ TEST(CypherGenerator, NamesThatAreNotPlainAreWrittenInBackticksWithTheSameDraws)
   std::map<std::string, std::string> stand_in;
   std::map<std::string, std::string> back;
   for (const auto& [name, as_written] : written) {
-    const std::string q = "Q" + std::string(stand_in.size() < 10 ? "0" : "") +
-                          std::to_string(stand_in.size());
+    const std::string q =
+        "Q" + std::string(stand_in.size() < 10 ? "0" : "") + std::to_string(stand_in.size());
     stand_in[name] = q;
     back[q] = as_written;
   }

@@ -45,9 +45,15 @@ TEST(Rng, FirstOutputs) {
     std::uint64_t words[4];
   };
   const Case cases[] = {
-      {0ull, {0x53175d61490b23dfull, 0x61da6f3dc380d507ull, 0x5c0fdf91ec9a7bfcull, 0x02eebf8c3bbe5e1aull}},
-      {1ull, {0xcfc5d07f6f03c29bull, 0xbf424132963fe08dull, 0x19a37d5757aaf520ull, 0xbf08119f05cd56d6ull}},
-      {3735928559ull, {0x0c520eb8fea98edeull, 0x2b74a6338b80e0e2ull, 0xbe238770c3795322ull, 0x5f235f98a244ea97ull}},
+      {0ull,
+       {0x53175d61490b23dfull, 0x61da6f3dc380d507ull, 0x5c0fdf91ec9a7bfcull,
+        0x02eebf8c3bbe5e1aull}},
+      {1ull,
+       {0xcfc5d07f6f03c29bull, 0xbf424132963fe08dull, 0x19a37d5757aaf520ull,
+        0xbf08119f05cd56d6ull}},
+      {3735928559ull,
+       {0x0c520eb8fea98edeull, 0x2b74a6338b80e0e2ull, 0xbe238770c3795322ull,
+        0x5f235f98a244ea97ull}},
   };
   for (const Case& c : cases) {
     Rng rng(c.seed);
@@ -75,17 +81,28 @@ TEST(Rng, IndexRanges) {
     int consumed;
   };
   const Case cases[] = {
-      {0, 0x1ull, 0ull, 1},         {0, 0x2ull, 0ull, 1},         {0, 0x3ull, 0ull, 1},
-      {0, 0x4ull, 1ull, 1},         {0, 0x5ull, 1ull, 1},         {0, 0x7ull, 2ull, 1},
-      {0, 0x64ull, 32ull, 1},       {0, 0xffffffffull, 1394040161ull, 2},
+      {0, 0x1ull, 0ull, 1},
+      {0, 0x2ull, 0ull, 1},
+      {0, 0x3ull, 0ull, 1},
+      {0, 0x4ull, 1ull, 1},
+      {0, 0x5ull, 1ull, 1},
+      {0, 0x7ull, 2ull, 1},
+      {0, 0x64ull, 32ull, 1},
+      {0, 0xffffffffull, 1394040161ull, 2},
       {0, 0x80000001ull, 697020081ull, 2},
-      {1, 0x2ull, 1ull, 1},         {1, 0x3ull, 2ull, 1},         {1, 0x4ull, 3ull, 1},
-      {1, 0x5ull, 4ull, 1},         {1, 0x7ull, 5ull, 1},         {1, 0x64ull, 81ull, 1},
+      {1, 0x2ull, 1ull, 1},
+      {1, 0x3ull, 2ull, 1},
+      {1, 0x4ull, 3ull, 1},
+      {1, 0x5ull, 4ull, 1},
+      {1, 0x7ull, 5ull, 1},
+      {1, 0x64ull, 81ull, 1},
       {1, 0xffffffffull, 3485847678ull, 2},
       {1, 0x80000001ull, 1742923840ull, 1},
-      {2, 0x5ull, 3ull, 1},         {2, 0x64ull, 76ull, 1},
+      {2, 0x5ull, 3ull, 1},
+      {2, 0x64ull, 76ull, 1},
       {2, 0xffffffffull, 3286660483ull, 2},
-      {3, 0x3ull, 0ull, 1},         {3, 0x64ull, 5ull, 1},
+      {3, 0x3ull, 0ull, 1},
+      {3, 0x64ull, 5ull, 1},
       {3, 0x80000001ull, 110491080ull, 2},
   };
   for (const Case& c : cases) {
@@ -185,7 +202,8 @@ TEST(Rng, IntegerRanges) {
   // Small ranges never take the 32-bit path: the result comes from the whole word.
   Rng small(0);
   EXPECT_EQ(small.random_range(std::int64_t{1}, std::int64_t{50}),
-            1 + static_cast<std::int64_t>((static_cast<unsigned __int128>(0x53175d61490b23dfull) * 50) >> 64));
+            1 + static_cast<std::int64_t>(
+                    (static_cast<unsigned __int128>(0x53175d61490b23dfull) * 50) >> 64));
 }
 
 TEST(Rng, FloydSample) {
@@ -214,13 +232,13 @@ TEST(Rng, FloydSample) {
   for (const Case& c : cases) {
     Rng rng(c.seed);
     EXPECT_EQ(rng.sample(c.length, c.amount), c.want) << c.seed << " " << c.length;
-    EXPECT_EQ(outputs_consumed(c.seed, [&](Rng& r) { r.sample(c.length, c.amount); }),
-              c.consumed);
+    EXPECT_EQ(outputs_consumed(c.seed, [&](Rng& r) { r.sample(c.length, c.amount); }), c.consumed);
   }
   // sample(5, 1) is random_range(5).
   for (std::uint64_t seed = 0; seed < 20; ++seed) {
     Rng a(seed), b(seed);
-    ASSERT_EQ(a.sample(5, 1), (std::vector<std::uint32_t>{static_cast<std::uint32_t>(b.random_range(5))}));
+    ASSERT_EQ(a.sample(5, 1),
+              (std::vector<std::uint32_t>{static_cast<std::uint32_t>(b.random_range(5))}));
   }
   // Always distinct indices below the length.
   for (std::uint64_t seed = 0; seed < 200; ++seed) {

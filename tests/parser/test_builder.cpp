@@ -58,7 +58,7 @@ TEST(BuilderText, HasWordIgnoresCaseAndComments) {
       {"RETURN // distinct\n", "DISTINCT", false},
       {"RETURN // distinct", "DISTINCT", false},
       {"RETURN /* x */ DISTINCT", "DISTINCT", true},
-      {"RETURN DIS/**/TINCT", "DISTINCT", false},  // a comment separates
+      {"RETURN DIS/**/TINCT", "DISTINCT", false},         // a comment separates
       {"RETURN /* unclosed DISTINCT", "DISTINCT", true},  // not a comment without its end
       {" += ", "+=", true},
       {" = ", "+=", false},
@@ -178,7 +178,9 @@ TEST(BuilderExpressions, LargeMapLiteralDeduplicatesThroughItsIndex) {
   ASSERT_EQ(entries.size(), 40u);
   for (int i = 0; i < 40; ++i) {
     EXPECT_EQ(entries[i].key, "k" + std::to_string(i));
-    std::string expected = i == 39 ? "Int(99)" : i % 2 == 0 ? "Neg(Int(1))" : "Int(" + std::to_string(i) + ")";
+    std::string expected = i == 39      ? "Int(99)"
+                           : i % 2 == 0 ? "Neg(Int(1))"
+                                        : "Int(" + std::to_string(i) + ")";
     EXPECT_EQ(print(entries[i].value), expected) << i;
   }
 }
@@ -258,7 +260,8 @@ TEST(BuilderAtoms, CallsAndSpecialForms) {
           {"my.ns.fn()", "Fn(my.ns.fn; )"},
           {"toUpper(a, b)", "Fn(toUpper; a, b)"},
           {"exists(n.name)", "Fn(exists; Prop(n, name))"},
-          {"reduce(acc = 0, x IN [1, 2] | acc + x)", "Reduce(acc = Int(0), x IN [Int(1), Int(2)] | Add(acc, x))"},
+          {"reduce(acc = 0, x IN [1, 2] | acc + x)",
+           "Reduce(acc = Int(0), x IN [Int(1), Int(2)] | Add(acc, x))"},
           {"shortestPath((a)-[:KNOWS*]-(b))", "ShortestPath((a)-[:KNOWS *_.._]-(b))"},
           {"allShortestPaths((a)--(b))", "AllShortestPaths((a)-[]-(b))"},
           {"ALLSHORTESTPATHS((a)-[:K*1..5]->(b))", "AllShortestPaths((a)-[:K *1..5]->(b))"},
@@ -271,7 +274,8 @@ TEST(BuilderAtoms, CallsAndSpecialForms) {
           {"CASE x ELSE 1 END", "ERROR"},
           {"[x IN xs WHERE x > 1]", "ListComp(x IN xs WHERE Gt(x, Int(1)))"},
           {"[x IN xs | x * 2]", "ListComp(x IN xs | Mul(x, Int(2)))"},
-          {"[x IN xs WHERE x > 1 | x * 2]", "ListComp(x IN xs WHERE Gt(x, Int(1)) | Mul(x, Int(2)))"},
+          {"[x IN xs WHERE x > 1 | x * 2]",
+           "ListComp(x IN xs WHERE Gt(x, Int(1)) | Mul(x, Int(2)))"},
           {"all(x IN xs WHERE x > 0)", "All(x IN xs WHERE Gt(x, Int(0)))"},
           {"ANY (x IN xs WHERE x IS NULL)", "Any(x IN xs WHERE IsNull(x))"},
           {"none(x IN xs WHERE x = 1)", "None(x IN xs WHERE Eq(x, Int(1)))"},
@@ -281,7 +285,8 @@ TEST(BuilderAtoms, CallsAndSpecialForms) {
           {"EXISTS { (n)-[:R]->() }", "Exists((n)-[:R]->())"},
           {"exists {(a)--(b), (b)--(c)}", "Exists((a)-[]-(b), (b)-[]-(c))"},
           {"COUNT { MATCH (n) RETURN n }", "CountSub{Single{MATCH (n) RETURN n}}"},
-          {"COLLECT { MATCH (n) RETURN n.name }", "CollectSub{Single{MATCH (n) RETURN Prop(n, name)}}"},
+          {"COLLECT { MATCH (n) RETURN n.name }",
+           "CollectSub{Single{MATCH (n) RETURN Prop(n, name)}}"},
           {"[(a)-->(b) | b.name]", "PatternComp((a)-[]->(b) | Prop(b, name))"},
           {"[(a)-->(b) WHERE b.age > 1 | b.name]",
            "PatternComp((a)-[]->(b) WHERE Gt(Prop(b, age), Int(1)) | Prop(b, name))"},
@@ -324,7 +329,8 @@ TEST(BuilderPatterns, DirectionsRangesAndNames) {
           {"MATCH (a)-[:KNOWS]->(b)", "Single{MATCH (a)-[:KNOWS]->(b)}"},
           {"MATCH (a)-[:A|B]->(b)", "Single{MATCH (a)-[:A|B]->(b)}"},
           {"MATCH (a)-[:A|:B]->(b)", "Single{MATCH (a)-[:A|B]->(b)}"},
-          {"MATCH (a)-[r:`my type`|x *2 {w: 1}]->(b)", "Single{MATCH (a)-[r:`my type`|x *2..2 {w: Int(1)}]->(b)}"},
+          {"MATCH (a)-[r:`my type`|x *2 {w: 1}]->(b)",
+           "Single{MATCH (a)-[r:`my type`|x *2..2 {w: Int(1)}]->(b)}"},
           {"MATCH (n:Person:`Movie Star` {name: 'x', name: 'y'})",
            "Single{MATCH (n:Person:`Movie Star` {name: Str(y)})}"},
           {"MATCH (n :B : a)", "Single{MATCH (n:B:a)}"},
@@ -346,23 +352,29 @@ TEST(BuilderQueries, ProjectionsAndParts) {
       {
           {"RETURN *", "Single{RETURN (none)}"},
           {"MATCH (n) WITH * RETURN n", "Multi{MATCH (n) WITH (none); RETURN n}"},
-          {"MATCH (n) RETURN n ORDER BY n.description", "Single{MATCH (n) RETURN n ORDER BY Prop(n, description) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.description",
+           "Single{MATCH (n) RETURN n ORDER BY Prop(n, description) ASC}"},
           {"MATCH (n) RETURN n ORDER BY n.x DESC, n.y descending, n.z ASC, n.w ascending",
            "Single{MATCH (n) RETURN n ORDER BY Prop(n, x) DESC, Prop(n, y) DESC, Prop(n, z) ASC, "
            "Prop(n, w) ASC}"},
-          {"MATCH (n) RETURN n ORDER BY n.desc_field", "Single{MATCH (n) RETURN n ORDER BY Prop(n, desc_field) ASC}"},
-          {"MATCH (n) RETURN n ORDER BY n.`desc` /* DESC */", "Single{MATCH (n) RETURN n ORDER BY Prop(n, `desc`) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.desc_field",
+           "Single{MATCH (n) RETURN n ORDER BY Prop(n, desc_field) ASC}"},
+          {"MATCH (n) RETURN n ORDER BY n.`desc` /* DESC */",
+           "Single{MATCH (n) RETURN n ORDER BY Prop(n, `desc`) ASC}"},
           {"MATCH (n) RETURN count(DISTINCT n)", "Single{MATCH (n) RETURN Fn(count, DISTINCT; n)}"},
           {"MATCH (n) RETURN DISTINCT n", "Single{MATCH (n) RETURN DISTINCT n}"},
           {"MATCH (n) WITH DISTINCT n RETURN n", "Multi{MATCH (n) WITH DISTINCT n; RETURN n}"},
-          {"MATCH (n) WITH count(DISTINCT n) AS c RETURN c", "Multi{MATCH (n) WITH Fn(count, DISTINCT; n) AS c; RETURN c}"},
+          {"MATCH (n) WITH count(DISTINCT n) AS c RETURN c",
+           "Multi{MATCH (n) WITH Fn(count, DISTINCT; n) AS c; RETURN c}"},
           {"RETURN distinct_count", "Single{RETURN DISTINCT _count}"},
           {"RETURN x assoc", "Single{RETURN x AS soc}"},
           {"MATCH (a) RETURN a UNION ALL MATCH (b) RETURN b",
            "Single{MATCH (a) RETURN a} UNION ALL Single{MATCH (b) RETURN b}"},
           {"MATCH (a:Ball) RETURN a.total UNION MATCH (b:Ball) RETURN b.total",
-           "Single{MATCH (a:Ball) RETURN Prop(a, total)} UNION Single{MATCH (b:Ball) RETURN Prop(b, total)}"},
-          {"RETURN 1 UNION /* ALL */ RETURN 2", "Single{RETURN Int(1)} UNION Single{RETURN Int(2)}"},
+           "Single{MATCH (a:Ball) RETURN Prop(a, total)} UNION Single{MATCH (b:Ball) RETURN "
+           "Prop(b, total)}"},
+          {"RETURN 1 UNION /* ALL */ RETURN 2",
+           "Single{RETURN Int(1)} UNION Single{RETURN Int(2)}"},
           {"RETURN 1 union all RETURN 2 UNION RETURN 3",
            "Single{RETURN Int(1)} UNION ALL Single{RETURN Int(2)} UNION Single{RETURN Int(3)}"},
           {"MATCH (a) WITH a MATCH (b) WITH a, b RETURN a",
@@ -373,12 +385,16 @@ TEST(BuilderQueries, ProjectionsAndParts) {
           {"CREATE (n)", "Single{CREATE (n)}"},
           {"RETURN 1", "Single{RETURN Int(1)}"},
           {"RETURN a AS x, b", "Single{RETURN a AS x, b}"},
-          {"MATCH (n) RETURN n SKIP 1 LIMIT 2", "Single{MATCH (n) RETURN n SKIP Int(1) LIMIT Int(2)}"},
+          {"MATCH (n) RETURN n SKIP 1 LIMIT 2",
+           "Single{MATCH (n) RETURN n SKIP Int(1) LIMIT Int(2)}"},
           {"MATCH (n) WITH n ORDER BY n.x DESC SKIP 1 LIMIT 2 WHERE n.x > 1 RETURN n",
-           "Multi{MATCH (n) WITH n ORDER BY Prop(n, x) DESC SKIP Int(1) LIMIT Int(2) WHERE Gt(Prop(n, x), Int(1)); RETURN n}"},
-          {"MATCH (n) CREATE (m) SET m.x = 1 RETURN m", "Single{MATCH (n) CREATE (m) SET Property(m.x = Int(1)) RETURN m}"},
+           "Multi{MATCH (n) WITH n ORDER BY Prop(n, x) DESC SKIP Int(1) LIMIT Int(2) WHERE "
+           "Gt(Prop(n, x), Int(1)); RETURN n}"},
+          {"MATCH (n) CREATE (m) SET m.x = 1 RETURN m",
+           "Single{MATCH (n) CREATE (m) SET Property(m.x = Int(1)) RETURN m}"},
           {"MATCH (n) RETURN n;", "Single{MATCH (n) RETURN n}"},
-          {"match (n) where n.x = 1 return n", "Single{MATCH (n) WHERE Eq(Prop(n, x), Int(1)) RETURN n}"},
+          {"match (n) where n.x = 1 return n",
+           "Single{MATCH (n) WHERE Eq(Prop(n, x), Int(1)) RETURN n}"},
       },
       [](const std::string& q) -> std::string {
         std::string out = tree_of(q);
@@ -400,7 +416,8 @@ TEST(BuilderQueries, AbsentAndEmptyAreDistinct) {
   EXPECT_FALSE(match.pattern.parts.at(0).element.start.properties.has_value());
   auto rel = parse("MATCH (a)-[r]->(b)");
   const auto& rq = std::get<SinglePartQuery>(std::get<CypherQuery>(rel).query.first.node);
-  const auto& step = rq.reading_clauses.at(0).as<ReadingClause::Match>().pattern.parts.at(0).element.chain.at(0);
+  const auto& step =
+      rq.reading_clauses.at(0).as<ReadingClause::Match>().pattern.parts.at(0).element.chain.at(0);
   EXPECT_FALSE(step.relationship.range.has_value());
   EXPECT_EQ(step.relationship.direction, RelationshipDirection::Right);
   static_assert(sizeof(RelationshipDirection) == 1);
@@ -418,9 +435,11 @@ TEST(BuilderClauses, ReadingClauses) {
           {"UNWIND [1, 2] AS x RETURN x", "Single{UNWIND [Int(1), Int(2)] AS x RETURN x}"},
           {"CALL my.labels() YIELD label", "Single{CALL my.labels() YIELD label}"},
           {"CALL my.labels()", "Single{CALL my.labels()}"},
-          {"CALL my.proc(1, 'a') YIELD out AS o", "Single{CALL my.proc(Int(1), Str(a)) YIELD out AS o}"},
+          {"CALL my.proc(1, 'a') YIELD out AS o",
+           "Single{CALL my.proc(Int(1), Str(a)) YIELD out AS o}"},
           {"CALL p.q(1, 'a') YIELD x AS y, z", "Single{CALL p.q(Int(1), Str(a)) YIELD x AS y, z}"},
-          {"CALL { MATCH (n) RETURN n } RETURN 1", "Single{CALL {Single{MATCH (n) RETURN n}} RETURN Int(1)}"},
+          {"CALL { MATCH (n) RETURN n } RETURN 1",
+           "Single{CALL {Single{MATCH (n) RETURN n}} RETURN Int(1)}"},
       },
       tree_of);
 }
@@ -446,8 +465,10 @@ TEST(BuilderClauses, UpdatingClauses) {
           {"MERGE (n) ON MATCH SET n.a = 1 ON MATCH SET n.b = 2, n.c = 3",
            "Single{MERGE (n) ON MATCH [Property(n.a = Int(1))] ON MATCH [Property(n.b = Int(2)), "
            "Property(n.c = Int(3))]}"},
-          {"MERGE (n) ON CREATE SET n.matched = true", "Single{MERGE (n) ON CREATE [Property(n.matched = true)]}"},
-          {"MERGE (n) on /* MATCH */ create SET n.x = 1", "Single{MERGE (n) ON CREATE [Property(n.x = Int(1))]}"},
+          {"MERGE (n) ON CREATE SET n.matched = true",
+           "Single{MERGE (n) ON CREATE [Property(n.matched = true)]}"},
+          {"MERGE (n) on /* MATCH */ create SET n.x = 1",
+           "Single{MERGE (n) ON CREATE [Property(n.x = Int(1))]}"},
           {"MERGE p = (a)-[:R]->(b)", "Single{MERGE p = (a)-[:R]->(b)}"},
           {"DETACH DELETE a, b", "Single{DETACH DELETE a, b}"},
           {"detach delete a", "Single{DETACH DELETE a}"},
@@ -550,16 +571,16 @@ TEST(BuilderEntry, DefensiveFailuresStopTheBuild) {
     // an empty return_body item: an expression pair without inner pairs.
     TokenTreeBuilder t;
     t.list.input = "RETURN x";
-    t.start(0);              // cypher
-    t.start(0);              // statement
-    t.start(0);              // regular_query
-    t.start(0);              // single_query
-    t.start(0);              // single_part_query
-    t.start(0);              // return_clause
-    t.start(7);              // return_body
-    t.start(7);              // return_items
-    t.start(7);              // return_item
-    t.start(7);              // expression (empty)
+    t.start(0);  // cypher
+    t.start(0);  // statement
+    t.start(0);  // regular_query
+    t.start(0);  // single_query
+    t.start(0);  // single_part_query
+    t.start(0);  // return_clause
+    t.start(7);  // return_body
+    t.start(7);  // return_items
+    t.start(7);  // return_item
+    t.start(7);  // expression (empty)
     t.end(Rule::expression, 8);
     t.end(Rule::return_item, 8);
     t.end(Rule::return_items, 8);
@@ -624,7 +645,7 @@ TEST(BuilderEntry, TreeDepthCountsNestedChainsAndNotJustTokenNesting) {
       {"RETURN a" + repeat(" < b", 1200), false},
       {"RETURN [" + repeat("a + ", 1200) + "a]", false},
       {"RETURN [" + repeat("1, ", 5000) + "1]", true},  // long lists are flat
-      {"MATCH (a)" + repeat("-->(a)", 3000), true},      // so are long pattern chains
+      {"MATCH (a)" + repeat("-->(a)", 3000), true},     // so are long pattern chains
       // A failure deep inside a clause ends the whole build.
       {"MATCH (a) WITH a WITH a WHERE a" + repeat(" + a", 1200) + " RETURN a", false},
       {"MATCH (n {k: [" + repeat("a OR ", 1200) + "a]}) RETURN n", false},
@@ -643,7 +664,8 @@ TEST(BuilderEntry, ThreadsBuildIndependently) {
   // The depth count is per thread: refused deep queries on some threads never disturb the
   // builds running on the others.
   std::string deep = "RETURN a" + repeat(" + a", 2000);
-  std::string ok = "MATCH (a)-[r:R*1..3]->(b) WHERE a.x + 1 > 2 RETURN " + repeat("a.x + ", 800) + "1";
+  std::string ok =
+      "MATCH (a)-[r:R*1..3]->(b) WHERE a.x + 1 > 2 RETURN " + repeat("a.x + ", 800) + "1";
   const std::string expected = tree_of(ok);
   ASSERT_EQ(expected.rfind("Single{", 0), 0u);
   std::vector<std::thread> threads;
@@ -683,8 +705,7 @@ TEST(BuilderNames, LabelsTypesAndKeysKeepWhereTheyAreWritten) {
       {"MATCH (n:A:`B c`)-[:T|:U|V]->(m {k: 1}) RETURN n.k",
        {"A@9", "T@20", "U@23", "V@25", "`B c`@11", "k@33", "k@49"}},
       // Whitespace and comments between a colon and its name.
-      {"MATCH (n : A /* x */ :B)-[: /* : */ T]-() RETURN n",
-       {"A@11", "B@22", "T@36"}},
+      {"MATCH (n : A /* x */ :B)-[: /* : */ T]-() RETURN n", {"A@11", "B@22", "T@36"}},
       // A key written twice in one map keeps both places; a map literal's keys too.
       {"MATCH (n {k: 1, j: 2, k: 3}) RETURN {k: 1, `k`: 2}",
        {"`k`@43", "j@16", "k@10", "k@22", "k@37"}},

@@ -15,8 +15,7 @@ using testing_support::outcome;
 using testing_support::run;
 using testing_support::tree;
 
-const char* const kContinuations =
-    "EOI, union_clause, order_clause, skip_clause, limit_clause";
+const char* const kContinuations = "EOI, union_clause, order_clause, skip_clause, limit_clause";
 
 // ---------------------------------------------------------------------------------------------
 // Parse errors: line, column and message
@@ -83,8 +82,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RETURN 'h\xc3\xa9' +", "1:14 expected atom"},
         ErrorCase{"RETURN [\n1,\n]", "3:1 expected not_expr"},
         // Keywords fold A-Z only: the long s and the Kelvin sign are not S and K.
-        ErrorCase{"\xc5\xbf" "ET n.a = 1", "1:1 expected statement"},
-        ErrorCase{"MATCH (n) RETURN n \xe2\x84\xaa" "EYS",
+        ErrorCase{"\xc5\xbf"
+                  "ET n.a = 1",
+                  "1:1 expected statement"},
+        ErrorCase{"MATCH (n) RETURN n \xe2\x84\xaa"
+                  "EYS",
                   "1:20 expected EOI, union_clause, order_clause, skip_clause, limit_clause, "
                   "or_kw, xor_kw, and_kw, comparison_op, or postfix_op"}));
 
@@ -107,26 +109,19 @@ TEST_P(ErrorPlaces, ErrorStandsAtMarker) {
 
 INSTANTIATE_TEST_SUITE_P(
     Recognizer, ErrorPlaces,
-    ::testing::Values(PlaceCase{"CREATE (n) MATCH (m) RETURN m", "MATCH"},
-                      PlaceCase{"RETURN n LIMIT 2 SKIP 1", "SKIP"},
-                      PlaceCase{"MATCH (n) RETURN n WHERE n.x = 1", "WHERE"},
-                      PlaceCase{"MERGE (a), (b)", ","},
-                      PlaceCase{"RETURN n:Person", ":"},
-                      PlaceCase{"MATCH (a)-[*..]->(b)", ".."},
-                      PlaceCase{"RETURN 0X1F", "X"},
-                      PlaceCase{"RETURN 0x", "x"},
-                      PlaceCase{"RETURN 1e5", "e"},
-                      PlaceCase{"RETURN 1.5e", "e"},
-                      PlaceCase{"RETURN $1abc", "abc"},
-                      PlaceCase{"RETURN 'it''s'", "'s'"},
-                      PlaceCase{"RETURN 'a\\'b'", "b'"},
-                      PlaceCase{"RETURN 1 MATCH (n)", "MATCH"},
-                      PlaceCase{"RETURN 1 RETURN 2", "RETURN 2"},
-                      PlaceCase{"MATCH (a)--> RETURN a", "RETURN"},
-                      PlaceCase{"MATCH (n) RETURN x ISNULL", "ISNULL"},
-                      PlaceCase{"FOREACH (x IN [1] | ) RETURN 1", ")"},
-                      PlaceCase{"MATCH (a)-[*1..2:KNOWS]->(b)", ":"},
-                      PlaceCase{"CALL p.q", "p.q"}));
+    ::testing::Values(
+        PlaceCase{"CREATE (n) MATCH (m) RETURN m", "MATCH"},
+        PlaceCase{"RETURN n LIMIT 2 SKIP 1", "SKIP"},
+        PlaceCase{"MATCH (n) RETURN n WHERE n.x = 1", "WHERE"}, PlaceCase{"MERGE (a), (b)", ","},
+        PlaceCase{"RETURN n:Person", ":"}, PlaceCase{"MATCH (a)-[*..]->(b)", ".."},
+        PlaceCase{"RETURN 0X1F", "X"}, PlaceCase{"RETURN 0x", "x"}, PlaceCase{"RETURN 1e5", "e"},
+        PlaceCase{"RETURN 1.5e", "e"}, PlaceCase{"RETURN $1abc", "abc"},
+        PlaceCase{"RETURN 'it''s'", "'s'"}, PlaceCase{"RETURN 'a\\'b'", "b'"},
+        PlaceCase{"RETURN 1 MATCH (n)", "MATCH"}, PlaceCase{"RETURN 1 RETURN 2", "RETURN 2"},
+        PlaceCase{"MATCH (a)--> RETURN a", "RETURN"},
+        PlaceCase{"MATCH (n) RETURN x ISNULL", "ISNULL"},
+        PlaceCase{"FOREACH (x IN [1] | ) RETURN 1", ")"},
+        PlaceCase{"MATCH (a)-[*1..2:KNOWS]->(b)", ":"}, PlaceCase{"CALL p.q", "p.q"}));
 
 // ---------------------------------------------------------------------------------------------
 // Message and rendered text
@@ -182,8 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                    " --> 1:13\n  |\n1 | RETURN 1 + )\n  |             ^---\n  |\n  = expected "
                    "atom"},
         // After a final line feed: the next line, column 1, nothing displayed.
-        RenderCase{"RETURN 1 +\n",
-                   " --> 2:1\n  |\n2 | \n  | ^---\n  |\n  = expected atom"},
+        RenderCase{"RETURN 1 +\n", " --> 2:1\n  |\n2 | \n  | ^---\n  |\n  = expected atom"},
         // Lines 10 and up get a wider gutter; the number itself is never padded.
         RenderCase{"\n\n\n\n\n\n\n\n\nRETURN",
                    "  --> 10:7\n   |\n10 | RETURN\n   |       ^---\n   |\n   = expected "
@@ -214,12 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Clause structure
         "MATCH (n)", "CREATE (n)", "RETURN 1", "WITH 1 AS x", "MATCH (n) WITH n",
         "MATCH (n) CREATE (m) SET m.x = 1 RETURN m", "RETURN *", "RETURN n SKIP 1 LIMIT 2",
-        "MATCH (n) WITH n WHERE n.x = 1 RETURN n", "MATCH (n) RETURN n;",
-        "  match (n) Return n ; ", "CALL my.labels() YIELD label", "CALL my.labels()",
-        "CALL p.q(1, 'a') YIELD x AS y, z", "CALL { MATCH (n) RETURN n } RETURN 1",
-        "MATCH (a) RETURN a UNION ALL MATCH (b) RETURN b", "RETURN 1 UNION RETURN 2",
-        "SET n:Person:Admin", "REMOVE n:Person, n.age", "SET n = {a: 1}", "SET n += {a: 1}",
-        "MERGE (n:P {id: 1}) ON CREATE SET n.c = 1 ON MATCH SET n.m = 2",
+        "MATCH (n) WITH n WHERE n.x = 1 RETURN n", "MATCH (n) RETURN n;", "  match (n) Return n ; ",
+        "CALL my.labels() YIELD label", "CALL my.labels()", "CALL p.q(1, 'a') YIELD x AS y, z",
+        "CALL { MATCH (n) RETURN n } RETURN 1", "MATCH (a) RETURN a UNION ALL MATCH (b) RETURN b",
+        "RETURN 1 UNION RETURN 2", "SET n:Person:Admin", "REMOVE n:Person, n.age", "SET n = {a: 1}",
+        "SET n += {a: 1}", "MERGE (n:P {id: 1}) ON CREATE SET n.c = 1 ON MATCH SET n.m = 2",
         "DETACH DELETE a, b", "FOREACH (x IN [1, 2] | CREATE (:N) SET x.v = 1)",
         "MATCH (n) RETURN n ORDER BY n.x ASCENDING", "MATCH (n) RETURN n ORDER BY n.x desc",
         "RETURN distinct_count", "RETURN x assoc", "OPTIONAL MATCH (n) RETURN n",
@@ -229,22 +222,20 @@ INSTANTIATE_TEST_SUITE_P(
         "RETURN 1; /* after */ ", "RETURN /**/ 1",
         // Lexical
         "RETURN orders, ordered, end_date", "MATCH (`Order`) RETURN `order`",
-        "RETURN 0x1F, 0xff, 0o17", "RETURN 1., 1.5, 1.5e3, 1.E-2, 1.e5",
-        "RETURN list[1 .. 3]", "RETURN 'a\nb', \"it's\", ''", "RETURN ``",
-        "RETURN `a b`, `match`, `\xc3\xa9`", "RETURN $0, $123, $_x, $match",
-        "RETURN count(n), exists(n.a), all(x IN xs), any(x)", "RETURN a.b.c(1)",
-        "MATCH (nullable) RETURN 1", "RETURN 1 AS TrueValue",
+        "RETURN 0x1F, 0xff, 0o17", "RETURN 1., 1.5, 1.5e3, 1.E-2, 1.e5", "RETURN list[1 .. 3]",
+        "RETURN 'a\nb', \"it's\", ''", "RETURN ``", "RETURN `a b`, `match`, `\xc3\xa9`",
+        "RETURN $0, $123, $_x, $match", "RETURN count(n), exists(n.a), all(x IN xs), any(x)",
+        "RETURN a.b.c(1)", "MATCH (nullable) RETURN 1", "RETURN 1 AS TrueValue",
         // Expressions
         "RETURN a OR b XOR c AND NOT d", "RETURN a * b % c", "RETURN -2 ^ 2",
         "RETURN a + b IS NULL", "RETURN NOT a = b", "RETURN x IS NULL, x is not null",
         "RETURN x IS \t\n NOT \r\n NULL", "RETURN a =~ 'x.*', a <> b", "RETURN x IN list",
         "RETURN x in [1, 2], x IN $p, x IN(list)", "RETURN name STARTS WITH 'A'",
         "RETURN name starts   with prefix", "RETURN name STARTSWITH 'A'",
-        "RETURN name ENDS/*c*/WITH 'A'", "RETURN x CONTAINS 'a', x CONTAINS y",
-        "RETURN 1 < 2 < 3", "RETURN n . name, list [0], n.a.b[0]",
-        "RETURN list[a..b], list[i..], list[..5], list[..]", "RETURN [x IN list]",
-        "RETURN count(*), COUNT ( * ), count(DISTINCT n), f()", "RETURN {}, []",
-        "RETURN {a: 1, b: [2, 3]}", "RETURN NOTE = 1", "RETURN (1 + 2) * 3",
+        "RETURN name ENDS/*c*/WITH 'A'", "RETURN x CONTAINS 'a', x CONTAINS y", "RETURN 1 < 2 < 3",
+        "RETURN n . name, list [0], n.a.b[0]", "RETURN list[a..b], list[i..], list[..5], list[..]",
+        "RETURN [x IN list]", "RETURN count(*), COUNT ( * ), count(DISTINCT n), f()",
+        "RETURN {}, []", "RETURN {a: 1, b: [2, 3]}", "RETURN NOTE = 1", "RETURN (1 + 2) * 3",
         // Special forms
         "RETURN reduce(total = 0, x IN [1, 2, 3] | total + x)",
         "RETURN REDUCE ( total = 0 , x IN xs | total + x )", "RETURN reduce(total = 0, x IN xs)",
@@ -272,23 +263,23 @@ TEST_P(Refuses, Query) {
 
 INSTANTIATE_TEST_SUITE_P(
     Recognizer, Refuses,
-    ::testing::Values(
-        "MATCH (n) RETURN n;;", "RETURN n LIMIT 2 SKIP 1", "SET n.x += 1", "MERGE (a), (b)",
-        "FOREACH (x IN [1] | )", "CALL p.q", "CALL p.q() YIELD *", "RETURN *, n",
-        "CREATE (n) MATCH (m) RETURN m", "MATCH (n) RETURN n RETURN n",
-        "MATCH (Order) RETURN 1", "MATCH (n:Order) RETURN n", "RETURN n.order",
-        "RETURN n.ENDS", "MATCH (n {asc: 1})", "RETURN 0X1F", "RETURN 1e5", "RETURN .5",
-        "RETURN list[1..3]", "RETURN 'unclosed", "RETURN `unclosed", "RETURN $1abc",
-        "RETURN $ x", "RETURN match.x()", "RETURN a. b()", "RETURN nullable", "RETURN TrueCount",
-        "RETURN falsey", "RETURN x IS /*c*/ NULL", "RETURN x IS NULLABLE", "RETURN x INlist",
-        "RETURN x IN_list", "RETURN x CONTAINSy", "RETURN - -1", "RETURN f(a,)",
-        "RETURN [1, 2,]", "RETURN +1", "RETURN CASE WHEN (a > 1) THEN 'x' END",
-        "RETURN CASE x END", "RETURN EXISTS { MATCH (n) RETURN n }", "RETURN [(a)-->(b)]",
-        "RETURN COUNT { (n)-->() }", "MATCH (a)-(b)", "MATCH (a)->(b)", "MATCH (a)- -(b)",
-        "MATCH (a:A|B)", "MATCH (a)-[:A:B]->(b)", "MATCH (a)-[*..5]->(b)",
-        "MATCH (a)-[*..]->(b)", "MATCH (a)-[*1:T]->(b)", "MATCH (a)-->", "RETURN n:Person",
-        "MATCH (n) RETURN n WHERE n.x = 1", "CALL p.q() YIELD x WHERE x > 1",
-        "RETURN 1 /* unclosed"));
+    ::testing::Values("MATCH (n) RETURN n;;", "RETURN n LIMIT 2 SKIP 1", "SET n.x += 1",
+                      "MERGE (a), (b)", "FOREACH (x IN [1] | )", "CALL p.q", "CALL p.q() YIELD *",
+                      "RETURN *, n", "CREATE (n) MATCH (m) RETURN m", "MATCH (n) RETURN n RETURN n",
+                      "MATCH (Order) RETURN 1", "MATCH (n:Order) RETURN n", "RETURN n.order",
+                      "RETURN n.ENDS", "MATCH (n {asc: 1})", "RETURN 0X1F", "RETURN 1e5",
+                      "RETURN .5", "RETURN list[1..3]", "RETURN 'unclosed", "RETURN `unclosed",
+                      "RETURN $1abc", "RETURN $ x", "RETURN match.x()", "RETURN a. b()",
+                      "RETURN nullable", "RETURN TrueCount", "RETURN falsey",
+                      "RETURN x IS /*c*/ NULL", "RETURN x IS NULLABLE", "RETURN x INlist",
+                      "RETURN x IN_list", "RETURN x CONTAINSy", "RETURN - -1", "RETURN f(a,)",
+                      "RETURN [1, 2,]", "RETURN +1", "RETURN CASE WHEN (a > 1) THEN 'x' END",
+                      "RETURN CASE x END", "RETURN EXISTS { MATCH (n) RETURN n }",
+                      "RETURN [(a)-->(b)]", "RETURN COUNT { (n)-->() }", "MATCH (a)-(b)",
+                      "MATCH (a)->(b)", "MATCH (a)- -(b)", "MATCH (a:A|B)", "MATCH (a)-[:A:B]->(b)",
+                      "MATCH (a)-[*..5]->(b)", "MATCH (a)-[*..]->(b)", "MATCH (a)-[*1:T]->(b)",
+                      "MATCH (a)-->", "RETURN n:Person", "MATCH (n) RETURN n WHERE n.x = 1",
+                      "CALL p.q() YIELD x WHERE x > 1", "RETURN 1 /* unclosed"));
 
 // ---------------------------------------------------------------------------------------------
 // Token-tree shapes
@@ -355,13 +346,12 @@ INSTANTIATE_TEST_SUITE_P(
         KidsCase{"RETURN list[1]", Rule::postfix_op, "subscript_op"},
         KidsCase{"RETURN [x IN list]", Rule::atom, "literal"},
         KidsCase{"RETURN count(*)", Rule::atom, "count_star"},
-        KidsCase{"RETURN count(DISTINCT n)", Rule::function_invocation,
-                 "function_name expression"},
+        KidsCase{"RETURN count(DISTINCT n)", Rule::function_invocation, "function_name expression"},
         KidsCase{"RETURN f()", Rule::function_invocation, "function_name"},
         KidsCase{"RETURN {a: 1, b: [2, 3]}", Rule::map_literal,
                  "property_key_value_pair property_key_value_pair"},
-        KidsCase{"RETURN reduce(total = 0, x IN [1, 2, 3] | total + x)",
-                 Rule::reduce_expression, "variable expression variable expression expression"},
+        KidsCase{"RETURN reduce(total = 0, x IN [1, 2, 3] | total + x)", Rule::reduce_expression,
+                 "variable expression variable expression expression"},
         KidsCase{"RETURN reduce(total = 0, x IN xs)", Rule::atom, "function_invocation"},
         KidsCase{"RETURN shortestPath(p = (a)--(b))", Rule::atom, "function_invocation"},
         KidsCase{"RETURN shortestPath((a)-[*]-(b))", Rule::shortest_path_call,
@@ -380,8 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
         KidsCase{"RETURN all(x IN xs)", Rule::quantifier_expression, "filter_expression"},
         KidsCase{"RETURN any(x)", Rule::atom, "function_invocation"},
         KidsCase{"RETURN exists(n.name)", Rule::atom, "function_invocation"},
-        KidsCase{"RETURN exists {(a)--(b), (b)--(c)}", Rule::pattern,
-                 "pattern_part pattern_part"},
+        KidsCase{"RETURN exists {(a)--(b), (b)--(c)}", Rule::pattern, "pattern_part pattern_part"},
         KidsCase{"RETURN [(a)-[:R]->(b) WHERE b.x > 1 | b.name]", Rule::pattern_comprehension,
                  "pattern_element expression expression"},
         KidsCase{"RETURN [(a)--(b)]", Rule::atom, "literal"},
@@ -456,10 +445,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"RETURN 1.5e3", Rule::float_literal, "1.5e3"},
         TextCase{"RETURN TRUE", Rule::boolean_literal, "TRUE"},
         TextCase{"RETURN count(distinctValue)", Rule::variable, "Value"},
-        TextCase{"MATCH (n) RETURN n ORDER BY n.x DESCENDING", Rule::sort_item,
-                 "n.x DESCENDING"},
-        TextCase{"RETURN 1 ", Rule::EOI, ""},
-        TextCase{" RETURN 1 ", Rule::cypher, " RETURN 1 "},
+        TextCase{"MATCH (n) RETURN n ORDER BY n.x DESCENDING", Rule::sort_item, "n.x DESCENDING"},
+        TextCase{"RETURN 1 ", Rule::EOI, ""}, TextCase{" RETURN 1 ", Rule::cypher, " RETURN 1 "},
         TextCase{" RETURN 1 ", Rule::statement, "RETURN 1 "}));
 
 // A rule other than cypher runs from position 0 and need not reach the end of the input.
@@ -497,8 +484,8 @@ TEST(TokenTree, NoPairsOfSilentOrInnerAtomicRules) {
   auto r = run("MATCH (`a`:B {k: $p}) /* c */ // d\n RETURN ns.f(x) AS `y`, 'q', 1.5");
   ASSERT_TRUE(std::holds_alternative<Pairs>(r));
   const std::string t = tree(std::get<Pairs>(r));
-  for (const char* absent : {"WHITESPACE", "COMMENT", "identifier[", "backtick_identifier",
-                             "keyword", "namespace"}) {
+  for (const char* absent :
+       {"WHITESPACE", "COMMENT", "identifier[", "backtick_identifier", "keyword", "namespace"}) {
     EXPECT_EQ(t.find(absent), std::string::npos) << absent << " in " << t;
   }
   EXPECT_NE(t.find("function_name[43,47]"), std::string::npos) << t;
@@ -515,7 +502,8 @@ TEST(TokenVector, GrowingKeepsTheWholeRoom) {
       v.data()[written] = Token{static_cast<std::uint32_t>(written), 7, Rule::atom, true};
     }
   };
-  for (std::size_t n : {std::size_t{10}, std::size_t{1000}, std::size_t{200000}, std::size_t{900000}}) {
+  for (std::size_t n :
+       {std::size_t{10}, std::size_t{1000}, std::size_t{200000}, std::size_t{900000}}) {
     v.reserve(n);
     ASSERT_GE(v.capacity(), n);
     for (std::size_t i = 0; i < written; ++i) ASSERT_EQ(v[i].pos, i) << "after growing to " << n;

@@ -25,9 +25,7 @@ bool a(State& s) { return rule<Rule::left_arrow>(s, lit("a")); }
 bool b(State& s) { return rule<Rule::right_arrow>(s, lit("b")); }
 bool as(State& s) { return rule<Rule::pattern>(s, plus(a)); }
 bool as_memo(State& s) { return memoized<Rule::pattern, as>(s); }
-bool wrapped(State& s) {
-  return rule<Rule::node_pattern>(s, seq(lit("("), as_memo, lit(")")));
-}
+bool wrapped(State& s) { return rule<Rule::node_pattern>(s, seq(lit("("), as_memo, lit(")"))); }
 bool wrapped_memo(State& s) { return memoized<Rule::node_pattern, wrapped>(s); }
 bool as_b(State& s) { return rule<Rule::pattern_part>(s, seq(plus(a), b)); }
 bool as_b_memo(State& s) { return memoized<Rule::pattern_part, as_b>(s); }
@@ -168,16 +166,14 @@ TEST(RecognizerEngine, ReplayMergesWhatTheCallRecorded) {
 // Alternatives that read the same memoized calls again after a later element failed: the
 // calls are taken back or replayed, and their records merged, exactly as running them again.
 bool rereads(State& s) {
-  return rule<Rule::statement>(
-      s, choice(seq(as_memo, lit("c")), seq(as_b_memo, lit("c")), seq(as_b_memo, lit("b")),
-                seq(wrapped_memo, lit("c")), seq(as_memo, b), seq(as_memo, lit("(")),
-                wrapped_memo));
+  return rule<Rule::statement>(s, choice(seq(as_memo, lit("c")), seq(as_b_memo, lit("c")),
+                                         seq(as_b_memo, lit("b")), seq(wrapped_memo, lit("c")),
+                                         seq(as_memo, b), seq(as_memo, lit("(")), wrapped_memo));
 }
 
 TEST(RecognizerEngine, RereadsGiveWhatRunningAgainGives) {
-  for (const std::string& text :
-       {kRun, kRun + "b", kRun + "bb", kRun + "c", kRun + "(", "(" + kRun + ")", "(" + kRun,
-        std::string("x"), std::string()}) {
+  for (const std::string& text : {kRun, kRun + "b", kRun + "bb", kRun + "c", kRun + "(",
+                                  "(" + kRun + ")", "(" + kRun, std::string("x"), std::string()}) {
     std::string outcomes[2];
     for (const bool memoize : {true, false}) {
       TinyRun r(text, memoize);

@@ -48,7 +48,8 @@ class QueryGenerator {
       if (i > 0) q += gap();
       q += clause(depth);
     }
-    if (rnd_.chance(10)) q += std::string(" UNION ") + (rnd_.chance(50) ? "ALL " : "") + query(depth - 1);
+    if (rnd_.chance(10))
+      q += std::string(" UNION ") + (rnd_.chance(50) ? "ALL " : "") + query(depth - 1);
     return q;
   }
 
@@ -56,35 +57,40 @@ class QueryGenerator {
     if (q.empty()) return q;
     const std::size_t i = rnd_.below(q.size());
     switch (rnd_.below(5)) {
-      case 0: return q.erase(i, 1);
+      case 0:
+        return q.erase(i, 1);
       case 1: {
-        static const char* const bits[] = {"(", ")", "[", "]", "{", "}", ",", ".", ":", ";", "-",
-                                           "<", ">", "|", "*", "=", "$", "`", "'", " ", "\n", "x",
-                                           "..", "WHERE ", "/*"};
+        static const char* const bits[] = {"(", ")", "[",  "]", "{",  "}",      ",", ".", ":",
+                                           ";", "-", "<",  ">", "|",  "*",      "=", "$", "`",
+                                           "'", " ", "\n", "x", "..", "WHERE ", "/*"};
         return q.insert(i, rnd_.pick(bits));
       }
-      case 2: return q.substr(0, i);
+      case 2:
+        return q.substr(0, i);
       case 3: {
         const std::size_t j = rnd_.below(q.size());
         return q.erase(std::min(i, j), std::max(i, j) - std::min(i, j));
       }
-      default: return q.insert(i, q.substr(i, 6));
+      default:
+        return q.insert(i, q.substr(i, 6));
     }
   }
 
  private:
   std::string gap() {
-    static const char* const gaps[] = {" ", " ", " ", "", "\n", "\t", " /* c */ ", " // x\n", "\r\n"};
+    static const char* const gaps[] = {" ",  " ",         " ",       "",    "\n",
+                                       "\t", " /* c */ ", " // x\n", "\r\n"};
     return rnd_.pick(gaps);
   }
   std::string name() {
-    static const char* const names[] = {"n", "m", "a", "b", "x", "`a b`", "nullable", "orders",
-                                        "Order", "count", "any", "distinctX", "ends"};
+    static const char* const names[] = {"n",     "m",         "a",      "b",     "x",
+                                        "`a b`", "nullable",  "orders", "Order", "count",
+                                        "any",   "distinctX", "ends"};
     return rnd_.pick(names);
   }
   std::string literal() {
-    static const char* const literals[] = {"1", "0x1F", "0o17", "1.5", "1.", "1e5", "'s'", "\"d\"",
-                                           "true", "null", "$p", "$1", "12", ".5"};
+    static const char* const literals[] = {"1",     "0x1F", "0o17", "1.5", "1.", "1e5", "'s'",
+                                           "\"d\"", "true", "null", "$p",  "$1", "12",  ".5"};
     return rnd_.pick(literals);
   }
   std::string list_of(int depth, std::size_t max, const char* sep = ", ") {
@@ -102,32 +108,42 @@ class QueryGenerator {
     const int d = depth - 1;
     switch (rnd_.below(20)) {
       case 0: {
-        static const char* const ops[] = {"OR", "XOR", "and", "ORx", "=", "<>", "<=", "=~", "IN",
-                                          "STARTS WITH", "ends/**/with", "CONTAINS", "+", "-",
-                                          "*", "/", "%", "^"};
+        static const char* const ops[] = {
+            "OR",          "XOR",          "and",      "ORx", "=", "<>", "<=", "=~", "IN",
+            "STARTS WITH", "ends/**/with", "CONTAINS", "+",   "-", "*",  "/",  "%",  "^"};
         return expr(d) + " " + rnd_.pick(ops) + " " + expr(d);
       }
-      case 1: return std::string(rnd_.chance(50) ? "NOT " : "-") + expr(d);
+      case 1:
+        return std::string(rnd_.chance(50) ? "NOT " : "-") + expr(d);
       case 2: {
         static const char* const checks[] = {" IS NULL", " is not null", " IS\tNULL", " ISNULL"};
         return expr(d) + rnd_.pick(checks);
       }
-      case 3: return expr(d) + "." + name();
-      case 4: return expr(d) + "[" + expr(d) + "]";
-      case 5: return expr(d) + "[" + (rnd_.chance(50) ? expr(d) : "") + " .. " + list_of(d, 1) + "]";
-      case 6: return "(" + expr(d) + ")";
+      case 3:
+        return expr(d) + "." + name();
+      case 4:
+        return expr(d) + "[" + expr(d) + "]";
+      case 5:
+        return expr(d) + "[" + (rnd_.chance(50) ? expr(d) : "") + " .. " + list_of(d, 1) + "]";
+      case 6:
+        return "(" + expr(d) + ")";
       case 7: {
         static const char* const fns[] = {"count", "f", "a.b.c", "exists", "all", "reduce"};
         return std::string(rnd_.pick(fns)) + "(" + (rnd_.chance(20) ? "DISTINCT " : "") +
                list_of(d, 2) + ")";
       }
-      case 8: return "count(*)";
-      case 9: return "[" + list_of(d, 3) + "]";
-      case 10: return "{" + name() + ": " + expr(d) + (rnd_.chance(30) ? ", k: " + expr(d) : "") + "}";
+      case 8:
+        return "count(*)";
+      case 9:
+        return "[" + list_of(d, 3) + "]";
+      case 10:
+        return "{" + name() + ": " + expr(d) + (rnd_.chance(30) ? ", k: " + expr(d) : "") + "}";
       case 11:
         return "reduce(" + name() + " = " + expr(d) + ", " + name() + " IN " + expr(d) +
                (rnd_.chance(80) ? " | " + expr(d) : "") + ")";
-      case 12: return std::string(rnd_.chance(50) ? "shortestPath(" : "allShortestPaths(") + chain(d) + ")";
+      case 12:
+        return std::string(rnd_.chance(50) ? "shortestPath(" : "allShortestPaths(") + chain(d) +
+               ")";
       case 13: {
         std::string c = "CASE ";
         if (rnd_.chance(40)) c += expr(d) + " ";
@@ -144,12 +160,15 @@ class QueryGenerator {
         return std::string(rnd_.pick(qs)) + "(" + name() + " IN " + expr(d) +
                (rnd_.chance(60) ? " WHERE " + expr(d) : "") + ")";
       }
-      case 16: return "EXISTS { " + pattern(d) + " }";
+      case 16:
+        return "EXISTS { " + pattern(d) + " }";
       case 17:
         return "[" + chain(d) + (rnd_.chance(40) ? " WHERE " + expr(d) : "") +
                (rnd_.chance(80) ? " | " + expr(d) : "") + "]";
-      case 18: return std::string(rnd_.chance(50) ? "COUNT" : "collect") + " { " + query(d) + " }";
-      default: return rnd_.chance(50) ? name() : literal();
+      case 18:
+        return std::string(rnd_.chance(50) ? "COUNT" : "collect") + " { " + query(d) + " }";
+      default:
+        return rnd_.chance(50) ? name() : literal();
     }
   }
 
@@ -212,23 +231,34 @@ class QueryGenerator {
       case 1:
         return std::string(rnd_.chance(20) ? "OPTIONAL " : "") + "MATCH " + pattern(d) +
                (rnd_.chance(40) ? " WHERE " + expr(d) : "");
-      case 2: return "UNWIND " + expr(d) + " AS " + name();
-      case 3: return depth > 0 ? "CALL { " + query(depth - 1) + " }" : "CALL { RETURN 1 }";
-      case 4: return "CALL p.q(" + list_of(d, 2) + ")" + (rnd_.chance(50) ? " YIELD a AS b, c" : "");
-      case 5: return "CREATE " + pattern(d);
+      case 2:
+        return "UNWIND " + expr(d) + " AS " + name();
+      case 3:
+        return depth > 0 ? "CALL { " + query(depth - 1) + " }" : "CALL { RETURN 1 }";
+      case 4:
+        return "CALL p.q(" + list_of(d, 2) + ")" + (rnd_.chance(50) ? " YIELD a AS b, c" : "");
+      case 5:
+        return "CREATE " + pattern(d);
       case 6:
         return "MERGE " + chain(d) + (rnd_.chance(50) ? " ON CREATE SET n.a = " + expr(d) : "") +
                (rnd_.chance(30) ? " ON MATCH SET n:L" : "");
       case 7: {
-        static const char* const items[] = {"n.a = 1", "n = {a: 1}", "n += {b: 2}", "n:A:B", "n.x += 1"};
-        return std::string("SET ") + rnd_.pick(items) + (rnd_.chance(30) ? ", m.b = " + expr(d) : "");
+        static const char* const items[] = {"n.a = 1", "n = {a: 1}", "n += {b: 2}", "n:A:B",
+                                            "n.x += 1"};
+        return std::string("SET ") + rnd_.pick(items) +
+               (rnd_.chance(30) ? ", m.b = " + expr(d) : "");
       }
-      case 8: return std::string("REMOVE n:A") + (rnd_.chance(50) ? ", n.b" : "");
-      case 9: return std::string(rnd_.chance(40) ? "DETACH " : "") + "DELETE " + expr(d);
+      case 8:
+        return std::string("REMOVE n:A") + (rnd_.chance(50) ? ", n.b" : "");
+      case 9:
+        return std::string(rnd_.chance(40) ? "DETACH " : "") + "DELETE " + expr(d);
       case 10:
-        return "FOREACH (x IN " + expr(d) + " | " + (depth > 0 ? clause(depth - 1) : "CREATE (n)") + ")";
-      case 11: return "WITH " + projection(d) + (rnd_.chance(30) ? " WHERE " + expr(d) : "");
-      default: return "RETURN " + projection(d);
+        return "FOREACH (x IN " + expr(d) + " | " + (depth > 0 ? clause(depth - 1) : "CREATE (n)") +
+               ")";
+      case 11:
+        return "WITH " + projection(d) + (rnd_.chance(30) ? " WHERE " + expr(d) : "");
+      default:
+        return "RETURN " + projection(d);
     }
   }
 
@@ -277,9 +307,16 @@ TEST(RecognizerMemo, SameResultsAsPlainAlgorithm) {
 // Nested re-read constructs: the memo replays whole subtrees here.
 TEST(RecognizerMemo, SameResultsOnNestedReReads) {
   const char* const shapes[] = {
-      "[x IN %s WHERE x > 0 | x]", "[(a {p: %s})-->(b) | b]", "CALL { WITH %s AS y RETURN y } RETURN 1",
-      "COUNT { MATCH (n) WHERE %s RETURN n }", "all(x IN %s)", "reduce(a = 0, x IN %s | a)",
-      "any(%s)", "[%s, 1]", "CASE WHEN %s THEN 1 END", "FOREACH (x IN %s | CREATE (n))",
+      "[x IN %s WHERE x > 0 | x]",
+      "[(a {p: %s})-->(b) | b]",
+      "CALL { WITH %s AS y RETURN y } RETURN 1",
+      "COUNT { MATCH (n) WHERE %s RETURN n }",
+      "all(x IN %s)",
+      "reduce(a = 0, x IN %s | a)",
+      "any(%s)",
+      "[%s, 1]",
+      "CASE WHEN %s THEN 1 END",
+      "FOREACH (x IN %s | CREATE (n))",
   };
   Random rnd(7);
   for (int i = 0; i < 600; ++i) {
@@ -302,25 +339,107 @@ TEST(RecognizerMemo, SameResultsOnNestedReReads) {
 // in one go, and must accept and build exactly what the recording run does.
 TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
   const char* const atoms[] = {
-      "reduce(a = 0, x IN l | a + x)", "reducex", "reduce (a = 0, x IN l | a)", "REDUCE",
-      "allShortestPaths((a)-->(b))", "shortestPath((a)-[*]-(b))", "shortestPathx", "allx",
-      "all(x IN l WHERE x > 1)", "ALL (x IN l)", "any(x)", "anyx(1)", "none(x IN l)", "nonex",
-      "single(x IN l WHERE x)", "singles", "true", "TRUE", "trueish", "false", "falsey", "null",
-      "nullable", "NULL", "case", "CASE WHEN a THEN b END", "CASEx WHEN 1 THEN 2 END",
-      "casex", "count(*)", "COUNT ( * )", "count(x)", "count { MATCH (n) RETURN n }", "countx",
-      "collect { RETURN 1 }", "collect(x)", "collectx", "exists { (a)-->(b) }", "exists(x)",
-      "existsx", "`a b`", "`a`.b(1)", "a.b.c(1)", "a.b.c", "a . b", "a.`b`.c", "a.AND.b",
-      "f (1)", "f/**/(1)", "f // c\n (1)", "x.y /* c */", "_x", "$p", "$1", "1.5", "0x1F", "'s'",
-      "[1, 2]", "[x IN l | x]", "[(a)-->(b) | b]", "{k: 1}", "(1)", "NOT x", "NOT NOT x", "-x",
-      "- x", "a IS NULL", "a is not null", "a ISNULL", "a.b[1]", "a[1..2]", "a[..]",
-      "a = 1 AND b <> 2 OR NOT c XOR d", "a + b * c ^ d % e / f - g", "a STARTS WITH 'x'",
-      "a ENDS/**/WITH 'x'", "a CONTAINS b", "a IN [1]", "a =~ 'x'", "a <= b >= c < d > e",
-      "a ORx", "a ANDy", "a XORb", "a INx", "1 -- 2", "a OR", "a +", "(a", "f(a,", "[1,",
+      "reduce(a = 0, x IN l | a + x)",
+      "reducex",
+      "reduce (a = 0, x IN l | a)",
+      "REDUCE",
+      "allShortestPaths((a)-->(b))",
+      "shortestPath((a)-[*]-(b))",
+      "shortestPathx",
+      "allx",
+      "all(x IN l WHERE x > 1)",
+      "ALL (x IN l)",
+      "any(x)",
+      "anyx(1)",
+      "none(x IN l)",
+      "nonex",
+      "single(x IN l WHERE x)",
+      "singles",
+      "true",
+      "TRUE",
+      "trueish",
+      "false",
+      "falsey",
+      "null",
+      "nullable",
+      "NULL",
+      "case",
+      "CASE WHEN a THEN b END",
+      "CASEx WHEN 1 THEN 2 END",
+      "casex",
+      "count(*)",
+      "COUNT ( * )",
+      "count(x)",
+      "count { MATCH (n) RETURN n }",
+      "countx",
+      "collect { RETURN 1 }",
+      "collect(x)",
+      "collectx",
+      "exists { (a)-->(b) }",
+      "exists(x)",
+      "existsx",
+      "`a b`",
+      "`a`.b(1)",
+      "a.b.c(1)",
+      "a.b.c",
+      "a . b",
+      "a.`b`.c",
+      "a.AND.b",
+      "f (1)",
+      "f/**/(1)",
+      "f // c\n (1)",
+      "x.y /* c */",
+      "_x",
+      "$p",
+      "$1",
+      "1.5",
+      "0x1F",
+      "'s'",
+      "[1, 2]",
+      "[x IN l | x]",
+      "[(a)-->(b) | b]",
+      "{k: 1}",
+      "(1)",
+      "NOT x",
+      "NOT NOT x",
+      "-x",
+      "- x",
+      "a IS NULL",
+      "a is not null",
+      "a ISNULL",
+      "a.b[1]",
+      "a[1..2]",
+      "a[..]",
+      "a = 1 AND b <> 2 OR NOT c XOR d",
+      "a + b * c ^ d % e / f - g",
+      "a STARTS WITH 'x'",
+      "a ENDS/**/WITH 'x'",
+      "a CONTAINS b",
+      "a IN [1]",
+      "a =~ 'x'",
+      "a <= b >= c < d > e",
+      "a ORx",
+      "a ANDy",
+      "a XORb",
+      "a INx",
+      "1 -- 2",
+      "a OR",
+      "a +",
+      "(a",
+      "f(a,",
+      "[1,",
   };
   const char* const contexts[] = {
-      "RETURN %s", "RETURN %s AS v", "MATCH (n) WHERE %s RETURN n", "WITH %s AS v RETURN v",
-      "RETURN [%s, 1]", "RETURN f(%s)", "UNWIND %s AS v RETURN v", "RETURN %s ORDER BY %s",
-      "MATCH (n {p: %s}) RETURN n", "RETURN CASE %s WHEN %s THEN %s END",
+      "RETURN %s",
+      "RETURN %s AS v",
+      "MATCH (n) WHERE %s RETURN n",
+      "WITH %s AS v RETURN v",
+      "RETURN [%s, 1]",
+      "RETURN f(%s)",
+      "UNWIND %s AS v RETURN v",
+      "RETURN %s ORDER BY %s",
+      "MATCH (n {p: %s}) RETURN n",
+      "RETURN CASE %s WHEN %s THEN %s END",
   };
   int accepted = 0;
   for (const char* atom : atoms) {

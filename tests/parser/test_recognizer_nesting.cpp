@@ -20,8 +20,8 @@ struct Family {
   std::string prefix;
   std::string base;
   std::function<std::string(const std::string&)> wrap;
-  int levels_per_wrap;  // nesting levels one wrap adds
-  int fixed_levels;     // levels outside the nest (the query, the item's expression)
+  int levels_per_wrap;   // nesting levels one wrap adds
+  int fixed_levels;      // levels outside the nest (the query, the item's expression)
   bool accepted = true;  // whether the nest parses while it stays within the bound
 };
 

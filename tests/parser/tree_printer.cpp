@@ -47,10 +47,13 @@ std::string join(const std::vector<T>& items, const char* sep, F&& each) {
 std::string opt(const MaybeBox<Expr>& e) { return e ? print(*e) : "_"; }
 
 std::string map_text(const std::vector<MapEntry>& entries) {
-  return "{" + join(entries, ", ", [](const MapEntry& e) {
-           for (std::size_t i = 0; i < e.key_offsets.size(); ++i) note(e.key, e.key_offsets[i]);
-           return e.key + ": " + print(e.value);
-         }) +
+  return "{" +
+         join(entries, ", ",
+              [](const MapEntry& e) {
+                for (std::size_t i = 0; i < e.key_offsets.size(); ++i)
+                  note(e.key, e.key_offsets[i]);
+                return e.key + ": " + print(e.value);
+              }) +
          "}";
 }
 
@@ -92,9 +95,12 @@ std::string rel_text(const RelationshipPattern& r) {
   detail += properties_text(r.properties);
   std::string body = "[" + detail + "]";
   switch (r.direction) {
-    case RelationshipDirection::Right: return "-" + body + "->";
-    case RelationshipDirection::Left: return "<-" + body + "-";
-    case RelationshipDirection::Both: return "-" + body + "-";
+    case RelationshipDirection::Right:
+      return "-" + body + "->";
+    case RelationshipDirection::Left:
+      return "<-" + body + "-";
+    case RelationshipDirection::Both:
+      return "-" + body + "-";
   }
   return "?";
 }
@@ -142,77 +148,73 @@ std::string with_sep(std::string a, const std::string& b) {
 }  // namespace
 
 std::string print(const Expr& expr) {
-  return expr.visit(
-      Overload{
-          [](const Expr::Integer& v) { return "Int(" + std::to_string(v.value) + ")"; },
-          [](const Expr::Float& v) { return "Float(" + float_text(v.value) + ")"; },
-          [](const Expr::String& v) { return "Str(" + v.value + ")"; },
-          [](const Expr::Bool& v) { return std::string(v.value ? "true" : "false"); },
-          [](const Expr::Null&) { return std::string("null"); },
-          [](const Expr::List& v) {
-            return "[" + join(v.items, ", ", [](const Expr& e) { return print(e); }) + "]";
-          },
-          [](const Expr::Map& v) { return map_text(v.entries); },
-          [](const Expr::Variable& v) { return v.name; },
-          [](const Expr::Property& v) {
-            std::string inner = print(*v.expr);
-            note(v.key, v.key_offset);
-            return "Prop(" + inner + ", " + v.key + ")";
-          },
-          [](const Expr::Index& v) {
-            return "Index(" + print(*v.expr) + ", " + print(*v.index) + ")";
-          },
-          [](const Expr::Slice& v) {
-            return "Slice(" + print(*v.expr) + ", " + opt(v.from) + ", " + opt(v.to) + ")";
-          },
-          [](const Expr::Parameter& v) { return "$" + v.name; },
-          [&](const Expr::FunctionCall& v) {
-            return "Fn(" + v.name + (v.distinct ? ", DISTINCT" : "") + "; " +
-                   join(v.args, ", ", [](const Expr& e) { return print(e); }) + ")";
-          },
-          [](const Expr::CountStar&) { return std::string("CountStar"); },
-          [](const Expr::Case& v) {
-            std::string out = "Case(" + (v.subject ? print(*v.subject) : std::string()) + "; ";
-            out += join(v.alternatives, ", ", [](const CaseAlternative& a) {
-              return print(a.when) + " -> " + print(a.then);
-            });
-            if (v.else_expr) out += "; ELSE " + print(*v.else_expr);
-            return out + ")";
-          },
-          [](const Expr::ListComprehension& v) {
-            std::string out = "ListComp(" + v.variable + " IN " + print(*v.list);
-            if (v.filter) out += " WHERE " + print(*v.filter);
-            if (v.projection) out += " | " + print(*v.projection);
-            return out + ")";
-          },
-          [](const Expr::Reduce& v) {
-            return "Reduce(" + v.accumulator + " = " + print(*v.init) + ", " + v.variable + " IN " +
-                   print(*v.list) + " | " + print(*v.projection) + ")";
-          },
-          [](const Expr::ShortestPath& v) {
-            return std::string(v.all ? "AllShortestPaths(" : "ShortestPath(") + print(*v.element) +
-                   ")";
-          },
-          [](const Expr::PatternComprehension& v) {
-            std::string out = "PatternComp(" + print(*v.element);
-            if (v.filter) out += " WHERE " + print(*v.filter);
-            return out + " | " + print(*v.projection) + ")";
-          },
-          [](const Expr::Exists& v) { return "Exists(" + print(*v.pattern) + ")"; },
-          [](const Expr::CountSubquery& v) { return "CountSub{" + print(*v.query) + "}"; },
-          [](const Expr::CollectSubquery& v) { return "CollectSub{" + print(*v.query) + "}"; },
-          []<ExprKind K>(const BinaryExpr<K>& v) {
-            return std::string(expr_name(K)) + "(" + print(*v.left) + ", " + print(*v.right) + ")";
-          },
-          []<ExprKind K>(const UnaryExpr<K>& v) {
-            return std::string(expr_name(K)) + "(" + print(*v.operand) + ")";
-          },
-          []<ExprKind K>(const QuantifierExpr<K>& v) {
-            std::string out = std::string(expr_name(K)) + "(" + v.variable + " IN " + print(*v.list);
-            if (v.predicate) out += " WHERE " + print(*v.predicate);
-            return out + ")";
-          },
-      });
+  return expr.visit(Overload{
+      [](const Expr::Integer& v) { return "Int(" + std::to_string(v.value) + ")"; },
+      [](const Expr::Float& v) { return "Float(" + float_text(v.value) + ")"; },
+      [](const Expr::String& v) { return "Str(" + v.value + ")"; },
+      [](const Expr::Bool& v) { return std::string(v.value ? "true" : "false"); },
+      [](const Expr::Null&) { return std::string("null"); },
+      [](const Expr::List& v) {
+        return "[" + join(v.items, ", ", [](const Expr& e) { return print(e); }) + "]";
+      },
+      [](const Expr::Map& v) { return map_text(v.entries); },
+      [](const Expr::Variable& v) { return v.name; },
+      [](const Expr::Property& v) {
+        std::string inner = print(*v.expr);
+        note(v.key, v.key_offset);
+        return "Prop(" + inner + ", " + v.key + ")";
+      },
+      [](const Expr::Index& v) { return "Index(" + print(*v.expr) + ", " + print(*v.index) + ")"; },
+      [](const Expr::Slice& v) {
+        return "Slice(" + print(*v.expr) + ", " + opt(v.from) + ", " + opt(v.to) + ")";
+      },
+      [](const Expr::Parameter& v) { return "$" + v.name; },
+      [&](const Expr::FunctionCall& v) {
+        return "Fn(" + v.name + (v.distinct ? ", DISTINCT" : "") + "; " +
+               join(v.args, ", ", [](const Expr& e) { return print(e); }) + ")";
+      },
+      [](const Expr::CountStar&) { return std::string("CountStar"); },
+      [](const Expr::Case& v) {
+        std::string out = "Case(" + (v.subject ? print(*v.subject) : std::string()) + "; ";
+        out += join(v.alternatives, ", ", [](const CaseAlternative& a) {
+          return print(a.when) + " -> " + print(a.then);
+        });
+        if (v.else_expr) out += "; ELSE " + print(*v.else_expr);
+        return out + ")";
+      },
+      [](const Expr::ListComprehension& v) {
+        std::string out = "ListComp(" + v.variable + " IN " + print(*v.list);
+        if (v.filter) out += " WHERE " + print(*v.filter);
+        if (v.projection) out += " | " + print(*v.projection);
+        return out + ")";
+      },
+      [](const Expr::Reduce& v) {
+        return "Reduce(" + v.accumulator + " = " + print(*v.init) + ", " + v.variable + " IN " +
+               print(*v.list) + " | " + print(*v.projection) + ")";
+      },
+      [](const Expr::ShortestPath& v) {
+        return std::string(v.all ? "AllShortestPaths(" : "ShortestPath(") + print(*v.element) + ")";
+      },
+      [](const Expr::PatternComprehension& v) {
+        std::string out = "PatternComp(" + print(*v.element);
+        if (v.filter) out += " WHERE " + print(*v.filter);
+        return out + " | " + print(*v.projection) + ")";
+      },
+      [](const Expr::Exists& v) { return "Exists(" + print(*v.pattern) + ")"; },
+      [](const Expr::CountSubquery& v) { return "CountSub{" + print(*v.query) + "}"; },
+      [](const Expr::CollectSubquery& v) { return "CollectSub{" + print(*v.query) + "}"; },
+      []<ExprKind K>(const BinaryExpr<K>& v) {
+        return std::string(expr_name(K)) + "(" + print(*v.left) + ", " + print(*v.right) + ")";
+      },
+      []<ExprKind K>(const UnaryExpr<K>& v) {
+        return std::string(expr_name(K)) + "(" + print(*v.operand) + ")";
+      },
+      []<ExprKind K>(const QuantifierExpr<K>& v) {
+        std::string out = std::string(expr_name(K)) + "(" + v.variable + " IN " + print(*v.list);
+        if (v.predicate) out += " WHERE " + print(*v.predicate);
+        return out + ")";
+      },
+  });
 }
 
 std::string print(const PatternElement& element) {
@@ -233,11 +235,14 @@ std::string print(const ReadingClause& clause) {
   return std::visit(
       Overload{
           [](const ReadingClause::Match& m) {
-            std::string out = std::string(m.optional ? "OPTIONAL MATCH " : "MATCH ") + print(m.pattern);
+            std::string out =
+                std::string(m.optional ? "OPTIONAL MATCH " : "MATCH ") + print(m.pattern);
             if (m.where_clause) out += " WHERE " + print(*m.where_clause);
             return out;
           },
-          [](const ReadingClause::Unwind& u) { return "UNWIND " + print(u.expr) + " AS " + u.variable; },
+          [](const ReadingClause::Unwind& u) {
+            return "UNWIND " + print(u.expr) + " AS " + u.variable;
+          },
           [](const ReadingClause::Call& c) {
             std::string out = "CALL " + c.procedure + "(" +
                               join(c.args, ", ", [](const Expr& e) { return print(e); }) + ")";
@@ -258,19 +263,23 @@ std::string print(const SetItem& item) {
     std::string out = p.variable;
     return out + names_text(p.keys, p.key_offsets, ".", ".");
   };
-  return std::visit(
-      Overload{
-          [&](const SetItem::Property& p) {
-            std::string target = path(p.target);
-            return "Property(" + target + " = " + print(p.value) + ")";
-          },
-          [](const SetItem::Assign& a) { return "Assign(" + a.variable + " = " + print(a.value) + ")"; },
-          [](const SetItem::Append& a) { return "Append(" + a.variable + " += " + print(a.value) + ")"; },
-          [](const SetItem::Labels& l) {
-            return "Labels(" + l.variable + names_text(l.labels, l.label_offsets, ":", ":") + ")";
-          },
-      },
-      item.node);
+  return std::visit(Overload{
+                        [&](const SetItem::Property& p) {
+                          std::string target = path(p.target);
+                          return "Property(" + target + " = " + print(p.value) + ")";
+                        },
+                        [](const SetItem::Assign& a) {
+                          return "Assign(" + a.variable + " = " + print(a.value) + ")";
+                        },
+                        [](const SetItem::Append& a) {
+                          return "Append(" + a.variable + " += " + print(a.value) + ")";
+                        },
+                        [](const SetItem::Labels& l) {
+                          return "Labels(" + l.variable +
+                                 names_text(l.labels, l.label_offsets, ":", ":") + ")";
+                        },
+                    },
+                    item.node);
 }
 
 std::string print(const UpdatingClause& clause) {
@@ -325,28 +334,28 @@ std::string print(const WithClause& w) {
 }
 
 std::string print(const SingleQuery& query) {
-  return std::visit(
-      Overload{
-          [](const SinglePartQuery& q) {
-            return "Single{" +
-                   with_sep(clause_list(q.reading_clauses, q.updating_clauses),
-                            q.return_clause ? print(*q.return_clause) : "") +
-                   "}";
-          },
-          [](const MultiPartQuery& q) {
-            std::string out = "Multi{";
-            for (const auto& part : q.parts) {
-              out += with_sep(clause_list(part.reading_clauses, part.updating_clauses),
-                              print(part.with_clause)) +
-                     "; ";
-            }
-            return out +
-                   with_sep(clause_list(q.reading_clauses, q.updating_clauses),
-                            q.return_clause ? print(*q.return_clause) : "") +
-                   "}";
-          },
-      },
-      query.node);
+  return std::visit(Overload{
+                        [](const SinglePartQuery& q) {
+                          return "Single{" +
+                                 with_sep(clause_list(q.reading_clauses, q.updating_clauses),
+                                          q.return_clause ? print(*q.return_clause) : "") +
+                                 "}";
+                        },
+                        [](const MultiPartQuery& q) {
+                          std::string out = "Multi{";
+                          for (const auto& part : q.parts) {
+                            out +=
+                                with_sep(clause_list(part.reading_clauses, part.updating_clauses),
+                                         print(part.with_clause)) +
+                                "; ";
+                          }
+                          return out +
+                                 with_sep(clause_list(q.reading_clauses, q.updating_clauses),
+                                          q.return_clause ? print(*q.return_clause) : "") +
+                                 "}";
+                        },
+                    },
+                    query.node);
 }
 
 std::string print(const RegularQuery& query) {

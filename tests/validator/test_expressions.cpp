@@ -286,8 +286,7 @@ TEST(ExpressionChecks, Pagination) {
 TEST(ExpressionChecks, AggregatesInForbiddenClauses) {
   run_table({
       {"MATCH (n:Person) WHERE count(n) > 1 RETURN n", {aggregate_context("MATCH WHERE")}},
-      {"MATCH (n:Person) WHERE count(*) + 1 > 0 RETURN n",
-       {aggregate_context("MATCH WHERE")}},
+      {"MATCH (n:Person) WHERE count(*) + 1 > 0 RETURN n", {aggregate_context("MATCH WHERE")}},
       {"MATCH (n:Person) WHERE CASE WHEN max(n.age) > 1 THEN true END RETURN n",
        {aggregate_context("MATCH WHERE")}},
       {"MATCH (n:Person) WHERE tolower(collect(n.name)) = '' RETURN n",
@@ -303,8 +302,7 @@ TEST(ExpressionChecks, AggregatesInForbiddenClauses) {
         "[agee -> age]"}},
       {"MATCH (n:Person) WHERE NOT -[count(n)][0] IS NULL RETURN n",
        {aggregate_context("MATCH WHERE")}},
-      {"MATCH (n:Person) WHERE {a: min(n.age)}.a > 1 RETURN n",
-       {aggregate_context("MATCH WHERE")}},
+      {"MATCH (n:Person) WHERE {a: min(n.age)}.a > 1 RETURN n", {aggregate_context("MATCH WHERE")}},
       // Nested scopes and slices hide their aggregates.
       {"MATCH (n:Person) WHERE [x IN collect(n) | x] = [] RETURN n", {}},
       {"MATCH (n:Person) WHERE collect(n)[0 .. 2] = [] RETURN n", {}},
@@ -350,8 +348,7 @@ TEST(ExpressionChecks, ComprehensionsAndQuantifiersBindTemporarily) {
 TEST(ExpressionChecks, ReduceBindsAccumulatorAndVariable) {
   run_table({
       {"RETURN reduce(acc = 0, x IN [1, 2] | acc + x)", {}},
-      {"RETURN reduce(acc = 0, x IN [1, 2] | acc + x), acc, x",
-       {unbound("acc"), unbound("x")}},
+      {"RETURN reduce(acc = 0, x IN [1, 2] | acc + x), acc, x", {unbound("acc"), unbound("x")}},
       // init and list are checked in the enclosing scope.
       {"RETURN reduce(acc = acc, x IN x | acc)", {unbound("acc"), unbound("x")}},
       {"RETURN reduce(acc = 0, x IN [1] | y)", {unbound("y")}},
@@ -389,8 +386,7 @@ TEST(ExpressionChecks, PatternFormsInExpressions) {
        {"E401 Relationship :ACTED_IN expects target label :Movie, but node has label(s): Person"}},
       // The pattern comes before the filter and the projection.
       {"RETURN [(a:Persn)-->(b) WHERE q | z]",
-       {"E201 Unknown node label: :Persn, did you mean :Person? [:Persn -> :Person]",
-        unbound("q"),
+       {"E201 Unknown node label: :Persn, did you mean :Person? [:Persn -> :Person]", unbound("q"),
         unbound("z")}},
       // Shortest paths check the element but bind and check no variable.
       {"RETURN shortestPath((x)-[*]-(y))", {}},
@@ -421,8 +417,7 @@ TEST(ExpressionChecks, SubqueriesSeeTheEnclosingScopeAndLeakNothing) {
        "MATCH (n:Person) RETURN COUNT { MATCH (m:Movie) WHERE m.title = n.name RETURN m }"},
       // A WITH inside the body does not unbind the outer variables after it.
       {"MATCH (n:Person) RETURN COLLECT { WITH 1 AS x RETURN x } AS c, n.name", {}},
-      {"MATCH (n:Person) RETURN COLLECT { WITH 1 AS x RETURN n } AS c",
-       {unbound("n")}},
+      {"MATCH (n:Person) RETURN COLLECT { WITH 1 AS x RETURN n } AS c", {unbound("n")}},
   });
 }
 

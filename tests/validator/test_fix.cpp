@@ -18,8 +18,8 @@ namespace {
 
 ValidationDiagnostic error_with(DiagnosticCode code, const char* original,
                                 const char* replacement) {
-  return ValidationDiagnostic{code, Severity::Error, "e", Suggestion{original, replacement, "d"},
-                              {}};
+  return ValidationDiagnostic{
+      code, Severity::Error, "e", Suggestion{original, replacement, "d"}, {}};
 }
 
 ValidationDiagnostic error_without() {
@@ -36,10 +36,10 @@ constexpr DiagnosticCode kKey = DiagnosticCode::UnknownNodePropertyOnVar;
 TEST(ComputeFixedQuery, AbsentWithoutErrorsOrWhenAnErrorLacksASuggestion) {
   EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {}, {}), std::nullopt);
   EXPECT_EQ(compute_fixed_query("MATCH (n) RETURN n", {warning()}, {}), std::nullopt);
-  EXPECT_EQ(compute_fixed_query("MATCH (n:Persn) RETURN m",
-                                {error_with(kLabel, ":Persn", ":Person"), error_without()},
-                                {{0, 9}}),
-            std::nullopt);
+  EXPECT_EQ(
+      compute_fixed_query("MATCH (n:Persn) RETURN m",
+                          {error_with(kLabel, ":Persn", ":Person"), error_without()}, {{0, 9}}),
+      std::nullopt);
 }
 
 TEST(ComputeFixedQuery, WarningsDoNotBlockTheFix) {
@@ -52,10 +52,9 @@ TEST(ComputeFixedQuery, RewritesTheSitesOnly) {
   // Offsets:          0         1         2         3
   //                   0123456789012345678901234567890123456
   const char* query = "MATCH (n:Persn) RETURN n.nme, nme, 'nme'";
-  EXPECT_EQ(compute_fixed_query(query,
-                                {error_with(kKey, "nme", "name"),
-                                 error_with(kLabel, ":Persn", ":Person")},
-                                {{0, 25}, {1, 9}}),
+  EXPECT_EQ(compute_fixed_query(
+                query, {error_with(kKey, "nme", "name"), error_with(kLabel, ":Persn", ":Person")},
+                {{0, 25}, {1, 9}}),
             "MATCH (n:Person) RETURN n.name, nme, 'nme'");
   // Errors whose suggestions are alike still rewrite only their own sites.
   EXPECT_EQ(compute_fixed_query("RETURN a.k, b.k, c.k",
@@ -168,8 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "MATCH (a:Person) WHERE EXISTS { (a)-[:ACTED_IN]->(:Movie) } RETURN a"},
         FixCase{"a name inside a longer one", "MATCH (n:Persn), (m:Persnx) RETURN n.nme, m",
                 "MATCH (n:Person), (m:Person) RETURN n.nme, m"},
-        FixCase{"an error without suggestion", "MATCH (n:Person) RETURN n.nme, m",
-                std::nullopt}));
+        FixCase{"an error without suggestion", "MATCH (n:Person) RETURN n.nme, m", std::nullopt}));
 
 }  // namespace
 }  // namespace tessary

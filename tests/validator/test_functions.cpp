@@ -31,15 +31,19 @@ const std::vector<ArityGroup>& arity_groups() {
   static const std::vector<ArityGroup> groups = {
       {"0", 0, 0, {"rand", "e", "pi", "randomuuid", "timestamp"}},
       {"0-1", 0, 1, {"date", "datetime", "time", "localtime", "localdatetime"}},
-      {"1", 1, 1,
-       {"count", "collect", "sum", "avg", "min", "max", "stdev", "stdevp", "tolower", "toupper",
-        "trim", "ltrim", "rtrim", "reverse", "tostring", "abs", "ceil", "floor", "sign",
-        "tointeger", "tofloat", "sqrt", "log", "log10", "exp", "sin", "cos", "tan", "asin", "acos",
-        "atan", "radians", "degrees", "size", "head", "tail", "last", "keys", "labels", "nodes",
-        "relationships", "properties", "type", "id", "elementid", "startnode", "endnode",
-        "duration", "point", "toboolean", "exists"}},
+      {"1", 1, 1, {"count", "collect",   "sum",       "avg",       "min",           "max",
+                   "stdev", "stdevp",    "tolower",   "toupper",   "trim",          "ltrim",
+                   "rtrim", "reverse",   "tostring",  "abs",       "ceil",          "floor",
+                   "sign",  "tointeger", "tofloat",   "sqrt",      "log",           "log10",
+                   "exp",   "sin",       "cos",       "tan",       "asin",          "acos",
+                   "atan",  "radians",   "degrees",   "size",      "head",          "tail",
+                   "last",  "keys",      "labels",    "nodes",     "relationships", "properties",
+                   "type",  "id",        "elementid", "startnode", "endnode",       "duration",
+                   "point", "toboolean", "exists"}},
       {"1-2", 1, 2, {"round"}},
-      {"2", 2, 2,
+      {"2",
+       2,
+       2,
        {"percentilecont", "percentiledisc", "left", "right", "split", "atan2", "distance"}},
       {"2-3", 2, 3, {"substring", "range"}},
       {"3", 3, 3, {"replace"}},
@@ -48,12 +52,11 @@ const std::vector<ArityGroup>& arity_groups() {
   return groups;
 }
 
-const std::set<std::string> kAggregates = {"count", "collect", "sum",   "avg",
-                                           "min",   "max",     "stdev", "stdevp",
-                                           "percentilecont", "percentiledisc"};
-const std::set<std::string> kNumericAggregates = {"sum",    "avg",
-                                                  "stdev",  "stdevp",
-                                                  "percentilecont", "percentiledisc"};
+const std::set<std::string> kAggregates = {
+    "count",  "collect",        "sum",           "avg", "min", "max", "stdev",
+    "stdevp", "percentilecont", "percentiledisc"};
+const std::set<std::string> kNumericAggregates = {
+    "sum", "avg", "stdev", "stdevp", "percentilecont", "percentiledisc"};
 
 // "name(arg, arg, ...)" with `count` arguments, DISTINCT before the first when asked.
 std::string call(const std::string& name, std::size_t count, const std::string& arg = "1",
@@ -177,11 +180,19 @@ TEST(BuiltinFunctions, LookupIgnoresLetterCaseButNotNamespaces) {
       {"ElementId", "elementid"},
       {"E", "e"},
       // Kelvin sign lower-cases to an ASCII k.
-      {"\xE2\x84\xAA" "eys", "keys"},
+      {"\xE2\x84\xAA"
+       "eys",
+       "keys"},
       // Dotted capital I lower-cases to i plus a combining dot, which is not "id".
-      {"\xC4\xB0" "d", nullptr},
-      {"S\xC3\x9A" "M", nullptr},  // SÚM
-      {"\xE2\x84\xAA" "EYS", "keys"},
+      {"\xC4\xB0"
+       "d",
+       nullptr},
+      {"S\xC3\x9A"
+       "M",
+       nullptr},  // SÚM
+      {"\xE2\x84\xAA"
+       "EYS",
+       "keys"},
       {"my.text.join", nullptr},
       {"apoc.count", nullptr},
       {"math.sum", nullptr},

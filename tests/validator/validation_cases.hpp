@@ -30,8 +30,8 @@ inline std::string describe(const ValidationResult& result) {
 
 struct ValidationCase {
   std::string query;
-  std::vector<std::string> findings;        // each as `describe` writes it, in the order found
-  std::optional<std::string> fixed = {};    // the automatically fixed query
+  std::vector<std::string> findings;      // each as `describe` writes it, in the order found
+  std::optional<std::string> fixed = {};  // the automatically fixed query
 };
 
 inline std::ostream& operator<<(std::ostream& os, const ValidationCase& c) { return os << c.query; }
@@ -58,9 +58,9 @@ inline void expect_validation(const Tessary& validator, const ValidationCase& c)
       const Suggestion& s = *d.suggestion;
       // Labels and relationship types carry their colon in both fragments; properties do not.
       const bool label = s.original.rfind(':', 0) == 0;
-      EXPECT_EQ(s.description, label ? "Replace " + s.original + " with " + s.replacement
-                                     : "Replace property '" + s.original + "' with '" +
-                                           s.replacement + "'")
+      EXPECT_EQ(s.description,
+                label ? "Replace " + s.original + " with " + s.replacement
+                      : "Replace property '" + s.original + "' with '" + s.replacement + "'")
           << describe(d);
     }
     (d.severity == Severity::Error ? errors : warnings).push_back(d.message);
