@@ -339,23 +339,24 @@ class DistanceFrom {
   std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
 };
 
-// closest_match over `candidates`, with `lowered(i)` the lower-cased text of candidate i.
-template <class Lowered>
-std::optional<std::string_view> closest_in(std::string_view name,
-                                           const std::vector<std::string_view>& candidates,
-                                           Lowered&& lowered) {
+}  // namespace
+
+// The plain search: every candidate in list order, skipped by the two length checks or measured.
+std::optional<std::string_view> closest_match(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
+  std::string lowered_c;  // one buffer for all candidates
   std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const std::string_view c = candidates[i];
+  for (const std::string_view c : candidates) {
     if (length_gap(c.size(), name.size()) > max) continue;
     if (!distance) {
       lowered_name = unicode_lower(name);
       distance.emplace(lowered_name);
     }
-    const std::string_view lowered_c = lowered(i);
+    lowered_c.clear();
+    lower_into(lowered_c, c);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
     const std::size_t d = distance->to(lowered_c, max);
     if (d > max) continue;
@@ -364,28 +365,6 @@ std::optional<std::string_view> closest_in(std::string_view name,
     max = d - 1;
   }
   return best;
-}
-
-}  // namespace
-
-std::optional<std::string_view> closest_match(std::string_view name,
-                                              const std::vector<std::string_view>& candidates) {
-  std::string buffer;  // one buffer for all candidates
-  return closest_in(name, candidates, [&](std::size_t i) -> std::string_view {
-    buffer.clear();
-    lower_into(buffer, candidates[i]);
-    return buffer;
-  });
-}
-
-Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(names)) {
-  lowered_.reserve(names_.size());
-  for (std::string_view name : names_) lowered_.push_back(unicode_lower(name));
-}
-
-std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
-  return closest_in(name, candidates.names_,
-                    [&](std::size_t i) -> std::string_view { return candidates.lowered_[i]; });
 }
 
 Suggestion label_suggestion_for(std::string_view name, std::string_view match) {

@@ -1,0 +1,310 @@
+// "Did you mean" searches at scale, through the whole pipeline (Tessary::validate): many unknown
+// names against long candidate lists, 64 KiB queries against a schema of 10,000 labels and
+// 10,000 relationship types with 100 properties each, and unknown names as long as a
+// megabyte. Each query is built once; the validator is made once per benchmark, as a service
+// makes it once per schema, so the first validation (which indexes the lists it searches) is
+// not timed. Counters: the query's size and the number of its findings.
+//
+//   build/bench/bench_suggestions --benchmark_filter='Properties10k'
+//   build/bench/bench_suggestions --benchmark_filter='BigSchema/'
+//   build/bench/bench_suggestions --benchmark_filter='LongLabel/'
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "validator/validator.hpp"
+#include "worst_cases.hpp"
+
+namespace tessary::bench {
+namespace {
+
+// Word-like names from a fixed seed, so that every build measures the same texts.
+class Words {
+ public:
+  explicit Words(std::uint64_t seed) : rng_(seed) {}
+
+  std::size_t below(std::size_t n) { return static_cast<std::size_t>(rng_() % n); }
+
+  // Two to four syllables, lower case: "velorina".
+  std::string word() {
+    static constexpr std::string_view kOnsets[] = {"b", "c", "d", "f", "g", "h", "k", "l", "m",
+                                                   "n", "p", "r", "s", "t", "v", "w", "z", "br",
+                                                   "st", "tr", "ch", "sh", "pl", "gr"};
+    static constexpr std::string_view kVowels[] = {"a", "e", "i", "o", "u", "ai", "ea", "ou"};
+    std::string out;
+    for (std::size_t n = 2 + below(3); n > 0; --n) {
+      out += kOnsets[below(std::size(kOnsets))];
+      out += kVowels[below(std::size(kVowels))];
+      if (below(3) == 0) out += "nrlst"[below(5)];
+    }
+    return out;
+  }
+  // A property name: one to three words in camel case, "birthVelorina".
+  std::string property() {
+    std::string out = word();
+    for (std::size_t n = below(3); n > 0; --n) out += capitalised(word());
+    return out;
+  }
+  // A label: one or two capitalised words, "VeloRina".
+  std::string label() {
+    std::string out = capitalised(word());
+    if (below(2) == 0) out += capitalised(word());
+    return out;
+  }
+  // A relationship type: two words in upper case joined by "_", "VELO_RINA".
+  std::string rel_type() { return upper(word()) + "_" + upper(word()); }
+
+  // One edit (replace, insert or delete a letter) somewhere in `name`.
+  std::string misspell(std::string name) {
+    const std::size_t at = below(name.size());
+    const char letter = "xqzjkvwy"[below(8)];
+    switch (below(3)) {
+      case 0: name[at] = name[at] == letter ? 'w' : letter; break;
+      case 1: name.insert(name.begin() + static_cast<std::ptrdiff_t>(at), letter); break;
+      default: if (name.size() > 1) name.erase(at, 1); break;
+    }
+    return name;
+  }
+
+  // `n` distinct names from `make`, none of them in `taken`.
+  template <class Make>
+  std::vector<std::string> distinct(std::size_t n, Make make, OrderedSet& taken) {
+    std::vector<std::string> out;
+    while (out.size() < n) {
+      std::string name = make();
+      if (taken.insert(name)) out.push_back(std::move(name));
+    }
+    return out;
+  }
+
+ private:
+  static std::string capitalised(std::string s) {
+    s[0] = static_cast<char>(s[0] - 'a' + 'A');
+    return s;
+  }
+  static std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(c - 'a' + 'A');
+    return s;
+  }
+  std::mt19937_64 rng_;
+};
+
+void set_counters(benchmark::State& state, const std::string& query,
+                  const ValidationResult& result) {
+  state.counters["bytes"] = static_cast<double>(query.size());
+  state.counters["findings"] = static_cast<double>(result.diagnostics.size());
+}
+
+// Validates `query` once outside the timing (the lists it searches get indexed), then times it.
+void register_query(const std::string& name, std::shared_ptr<const Tessary> tessary,
+                    std::string query) {
+  benchmark::RegisterBenchmark(name.c_str(), [tessary, query](benchmark::State& state) {
+    const ValidationResult first = tessary->validate(query);
+    if (first.syntax_errors.size() > 0) {
+      state.SkipWithError(("the query does not parse: " + first.syntax_errors[0]).c_str());
+      return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(tessary->validate(query));
+    set_counters(state, query, first);
+  })->Unit(benchmark::kMillisecond);
+}
+
+// ---------------------------------------------------------------------------------------------
+// 10,000 unknown property names against a label with 10,000 properties.
+
+void register_many_properties(const char* name, std::vector<std::string> properties,
+                              std::vector<std::string> unknown) {
+  Schema schema;
+  PropertySet set;
+  for (const auto& p : properties) set.insert(p);
+  schema.insert_node("Item", std::move(set));
+  std::string query = "MATCH (n:Item) RETURN ";
+  for (std::size_t i = 0; i < unknown.size(); ++i) {
+    if (i > 0) query += ", ";
+    query += "n." + unknown[i];
+  }
+  register_query(name, std::make_shared<const Tessary>(std::move(schema)), std::move(query));
+}
+
+void register_properties_10k() {
+  constexpr std::size_t kCount = 10'000;
+  {
+    // Word-like names: half the unknown ones are misspellings of properties (each has its
+    // suggestion), half new words (most have none).
+    Words words(1);
+    OrderedSet taken;
+    auto properties = words.distinct(kCount, [&] { return words.property(); }, taken);
+    auto unknown = words.distinct(kCount / 2, [&] {
+      return words.misspell(properties[words.below(properties.size())]);
+    }, taken);
+    auto fresh = words.distinct(kCount / 2, [&] { return words.property(); }, taken);
+    unknown.insert(unknown.end(), fresh.begin(), fresh.end());
+    register_many_properties("Properties10k/words", properties, unknown);
+  }
+  {
+    // Numbered names, prop0 ... prop9999, which all lie within a few edits of each other:
+    // misspelt ones, and unknown numbers with another prefix.
+    Words words(2);
+    OrderedSet taken;
+    std::vector<std::string> properties;
+    for (std::size_t i = 0; i < kCount; ++i) {
+      properties.push_back("prop" + std::to_string(i));
+      taken.insert(properties.back());
+    }
+    auto unknown = words.distinct(kCount / 2, [&] {
+      return words.misspell(properties[words.below(properties.size())]);
+    }, taken);
+    auto other = words.distinct(kCount / 2, [&] {
+      return "attr" + std::to_string(words.below(100'000));
+    }, taken);
+    unknown.insert(unknown.end(), other.begin(), other.end());
+    register_many_properties("Properties10k/numbered", properties, unknown);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// 64 KiB queries against 10,000 labels and 10,000 relationship types, 100 properties each.
+
+struct BigSchema {
+  std::vector<std::string> labels;
+  std::vector<std::string> types;
+  std::vector<std::vector<std::string>> label_properties;  // by label
+  std::vector<std::vector<std::string>> type_properties;   // by type
+  std::shared_ptr<const Tessary> tessary;
+};
+
+BigSchema make_big_schema(Words& words, bool numbered) {
+  constexpr std::size_t kNames = 10'000;
+  constexpr std::size_t kProperties = 100;
+  BigSchema big;
+  OrderedSet taken_labels;
+  OrderedSet taken_types;
+  // The names the worst cases use (Person, ACTED_IN, name, ...) are not in this schema: there
+  // they are unknown names, searched against the whole lists.
+  for (std::size_t i = 0; i < kNames; ++i) {
+    big.labels.push_back(numbered ? "Label" + std::to_string(i) : std::string());
+    big.types.push_back(numbered ? "TYPE_" + std::to_string(i) : std::string());
+  }
+  if (!numbered) {
+    big.labels = words.distinct(kNames, [&] { return words.label(); }, taken_labels);
+    big.types = words.distinct(kNames, [&] { return words.rel_type(); }, taken_types);
+  }
+  auto properties = [&] {
+    std::vector<std::string> out;
+    OrderedSet taken;
+    if (numbered) {
+      for (std::size_t p = 0; p < kProperties; ++p) out.push_back("prop" + std::to_string(p));
+      return out;
+    }
+    return words.distinct(kProperties, [&] { return words.property(); }, taken);
+  };
+  Schema schema;
+  for (const auto& label : big.labels) {
+    big.label_properties.push_back(properties());
+    PropertySet set;
+    for (const auto& p : big.label_properties.back()) set.insert(p);
+    schema.insert_node(label, std::move(set));
+  }
+  for (std::size_t i = 0; i < big.types.size(); ++i) {
+    big.type_properties.push_back(properties());
+    PropertySet set;
+    for (const auto& p : big.type_properties.back()) set.insert(p);
+    schema.insert_relationship(big.types[i], big.labels[i], big.labels[(i + 1) % kNames],
+                               std::move(set));
+  }
+  big.tessary = std::make_shared<const Tessary>(std::move(schema));
+  return big;
+}
+
+void register_big_schema(const char* prefix, bool numbered, bool with_worst_cases) {
+  Words words(numbered ? 4 : 3);
+  const BigSchema big = make_big_schema(words, numbered);
+  auto pick = [&](const std::vector<std::string>& names) -> const std::string& {
+    return names[words.below(names.size())];
+  };
+  auto add = [&](const std::string& name, std::string query) {
+    register_query(std::string(prefix) + name, big.tessary, std::move(query));
+  };
+  add("misspelt_labels", fill("MATCH ", ",", " RETURN 1", [&](std::size_t) {
+        return "(:" + words.misspell(pick(big.labels)) + ")";
+      }));
+  add("unknown_labels", fill("MATCH ", ",", " RETURN 1", [&](std::size_t) {
+        return "(:" + words.label() + "Zq)";
+      }));
+  add("misspelt_rel_types", fill("MATCH (a)", "", " RETURN a", [&](std::size_t) {
+        return "-[:" + words.misspell(pick(big.types)) + "]-()";
+      }));
+  add("misspelt_map_keys", fill("MATCH ", ",", " RETURN 1", [&](std::size_t) {
+        const std::size_t l = words.below(big.labels.size());
+        return "(:" + big.labels[l] + " {" + words.misspell(pick(big.label_properties[l])) +
+               ": 1})";
+      }));
+  add("misspelt_rel_map_keys", fill("MATCH (a)", "", " RETURN a", [&](std::size_t) {
+        const std::size_t t = words.below(big.types.size());
+        return "-[:" + big.types[t] + " {" + words.misspell(pick(big.type_properties[t])) +
+               ": 1}]-()";
+      }));
+  add("misspelt_property_accesses", [&] {
+    const std::size_t l = words.below(big.labels.size());
+    return fill("MATCH (n:" + big.labels[l] + ") RETURN ", ",", "", [&](std::size_t) {
+      return "n." + words.misspell(pick(big.label_properties[l]));
+    });
+  }());
+  if (!with_worst_cases) return;
+  for (const auto& worst : worst_cases()) add(std::string("worst/") + worst.name, worst.make());
+}
+
+// ---------------------------------------------------------------------------------------------
+// One unknown label against labels of `length` characters.
+
+void register_long_labels(std::size_t length) {
+  Words words(5);
+  std::vector<std::string> long_labels;
+  Schema schema;
+  for (std::size_t i = 0; i < 8; ++i) {
+    std::string label;
+    label.reserve(length);
+    while (label.size() < length) label += "abcdefghijklmnopqrstuvwxyz"[words.below(26)];
+    schema.insert_node(label, {"name"});
+    long_labels.push_back(std::move(label));
+  }
+  for (std::size_t i = 0; i < 100; ++i) schema.insert_node(words.label(), {"name"});
+  auto tessary = std::make_shared<const Tessary>(std::move(schema));
+  const std::string size = std::to_string(length);
+  // One letter replaced in the middle: distance 1, a suggestion.
+  std::string near = long_labels[3];
+  near[length / 2] = near[length / 2] == 'z' ? 'y' : 'z';
+  register_query("LongLabel/" + size + "/near", tessary, "MATCH (n:" + near + ") RETURN n");
+  // Four letters replaced far apart: distance 4, no suggestion.
+  std::string far = long_labels[5];
+  for (std::size_t k = 1; k <= 4; ++k) far[k * length / 5] = far[k * length / 5] == 'z' ? 'y' : 'z';
+  register_query("LongLabel/" + size + "/far", tessary, "MATCH (n:" + far + ") RETURN n");
+  // The same letters in upper case: distance 0 after lower-casing.
+  std::string upper = long_labels[6];
+  for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
+  register_query("LongLabel/" + size + "/upper", tessary, "MATCH (n:" + upper + ") RETURN n");
+}
+
+}  // namespace
+}  // namespace tessary::bench
+
+int main(int argc, char** argv) {
+  using namespace tessary::bench;
+  register_properties_10k();
+  register_big_schema("BigSchema/", false, true);
+  register_big_schema("BigSchemaNumbered/", true, false);
+  register_long_labels(30'000);
+  register_long_labels(1'000'000);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
