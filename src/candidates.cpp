@@ -47,7 +47,11 @@ constexpr std::size_t kCentre = kLimit;
 // A distance above the limit; every cell holds at most this.
 constexpr std::uint8_t kFar = kLimit + 1;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-
+// Names of at most kPlainName bytes (at most 63 once lowered, which the plain search measures a
+// candidate in one pass for) are searched plainly in lists shorter than kPlainList: measuring
+// each lowered candidate costs less there than walking the trees.
+constexpr std::size_t kPlainList = 256;
+constexpr std::size_t kPlainName = 42;
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
 
 std::size_t common_prefix(std::string_view a, std::string_view b) {
@@ -68,9 +72,9 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     forward_.text += unicode_lower(name);
   }
   offsets_.push_back(forward_.text.size());
+  // A list too large for the trees' 32-bit positions is searched plainly.
   if (forward_.text.size() >= std::numeric_limits<std::uint32_t>::max() ||
       count >= std::numeric_limits<std::uint32_t>::max()) {
-    forward_.text.clear();  // too large for the trees' 32-bit positions: searched plainly
     return;
   }
   indexed_ = true;
@@ -148,21 +152,21 @@ void Candidates::build(Tree& tree) const {
   // Bottom up (children come after their parent): the lengths and least list position below
   // each node; then each node's children ordered by that position, so that a walk meets the
   // candidates early in the list first.
-  std::vector<std::uint32_t> first(tree.nodes.size(), kNone);
   tree.kids_by_byte.resize(tree.kids.size());
   for (std::size_t n = tree.nodes.size(); n-- > 0;) {
     Node& node = tree.nodes[n];
+    node.first = kNone;
     node.min_length = std::numeric_limits<std::uint32_t>::max();
     node.max_length = 0;
     if (node.ends_begin != node.ends_end) {
-      first[n] = tree.ends[node.ends_begin];
+      node.first = tree.ends[node.ends_begin];
       node.min_length = node.max_length = node.end;
     }
     for (std::uint32_t c = node.kids_begin; c < node.kids_end; ++c) {
       Kid& kid = tree.kids[c];
       const Node& below = tree.nodes[kid.node];
-      kid.first = first[kid.node];
-      first[n] = std::min(first[n], kid.first);
+      kid.first = below.first;
+      node.first = std::min(node.first, kid.first);
       node.min_length = std::min(node.min_length, below.min_length);
       node.max_length = std::max(node.max_length, below.max_length);
     }
@@ -223,6 +227,7 @@ class CandidateSearch {
       : c_(c), raw_size_(name.size()), lowered_(unicode_lower(name)) {
     best_.fill(kNone);
     best_distance_.fill(kFar);
+    stack_.reserve(64);
   }
 
   std::optional<std::string_view> run() {
@@ -234,8 +239,8 @@ class CandidateSearch {
       // capped at `forward`; backwards, the columns 0 ... |B| of the reversed name (B's, from its
       // end) at 2 - `forward`. The forward walk finds every candidate within `forward` at its
       // distance, so the backward walk only looks for larger distances. A cheap forward walk
-      // (little of the tree near the name's start) is tried again with a higher cap, within a
-      // budget: the backward walk's cap then falls, and at 3 it is not needed at all.
+      // (little of the tree lies near the name's start) is tried again with a higher cap, within
+      // a budget: the backward walk's cap then falls, and at 3 it is not needed at all.
       const std::size_t a = (n + 1) / 2;
       const auto last_a = static_cast<std::ptrdiff_t>(a) - 1;
       std::uint8_t forward = 1;
@@ -278,15 +283,18 @@ class CandidateSearch {
   // through it is dropped.
   class Walk {
    public:
+    // `scratch` holds the name's bytes and the columns' limits while the walk lasts.
     Walk(const Candidates::Tree& tree, std::string_view name, std::ptrdiff_t capped,
-         std::uint8_t cap, std::uint8_t floor)
+         std::uint8_t cap, std::uint8_t floor, std::string& scratch)
         : tree(tree), name(name), capped(capped), cap(cap), floor(floor) {
       // Both with kPad bytes before and after, so that a row's 8 cells can be read at once from
       // any depth the walk reaches (at most the name's length + 3).
-      padded_.reserve(name.size() + 3 * kPad);
-      padded_.append(kPad, '\0').append(name).append(2 * kPad, '\0');
+      const std::size_t size = name.size() + 3 * kPad;
+      scratch.assign(2 * size, '\0');
+      std::memcpy(scratch.data() + kPad, name.data(), name.size());
+      padded_ = scratch.data();
       // For each column, 1 + the most its cell may hold (0 outside the name).
-      limits_.assign(name.size() + 3 * kPad, '\0');
+      limits_ = scratch.data() + size;
       for (std::size_t j = 0; j <= name.size(); ++j) {
         limits_[kPad + j] =
             static_cast<char>((static_cast<std::ptrdiff_t>(j) <= capped ? cap : kLimit) + 1);
@@ -320,7 +328,7 @@ class CandidateSearch {
 
     // The name's bytes that a step from depth t compares with (cell k: the byte before column
     // t - 2 + k, which is column k of the new row).
-    Row reach(std::size_t t) const { return row::load(padded_.data() + kPad + t - kLimit); }
+    Row reach(std::size_t t) const { return row::load(padded_ + kPad + t - kLimit); }
 
     // Whether `byte` is one of them.
     static bool in_reach(Row reach, char byte) {
@@ -341,7 +349,7 @@ class CandidateSearch {
       v = row::min(v, ((v << 8) | kFar) + kOnes);
       v = row::min(v, ((v << 16) | (kOnes * kFar & 0xFFFF)) + 2 * kOnes);
       // Cells over their column's limit, and those outside the band, are far.
-      const Row limit = load(limits_.data() + kPad + t - 2);
+      const Row limit = load(limits_ + kPad + t - 2);
       const Row keep = at_least(limit, v + kOnes) & kBandCells;
       return (v & keep) | (kFarAll & ~keep);
     }
@@ -374,27 +382,27 @@ class CandidateSearch {
 
    private:
     static constexpr std::size_t kPad = 8;
-    std::string padded_;
-    std::string limits_;
+    const char* padded_;
+    char* limits_;
   };
 
   // A lower bound of the distance (or kFar) from the name to any candidate below `node`, when
-  // the walk stands at depth t with row `r`: each cell's distance plus the difference in length
+  // the walk stands on its edge with row `r`: each cell's distance plus the difference in length
   // that the rest of the name and the rest of a candidate must still make up.
-  static std::uint8_t bound(const Walk& w, Row r, std::size_t t, const Candidates::Node& node) {
-    std::uint8_t best = kFar;
-    const std::size_t shortest = node.min_length - t;
-    const std::size_t longest = node.max_length - t;
+  static std::uint8_t bound(const Walk& w, Row r, const Candidates::Node& node) {
+    // For cell k (column t - 3 + k) the rest of the name is n + 3 - t - k bytes long and the rest
+    // of a candidate below min_length - t ... max_length - t, so the gap is at least
+    // min_length - n - 3 + k and n + 3 - max_length - k.
+    const auto n = static_cast<std::ptrdiff_t>(w.name.size());
+    const std::ptrdiff_t shorter = static_cast<std::ptrdiff_t>(node.min_length) - n - 3;
+    const std::ptrdiff_t longer = n + 3 - static_cast<std::ptrdiff_t>(node.max_length);
+    std::ptrdiff_t best = kFar;
     for (std::size_t k = 0; k < kBand; ++k) {
-      const std::uint8_t v = row::cell(r, k);
-      if (v >= kFar) continue;  // columns outside the name are far too
-      const std::size_t rest = w.name.size() - static_cast<std::size_t>(Walk::column(t, k));
-      std::size_t gap = 0;
-      if (shortest > rest) gap = shortest - rest;
-      if (rest > longest) gap = rest - longest;
-      best = static_cast<std::uint8_t>(std::min<std::size_t>(best, v + gap));
+      const auto i = static_cast<std::ptrdiff_t>(k);
+      const std::ptrdiff_t gap = std::max<std::ptrdiff_t>({0, shorter + i, longer - i});
+      best = std::min<std::ptrdiff_t>(best, row::cell(r, k) + gap);  // far cells stay far
     }
-    return best;
+    return static_cast<std::uint8_t>(best);
   }
 
   // Whether a candidate at distance `d` or more, at list position `first` or later, could still
@@ -415,7 +423,7 @@ class CandidateSearch {
   // more than `budget` once it gives up.
   std::size_t walk(const Candidates::Tree& tree, std::string_view name, std::ptrdiff_t capped,
                    std::uint8_t cap, std::uint8_t floor, std::size_t budget) {
-    const Walk w(tree, name, capped, cap, floor);
+    const Walk w(tree, name, capped, cap, floor, scratch_);
     std::size_t work = 0;
     stack_.clear();
     stack_.push_back(Visit{0, 0, 0, w.root_row()});
@@ -426,7 +434,7 @@ class CandidateSearch {
       const Candidates::Node& node = tree.nodes[visit.node];
       Row r = visit.row;
       std::size_t t = visit.depth;
-      if (!useful(w, bound(w, r, t, node), visit.first)) continue;
+      if (!useful(w, bound(w, r, node), visit.first)) continue;
       std::size_t p = node.edge + (t - node.start);
       bool alive = true;
       while (t < node.end) {
@@ -489,23 +497,34 @@ class CandidateSearch {
       return steps;
     }
     // Only a child that begins with one of the name's (at most 7) bytes in reach can live on:
-    // those are looked up by their byte.
-    const Candidates::Kid* by_byte = w.tree.kids_by_byte.data();
-    const Candidates::Kid* const begin = by_byte + node.kids_begin;
-    const Candidates::Kid* const end = by_byte + node.kids_end;
+    // among a few children those are picked out directly, among many they are looked up by
+    // their byte.
     std::array<Visit, kBand> found;
     std::size_t count = 0;
-    for (std::size_t k = 0; k < kBand; ++k) {
-      const auto byte = static_cast<unsigned char>(row::cell(reach, k));
-      bool seen = false;
-      for (std::size_t e = 0; e < k; ++e) seen |= row::cell(reach, e) == byte;
-      if (seen) continue;
-      const Candidates::Kid* kid = std::lower_bound(
-          begin, end, byte,
-          [](const Candidates::Kid& a, unsigned char b) { return static_cast<unsigned char>(a.byte) < b; });
-      if (kid == end || static_cast<unsigned char>(kid->byte) != byte) continue;
-      const Row next = w.step(r, t, kid->byte);
-      if (useful(w, row::least(next), kid->first)) found[count++] = Visit{kid->node, depth, kid->first, next};
+    std::size_t steps = 0;
+    auto take = [&](const Candidates::Kid& kid) {
+      ++steps;
+      const Row next = w.step(r, t, kid.byte);
+      if (useful(w, row::least(next), kid.first)) found[count++] = Visit{kid.node, depth, kid.first, next};
+    };
+    if (node.kids_end - node.kids_begin <= 16) {
+      for (std::uint32_t c = node.kids_begin; c < node.kids_end && count < kBand; ++c) {
+        if (Walk::in_reach(reach, kids[c].byte)) take(kids[c]);
+      }
+    } else {
+      const Candidates::Kid* const begin = w.tree.kids_by_byte.data() + node.kids_begin;
+      const Candidates::Kid* const end = w.tree.kids_by_byte.data() + node.kids_end;
+      for (std::size_t k = 0; k < kBand; ++k) {
+        const auto byte = static_cast<unsigned char>(row::cell(reach, k));
+        bool seen = false;
+        for (std::size_t e = 0; e < k; ++e) seen |= row::cell(reach, e) == byte;
+        if (seen) continue;
+        const Candidates::Kid* kid = std::lower_bound(
+            begin, end, byte, [](const Candidates::Kid& a, unsigned char b) {
+              return static_cast<unsigned char>(a.byte) < b;
+            });
+        if (kid != end && static_cast<unsigned char>(kid->byte) == byte) take(*kid);
+      }
     }
     // Least list position on top: queued last.
     for (std::size_t i = 1; i < count; ++i) {
@@ -514,7 +533,7 @@ class CandidateSearch {
       }
     }
     stack_.insert(stack_.end(), found.begin(), found.begin() + count);
-    return count + kBand;
+    return steps;
   }
 
   // The candidates that end at depth t, all at the distance that the row gives for the whole
@@ -548,11 +567,15 @@ class CandidateSearch {
   std::array<std::uint32_t, kLimit + 1> best_;
   std::array<std::uint8_t, kLimit + 1> best_distance_;
   std::vector<Visit> stack_;
+  std::string scratch_;
 };
 
 std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
   if (candidates.names_.empty()) return std::nullopt;
-  if (!candidates.indexed_) return closest_match(name, candidates.names_);
+  if (!candidates.indexed_ ||
+      (candidates.names_.size() < kPlainList && name.size() <= kPlainName)) {
+    return candidates.closest_plain(name);
+  }
   return CandidateSearch(candidates, name).run();
 }
 

@@ -339,24 +339,25 @@ class DistanceFrom {
   std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
 };
 
-}  // namespace
-
-// The plain search: every candidate in list order, skipped by the two length checks or measured.
-std::optional<std::string_view> closest_match(std::string_view name,
-                                              const std::vector<std::string_view>& candidates) {
+// The plain search: every candidate in list order, skipped by the two length checks or measured;
+// `lowered(i, buffer)` gives candidate i lower-cased.
+template <class Lowered>
+std::optional<std::string_view> closest_in(std::string_view name,
+                                           const std::vector<std::string_view>& candidates,
+                                           Lowered&& lowered) {
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
-  std::string lowered_c;  // one buffer for all candidates
+  std::string buffer;  // one buffer for all candidates
   std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
-  for (const std::string_view c : candidates) {
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::string_view c = candidates[i];
     if (length_gap(c.size(), name.size()) > max) continue;
     if (!distance) {
       lowered_name = unicode_lower(name);
       distance.emplace(lowered_name);
     }
-    lowered_c.clear();
-    lower_into(lowered_c, c);
+    const std::string_view lowered_c = lowered(i, buffer);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
     const std::size_t d = distance->to(lowered_c, max);
     if (d > max) continue;
@@ -365,6 +366,24 @@ std::optional<std::string_view> closest_match(std::string_view name,
     max = d - 1;
   }
   return best;
+}
+
+}  // namespace
+
+std::optional<std::string_view> closest_match(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
+  return closest_in(name, candidates, [&](std::size_t i, std::string& buffer) -> std::string_view {
+    buffer.clear();
+    lower_into(buffer, candidates[i]);
+    return buffer;
+  });
+}
+
+std::optional<std::string_view> Candidates::closest_plain(std::string_view name) const {
+  const std::string_view lowered = forward_.text;
+  return closest_in(name, names_, [&](std::size_t i, std::string&) {
+    return lowered.substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+  });
 }
 
 Suggestion label_suggestion_for(std::string_view name, std::string_view match) {

@@ -114,6 +114,7 @@ class Candidates {
     std::uint32_t ends_end = 0;
     std::uint32_t kids_begin = 0;  // its children, least list position below first
     std::uint32_t kids_end = 0;
+    std::uint32_t first = 0;       // the least list position below
   };
   // A child as its parent sees it: its node, the first byte of its edge and the least list
   // position below it.
@@ -130,10 +131,12 @@ class Candidates {
     std::vector<Kid> kids_by_byte;     // the same, each node's in the order of their bytes
   };
   void build(Tree& tree) const;
+  // The plain search over the lowered texts, where the trees do not pay.
+  std::optional<std::string_view> closest_plain(std::string_view name) const;
 
   std::vector<std::string_view> names_;
   std::vector<std::size_t> offsets_;  // candidate i is text[offsets_[i], offsets_[i + 1])
-  bool indexed_ = false;              // whether the trees below are built
+  bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
 };

@@ -102,6 +102,29 @@ void expect_same(const Candidates& index, const std::vector<std::string>& names)
   }
 }
 
+// Short lists are searched plainly for short names, long ones through the trees. So every list
+// is searched as it is and, followed by 200 fillers too long to be a match for any of the names,
+// once more: the answers stay those of the list.
+void expect_same(const std::vector<std::string>& list, const std::vector<std::string>& names) {
+  const Views views(list.begin(), list.end());
+  ASSERT_NO_FATAL_FAILURE(expect_same(Candidates(views), names));
+  std::size_t longest = 0;
+  for (const auto& name : names) longest = std::max(longest, name.size());
+  if (list.size() >= 200) return;
+  std::vector<std::string> fillers;
+  for (std::size_t i = 0; i < 200; ++i) {
+    fillers.push_back(std::string(longest + 4, '~') + std::to_string(i));
+  }
+  Views padded = views;
+  padded.insert(padded.end(), fillers.begin(), fillers.end());
+  const Candidates index(padded);
+  for (const std::string& name : names) {
+    const auto want = reference(name, views);
+    ASSERT_EQ(position(closest_match(name, index), padded), want)
+        << "indexed with fillers, name " << show(name) << " among " << list.size();
+  }
+}
+
 // Pieces of names: ASCII of both cases, and letters whose lower case has another byte length
 // (KELVIN SIGN and OHM SIGN lower-case to 1 and 2 bytes from 3, İ to 3 bytes from 2, ẞ to 2
 // from 3), the sigma whose lower case depends on its neighbours, two-byte letters that differ
@@ -214,8 +237,7 @@ void run_trials(std::uint32_t seed, int trials, std::size_t count, std::size_t m
   Maker m(seed, pieces);
   for (int i = 0; i < trials; ++i) {
     const Trial t = make_trial(m, m.below(count + 1), max_length, alphabet, i % 3 != 0);
-    const Candidates index(Views(t.list.begin(), t.list.end()));
-    ASSERT_NO_FATAL_FAILURE(expect_same(index, t.names)) << "trial " << i;
+    ASSERT_NO_FATAL_FAILURE(expect_same(t.list, t.names)) << "trial " << i;
   }
 }
 
@@ -249,8 +271,39 @@ TEST(ClosestMatchIndex, LongLists) {
     for (std::size_t k = 0; k < 150; ++k) {
       t.names.push_back(m.edit(t.list[m.below(t.list.size())], 4, kPieces.size()));
     }
-    const Candidates index(Views(t.list.begin(), t.list.end()));
-    ASSERT_NO_FATAL_FAILURE(expect_same(index, t.names)) << "list " << i;
+    ASSERT_NO_FATAL_FAILURE(expect_same(t.list, t.names)) << "list " << i;
+  }
+}
+
+TEST(ClosestMatchIndex, LongListsEditsNearEitherEnd) {
+  // Lists long enough for the index of places near the roots, with many short entries, and
+  // names of 8 to 30 bytes edited near their start or near their end (inserted, left out or
+  // replaced bytes), where the search starts its walks.
+  Maker m(8);
+  for (int i = 0; i < 12; ++i) {
+    const std::size_t alphabet = i % 3 == 0 ? 4 : i % 3 == 1 ? 10 : kPieces.size();
+    std::vector<std::string> list;
+    for (std::size_t k = 300 + m.below(500); k > 0; --k) {
+      list.push_back(m.word(1 + m.below(k % 4 == 0 ? 6 : 20), alphabet));
+    }
+    std::sort(list.begin(), list.end());
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < 250; ++k) {
+      std::string name = list[m.below(list.size())];
+      if (name.size() < 8) name += m.word(8, alphabet);
+      const bool front = k % 2 == 0;
+      for (std::size_t e = 1 + m.below(3); e > 0; --e) {
+        const std::size_t span = std::max<std::size_t>(1, name.size() / 2);
+        const std::size_t at = front ? m.below(span) : name.size() - 1 - m.below(span);
+        switch (m.below(3)) {
+          case 0: name.insert(at, m.piece(alphabet)); break;
+          case 1: name.erase(at, 1); break;
+          default: name.replace(at, 1, m.piece(alphabet)); break;
+        }
+      }
+      names.push_back(name);
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
   }
 }
 
@@ -265,8 +318,7 @@ TEST(ClosestMatchIndex, LongNames) {
     std::sort(list.begin(), list.end());
     std::vector<std::string> names = {base, m.edit(base, 3, kPieces.size()), list[2],
                                       m.edit(list[4], 2, 3)};
-    const Candidates index(Views(list.begin(), list.end()));
-    ASSERT_NO_FATAL_FAILURE(expect_same(index, names)) << "list " << i;
+    ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
   }
 }
 
@@ -347,6 +399,7 @@ TEST(ClosestMatchIndex, Table) {
     EXPECT_EQ(reference(c.name, list), want) << show(c.name);
     EXPECT_EQ(position(closest_match(c.name, list), list), want) << show(c.name);
     EXPECT_EQ(position(closest_match(c.name, Candidates(list)), list), want) << show(c.name);
+    ASSERT_NO_FATAL_FAILURE(expect_same(c.list, {c.name}));
   }
   EXPECT_FALSE(closest_match("abc", Candidates()).has_value());
 }
