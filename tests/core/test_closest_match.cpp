@@ -103,16 +103,16 @@ void expect_same(const Candidates& index, const std::vector<std::string>& names)
 }
 
 // Short lists are searched plainly for short names, long ones through the trees. So every list
-// is searched as it is and, followed by 200 fillers too long to be a match for any of the names,
+// is searched as it is and, followed by 300 fillers too long to be a match for any of the names,
 // once more: the answers stay those of the list.
 void expect_same(const std::vector<std::string>& list, const std::vector<std::string>& names) {
   const Views views(list.begin(), list.end());
   ASSERT_NO_FATAL_FAILURE(expect_same(Candidates(views), names));
   std::size_t longest = 0;
   for (const auto& name : names) longest = std::max(longest, name.size());
-  if (list.size() >= 200) return;
+  if (list.size() >= 300) return;
   std::vector<std::string> fillers;
-  for (std::size_t i = 0; i < 200; ++i) {
+  for (std::size_t i = 0; i < 300; ++i) {
     fillers.push_back(std::string(longest + 4, '~') + std::to_string(i));
   }
   Views padded = views;
