@@ -299,6 +299,18 @@ class CandidateSearch {
         limits_[kPad + j] =
             static_cast<char>((static_cast<std::ptrdiff_t>(j) <= capped ? cap : kLimit) + 1);
       }
+      for (std::size_t all_capped = 0; all_capped < 2; ++all_capped) {
+        for (std::size_t v = 0; v < kFar; ++v) {
+          Row want = row::kFarAll;
+          for (std::size_t k = 0; k < kBand; ++k) {
+            const std::size_t away = k > kCentre ? k - kCentre : kCentre - k;
+            std::size_t c = std::min<std::size_t>(v + away, kFar);
+            if (all_capped != 0 && c > cap) c = kFar;
+            want = (want & ~(Row{0xFF} << (8 * k))) | (Row{c} << (8 * k));
+          }
+          steady_[all_capped][v] = want;
+        }
+      }
     }
 
     const Candidates::Tree& tree;
@@ -370,20 +382,15 @@ class CandidateSearch {
       const bool all_capped = high <= capped;
       if (!all_capped && low <= capped) return false;
       const std::uint8_t v = row::cell(r, kCentre);
-      Row want = row::kFarAll;
-      for (std::size_t k = 0; k < kBand; ++k) {
-        const std::size_t away = k > kCentre ? k - kCentre : kCentre - k;
-        std::uint8_t c = static_cast<std::uint8_t>(std::min<std::size_t>(v + away, kFar));
-        if (all_capped && c > cap) c = kFar;
-        want = (want & ~(Row{0xFF} << (8 * k))) | (Row{c} << (8 * k));
-      }
-      return r == want;
+      return v < kFar && r == steady_[all_capped ? 1 : 0][v];
     }
-
    private:
     static constexpr std::size_t kPad = 8;
     const char* padded_;
     char* limits_;
+    // The steady rows around a diagonal at distance 0 ... 3, as they are where no column is
+    // capped and where every column is.
+    std::array<std::array<Row, kFar>, 2> steady_;
   };
 
   // A lower bound of the distance (or kFar) from the name to any candidate below `node`, when
