@@ -16,12 +16,15 @@
 // longer or shorter is already too far), and leaves a branch once every cell, with the length
 // difference still to make up below, exceeds 3, or once nothing below it comes early enough in
 // the list to improve what was found. Near the root every short prefix is within 3 of the name,
-// so the walk is split in two: cut the name into a first part A and a rest B. An alignment of
-// the name with a candidate within 3 spends at most 1 on A or at most 1 on B (moves that end
-// in A's columns and moves that start in B's are never the same, and one move lies between). A
-// forward walk allows at most 1 while it is in A's columns; a walk of the reversed texts with
-// the reversed name allows at most 1 while it is in B's. Both cut almost every branch within a
-// few bytes, and each candidate within 3 is found at its exact distance by one of them.
+// so the walk is split in two. Cut the name into a first part A and a rest B, and split the cost
+// of an alignment into x, spent by moves that end in A's columns, y, spent by moves that start
+// in B's, and the one move between them. With x + y <= 3, x <= c or y <= 2 - c for any c. A
+// forward walk allows at most c while it is in A's columns; a walk of the reversed texts with
+// the reversed name allows at most 2 - c while it is in B's. Each candidate within 3 is found at
+// its exact distance by one of them, and each cuts most branches within a few bytes. c is 1, or
+// higher where a forward walk turns out cheap (little of the tree near the name's start).
+//
+// Lists of a few hundred short candidates are searched plainly, over their lowered texts.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -52,6 +55,7 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 // each lowered candidate costs less there than walking the trees.
 constexpr std::size_t kPlainList = 256;
 constexpr std::size_t kPlainName = 42;
+
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
 
 std::size_t common_prefix(std::string_view a, std::string_view b) {
