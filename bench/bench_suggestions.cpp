@@ -195,11 +195,11 @@ void register_properties_10k() {
 struct BigSchema {
   std::vector<std::string> labels;
   std::vector<std::string> types;
-  std::vector<std::vector<std::string>> label_properties;  // by label
-  std::vector<std::vector<std::string>> type_properties;   // by type
   std::shared_ptr<const Tessary> tessary;
 };
 
+// The schema is built in place, without lists of names beside it: a heap left full of freed
+// small names would slow every later allocation of the process down.
 BigSchema make_big_schema(Words& words, bool numbered) {
   constexpr std::size_t kNames = 10'000;
   constexpr std::size_t kProperties = 100;
@@ -208,36 +208,27 @@ BigSchema make_big_schema(Words& words, bool numbered) {
   OrderedSet taken_types;
   // The names the worst cases use (Person, ACTED_IN, name, ...) are not in this schema: there
   // they are unknown names, searched against the whole lists.
-  for (std::size_t i = 0; i < kNames; ++i) {
-    big.labels.push_back(numbered ? "Label" + std::to_string(i) : std::string());
-    big.types.push_back(numbered ? "TYPE_" + std::to_string(i) : std::string());
-  }
-  if (!numbered) {
+  if (numbered) {
+    for (std::size_t i = 0; i < kNames; ++i) {
+      big.labels.push_back("Label" + std::to_string(i));
+      big.types.push_back("TYPE_" + std::to_string(i));
+    }
+  } else {
     big.labels = words.distinct(kNames, [&] { return words.label(); }, taken_labels);
     big.types = words.distinct(kNames, [&] { return words.rel_type(); }, taken_types);
   }
   auto properties = [&] {
-    std::vector<std::string> out;
-    OrderedSet taken;
-    if (numbered) {
-      for (std::size_t p = 0; p < kProperties; ++p) out.push_back("prop" + std::to_string(p));
-      return out;
+    PropertySet set;
+    while (set.size() < kProperties) {
+      set.insert(numbered ? "prop" + std::to_string(set.size()) : words.property());
     }
-    return words.distinct(kProperties, [&] { return words.property(); }, taken);
+    return set;
   };
   Schema schema;
-  for (const auto& label : big.labels) {
-    big.label_properties.push_back(properties());
-    PropertySet set;
-    for (const auto& p : big.label_properties.back()) set.insert(p);
-    schema.insert_node(label, std::move(set));
-  }
+  for (const auto& label : big.labels) schema.insert_node(label, properties());
   for (std::size_t i = 0; i < big.types.size(); ++i) {
-    big.type_properties.push_back(properties());
-    PropertySet set;
-    for (const auto& p : big.type_properties.back()) set.insert(p);
     schema.insert_relationship(big.types[i], big.labels[i], big.labels[(i + 1) % kNames],
-                               std::move(set));
+                               properties());
   }
   big.tessary = std::make_shared<const Tessary>(std::move(schema));
   return big;
@@ -253,8 +244,12 @@ void register_big_schema(const std::string& prefix, bool numbered, bool with_wor
   register_family(prefix, cases, [numbered, with_worst_cases] {
     Words words(numbered ? 4 : 3);
     BigSchema big = make_big_schema(words, numbered);
+    const Schema& schema = big.tessary->schema();
     auto pick = [&](const std::vector<std::string>& names) -> const std::string& {
       return names[words.below(names.size())];
+    };
+    auto pick_view = [&](const std::vector<std::string_view>& names) {
+      return std::string(names[words.below(names.size())]);
     };
     Family family{big.tessary, {}};
     std::vector<std::string>& q = family.queries;
@@ -268,17 +263,19 @@ void register_big_schema(const std::string& prefix, bool numbered, bool with_wor
       return "-[:" + words.misspell(pick(big.types)) + "]-()";
     }));
     q.push_back(fill("MATCH ", ",", " RETURN 1", [&](std::size_t) {
-      const std::size_t l = words.below(big.labels.size());
-      return "(:" + big.labels[l] + " {" + words.misspell(pick(big.label_properties[l])) + ": 1})";
+      const std::string& label = pick(big.labels);
+      return "(:" + label + " {" + words.misspell(pick_view(schema.node_properties(label))) +
+             ": 1})";
     }));
     q.push_back(fill("MATCH (a)", "", " RETURN a", [&](std::size_t) {
-      const std::size_t t = words.below(big.types.size());
-      return "-[:" + big.types[t] + " {" + words.misspell(pick(big.type_properties[t])) +
+      const std::string& type = pick(big.types);
+      return "-[:" + type + " {" + words.misspell(pick_view(schema.rel_properties(type))) +
              ": 1}]-()";
     }));
-    const std::size_t l = words.below(big.labels.size());
-    q.push_back(fill("MATCH (n:" + big.labels[l] + ") RETURN ", ",", "", [&](std::size_t) {
-      return "n." + words.misspell(pick(big.label_properties[l]));
+    const std::string& label = pick(big.labels);
+    const std::vector<std::string_view> label_properties = schema.node_properties(label);
+    q.push_back(fill("MATCH (n:" + label + ") RETURN ", ",", "", [&](std::size_t) {
+      return "n." + words.misspell(pick_view(label_properties));
     }));
     if (with_worst_cases) {
       for (const auto& worst : worst_cases()) q.push_back(worst.make());
