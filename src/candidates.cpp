@@ -70,7 +70,12 @@ std::size_t common_prefix(std::string_view a, std::string_view b) {
 Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(names)) {
   const std::size_t count = names_.size();
   if (count == 0) return;
+  // Every array is given its size at once: a tree for a long list is built once and kept, and the
+  // blocks that arrays growing step by step would leave behind only scatter the process's heap.
   offsets_.reserve(count + 1);
+  std::size_t bytes = 0;
+  for (std::string_view name : names_) bytes += name.size();
+  forward_.text.reserve(bytes);  // lower-casing rarely changes a text's length
   for (std::string_view name : names_) {
     offsets_.push_back(forward_.text.size());
     forward_.text += unicode_lower(name);
@@ -97,6 +102,12 @@ void Candidates::build(Tree& tree) const {
   auto text = [&](std::uint32_t i) {
     return std::string_view(tree.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
   };
+
+  // A tree of `count` texts has at most 2 * count nodes (each node but the root either ends a
+  // text or has two children or more), one text ending per text and one edge per node but the root.
+  tree.nodes.reserve(2 * count + 1);
+  tree.kids.reserve(2 * count);
+  tree.ends.reserve(count);
 
   // The candidates in the order of their texts; equal texts keep their list order.
   std::vector<std::uint32_t> order(count);
