@@ -339,7 +339,8 @@ class DistanceFrom {
   std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
 };
 
-// closest_match over `candidates`, with `lowered(i)` the lower-cased text of candidate i.
+// The plain search: every candidate in list order, skipped by the two length checks or measured;
+// `lowered(i, buffer)` gives candidate i lower-cased.
 template <class Lowered>
 std::optional<std::string_view> closest_in(std::string_view name,
                                            const std::vector<std::string_view>& candidates,
@@ -347,6 +348,7 @@ std::optional<std::string_view> closest_in(std::string_view name,
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
+  std::string buffer;  // one buffer for all candidates
   std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const std::string_view c = candidates[i];
@@ -355,7 +357,7 @@ std::optional<std::string_view> closest_in(std::string_view name,
       lowered_name = unicode_lower(name);
       distance.emplace(lowered_name);
     }
-    const std::string_view lowered_c = lowered(i);
+    const std::string_view lowered_c = lowered(i, buffer);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
     const std::size_t d = distance->to(lowered_c, max);
     if (d > max) continue;
@@ -370,22 +372,18 @@ std::optional<std::string_view> closest_in(std::string_view name,
 
 std::optional<std::string_view> closest_match(std::string_view name,
                                               const std::vector<std::string_view>& candidates) {
-  std::string buffer;  // one buffer for all candidates
-  return closest_in(name, candidates, [&](std::size_t i) -> std::string_view {
+  return closest_in(name, candidates, [&](std::size_t i, std::string& buffer) -> std::string_view {
     buffer.clear();
     lower_into(buffer, candidates[i]);
     return buffer;
   });
 }
 
-Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(names)) {
-  lowered_.reserve(names_.size());
-  for (std::string_view name : names_) lowered_.push_back(unicode_lower(name));
-}
-
-std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
-  return closest_in(name, candidates.names_,
-                    [&](std::size_t i) -> std::string_view { return candidates.lowered_[i]; });
+std::optional<std::string_view> Candidates::closest_plain(std::string_view name) const {
+  const std::string_view lowered = forward_.text;
+  return closest_in(name, names_, [&](std::size_t i, std::string&) {
+    return lowered.substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+  });
 }
 
 Suggestion label_suggestion_for(std::string_view name, std::string_view match) {

@@ -86,7 +86,11 @@ struct ValidationDiagnostic {
 std::optional<std::string_view> closest_match(std::string_view name,
                                               const std::vector<std::string_view>& candidates);
 
-// A candidate list searched again and again: each candidate is lower-cased once, here.
+// A candidate list searched again and again, indexed once: each candidate is lower-cased once
+// and put in two trees of shared prefixes, one of the texts read forwards and one of them read
+// backwards. A search walks the trees with one row of the distance table per byte, and reads
+// only the prefixes that can still lead to a candidate close enough, instead of every
+// candidate (see candidates.cpp).
 class Candidates {
  public:
   Candidates() = default;
@@ -94,13 +98,50 @@ class Candidates {
   const std::vector<std::string_view>& names() const { return names_; }
 
  private:
+  friend class CandidateSearch;
   friend std::optional<std::string_view> closest_match(std::string_view name,
                                                        const Candidates& candidates);
+
+  // A node and the edge into it, several bytes long where nothing branches. Positions and depths
+  // take 32 bits: a list whose lowered texts exceed 4 GiB is searched without the trees.
+  struct Node {
+    std::uint32_t edge = 0;        // position in the tree's text of the edge's first byte
+    std::uint32_t start = 0;       // depth (bytes below the root) at which the edge begins
+    std::uint32_t end = 0;         // depth at which it ends: the node's own depth
+    std::uint32_t min_length = 0;  // the shortest and longest lowered candidate below
+    std::uint32_t max_length = 0;
+    std::uint32_t ends_begin = 0;  // the candidates that end here, in list order
+    std::uint32_t ends_end = 0;
+    std::uint32_t kids_begin = 0;  // its children, least list position below first
+    std::uint32_t kids_end = 0;
+    std::uint32_t first = 0;       // the least list position below
+  };
+  // A child as its parent sees it: its node, the first byte of its edge and the least list
+  // position below it.
+  struct Kid {
+    std::uint32_t node;
+    std::uint32_t first;
+    char byte;
+  };
+  struct Tree {
+    std::string text;  // the lowered candidates, each at its offset, forwards or backwards
+    std::vector<Node> nodes;           // the root first
+    std::vector<std::uint32_t> ends;   // Node::ends_begin ... index this
+    std::vector<Kid> kids;             // Node::kids_begin ... index this
+    std::vector<Kid> kids_by_byte;     // the same, each node's in the order of their bytes
+  };
+  void build(Tree& tree) const;
+  // The plain search over the lowered texts, where the trees do not pay.
+  std::optional<std::string_view> closest_plain(std::string_view name) const;
+
   std::vector<std::string_view> names_;
-  std::vector<std::string> lowered_;
+  std::vector<std::size_t> offsets_;  // candidate i is text[offsets_[i], offsets_[i + 1])
+  bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
+  Tree forward_;
+  Tree backward_;
 };
 
-// closest_match over the names of `candidates`, with the same result.
+// closest_match over the names of `candidates`, with the same result, through the index.
 std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates);
 // ":name" -> ":match", "Replace :name with :match"; none without a match.
 std::optional<Suggestion> label_suggestion(std::string_view name,

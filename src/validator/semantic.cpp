@@ -164,6 +164,9 @@ bool Scope::replaced_since(Mark mark) const {
 // ---------------------------------------------------------------------------------------------
 // Findings
 
+SemanticValidator::SemanticValidator(const Schema& schema, const SchemaCandidates& candidates)
+    : schema_(schema), candidates_(&candidates) {}
+
 SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
 void SemanticValidator::record_error(DiagnosticCode code, std::string message,
@@ -219,33 +222,33 @@ bool SemanticValidator::is_known_label(std::string_view written) const {
   return schema_.has_node_label(bare_name(written));
 }
 
-const Candidates& SemanticValidator::known_labels() {
-  if (!known_labels_) known_labels_.emplace(schema_.node_labels());
-  return *known_labels_;
+const SchemaCandidates& SemanticValidator::candidates() {
+  if (candidates_ == nullptr) {
+    own_candidates_ = std::make_unique<SchemaCandidates>(schema_);
+    candidates_ = own_candidates_.get();
+  }
+  return *candidates_;
 }
 
-const Candidates& SemanticValidator::known_rel_types() {
-  if (!known_rel_types_) known_rel_types_.emplace(schema_.rel_types());
-  return *known_rel_types_;
-}
+const Candidates& SemanticValidator::known_labels() { return candidates().labels(); }
+
+const Candidates& SemanticValidator::known_rel_types() { return candidates().rel_types(); }
 
 const Candidates& SemanticValidator::node_property_candidates(std::string_view label) {
-  auto it = node_properties_.find(label);
-  if (it == node_properties_.end()) {
-    it = node_properties_.emplace(std::string(label), Candidates(schema_.node_properties(label)))
-             .first;
-  }
-  return it->second;
+  return candidates().node_properties(label);
 }
 
 const Candidates& SemanticValidator::rel_property_candidates(std::string_view rel_type) {
-  auto it = rel_properties_.find(rel_type);
-  if (it == rel_properties_.end()) {
-    it = rel_properties_
-             .emplace(std::string(rel_type), Candidates(schema_.rel_properties(rel_type)))
-             .first;
-  }
-  return it->second;
+  return candidates().rel_properties(rel_type);
+}
+
+std::optional<std::string_view> SemanticValidator::closest(std::string_view name,
+                                                           const Candidates& list) {
+  auto& found = matches_[&list];
+  if (const auto it = found.find(name); it != found.end()) return it->second;
+  const auto match = closest_match(name, list);
+  found.emplace(std::string(name), match);
+  return match;
 }
 
 // A suggested name goes into the fixed query as it must be written there, so a name that the
@@ -266,7 +269,7 @@ void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
 
 // The closest candidate is searched once; the hint and the suggestion are both built from it.
 NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
-  auto match = closest_match(bare_name(written), candidates);
+  auto match = closest(bare_name(written), candidates);
   if (!match) return {};
   NameFix fix{label_hint_for(*match), label_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, ":", *match);
@@ -274,7 +277,7 @@ NameFix SemanticValidator::label_fix(std::string_view written, const Candidates&
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
-  auto match = closest_match(bare_name(written), candidates);
+  auto match = closest(bare_name(written), candidates);
   if (!match) return {};
   NameFix fix{property_hint_for(*match), property_suggestion_for(written, *match)};
   quote_replacement(fix.suggestion, "", *match);

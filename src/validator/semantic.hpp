@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +20,7 @@
 #include "parser/ast.hpp"
 #include "schema.hpp"
 #include "validator/fix.hpp"
+#include "validator/schema_candidates.hpp"
 
 namespace tessary {
 
@@ -143,6 +145,9 @@ struct NameFix {
 
 class SemanticValidator {
  public:
+  // Searches `candidates` for suggestions.
+  SemanticValidator(const Schema& schema, const SchemaCandidates& candidates);
+  // Indexes the candidate lists it searches itself, for this validation only.
   explicit SemanticValidator(const Schema& schema);
 
   // Findings in the order found; `diagnostics` interleaves errors and warnings.
@@ -213,8 +218,8 @@ class SemanticValidator {
   static std::string_view bare_name(std::string_view written);
   bool is_known_label(std::string_view written) const;
 
-  // Candidate lists for suggestions, in ascending byte order (made on first use): the schema's
-  // labels, its relationship types, and the properties of one label or type (by its bare name).
+  // Candidate lists for suggestions, in ascending byte order: the schema's labels, its
+  // relationship types, and the properties of one label or type (by its bare name).
   const Candidates& known_labels();
   const Candidates& known_rel_types();
   const Candidates& node_property_candidates(std::string_view label);
@@ -241,12 +246,17 @@ class SemanticValidator {
   // name, so the answer is kept per name for the rest of the validation.
   void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,
                          std::string_view match);
+  const SchemaCandidates& candidates();
+  // closest_match of `name` in `list`, searched once per name and list in a validation.
+  std::optional<std::string_view> closest(std::string_view name, const Candidates& list);
 
   const Schema& schema_;
-  std::optional<Candidates> known_labels_;
-  std::optional<Candidates> known_rel_types_;
-  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> node_properties_;
-  std::unordered_map<std::string, Candidates, NameHash, std::equal_to<>> rel_properties_;
+  const SchemaCandidates* candidates_ = nullptr;  // the shared lists, or own_candidates_
+  std::unique_ptr<SchemaCandidates> own_candidates_;
+  std::unordered_map<const Candidates*,
+                     std::unordered_map<std::string, std::optional<std::string_view>, NameHash,
+                                        std::equal_to<>>>
+      matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
 };
 

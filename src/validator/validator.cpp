@@ -7,13 +7,21 @@
 #include "deep_stack.hpp"
 #include "parser/parse.hpp"
 #include "validator/fix.hpp"
+#include "validator/schema_candidates.hpp"
 #include "validator/semantic.hpp"
 
 namespace tessary {
 
+struct Tessary::State {
+  explicit State(Schema s) : schema(std::move(s)), candidates(schema) {}
+  Schema schema;
+  SchemaCandidates candidates;
+};
+
 namespace {
 
-ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
+ValidationResult run_pipeline(const Schema& schema, const SchemaCandidates& candidates,
+                              std::string_view query) {
   ValidationResult result;
   auto parsed = on_this_stack::parse_with_detail(query);
   if (auto* failure = std::get_if<ParseErrorDetail>(&parsed)) {
@@ -28,7 +36,7 @@ ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
   }
 
   const CypherQuery& tree = std::get<CypherQuery>(parsed);
-  SemanticValidator validator(schema);
+  SemanticValidator validator(schema, candidates);
   validator.validate_regular_query(tree.query);
 
   result.is_valid = validator.errors.empty();
@@ -43,9 +51,13 @@ ValidationResult run_pipeline(const Schema& schema, std::string_view query) {
 
 }  // namespace
 
+Tessary::Tessary(Schema schema) : state_(std::make_shared<const State>(std::move(schema))) {}
+
+const Schema& Tessary::schema() const { return state_->schema; }
+
 ValidationResult Tessary::validate(std::string_view query) const {
   // The checks recurse along the query's nesting as deeply as the parser does.
-  return deep_stack::call([&] { return run_pipeline(schema_, query); });
+  return deep_stack::call([&] { return run_pipeline(state_->schema, state_->candidates, query); });
 }
 
 }  // namespace tessary

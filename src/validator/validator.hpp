@@ -1,5 +1,6 @@
 #pragma once
 // The validation pipeline: parse, semantic checks, result and automatic fix.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,15 +21,21 @@ struct ValidationResult {
   std::vector<ValidationDiagnostic> diagnostics;
 };
 
+class SchemaCandidates;
+
 class Tessary {
  public:
-  explicit Tessary(Schema schema) : schema_(std::move(schema)) {}
-  const Schema& schema() const { return schema_; }
+  explicit Tessary(Schema schema);
+  const Schema& schema() const;
   // Never fails; safe to call from many threads at once.
   ValidationResult validate(std::string_view query) const;
 
  private:
-  Schema schema_;
+  // The schema and the candidate lists of its suggestions, indexed as searches first need them
+  // and shared by every validation (copies of the validator share them too: nothing in them
+  // changes but the lists made on first use).
+  struct State;
+  std::shared_ptr<const State> state_;
 };
 
 }  // namespace tessary

@@ -1,0 +1,604 @@
+// The indexed candidate list of the "did you mean" search and the search through it.
+//
+// What the search must find. The plain search takes the candidates in list order with a limit
+// of 3 that drops to d - 1 after each hit at distance d; a candidate is a hit when its byte
+// length as written and its distance d (between the lowered texts) are both within the limit
+// at its turn. Write k(c) for the larger of the length gap and d(c). Every candidate before a
+// hit had k above the limit at its turn, and the limit only falls, so the first hit is the
+// first candidate of the list with k <= 3, and each later hit the first candidate of the whole
+// list with k <= d - 1 for the previous hit's d. So it is enough to know, for each limit m from
+// 0 to 3, the first candidate with k <= m and its distance: the search collects these four and
+// then replays the hits.
+//
+// How it finds them. The lowered candidates sit in a tree of shared prefixes. Walking down the
+// tree, the search keeps one row of the distance table between the prefix reached and the
+// name's prefixes, only the 7 cells around the diagonal (a prefix of the name more than 3 bytes
+// longer or shorter is already too far), and leaves a branch once every cell, with the length
+// difference still to make up below, exceeds 3, or once nothing below it comes early enough in
+// the list to improve what was found. Near the root every short prefix is within 3 of the name,
+// so the walk is split in two. Cut the name into a first part A and a rest B, and split the cost
+// of an alignment into x, spent by moves that end in A's columns, y, spent by moves that start
+// in B's, and the one move between them. With x + y <= 3, x <= c or y <= 2 - c for any c. A
+// forward walk allows at most c while it is in A's columns; a walk of the reversed texts with
+// the reversed name allows at most 2 - c while it is in B's. Each candidate within 3 is found at
+// its exact distance by one of them, and each cuts most branches within a few bytes. c is 1, or
+// higher where a forward walk turns out cheap (little of the tree near the name's start).
+//
+// Lists of a few hundred short candidates are searched plainly, over their lowered texts.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "diagnostics.hpp"
+
+namespace tessary {
+
+namespace {
+
+constexpr std::size_t kLimit = 3;
+// The cells kept of a row: those of the diagonal band within kLimit of the current depth.
+constexpr std::size_t kBand = 2 * kLimit + 1;
+constexpr std::size_t kCentre = kLimit;
+// A distance above the limit; every cell holds at most this.
+constexpr std::uint8_t kFar = kLimit + 1;
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+// Names of at most kPlainName bytes (at most 63 once lowered, which the plain search measures a
+// candidate in one pass for) are searched plainly in lists shorter than kPlainList: measuring
+// each lowered candidate costs less there than walking the trees.
+constexpr std::size_t kPlainList = 256;
+constexpr std::size_t kPlainName = 42;
+
+std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+std::size_t common_prefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+}  // namespace
+
+Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(names)) {
+  const std::size_t count = names_.size();
+  if (count == 0) return;
+  // Every array is given its size at once: a tree for a long list is built once and kept, and the
+  // blocks that arrays growing step by step would leave behind only scatter the process's heap.
+  offsets_.reserve(count + 1);
+  std::size_t bytes = 0;
+  for (std::string_view name : names_) bytes += name.size();
+  forward_.text.reserve(bytes);  // lower-casing rarely changes a text's length
+  for (std::string_view name : names_) {
+    offsets_.push_back(forward_.text.size());
+    forward_.text += unicode_lower(name);
+  }
+  offsets_.push_back(forward_.text.size());
+  // A list too large for the trees' 32-bit positions is searched plainly.
+  if (forward_.text.size() >= std::numeric_limits<std::uint32_t>::max() ||
+      count >= std::numeric_limits<std::uint32_t>::max()) {
+    return;
+  }
+  indexed_ = true;
+  backward_.text.resize(forward_.text.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    std::reverse_copy(forward_.text.begin() + static_cast<std::ptrdiff_t>(offsets_[i]),
+                      forward_.text.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]),
+                      backward_.text.begin() + static_cast<std::ptrdiff_t>(offsets_[i]));
+  }
+  build(forward_);
+  build(backward_);
+}
+
+void Candidates::build(Tree& tree) const {
+  const std::size_t count = names_.size();
+  auto text = [&](std::uint32_t i) {
+    return std::string_view(tree.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+  };
+
+  // A tree of `count` texts has at most 2 * count nodes (each node but the root either ends a
+  // text or has two children or more), one text ending per text and one edge per node but the root.
+  tree.nodes.reserve(2 * count + 1);
+  tree.kids.reserve(2 * count);
+  tree.ends.reserve(count);
+
+  // The candidates in the order of their texts; equal texts keep their list order.
+  std::vector<std::uint32_t> order(count);
+  for (std::uint32_t i = 0; i < count; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return text(a) < text(b); });
+
+  // Top down: a node covers a run of `order` whose texts share their first `start` bytes. Its
+  // edge runs on to the longest prefix that the whole run shares (that of its first and last
+  // text); the texts no longer than that end at the node, the others are split by their next
+  // byte among its children.
+  struct Work {
+    std::uint32_t node;
+    std::size_t lo;
+    std::size_t hi;
+    std::size_t start;
+  };
+  tree.nodes.emplace_back();
+  std::vector<Work> work{{0, 0, count, 0}};
+  std::vector<Work> children;
+  while (!work.empty()) {
+    const Work w = work.back();
+    work.pop_back();
+    const std::string_view first = text(order[w.lo]);
+    const std::string_view last = text(order[w.hi - 1]);
+    const std::size_t end = w.start + common_prefix(first.substr(w.start), last.substr(w.start));
+    std::size_t k = w.lo;
+    const auto ends_begin = static_cast<std::uint32_t>(tree.ends.size());
+    while (k < w.hi && text(order[k]).size() == end) tree.ends.push_back(order[k++]);
+    children.clear();
+    while (k < w.hi) {
+      const char byte = text(order[k])[end];
+      const auto group_end = std::partition_point(
+          order.begin() + static_cast<std::ptrdiff_t>(k),
+          order.begin() + static_cast<std::ptrdiff_t>(w.hi),
+          [&](std::uint32_t i) { return text(i)[end] == byte; });
+      const auto hi = static_cast<std::size_t>(group_end - order.begin());
+      const auto id = static_cast<std::uint32_t>(tree.nodes.size() + children.size());
+      children.push_back(Work{id, k, hi, end});
+      k = hi;
+    }
+    Node& node = tree.nodes[w.node];
+    node.edge = static_cast<std::uint32_t>(offsets_[order[w.lo]] + w.start);
+    node.start = static_cast<std::uint32_t>(w.start);
+    node.end = static_cast<std::uint32_t>(end);
+    node.ends_begin = ends_begin;
+    node.ends_end = static_cast<std::uint32_t>(tree.ends.size());
+    node.kids_begin = static_cast<std::uint32_t>(tree.kids.size());
+    for (const Work& child : children) {
+      tree.kids.push_back(Kid{child.node, kNone, text(order[child.lo])[end]});
+    }
+    node.kids_end = static_cast<std::uint32_t>(tree.kids.size());
+    tree.nodes.resize(tree.nodes.size() + children.size());  // `node` is not used from here
+    work.insert(work.end(), children.begin(), children.end());
+  }
+
+  // Bottom up (children come after their parent): the lengths and least list position below
+  // each node; then each node's children ordered by that position, so that a walk meets the
+  // candidates early in the list first.
+  tree.kids_by_byte.resize(tree.kids.size());
+  for (std::size_t n = tree.nodes.size(); n-- > 0;) {
+    Node& node = tree.nodes[n];
+    node.first = kNone;
+    node.min_length = std::numeric_limits<std::uint32_t>::max();
+    node.max_length = 0;
+    if (node.ends_begin != node.ends_end) {
+      node.first = tree.ends[node.ends_begin];
+      node.min_length = node.max_length = node.end;
+    }
+    for (std::uint32_t c = node.kids_begin; c < node.kids_end; ++c) {
+      Kid& kid = tree.kids[c];
+      const Node& below = tree.nodes[kid.node];
+      kid.first = below.first;
+      node.first = std::min(node.first, kid.first);
+      node.min_length = std::min(node.min_length, below.min_length);
+      node.max_length = std::max(node.max_length, below.max_length);
+    }
+    std::copy(tree.kids.begin() + node.kids_begin, tree.kids.begin() + node.kids_end,
+              tree.kids_by_byte.begin() + node.kids_begin);  // made in the order of their bytes
+    std::sort(tree.kids.begin() + node.kids_begin, tree.kids.begin() + node.kids_end,
+              [](const Kid& a, const Kid& b) { return a.first < b.first; });
+  }
+}
+
+// Rows of the distance table, 8 one-byte cells in a 64-bit word (cell k in bits 8k ... 8k + 7),
+// worked on all cells at once. Every cell holds a small number (at most 9 in the middle of a
+// step), so a cell's top bit is free to carry comparisons without disturbing its neighbours.
+namespace row {
+
+using Word = std::uint64_t;
+constexpr Word kOnes = 0x0101010101010101ull;
+constexpr Word kHigh = 0x8080808080808080ull;
+constexpr Word kLow7 = 0x7F7F7F7F7F7F7F7Full;
+constexpr Word kFarAll = kOnes * kFar;
+constexpr Word kBandCells = 0x00FFFFFFFFFFFFFFull;  // cells 0 ... 6; cell 7 stays kFar
+
+// 8 bytes from memory, byte i in cell i.
+inline Word load(const char* at) {
+  Word w;
+  std::memcpy(&w, at, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
+// 0xFF in each cell where a >= b, 0 elsewhere (cells below 128).
+inline Word at_least(Word a, Word b) { return ((((a | kHigh) - b) & kHigh) >> 7) * 0xFF; }
+
+inline Word min(Word a, Word b) {
+  const Word ge = at_least(a, b);
+  return (b & ge) | (a & ~ge);
+}
+
+// 1 in each cell that is not zero.
+inline Word nonzero(Word x) { return ((((x & kLow7) + kLow7) | x) & kHigh) >> 7; }
+
+inline std::uint8_t cell(Word w, std::size_t k) { return static_cast<std::uint8_t>(w >> (8 * k)); }
+
+// The least of cells 0 ... 6 (cell 7 holds kFar, the most any cell holds).
+inline std::uint8_t least(Word w) {
+  w = min(w, (w >> 32) | (kFarAll << 32));
+  w = min(w, (w >> 16) | (kFarAll << 48));
+  w = min(w, (w >> 8) | (kFarAll << 56));
+  return cell(w, 0);
+}
+
+}  // namespace row
+
+// One search for one name.
+class CandidateSearch {
+ public:
+  CandidateSearch(const Candidates& c, std::string_view name)
+      : c_(c), raw_size_(name.size()), lowered_(unicode_lower(name)) {
+    best_.fill(kNone);
+    best_distance_.fill(kFar);
+    stack_.reserve(64);
+  }
+
+  std::optional<std::string_view> run() {
+    const std::size_t n = lowered_.size();
+    if (n < 2) {
+      walk(c_.forward_, lowered_, -1, kLimit, 0, kUnbounded);  // too short to cut: no cap
+    } else {
+      // A is the first (n + 1) / 2 bytes, B the rest. Forwards, A's columns 0 ... |A| - 1 are
+      // capped at `forward`; backwards, the columns 0 ... |B| of the reversed name (B's, from its
+      // end) at 2 - `forward`. The forward walk finds every candidate within `forward` at its
+      // distance, so the backward walk only looks for larger distances. A cheap forward walk
+      // (little of the tree lies near the name's start) is tried again with a higher cap, within
+      // a budget: the backward walk's cap then falls, and at 3 it is not needed at all.
+      const std::size_t a = (n + 1) / 2;
+      const auto last_a = static_cast<std::ptrdiff_t>(a) - 1;
+      std::uint8_t forward = 1;
+      std::size_t work = walk(c_.forward_, lowered_, last_a, forward, 0, kUnbounded);
+      while (forward < kLimit && work <= kCheapWalk) {
+        work = walk(c_.forward_, lowered_, last_a, forward + 1, 0, kDeeperBudget);
+        if (work > kDeeperBudget) break;  // given up; what it found stands
+        ++forward;
+      }
+      if (forward < kLimit) {
+        const std::string reversed(lowered_.rbegin(), lowered_.rend());
+        walk(c_.backward_, reversed, static_cast<std::ptrdiff_t>(n - a),
+             static_cast<std::uint8_t>(2 - std::min<std::uint8_t>(forward, 2)),
+             static_cast<std::uint8_t>(forward + 1), kUnbounded);
+      }
+    }
+    // Replay the hits of the plain search (see the top of the file).
+    std::uint32_t hit = best_[kLimit];
+    if (hit == kNone) return std::nullopt;
+    std::uint8_t d = best_distance_[kLimit];
+    while (d > 0 && best_[d - 1] != kNone) {
+      hit = best_[d - 1];
+      d = best_distance_[d - 1];
+    }
+    return c_.names_[hit];
+  }
+
+ private:
+  using Row = row::Word;
+  static constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max();
+  // A forward walk that took at most this much work (nodes and steps) is tried with a higher
+  // cap, and the higher cap is given up beyond the budget.
+  static constexpr std::size_t kCheapWalk = 48;
+  static constexpr std::size_t kDeeperBudget = 384;
+
+  // One walk of one tree. A row holds, for the prefix p of depth t that the walk has reached,
+  // the distances between p and the name's prefixes of lengths t - 3 ... t + 3 (cell k for
+  // column j = t - 3 + k), each at most kFar; columns outside the name hold kFar. The columns
+  // up to `capped` are capped at `cap`: a cell there above it holds kFar, and every alignment
+  // through it is dropped.
+  class Walk {
+   public:
+    // `scratch` holds the name's bytes and the columns' limits while the walk lasts.
+    Walk(const Candidates::Tree& tree, std::string_view name, std::ptrdiff_t capped,
+         std::uint8_t cap, std::uint8_t floor, std::string& scratch)
+        : tree(tree), name(name), capped(capped), cap(cap), floor(floor) {
+      // Both with kPad bytes before and after, so that a row's 8 cells can be read at once from
+      // any depth the walk reaches (at most the name's length + 3).
+      const std::size_t size = name.size() + 3 * kPad;
+      scratch.assign(2 * size, '\0');
+      std::memcpy(scratch.data() + kPad, name.data(), name.size());
+      padded_ = scratch.data();
+      // For each column, 1 + the most its cell may hold (0 outside the name).
+      limits_ = scratch.data() + size;
+      for (std::size_t j = 0; j <= name.size(); ++j) {
+        limits_[kPad + j] =
+            static_cast<char>((static_cast<std::ptrdiff_t>(j) <= capped ? cap : kLimit) + 1);
+      }
+      for (std::size_t all_capped = 0; all_capped < 2; ++all_capped) {
+        for (std::size_t v = 0; v < kFar; ++v) {
+          Row want = row::kFarAll;
+          for (std::size_t k = 0; k < kBand; ++k) {
+            const std::size_t away = k > kCentre ? k - kCentre : kCentre - k;
+            std::size_t c = std::min<std::size_t>(v + away, kFar);
+            if (all_capped != 0 && c > cap) c = kFar;
+            want = (want & ~(Row{0xFF} << (8 * k))) | (Row{c} << (8 * k));
+          }
+          steady_[all_capped][v] = want;
+        }
+      }
+    }
+
+    const Candidates::Tree& tree;
+    const std::string_view name;
+    const std::ptrdiff_t capped;
+    const std::uint8_t cap;
+    const std::uint8_t floor;  // the least distance this walk looks for
+
+    static std::ptrdiff_t column(std::size_t t, std::size_t k) {
+      return static_cast<std::ptrdiff_t>(t + k) - static_cast<std::ptrdiff_t>(kLimit);
+    }
+
+    // The row of the empty prefix: column j is j, reached along the first row only.
+    Row root_row() const {
+      Row r = row::kFarAll;
+      std::uint8_t left = kFar;
+      for (std::size_t k = 0; k < kBand; ++k) {
+        const std::ptrdiff_t j = column(0, k);
+        if (j < 0 || j > static_cast<std::ptrdiff_t>(name.size())) continue;
+        std::uint8_t v = j == 0 ? 0 : static_cast<std::uint8_t>(left + 1);
+        if (v >= limits_[kPad + static_cast<std::size_t>(j)]) v = kFar;
+        left = v;
+        r = (r & ~(Row{0xFF} << (8 * k))) | (Row{v} << (8 * k));
+      }
+      return r;
+    }
+
+    // The name's bytes that a step from depth t compares with (cell k: the byte before column
+    // t - 2 + k, which is column k of the new row).
+    Row reach(std::size_t t) const { return row::load(padded_ + kPad + t - kLimit); }
+
+    // Whether `byte` is one of them.
+    static bool in_reach(Row reach, char byte) {
+      const Row x = reach ^ (row::kOnes * static_cast<unsigned char>(byte));
+      return (~row::nonzero(x) & row::kOnes & row::kBandCells) != 0;
+    }
+
+    // The row at depth t + 1 after a byte, from the row at depth t; `missed` has 1 in each cell
+    // whose column's byte differs from it. Cell k of the new row stands for the column of cell
+    // k + 1 of the old one.
+    Row step(Row r, std::size_t t, Row missed) const {
+      using namespace row;
+      const Row diag = r + missed;                         // both bytes taken
+      const Row up = ((r >> 8) | (kFarAll << 56)) + kOnes;  // the prefix's byte left over
+      Row v = row::min(diag, up);
+      // The name's bytes left over: each cell at most its left neighbours + 1, + 2 (those
+      // further left are more than 3 away).
+      v = row::min(v, ((v << 8) | kFar) + kOnes);
+      v = row::min(v, ((v << 16) | (kOnes * kFar & 0xFFFF)) + 2 * kOnes);
+      // Cells over their column's limit, and those outside the band, are far.
+      const Row limit = load(limits_ + kPad + t - 2);
+      const Row keep = at_least(limit, v + kOnes) & kBandCells;
+      return (v & keep) | (kFarAll & ~keep);
+    }
+    Row step(Row r, std::size_t t, char byte) const {
+      return step(r, t, row::nonzero(reach(t) ^ (row::kOnes * static_cast<unsigned char>(byte))));
+    }
+    // The row after a byte equal to none of the name's bytes in reach.
+    Row step_miss(Row r, std::size_t t) const { return step(r, t, row::kOnes); }
+
+    // Whether `r` at depth t is the steady row around a diagonal at distance v, which a byte
+    // equal to the name's byte on that diagonal leaves as it is: the cells grow by one per step
+    // away from the centre (those over the cap dropped, where every column is capped), and the
+    // band lies inside the name and wholly on one side of the cap, at depth t and t + 1.
+    bool steady(Row r, std::size_t t) const {
+      const std::ptrdiff_t low = column(t, 0);
+      const std::ptrdiff_t high = column(t + 1, kBand - 1);
+      if (low < 1 || high > static_cast<std::ptrdiff_t>(name.size())) return false;
+      const bool all_capped = high <= capped;
+      if (!all_capped && low <= capped) return false;
+      const std::uint8_t v = row::cell(r, kCentre);
+      return v < kFar && r == steady_[all_capped ? 1 : 0][v];
+    }
+   private:
+    static constexpr std::size_t kPad = 8;
+    const char* padded_;
+    char* limits_;
+    // The steady rows around a diagonal at distance 0 ... 3, as they are where no column is
+    // capped and where every column is.
+    std::array<std::array<Row, kFar>, 2> steady_;
+  };
+
+  // A lower bound of the distance (or kFar) from the name to any candidate below `node`, when
+  // the walk stands on its edge with row `r`: each cell's distance plus the difference in length
+  // that the rest of the name and the rest of a candidate must still make up.
+  static std::uint8_t bound(const Walk& w, Row r, const Candidates::Node& node) {
+    // For cell k (column t - 3 + k) the rest of the name is n + 3 - t - k bytes long and the rest
+    // of a candidate below min_length - t ... max_length - t, so the gap is at least
+    // min_length - n - 3 + k and n + 3 - max_length - k.
+    const auto n = static_cast<std::ptrdiff_t>(w.name.size());
+    const std::ptrdiff_t shorter = static_cast<std::ptrdiff_t>(node.min_length) - n - 3;
+    const std::ptrdiff_t longer = n + 3 - static_cast<std::ptrdiff_t>(node.max_length);
+    std::ptrdiff_t best = kFar;
+    for (std::size_t k = 0; k < kBand; ++k) {
+      const auto i = static_cast<std::ptrdiff_t>(k);
+      const std::ptrdiff_t gap = std::max<std::ptrdiff_t>({0, shorter + i, longer - i});
+      best = std::min<std::ptrdiff_t>(best, row::cell(r, k) + gap);  // far cells stay far
+    }
+    return static_cast<std::uint8_t>(best);
+  }
+
+  // Whether a candidate at distance `d` or more, at list position `first` or later, could still
+  // be one of the best that the walk looks for.
+  bool useful(const Walk& w, std::uint8_t d, std::uint32_t first) const {
+    return d < kFar && first < best_[std::max(d, w.floor)];
+  }
+
+  struct Visit {
+    std::uint32_t node;
+    std::uint32_t depth;  // how far along its edge the row below has come
+    std::uint32_t first;  // the least list position below the node
+    Row row;
+  };
+
+  // Walks `tree` for `name` (forwards or reversed) with the columns up to `capped` capped at
+  // `cap`, looking for distances `floor` and up. Returns the work done (nodes and steps), or
+  // more than `budget` once it gives up.
+  std::size_t walk(const Candidates::Tree& tree, std::string_view name, std::ptrdiff_t capped,
+                   std::uint8_t cap, std::uint8_t floor, std::size_t budget) {
+    const Walk w(tree, name, capped, cap, floor, scratch_);
+    std::size_t work = 0;
+    stack_.clear();
+    stack_.push_back(Visit{0, 0, 0, w.root_row()});
+    while (!stack_.empty()) {
+      if (++work > budget) return work;
+      const Visit visit = stack_.back();
+      stack_.pop_back();
+      const Candidates::Node& node = tree.nodes[visit.node];
+      Row r = visit.row;
+      std::size_t t = visit.depth;
+      if (!useful(w, bound(w, r, node), visit.first)) continue;
+      std::size_t p = node.edge + (t - node.start);
+      bool alive = true;
+      while (t < node.end) {
+        // Along a long edge that follows a diagonal of the name byte for byte, the row stays
+        // steady: skip the matching run at once.
+        if (node.end - t >= 8 && w.steady(r, t)) {
+          const std::size_t most = std::min<std::size_t>(node.end - t, name.size() - (t + kLimit + 1));
+          std::size_t run = 0;
+          while (run < most && tree.text[p + run] == name[t + run] &&
+                 (Walk::column(t + run + 1, kBand - 1) <= capped ||
+                  Walk::column(t + run, 0) > capped)) {
+            ++run;
+          }
+          if (run > 0) {
+            t += run;
+            p += run;
+            continue;
+          }
+        }
+        ++work;
+        r = w.step(r, t, tree.text[p]);
+        ++t;
+        ++p;
+        if (!useful(w, row::least(r), visit.first)) {
+          alive = false;
+          break;
+        }
+      }
+      if (!alive) continue;
+      if (node.ends_begin != node.ends_end) reach_end(w, r, t, node);
+      if (node.kids_begin != node.kids_end) work += visit_kids(w, node, r, t);
+    }
+    return work;
+  }
+
+  // Takes the first byte of each child of `node` (whose row at depth t is `r`) and queues the
+  // children still useful after it, least list position on top. Returns the steps taken.
+  std::size_t visit_kids(const Walk& w, const Candidates::Node& node, Row r, std::size_t t) {
+    const Row reach = w.reach(t);
+    const Row miss = w.step_miss(r, t);
+    const std::uint8_t miss_least = row::least(miss);
+    const auto depth = static_cast<std::uint32_t>(t + 1);
+    const Candidates::Kid* kids = w.tree.kids.data();
+    if (useful(w, miss_least, kids[node.kids_begin].first)) {
+      // Children of any byte may live on: each is looked at. A byte that matches none of the
+      // name's bytes in reach gives every child that begins with it the same row.
+      std::size_t steps = 0;
+      for (std::uint32_t c = node.kids_end; c-- > node.kids_begin;) {
+        const Candidates::Kid& kid = kids[c];
+        if (Walk::in_reach(reach, kid.byte)) {
+          ++steps;
+          const Row next = w.step(r, t, kid.byte);
+          if (useful(w, row::least(next), kid.first)) {
+            stack_.push_back(Visit{kid.node, depth, kid.first, next});
+          }
+        } else if (useful(w, miss_least, kid.first)) {
+          stack_.push_back(Visit{kid.node, depth, kid.first, miss});
+        }
+      }
+      return steps;
+    }
+    // Only a child that begins with one of the name's (at most 7) bytes in reach can live on:
+    // among a few children those are picked out directly, among many they are looked up by
+    // their byte.
+    std::array<Visit, kBand> found;
+    std::size_t count = 0;
+    std::size_t steps = 0;
+    auto take = [&](const Candidates::Kid& kid) {
+      ++steps;
+      const Row next = w.step(r, t, kid.byte);
+      if (useful(w, row::least(next), kid.first)) found[count++] = Visit{kid.node, depth, kid.first, next};
+    };
+    if (node.kids_end - node.kids_begin <= 16) {
+      for (std::uint32_t c = node.kids_begin; c < node.kids_end && count < kBand; ++c) {
+        if (Walk::in_reach(reach, kids[c].byte)) take(kids[c]);
+      }
+    } else {
+      const Candidates::Kid* const begin = w.tree.kids_by_byte.data() + node.kids_begin;
+      const Candidates::Kid* const end = w.tree.kids_by_byte.data() + node.kids_end;
+      for (std::size_t k = 0; k < kBand; ++k) {
+        const auto byte = static_cast<unsigned char>(row::cell(reach, k));
+        bool seen = false;
+        for (std::size_t e = 0; e < k; ++e) seen |= row::cell(reach, e) == byte;
+        if (seen) continue;
+        const Candidates::Kid* kid = std::lower_bound(
+            begin, end, byte, [](const Candidates::Kid& a, unsigned char b) {
+              return static_cast<unsigned char>(a.byte) < b;
+            });
+        if (kid != end && static_cast<unsigned char>(kid->byte) == byte) take(*kid);
+      }
+    }
+    // Least list position on top: queued last.
+    for (std::size_t i = 1; i < count; ++i) {
+      for (std::size_t k = i; k > 0 && found[k - 1].first < found[k].first; --k) {
+        std::swap(found[k - 1], found[k]);
+      }
+    }
+    stack_.insert(stack_.end(), found.begin(), found.begin() + count);
+    return steps;
+  }
+
+  // The candidates that end at depth t, all at the distance that the row gives for the whole
+  // name (or above it, when the walk's cap dropped their closest alignments).
+  void reach_end(const Walk& w, Row r, std::size_t t, const Candidates::Node& node) {
+    if (length_gap(w.name.size(), t) > kLimit) return;
+    const std::uint8_t d = row::cell(r, w.name.size() + kLimit - t);
+    if (d >= kFar || d < w.floor) return;
+    for (std::uint32_t e = node.ends_begin; e < node.ends_end; ++e) {
+      const std::uint32_t i = w.tree.ends[e];
+      // In list order: once one cannot improve the limits it may fall under, none can.
+      if (i >= best_[d]) break;
+      const std::size_t gap = length_gap(c_.names_[i].size(), raw_size_);
+      for (std::size_t m = std::max<std::size_t>(d, gap); m <= kLimit; ++m) {
+        if (i < best_[m]) {
+          best_[m] = i;
+          best_distance_[m] = d;
+        } else if (i == best_[m]) {
+          // Found before by another walk, which may have had to go round its cap.
+          best_distance_[m] = std::min(best_distance_[m], d);
+        }
+      }
+    }
+  }
+
+  const Candidates& c_;
+  std::size_t raw_size_;
+  std::string lowered_;
+  // For each limit m, the first candidate in list order whose length gap and distance are both
+  // at most m, and its distance.
+  std::array<std::uint32_t, kLimit + 1> best_;
+  std::array<std::uint8_t, kLimit + 1> best_distance_;
+  std::vector<Visit> stack_;
+  std::string scratch_;
+};
+
+std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
+  if (candidates.names_.empty()) return std::nullopt;
+  if (!candidates.indexed_ ||
+      (candidates.names_.size() < kPlainList && name.size() <= kPlainName)) {
+    return candidates.closest_plain(name);
+  }
+  return CandidateSearch(candidates, name).run();
+}
+
+}  // namespace tessary
