@@ -15,6 +15,7 @@ SECONDS_PER_TARGET="${1:-60}"
 TARGETS=(${FUZZ_TARGETS-parse validate schema})
 JOBS="${FUZZ_JOBS:-1}"
 OUT="${FUZZ_BUILD_DIR:-build-fuzz}"
+case "$OUT" in /*) ;; *) OUT="$PWD/$OUT" ;; esac
 CXX="${CXX:-clang++}"
 if ! command -v "$CXX" >/dev/null; then CXX=clang++-14; fi
 if ! command -v "$CXX" >/dev/null; then
@@ -39,8 +40,8 @@ flock -u 9
 status=0
 root="$PWD"
 for target in "${TARGETS[@]}"; do
-  corpus="$root/$OUT/corpus/$target"
-  artifacts="$root/$OUT/artifacts/$target"
+  corpus="$OUT/corpus/$target"
+  artifacts="$OUT/artifacts/$target"
   rm -rf "$artifacts"
   mkdir -p "$corpus" "$artifacts"
   args=("$corpus")
