@@ -189,10 +189,22 @@ bool case_ignorable(std::uint32_t cp) {
     default:
       break;
   }
-  return in_ranges(cp, {{0x27, 0x27},     {0x2E, 0x2E},     {0x3A, 0x3A},     {0xB7, 0xB7},
-                        {0x387, 0x387},   {0x55F, 0x55F},   {0x5F4, 0x5F4},   {0x2018, 0x2019},
-                        {0x2024, 0x2024}, {0x2027, 0x2027}, {0xFE13, 0xFE13}, {0xFE52, 0xFE52},
-                        {0xFE55, 0xFE55}, {0xFF07, 0xFF07}, {0xFF0E, 0xFF0E}, {0xFF1A, 0xFF1A}});
+  return in_ranges(cp, {{0x27, 0x27},
+                        {0x2E, 0x2E},
+                        {0x3A, 0x3A},
+                        {0xB7, 0xB7},
+                        {0x387, 0x387},
+                        {0x55F, 0x55F},
+                        {0x5F4, 0x5F4},
+                        {0x2018, 0x2019},
+                        {0x2024, 0x2024},
+                        {0x2027, 0x2027},
+                        {0xFE13, 0xFE13},
+                        {0xFE52, 0xFE52},
+                        {0xFE55, 0xFE55},
+                        {0xFF07, 0xFF07},
+                        {0xFF0E, 0xFF0E},
+                        {0xFF1A, 0xFF1A}});
 }
 
 // Cased: upper-, lower- and title-case letters, and the other characters with the Lowercase or
@@ -348,7 +360,7 @@ std::optional<std::string_view> closest_in(std::string_view name,
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
-  std::string buffer;  // one buffer for all candidates
+  std::string buffer;                    // one buffer for all candidates
   std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const std::string_view c = candidates[i];
@@ -408,40 +420,6 @@ std::string label_hint_for(std::string_view match) {
 
 std::string property_hint_for(std::string_view match) {
   return fill_template(", did you mean {}{}?", {".", match});
-}
-
-std::optional<Suggestion> label_suggestion(std::string_view name, std::string_view lookup,
-                                           const std::vector<std::string_view>& candidates) {
-  const auto m = closest_match(lookup, candidates);
-  if (!m) return std::nullopt;
-  return label_suggestion_for(name, *m);
-}
-
-std::optional<Suggestion> label_suggestion(std::string_view name,
-                                           const std::vector<std::string_view>& candidates) {
-  return label_suggestion(name, name, candidates);
-}
-
-std::optional<Suggestion> property_suggestion(std::string_view name, std::string_view lookup,
-                                              const std::vector<std::string_view>& candidates) {
-  const auto m = closest_match(lookup, candidates);
-  if (!m) return std::nullopt;
-  return property_suggestion_for(name, *m);
-}
-
-std::optional<Suggestion> property_suggestion(std::string_view name,
-                                              const std::vector<std::string_view>& candidates) {
-  return property_suggestion(name, name, candidates);
-}
-
-std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
-  const auto m = closest_match(name, candidates);
-  return m ? label_hint_for(*m) : std::string();
-}
-
-std::string property_hint(std::string_view name, const std::vector<std::string_view>& candidates) {
-  const auto m = closest_match(name, candidates);
-  return m ? property_hint_for(*m) : std::string();
 }
 
 }  // namespace tessary

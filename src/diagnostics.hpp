@@ -114,7 +114,7 @@ class Candidates {
     std::uint32_t ends_end = 0;
     std::uint32_t kids_begin = 0;  // its children, least list position below first
     std::uint32_t kids_end = 0;
-    std::uint32_t first = 0;       // the least list position below
+    std::uint32_t first = 0;  // the least list position below
   };
   // A child as its parent sees it: its node, the first byte of its edge and the least list
   // position below it.
@@ -124,11 +124,11 @@ class Candidates {
     char byte;
   };
   struct Tree {
-    std::string text;  // the lowered candidates, each at its offset, forwards or backwards
-    std::vector<Node> nodes;           // the root first
-    std::vector<std::uint32_t> ends;   // Node::ends_begin ... index this
-    std::vector<Kid> kids;             // Node::kids_begin ... index this
-    std::vector<Kid> kids_by_byte;     // the same, each node's in the order of their bytes
+    std::string text;         // the lowered candidates, each at its offset, forwards or backwards
+    std::vector<Node> nodes;  // the root first
+    std::vector<std::uint32_t> ends;  // Node::ends_begin ... index this
+    std::vector<Kid> kids;            // Node::kids_begin ... index this
+    std::vector<Kid> kids_by_byte;    // the same, each node's in the order of their bytes
   };
   void build(Tree& tree) const;
   // The plain search over the lowered texts, where the trees do not pay.
@@ -143,21 +143,6 @@ class Candidates {
 
 // closest_match over the names of `candidates`, with the same result, through the index.
 std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates);
-// ":name" -> ":match", "Replace :name with :match"; none without a match.
-std::optional<Suggestion> label_suggestion(std::string_view name,
-                                           const std::vector<std::string_view>& candidates);
-// "name" -> "match", "Replace property 'name' with 'match'"; none without a match.
-std::optional<Suggestion> property_suggestion(std::string_view name,
-                                              const std::vector<std::string_view>& candidates);
-// The same, with the fragments built from `name` as written but the match looked up for
-// `lookup` (for instance the name without its enclosing backticks).
-std::optional<Suggestion> label_suggestion(std::string_view name, std::string_view lookup,
-                                           const std::vector<std::string_view>& candidates);
-std::optional<Suggestion> property_suggestion(std::string_view name, std::string_view lookup,
-                                              const std::vector<std::string_view>& candidates);
-// ", did you mean :m?" / ", did you mean .m?" or the empty text.
-std::string label_hint(std::string_view name, const std::vector<std::string_view>& candidates);
-std::string property_hint(std::string_view name, const std::vector<std::string_view>& candidates);
 // The suggestion and hint for a `match` that closest_match found for `name`.
 Suggestion label_suggestion_for(std::string_view name, std::string_view match);
 Suggestion property_suggestion_for(std::string_view name, std::string_view match);

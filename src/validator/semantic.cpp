@@ -126,10 +126,18 @@ void Scope::replace_all(Scope next) {
 
 void Scope::undo(Change& change) {
   switch (change.kind) {
-    case Change::Kind::Inserted: map_.erase(change.name); break;
-    case Change::Kind::Appended: map_.find(change.name)->resize(change.length); break;
-    case Change::Kind::Rebound: *map_.find(change.name) = std::move(change.labels); break;
-    case Change::Kind::Erased: map_.insert(change.name, std::move(change.labels)); break;
+    case Change::Kind::Inserted:
+      map_.erase(change.name);
+      break;
+    case Change::Kind::Appended:
+      map_.find(change.name)->resize(change.length);
+      break;
+    case Change::Kind::Rebound:
+      *map_.find(change.name) = std::move(change.labels);
+      break;
+    case Change::Kind::Erased:
+      map_.insert(change.name, std::move(change.labels));
+      break;
     case Change::Kind::Replaced:
       map_ = std::move(replaced_.back());
       replaced_.pop_back();
@@ -253,35 +261,23 @@ std::optional<std::string_view> SemanticValidator::closest(std::string_view name
 
 // A suggested name goes into the fixed query as it must be written there, so a name that the
 // query language cannot take as a plain name is put in backticks.
-void SemanticValidator::quote_replacement(std::optional<Suggestion>& suggestion,
-                                          std::string_view prefix, std::string_view match) {
-  if (!suggestion) return;
+std::string_view SemanticValidator::as_written(std::string_view match) {
   auto it = written_names_.find(match);
   if (it == written_names_.end()) it = written_names_.emplace(match, name_as_written(match)).first;
-  const std::string& written = it->second;
-  if (written.size() == match.size()) return;
-  suggestion->replacement = std::string(prefix) + written;
-  suggestion->description =
-      prefix.empty()
-          ? "Replace property '" + suggestion->original + "' with '" + written + "'"
-          : "Replace " + suggestion->original + " with " + suggestion->replacement;
+  return it->second;
 }
 
 // The closest candidate is searched once; the hint and the suggestion are both built from it.
 NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  NameFix fix{label_hint_for(*match), label_suggestion_for(written, *match)};
-  quote_replacement(fix.suggestion, ":", *match);
-  return fix;
+  return {label_hint_for(*match), label_suggestion_for(written, as_written(*match))};
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  NameFix fix{property_hint_for(*match), property_suggestion_for(written, *match)};
-  quote_replacement(fix.suggestion, "", *match);
-  return fix;
+  return {property_hint_for(*match), property_suggestion_for(written, as_written(*match))};
 }
 
 // ---------------------------------------------------------------------------------------------

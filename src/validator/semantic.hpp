@@ -93,9 +93,7 @@ class Scope {
   class Map {
    public:
     Labels* find(std::string_view name);
-    const Labels* find(std::string_view name) const {
-      return const_cast<Map*>(this)->find(name);
-    }
+    const Labels* find(std::string_view name) const { return const_cast<Map*>(this)->find(name); }
     // `name` must be unbound.
     void insert(std::string_view name, Labels labels);
     // `name` must be bound; the last binding takes its place in the list.
@@ -113,11 +111,11 @@ class Scope {
   // One recorded change and what undoes it.
   struct Change {
     enum class Kind : std::uint8_t {
-      Inserted,   // the name was new: erase it
-      Appended,   // labels were appended: cut the list back to `length`
-      Rebound,    // the name had `labels`: put them back
-      Erased,     // the name had `labels`: insert it again
-      Replaced,   // the whole map was replaced: the last of `replaced_` comes back
+      Inserted,  // the name was new: erase it
+      Appended,  // labels were appended: cut the list back to `length`
+      Rebound,   // the name had `labels`: put them back
+      Erased,    // the name had `labels`: insert it again
+      Replaced,  // the whole map was replaced: the last of `replaced_` comes back
     };
     Kind kind;
     std::string name;
@@ -242,10 +240,9 @@ class SemanticValidator {
   void check_set_aggregate(const Expr& value);
   void report_unknown_label(DiagnosticCode code, std::string_view label, std::uint32_t at);
   void record_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion);
-  // Puts a suggestion's replacement in backticks where a query needs them; `match` is a schema
-  // name, so the answer is kept per name for the rest of the validation.
-  void quote_replacement(std::optional<Suggestion>& suggestion, std::string_view prefix,
-                         std::string_view match);
+  // `match` as a suggestion writes it into the query: in backticks where the query needs them.
+  // `match` is a schema name, so the answer is kept per name for the rest of the validation.
+  std::string_view as_written(std::string_view match);
   const SchemaCandidates& candidates();
   // closest_match of `name` in `list`, searched once per name and list in a validation.
   std::optional<std::string_view> closest(std::string_view name, const Candidates& list);
@@ -253,9 +250,9 @@ class SemanticValidator {
   const Schema& schema_;
   const SchemaCandidates* candidates_ = nullptr;  // the shared lists, or own_candidates_
   std::unique_ptr<SchemaCandidates> own_candidates_;
-  std::unordered_map<const Candidates*,
-                     std::unordered_map<std::string, std::optional<std::string_view>, NameHash,
-                                        std::equal_to<>>>
+  std::unordered_map<
+      const Candidates*,
+      std::unordered_map<std::string, std::optional<std::string_view>, NameHash, std::equal_to<>>>
       matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
 };

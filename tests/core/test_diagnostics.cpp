@@ -305,43 +305,66 @@ TEST(ClosestMatch, ArbitraryBytes) {
   }
 }
 
+// The suggestion and the hint of a name, built as the validator builds them: the match searched
+// once, then both made from it (none without a match).
+struct Found {
+  std::optional<Suggestion> suggestion;
+  std::string hint;
+};
+Found label_found(std::string_view written, std::string_view lookup, const Views& candidates) {
+  const auto m = closest_match(lookup, candidates);
+  if (!m) return {};
+  return {label_suggestion_for(written, *m), label_hint_for(*m)};
+}
+Found property_found(std::string_view written, std::string_view lookup, const Views& candidates) {
+  const auto m = closest_match(lookup, candidates);
+  if (!m) return {};
+  return {property_suggestion_for(written, *m), property_hint_for(*m)};
+}
+
 TEST(Suggestions, LabelAndPropertyForms) {
-  const auto rel = label_suggestion("KNOWS", Views{"KNOWN", "LIKES"});
+  const auto rel = label_found("KNOWS", "KNOWS", Views{"KNOWN", "LIKES"}).suggestion;
   ASSERT_TRUE(rel.has_value());
   EXPECT_EQ(rel->original, ":KNOWS");
   EXPECT_EQ(rel->replacement, ":KNOWN");
   EXPECT_EQ(rel->description, "Replace :KNOWS with :KNOWN");
-  const auto prop = property_suggestion("nmae", Views{"age", "name"});
+  const auto prop = property_found("nmae", "nmae", Views{"age", "name"}).suggestion;
   ASSERT_TRUE(prop.has_value());
   EXPECT_EQ(prop->original, "nmae");
   EXPECT_EQ(prop->replacement, "name");
   EXPECT_EQ(prop->description, "Replace property 'nmae' with 'name'");
-  EXPECT_FALSE(label_suggestion("Zebra", Views{"Movie", "Person"}).has_value());
-  EXPECT_FALSE(property_suggestion("x", Views{}).has_value());
+  EXPECT_FALSE(label_found("Zebra", "Zebra", Views{"Movie", "Person"}).suggestion.has_value());
+  EXPECT_FALSE(property_found("x", "x", Views{}).suggestion.has_value());
   // Written text in the fragments, lookup text for the match.
-  const auto quoted = label_suggestion("`Persn`", "Persn", Views{"Person"});
+  const auto quoted = label_found("`Persn`", "Persn", Views{"Person"}).suggestion;
   ASSERT_TRUE(quoted.has_value());
   EXPECT_EQ(quoted->original, ":`Persn`");
   EXPECT_EQ(quoted->replacement, ":Person");
   EXPECT_EQ(quoted->description, "Replace :`Persn` with :Person");
-  const auto qprop = property_suggestion("`nmae`", "nmae", Views{"name"});
+  const auto qprop = property_found("`nmae`", "nmae", Views{"name"}).suggestion;
   ASSERT_TRUE(qprop.has_value());
   EXPECT_EQ(qprop->original, "`nmae`");
   EXPECT_EQ(qprop->replacement, "name");
+  // A match that needs backticks in a query: the fragments and the description carry it quoted.
+  const auto to_quoted = label_suggestion_for("Ordr", "`Order`");
+  EXPECT_EQ(to_quoted.replacement, ":`Order`");
+  EXPECT_EQ(to_quoted.description, "Replace :Ordr with :`Order`");
+  const auto prop_quoted = property_suggestion_for("cont", "`count`");
+  EXPECT_EQ(prop_quoted.replacement, "`count`");
+  EXPECT_EQ(prop_quoted.description, "Replace property 'cont' with '`count`'");
 }
 
 TEST(Suggestions, HintsMatchSuggestions) {
   const Views labels = {"Movie", "Person"};
-  EXPECT_EQ(label_hint("person", labels), ", did you mean :Person?");
-  EXPECT_EQ(label_hint("Zebra", labels), "");
-  EXPECT_EQ(property_hint("nmae", Views{"name"}), ", did you mean .name?");
-  EXPECT_EQ(property_hint("zzzzzz", Views{"name"}), "");
+  EXPECT_EQ(label_found("person", "person", labels).hint, ", did you mean :Person?");
+  EXPECT_EQ(label_found("Zebra", "Zebra", labels).hint, "");
+  EXPECT_EQ(property_found("nmae", "nmae", Views{"name"}).hint, ", did you mean .name?");
+  EXPECT_EQ(property_found("zzzzzz", "zzzzzz", Views{"name"}).hint, "");
   for (const char* name : {"person", "Movei", "Zebra", "Persona", ""}) {
-    const auto s = label_suggestion(name, labels);
-    const std::string hint = label_hint(name, labels);
-    EXPECT_EQ(s.has_value(), !hint.empty()) << name;
-    if (s) {
-      EXPECT_EQ(hint, ", did you mean " + s->replacement + "?");
+    const Found found = label_found(name, name, labels);
+    EXPECT_EQ(found.suggestion.has_value(), !found.hint.empty()) << name;
+    if (found.suggestion) {
+      EXPECT_EQ(found.hint, ", did you mean " + found.suggestion->replacement + "?");
     }
   }
 }
