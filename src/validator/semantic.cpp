@@ -252,11 +252,43 @@ const Candidates& SemanticValidator::rel_property_candidates(std::string_view re
 
 std::optional<std::string_view> SemanticValidator::closest(std::string_view name,
                                                            const Candidates& list) {
-  auto& found = matches_[&list];
-  if (const auto it = found.find(name); it != found.end()) return it->second;
+  if (const auto* found = matches_.find(&list, name)) return *found;
   const auto match = closest_match(name, list);
-  found.emplace(std::string(name), match);
+  matches_.insert(&list, name, match);
   return match;
+}
+
+std::size_t SemanticValidator::Matches::hash(const Candidates* list, std::string_view name) {
+  return name_hash(name) ^ (reinterpret_cast<std::uintptr_t>(list) * 0x9E3779B97F4A7C15ull);
+}
+
+const std::optional<std::string_view>* SemanticValidator::Matches::find(
+    const Candidates* list, std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash(list, name) & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == 0) return nullptr;
+    const Entry& e = entries_[slots_[i] - 1];
+    if (e.list == list && e.name == name) return &e.match;
+  }
+}
+
+void SemanticValidator::Matches::insert(const Candidates* list, std::string_view name,
+                                        std::optional<std::string_view> match) {
+  entries_.push_back(Entry{list, std::string(name), match});
+  if (2 * entries_.size() > slots_.size()) {
+    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
+    for (std::size_t e = 0; e + 1 < entries_.size(); ++e) {
+      const std::size_t mask = slots_.size() - 1;
+      std::size_t i = hash(entries_[e].list, entries_[e].name) & mask;
+      while (slots_[i] != 0) i = (i + 1) & mask;
+      slots_[i] = static_cast<std::uint32_t>(e + 1);
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash(list, name) & mask;
+  while (slots_[i] != 0) i = (i + 1) & mask;
+  slots_[i] = static_cast<std::uint32_t>(entries_.size());
 }
 
 // A suggested name goes into the fixed query as it must be written there, so a name that the

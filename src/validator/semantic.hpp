@@ -250,10 +250,26 @@ class SemanticValidator {
   const Schema& schema_;
   const SchemaCandidates* candidates_ = nullptr;  // the shared lists, or own_candidates_
   std::unique_ptr<SchemaCandidates> own_candidates_;
-  std::unordered_map<
-      const Candidates*,
-      std::unordered_map<std::string, std::optional<std::string_view>, NameHash, std::equal_to<>>>
-      matches_;
+  // The matches found in this validation, by list and name: a flat table, so that remembering
+  // one costs no allocation of its own for a short name.
+  class Matches {
+   public:
+    const std::optional<std::string_view>* find(const Candidates* list,
+                                                std::string_view name) const;
+    void insert(const Candidates* list, std::string_view name,
+                std::optional<std::string_view> match);
+
+   private:
+    struct Entry {
+      const Candidates* list;
+      std::string name;
+      std::optional<std::string_view> match;
+    };
+    static std::size_t hash(const Candidates* list, std::string_view name);
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> slots_;  // entry + 1, or 0; a power of two, at most half full
+  };
+  Matches matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
 };
 
