@@ -55,6 +55,10 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 // each lowered candidate costs less there than walking the trees.
 constexpr std::size_t kPlainList = 256;
 constexpr std::size_t kPlainName = 42;
+// Lists shorter than kPlainList whose lowered texts are all at most kShortText bytes long get no
+// trees: the plain search measures a candidate in one pass for names up to 64 bytes, and a longer
+// name is more than 3 bytes longer than every candidate.
+constexpr std::size_t kShortText = 60;
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
 
@@ -81,8 +85,12 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     forward_.text += unicode_lower(name);
   }
   offsets_.push_back(forward_.text.size());
-  // A list too large for the trees' 32-bit positions is searched plainly.
-  if (forward_.text.size() >= std::numeric_limits<std::uint32_t>::max() ||
+  // A short list of short texts is always searched plainly: a long name passes none of its
+  // length checks. So is a list too large for the trees' 32-bit positions.
+  std::size_t longest = 0;
+  for (std::size_t i = 0; i < count; ++i) longest = std::max(longest, offsets_[i + 1] - offsets_[i]);
+  if ((count < kPlainList && longest <= kShortText) ||
+      forward_.text.size() >= std::numeric_limits<std::uint32_t>::max() ||
       count >= std::numeric_limits<std::uint32_t>::max()) {
     return;
   }
@@ -399,6 +407,7 @@ class CandidateSearch {
       const std::uint8_t v = row::cell(r, kCentre);
       return v < kFar && r == steady_[all_capped ? 1 : 0][v];
     }
+
    private:
     static constexpr std::size_t kPad = 8;
     const char* padded_;
