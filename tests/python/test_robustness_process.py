@@ -165,6 +165,9 @@ def test_a_signal_handler_that_forks_during_a_batch_leaves_both_processes_a_whol
 
 SIGINT_CHILD = """
     import ctypes
+    # A test run started as a shell's background job inherits SIGINT ignored; the child takes
+    # the interpreter's own handler back so that the signal raises KeyboardInterrupt.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     libc = ctypes.CDLL(None)
 
     def resident():
