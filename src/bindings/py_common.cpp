@@ -291,9 +291,9 @@ std::optional<std::string_view> to_text(PyObject* object) {
 
 namespace {
 
-// Passes every element of `object`, a sequence other than a str, to add(text) in order, after
-// reserve(count, bytes) with the number of elements and of UTF-8 bytes to expect (both may be
-// estimates). False with a Python error set.
+// Passes every element of `object`, a sequence other than a str, to add(text, element) in
+// order, after reserve(count, bytes) with the number of elements and of UTF-8 bytes to expect
+// (both may be estimates). The element is borrowed for the call. False with a Python error set.
 template <class Reserve, class Add>
 bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   if (PyUnicode_Check(object)) {
@@ -317,7 +317,7 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
       bytes += text->size();
     }
     reserve(static_cast<std::size_t>(count), bytes);
-    for (Py_ssize_t i = 0; i < count; ++i) add(*to_text(items[i]));
+    for (Py_ssize_t i = 0; i < count; ++i) add(*to_text(items[i]), items[i]);
     return true;
   }
   Py_ssize_t size = PySequence_Size(object);
@@ -339,7 +339,7 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
     auto text = to_text(item.get());
     if (!text) return false;
-    add(*text);
+    add(*text, item.get());
   }
   return !PyErr_Occurred();
 }
@@ -350,20 +350,45 @@ std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
   std::vector<std::string> result;
   if (!for_each_text(
           object, [&](std::size_t count, std::size_t) { result.reserve(count); },
-          [&](std::string_view text) { result.emplace_back(text); })) {
+          [&](std::string_view text, PyObject*) { result.emplace_back(text); })) {
     return std::nullopt;
   }
   return result;
 }
 
-std::optional<batch::TextBatch> to_text_batch(PyObject* object) {
-  batch::TextBatch batch;
+std::optional<BorrowedTexts> to_borrowed_texts(PyObject* object) {
+  BorrowedTexts out;
+  if (PyTuple_CheckExact(object)) {
+    out.owner = Ref::borrow(object);
+  } else if (PyList_CheckExact(object)) {
+    // The caller's list may change while the lock is released; a tuple of its elements cannot.
+    out.owner = Ref::steal(PyList_AsTuple(object));
+    if (!out.owner) return std::nullopt;
+  }
+  if (out.owner) {
+    if (!for_each_text(
+            out.owner.get(),
+            [&](std::size_t count, std::size_t) { out.texts = batch::TextBatch(count); },
+            [&](std::string_view text, PyObject*) { out.texts.push_back(text); })) {
+      return std::nullopt;
+    }
+    return out;
+  }
+  // Any other sequence: its elements, as it yields them, go into a list of our own first.
+  out.owner = Ref::steal(PyList_New(0));
+  if (!out.owner) return std::nullopt;
+  std::vector<std::string_view> views;
   if (!for_each_text(
-          object, [&](std::size_t count, std::size_t bytes) { batch.reserve(count, bytes); },
-          [&](std::string_view text) { batch.push_back(text); })) {
+          object, [&](std::size_t count, std::size_t) { views.reserve(count); },
+          [&](std::string_view text, PyObject* element) {
+            if (PyList_Append(out.owner.get(), element) != 0) throw std::bad_alloc();
+            views.push_back(text);
+          })) {
     return std::nullopt;
   }
-  return batch;
+  out.texts = batch::TextBatch(views.size());
+  for (std::string_view text : views) out.texts.push_back(text);
+  return out;
 }
 
 std::optional<std::uint64_t> to_u64(PyObject* object) {
