@@ -11,25 +11,25 @@ namespace tessary::batch {
 
 TextBatch::TextBatch(std::size_t count) {
   if (count == 0) return;
-  if (count > std::numeric_limits<std::size_t>::max() / sizeof(std::string_view)) {
+  if (count > std::numeric_limits<std::size_t>::max() / sizeof(Entry)) {
     throw std::bad_alloc();
   }
-  const std::size_t bytes = count * sizeof(std::string_view);
+  const std::size_t bytes = count * sizeof(Entry);
   void* memory = count >= kMappedFromCount ? map_block(bytes) : std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
-  views_ = static_cast<std::string_view*>(memory);
+  entries_ = static_cast<Entry*>(memory);
   capacity_ = count;
 }
 
 TextBatch::TextBatch(TextBatch&& other) noexcept
-    : views_(std::exchange(other.views_, nullptr)),
+    : entries_(std::exchange(other.entries_, nullptr)),
       capacity_(std::exchange(other.capacity_, 0)),
       size_(std::exchange(other.size_, 0)) {}
 
 TextBatch& TextBatch::operator=(TextBatch&& other) noexcept {
   if (this != &other) {
     free_views();
-    views_ = std::exchange(other.views_, nullptr);
+    entries_ = std::exchange(other.entries_, nullptr);
     capacity_ = std::exchange(other.capacity_, 0);
     size_ = std::exchange(other.size_, 0);
   }
@@ -40,11 +40,11 @@ TextBatch::~TextBatch() { free_views(); }
 
 void TextBatch::free_views() noexcept {
   if (capacity_ >= kMappedFromCount) {
-    unmap_block(views_, capacity_ * sizeof(std::string_view));
+    unmap_block(entries_, capacity_ * sizeof(Entry));
   } else {
-    std::free(views_);
+    std::free(entries_);
   }
-  views_ = nullptr;
+  entries_ = nullptr;
   capacity_ = 0;
   size_ = 0;
 }

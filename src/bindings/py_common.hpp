@@ -329,12 +329,15 @@ std::optional<std::string_view> to_text(PyObject* object);
 // Any sequence except a str, each element a text.
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);
 
-// The texts of to_text_list without copying them: views of the elements' UTF-8 forms, and the
-// container that keeps the elements alive (the argument itself when it is a tuple, else a
-// tuple or list made here, which nothing else can change). The views stay valid while
-// `owner` lives, with or without the interpreter lock; `owner` must be let go of with the lock.
+// The texts of to_text_list without copying them: views of the elements' UTF-8 forms, each
+// with a reference to its element as its keeper. The views stay valid while this object
+// lives, with or without the interpreter lock; it must be destroyed with the lock held.
 struct BorrowedTexts {
-  Ref owner;
+  BorrowedTexts() = default;
+  BorrowedTexts(BorrowedTexts&&) noexcept = default;
+  BorrowedTexts& operator=(BorrowedTexts&&) = delete;
+  ~BorrowedTexts();
+
   batch::TextBatch texts;
 };
 std::optional<BorrowedTexts> to_borrowed_texts(PyObject* object);

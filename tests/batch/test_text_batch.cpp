@@ -1,5 +1,6 @@
 // The batch's texts and its mapped blocks: every text reads back as exactly the bytes it views,
-// from any thread, whether the views live on the heap or in a mapping, after moves too; a
+// with its keeper, from any thread, whether the views live on the heap or in a mapping, after
+// moves too; a
 // mapped block is zero-filled and writable, starts on a huge-page boundary once it is large,
 // and leaves nothing mapped once it is unmapped.
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ TEST(TextBatch, ViewsReadBackOnAnyThreadAndAfterMoves) {
       texts.push_back(std::string(i % 7 == 0 ? 0 : i % 300, static_cast<char>('a' + i % 26)));
     }
     TextBatch batch(count);
-    for (const std::string& text : texts) batch.push_back(text);
+    for (std::string& text : texts) batch.push_back(text, &text);
     TextBatch moved(std::move(batch));
     EXPECT_EQ(batch.size(), 0u);
     TextBatch texts_batch;
@@ -50,7 +51,8 @@ TEST(TextBatch, ViewsReadBackOnAnyThreadAndAfterMoves) {
     ASSERT_EQ(texts_batch.size(), count);
     std::vector<int> same(count);
     pool::parallel_for(count, [&](std::size_t i) {
-      same[i] = texts_batch[i].data() == texts[i].data() && texts_batch[i] == texts[i];
+      same[i] = texts_batch[i].data() == texts[i].data() && texts_batch[i] == texts[i] &&
+                texts_batch.keeper(i) == &texts[i];
     });
     for (std::size_t i = 0; i < count; ++i) EXPECT_TRUE(same[i]) << i;
   }
