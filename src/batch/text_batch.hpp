@@ -3,8 +3,9 @@
 // the batch is over: nothing is copied, so the texts take no memory of the batch's own and
 // nothing needs faulting in before the threads start. Each text may carry a keeper, a pointer
 // of the caller's to whatever keeps its bytes alive, for the caller to let go of afterwards.
-// The views of a large batch live in a block mapped for them (see mapping.hpp), those of a
-// small one on the heap. Nothing here knows about Python.
+// The views of a large batch live in a block mapped for them (see mapping.hpp), of which one of
+// the common size is kept for the next batch; those of a small batch on the heap. Nothing here
+// knows about Python.
 #include <cstddef>
 #include <string_view>
 
@@ -46,7 +47,7 @@ class TextBatch {
   void free_views() noexcept;
 
   Entry* entries_ = nullptr;
-  std::size_t capacity_ = 0;
+  std::size_t mapped_bytes_ = 0;  // the block's size when it is mapped (else on the heap)
   std::size_t size_ = 0;
 };
 
