@@ -3,8 +3,8 @@
 1. scaling: the call on 1, 2, 4 and 8 worker threads with wall time, CPU time and speed-up, and
    the time Python then needs to free the returned list;
 2. serial phases, on one worker thread: the work done before the interpreter lock is released
-   (copying the texts), the parallel part, the work after the lock is retaken (creating the
-   result objects) and freeing the results; and the pool's wake-up for a tiny batch;
+   (taking views of the texts), the parallel part, the work after the lock is retaken (creating
+   the result objects) and freeing the results; and the pool's wake-up for a tiny batch;
 3. memory: the peak growth of the resident set during the batch against the memory that the
    100,000 results hold once it has returned (the growth of the resident set that remains
    after the allocators have handed their free memory back to the system);
@@ -277,7 +277,7 @@ def main(argv):
           % (repeats, os.getloadavg()[0]))
     p = run(PHASES, 1, cpus=cpus[-2:] if len(cpus) >= 2 else None, count=count,
             repeats=repeats)
-    for key, label in (("before_release", "before the lock is released (copy of the texts)"),
+    for key, label in (("before_release", "before the lock is released (views of the texts)"),
                        ("parallel", "lock released (validation)"),
                        ("after_retake", "after the lock is retaken (result objects)"),
                        ("free", "freeing the returned list")):
