@@ -3,8 +3,8 @@
 1. scaling: the call on 1, 2, 4 and 8 worker threads with wall time, CPU time and speed-up, and
    the time Python then needs to free the returned list;
 2. serial phases, on one worker thread: the work done before the interpreter lock is released
-   (copying the texts), the parallel part, the work after the lock is retaken (creating the
-   result objects) and freeing the results; and the pool's wake-up for a tiny batch;
+   (taking views of the texts), the parallel part, the work after the lock is retaken (creating
+   the result objects) and freeing the results; and the pool's wake-up for a tiny batch;
 3. memory: the peak growth of the resident set during the batch against the memory that the
    100,000 results hold once it has returned (the growth of the resident set that remains
    after the allocators have handed their free memory back to the system);
@@ -16,6 +16,15 @@
    the call and the freeing of the returned list when batches follow one another (best of 3
    after a first one), with the medians and the ratios of the pairs.
 
+With --versus, only this instead: threads against processes on the same machine at the same
+moment. One process validates the batch on N threads; N processes, each on one thread, validate
+the whole batch each, started together; and one process alone validates it on one thread. The
+three take turns, several times per round, in fresh processes each round (with --baseline, the
+other build's three take turns with them). The figure is the threads' throughput over the
+processes' (count / threads' time against N x count / the processes' wall time), worked out
+for each turn from measurements made back to back, so that it holds up under other load on the
+machine better than the times themselves; also the CPU time per query in each mode.
+
 Every measurement runs in a process of its own, since the pool is sized once per process and
 the peak resident set is a high-water mark. The serial phases are seen from Python: a second
 thread stamps the clock in a loop, which it can only do while the batch has released the lock,
@@ -23,6 +32,8 @@ so the first and last stamps inside the call mark where the lock was released an
 
 Run: PYTHONPATH=build/src/bindings .venv/bin/python bench/bench_batch.py [--quick] [--count N]
          [--baseline DIR [--rounds R]]
+     PYTHONPATH=build/src/bindings .venv/bin/python bench/bench_batch.py --versus [--threads N]
+         [--count N (default 50,000)] [--rounds R] [--turns T] [--baseline DIR]
 """
 
 import json
@@ -201,6 +212,24 @@ print(json.dumps({{"seconds": time.perf_counter() - start}}))
 """
 
 
+# A process that validates the batch once to warm up, then once per "go" line read, printing
+# when the call began and ended (the clock is the same in every process) and the CPU time the
+# process spent in it.
+TURNS = """
+results = validator.validate_batch(queries)
+del results
+print("ready", flush=True)
+for line in sys.stdin:
+    if line.strip() != "go":
+        break
+    start, start_cpu = time.perf_counter(), cpu()
+    results = validator.validate_batch(queries)
+    end, end_cpu = time.perf_counter(), cpu()
+    del results
+    print(json.dumps({{"start": start, "end": end, "cpu": end_cpu - start_cpu}}), flush=True)
+"""
+
+
 def run(code, threads, cpus=None, **fields):
     env = dict(os.environ)
     env.pop("RAYON_RS_NUM_CPUS", None)
@@ -222,6 +251,8 @@ def mib(n):
 
 
 def main(argv):
+    if "--versus" in argv:
+        return versus(argv)
     quick = "--quick" in argv
     count = int(argv[argv.index("--count") + 1]) if "--count" in argv else 100_000
     repeats = 3 if quick else 7
@@ -246,7 +277,7 @@ def main(argv):
           % (repeats, os.getloadavg()[0]))
     p = run(PHASES, 1, cpus=cpus[-2:] if len(cpus) >= 2 else None, count=count,
             repeats=repeats)
-    for key, label in (("before_release", "before the lock is released (copy of the texts)"),
+    for key, label in (("before_release", "before the lock is released (views of the texts)"),
                        ("parallel", "lock released (validation)"),
                        ("after_retake", "after the lock is retaken (result objects)"),
                        ("free", "freeing the returned list")):
@@ -314,6 +345,92 @@ def compare(baseline, count, rounds):
                   % (label, median(this) * 1e3, median(base) * 1e3, median(ratios), ratios[0],
                      ratios[-1]))
     print("  (load average now %.2f)" % os.getloadavg()[0])
+
+
+class Turns:
+    """Processes running TURNS, each batch started by go()."""
+
+    def __init__(self, path, threads, processes, count):
+        env = dict(os.environ)
+        env.pop("RAYON_RS_NUM_CPUS", None)
+        env["RAYON_NUM_THREADS"] = str(threads)
+        script = (PRELUDE + TURNS).format(path=path, count=count)
+        self.children = [subprocess.Popen([sys.executable, "-c", script], env=env, text=True,
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                         for _ in range(processes)]
+        for child in self.children:
+            if child.stdout.readline().strip() != "ready":
+                raise RuntimeError("a benchmark process failed to start")
+
+    def go(self, processes=None):
+        """One batch in every process (or in the first `processes`) at once: the wall time from
+        the first start to the last end, and the CPU time of all."""
+        children = self.children[:processes]
+        for child in children:
+            child.stdin.write("go\n")
+            child.stdin.flush()
+        turns = [json.loads(child.stdout.readline()) for child in children]
+        wall = max(t["end"] for t in turns) - min(t["start"] for t in turns)
+        return wall, sum(t["cpu"] for t in turns)
+
+    def close(self):
+        for child in self.children:
+            child.stdin.close()
+        for child in self.children:
+            child.wait()
+
+
+def versus(argv):
+    """N threads in one process against N processes of one thread, over the same queries."""
+    threads = int(argv[argv.index("--threads") + 1]) if "--threads" in argv else 8
+    count = int(argv[argv.index("--count") + 1]) if "--count" in argv else 50_000
+    rounds = int(argv[argv.index("--rounds") + 1]) if "--rounds" in argv else 5
+    turns = int(argv[argv.index("--turns") + 1]) if "--turns" in argv else 4
+    sides = {"this": [HERE] + sys.path}
+    if "--baseline" in argv:
+        sides["baseline"] = [HERE, os.path.abspath(argv[argv.index("--baseline") + 1])] + sys.path
+    print("validate_batch() of %d queries: %d threads in one process against %d processes of one"
+          " thread each (the whole batch in each), and one process of one thread alone;"
+          " %d rounds of %d turns (load average %.2f)"
+          % (count, threads, threads, rounds, turns, os.getloadavg()[0]))
+    samples = {side: [] for side in sides}
+    for _ in range(rounds):
+        groups = {side: {"threads": Turns(path, threads, 1, count),
+                         "processes": Turns(path, 1, threads, count)} for side, path in
+                  sides.items()}
+        for _ in range(turns):
+            for side, group in groups.items():
+                threads_wall, threads_cpu = group["threads"].go()
+                processes_wall, processes_cpu = group["processes"].go()
+                # One process alone: the first of the group, the others idle meanwhile.
+                alone_wall, alone_cpu = group["processes"].go(1)
+                samples[side].append({
+                    "threads": threads_wall, "processes": processes_wall, "one": alone_wall,
+                    "threads_cpu": threads_cpu / count, "processes_cpu": processes_cpu /
+                    (threads * count), "one_cpu": alone_cpu / count,
+                    "ratio": processes_wall / (threads * threads_wall)})
+        for group in groups.values():
+            for turns_of in group.values():
+                turns_of.close()
+    for side, runs in samples.items():
+        ratios = sorted(r["ratio"] for r in runs)
+        one = median(r["one"] for r in runs)
+        print("  %s build, medians of %d turns:" % (side, len(runs)))
+        print("    1 thread alone          %7.1f ms   CPU %5.2f us/query"
+              % (one * 1e3, median(r["one_cpu"] for r in runs) * 1e6))
+        print("    %d threads, 1 process    %7.1f ms   CPU %5.2f us/query   speed-up %5.2fx"
+              % (threads, median(r["threads"] for r in runs) * 1e3,
+                 median(r["threads_cpu"] for r in runs) * 1e6,
+                 median(one / r["threads"] for r in runs)))
+        print("    %d processes, 1 thread   %7.1f ms   CPU %5.2f us/query   speed-up %5.2fx"
+              " (wall time of %d batches)"
+              % (threads, median(r["processes"] for r in runs) * 1e3,
+                 median(r["processes_cpu"] for r in runs) * 1e6,
+                 median(threads * one / r["processes"] for r in runs), threads))
+        print("    threads / processes (throughput, per turn): median %.3f (%.3f-%.3f;"
+              " target: at least 0.90)" % (median(ratios), ratios[0], ratios[-1]))
+    print("  (load average now %.2f)" % os.getloadavg()[0])
+    return 0
 
 
 def median(values):

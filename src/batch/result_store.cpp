@@ -1,14 +1,16 @@
 #include "batch/result_store.hpp"
 
 #include <malloc.h>
-#include <sys/mman.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "batch/mapping.hpp"
 
 namespace tessary::batch {
 
@@ -17,7 +19,8 @@ namespace tessary::batch {
 struct ResultRelease::Block {
   std::atomic<std::size_t> holders{0};
   std::size_t count = 0;
-  ValidationResult* slots = nullptr;
+  std::size_t stride = 0;  // the bytes of one slot: its result, then the caller's extra room
+  unsigned char* slots = nullptr;
   bool mapped = false;  // the slots are a mapping of their own (else a heap block, or nothing)
   // The heap memory of this batch's results freed since its last hand-back.
   std::atomic<std::size_t> freed_bytes{0};
@@ -76,39 +79,36 @@ void count_freed(Block& block, std::size_t bytes) noexcept {
   }
 }
 
-// The bytes of `count` slots followed by one flag per slot.
-std::size_t slots_bytes(std::size_t count) noexcept {
-  return count * (sizeof(ValidationResult) + 1);
+// The bytes of `count` slots of `stride` bytes followed by one flag per slot.
+std::size_t slots_bytes(std::size_t count, std::size_t stride) noexcept {
+  return count * (stride + 1);
 }
 
 // Memory for `count` slots and their flags, all flags 0: a mapping of its own for many (handed
-// back whole by munmap, whatever else the heap holds; its pages are first touched by the
-// workers that fill the slots), a heap block for few. Throws std::bad_alloc.
-ValidationResult* allocate_slots(std::size_t count, bool& mapped) {
-  if (count > std::numeric_limits<std::size_t>::max() / (sizeof(ValidationResult) + 1)) {
-    throw std::bad_alloc();
-  }
-  const std::size_t bytes = slots_bytes(count);
+// back whole, whatever else the heap holds; its pages are first touched by the workers that
+// fill the slots), a heap block for few. Throws std::bad_alloc.
+unsigned char* allocate_slots(std::size_t count, std::size_t stride, bool& mapped) {
+  if (count > std::numeric_limits<std::size_t>::max() / (stride + 1)) throw std::bad_alloc();
+  const std::size_t bytes = slots_bytes(count, stride);
   mapped = count >= kMapFromCount;
   void* memory = nullptr;
   if (mapped) {
-    memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) throw std::bad_alloc();
+    memory = map_block(bytes);
   } else {
     memory = std::malloc(bytes);
     if (memory == nullptr) throw std::bad_alloc();
-    std::memset(static_cast<unsigned char*>(memory) + count * sizeof(ValidationResult), 0, count);
+    std::memset(static_cast<unsigned char*>(memory) + count * stride, 0, count);
   }
-  return static_cast<ValidationResult*>(memory);
+  return static_cast<unsigned char*>(memory);
 }
 
 // Gives up `holders` holds of the block; the last one frees it.
 void drop(Block* block, std::size_t holders) noexcept {
   if (block->holders.fetch_sub(holders, std::memory_order_acq_rel) != holders) return;
   if (block->mapped) {
-    munmap(block->slots, slots_bytes(block->count));
+    unmap_block(block->slots, slots_bytes(block->count, block->stride));
   } else {
-    if (block->slots != nullptr) count_freed(*block, slots_bytes(block->count));
+    if (block->slots != nullptr) count_freed(*block, slots_bytes(block->count, block->stride));
     std::free(block->slots);
   }
   delete block;
@@ -145,25 +145,45 @@ void free_box(void* memory) noexcept { ::operator delete(memory); }
 
 }  // namespace detail
 
-ResultSlots::ResultSlots(std::size_t count) : built_(nullptr) {
+ResultSlots::ResultSlots(std::size_t count, std::size_t extra_bytes) : state_(nullptr) {
+  constexpr std::size_t kAlign = alignof(std::max_align_t);
+  if (extra_bytes > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
   auto block = std::make_unique<Block>();
   // Every slot counts as a holder from the start, so that the workers filling them share no
   // counter; the destructor gives back the holds of the slots that were never built.
   block->holders.store(count + 1, std::memory_order_relaxed);
   block->count = count;
+  block->stride = (extra_offset + extra_bytes + kAlign - 1) / kAlign * kAlign;
   if (count != 0) {
-    block->slots = allocate_slots(count, block->mapped);
-    built_ = reinterpret_cast<std::uint8_t*>(block->slots + count);
+    block->slots = allocate_slots(count, block->stride, block->mapped);
+    state_ = block->slots + count * block->stride;
   }
   block_ = block.release();
 }
 
 ResultSlots::~ResultSlots() {
   std::size_t unbuilt = 0;
-  for (std::size_t i = 0; i < block_->count; ++i) unbuilt += built_[i] == 0;
+  for (std::size_t i = 0; i < block_->count; ++i) {
+    if (state_[i] == kBuilt) {
+      take(i);  // freed at once
+    } else {
+      unbuilt += state_[i] == kEmpty;
+    }
+  }
   drop(block_, unbuilt + 1);
 }
 
-ValidationResult* ResultSlots::slot(std::size_t i) const noexcept { return block_->slots + i; }
+ResultBox ResultSlots::take(std::size_t i) noexcept {
+  state_[i] = kTaken;
+  return ResultBox(slot(i), ResultRelease{block_});
+}
+
+ValidationResult* ResultSlots::slot(std::size_t i) const noexcept {
+  return reinterpret_cast<ValidationResult*>(block_->slots + i * block_->stride);
+}
+
+void* ResultSlots::extra(std::size_t i) const noexcept {
+  return block_->slots + i * block_->stride + extra_offset;
+}
 
 }  // namespace tessary::batch

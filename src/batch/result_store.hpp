@@ -40,11 +40,16 @@ ResultBox box_result(Make&& make);
 
 // The slots of one batch. The object holds the block while the batch runs; every result built
 // in it holds the block too, so that the block lives until the last of them is freed,
-// whichever of this object and the results goes last.
+// whichever of this object and the results goes last. A result is built in its slot by the
+// thread that validates it and later taken out, as a box, by the caller; one never taken is
+// freed with this object. Each slot may have room for something else of the caller's beside
+// its result (the object that will hold the result, say), which then takes no allocation of
+// its own and goes with the block.
 class ResultSlots {
  public:
-  // Room for `count` results. Throws std::bad_alloc.
-  explicit ResultSlots(std::size_t count);
+  // Room for `count` results, each with `extra_bytes` beside it (aligned for any type). Throws
+  // std::bad_alloc.
+  explicit ResultSlots(std::size_t count, std::size_t extra_bytes = 0);
   ResultSlots(const ResultSlots&) = delete;
   ResultSlots& operator=(const ResultSlots&) = delete;
   ~ResultSlots();
@@ -52,13 +57,28 @@ class ResultSlots {
   // Builds the result that make() returns in slot i. Call it at most once per slot; safe from
   // many threads at once for different slots. When make() throws, the slot stays empty.
   template <class Make>
-  ResultBox emplace(std::size_t i, Make&& make);
+  void emplace(std::size_t i, Make&& make);
+
+  // Whether slot i holds a result (taken out or not).
+  bool built(std::size_t i) const noexcept { return state_[i] != kEmpty; }
+
+  // The result of slot i, which must be built and not yet taken.
+  ResultBox take(std::size_t i) noexcept;
+
+  // The extra room of slot i. Memory of the block: it goes when the last result of the batch
+  // is freed, so whatever lives there must end before (or as) the result of its slot is freed.
+  void* extra(std::size_t i) const noexcept;
 
  private:
+  enum : std::uint8_t { kEmpty, kBuilt, kTaken };
+  static constexpr std::size_t extra_offset =
+      (sizeof(ValidationResult) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+      alignof(std::max_align_t);
+
   ValidationResult* slot(std::size_t i) const noexcept;
 
   ResultRelease::Block* block_;
-  std::uint8_t* built_;  // after the slots: built_[i] is 1 once slot i holds a result
+  std::uint8_t* state_;  // after the slots: the state of slot i
 };
 
 // True once for each hand-back that has fallen due; clears that state. Cheap enough to ask
@@ -86,10 +106,9 @@ ResultBox box_result(Make&& make) {
 }
 
 template <class Make>
-ResultBox ResultSlots::emplace(std::size_t i, Make&& make) {
-  const ValidationResult* result = new (slot(i)) ValidationResult(std::forward<Make>(make)());
-  built_[i] = 1;
-  return ResultBox(result, ResultRelease{block_});
+void ResultSlots::emplace(std::size_t i, Make&& make) {
+  new (slot(i)) ValidationResult(std::forward<Make>(make)());
+  state_[i] = kBuilt;
 }
 
 }  // namespace tessary::batch

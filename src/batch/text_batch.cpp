@@ -1,135 +1,84 @@
 #include "batch/text_batch.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
+
+#include "batch/mapping.hpp"
 
 namespace tessary::batch {
 
 namespace {
 
-std::size_t page_bytes() noexcept {
-  static const std::size_t page = [] {
-    long size = sysconf(_SC_PAGESIZE);
-    return size > 0 ? static_cast<std::size_t>(size) : std::size_t{4096};
-  }();
-  return page;
+// The views of the batches of common sizes take one block of this size, and the last such
+// block freed is kept for the next batch: the calling thread fills the views before the
+// workers start, and memory it has to fault in there would hold the whole batch up.
+constexpr std::size_t kSpareBytes = std::size_t{2} << 20;
+std::atomic<void*> g_spare{nullptr};
+
+void* take_block(std::size_t bytes) {
+  if (bytes == kSpareBytes) {
+    if (void* spare = g_spare.exchange(nullptr, std::memory_order_acquire)) return spare;
+  }
+  return map_block(bytes);
 }
 
-std::size_t round_up(std::size_t n, std::size_t unit) { return (n + unit - 1) / unit * unit; }
+void give_block(void* block, std::size_t bytes) noexcept {
+  if (bytes == kSpareBytes) {
+    void* none = nullptr;
+    if (g_spare.compare_exchange_strong(none, block, std::memory_order_release)) return;
+  }
+  unmap_block(block, bytes);
+}
 
 }  // namespace
 
-std::size_t TextBatch::stretch_bytes() noexcept {
-  static const std::size_t stretch = round_up(std::size_t{256} << 10, page_bytes());
-  return stretch;
+TextBatch::TextBatch(std::size_t count) {
+  if (count == 0) return;
+  if (count > std::numeric_limits<std::size_t>::max() / sizeof(Entry)) {
+    throw std::bad_alloc();
+  }
+  std::size_t bytes = count * sizeof(Entry);
+  void* memory = nullptr;
+  if (count < kMappedFromCount) {
+    memory = std::malloc(bytes);
+    if (memory == nullptr) throw std::bad_alloc();
+  } else {
+    if (bytes < kSpareBytes) bytes = kSpareBytes;
+    memory = take_block(bytes);
+    mapped_bytes_ = bytes;
+  }
+  entries_ = static_cast<Entry*>(memory);
 }
 
 TextBatch::TextBatch(TextBatch&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      used_(std::exchange(other.used_, 0)),
-      mapped_(std::exchange(other.mapped_, false)),
-      ends_(std::move(other.ends_)),
-      pending_(std::move(other.pending_)) {}
+    : entries_(std::exchange(other.entries_, nullptr)),
+      mapped_bytes_(std::exchange(other.mapped_bytes_, 0)),
+      size_(std::exchange(other.size_, 0)) {}
 
 TextBatch& TextBatch::operator=(TextBatch&& other) noexcept {
   if (this != &other) {
-    free_buffer();
-    data_ = std::exchange(other.data_, nullptr);
-    capacity_ = std::exchange(other.capacity_, 0);
-    used_ = std::exchange(other.used_, 0);
-    mapped_ = std::exchange(other.mapped_, false);
-    ends_ = std::move(other.ends_);
-    pending_ = std::move(other.pending_);
+    free_views();
+    entries_ = std::exchange(other.entries_, nullptr);
+    mapped_bytes_ = std::exchange(other.mapped_bytes_, 0);
+    size_ = std::exchange(other.size_, 0);
   }
   return *this;
 }
 
-TextBatch::~TextBatch() { free_buffer(); }
+TextBatch::~TextBatch() { free_views(); }
 
-void TextBatch::free_buffer() noexcept {
-  if (!mapped_) {
-    std::free(data_);
+void TextBatch::free_views() noexcept {
+  if (mapped_bytes_ != 0) {
+    give_block(entries_, mapped_bytes_);
   } else {
-    munmap(data_, capacity_);
+    std::free(entries_);
   }
-  data_ = nullptr;
-  capacity_ = 0;
-  mapped_ = false;
-}
-
-void TextBatch::grow(std::size_t bytes) {
-  if (!mapped_ && bytes < mapped_from_bytes()) {
-    void* block = std::realloc(data_, bytes);
-    if (block == nullptr) throw std::bad_alloc();
-    data_ = static_cast<char*>(block);
-    capacity_ = bytes;
-    return;
-  }
-  const std::size_t size = round_up(bytes, page_bytes());
-  if (mapped_) {
-    void* memory = mremap(data_, capacity_, size, MREMAP_MAYMOVE);
-    if (memory == MAP_FAILED) throw std::bad_alloc();
-    data_ = static_cast<char*>(memory);
-    capacity_ = size;
-    return;
-  }
-  // A new mapping is filled in at once, so that the copy takes no page fault per page; the
-  // texts already on the heap move over.
-  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  if (memory == MAP_FAILED) throw std::bad_alloc();
-  if (used_ != 0) std::memcpy(memory, data_, used_);
-  std::free(data_);
-  data_ = static_cast<char*>(memory);
-  capacity_ = size;
-  mapped_ = true;
-  for (std::size_t i = 0; i < ends_.size(); ++i)
-    count_in_stretches(i == 0 ? 0 : ends_[i - 1], ends_[i]);
-}
-
-void TextBatch::count_in_stretches(std::size_t begin, std::size_t end) {
-  if (begin == end) return;
-  const std::size_t last = (end - 1) / stretch_bytes();
-  if (pending_.size() <= last) pending_.resize(last + 1, 0);
-  for (std::size_t s = begin / stretch_bytes(); s <= last; ++s) ++pending_[s];
-}
-
-void TextBatch::reserve(std::size_t count, std::size_t bytes) {
-  ends_.reserve(count);
-  if (bytes > capacity_) grow(bytes);
-}
-
-void TextBatch::push_back(std::string_view text) {
-  if (text.size() > capacity_ - used_) grow(std::max(used_ + text.size(), capacity_ * 2));
-  if (!text.empty()) std::memcpy(data_ + used_, text.data(), text.size());
-  if (mapped_) count_in_stretches(used_, used_ + text.size());
-  used_ += text.size();
-  ends_.push_back(used_);
-}
-
-void TextBatch::release(std::size_t i) noexcept {
-  if (!mapped_) return;
-  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-  const std::size_t end = ends_[i];
-  if (begin == end) return;
-  const std::size_t stretch = stretch_bytes();
-  for (std::size_t s = begin / stretch; s <= (end - 1) / stretch; ++s) {
-    // The last text out hands the stretch's pages back; the texts read before were released
-    // with acq_rel too, so every read of the stretch is over by then. The stretch stays mapped
-    // (as pages nobody reads again) until the whole buffer goes.
-    if (std::atomic_ref<std::uint32_t>(pending_[s]).fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      const std::size_t from = s * stretch;
-      madvise(data_ + from, std::min(stretch, capacity_ - from), MADV_DONTNEED);
-    }
-  }
+  entries_ = nullptr;
+  mapped_bytes_ = 0;
+  size_ = 0;
 }
 
 }  // namespace tessary::batch

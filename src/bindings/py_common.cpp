@@ -291,9 +291,10 @@ std::optional<std::string_view> to_text(PyObject* object) {
 
 namespace {
 
-// Passes every element of `object`, a sequence other than a str, to add(text) in order, after
-// reserve(count, bytes) with the number of elements and of UTF-8 bytes to expect (both may be
-// estimates). False with a Python error set.
+// Passes every element of `object`, a sequence other than a str, to add(text, element) in
+// order, after reserve(count) with the number of elements to expect (an estimate for a sequence
+// other than a list or tuple). The element is borrowed for the call. False with a Python error
+// set.
 template <class Reserve, class Add>
 bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   if (PyUnicode_Check(object)) {
@@ -306,18 +307,15 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   }
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     // The items of a plain list or tuple stay put while no Python code runs, and none does
-    // here: a first pass checks them and sums their sizes, a second one copies them. The
-    // second to_text of an item reads what the first one has made (and cached) again.
+    // here.
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
     PyObject** items = PySequence_Fast_ITEMS(object);
-    std::size_t bytes = 0;
+    reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       auto text = to_text(items[i]);
       if (!text) return false;
-      bytes += text->size();
+      add(*text, items[i]);
     }
-    reserve(static_cast<std::size_t>(count), bytes);
-    for (Py_ssize_t i = 0; i < count; ++i) add(*to_text(items[i]));
     return true;
   }
   Py_ssize_t size = PySequence_Size(object);
@@ -329,7 +327,7 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
     // so that a made-up length never asks for a huge block.
     constexpr std::size_t kMaxHint = std::size_t{1} << 16;
     try {
-      reserve(std::min(static_cast<std::size_t>(size), kMaxHint), 0);
+      reserve(std::min(static_cast<std::size_t>(size), kMaxHint));
     } catch (const std::exception&) {
     }
   }
@@ -339,7 +337,7 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
   while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
     auto text = to_text(item.get());
     if (!text) return false;
-    add(*text);
+    add(*text, item.get());
   }
   return !PyErr_Occurred();
 }
@@ -349,21 +347,44 @@ bool for_each_text(PyObject* object, Reserve&& reserve, Add&& add) {
 std::optional<std::vector<std::string>> to_text_list(PyObject* object) {
   std::vector<std::string> result;
   if (!for_each_text(
-          object, [&](std::size_t count, std::size_t) { result.reserve(count); },
-          [&](std::string_view text) { result.emplace_back(text); })) {
+          object, [&](std::size_t count) { result.reserve(count); },
+          [&](std::string_view text, PyObject*) { result.emplace_back(text); })) {
     return std::nullopt;
   }
   return result;
 }
 
-std::optional<batch::TextBatch> to_text_batch(PyObject* object) {
-  batch::TextBatch batch;
+BorrowedTexts::~BorrowedTexts() {
+  for (std::size_t i = 0; i < texts.size(); ++i) Py_DECREF(static_cast<PyObject*>(texts.keeper(i)));
+}
+
+std::optional<BorrowedTexts> to_borrowed_texts(PyObject* object) {
+  // Each element is kept alive by a reference of our own, its keeper: the sequence itself may
+  // change while the lock is released.
+  BorrowedTexts out;
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+    if (!for_each_text(
+            object, [&](std::size_t count) { out.texts = batch::TextBatch(count); },
+            [&](std::string_view text, PyObject* element) {
+              Py_INCREF(element);
+              out.texts.push_back(text, element);
+            })) {
+      return std::nullopt;
+    }
+    return out;
+  }
+  // Any other sequence yields as many elements as it likes: they are gathered first.
+  std::vector<std::pair<std::string_view, Ref>> elements;
   if (!for_each_text(
-          object, [&](std::size_t count, std::size_t bytes) { batch.reserve(count, bytes); },
-          [&](std::string_view text) { batch.push_back(text); })) {
+          object, [&](std::size_t count) { elements.reserve(count); },
+          [&](std::string_view text, PyObject* element) {
+            elements.emplace_back(text, Ref::borrow(element));
+          })) {
     return std::nullopt;
   }
-  return batch;
+  out.texts = batch::TextBatch(elements.size());
+  for (auto& [text, element] : elements) out.texts.push_back(text, element.release());
+  return out;
 }
 
 std::optional<std::uint64_t> to_u64(PyObject* object) {

@@ -212,6 +212,21 @@ PyObject* new_instance(PyTypeObject* type, T&& value) {
   return self;
 }
 
+// A new instance of `type` holding `value` (moved in, without throwing), built in `memory`:
+// sizeof(Instance<T>) bytes, aligned for any type, that the caller provides. The object is
+// never handed to tp_free: its type's tp_dealloc must know such objects and let go of their
+// memory in its own way.
+template <class T>
+PyObject* new_instance_in(void* memory, PyTypeObject* type, T&& value) noexcept {
+  using V = std::remove_cvref_t<T>;
+  static_assert(std::is_nothrow_constructible_v<V, T&&>);
+  PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), type);
+  auto* inst = instance<V>(self);
+  new (&inst->borrow) BorrowFlag{};
+  new (&inst->value) V(std::forward<T>(value));
+  return self;
+}
+
 // tp_dealloc of Instance<T>: destroys the value, frees the object and drops the heap type.
 template <class T>
 void dealloc_instance(PyObject* self) noexcept {
@@ -314,8 +329,18 @@ std::optional<std::string_view> to_text(PyObject* object);
 // Any sequence except a str, each element a text.
 std::optional<std::vector<std::string>> to_text_list(PyObject* object);
 
-// The same conversion as to_text_list, into one TextBatch.
-std::optional<batch::TextBatch> to_text_batch(PyObject* object);
+// The texts of to_text_list without copying them: views of the elements' UTF-8 forms, each
+// with a reference to its element as its keeper. The views stay valid while this object
+// lives, with or without the interpreter lock; it must be destroyed with the lock held.
+struct BorrowedTexts {
+  BorrowedTexts() = default;
+  BorrowedTexts(BorrowedTexts&&) noexcept = default;
+  BorrowedTexts& operator=(BorrowedTexts&&) = delete;
+  ~BorrowedTexts();
+
+  batch::TextBatch texts;
+};
+std::optional<BorrowedTexts> to_borrowed_texts(PyObject* object);
 
 // None (or null, an absent argument) gives an empty optional; otherwise an int in [0, 2^64).
 // The outer optional is empty on failure.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -114,11 +115,23 @@ PyObject* read_result(PyObject* self, Body&& body) noexcept {
   return read_object<PyResult>(self, [&](const PyResult& r) { return body(*r.result); });
 }
 
-// tp_dealloc of ValidationResult. Once the batch results freed so far add up to enough memory,
-// the heaps' free memory goes back to the system, with the interpreter lock released meanwhile
-// so that other Python threads go on.
+// tp_dealloc of ValidationResult. The object of a batch's result lives in the result's slot,
+// in the batch's block (see new_batch_result_object), and goes with the result. Once the batch
+// results freed so far add up to enough memory, the heaps' free memory goes back to the
+// system, with the interpreter lock released meanwhile so that other Python threads go on.
 void result_dealloc(PyObject* self) noexcept {
-  dealloc_instance<PyResult>(self);
+  ResultBox& held = instance<PyResult>(self)->value.result;
+  if (held.get_deleter().block == nullptr) {
+    dealloc_instance<PyResult>(self);
+  } else {
+    PyTypeObject* type = Py_TYPE(self);
+    // Out of the object first: freeing the last result of a batch unmaps its block, this
+    // object included.
+    ResultBox result = std::move(held);
+    instance<PyResult>(self)->value.~PyResult();
+    Py_DECREF(type);
+    result.reset();
+  }
   if (batch::hand_back_due()) {
     ReleasedGil unlocked;
     batch::give_back_free_memory();
@@ -127,6 +140,13 @@ void result_dealloc(PyObject* self) noexcept {
 
 Ref new_result_object(ResultBox result) {
   return Ref::steal(new_instance(g_result_type, PyResult{std::move(result)}));
+}
+
+// The object of result i of a batch, built in the extra room of its slot: a batch's objects
+// then take no allocations of their own (nor page faults for fresh memory on the calling
+// thread, with the interpreter lock held), and their memory goes back with the batch's block.
+Ref new_batch_result_object(batch::ResultSlots& slots, std::size_t i) {
+  return Ref::steal(new_instance_in(slots.extra(i), g_result_type, PyResult{slots.take(i)}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -446,15 +466,16 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     const auto call_args = kBatchParams.parse(args, nargsf, kwnames);
     if (!call_args) return nullptr;
     const auto [arg] = *call_args;
-    // Everything Python owns is copied before the lock is released, all texts into one buffer.
-    auto queries = convert_arg(kBatchParams, 0, arg, to_text_batch);
+    // The texts stay where Python keeps them, in elements held by a tuple that nothing else
+    // changes; they are read in place while the lock is released.
+    auto queries = convert_arg(kBatchParams, 0, arg, to_borrowed_texts);
     if (!queries) return nullptr;
+    const std::size_t count = queries->texts.size();
 
     // Signal handlers run on the main thread only; there the calling thread, working beside the
     // pool, runs them every so often, so that Ctrl-C stops a long batch.
     const bool runs_signal_handlers = _PyOS_IsMainThread() != 0;
-    batch::ResultSlots slots(queries->size());
-    std::vector<ResultBox> results(queries->size());
+    std::optional<batch::ResultSlots> slots(std::in_place, count, sizeof(Instance<PyResult>));
     bool complete = false;
     {
       // Re-takes the lock when the scope ends, also while a task's exception unwinds through
@@ -464,26 +485,24 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
       if (runs_signal_handlers) poll = [&unlocked] { return unlocked.run_signal_handlers(); };
       try {
         complete = pool::parallel_for(
-            queries->size(),
+            count,
             [&](std::size_t i) {
               // A slot already filled was done before a signal handler forked this process.
-              if (results[i]) return;
-              results[i] = slots.emplace(i, [&] { return validator.validate((*queries)[i]); });
-              queries->release(i);
+              if (slots->built(i)) return;
+              slots->emplace(i, [&] { return validator.validate(queries->texts[i]); });
             },
             poll);
       } catch (...) {
         // Whatever the batch made goes before the lock is retaken.
-        std::vector<ResultBox>().swap(results);
-        queries.reset();
+        slots.reset();
         throw;
       }
-      if (!complete) std::vector<ResultBox>().swap(results);
-      queries.reset();  // the copied texts are ours: no need to hold the lock to free them
+      if (!complete) slots.reset();
     }
     if (!complete) return nullptr;  // a signal handler raised; its exception is set
 
-    return new_list(results, [](ResultBox& result) { return new_result_object(std::move(result)); })
+    return new_list(std::views::iota(std::size_t{0}, count),
+                    [&](std::size_t i) { return new_batch_result_object(*slots, i); })
         .release();
   });
 }

@@ -7,6 +7,7 @@ import subprocess
 import sys
 import textwrap
 import threading
+import time
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -114,6 +115,46 @@ def test_texts_of_mixed_widths_reach_their_tasks_whole(validator, wrap):
     queries = MIXED_TEXTS * 3 + MIXED_TEXTS[::-1]
     assert dicts(validator.validate_batch(wrap(queries))) == \
         dicts(validator.validate(q) for q in queries)
+
+
+@pytest.mark.parametrize("wrap", [list, collections.UserList], ids=["list", "other-sequence"])
+def test_texts_stay_whole_while_another_thread_empties_the_sequence(validator, wrap):
+    # The batch reads its texts in place, so it must keep each alive itself: here the sequence
+    # holds the only references to them, and another thread empties it while the batch runs and
+    # makes new texts of the same sizes, which would take the memory of any text let go of.
+    queries = [CORPUS[i % len(CORPUS)] + " " * (i % 5) + "// %d" % i for i in range(20000)]
+    expected = dicts(validator.validate(q) for q in queries)
+    sequence = wrap(q.encode().decode() for q in queries)
+    go, emptied_at, junk = threading.Event(), [], []
+
+    def empty_it():
+        go.wait()  # and then the lock, which the batch releases once it has read the sequence
+        del sequence[:]
+        junk.extend("X" * len(q) for q in queries)
+        emptied_at.append(time.perf_counter())
+
+    thread = threading.Thread(target=empty_it)
+    thread.start()
+    go.set()
+    results = validator.validate_batch(sequence)
+    returned_at = time.perf_counter()
+    thread.join()
+    assert emptied_at[0] < returned_at  # emptied while the batch ran
+    assert dicts(results) == expected
+
+
+@pytest.mark.parametrize("wrap", [list, tuple, collections.UserList],
+                         ids=["list", "tuple", "other-sequence"])
+def test_a_batch_lets_go_of_every_text_it_held(validator, wrap):
+    queries = [CORPUS[i % len(CORPUS)] + "// %d" % i for i in range(10000)]
+    sequence = wrap(queries)
+    counts = [sys.getrefcount(q) for q in queries]
+    assert len(validator.validate_batch(sequence)) == len(queries)
+    assert [sys.getrefcount(q) for q in queries] == counts
+    for bad in (7, b"RETURN 1"):
+        with pytest.raises(TypeError):
+            validator.validate_batch(wrap(queries[:5000] + [bad] + queries[5000:]))
+        assert [sys.getrefcount(q) for q in queries] == counts
 
 
 def test_bad_element_keeps_other_calls_working(validator):
