@@ -466,8 +466,8 @@ PyObject* tessary_validate_batch(PyObject* self, PyObject* const* args, Py_ssize
     const auto call_args = kBatchParams.parse(args, nargsf, kwnames);
     if (!call_args) return nullptr;
     const auto [arg] = *call_args;
-    // The texts stay where Python keeps them, in elements held by a tuple that nothing else
-    // changes; they are read in place while the lock is released.
+    // The texts stay where Python keeps them, each element held by a reference of our own (the
+    // sequence itself may change meanwhile); they are read in place while the lock is released.
     auto queries = convert_arg(kBatchParams, 0, arg, to_borrowed_texts);
     if (!queries) return nullptr;
     const std::size_t count = queries->texts.size();
