@@ -16,7 +16,8 @@
 //   });
 //
 // Boxed children are `Box<T>` (a deep-copying owning pointer); an optional boxed child is a
-// `Box<T>` that may be empty (test it with `if (box)`).
+// `Box<T>` that may be empty (test it with `if (box)`). A tree's boxes and lists take their memory
+// from the arena that the root holds (parser/arena.hpp), released whole with the root.
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
 //
@@ -36,39 +37,77 @@
 #include <variant>
 #include <vector>
 
+#include "parser/arena.hpp"
+
 namespace tessary {
 
 // Owning pointer that copies its pointee. Empty only where a field is documented as optional.
+// Made while a tree is built, the pointee lives in the tree's arena, and releasing the box only
+// destroys it; otherwise (a copy, or a box made outside a build) it is on the heap and the box
+// frees it. The low bit of the pointer tells which.
 template <class T>
 class Box {
  public:
   Box() = default;
-  explicit Box(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-  explicit Box(std::unique_ptr<T> ptr) : ptr_(std::move(ptr)) {}
-  Box(const Box& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
-  Box(Box&&) noexcept = default;
+  explicit Box(T value) {
+    if (Arena* arena = building_arena()) {
+      bits_ = reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
+                                                   T(std::move(value)));
+    } else {
+      bits_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kOnHeap;
+    }
+  }
+  Box(const Box& other) : bits_(other ? heap_copy(*other) : 0) {}
+  Box(Box&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
   Box& operator=(const Box& other) {
-    if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+    if (this != &other) {
+      std::uintptr_t copy = other ? heap_copy(*other) : 0;
+      release();
+      bits_ = copy;
+    }
     return *this;
   }
-  Box& operator=(Box&&) noexcept = default;
-  ~Box() = default;
+  Box& operator=(Box&& other) noexcept {
+    if (this != &other) {
+      release();
+      bits_ = std::exchange(other.bits_, 0);
+    }
+    return *this;
+  }
+  ~Box() { release(); }
 
-  explicit operator bool() const { return ptr_ != nullptr; }
-  T& operator*() { return *ptr_; }
-  const T& operator*() const { return *ptr_; }
-  T* operator->() { return ptr_.get(); }
-  const T* operator->() const { return ptr_.get(); }
-  T* get() { return ptr_.get(); }
-  const T* get() const { return ptr_.get(); }
+  explicit operator bool() const { return bits_ != 0; }
+  T& operator*() { return *get(); }
+  const T& operator*() const { return *get(); }
+  T* operator->() { return get(); }
+  const T* operator->() const { return get(); }
+  T* get() { return reinterpret_cast<T*>(bits_ & ~kOnHeap); }
+  const T* get() const { return reinterpret_cast<const T*>(bits_ & ~kOnHeap); }
 
  private:
-  std::unique_ptr<T> ptr_;
+  static constexpr std::uintptr_t kOnHeap = 1;  // every tree type is aligned to at least 2
+  static std::uintptr_t heap_copy(const T& value) {
+    return reinterpret_cast<std::uintptr_t>(new T(value)) | kOnHeap;
+  }
+  void release() noexcept {
+    if (bits_ == 0) return;
+    if (bits_ & kOnHeap) {
+      delete get();
+    } else {
+      get()->~T();
+    }
+    bits_ = 0;
+  }
+  std::uintptr_t bits_ = 0;
 };
 
 // An optional boxed child: a Box that is empty when the child is absent.
 template <class T>
 using MaybeBox = Box<T>;
+
+// A list of children, in the tree's arena while it is built.
+template <class T>
+using TreeList = std::vector<T, TreeAllocator<T>>;
 
 // The byte offsets in the query text at which names are written, in order: one for each name of
 // a label list, a relationship-type list or a property chain, or one for each writing of a map
@@ -143,7 +182,7 @@ struct MapEntry;  // defined after Expr: { key, value }
 
 struct MapOrParam {
   struct Map {
-    std::vector<MapEntry> entries;  // unique keys, first-written order, last value kept
+    TreeList<MapEntry> entries;  // unique keys, first-written order, last value kept
   };
   struct Param {
     std::string name;  // without the leading "$"
@@ -155,7 +194,7 @@ enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 
 
 struct NodePattern {
   std::optional<std::string> variable;
-  std::vector<std::string> labels;  // without the colons
+  TreeList<std::string> labels;  // without the colons
   std::optional<MapOrParam> properties;
   NameOffsets label_offsets;  // where each of `labels` is written
 };
@@ -167,7 +206,7 @@ struct RangeBounds {
 
 struct RelationshipPattern {
   std::optional<std::string> variable;
-  std::vector<std::string> rel_types;
+  TreeList<std::string> rel_types;
   std::optional<MapOrParam> properties;
   std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
@@ -181,7 +220,7 @@ struct PatternStep {
 
 struct PatternElement {
   NodePattern start;
-  std::vector<PatternStep> chain;  // each relationship with the node after it, left to right
+  TreeList<PatternStep> chain;  // each relationship with the node after it, left to right
 };
 
 struct PatternPart {
@@ -190,7 +229,7 @@ struct PatternPart {
 };
 
 struct Pattern {
-  std::vector<PatternPart> parts;
+  TreeList<PatternPart> parts;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -262,10 +301,10 @@ struct Expr {
   };
   struct Null {};
   struct List {
-    std::vector<Expr> items;
+    TreeList<Expr> items;
   };
   struct Map {
-    std::vector<MapEntry> entries;
+    TreeList<MapEntry> entries;
   };  // unique keys, last value kept
   struct Variable {
     std::string name;
@@ -289,13 +328,13 @@ struct Expr {
   };  // without "$"
   struct FunctionCall {
     std::string name;  // as written, namespace included
-    std::vector<Expr> args;
+    TreeList<Expr> args;
     bool distinct = false;
   };
   struct CountStar {};
   struct Case {
     MaybeBox<Expr> subject;  // present for the simple form CASE x WHEN ...
-    std::vector<CaseAlternative> alternatives;
+    TreeList<CaseAlternative> alternatives;
     MaybeBox<Expr> else_expr;
   };
   struct ListComprehension {
@@ -414,8 +453,8 @@ struct ReturnItem {
 };
 
 struct WithClause {
-  std::vector<ReturnItem> items;  // empty for WITH *
-  std::optional<std::vector<SortItem>> order_by;
+  TreeList<ReturnItem> items;  // empty for WITH *
+  std::optional<TreeList<SortItem>> order_by;
   std::optional<Expr> skip;
   std::optional<Expr> limit;
   std::optional<Expr> where_clause;
@@ -423,8 +462,8 @@ struct WithClause {
 };
 
 struct ReturnClause {
-  std::vector<ReturnItem> items;  // empty for RETURN *
-  std::optional<std::vector<SortItem>> order_by;
+  TreeList<ReturnItem> items;  // empty for RETURN *
+  std::optional<TreeList<SortItem>> order_by;
   std::optional<Expr> skip;
   std::optional<Expr> limit;
   bool distinct = false;
@@ -452,8 +491,8 @@ struct ReadingClause {
   };
   struct Call {
     std::string procedure;
-    std::vector<Expr> args;
-    std::vector<YieldItem> yield_items;  // empty without YIELD
+    TreeList<Expr> args;
+    TreeList<YieldItem> yield_items;  // empty without YIELD
   };
   struct CallSubquery {
     Box<RegularQuery> query;
@@ -473,8 +512,8 @@ struct ReadingClause {
 
 struct PropertyExpr {
   std::string variable;
-  std::vector<std::string> keys;  // n.a.b gives a, b
-  NameOffsets key_offsets;        // where each of `keys` is written
+  TreeList<std::string> keys;  // n.a.b gives a, b
+  NameOffsets key_offsets;     // where each of `keys` is written
 };
 
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
@@ -494,7 +533,7 @@ struct SetItem {
   };               // n += value
   struct Labels {  // n:A:B
     std::string variable;
-    std::vector<std::string> labels;
+    TreeList<std::string> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   std::variant<Property, Assign, Append, Labels> node;
@@ -515,7 +554,7 @@ enum class RemoveItemKind : std::uint8_t { Labels, Property };
 struct RemoveItem {
   struct Labels {
     std::string variable;
-    std::vector<std::string> labels;
+    TreeList<std::string> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   struct Property {
@@ -542,23 +581,23 @@ struct UpdatingClause {
   };
   struct Merge {
     PatternPart part;
-    std::vector<std::vector<SetItem>> on_match;   // one list per ON MATCH SET
-    std::vector<std::vector<SetItem>> on_create;  // one list per ON CREATE SET
+    TreeList<TreeList<SetItem>> on_match;   // one list per ON MATCH SET
+    TreeList<TreeList<SetItem>> on_create;  // one list per ON CREATE SET
   };
   struct Set {
-    std::vector<SetItem> items;
+    TreeList<SetItem> items;
   };
   struct Remove {
-    std::vector<RemoveItem> items;
+    TreeList<RemoveItem> items;
   };
   struct Delete {
-    std::vector<Expr> exprs;
+    TreeList<Expr> exprs;
     bool detach = false;
   };
   struct Foreach {
     std::string variable;
     Expr list;
-    std::vector<UpdatingClause> body;
+    TreeList<UpdatingClause> body;
   };
   std::variant<Create, Merge, Set, Remove, Delete, Foreach> node;
 
@@ -577,22 +616,22 @@ struct UpdatingClause {
 // Queries
 
 struct SinglePartQuery {
-  std::vector<ReadingClause> reading_clauses;
-  std::vector<UpdatingClause> updating_clauses;
+  TreeList<ReadingClause> reading_clauses;
+  TreeList<UpdatingClause> updating_clauses;
   std::optional<ReturnClause> return_clause;
 };
 
 // The clauses before one WITH, and that WITH.
 struct QueryPartStep {
-  std::vector<ReadingClause> reading_clauses;
-  std::vector<UpdatingClause> updating_clauses;
+  TreeList<ReadingClause> reading_clauses;
+  TreeList<UpdatingClause> updating_clauses;
   WithClause with_clause;
 };
 
 struct MultiPartQuery {
-  std::vector<QueryPartStep> parts;              // one per WITH, in order
-  std::vector<ReadingClause> reading_clauses;    // final part
-  std::vector<UpdatingClause> updating_clauses;  // final part
+  TreeList<QueryPartStep> parts;              // one per WITH, in order
+  TreeList<ReadingClause> reading_clauses;    // final part
+  TreeList<UpdatingClause> updating_clauses;  // final part
   std::optional<ReturnClause> return_clause;
 };
 
@@ -619,12 +658,35 @@ struct UnionBranch {
 
 struct RegularQuery {
   SingleQuery first;
-  std::vector<UnionBranch> unions;
+  TreeList<UnionBranch> unions;
 };
 
 // The root. A procedure call written alone is a one-part query whose only clause is a Call.
 struct CypherQuery {
+  // Holds the memory of the tree's nodes, so declared first: released after them. A copy of a
+  // tree has no arena of its own (its nodes are on the heap).
+  std::unique_ptr<Arena> arena;
   RegularQuery query;
+
+  CypherQuery() = default;
+  explicit CypherQuery(RegularQuery q) : query(std::move(q)) {}
+  CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
+      : arena(std::move(a)), query(std::move(q)) {}
+  CypherQuery(const CypherQuery& other) : query(other.query) {}
+  CypherQuery(CypherQuery&&) noexcept = default;
+  CypherQuery& operator=(const CypherQuery& other) {
+    if (this != &other) *this = CypherQuery(other);
+    return *this;
+  }
+  // The nodes go before the arena that holds them.
+  CypherQuery& operator=(CypherQuery&& other) noexcept {
+    if (this != &other) {
+      query = std::move(other.query);
+      arena = std::move(other.arena);
+    }
+    return *this;
+  }
+  ~CypherQuery() = default;
 };
 
 // Growing a list of nodes moves them; it never copies a subtree.

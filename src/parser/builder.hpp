@@ -52,7 +52,7 @@ Expr build_first_inner_expression(Pair pair, const char* missing);
 Expr build_comparison_expr(Pair pair);
 Expr build_add_sub_expr(Pair pair);
 Expr build_postfix_expr(Pair pair);
-std::vector<MapEntry> build_map_literal(Pair pair);
+TreeList<MapEntry> build_map_literal(Pair pair);
 
 // Atoms.
 struct FilterTriple {
@@ -87,8 +87,8 @@ MapOrParam build_properties(Pair pair);
 
 // Queries and projections.
 struct ReturnBody {
-  std::vector<ReturnItem> items;
-  std::optional<std::vector<SortItem>> order_by;
+  TreeList<ReturnItem> items;
+  std::optional<TreeList<SortItem>> order_by;
   std::optional<Expr> skip;
   std::optional<Expr> limit;
 };
@@ -105,7 +105,7 @@ ReadingClause::Call build_call_clause(Pair pair);
 // Updating clauses.
 UpdatingClause build_updating_clause(Pair pair);
 UpdatingClause build_merge_clause(Pair pair);
-std::vector<SetItem> build_set_clause(Pair pair);
+TreeList<SetItem> build_set_clause(Pair pair);
 PropertyExpr build_property_expression(Pair pair);
 
 }  // namespace tessary::builder

@@ -159,7 +159,7 @@ class MapBuilder {
     keys_.push_back(key);
     entries_.push_back(MapEntry{std::string(key), std::move(value), NameOffsets(offset)});
   }
-  std::vector<MapEntry> take() { return std::move(entries_); }
+  TreeList<MapEntry> take() { return std::move(entries_); }
 
  private:
   static constexpr std::size_t kDirectSearchLimit = 8;
@@ -174,7 +174,7 @@ class MapBuilder {
     }
     return std::nullopt;
   }
-  std::vector<MapEntry> entries_;
+  TreeList<MapEntry> entries_;
   std::vector<std::string_view> keys_;
   std::unordered_map<std::string_view, std::size_t> index_;
 };
@@ -477,7 +477,7 @@ Expr build_postfix_expr(Pair pair) {
   return tree;
 }
 
-std::vector<MapEntry> build_map_literal(Pair pair) {
+TreeList<MapEntry> build_map_literal(Pair pair) {
   MapBuilder map(pair.into_inner().count());
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;

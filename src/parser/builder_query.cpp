@@ -101,8 +101,8 @@ RemoveItem build_remove_item(Pair pair) {
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
 [[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
   MultiPartQuery query;
-  std::vector<ReadingClause> reading;
-  std::vector<UpdatingClause> updating;
+  TreeList<ReadingClause> reading;
+  TreeList<UpdatingClause> updating;
   for (Pair child : form.into_inner()) {
     switch (child.as_rule()) {
       case Rule::reading_clause:
@@ -243,7 +243,7 @@ ReturnBody build_return_body(Pair pair) {
     switch (child.as_rule()) {
       case Rule::return_items: {
         if (trim(child.as_str()) == "*") break;
-        std::vector<ReturnItem> items;
+        TreeList<ReturnItem> items;
         items.reserve(child.into_inner().count());
         for (Pair item : child.into_inner()) {
           if (item.as_rule() != Rule::return_item) continue;
@@ -263,7 +263,7 @@ ReturnBody build_return_body(Pair pair) {
         break;
       }
       case Rule::order_clause: {
-        std::vector<SortItem> order;
+        TreeList<SortItem> order;
         for (Pair item : child.into_inner()) {
           if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
         }
@@ -389,8 +389,8 @@ UpdatingClause build_merge_clause(Pair pair) {
   return UpdatingClause{std::move(merge)};
 }
 
-std::vector<SetItem> build_set_clause(Pair pair) {
-  std::vector<SetItem> items;
+TreeList<SetItem> build_set_clause(Pair pair) {
+  TreeList<SetItem> items;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::set_item) items.push_back(build_set_item(child));
   }

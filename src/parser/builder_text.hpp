@@ -45,7 +45,7 @@ inline std::uint32_t offset_of(const Pair& pair) {
 
 // The texts of the inner pairs of `pair` whose rule is `name_rule` (label names, relationship
 // type names), in order, into `names`, and where each is written into `offsets`.
-void inner_names(const Pair& pair, Rule name_rule, std::vector<std::string>& names,
+void inner_names(const Pair& pair, Rule name_rule, TreeList<std::string>& names,
                  NameOffsets& offsets);
 
 // A parameter's text without its leading "$" (every one of them).

@@ -26,7 +26,13 @@ CypherQuery build_query_or_throw(Pair top) {
   if (body->as_rule() != Rule::regular_query) {
     builder::fail("Unknown statement type: " + std::string(rule_name(body->as_rule())));
   }
-  return CypherQuery{builder::build_regular_query(*body)};
+  // Every node of the tree takes its memory from one arena, which the root keeps.
+  auto arena = std::make_unique<Arena>();
+  RegularQuery query = [&] {
+    BuildingArena building(arena.get());
+    return builder::build_regular_query(*body);
+  }();
+  return CypherQuery(std::move(arena), std::move(query));
 }
 
 }  // namespace

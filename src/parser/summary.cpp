@@ -60,7 +60,7 @@ void collect_pattern(const Pattern& pattern, const Sinks& s) {
   for (const PatternPart& part : pattern.parts) collect_element(part.element, s);
 }
 
-void collect_exprs(const std::vector<Expr>& exprs, const Sinks& s) {
+void collect_exprs(const TreeList<Expr>& exprs, const Sinks& s) {
   for (const Expr& e : exprs) collect_expr(e, s);
 }
 
@@ -152,8 +152,8 @@ void collect_updating(const UpdatingClause& clause, const Sinks& s) {
   // SET, REMOVE, DELETE and FOREACH name nothing here.
 }
 
-void collect_clauses(const std::vector<ReadingClause>& reading,
-                     const std::vector<UpdatingClause>& updating, const Sinks& s) {
+void collect_clauses(const TreeList<ReadingClause>& reading,
+                     const TreeList<UpdatingClause>& updating, const Sinks& s) {
   for (const ReadingClause& clause : reading) collect_reading(clause, s);
   for (const UpdatingClause& clause : updating) collect_updating(clause, s);
 }

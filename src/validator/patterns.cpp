@@ -15,7 +15,7 @@ std::string aggregate_message(std::string_view context) {
   return format_message(DiagnosticCode::AggregateInForbiddenContext, {context});
 }
 
-std::string join_labels(const std::vector<std::string>& labels) {
+std::string join_labels(std::span<const std::string> labels) {
   std::string out;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (i > 0) out += ", ";
@@ -71,8 +71,8 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
 }
 
 void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
-                                                            const std::vector<std::string>& left,
-                                                            const std::vector<std::string>& right) {
+                                                            std::span<const std::string> left,
+                                                            std::span<const std::string> right) {
   const auto* map = rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
   for (std::size_t i = 0; i < rel.rel_types.size(); ++i) {
     const std::string& type = rel.rel_types[i];
@@ -108,7 +108,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
   }
 }
 
-void SemanticValidator::check_endpoint_label(const std::vector<std::string>& labels,
+void SemanticValidator::check_endpoint_label(std::span<const std::string> labels,
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;
@@ -253,7 +253,7 @@ void SemanticValidator::validate_set_item(const SetItem& item) {
   }
 }
 
-void SemanticValidator::validate_set_items(const std::vector<SetItem>& items) {
+void SemanticValidator::validate_set_items(const TreeList<SetItem>& items) {
   for (const auto& item : items) validate_set_item(item);
 }
 

@@ -82,10 +82,10 @@ void Scope::Map::erase(std::string_view name) {
   list_.pop_back();
 }
 
-void Scope::accumulate(std::string_view name, const std::vector<std::string>& labels) {
+void Scope::accumulate(std::string_view name, std::span<const std::string> labels) {
   Labels* held = map_.find(name);
   if (held == nullptr) {
-    map_.insert(name, labels);
+    map_.insert(name, Labels(labels.begin(), labels.end()));
     if (recording()) record(Change::Kind::Inserted, name);
     return;
   }
@@ -373,8 +373,8 @@ void SemanticValidator::collect_updating_bindings(const UpdatingClause& clause) 
 // ---------------------------------------------------------------------------------------------
 // Query-level walk
 
-void SemanticValidator::validate_query_part(const std::vector<ReadingClause>& reading,
-                                            const std::vector<UpdatingClause>& updating) {
+void SemanticValidator::validate_query_part(const TreeList<ReadingClause>& reading,
+                                            const TreeList<UpdatingClause>& updating) {
   for (const auto& clause : reading) collect_reading_bindings(clause);
   for (const auto& clause : updating) collect_updating_bindings(clause);
   for (const auto& clause : reading) validate_reading_clause(clause);
@@ -401,8 +401,7 @@ void SemanticValidator::validate_regular_query(const RegularQuery& query) {
   }
 }
 
-Scope SemanticValidator::projection_scope(const std::vector<ReturnItem>& items,
-                                          const Scope& source) {
+Scope SemanticValidator::projection_scope(const TreeList<ReturnItem>& items, const Scope& source) {
   if (items.empty()) return source;
   Scope next;
   for (const auto& item : items) {
@@ -455,7 +454,7 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
   if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
 }
 
-void SemanticValidator::check_alias_uniqueness(const std::vector<ReturnItem>& items) {
+void SemanticValidator::check_alias_uniqueness(const TreeList<ReturnItem>& items) {
   NameSet seen;
   for (const auto& item : items) {
     const std::string* name = projected_name(item);

@@ -20,7 +20,7 @@ void note(const std::string& name, std::uint32_t offset) {
 
 // The names of a list with their offsets: written as print writes them, each after `sep`
 // (the first after `first_sep`).
-std::string names_text(const std::vector<std::string>& names, const NameOffsets& offsets,
+std::string names_text(const TreeList<std::string>& names, const NameOffsets& offsets,
                        const char* first_sep, const char* sep) {
   std::string out;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -35,7 +35,7 @@ std::string names_text(const std::vector<std::string>& names, const NameOffsets&
 }
 
 template <class T, class F>
-std::string join(const std::vector<T>& items, const char* sep, F&& each) {
+std::string join(const TreeList<T>& items, const char* sep, F&& each) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i) out += sep;
@@ -46,7 +46,7 @@ std::string join(const std::vector<T>& items, const char* sep, F&& each) {
 
 std::string opt(const MaybeBox<Expr>& e) { return e ? print(*e) : "_"; }
 
-std::string map_text(const std::vector<MapEntry>& entries) {
+std::string map_text(const TreeList<MapEntry>& entries) {
   return "{" +
          join(entries, ", ",
               [](const MapEntry& e) {
@@ -105,21 +105,21 @@ std::string rel_text(const RelationshipPattern& r) {
   return "?";
 }
 
-std::string sort_text(const std::optional<std::vector<SortItem>>& order) {
+std::string sort_text(const std::optional<TreeList<SortItem>>& order) {
   if (!order) return "";
   return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
            return print(s.expr) + (s.descending ? " DESC" : " ASC");
          });
 }
 
-std::string items_text(const std::vector<ReturnItem>& items) {
+std::string items_text(const TreeList<ReturnItem>& items) {
   if (items.empty()) return "(none)";
   return join(items, ", ", [](const ReturnItem& i) {
     return print(i.expr) + (i.alias ? " AS " + *i.alias : "");
   });
 }
 
-std::string projection_tail(const std::optional<std::vector<SortItem>>& order,
+std::string projection_tail(const std::optional<TreeList<SortItem>>& order,
                             const std::optional<Expr>& skip, const std::optional<Expr>& limit) {
   std::string out = sort_text(order);
   if (skip) out += " SKIP " + print(*skip);
@@ -127,12 +127,12 @@ std::string projection_tail(const std::optional<std::vector<SortItem>>& order,
   return out;
 }
 
-std::string set_items(const std::vector<SetItem>& items) {
+std::string set_items(const TreeList<SetItem>& items) {
   return join(items, ", ", [](const SetItem& i) { return print(i); });
 }
 
-std::string clause_list(const std::vector<ReadingClause>& reading,
-                        const std::vector<UpdatingClause>& updating) {
+std::string clause_list(const TreeList<ReadingClause>& reading,
+                        const TreeList<UpdatingClause>& updating) {
   std::string out;
   for (const auto& c : reading) out += (out.empty() ? "" : " ") + print(c);
   for (const auto& c : updating) out += (out.empty() ? "" : " ") + print(c);
