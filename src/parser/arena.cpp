@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace tessary {
@@ -26,13 +29,14 @@ struct SpareBlock {
   ~SpareBlock() { std::free(block); }
 };
 thread_local SpareBlock t_spare;
-thread_local Arena* t_building = nullptr;
+thread_local Building t_building;
 
 }  // namespace
 
 static_assert(sizeof(void*) * 2 <= kHeader);
 
 Arena::~Arena() {
+  for (Large* large = large_; large != nullptr;) std::free(std::exchange(large, large->next));
   for (Block* block = last_; block != nullptr;) {
     Block* previous = block->previous;
     if (block->size == kFirstBlock && t_spare.block == nullptr) {
@@ -60,7 +64,6 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
   block->previous = last_;
   block->size = size;
   last_ = block;
-  reserved_ += size;
   next_ = reinterpret_cast<std::uintptr_t>(memory) + kHeader;
   end_ = reinterpret_cast<std::uintptr_t>(memory) + size;
   const std::uintptr_t at = (next_ + (align - 1)) & ~std::uintptr_t{align - 1};
@@ -68,10 +71,68 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
   return reinterpret_cast<void*>(at);
 }
 
-Arena* building_arena() noexcept { return t_building; }
+void* Arena::allocate_large(std::size_t bytes) {
+  if (bytes > std::numeric_limits<std::size_t>::max() - kHeader) throw std::bad_alloc();
+  auto* large = static_cast<Large*>(std::malloc(kHeader + bytes));
+  if (large == nullptr) throw std::bad_alloc();
+  large->previous = nullptr;
+  large->next = large_;
+  if (large_ != nullptr) large_->previous = large;
+  large_ = large;
+  return reinterpret_cast<char*>(large) + kHeader;
+}
 
-BuildingArena::BuildingArena(Arena* arena) noexcept : previous_(t_building) { t_building = arena; }
+void Arena::deallocate_large(void* p) noexcept {
+  auto* large = reinterpret_cast<Large*>(static_cast<char*>(p) - kHeader);
+  (large->previous != nullptr ? large->previous->next : large_) = large->next;
+  if (large->next != nullptr) large->next->previous = large->previous;
+  std::free(large);
+}
+
+Arena* building_arena() noexcept { return t_building.arena; }
+
+const Building& building() noexcept { return t_building; }
+
+BuildingArena::BuildingArena(Arena* arena, std::string_view source) : previous_(t_building) {
+  Building next{arena, source.data(), source.size(), nullptr};
+  if (!source.empty()) {
+    char* copy = static_cast<char*>(arena->allocate(source.size(), 1));
+    std::memcpy(copy, source.data(), source.size());
+    next.copy = copy;
+  }
+  t_building = next;
+}
 
 BuildingArena::~BuildingArena() { t_building = previous_; }
+
+void Text::assign(std::string_view text) {
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("tree text longer than 4 GiB");
+  }
+  size_ = static_cast<std::uint32_t>(text.size());
+  on_heap_ = false;
+  if (text.empty()) {
+    data_ = nullptr;
+    return;
+  }
+  const Building& b = t_building;
+  if (b.arena != nullptr) {
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto from = reinterpret_cast<std::uintptr_t>(b.source);
+    if (b.copy != nullptr && at >= from && at - from <= b.size &&
+        text.size() <= b.size - (at - from)) {
+      data_ = b.copy + (at - from);
+      return;
+    }
+    char* bytes = static_cast<char*>(b.arena->allocate(text.size(), 1));
+    std::memcpy(bytes, text.data(), text.size());
+    data_ = bytes;
+    return;
+  }
+  char* bytes = new char[text.size()];
+  std::memcpy(bytes, text.data(), text.size());
+  data_ = bytes;
+  on_heap_ = true;
+}
 
 }  // namespace tessary

@@ -43,8 +43,8 @@ namespace tessary {
 
 // Owning pointer that copies its pointee. Empty only where a field is documented as optional.
 // Made while a tree is built, the pointee lives in the tree's arena, and releasing the box only
-// destroys it; otherwise (a copy, or a box made outside a build) it is on the heap and the box
-// frees it. The low bit of the pointer tells which.
+// destroys it; otherwise (a copy made later, or a box made outside a build) it is on the heap and
+// the box frees it. The low bit of the pointer tells which.
 template <class T>
 class Box {
  public:
@@ -57,11 +57,11 @@ class Box {
       bits_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kOnHeap;
     }
   }
-  Box(const Box& other) : bits_(other ? heap_copy(*other) : 0) {}
+  Box(const Box& other) : bits_(other ? copy_of(*other) : 0) {}
   Box(Box&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
   Box& operator=(const Box& other) {
     if (this != &other) {
-      std::uintptr_t copy = other ? heap_copy(*other) : 0;
+      std::uintptr_t copy = other ? copy_of(*other) : 0;
       release();
       bits_ = copy;
     }
@@ -86,7 +86,12 @@ class Box {
 
  private:
   static constexpr std::uintptr_t kOnHeap = 1;  // every tree type is aligned to at least 2
-  static std::uintptr_t heap_copy(const T& value) {
+  // A copy made while a tree is built belongs to that tree, any other to the heap.
+  static std::uintptr_t copy_of(const T& value) {
+    if (Arena* arena = building_arena()) {
+      return reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
+                                                  T(value));
+    }
     return reinterpret_cast<std::uintptr_t>(new T(value)) | kOnHeap;
   }
   void release() noexcept {
@@ -117,7 +122,7 @@ class NameOffsets {
  public:
   NameOffsets() = default;
   explicit NameOffsets(std::uint32_t offset) : size_(1), first_(offset) {}
-  NameOffsets(const NameOffsets& other) : size_(other.size_), first_(other.first_) {
+  NameOffsets(const NameOffsets& other) : size_(other.size()), first_(other.first_) {
     if (other.rest_ != nullptr) copy_rest(other);
   }
   NameOffsets(NameOffsets&& other) noexcept
@@ -131,14 +136,14 @@ class NameOffsets {
     return *this;
   }
   ~NameOffsets() {
-    if (rest_ != nullptr) release();
+    if (size_ & kRestOnHeap) release();
   }
 
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_ & ~kRestOnHeap; }
+  bool empty() const { return size() == 0; }
   std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : rest_[i - 1]; }
   void push_back(std::uint32_t offset) {
-    if (size_ == 0) {
+    if (empty()) {
       first_ = offset;
     } else {
       append(offset);
@@ -147,26 +152,41 @@ class NameOffsets {
   }
 
  private:
+  // Set in `size_` when `rest_` is on the heap rather than in a tree's arena.
+  static constexpr std::uint32_t kRestOnHeap = std::uint32_t{1} << 31;
+
   // The offsets after the first live in `rest_`, which holds room for the next power of two of
   // their number.
   [[gnu::noinline]] void append(std::uint32_t offset) {
-    const std::size_t held = size_ - 1;
+    const std::size_t held = size() - 1;
     if ((held & (held - 1)) == 0) {  // full: 0, 1, 2, 4, ... offsets
-      auto* grown = new std::uint32_t[held == 0 ? 1 : 2 * held];
+      const bool was_on_heap = (size_ & kRestOnHeap) != 0;
+      std::uint32_t* grown = room(held == 0 ? 1 : 2 * held);
       std::copy(rest_, rest_ + held, grown);
-      delete[] rest_;
+      if (was_on_heap) delete[] rest_;
       rest_ = grown;
     }
     rest_[held] = offset;
   }
   [[gnu::noinline]] void copy_rest(const NameOffsets& other) {
-    const std::size_t held = size_ - 1;
-    rest_ = new std::uint32_t[std::bit_ceil(held)];
+    const std::size_t held = size() - 1;
+    rest_ = room(std::bit_ceil(held));
     std::copy(other.rest_, other.rest_ + held, rest_);
+  }
+  // Room for `n` offsets, in the building arena or else on the heap (noted in `size_`).
+  std::uint32_t* room(std::size_t n) {
+    if (Arena* arena = building_arena()) {
+      size_ &= ~kRestOnHeap;
+      return static_cast<std::uint32_t*>(
+          arena->allocate(n * sizeof(std::uint32_t), alignof(std::uint32_t)));
+    }
+    auto* heap = new std::uint32_t[n];
+    size_ |= kRestOnHeap;
+    return heap;
   }
   [[gnu::noinline]] void release() noexcept { delete[] rest_; }
 
-  std::uint32_t size_ = 0;
+  std::uint32_t size_ = 0;  // the count, and kRestOnHeap
   std::uint32_t first_ = 0;
   std::uint32_t* rest_ = nullptr;
 };
@@ -185,7 +205,7 @@ struct MapOrParam {
     TreeList<MapEntry> entries;  // unique keys, first-written order, last value kept
   };
   struct Param {
-    std::string name;  // without the leading "$"
+    Text name;  // without the leading "$"
   };
   std::variant<Map, Param> node;
 };
@@ -193,8 +213,8 @@ struct MapOrParam {
 enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 };
 
 struct NodePattern {
-  std::optional<std::string> variable;
-  TreeList<std::string> labels;  // without the colons
+  std::optional<Text> variable;
+  TreeList<Text> labels;  // without the colons
   std::optional<MapOrParam> properties;
   NameOffsets label_offsets;  // where each of `labels` is written
 };
@@ -205,8 +225,8 @@ struct RangeBounds {
 };
 
 struct RelationshipPattern {
-  std::optional<std::string> variable;
-  TreeList<std::string> rel_types;
+  std::optional<Text> variable;
+  TreeList<Text> rel_types;
   std::optional<MapOrParam> properties;
   std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
@@ -224,7 +244,7 @@ struct PatternElement {
 };
 
 struct PatternPart {
-  std::optional<std::string> variable;  // path variable of p = (...)
+  std::optional<Text> variable;  // path variable of p = (...)
   PatternElement element;
 };
 
@@ -261,7 +281,7 @@ struct UnaryExpr {
 // all / any / none / single (x IN list WHERE predicate).
 template <ExprKind K>
 struct QuantifierExpr {
-  std::string variable;
+  Text variable;
   Box<Expr> list;
   MaybeBox<Expr> predicate;
 };
@@ -294,7 +314,7 @@ struct Expr {
     double value = 0.0;
   };
   struct String {
-    std::string value;
+    Text value;
   };  // content between the quotes, escapes unprocessed
   struct Bool {
     bool value = false;
@@ -307,11 +327,11 @@ struct Expr {
     TreeList<MapEntry> entries;
   };  // unique keys, last value kept
   struct Variable {
-    std::string name;
+    Text name;
   };
   struct Property {
     Box<Expr> expr;
-    std::string key;
+    Text key;
     std::uint32_t key_offset = 0;  // where `key` is written
   };
   struct Index {
@@ -324,10 +344,10 @@ struct Expr {
     MaybeBox<Expr> to;
   };
   struct Parameter {
-    std::string name;
+    Text name;
   };  // without "$"
   struct FunctionCall {
-    std::string name;  // as written, namespace included
+    Text name;  // as written, namespace included
     TreeList<Expr> args;
     bool distinct = false;
   };
@@ -338,15 +358,15 @@ struct Expr {
     MaybeBox<Expr> else_expr;
   };
   struct ListComprehension {
-    std::string variable;
+    Text variable;
     Box<Expr> list;
     MaybeBox<Expr> filter;      // the WHERE part
     MaybeBox<Expr> projection;  // the part after "|"
   };
   struct Reduce {
-    std::string accumulator;
+    Text accumulator;
     Box<Expr> init;
-    std::string variable;
+    Text variable;
     Box<Expr> list;
     Box<Expr> projection;
   };
@@ -429,7 +449,7 @@ struct Expr {
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
 
 struct MapEntry {
-  std::string key;
+  Text key;
   Expr value;
   NameOffsets key_offsets;  // every place the key is written, in order
 };
@@ -449,7 +469,7 @@ struct SortItem {
 
 struct ReturnItem {
   Expr expr;
-  std::optional<std::string> alias;  // the name after AS
+  std::optional<Text> alias;  // the name after AS
 };
 
 struct WithClause {
@@ -473,8 +493,8 @@ struct ReturnClause {
 // Clauses
 
 struct YieldItem {
-  std::string variable;                     // the name bound in the query
-  std::optional<std::string> result_field;  // the field before AS; absent without AS
+  Text variable;                     // the name bound in the query
+  std::optional<Text> result_field;  // the field before AS; absent without AS
 };
 
 enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery };
@@ -487,10 +507,10 @@ struct ReadingClause {
   };
   struct Unwind {
     Expr expr;
-    std::string variable;
+    Text variable;
   };
   struct Call {
-    std::string procedure;
+    Text procedure;
     TreeList<Expr> args;
     TreeList<YieldItem> yield_items;  // empty without YIELD
   };
@@ -511,9 +531,9 @@ struct ReadingClause {
 };
 
 struct PropertyExpr {
-  std::string variable;
-  TreeList<std::string> keys;  // n.a.b gives a, b
-  NameOffsets key_offsets;     // where each of `keys` is written
+  Text variable;
+  TreeList<Text> keys;      // n.a.b gives a, b
+  NameOffsets key_offsets;  // where each of `keys` is written
 };
 
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
@@ -524,16 +544,16 @@ struct SetItem {
     Expr value;
   };  // n.key = value
   struct Assign {
-    std::string variable;
+    Text variable;
     Expr value;
   };  // n = value
   struct Append {
-    std::string variable;
+    Text variable;
     Expr value;
   };               // n += value
   struct Labels {  // n:A:B
-    std::string variable;
-    TreeList<std::string> labels;
+    Text variable;
+    TreeList<Text> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   std::variant<Property, Assign, Append, Labels> node;
@@ -553,8 +573,8 @@ enum class RemoveItemKind : std::uint8_t { Labels, Property };
 
 struct RemoveItem {
   struct Labels {
-    std::string variable;
-    TreeList<std::string> labels;
+    Text variable;
+    TreeList<Text> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   struct Property {
@@ -595,7 +615,7 @@ struct UpdatingClause {
     bool detach = false;
   };
   struct Foreach {
-    std::string variable;
+    Text variable;
     Expr list;
     TreeList<UpdatingClause> body;
   };
@@ -663,30 +683,39 @@ struct RegularQuery {
 
 // The root. A procedure call written alone is a one-part query whose only clause is a Call.
 struct CypherQuery {
-  // Holds the memory of the tree's nodes, so declared first: released after them. A copy of a
-  // tree has no arena of its own (its nodes are on the heap).
+  // Holds the memory of the tree's nodes, and nothing else holds any of theirs: with an arena,
+  // releasing the tree is releasing the arena, without a walk over the nodes. A copy of a tree
+  // has no arena (its nodes are on the heap, and are released one by one).
   std::unique_ptr<Arena> arena;
-  RegularQuery query;
+  union {
+    RegularQuery query;
+  };
 
-  CypherQuery() = default;
+  CypherQuery() : query() {}
   explicit CypherQuery(RegularQuery q) : query(std::move(q)) {}
   CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
       : arena(std::move(a)), query(std::move(q)) {}
   CypherQuery(const CypherQuery& other) : query(other.query) {}
-  CypherQuery(CypherQuery&&) noexcept = default;
+  CypherQuery(CypherQuery&& other) noexcept
+      : arena(std::move(other.arena)), query(std::move(other.query)) {}
   CypherQuery& operator=(const CypherQuery& other) {
     if (this != &other) *this = CypherQuery(other);
     return *this;
   }
-  // The nodes go before the arena that holds them.
   CypherQuery& operator=(CypherQuery&& other) noexcept {
     if (this != &other) {
-      query = std::move(other.query);
+      release_nodes();
+      new (&query) RegularQuery(std::move(other.query));
       arena = std::move(other.arena);
     }
     return *this;
   }
-  ~CypherQuery() = default;
+  ~CypherQuery() { release_nodes(); }
+
+ private:
+  void release_nodes() noexcept {
+    if (arena == nullptr) query.~RegularQuery();
+  }
 };
 
 // Growing a list of nodes moves them; it never copies a subtree.

@@ -56,7 +56,7 @@ TreeList<MapEntry> build_map_literal(Pair pair);
 
 // Atoms.
 struct FilterTriple {
-  std::string variable;
+  Text variable;
   Expr list = Expr::Null{};
   MaybeBox<Expr> predicate;
 };

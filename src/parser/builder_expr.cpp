@@ -157,7 +157,7 @@ class MapBuilder {
       index_.emplace(key, entries_.size());
     }
     keys_.push_back(key);
-    entries_.push_back(MapEntry{std::string(key), std::move(value), NameOffsets(offset)});
+    entries_.push_back(MapEntry{Text(key), std::move(value), NameOffsets(offset)});
   }
   TreeList<MapEntry> take() { return std::move(entries_); }
 
@@ -502,7 +502,7 @@ Expr build_atom(Pair pair) {
     case Rule::literal:
       return build_literal(*form);
     case Rule::parameter:
-      return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
+      return Expr(Expr::Parameter{Text(without_dollars(form->as_str()))});
     case Rule::variable:
       return Expr(Expr::Variable{text_of(*form)});
     case Rule::parenthesized_expr:
@@ -597,8 +597,8 @@ Expr build_literal(Pair pair) {
     case Rule::float_literal:
       return Expr(Expr::Float{float_literal_value(text)});
     case Rule::string_literal:
-      return Expr(Expr::String{text.size() >= 2 ? std::string(text.substr(1, text.size() - 2))
-                                                : std::string()});
+      return Expr(Expr::String{
+          Text(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view())});
     case Rule::boolean_literal:
       return Expr(Expr::Bool{upper(text) == "TRUE"});
     case Rule::null_literal:
@@ -660,7 +660,7 @@ FilterTriple parse_filter_expression(Pair pair) {
     if (child.as_rule() == Rule::id_in_coll) {
       Pairs parts = child.into_inner();
       std::optional<Pair> variable = parts.next();
-      filter.variable = variable ? text_of(*variable) : std::string();
+      filter.variable = variable ? text_of(*variable) : std::string_view();
       if (std::optional<Pair> list = parts.next()) filter.list = build_expression(*list);
     } else if (child.as_rule() == Rule::expression) {
       filter.predicate = Box<Expr>(build_expression(child));

@@ -19,13 +19,13 @@ struct Sinks {
   NameSet* rel_types;
   NameSet* properties;
 
-  void label(const std::string& name) const {
-    if (labels != nullptr) labels->insert(name);
+  void label(std::string_view name) const {
+    if (labels != nullptr) labels->emplace(name);
   }
-  void rel_type(const std::string& name) const {
-    if (rel_types != nullptr) rel_types->insert(name);
+  void rel_type(std::string_view name) const {
+    if (rel_types != nullptr) rel_types->emplace(name);
   }
-  void property(const std::string& name) const { properties->insert(name); }
+  void property(std::string_view name) const { properties->emplace(name); }
   Sinks properties_only() const { return {nullptr, nullptr, properties}; }
 };
 
@@ -43,7 +43,7 @@ void collect_node_props(const NodePattern& node, const Sinks& s) {
 }
 
 void collect_node(const NodePattern& node, const Sinks& s) {
-  for (const std::string& label : node.labels) s.label(label);
+  for (std::string_view label : node.labels) s.label(label);
   collect_node_props(node, s);
 }
 
@@ -51,7 +51,7 @@ void collect_element(const PatternElement& element, const Sinks& s) {
   collect_node(element.start, s);
   for (const PatternStep& step : element.chain) {
     // A relationship contributes its types only: its variable, range and map are not read.
-    for (const std::string& type : step.relationship.rel_types) s.rel_type(type);
+    for (std::string_view type : step.relationship.rel_types) s.rel_type(type);
     collect_node(step.node, s);
   }
 }

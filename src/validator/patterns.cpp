@@ -15,7 +15,7 @@ std::string aggregate_message(std::string_view context) {
   return format_message(DiagnosticCode::AggregateInForbiddenContext, {context});
 }
 
-std::string join_labels(std::span<const std::string> labels) {
+std::string join_labels(std::span<const Text> labels) {
   std::string out;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (i > 0) out += ", ";
@@ -71,11 +71,11 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
 }
 
 void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
-                                                            std::span<const std::string> left,
-                                                            std::span<const std::string> right) {
+                                                            std::span<const Text> left,
+                                                            std::span<const Text> right) {
   const auto* map = rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
   for (std::size_t i = 0; i < rel.rel_types.size(); ++i) {
-    const std::string& type = rel.rel_types[i];
+    std::string_view type = rel.rel_types[i];
     const RelationshipDef* def = schema_.relationships.find(bare_name(type));
     if (def == nullptr) {
       NameFix fix = label_fix(type, known_rel_types());
@@ -108,7 +108,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
   }
 }
 
-void SemanticValidator::check_endpoint_label(std::span<const std::string> labels,
+void SemanticValidator::check_endpoint_label(std::span<const Text> labels,
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;

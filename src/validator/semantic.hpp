@@ -59,8 +59,10 @@ class Scope {
   bool contains(std::string_view name) const { return map_.find(name) != nullptr; }
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
-  // names it does not hold yet, in the given order.
-  void accumulate(std::string_view name, std::span<const std::string> labels);
+  // names it does not hold yet, in the given order. For the labels of a tree's pattern, or a
+  // list of strings.
+  template <class Names>
+  void accumulate(std::string_view name, const Names& labels);
   // Every other binding: the name gets an empty list, replacing any entry it had.
   void reset(std::string_view name) { bind(name, {}); }
   // Sets the name's list, replacing any entry it had.
@@ -192,9 +194,8 @@ class SemanticValidator {
   void validate_pattern_element(const PatternElement& element);
   void validate_node_pattern(const NodePattern& node);
   void validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
-                                           std::span<const std::string> left,
-                                           std::span<const std::string> right);
-  void check_endpoint_label(std::span<const std::string> labels, std::string_view expected,
+                                           std::span<const Text> left, std::span<const Text> right);
+  void check_endpoint_label(std::span<const Text> labels, std::string_view expected,
                             std::string_view role, std::string_view rel_type);
   void validate_reading_clause(const ReadingClause& clause);
   void validate_updating_clause(const UpdatingClause& clause);
@@ -207,7 +208,7 @@ class SemanticValidator {
   // E303/E304 for each key against every label or type bound to `variable`; nothing when the
   // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
   // `key_offsets` says where each key is written.
-  void validate_property_access(std::string_view variable, std::span<const std::string> keys,
+  void validate_property_access(std::string_view variable, std::span<const Text> keys,
                                 const NameOffsets& key_offsets);
   void validate_pagination_expr(const Expr& expr, std::string_view clause);
   static bool contains_aggregate(const Expr& expr);

@@ -14,13 +14,13 @@ namespace {
 // While name_offsets runs, the names that print writes are noted here.
 thread_local std::vector<std::string>* noted = nullptr;
 
-void note(const std::string& name, std::uint32_t offset) {
-  if (noted) noted->push_back(name + "@" + std::to_string(offset));
+void note(std::string_view name, std::uint32_t offset) {
+  if (noted) noted->push_back(std::string(name) + "@" + std::to_string(offset));
 }
 
 // The names of a list with their offsets: written as print writes them, each after `sep`
 // (the first after `first_sep`).
-std::string names_text(const TreeList<std::string>& names, const NameOffsets& offsets,
+std::string names_text(const TreeList<Text>& names, const NameOffsets& offsets,
                        const char* first_sep, const char* sep) {
   std::string out;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -79,7 +79,7 @@ std::string properties_text(const std::optional<MapOrParam>& props) {
 }
 
 std::string node_text(const NodePattern& n) {
-  std::string out = "(" + n.variable.value_or("");
+  std::string out = "(" + (n.variable ? n.variable->str() : "");
   out += names_text(n.labels, n.label_offsets, ":", ":");
   return out + properties_text(n.properties) + ")";
 }
@@ -89,7 +89,7 @@ std::string bound_text(const std::optional<std::int64_t>& b) {
 }
 
 std::string rel_text(const RelationshipPattern& r) {
-  std::string detail = r.variable.value_or("");
+  std::string detail = r.variable ? r.variable->str() : "";
   detail += names_text(r.rel_types, r.rel_type_offsets, ":", "|");
   if (r.range) detail += " *" + bound_text(r.range->min) + ".." + bound_text(r.range->max);
   detail += properties_text(r.properties);
@@ -158,7 +158,7 @@ std::string print(const Expr& expr) {
         return "[" + join(v.items, ", ", [](const Expr& e) { return print(e); }) + "]";
       },
       [](const Expr::Map& v) { return map_text(v.entries); },
-      [](const Expr::Variable& v) { return v.name; },
+      [](const Expr::Variable& v) { return v.name.str(); },
       [](const Expr::Property& v) {
         std::string inner = print(*v.expr);
         note(v.key, v.key_offset);
@@ -248,7 +248,8 @@ std::string print(const ReadingClause& clause) {
                               join(c.args, ", ", [](const Expr& e) { return print(e); }) + ")";
             if (!c.yield_items.empty()) {
               out += " YIELD " + join(c.yield_items, ", ", [](const YieldItem& y) {
-                       return y.result_field ? *y.result_field + " AS " + y.variable : y.variable;
+                       return y.result_field ? *y.result_field + " AS " + y.variable
+                                             : y.variable.str();
                      });
             }
             return out;
@@ -260,7 +261,7 @@ std::string print(const ReadingClause& clause) {
 
 std::string print(const SetItem& item) {
   auto path = [](const PropertyExpr& p) {
-    std::string out = p.variable;
+    std::string out = p.variable.str();
     return out + names_text(p.keys, p.key_offsets, ".", ".");
   };
   return std::visit(Overload{
