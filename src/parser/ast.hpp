@@ -77,6 +77,7 @@ class Box {
   ~Box() { release(); }
 
   explicit operator bool() const { return bits_ != 0; }
+  bool has_value() const { return bits_ != 0; }
   T& operator*() { return *get(); }
   const T& operator*() const { return *get(); }
   T* operator->() { return get(); }
@@ -475,17 +476,17 @@ struct ReturnItem {
 struct WithClause {
   TreeList<ReturnItem> items;  // empty for WITH *
   std::optional<TreeList<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
-  std::optional<Expr> where_clause;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
+  MaybeBox<Expr> where_clause;
   bool distinct = false;
 };
 
 struct ReturnClause {
   TreeList<ReturnItem> items;  // empty for RETURN *
   std::optional<TreeList<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
   bool distinct = false;
 };
 
@@ -502,7 +503,7 @@ enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery 
 struct ReadingClause {
   struct Match {
     Pattern pattern;
-    std::optional<Expr> where_clause;
+    MaybeBox<Expr> where_clause;
     bool optional = false;
   };
   struct Unwind {
@@ -600,7 +601,7 @@ struct UpdatingClause {
     Pattern pattern;
   };
   struct Merge {
-    PatternPart part;
+    Box<PatternPart> part;  // never empty
     TreeList<TreeList<SetItem>> on_match;   // one list per ON MATCH SET
     TreeList<TreeList<SetItem>> on_create;  // one list per ON CREATE SET
   };

@@ -89,8 +89,8 @@ MapOrParam build_properties(Pair pair);
 struct ReturnBody {
   TreeList<ReturnItem> items;
   std::optional<TreeList<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
 };
 RegularQuery build_regular_query(Pair pair);
 SingleQuery build_single_query(Pair pair);

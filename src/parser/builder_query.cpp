@@ -31,7 +31,7 @@ std::string_view trim(std::string_view text) {
       with.skip = std::move(body.skip);
       with.limit = std::move(body.limit);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = build_first_inner_expression(child, "WHERE missing expr");
+      with.where_clause = Box<Expr>(build_first_inner_expression(child, "WHERE missing expr"));
     }
   }
   return with;
@@ -134,12 +134,12 @@ RemoveItem build_remove_item(Pair pair) {
 [[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
   bool optional = starts_with_word(form.as_str(), "OPTIONAL");
   std::optional<Pattern> pattern;
-  std::optional<Expr> where;
+  MaybeBox<Expr> where;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::pattern) {
       pattern = build_pattern(child);
     } else if (child.as_rule() == Rule::where_clause) {
-      where = build_first_inner_expression(child, "Empty WHERE");
+      where = Box<Expr>(build_first_inner_expression(child, "Empty WHERE"));
     }
   }
   if (!pattern) fail("MATCH missing pattern");
@@ -271,10 +271,10 @@ ReturnBody build_return_body(Pair pair) {
         break;
       }
       case Rule::skip_clause:
-        body.skip = build_first_inner_expression(child, "SKIP missing expr");
+        body.skip = Box<Expr>(build_first_inner_expression(child, "SKIP missing expr"));
         break;
       case Rule::limit_clause:
-        body.limit = build_first_inner_expression(child, "LIMIT missing expr");
+        body.limit = Box<Expr>(build_first_inner_expression(child, "LIMIT missing expr"));
         break;
       default:
         break;
@@ -385,7 +385,7 @@ UpdatingClause build_merge_clause(Pair pair) {
     }
   }
   if (!part) fail("MERGE missing pattern_part");
-  merge.part = std::move(*part);
+  merge.part = Box<PatternPart>(std::move(*part));
   return UpdatingClause{std::move(merge)};
 }
 

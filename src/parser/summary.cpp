@@ -147,7 +147,7 @@ void collect_updating(const UpdatingClause& clause, const Sinks& s) {
     collect_pattern(create->pattern, s);
   } else if (const auto* merge = clause.get_if<UpdatingClause::Merge>()) {
     // The MERGE pattern is walked as a pattern of its one part; ON MATCH / ON CREATE are not.
-    collect_element(merge->part.element, s);
+    collect_element(merge->part->element, s);
   }
   // SET, REMOVE, DELETE and FOREACH name nothing here.
 }

@@ -270,7 +270,7 @@ void SemanticValidator::validate_updating_clause(const UpdatingClause& clause) {
       break;
     case UpdatingClauseKind::Merge: {
       const auto& merge = clause.as<UpdatingClause::Merge>();
-      validate_pattern(std::span<const PatternPart>(&merge.part, 1));
+      validate_pattern(std::span<const PatternPart>(merge.part.get(), 1));
       // ON MATCH SET and ON CREATE SET items are checked as the items of a SET clause.
       for (const auto& action : merge.on_match) validate_set_items(action);
       for (const auto& action : merge.on_create) validate_set_items(action);

@@ -363,7 +363,7 @@ void SemanticValidator::collect_updating_bindings(const UpdatingClause& clause) 
       break;
     case UpdatingClauseKind::Merge: {
       const auto& merge = clause.as<UpdatingClause::Merge>();
-      collect_pattern_bindings(std::span<const PatternPart>(&merge.part, 1));
+      collect_pattern_bindings(std::span<const PatternPart>(merge.part.get(), 1));
       break;
     }
     case UpdatingClauseKind::Set:

@@ -120,7 +120,7 @@ std::string items_text(const TreeList<ReturnItem>& items) {
 }
 
 std::string projection_tail(const std::optional<TreeList<SortItem>>& order,
-                            const std::optional<Expr>& skip, const std::optional<Expr>& limit) {
+                            const MaybeBox<Expr>& skip, const MaybeBox<Expr>& limit) {
   std::string out = sort_text(order);
   if (skip) out += " SKIP " + print(*skip);
   if (limit) out += " LIMIT " + print(*limit);
@@ -288,7 +288,7 @@ std::string print(const UpdatingClause& clause) {
       Overload{
           [](const UpdatingClause::Create& c) { return "CREATE " + print(c.pattern); },
           [](const UpdatingClause::Merge& m) {
-            std::string out = "MERGE " + print(m.part);
+            std::string out = "MERGE " + print(*m.part);
             for (const auto& a : m.on_match) out += " ON MATCH [" + set_items(a) + "]";
             for (const auto& a : m.on_create) out += " ON CREATE [" + set_items(a) + "]";
             return out;
