@@ -29,9 +29,14 @@ struct SpareBlock {
   ~SpareBlock() { std::free(block); }
 };
 thread_local SpareBlock t_spare;
-thread_local Building t_building;
 
 }  // namespace
+
+namespace arena_detail {
+constinit thread_local Building t_building;
+}  // namespace arena_detail
+
+using arena_detail::t_building;
 
 static_assert(sizeof(void*) * 2 <= kHeader);
 
@@ -88,10 +93,6 @@ void Arena::deallocate_large(void* p) noexcept {
   if (large->next != nullptr) large->next->previous = large->previous;
   std::free(large);
 }
-
-Arena* building_arena() noexcept { return t_building.arena; }
-
-const Building& building() noexcept { return t_building; }
 
 BuildingArena::BuildingArena(Arena* arena, std::string_view source) : previous_(t_building) {
   Building next{arena, source.data(), source.size(), nullptr};

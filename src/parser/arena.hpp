@@ -75,9 +75,13 @@ struct Building {
   const char* copy = nullptr;
 };
 
-// The arena of the tree being built on this thread, or null. Set by BuildingArena.
-Arena* building_arena() noexcept;
-const Building& building() noexcept;
+namespace arena_detail {
+extern constinit thread_local Building t_building;
+}  // namespace arena_detail
+
+// What this thread is building, and its arena (null when none). Set by BuildingArena.
+inline const Building& building() noexcept { return arena_detail::t_building; }
+inline Arena* building_arena() noexcept { return arena_detail::t_building.arena; }
 
 // Makes `arena` this thread's building arena for its lifetime, then puts back the one before.
 // With a query text, the arena takes a copy of it, and texts taken from it point into that copy.

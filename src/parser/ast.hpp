@@ -601,7 +601,7 @@ struct UpdatingClause {
     Pattern pattern;
   };
   struct Merge {
-    Box<PatternPart> part;  // never empty
+    Box<PatternPart> part;                  // never empty
     TreeList<TreeList<SetItem>> on_match;   // one list per ON MATCH SET
     TreeList<TreeList<SetItem>> on_create;  // one list per ON CREATE SET
   };

@@ -42,6 +42,7 @@ class DepthGuard {
   void set(std::size_t levels);
 
  private:
+  std::size_t* depth_;  // this thread's count, looked up once
   std::size_t levels_ = 0;
 };
 

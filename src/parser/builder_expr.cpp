@@ -321,15 +321,15 @@ RuledPair building_level(Pair pair) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-DepthGuard::DepthGuard(std::size_t levels) { set(levels); }
+DepthGuard::DepthGuard(std::size_t levels) : depth_(&tree_depth) { set(levels); }
 
-DepthGuard::~DepthGuard() { tree_depth -= levels_; }
+DepthGuard::~DepthGuard() { *depth_ -= levels_; }
 
 void DepthGuard::set(std::size_t levels) {
-  std::size_t depth = tree_depth - levels_ + levels;
+  std::size_t depth = *depth_ - levels_ + levels;
   // Checked before the count changes: a guard whose constructor throws is never destroyed.
   if (depth > kMaxTreeDepth) fail(kTooDeepMessage);
-  tree_depth = depth;
+  *depth_ = depth;
   levels_ = levels;
 }
 
