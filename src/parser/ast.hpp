@@ -16,7 +16,8 @@
 //   });
 //
 // Boxed children are `Box<T>` (a deep-copying owning pointer); an optional boxed child is a
-// `Box<T>` that may be empty (test it with `if (box)`).
+// `Box<T>` that may be empty (test it with `if (box)`). A tree's boxes and lists take their memory
+// from the arena that the root holds (parser/arena.hpp), released whole with the root.
 // Maps (map literals, inline property maps) are vectors of unique keys in the order the keys
 // were first written; a key written twice holds the value written last.
 //
@@ -36,39 +37,83 @@
 #include <variant>
 #include <vector>
 
+#include "parser/arena.hpp"
+
 namespace tessary {
 
 // Owning pointer that copies its pointee. Empty only where a field is documented as optional.
+// Made while a tree is built, the pointee lives in the tree's arena, and releasing the box only
+// destroys it; otherwise (a copy made later, or a box made outside a build) it is on the heap and
+// the box frees it. The low bit of the pointer tells which.
 template <class T>
 class Box {
  public:
   Box() = default;
-  explicit Box(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-  explicit Box(std::unique_ptr<T> ptr) : ptr_(std::move(ptr)) {}
-  Box(const Box& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
-  Box(Box&&) noexcept = default;
+  explicit Box(T value) {
+    if (Arena* arena = building_arena()) {
+      bits_ = reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
+                                                   T(std::move(value)));
+    } else {
+      bits_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kOnHeap;
+    }
+  }
+  Box(const Box& other) : bits_(other ? copy_of(*other) : 0) {}
+  Box(Box&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
   Box& operator=(const Box& other) {
-    if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+    if (this != &other) {
+      std::uintptr_t copy = other ? copy_of(*other) : 0;
+      release();
+      bits_ = copy;
+    }
     return *this;
   }
-  Box& operator=(Box&&) noexcept = default;
-  ~Box() = default;
+  Box& operator=(Box&& other) noexcept {
+    if (this != &other) {
+      release();
+      bits_ = std::exchange(other.bits_, 0);
+    }
+    return *this;
+  }
+  ~Box() { release(); }
 
-  explicit operator bool() const { return ptr_ != nullptr; }
-  T& operator*() { return *ptr_; }
-  const T& operator*() const { return *ptr_; }
-  T* operator->() { return ptr_.get(); }
-  const T* operator->() const { return ptr_.get(); }
-  T* get() { return ptr_.get(); }
-  const T* get() const { return ptr_.get(); }
+  explicit operator bool() const { return bits_ != 0; }
+  bool has_value() const { return bits_ != 0; }
+  T& operator*() { return *get(); }
+  const T& operator*() const { return *get(); }
+  T* operator->() { return get(); }
+  const T* operator->() const { return get(); }
+  T* get() { return reinterpret_cast<T*>(bits_ & ~kOnHeap); }
+  const T* get() const { return reinterpret_cast<const T*>(bits_ & ~kOnHeap); }
 
  private:
-  std::unique_ptr<T> ptr_;
+  static constexpr std::uintptr_t kOnHeap = 1;  // every tree type is aligned to at least 2
+  // A copy made while a tree is built belongs to that tree, any other to the heap.
+  static std::uintptr_t copy_of(const T& value) {
+    if (Arena* arena = building_arena()) {
+      return reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
+                                                  T(value));
+    }
+    return reinterpret_cast<std::uintptr_t>(new T(value)) | kOnHeap;
+  }
+  void release() noexcept {
+    if (bits_ == 0) return;
+    if (bits_ & kOnHeap) {
+      delete get();
+    } else {
+      get()->~T();
+    }
+    bits_ = 0;
+  }
+  std::uintptr_t bits_ = 0;
 };
 
 // An optional boxed child: a Box that is empty when the child is absent.
 template <class T>
 using MaybeBox = Box<T>;
+
+// A list of children, in the tree's arena while it is built.
+template <class T>
+using TreeList = std::vector<T, TreeAllocator<T>>;
 
 // The byte offsets in the query text at which names are written, in order: one for each name of
 // a label list, a relationship-type list or a property chain, or one for each writing of a map
@@ -78,7 +123,7 @@ class NameOffsets {
  public:
   NameOffsets() = default;
   explicit NameOffsets(std::uint32_t offset) : size_(1), first_(offset) {}
-  NameOffsets(const NameOffsets& other) : size_(other.size_), first_(other.first_) {
+  NameOffsets(const NameOffsets& other) : size_(other.size()), first_(other.first_) {
     if (other.rest_ != nullptr) copy_rest(other);
   }
   NameOffsets(NameOffsets&& other) noexcept
@@ -92,14 +137,14 @@ class NameOffsets {
     return *this;
   }
   ~NameOffsets() {
-    if (rest_ != nullptr) release();
+    if (size_ & kRestOnHeap) release();
   }
 
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_ & ~kRestOnHeap; }
+  bool empty() const { return size() == 0; }
   std::uint32_t operator[](std::size_t i) const { return i == 0 ? first_ : rest_[i - 1]; }
   void push_back(std::uint32_t offset) {
-    if (size_ == 0) {
+    if (empty()) {
       first_ = offset;
     } else {
       append(offset);
@@ -108,26 +153,41 @@ class NameOffsets {
   }
 
  private:
+  // Set in `size_` when `rest_` is on the heap rather than in a tree's arena.
+  static constexpr std::uint32_t kRestOnHeap = std::uint32_t{1} << 31;
+
   // The offsets after the first live in `rest_`, which holds room for the next power of two of
   // their number.
   [[gnu::noinline]] void append(std::uint32_t offset) {
-    const std::size_t held = size_ - 1;
+    const std::size_t held = size() - 1;
     if ((held & (held - 1)) == 0) {  // full: 0, 1, 2, 4, ... offsets
-      auto* grown = new std::uint32_t[held == 0 ? 1 : 2 * held];
+      const bool was_on_heap = (size_ & kRestOnHeap) != 0;
+      std::uint32_t* grown = room(held == 0 ? 1 : 2 * held);
       std::copy(rest_, rest_ + held, grown);
-      delete[] rest_;
+      if (was_on_heap) delete[] rest_;
       rest_ = grown;
     }
     rest_[held] = offset;
   }
   [[gnu::noinline]] void copy_rest(const NameOffsets& other) {
-    const std::size_t held = size_ - 1;
-    rest_ = new std::uint32_t[std::bit_ceil(held)];
+    const std::size_t held = size() - 1;
+    rest_ = room(std::bit_ceil(held));
     std::copy(other.rest_, other.rest_ + held, rest_);
+  }
+  // Room for `n` offsets, in the building arena or else on the heap (noted in `size_`).
+  std::uint32_t* room(std::size_t n) {
+    if (Arena* arena = building_arena()) {
+      size_ &= ~kRestOnHeap;
+      return static_cast<std::uint32_t*>(
+          arena->allocate(n * sizeof(std::uint32_t), alignof(std::uint32_t)));
+    }
+    auto* heap = new std::uint32_t[n];
+    size_ |= kRestOnHeap;
+    return heap;
   }
   [[gnu::noinline]] void release() noexcept { delete[] rest_; }
 
-  std::uint32_t size_ = 0;
+  std::uint32_t size_ = 0;  // the count, and kRestOnHeap
   std::uint32_t first_ = 0;
   std::uint32_t* rest_ = nullptr;
 };
@@ -143,10 +203,10 @@ struct MapEntry;  // defined after Expr: { key, value }
 
 struct MapOrParam {
   struct Map {
-    std::vector<MapEntry> entries;  // unique keys, first-written order, last value kept
+    TreeList<MapEntry> entries;  // unique keys, first-written order, last value kept
   };
   struct Param {
-    std::string name;  // without the leading "$"
+    Text name;  // without the leading "$"
   };
   std::variant<Map, Param> node;
 };
@@ -154,8 +214,8 @@ struct MapOrParam {
 enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 };
 
 struct NodePattern {
-  std::optional<std::string> variable;
-  std::vector<std::string> labels;  // without the colons
+  std::optional<Text> variable;
+  TreeList<Text> labels;  // without the colons
   std::optional<MapOrParam> properties;
   NameOffsets label_offsets;  // where each of `labels` is written
 };
@@ -166,8 +226,8 @@ struct RangeBounds {
 };
 
 struct RelationshipPattern {
-  std::optional<std::string> variable;
-  std::vector<std::string> rel_types;
+  std::optional<Text> variable;
+  TreeList<Text> rel_types;
   std::optional<MapOrParam> properties;
   std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
@@ -181,16 +241,16 @@ struct PatternStep {
 
 struct PatternElement {
   NodePattern start;
-  std::vector<PatternStep> chain;  // each relationship with the node after it, left to right
+  TreeList<PatternStep> chain;  // each relationship with the node after it, left to right
 };
 
 struct PatternPart {
-  std::optional<std::string> variable;  // path variable of p = (...)
+  std::optional<Text> variable;  // path variable of p = (...)
   PatternElement element;
 };
 
 struct Pattern {
-  std::vector<PatternPart> parts;
+  TreeList<PatternPart> parts;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -222,7 +282,7 @@ struct UnaryExpr {
 // all / any / none / single (x IN list WHERE predicate).
 template <ExprKind K>
 struct QuantifierExpr {
-  std::string variable;
+  Text variable;
   Box<Expr> list;
   MaybeBox<Expr> predicate;
 };
@@ -255,24 +315,24 @@ struct Expr {
     double value = 0.0;
   };
   struct String {
-    std::string value;
+    Text value;
   };  // content between the quotes, escapes unprocessed
   struct Bool {
     bool value = false;
   };
   struct Null {};
   struct List {
-    std::vector<Expr> items;
+    TreeList<Expr> items;
   };
   struct Map {
-    std::vector<MapEntry> entries;
+    TreeList<MapEntry> entries;
   };  // unique keys, last value kept
   struct Variable {
-    std::string name;
+    Text name;
   };
   struct Property {
     Box<Expr> expr;
-    std::string key;
+    Text key;
     std::uint32_t key_offset = 0;  // where `key` is written
   };
   struct Index {
@@ -285,29 +345,29 @@ struct Expr {
     MaybeBox<Expr> to;
   };
   struct Parameter {
-    std::string name;
+    Text name;
   };  // without "$"
   struct FunctionCall {
-    std::string name;  // as written, namespace included
-    std::vector<Expr> args;
+    Text name;  // as written, namespace included
+    TreeList<Expr> args;
     bool distinct = false;
   };
   struct CountStar {};
   struct Case {
     MaybeBox<Expr> subject;  // present for the simple form CASE x WHEN ...
-    std::vector<CaseAlternative> alternatives;
+    TreeList<CaseAlternative> alternatives;
     MaybeBox<Expr> else_expr;
   };
   struct ListComprehension {
-    std::string variable;
+    Text variable;
     Box<Expr> list;
     MaybeBox<Expr> filter;      // the WHERE part
     MaybeBox<Expr> projection;  // the part after "|"
   };
   struct Reduce {
-    std::string accumulator;
+    Text accumulator;
     Box<Expr> init;
-    std::string variable;
+    Text variable;
     Box<Expr> list;
     Box<Expr> projection;
   };
@@ -390,7 +450,7 @@ struct Expr {
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
 
 struct MapEntry {
-  std::string key;
+  Text key;
   Expr value;
   NameOffsets key_offsets;  // every place the key is written, in order
 };
@@ -410,23 +470,23 @@ struct SortItem {
 
 struct ReturnItem {
   Expr expr;
-  std::optional<std::string> alias;  // the name after AS
+  std::optional<Text> alias;  // the name after AS
 };
 
 struct WithClause {
-  std::vector<ReturnItem> items;  // empty for WITH *
-  std::optional<std::vector<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
-  std::optional<Expr> where_clause;
+  TreeList<ReturnItem> items;  // empty for WITH *
+  std::optional<TreeList<SortItem>> order_by;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
+  MaybeBox<Expr> where_clause;
   bool distinct = false;
 };
 
 struct ReturnClause {
-  std::vector<ReturnItem> items;  // empty for RETURN *
-  std::optional<std::vector<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
+  TreeList<ReturnItem> items;  // empty for RETURN *
+  std::optional<TreeList<SortItem>> order_by;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
   bool distinct = false;
 };
 
@@ -434,8 +494,8 @@ struct ReturnClause {
 // Clauses
 
 struct YieldItem {
-  std::string variable;                     // the name bound in the query
-  std::optional<std::string> result_field;  // the field before AS; absent without AS
+  Text variable;                     // the name bound in the query
+  std::optional<Text> result_field;  // the field before AS; absent without AS
 };
 
 enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery };
@@ -443,17 +503,17 @@ enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery 
 struct ReadingClause {
   struct Match {
     Pattern pattern;
-    std::optional<Expr> where_clause;
+    MaybeBox<Expr> where_clause;
     bool optional = false;
   };
   struct Unwind {
     Expr expr;
-    std::string variable;
+    Text variable;
   };
   struct Call {
-    std::string procedure;
-    std::vector<Expr> args;
-    std::vector<YieldItem> yield_items;  // empty without YIELD
+    Text procedure;
+    TreeList<Expr> args;
+    TreeList<YieldItem> yield_items;  // empty without YIELD
   };
   struct CallSubquery {
     Box<RegularQuery> query;
@@ -472,9 +532,9 @@ struct ReadingClause {
 };
 
 struct PropertyExpr {
-  std::string variable;
-  std::vector<std::string> keys;  // n.a.b gives a, b
-  NameOffsets key_offsets;        // where each of `keys` is written
+  Text variable;
+  TreeList<Text> keys;      // n.a.b gives a, b
+  NameOffsets key_offsets;  // where each of `keys` is written
 };
 
 enum class SetItemKind : std::uint8_t { Property, Assign, Append, Labels };
@@ -485,16 +545,16 @@ struct SetItem {
     Expr value;
   };  // n.key = value
   struct Assign {
-    std::string variable;
+    Text variable;
     Expr value;
   };  // n = value
   struct Append {
-    std::string variable;
+    Text variable;
     Expr value;
   };               // n += value
   struct Labels {  // n:A:B
-    std::string variable;
-    std::vector<std::string> labels;
+    Text variable;
+    TreeList<Text> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   std::variant<Property, Assign, Append, Labels> node;
@@ -514,8 +574,8 @@ enum class RemoveItemKind : std::uint8_t { Labels, Property };
 
 struct RemoveItem {
   struct Labels {
-    std::string variable;
-    std::vector<std::string> labels;
+    Text variable;
+    TreeList<Text> labels;
     NameOffsets label_offsets;  // where each of `labels` is written
   };
   struct Property {
@@ -541,24 +601,24 @@ struct UpdatingClause {
     Pattern pattern;
   };
   struct Merge {
-    PatternPart part;
-    std::vector<std::vector<SetItem>> on_match;   // one list per ON MATCH SET
-    std::vector<std::vector<SetItem>> on_create;  // one list per ON CREATE SET
+    Box<PatternPart> part;                  // never empty
+    TreeList<TreeList<SetItem>> on_match;   // one list per ON MATCH SET
+    TreeList<TreeList<SetItem>> on_create;  // one list per ON CREATE SET
   };
   struct Set {
-    std::vector<SetItem> items;
+    TreeList<SetItem> items;
   };
   struct Remove {
-    std::vector<RemoveItem> items;
+    TreeList<RemoveItem> items;
   };
   struct Delete {
-    std::vector<Expr> exprs;
+    TreeList<Expr> exprs;
     bool detach = false;
   };
   struct Foreach {
-    std::string variable;
+    Text variable;
     Expr list;
-    std::vector<UpdatingClause> body;
+    TreeList<UpdatingClause> body;
   };
   std::variant<Create, Merge, Set, Remove, Delete, Foreach> node;
 
@@ -577,22 +637,22 @@ struct UpdatingClause {
 // Queries
 
 struct SinglePartQuery {
-  std::vector<ReadingClause> reading_clauses;
-  std::vector<UpdatingClause> updating_clauses;
+  TreeList<ReadingClause> reading_clauses;
+  TreeList<UpdatingClause> updating_clauses;
   std::optional<ReturnClause> return_clause;
 };
 
 // The clauses before one WITH, and that WITH.
 struct QueryPartStep {
-  std::vector<ReadingClause> reading_clauses;
-  std::vector<UpdatingClause> updating_clauses;
+  TreeList<ReadingClause> reading_clauses;
+  TreeList<UpdatingClause> updating_clauses;
   WithClause with_clause;
 };
 
 struct MultiPartQuery {
-  std::vector<QueryPartStep> parts;              // one per WITH, in order
-  std::vector<ReadingClause> reading_clauses;    // final part
-  std::vector<UpdatingClause> updating_clauses;  // final part
+  TreeList<QueryPartStep> parts;              // one per WITH, in order
+  TreeList<ReadingClause> reading_clauses;    // final part
+  TreeList<UpdatingClause> updating_clauses;  // final part
   std::optional<ReturnClause> return_clause;
 };
 
@@ -619,12 +679,44 @@ struct UnionBranch {
 
 struct RegularQuery {
   SingleQuery first;
-  std::vector<UnionBranch> unions;
+  TreeList<UnionBranch> unions;
 };
 
 // The root. A procedure call written alone is a one-part query whose only clause is a Call.
 struct CypherQuery {
-  RegularQuery query;
+  // Holds the memory of the tree's nodes, and nothing else holds any of theirs: with an arena,
+  // releasing the tree is releasing the arena, without a walk over the nodes. A copy of a tree
+  // has no arena (its nodes are on the heap, and are released one by one).
+  std::unique_ptr<Arena> arena;
+  union {
+    RegularQuery query;
+  };
+
+  CypherQuery() : query() {}
+  explicit CypherQuery(RegularQuery q) : query(std::move(q)) {}
+  CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
+      : arena(std::move(a)), query(std::move(q)) {}
+  CypherQuery(const CypherQuery& other) : query(other.query) {}
+  CypherQuery(CypherQuery&& other) noexcept
+      : arena(std::move(other.arena)), query(std::move(other.query)) {}
+  CypherQuery& operator=(const CypherQuery& other) {
+    if (this != &other) *this = CypherQuery(other);
+    return *this;
+  }
+  CypherQuery& operator=(CypherQuery&& other) noexcept {
+    if (this != &other) {
+      release_nodes();
+      new (&query) RegularQuery(std::move(other.query));
+      arena = std::move(other.arena);
+    }
+    return *this;
+  }
+  ~CypherQuery() { release_nodes(); }
+
+ private:
+  void release_nodes() noexcept {
+    if (arena == nullptr) query.~RegularQuery();
+  }
 };
 
 // Growing a list of nodes moves them; it never copies a subtree.

@@ -42,6 +42,7 @@ class DepthGuard {
   void set(std::size_t levels);
 
  private:
+  std::size_t* depth_;  // this thread's count, looked up once
   std::size_t levels_ = 0;
 };
 
@@ -52,11 +53,11 @@ Expr build_first_inner_expression(Pair pair, const char* missing);
 Expr build_comparison_expr(Pair pair);
 Expr build_add_sub_expr(Pair pair);
 Expr build_postfix_expr(Pair pair);
-std::vector<MapEntry> build_map_literal(Pair pair);
+TreeList<MapEntry> build_map_literal(Pair pair);
 
 // Atoms.
 struct FilterTriple {
-  std::string variable;
+  Text variable;
   Expr list = Expr::Null{};
   MaybeBox<Expr> predicate;
 };
@@ -87,10 +88,10 @@ MapOrParam build_properties(Pair pair);
 
 // Queries and projections.
 struct ReturnBody {
-  std::vector<ReturnItem> items;
-  std::optional<std::vector<SortItem>> order_by;
-  std::optional<Expr> skip;
-  std::optional<Expr> limit;
+  TreeList<ReturnItem> items;
+  std::optional<TreeList<SortItem>> order_by;
+  MaybeBox<Expr> skip;
+  MaybeBox<Expr> limit;
 };
 RegularQuery build_regular_query(Pair pair);
 SingleQuery build_single_query(Pair pair);
@@ -105,7 +106,7 @@ ReadingClause::Call build_call_clause(Pair pair);
 // Updating clauses.
 UpdatingClause build_updating_clause(Pair pair);
 UpdatingClause build_merge_clause(Pair pair);
-std::vector<SetItem> build_set_clause(Pair pair);
+TreeList<SetItem> build_set_clause(Pair pair);
 PropertyExpr build_property_expression(Pair pair);
 
 }  // namespace tessary::builder

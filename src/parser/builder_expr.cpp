@@ -157,9 +157,9 @@ class MapBuilder {
       index_.emplace(key, entries_.size());
     }
     keys_.push_back(key);
-    entries_.push_back(MapEntry{std::string(key), std::move(value), NameOffsets(offset)});
+    entries_.push_back(MapEntry{Text(key), std::move(value), NameOffsets(offset)});
   }
-  std::vector<MapEntry> take() { return std::move(entries_); }
+  TreeList<MapEntry> take() { return std::move(entries_); }
 
  private:
   static constexpr std::size_t kDirectSearchLimit = 8;
@@ -174,7 +174,7 @@ class MapBuilder {
     }
     return std::nullopt;
   }
-  std::vector<MapEntry> entries_;
+  TreeList<MapEntry> entries_;
   std::vector<std::string_view> keys_;
   std::unordered_map<std::string_view, std::size_t> index_;
 };
@@ -321,15 +321,15 @@ RuledPair building_level(Pair pair) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-DepthGuard::DepthGuard(std::size_t levels) { set(levels); }
+DepthGuard::DepthGuard(std::size_t levels) : depth_(&tree_depth) { set(levels); }
 
-DepthGuard::~DepthGuard() { tree_depth -= levels_; }
+DepthGuard::~DepthGuard() { *depth_ -= levels_; }
 
 void DepthGuard::set(std::size_t levels) {
-  std::size_t depth = tree_depth - levels_ + levels;
+  std::size_t depth = *depth_ - levels_ + levels;
   // Checked before the count changes: a guard whose constructor throws is never destroyed.
   if (depth > kMaxTreeDepth) fail(kTooDeepMessage);
-  tree_depth = depth;
+  *depth_ = depth;
   levels_ = levels;
 }
 
@@ -477,7 +477,7 @@ Expr build_postfix_expr(Pair pair) {
   return tree;
 }
 
-std::vector<MapEntry> build_map_literal(Pair pair) {
+TreeList<MapEntry> build_map_literal(Pair pair) {
   MapBuilder map(pair.into_inner().count());
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
@@ -502,7 +502,7 @@ Expr build_atom(Pair pair) {
     case Rule::literal:
       return build_literal(*form);
     case Rule::parameter:
-      return Expr(Expr::Parameter{std::string(without_dollars(form->as_str()))});
+      return Expr(Expr::Parameter{Text(without_dollars(form->as_str()))});
     case Rule::variable:
       return Expr(Expr::Variable{text_of(*form)});
     case Rule::parenthesized_expr:
@@ -597,8 +597,8 @@ Expr build_literal(Pair pair) {
     case Rule::float_literal:
       return Expr(Expr::Float{float_literal_value(text)});
     case Rule::string_literal:
-      return Expr(Expr::String{text.size() >= 2 ? std::string(text.substr(1, text.size() - 2))
-                                                : std::string()});
+      return Expr(Expr::String{
+          Text(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view())});
     case Rule::boolean_literal:
       return Expr(Expr::Bool{upper(text) == "TRUE"});
     case Rule::null_literal:
@@ -660,7 +660,7 @@ FilterTriple parse_filter_expression(Pair pair) {
     if (child.as_rule() == Rule::id_in_coll) {
       Pairs parts = child.into_inner();
       std::optional<Pair> variable = parts.next();
-      filter.variable = variable ? text_of(*variable) : std::string();
+      filter.variable = variable ? text_of(*variable) : std::string_view();
       if (std::optional<Pair> list = parts.next()) filter.list = build_expression(*list);
     } else if (child.as_rule() == Rule::expression) {
       filter.predicate = Box<Expr>(build_expression(child));

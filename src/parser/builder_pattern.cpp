@@ -50,7 +50,7 @@ Pattern build_pattern(Pair pair) {
 }
 
 PatternPart build_pattern_part(Pair pair) {
-  std::optional<std::string> variable;
+  std::optional<Text> variable;
   std::optional<PatternElement> element;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::variable) {
@@ -151,7 +151,7 @@ MapOrParam build_properties(Pair pair) {
     return MapOrParam{MapOrParam::Map{build_map_literal(*form)}};
   }
   if (form->as_rule() == Rule::parameter) {
-    return MapOrParam{MapOrParam::Param{std::string(without_dollars(form->as_str()))}};
+    return MapOrParam{MapOrParam::Param{Text(without_dollars(form->as_str()))}};
   }
   fail("Unknown properties type");
 }

@@ -31,7 +31,7 @@ std::string_view trim(std::string_view text) {
       with.skip = std::move(body.skip);
       with.limit = std::move(body.limit);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = build_first_inner_expression(child, "WHERE missing expr");
+      with.where_clause = Box<Expr>(build_first_inner_expression(child, "WHERE missing expr"));
     }
   }
   return with;
@@ -101,8 +101,8 @@ RemoveItem build_remove_item(Pair pair) {
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
 [[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
   MultiPartQuery query;
-  std::vector<ReadingClause> reading;
-  std::vector<UpdatingClause> updating;
+  TreeList<ReadingClause> reading;
+  TreeList<UpdatingClause> updating;
   for (Pair child : form.into_inner()) {
     switch (child.as_rule()) {
       case Rule::reading_clause:
@@ -134,12 +134,12 @@ RemoveItem build_remove_item(Pair pair) {
 [[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
   bool optional = starts_with_word(form.as_str(), "OPTIONAL");
   std::optional<Pattern> pattern;
-  std::optional<Expr> where;
+  MaybeBox<Expr> where;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::pattern) {
       pattern = build_pattern(child);
     } else if (child.as_rule() == Rule::where_clause) {
-      where = build_first_inner_expression(child, "Empty WHERE");
+      where = Box<Expr>(build_first_inner_expression(child, "Empty WHERE"));
     }
   }
   if (!pattern) fail("MATCH missing pattern");
@@ -243,7 +243,7 @@ ReturnBody build_return_body(Pair pair) {
     switch (child.as_rule()) {
       case Rule::return_items: {
         if (trim(child.as_str()) == "*") break;
-        std::vector<ReturnItem> items;
+        TreeList<ReturnItem> items;
         items.reserve(child.into_inner().count());
         for (Pair item : child.into_inner()) {
           if (item.as_rule() != Rule::return_item) continue;
@@ -263,7 +263,7 @@ ReturnBody build_return_body(Pair pair) {
         break;
       }
       case Rule::order_clause: {
-        std::vector<SortItem> order;
+        TreeList<SortItem> order;
         for (Pair item : child.into_inner()) {
           if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
         }
@@ -271,10 +271,10 @@ ReturnBody build_return_body(Pair pair) {
         break;
       }
       case Rule::skip_clause:
-        body.skip = build_first_inner_expression(child, "SKIP missing expr");
+        body.skip = Box<Expr>(build_first_inner_expression(child, "SKIP missing expr"));
         break;
       case Rule::limit_clause:
-        body.limit = build_first_inner_expression(child, "LIMIT missing expr");
+        body.limit = Box<Expr>(build_first_inner_expression(child, "LIMIT missing expr"));
         break;
       default:
         break;
@@ -385,12 +385,12 @@ UpdatingClause build_merge_clause(Pair pair) {
     }
   }
   if (!part) fail("MERGE missing pattern_part");
-  merge.part = std::move(*part);
+  merge.part = Box<PatternPart>(std::move(*part));
   return UpdatingClause{std::move(merge)};
 }
 
-std::vector<SetItem> build_set_clause(Pair pair) {
-  std::vector<SetItem> items;
+TreeList<SetItem> build_set_clause(Pair pair) {
+  TreeList<SetItem> items;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::set_item) items.push_back(build_set_item(child));
   }

@@ -85,8 +85,7 @@ std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* chil
   return parent.as_str().substr(from - base, to - from);
 }
 
-void inner_names(const Pair& pair, Rule name_rule, std::vector<std::string>& names,
-                 NameOffsets& offsets) {
+void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets) {
   names.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() != name_rule) continue;

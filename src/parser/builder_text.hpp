@@ -35,8 +35,9 @@ std::string_view leading_gap(const Pair& parent);
 // The text of `parent` after its last inner pair (all of it when it has none).
 std::string_view trailing_gap(const Pair& parent);
 
-// An owned copy of a pair's text, exactly as written.
-inline std::string text_of(const Pair& pair) { return std::string(pair.as_str()); }
+// A pair's text, exactly as written (a tree's Text made from it points into the tree's copy of
+// the query text).
+inline std::string_view text_of(const Pair& pair) { return pair.as_str(); }
 
 // Where a pair starts in the query text. Token positions count in 32 bits, so every offset fits.
 inline std::uint32_t offset_of(const Pair& pair) {
@@ -45,8 +46,7 @@ inline std::uint32_t offset_of(const Pair& pair) {
 
 // The texts of the inner pairs of `pair` whose rule is `name_rule` (label names, relationship
 // type names), in order, into `names`, and where each is written into `offsets`.
-void inner_names(const Pair& pair, Rule name_rule, std::vector<std::string>& names,
-                 NameOffsets& offsets);
+void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets);
 
 // A parameter's text without its leading "$" (every one of them).
 std::string_view without_dollars(std::string_view text);

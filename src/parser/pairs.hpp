@@ -100,6 +100,8 @@ class Pair {
   std::size_t start() const { return list_->tokens[start_].pos; }
   std::size_t end() const { return list_->tokens[end_index()].pos; }
   std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
+  // The whole text that the recognizer read.
+  std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
 
  private:

@@ -26,7 +26,14 @@ CypherQuery build_query_or_throw(Pair top) {
   if (body->as_rule() != Rule::regular_query) {
     builder::fail("Unknown statement type: " + std::string(rule_name(body->as_rule())));
   }
-  return CypherQuery{builder::build_regular_query(*body)};
+  // Every node of the tree takes its memory from one arena, which the root keeps, and every text
+  // of the tree is a piece of the arena's copy of the query text.
+  auto arena = std::make_unique<Arena>();
+  RegularQuery query = [&] {
+    BuildingArena building(arena.get(), top.input());
+    return builder::build_regular_query(*body);
+  }();
+  return CypherQuery(std::move(arena), std::move(query));
 }
 
 }  // namespace

@@ -19,13 +19,13 @@ struct Sinks {
   NameSet* rel_types;
   NameSet* properties;
 
-  void label(const std::string& name) const {
-    if (labels != nullptr) labels->insert(name);
+  void label(std::string_view name) const {
+    if (labels != nullptr) labels->emplace(name);
   }
-  void rel_type(const std::string& name) const {
-    if (rel_types != nullptr) rel_types->insert(name);
+  void rel_type(std::string_view name) const {
+    if (rel_types != nullptr) rel_types->emplace(name);
   }
-  void property(const std::string& name) const { properties->insert(name); }
+  void property(std::string_view name) const { properties->emplace(name); }
   Sinks properties_only() const { return {nullptr, nullptr, properties}; }
 };
 
@@ -43,7 +43,7 @@ void collect_node_props(const NodePattern& node, const Sinks& s) {
 }
 
 void collect_node(const NodePattern& node, const Sinks& s) {
-  for (const std::string& label : node.labels) s.label(label);
+  for (std::string_view label : node.labels) s.label(label);
   collect_node_props(node, s);
 }
 
@@ -51,7 +51,7 @@ void collect_element(const PatternElement& element, const Sinks& s) {
   collect_node(element.start, s);
   for (const PatternStep& step : element.chain) {
     // A relationship contributes its types only: its variable, range and map are not read.
-    for (const std::string& type : step.relationship.rel_types) s.rel_type(type);
+    for (std::string_view type : step.relationship.rel_types) s.rel_type(type);
     collect_node(step.node, s);
   }
 }
@@ -60,7 +60,7 @@ void collect_pattern(const Pattern& pattern, const Sinks& s) {
   for (const PatternPart& part : pattern.parts) collect_element(part.element, s);
 }
 
-void collect_exprs(const std::vector<Expr>& exprs, const Sinks& s) {
+void collect_exprs(const TreeList<Expr>& exprs, const Sinks& s) {
   for (const Expr& e : exprs) collect_expr(e, s);
 }
 
@@ -147,13 +147,13 @@ void collect_updating(const UpdatingClause& clause, const Sinks& s) {
     collect_pattern(create->pattern, s);
   } else if (const auto* merge = clause.get_if<UpdatingClause::Merge>()) {
     // The MERGE pattern is walked as a pattern of its one part; ON MATCH / ON CREATE are not.
-    collect_element(merge->part.element, s);
+    collect_element(merge->part->element, s);
   }
   // SET, REMOVE, DELETE and FOREACH name nothing here.
 }
 
-void collect_clauses(const std::vector<ReadingClause>& reading,
-                     const std::vector<UpdatingClause>& updating, const Sinks& s) {
+void collect_clauses(const TreeList<ReadingClause>& reading,
+                     const TreeList<UpdatingClause>& updating, const Sinks& s) {
   for (const ReadingClause& clause : reading) collect_reading(clause, s);
   for (const UpdatingClause& clause : updating) collect_updating(clause, s);
 }

@@ -17,7 +17,7 @@ namespace {
 // is unbound, and removed again afterwards; an existing binding is left as it is, labels included.
 class TemporaryBinding {
  public:
-  TemporaryBinding(Scope& scope, const std::string& name)
+  TemporaryBinding(Scope& scope, std::string_view name)
       : scope_(scope), name_(name), bound_here_(!scope.contains(name)) {}
   void bind() {
     if (bound_here_) scope_.reset(name_);
@@ -30,13 +30,13 @@ class TemporaryBinding {
 
  private:
   Scope& scope_;
-  const std::string& name_;
+  std::string_view name_;
   bool bound_here_;
 };
 
 // The rarer forms live in functions of their own, which keeps the frame of the recursive walk
 // small for deeply nested expressions.
-[[gnu::noinline]] void report_unbound(SemanticValidator& v, const std::string& name) {
+[[gnu::noinline]] void report_unbound(SemanticValidator& v, std::string_view name) {
   v.push_error(DiagnosticCode::UnboundVariable,
                format_message(DiagnosticCode::UnboundVariable, {name}));
 }
@@ -76,7 +76,7 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       [this](const Expr::Property& prop) {
         // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
         if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
-          validate_property_access(var->name, std::span<const std::string>(&prop.key, 1),
+          validate_property_access(var->name, std::span<const Text>(&prop.key, 1),
                                    NameOffsets(prop.key_offset));
         }
         validate_expr(*prop.expr);
@@ -207,15 +207,16 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
 // Property access
 
 // Called out of line: inlined, it would triple the frame of the recursive walk above.
-[[gnu::noinline]] void SemanticValidator::validate_property_access(
-    std::string_view variable, std::span<const std::string> keys, const NameOffsets& key_offsets) {
+[[gnu::noinline]] void SemanticValidator::validate_property_access(std::string_view variable,
+                                                                   std::span<const Text> keys,
+                                                                   const NameOffsets& key_offsets) {
   // Nothing below changes the scope, so the variable's list is read in place.
   const Scope::Labels* labels = scope.find(variable);
   if (labels == nullptr) return;
   for (const auto& t : *labels) {
     if (const PropertySet* properties = schema_.nodes.find(bare_name(t))) {
       for (std::size_t i = 0; i < keys.size(); ++i) {
-        const std::string& key = keys[i];
+        std::string_view key = keys[i];
         if (properties->contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(
@@ -225,7 +226,7 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
       for (std::size_t i = 0; i < keys.size(); ++i) {
-        const std::string& key = keys[i];
+        std::string_view key = keys[i];
         if (def->properties.contains(bare_name(key))) continue;
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(

@@ -15,7 +15,7 @@ std::string aggregate_message(std::string_view context) {
   return format_message(DiagnosticCode::AggregateInForbiddenContext, {context});
 }
 
-std::string join_labels(const std::vector<std::string>& labels) {
+std::string join_labels(std::span<const Text> labels) {
   std::string out;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (i > 0) out += ", ";
@@ -71,11 +71,11 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
 }
 
 void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
-                                                            const std::vector<std::string>& left,
-                                                            const std::vector<std::string>& right) {
+                                                            std::span<const Text> left,
+                                                            std::span<const Text> right) {
   const auto* map = rel.properties ? std::get_if<MapOrParam::Map>(&rel.properties->node) : nullptr;
   for (std::size_t i = 0; i < rel.rel_types.size(); ++i) {
-    const std::string& type = rel.rel_types[i];
+    std::string_view type = rel.rel_types[i];
     const RelationshipDef* def = schema_.relationships.find(bare_name(type));
     if (def == nullptr) {
       NameFix fix = label_fix(type, known_rel_types());
@@ -108,7 +108,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
   }
 }
 
-void SemanticValidator::check_endpoint_label(const std::vector<std::string>& labels,
+void SemanticValidator::check_endpoint_label(std::span<const Text> labels,
                                              std::string_view expected, std::string_view role,
                                              std::string_view rel_type) {
   if (labels.empty()) return;
@@ -253,7 +253,7 @@ void SemanticValidator::validate_set_item(const SetItem& item) {
   }
 }
 
-void SemanticValidator::validate_set_items(const std::vector<SetItem>& items) {
+void SemanticValidator::validate_set_items(const TreeList<SetItem>& items) {
   for (const auto& item : items) validate_set_item(item);
 }
 
@@ -270,7 +270,7 @@ void SemanticValidator::validate_updating_clause(const UpdatingClause& clause) {
       break;
     case UpdatingClauseKind::Merge: {
       const auto& merge = clause.as<UpdatingClause::Merge>();
-      validate_pattern(std::span<const PatternPart>(&merge.part, 1));
+      validate_pattern(std::span<const PatternPart>(merge.part.get(), 1));
       // ON MATCH SET and ON CREATE SET items are checked as the items of a SET clause.
       for (const auto& action : merge.on_match) validate_set_items(action);
       for (const auto& action : merge.on_create) validate_set_items(action);

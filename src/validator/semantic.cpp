@@ -15,7 +15,7 @@ namespace tessary {
 namespace {
 
 // The name an item projects: its alias, else the name of a plain variable, else none.
-const std::string* projected_name(const ReturnItem& item) {
+const Text* projected_name(const ReturnItem& item) {
   if (item.alias) return &*item.alias;
   if (const auto* var = item.expr.get_if<Expr::Variable>()) return &var->name;
   return nullptr;
@@ -82,10 +82,11 @@ void Scope::Map::erase(std::string_view name) {
   list_.pop_back();
 }
 
-void Scope::accumulate(std::string_view name, const std::vector<std::string>& labels) {
+template <class Names>
+void Scope::accumulate(std::string_view name, const Names& labels) {
   Labels* held = map_.find(name);
   if (held == nullptr) {
-    map_.insert(name, labels);
+    map_.insert(name, Labels(labels.begin(), labels.end()));
     if (recording()) record(Change::Kind::Inserted, name);
     return;
   }
@@ -93,10 +94,13 @@ void Scope::accumulate(std::string_view name, const std::vector<std::string>& la
   for (const auto& label : labels) {
     bool present = false;
     for (std::size_t i = 0; i < held->size() && !present; ++i) present = (*held)[i] == label;
-    if (!present) held->push_back(label);
+    if (!present) held->emplace_back(label);
   }
   if (recording() && held->size() != length) record(Change::Kind::Appended, name, {}, length);
 }
+
+template void Scope::accumulate(std::string_view, const TreeList<Text>&);
+template void Scope::accumulate(std::string_view, const Labels&);
 
 void Scope::bind(std::string_view name, Labels labels) {
   Labels* held = map_.find(name);
@@ -359,7 +363,7 @@ void SemanticValidator::collect_updating_bindings(const UpdatingClause& clause) 
       break;
     case UpdatingClauseKind::Merge: {
       const auto& merge = clause.as<UpdatingClause::Merge>();
-      collect_pattern_bindings(std::span<const PatternPart>(&merge.part, 1));
+      collect_pattern_bindings(std::span<const PatternPart>(merge.part.get(), 1));
       break;
     }
     case UpdatingClauseKind::Set:
@@ -373,8 +377,8 @@ void SemanticValidator::collect_updating_bindings(const UpdatingClause& clause) 
 // ---------------------------------------------------------------------------------------------
 // Query-level walk
 
-void SemanticValidator::validate_query_part(const std::vector<ReadingClause>& reading,
-                                            const std::vector<UpdatingClause>& updating) {
+void SemanticValidator::validate_query_part(const TreeList<ReadingClause>& reading,
+                                            const TreeList<UpdatingClause>& updating) {
   for (const auto& clause : reading) collect_reading_bindings(clause);
   for (const auto& clause : updating) collect_updating_bindings(clause);
   for (const auto& clause : reading) validate_reading_clause(clause);
@@ -401,12 +405,11 @@ void SemanticValidator::validate_regular_query(const RegularQuery& query) {
   }
 }
 
-Scope SemanticValidator::projection_scope(const std::vector<ReturnItem>& items,
-                                          const Scope& source) {
+Scope SemanticValidator::projection_scope(const TreeList<ReturnItem>& items, const Scope& source) {
   if (items.empty()) return source;
   Scope next;
   for (const auto& item : items) {
-    if (const std::string* name = projected_name(item)) {
+    if (const Text* name = projected_name(item)) {
       next.bind(*name, projected_labels(item, source));
     }
   }
@@ -440,9 +443,9 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
     // names are bound as a WITH projection binds them (every list taken before the first is
     // bound), and afterwards the scope is as it was.
-    std::vector<std::pair<const std::string*, Scope::Labels>> projected;
+    std::vector<std::pair<const Text*, Scope::Labels>> projected;
     for (const auto& item : clause.items) {
-      if (const std::string* name = projected_name(item)) {
+      if (const Text* name = projected_name(item)) {
         projected.emplace_back(name, projected_labels(item, scope));
       }
     }
@@ -455,10 +458,10 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
   if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
 }
 
-void SemanticValidator::check_alias_uniqueness(const std::vector<ReturnItem>& items) {
+void SemanticValidator::check_alias_uniqueness(const TreeList<ReturnItem>& items) {
   NameSet seen;
   for (const auto& item : items) {
-    const std::string* name = projected_name(item);
+    const Text* name = projected_name(item);
     if (name == nullptr) continue;
     if (!seen.insert(*name)) {
       push_error(DiagnosticCode::DuplicateProjectionName,
@@ -485,7 +488,7 @@ void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
     for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
   } else if (ret != nullptr) {
     for (const auto& item : ret->items) {
-      if (const std::string* name = projected_name(item)) {
+      if (const Text* name = projected_name(item)) {
         exported.emplace_back(*name, projected_labels(item, scope));
       }
     }

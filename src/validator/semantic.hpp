@@ -59,8 +59,10 @@ class Scope {
   bool contains(std::string_view name) const { return map_.find(name) != nullptr; }
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
-  // names it does not hold yet, in the given order.
-  void accumulate(std::string_view name, const std::vector<std::string>& labels);
+  // names it does not hold yet, in the given order. For the labels of a tree's pattern, or a
+  // list of strings.
+  template <class Names>
+  void accumulate(std::string_view name, const Names& labels);
   // Every other binding: the name gets an empty list, replacing any entry it had.
   void reset(std::string_view name) { bind(name, {}); }
   // Sets the name's list, replacing any entry it had.
@@ -173,12 +175,12 @@ class SemanticValidator {
   void validate_single_query(const SingleQuery& query);
   void validate_multi_part(const MultiPartQuery& query);
   void validate_return_clause(const ReturnClause& clause);
-  void check_alias_uniqueness(const std::vector<ReturnItem>& items);
+  void check_alias_uniqueness(const TreeList<ReturnItem>& items);
   // One query part: bindings of all its clauses first, then the clause checks.
-  void validate_query_part(const std::vector<ReadingClause>& reading,
-                           const std::vector<UpdatingClause>& updating);
+  void validate_query_part(const TreeList<ReadingClause>& reading,
+                           const TreeList<UpdatingClause>& updating);
   // The scope that projecting `items` out of `source` leaves (an empty list: all of `source`).
-  static Scope projection_scope(const std::vector<ReturnItem>& items, const Scope& source);
+  static Scope projection_scope(const TreeList<ReturnItem>& items, const Scope& source);
 
   // Binding collectors (semantic.cpp).
   void collect_node_bindings(const NodePattern& node);
@@ -192,9 +194,8 @@ class SemanticValidator {
   void validate_pattern_element(const PatternElement& element);
   void validate_node_pattern(const NodePattern& node);
   void validate_rel_pattern_with_endpoints(const RelationshipPattern& rel,
-                                           const std::vector<std::string>& left,
-                                           const std::vector<std::string>& right);
-  void check_endpoint_label(const std::vector<std::string>& labels, std::string_view expected,
+                                           std::span<const Text> left, std::span<const Text> right);
+  void check_endpoint_label(std::span<const Text> labels, std::string_view expected,
                             std::string_view role, std::string_view rel_type);
   void validate_reading_clause(const ReadingClause& clause);
   void validate_updating_clause(const UpdatingClause& clause);
@@ -207,7 +208,7 @@ class SemanticValidator {
   // E303/E304 for each key against every label or type bound to `variable`; nothing when the
   // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
   // `key_offsets` says where each key is written.
-  void validate_property_access(std::string_view variable, std::span<const std::string> keys,
+  void validate_property_access(std::string_view variable, std::span<const Text> keys,
                                 const NameOffsets& key_offsets);
   void validate_pagination_expr(const Expr& expr, std::string_view clause);
   static bool contains_aggregate(const Expr& expr);
@@ -236,7 +237,7 @@ class SemanticValidator {
   // unbound; returns whether it did, so the caller can unbind it afterwards.
   bool bind_temporary(std::string_view name);
   void validate_call_subquery(const RegularQuery& body);
-  void validate_set_items(const std::vector<SetItem>& items);
+  void validate_set_items(const TreeList<SetItem>& items);
   void check_set_aggregate(const Expr& value);
   void report_unknown_label(DiagnosticCode code, std::string_view label, std::uint32_t at);
   void record_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion);

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <thread>
+#include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "parser/arena.hpp"
 #include "parser/builder.hpp"
 #include "parser/builder_text.hpp"
 #include "parser/parse.hpp"
@@ -766,6 +771,74 @@ TEST(BuilderTree, DeepCopyIsIndependent) {
   EXPECT_NE(print(copy), print(original));
   EXPECT_NE(print(original).find("(a:A:B {k: Int(4)})"), std::string::npos);
   EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
+}
+
+// A query with texts of every kind (names longer than a short string holds, a string literal, a
+// parameter, keys written twice) and lists long enough to take blocks of their own and to outgrow
+// them (2,000 WITH steps, a list literal of 20,000 items).
+std::string query_with_every_kind_of_text() {
+  std::string query =
+      "MATCH p = (a:`A label longer than sixteen bytes`:B {key: 'a string value', key: $param})"
+      "-[r:REL_TYPE_WITH_A_LONG_NAME|OTHER*1..3]->(b) WHERE a.some_long_property_name > 1 ";
+  for (int i = 0; i < 2000; ++i) query += "WITH a, b AS b" + std::to_string(i % 7) + " ";
+  query += "MERGE (c:C) ON MATCH SET c.k = [";
+  for (int i = 0; i < 20000; ++i) query += i ? ", 1" : "1";
+  return query + "] RETURN reduce(total = 0, x IN a.list | total + x) AS sum ORDER BY sum SKIP 1";
+}
+
+TEST(BuilderTree, TreeKeepsItsTextsAndMovesBetweenThreads) {
+  std::string query = query_with_every_kind_of_text();
+  auto result = parse(query);
+  ASSERT_TRUE(std::holds_alternative<CypherQuery>(result));
+  CypherQuery tree = std::move(std::get<CypherQuery>(result));
+  const std::string expected = print(tree);
+  // The caller's text is written over and released: the tree holds its own copy.
+  std::memset(query.data(), 'x', query.size());
+  query = std::string();
+  std::string printed_there;
+  std::thread([&] {
+    CypherQuery moved = std::move(tree);
+    printed_there = print(moved);
+  }).join();
+  EXPECT_EQ(printed_there, expected);
+  EXPECT_NE(expected.find("`A label longer than sixteen bytes`"), std::string::npos);
+}
+
+TEST(BuilderTree, CopyOutlivesItsOriginal) {
+  std::optional<CypherQuery> original;
+  {
+    auto result = parse(query_with_every_kind_of_text());
+    original.emplace(std::move(std::get<CypherQuery>(result)));
+  }
+  const std::string expected = print(*original);
+  CypherQuery copy = *original;
+  CypherQuery assigned;
+  assigned = *original;
+  original.reset();
+  EXPECT_EQ(print(copy), expected);
+  EXPECT_EQ(print(assigned), expected);
+  copy = std::move(assigned);  // a tree moved over another releases the one it replaces
+  EXPECT_EQ(print(copy), expected);
+}
+
+TEST(BuilderTree, ArenaRoomIsAlignedAndDistinct) {
+  Arena arena;
+  std::vector<std::pair<unsigned char*, std::size_t>> taken;
+  for (std::size_t i = 0; i < 3000; ++i) {
+    const std::size_t size = (i * 37) % 700 + (i % 500 == 0 ? std::size_t{100} << 10 : 1);
+    const std::size_t align = std::size_t{1} << (i % 5);
+    auto* p = static_cast<unsigned char*>(arena.allocate(size, align));
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % align, 0u);
+    std::memset(p, static_cast<int>(i & 0xff), size);
+    taken.emplace_back(p, size);
+  }
+  // Large room given back and taken again.
+  arena.deallocate(arena.allocate(std::size_t{1} << 20, 8), std::size_t{1} << 20);
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    const auto [p, size] = taken[i];
+    EXPECT_EQ(p[0], i & 0xff);
+    EXPECT_EQ(p[size - 1], i & 0xff);
+  }
 }
 
 }  // namespace

@@ -14,13 +14,13 @@ namespace {
 // While name_offsets runs, the names that print writes are noted here.
 thread_local std::vector<std::string>* noted = nullptr;
 
-void note(const std::string& name, std::uint32_t offset) {
-  if (noted) noted->push_back(name + "@" + std::to_string(offset));
+void note(std::string_view name, std::uint32_t offset) {
+  if (noted) noted->push_back(std::string(name) + "@" + std::to_string(offset));
 }
 
 // The names of a list with their offsets: written as print writes them, each after `sep`
 // (the first after `first_sep`).
-std::string names_text(const std::vector<std::string>& names, const NameOffsets& offsets,
+std::string names_text(const TreeList<Text>& names, const NameOffsets& offsets,
                        const char* first_sep, const char* sep) {
   std::string out;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -35,7 +35,7 @@ std::string names_text(const std::vector<std::string>& names, const NameOffsets&
 }
 
 template <class T, class F>
-std::string join(const std::vector<T>& items, const char* sep, F&& each) {
+std::string join(const TreeList<T>& items, const char* sep, F&& each) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i) out += sep;
@@ -46,7 +46,7 @@ std::string join(const std::vector<T>& items, const char* sep, F&& each) {
 
 std::string opt(const MaybeBox<Expr>& e) { return e ? print(*e) : "_"; }
 
-std::string map_text(const std::vector<MapEntry>& entries) {
+std::string map_text(const TreeList<MapEntry>& entries) {
   return "{" +
          join(entries, ", ",
               [](const MapEntry& e) {
@@ -79,7 +79,7 @@ std::string properties_text(const std::optional<MapOrParam>& props) {
 }
 
 std::string node_text(const NodePattern& n) {
-  std::string out = "(" + n.variable.value_or("");
+  std::string out = "(" + (n.variable ? n.variable->str() : "");
   out += names_text(n.labels, n.label_offsets, ":", ":");
   return out + properties_text(n.properties) + ")";
 }
@@ -89,7 +89,7 @@ std::string bound_text(const std::optional<std::int64_t>& b) {
 }
 
 std::string rel_text(const RelationshipPattern& r) {
-  std::string detail = r.variable.value_or("");
+  std::string detail = r.variable ? r.variable->str() : "";
   detail += names_text(r.rel_types, r.rel_type_offsets, ":", "|");
   if (r.range) detail += " *" + bound_text(r.range->min) + ".." + bound_text(r.range->max);
   detail += properties_text(r.properties);
@@ -105,34 +105,34 @@ std::string rel_text(const RelationshipPattern& r) {
   return "?";
 }
 
-std::string sort_text(const std::optional<std::vector<SortItem>>& order) {
+std::string sort_text(const std::optional<TreeList<SortItem>>& order) {
   if (!order) return "";
   return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
            return print(s.expr) + (s.descending ? " DESC" : " ASC");
          });
 }
 
-std::string items_text(const std::vector<ReturnItem>& items) {
+std::string items_text(const TreeList<ReturnItem>& items) {
   if (items.empty()) return "(none)";
   return join(items, ", ", [](const ReturnItem& i) {
     return print(i.expr) + (i.alias ? " AS " + *i.alias : "");
   });
 }
 
-std::string projection_tail(const std::optional<std::vector<SortItem>>& order,
-                            const std::optional<Expr>& skip, const std::optional<Expr>& limit) {
+std::string projection_tail(const std::optional<TreeList<SortItem>>& order,
+                            const MaybeBox<Expr>& skip, const MaybeBox<Expr>& limit) {
   std::string out = sort_text(order);
   if (skip) out += " SKIP " + print(*skip);
   if (limit) out += " LIMIT " + print(*limit);
   return out;
 }
 
-std::string set_items(const std::vector<SetItem>& items) {
+std::string set_items(const TreeList<SetItem>& items) {
   return join(items, ", ", [](const SetItem& i) { return print(i); });
 }
 
-std::string clause_list(const std::vector<ReadingClause>& reading,
-                        const std::vector<UpdatingClause>& updating) {
+std::string clause_list(const TreeList<ReadingClause>& reading,
+                        const TreeList<UpdatingClause>& updating) {
   std::string out;
   for (const auto& c : reading) out += (out.empty() ? "" : " ") + print(c);
   for (const auto& c : updating) out += (out.empty() ? "" : " ") + print(c);
@@ -158,7 +158,7 @@ std::string print(const Expr& expr) {
         return "[" + join(v.items, ", ", [](const Expr& e) { return print(e); }) + "]";
       },
       [](const Expr::Map& v) { return map_text(v.entries); },
-      [](const Expr::Variable& v) { return v.name; },
+      [](const Expr::Variable& v) { return v.name.str(); },
       [](const Expr::Property& v) {
         std::string inner = print(*v.expr);
         note(v.key, v.key_offset);
@@ -248,7 +248,8 @@ std::string print(const ReadingClause& clause) {
                               join(c.args, ", ", [](const Expr& e) { return print(e); }) + ")";
             if (!c.yield_items.empty()) {
               out += " YIELD " + join(c.yield_items, ", ", [](const YieldItem& y) {
-                       return y.result_field ? *y.result_field + " AS " + y.variable : y.variable;
+                       return y.result_field ? *y.result_field + " AS " + y.variable
+                                             : y.variable.str();
                      });
             }
             return out;
@@ -260,7 +261,7 @@ std::string print(const ReadingClause& clause) {
 
 std::string print(const SetItem& item) {
   auto path = [](const PropertyExpr& p) {
-    std::string out = p.variable;
+    std::string out = p.variable.str();
     return out + names_text(p.keys, p.key_offsets, ".", ".");
   };
   return std::visit(Overload{
@@ -287,7 +288,7 @@ std::string print(const UpdatingClause& clause) {
       Overload{
           [](const UpdatingClause::Create& c) { return "CREATE " + print(c.pattern); },
           [](const UpdatingClause::Merge& m) {
-            std::string out = "MERGE " + print(m.part);
+            std::string out = "MERGE " + print(*m.part);
             for (const auto& a : m.on_match) out += " ON MATCH [" + set_items(a) + "]";
             for (const auto& a : m.on_create) out += " ON CREATE [" + set_items(a) + "]";
             return out;
