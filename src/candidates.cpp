@@ -60,7 +60,27 @@ constexpr std::size_t kPlainName = 42;
 // name is more than 3 bytes longer than every candidate.
 constexpr std::size_t kShortText = 60;
 
+// The gram indexes: grams of 2 and of 3 bytes, of the lowered candidates of at most kGramText
+// bytes (the longest a name of kGramName bytes, the most they serve, can be within kLimit of).
+// Positions take 8 bits and list positions 24 in a posting.
+constexpr std::size_t kShortestGram = 2;
+constexpr std::size_t kLongestGram = 3;
+constexpr std::size_t kGramName = 64;
+constexpr std::size_t kGramText = kGramName + kLimit;
+constexpr std::size_t kGramList = std::size_t{1} << 24;
+
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+// The `q` bytes from `at`, the first in the low bits, + 1.
+std::uint32_t gram_key(const char* at, std::size_t q) {
+  std::uint32_t key = 0;
+  for (std::size_t k = q; k-- > 0;) key = key << 8 | static_cast<unsigned char>(at[k]);
+  return key + 1;
+}
+
+std::size_t gram_hash(std::uint32_t key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+}
 
 std::size_t common_prefix(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
@@ -80,9 +100,11 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   std::size_t bytes = 0;
   for (std::string_view name : names_) bytes += name.size();
   forward_.text.reserve(bytes);  // lower-casing rarely changes a text's length
+  bool lengths_kept = true;
   for (std::string_view name : names_) {
     offsets_.push_back(forward_.text.size());
     forward_.text += unicode_lower(name);
+    lengths_kept = lengths_kept && forward_.text.size() - offsets_.back() == name.size();
   }
   offsets_.push_back(forward_.text.size());
   // A short list of short texts is always searched plainly: a long name passes none of its
@@ -103,6 +125,84 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   }
   build(forward_);
   build(backward_);
+  if (lengths_kept && count < kGramList) {
+    for (std::size_t q = kShortestGram; q <= kLongestGram; ++q) {
+      build_grams(grams_[q - kShortestGram], q);
+    }
+  }
+}
+
+void Candidates::build_grams(Grams& grams, std::size_t q) {
+  // Gram, position and list position in one word each, sorted, then split into the grams'
+  // slots and their postings.
+  std::size_t total = 0;
+  for (std::size_t i = 0; i + 1 < offsets_.size(); ++i) {
+    const std::size_t size = offsets_[i + 1] - offsets_[i];
+    if (size >= q && size <= kGramText) total += size - q + 1;
+  }
+  std::vector<std::uint64_t> entries;
+  entries.reserve(total);
+  for (std::size_t i = 0; i + 1 < offsets_.size(); ++i) {
+    const std::size_t size = offsets_[i + 1] - offsets_[i];
+    if (size < q || size > kGramText) continue;
+    const char* text = forward_.text.data() + offsets_[i];
+    for (std::size_t j = 0; j + q <= size; ++j) {
+      entries.push_back(std::uint64_t{gram_key(text + j, q)} << 32 | std::uint64_t{j} << 24 | i);
+    }
+  }
+  std::sort(entries.begin(), entries.end());
+  std::size_t distinct = 0;
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    distinct += e == 0 || (entries[e] >> 32) != (entries[e - 1] >> 32);
+  }
+  grams.slots.assign(std::bit_ceil(2 * distinct + 2), Grams::Slot{});
+  grams.postings.resize(entries.size());
+  const std::size_t mask = grams.slots.size() - 1;
+  for (std::size_t e = 0; e < entries.size();) {
+    const auto key = static_cast<std::uint32_t>(entries[e] >> 32);
+    std::size_t i = gram_hash(key, mask);
+    while (grams.slots[i].key != 0) i = (i + 1) & mask;
+    Grams::Slot& slot = grams.slots[i];
+    slot.key = key;
+    slot.begin = static_cast<std::uint32_t>(e);
+    for (; e < entries.size() && (entries[e] >> 32) == key; ++e) {
+      grams.postings[e] = static_cast<std::uint32_t>(entries[e]);
+    }
+    slot.end = static_cast<std::uint32_t>(e);
+  }
+}
+
+const Candidates::Grams::Slot* Candidates::Grams::find(std::uint32_t key) const {
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t i = gram_hash(key, mask);; i = (i + 1) & mask) {
+    if (slots[i].key == key) return &slots[i];
+    if (slots[i].key == 0) return nullptr;
+  }
+}
+
+std::optional<std::uint32_t> Candidates::find_exact(std::string_view lowered) const {
+  const Tree& tree = forward_;
+  const Node* node = &tree.nodes[0];
+  while (true) {
+    // At the node's edge, which begins at depth node->start.
+    if (lowered.size() < node->end ||
+        std::memcmp(lowered.data() + node->start, tree.text.data() + node->edge,
+                    node->end - node->start) != 0) {
+      return std::nullopt;
+    }
+    if (lowered.size() == node->end) {
+      if (node->ends_begin == node->ends_end) return std::nullopt;
+      return tree.ends[node->ends_begin];
+    }
+    const auto byte = static_cast<unsigned char>(lowered[node->end]);
+    const Kid* const begin = tree.kids_by_byte.data() + node->kids_begin;
+    const Kid* const end = tree.kids_by_byte.data() + node->kids_end;
+    const Kid* kid = std::lower_bound(begin, end, byte, [](const Kid& a, unsigned char b) {
+      return static_cast<unsigned char>(a.byte) < b;
+    });
+    if (kid == end || static_cast<unsigned char>(kid->byte) != byte) return std::nullopt;
+    node = &tree.nodes[kid->node];
+  }
 }
 
 void Candidates::build(Tree& tree) const {
@@ -246,8 +346,8 @@ inline std::uint8_t least(Word w) {
 // One search for one name.
 class CandidateSearch {
  public:
-  CandidateSearch(const Candidates& c, std::string_view name)
-      : c_(c), raw_size_(name.size()), lowered_(unicode_lower(name)) {
+  CandidateSearch(const Candidates& c, std::size_t raw_size, std::string lowered)
+      : c_(c), raw_size_(raw_size), lowered_(std::move(lowered)) {
     best_.fill(kNone);
     best_distance_.fill(kFar);
     stack_.reserve(64);
@@ -601,13 +701,179 @@ class CandidateSearch {
   std::string scratch_;
 };
 
+// The search through the gram index, for a list whose lower case keeps every candidate's byte
+// length and a name whose lower case keeps its own. Then a candidate's length gap is at most its
+// distance, so the length checks never skip a candidate within the limit of its turn, and the plain
+// search's answer is the first candidate in list order at the least distance. So the limits 0, 1,
+// 2 and 3 are tried in turn, and the first candidate within the first limit that has one is the
+// answer.
+//
+// For limit m, cut the name into m + 1 pieces. An alignment within m leaves one piece untouched
+// (each edit touches at most one piece), so that piece stands in the candidate as it is, moved by
+// at most m bytes. Of each piece, the gram with the fewest postings in that window of positions
+// is looked up, and the candidates that hold the whole piece there are measured.
+class GramSearch {
+ public:
+  GramSearch(const Candidates& c, std::string_view lowered)
+      : c_(c), lowered_(lowered), distance_(lowered) {}
+
+  // The answer, or nothing when the name is too short for the pieces of some limit it needs, or
+  // its pieces are too common in the list for the index to pay.
+  std::optional<std::optional<std::string_view>> run() {
+    if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
+    for (std::size_t m = 1; m <= kLimit; ++m) {
+      found_.clear();
+      if (!pieces_within(m) && !counted_within(m)) return std::nullopt;
+      if (const auto found = first_measured(m)) return c_.names_[*found];
+    }
+    return std::optional<std::string_view>();
+  }
+
+ private:
+  // The most postings read for one limit by each of the two filters.
+  static constexpr std::size_t kPieceBudget = 512;
+  static constexpr std::size_t kCountBudget = 4096;
+
+  // The postings of `grams` for the gram at `at` of the name when it stands at positions at - m
+  // ... at + m of a candidate (none when no candidate holds it).
+  std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams, std::size_t q,
+                                                 std::size_t at, std::size_t m) const {
+    const auto* slot = grams.find(gram_key(lowered_.data() + at, q));
+    if (slot == nullptr) return {0, 0};
+    const std::uint32_t low = static_cast<std::uint32_t>(at > m ? at - m : 0) << 24;
+    const std::uint32_t high = static_cast<std::uint32_t>(at + m + 1) << 24;
+    const std::uint32_t* const postings = grams.postings.data();
+    const auto* const begin = std::lower_bound(postings + slot->begin, postings + slot->end, low);
+    const auto* const end = std::lower_bound(begin, postings + slot->end, high);
+    return {static_cast<std::uint32_t>(begin - postings),
+            static_cast<std::uint32_t>(end - postings)};
+  }
+
+  // Puts in found_ every candidate within `m` and some others, by the name cut into m + 1 pieces:
+  // of each piece, the gram with the fewest postings is looked up and the candidates that hold
+  // the whole piece there are kept. False when the name is too short or the postings too many.
+  bool pieces_within(std::size_t m) {
+    const std::size_t n = lowered_.size();
+    // The shortest piece's length, or the longest gram, whichever is less.
+    const std::size_t q = std::min(n / (m + 1), kLongestGram);
+    if (q < kShortestGram) return false;
+    const Candidates::Grams& grams = c_.grams_[q - kShortestGram];
+    struct Piece {
+      std::size_t offset;  // of the gram in the piece
+      std::pair<std::uint32_t, std::uint32_t> postings;
+    };
+    std::array<Piece, kLimit + 1> pieces;
+    std::size_t total = 0;
+    for (std::size_t k = 0; k <= m; ++k) {
+      const std::size_t at = k * n / (m + 1);
+      const std::size_t size = (k + 1) * n / (m + 1) - at;
+      pieces[k] = Piece{0, window(grams, q, at, m)};
+      for (std::size_t o = 1;
+           o + q <= size && pieces[k].postings.first != pieces[k].postings.second; ++o) {
+        const auto postings = window(grams, q, at + o, m);
+        if (postings.second - postings.first <
+            pieces[k].postings.second - pieces[k].postings.first) {
+          pieces[k] = Piece{o, postings};
+        }
+      }
+      total += pieces[k].postings.second - pieces[k].postings.first;
+    }
+    if (total > kPieceBudget) return false;
+    for (std::size_t k = 0; k <= m; ++k) {
+      const std::size_t at = k * n / (m + 1);
+      const std::size_t size = (k + 1) * n / (m + 1) - at;
+      for (std::uint32_t e = pieces[k].postings.first; e < pieces[k].postings.second; ++e) {
+        const std::uint32_t i = grams.postings[e] & (kGramList - 1);
+        const std::size_t position = grams.postings[e] >> 24;
+        if (position < pieces[k].offset) continue;
+        const std::size_t start = position - pieces[k].offset;
+        const std::size_t begin = c_.offsets_[i];
+        const std::size_t length = c_.offsets_[i + 1] - begin;
+        if (length_gap(length, n) > m || start + size > length ||
+            std::memcmp(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) != 0) {
+          continue;
+        }
+        found_.push_back(i);
+      }
+    }
+    return true;
+  }
+
+  // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
+  // bytes: with p pieces, an alignment within m leaves p - m of them untouched, so a candidate
+  // must hold that many of them, each moved by at most m. False when fewer than m + 2 pieces
+  // (then one untouched piece is all there is to count, as pieces_within does) or the postings
+  // are too many.
+  bool counted_within(std::size_t m) {
+    const std::size_t n = lowered_.size();
+    const std::size_t q = kShortestGram;
+    const std::size_t count = n / q;
+    if (count < m + 2) return false;
+    const std::size_t need = count - m;
+    const Candidates::Grams& grams = c_.grams_[q - kShortestGram];
+    std::array<std::pair<std::uint32_t, std::uint32_t>, kGramName / kShortestGram> pieces;
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      pieces[k] = window(grams, q, k * q, m);
+      total += pieces[k].second - pieces[k].first;
+    }
+    if (total > kCountBudget) return false;
+    // Per candidate, the last piece counted (+ 1) in the high byte and the count in the low one.
+    tallies_.resize(c_.names_.size());
+    for (std::size_t k = 0; k < count; ++k) {
+      const auto mark = static_cast<std::uint16_t>((k + 1) << 8);
+      for (std::uint32_t e = pieces[k].first; e < pieces[k].second; ++e) {
+        const std::uint32_t i = grams.postings[e] & (kGramList - 1);
+        std::uint16_t& tally = tallies_[i];
+        if ((tally & 0xFF00) == mark) continue;  // the piece stands twice in the window
+        tally = static_cast<std::uint16_t>(mark | ((tally & 0xFF) + 1));
+        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m) {
+          found_.push_back(i);
+        }
+      }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      for (std::uint32_t e = pieces[k].first; e < pieces[k].second; ++e) {
+        tallies_[grams.postings[e] & (kGramList - 1)] = 0;
+      }
+    }
+    return true;
+  }
+
+  // The first candidate of found_ in list order within `m`.
+  std::optional<std::uint32_t> first_measured(std::size_t m) {
+    std::sort(found_.begin(), found_.end());
+    const std::string_view text = c_.forward_.text;
+    std::uint32_t last = kNone;
+    for (const std::uint32_t i : found_) {
+      if (i == last) continue;
+      last = i;
+      if (distance_.to(text.substr(c_.offsets_[i], c_.offsets_[i + 1] - c_.offsets_[i]), m) <= m) {
+        return i;
+      }
+    }
+    return std::nullopt;
+  }
+
+  const Candidates& c_;
+  std::string_view lowered_;
+  DistanceFrom distance_;
+  std::vector<std::uint32_t> found_;
+  std::vector<std::uint16_t> tallies_;
+};
+
 std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
   if (candidates.names_.empty()) return std::nullopt;
   if (!candidates.indexed_ ||
       (candidates.names_.size() < kPlainList && name.size() <= kPlainName)) {
     return candidates.closest_plain(name);
   }
-  return CandidateSearch(candidates, name).run();
+  std::string lowered = unicode_lower(name);
+  if (!candidates.grams_[0].slots.empty() && lowered.size() == name.size() &&
+      lowered.size() <= kGramName) {
+    if (auto found = GramSearch(candidates, lowered).run()) return *found;
+  }
+  return CandidateSearch(candidates, name.size(), std::move(lowered)).run();
 }
 
 }  // namespace tessary
