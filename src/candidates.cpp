@@ -24,6 +24,9 @@
 // its exact distance by one of them, and each cuts most branches within a few bytes. c is 1, or
 // higher where a forward walk turns out cheap (little of the tree near the name's start).
 //
+// Where lower-casing keeps the length of every candidate and of the name, most names are looked
+// up through an index of grams instead (see GramSearch below).
+//
 // Lists of a few hundred short candidates are searched plainly, over their lowered texts.
 #include <algorithm>
 #include <array>
@@ -70,6 +73,13 @@ constexpr std::size_t kGramText = kGramName + kLimit;
 constexpr std::size_t kGramList = std::size_t{1} << 24;
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+// The bytes of `text`, each as bit (byte mod 64).
+std::uint64_t letter_set(std::string_view text) {
+  std::uint64_t set = 0;
+  for (const char c : text) set |= std::uint64_t{1} << (static_cast<unsigned char>(c) & 63);
+  return set;
+}
 
 // The `q` bytes from `at`, the first in the low bits, + 1.
 std::uint32_t gram_key(const char* at, std::size_t q) {
@@ -128,6 +138,11 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   if (lengths_kept && count < kGramList) {
     for (std::size_t q = kShortestGram; q <= kLongestGram; ++q) {
       build_grams(grams_[q - kShortestGram], q);
+    }
+    letters_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      letters_[i] = letter_set(
+          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]));
     }
   }
 }
@@ -704,35 +719,50 @@ class CandidateSearch {
 // The search through the gram index, for a list whose lower case keeps every candidate's byte
 // length and a name whose lower case keeps its own. Then a candidate's length gap is at most its
 // distance, so the length checks never skip a candidate within the limit of its turn, and the plain
-// search's answer is the first candidate in list order at the least distance. So the limits 0, 1,
-// 2 and 3 are tried in turn, and the first candidate within the first limit that has one is the
-// answer.
+// search's answer is the first candidate in list order at the least distance. The search looks the
+// lowered name up as it is (distance 0), then filters the list for limit 1, then for limit 3 (or,
+// where that filter does not pay, for 2), and measures what each filter keeps.
 //
-// For limit m, cut the name into m + 1 pieces. An alignment within m leaves one piece untouched
-// (each edit touches at most one piece), so that piece stands in the candidate as it is, moved by
-// at most m bytes. Of each piece, the gram with the fewest postings in that window of positions
-// is looked up, and the candidates that hold the whole piece there are measured.
+// A filter for limit m keeps every candidate within m and, with luck, few others. Cut the name
+// into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
+// one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
+// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
+// A name too short for pieces of 2 bytes, or whose pieces are common, is cut into more pieces of 2
+// bytes instead, p of them: an alignment within m leaves p - m of them untouched, which a kept
+// candidate must then hold. Where neither filter pays the trees are walked, as for other lists.
 class GramSearch {
  public:
   GramSearch(const Candidates& c, std::string_view lowered)
-      : c_(c), lowered_(lowered), distance_(lowered) {}
+      : c_(c), lowered_(lowered), letters_(letter_set(lowered)), distance_(lowered) {}
 
   // The answer, or nothing when the name is too short for the pieces of some limit it needs, or
   // its pieces are too common in the list for the index to pay.
   std::optional<std::optional<std::string_view>> run() {
     if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
-    for (std::size_t m = 1; m <= kLimit; ++m) {
-      found_.clear();
-      if (!pieces_within(m) && !counted_within(m)) return std::nullopt;
-      if (const auto found = first_measured(m)) return c_.names_[*found];
+    // Most misspelt names are one edit away, and the pieces for limit 1 are long and rare: that
+    // limit first. Then the filter for limit 3, which keeps every candidate within 3 (and so
+    // within 2), or failing that the one for limit 2.
+    std::size_t least = 1;  // no candidate is closer than this
+    if (filter(1)) {
+      if (const auto found = closest_found(1, least)) return c_.names_[*found];
+      least = 2;
     }
-    return std::optional<std::string_view>();
+    if (filter(kLimit)) {
+      if (const auto found = closest_found(kLimit, least)) return c_.names_[*found];
+      return std::optional<std::string_view>();
+    }
+    if (filter(kLimit - 1)) {
+      if (const auto found = closest_found(kLimit - 1, least)) return c_.names_[*found];
+    }
+    return std::nullopt;  // the trees must tell whether one is within 3
   }
 
  private:
   // The most postings read for one limit by each of the two filters.
   static constexpr std::size_t kPieceBudget = 512;
   static constexpr std::size_t kCountBudget = 4096;
+  // The most candidates a filter may leave to be measured.
+  static constexpr std::size_t kMeasureBudget = 256;
 
   // The postings of `grams` for the gram at `at` of the name when it stands at positions at - m
   // ... at + m of a candidate (none when no candidate holds it).
@@ -740,6 +770,11 @@ class GramSearch {
                                                  std::size_t at, std::size_t m) const {
     const auto* slot = grams.find(gram_key(lowered_.data() + at, q));
     if (slot == nullptr) return {0, 0};
+    return window(grams, slot, at, m);
+  }
+  std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams,
+                                                 const Candidates::Grams::Slot* slot,
+                                                 std::size_t at, std::size_t m) const {
     const std::uint32_t low = static_cast<std::uint32_t>(at > m ? at - m : 0) << 24;
     const std::uint32_t high = static_cast<std::uint32_t>(at + m + 1) << 24;
     const std::uint32_t* const postings = grams.postings.data();
@@ -767,15 +802,22 @@ class GramSearch {
     for (std::size_t k = 0; k <= m; ++k) {
       const std::size_t at = k * n / (m + 1);
       const std::size_t size = (k + 1) * n / (m + 1) - at;
-      pieces[k] = Piece{0, window(grams, q, at, m)};
-      for (std::size_t o = 1;
-           o + q <= size && pieces[k].postings.first != pieces[k].postings.second; ++o) {
-        const auto postings = window(grams, q, at + o, m);
-        if (postings.second - postings.first <
-            pieces[k].postings.second - pieces[k].postings.first) {
-          pieces[k] = Piece{o, postings};
+      // The gram with the fewest postings in all, then its postings in the window.
+      const Candidates::Grams::Slot* rarest = nullptr;
+      std::size_t offset = 0;
+      for (std::size_t o = 0; o + q <= size; ++o) {
+        const auto* slot = grams.find(gram_key(lowered_.data() + at + o, q));
+        if (slot == nullptr) {
+          rarest = nullptr;
+          break;
+        }
+        if (rarest == nullptr || slot->end - slot->begin < rarest->end - rarest->begin) {
+          rarest = slot;
+          offset = o;
         }
       }
+      pieces[k] = Piece{offset, rarest == nullptr ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
+                                                  : window(grams, rarest, at + offset, m)};
       total += pieces[k].postings.second - pieces[k].postings.first;
     }
     if (total > kPieceBudget) return false;
@@ -790,9 +832,11 @@ class GramSearch {
         const std::size_t begin = c_.offsets_[i];
         const std::size_t length = c_.offsets_[i + 1] - begin;
         if (length_gap(length, n) > m || start + size > length ||
-            std::memcmp(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) != 0) {
+            !same_bytes(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) ||
+            too_different(i, m)) {
           continue;
         }
+        if (found_.size() == kMeasureBudget) return false;
         found_.push_back(i);
       }
     }
@@ -820,14 +864,18 @@ class GramSearch {
     if (total > kCountBudget) return false;
     // Per candidate, the last piece counted (+ 1) in the high byte and the count in the low one.
     tallies_.resize(c_.names_.size());
-    for (std::size_t k = 0; k < count; ++k) {
+    bool overflow = false;
+    for (std::size_t k = 0; k < count && !overflow; ++k) {
       const auto mark = static_cast<std::uint16_t>((k + 1) << 8);
       for (std::uint32_t e = pieces[k].first; e < pieces[k].second; ++e) {
         const std::uint32_t i = grams.postings[e] & (kGramList - 1);
         std::uint16_t& tally = tallies_[i];
         if ((tally & 0xFF00) == mark) continue;  // the piece stands twice in the window
         tally = static_cast<std::uint16_t>(mark | ((tally & 0xFF) + 1));
-        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m) {
+        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m &&
+            !too_different(i, m)) {
+          overflow = found_.size() == kMeasureBudget;
+          if (overflow) break;
           found_.push_back(i);
         }
       }
@@ -837,26 +885,70 @@ class GramSearch {
         tallies_[grams.postings[e] & (kGramList - 1)] = 0;
       }
     }
+    return !overflow;
+  }
+
+  static bool same_bytes(const char* a, const char* b, std::size_t size) {
+    for (std::size_t k = 0; k < size; ++k) {
+      if (a[k] != b[k]) return false;
+    }
     return true;
   }
 
-  // The first candidate of found_ in list order within `m`.
-  std::optional<std::uint32_t> first_measured(std::size_t m) {
+  // Whether candidate i is sure to be more than `m` away: each byte value (mod 64) that one text
+  // holds and the other lacks takes an edit of its own.
+  bool too_different(std::uint32_t i, std::size_t m) const {
+    const std::uint64_t theirs = c_.letters_[i];
+    return more_bits(letters_ & ~theirs, m) || more_bits(theirs & ~letters_, m);
+  }
+
+  // Whether `set` has more than `m` bits (m is small).
+  static bool more_bits(std::uint64_t set, std::size_t m) {
+    for (std::size_t k = 0; k <= m; ++k) {
+      if (set == 0) return false;
+      set &= set - 1;
+    }
+    return true;
+  }
+
+  // Puts in found_ every candidate within `m` and some others; false when neither filter can.
+  bool filter(std::size_t m) {
+    found_.clear();
+    if (pieces_within(m)) return true;
+    found_.clear();
+    return counted_within(m);
+  }
+
+  // The first candidate of found_ in list order at the least distance within `m`, where none is
+  // closer than `least`.
+  std::optional<std::uint32_t> closest_found(std::size_t m, std::size_t least) {
     std::sort(found_.begin(), found_.end());
     const std::string_view text = c_.forward_.text;
+    std::optional<std::uint32_t> best;
+    std::size_t best_distance = m + 1;
     std::uint32_t last = kNone;
     for (const std::uint32_t i : found_) {
       if (i == last) continue;
       last = i;
-      if (distance_.to(text.substr(c_.offsets_[i], c_.offsets_[i + 1] - c_.offsets_[i]), m) <= m) {
-        return i;
+      const std::string_view theirs =
+          text.substr(c_.offsets_[i], c_.offsets_[i + 1] - c_.offsets_[i]);
+      if (too_different(i, best_distance - 1) ||
+          !distance_.may_be_within(theirs, best_distance - 1)) {
+        continue;
+      }
+      const std::size_t d = distance_.to(theirs, best_distance - 1);
+      if (d < best_distance) {
+        best = i;
+        best_distance = d;
+        if (d <= least) break;
       }
     }
-    return std::nullopt;
+    return best;
   }
 
   const Candidates& c_;
   std::string_view lowered_;
+  std::uint64_t letters_;
   DistanceFrom distance_;
   std::vector<std::uint32_t> found_;
   std::vector<std::uint16_t> tallies_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -308,6 +309,18 @@ DistanceFrom::DistanceFrom(std::string_view name) : name_(name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     match_[static_cast<unsigned char>(name[i])] |= std::uint64_t{1} << i;
   }
+}
+
+bool DistanceFrom::may_be_within(std::string_view text, std::size_t limit) const {
+  if (name_.size() <= limit) return true;
+  const std::uint64_t band = (std::uint64_t{1} << (2 * limit + 1)) - 1;
+  std::uint64_t kept = 0;
+  for (std::size_t j = 0; j < text.size() && j < 64 + limit; ++j) {
+    const std::uint64_t at = match_[static_cast<unsigned char>(text[j])];
+    // The name's positions j - limit ... j + limit.
+    kept |= j >= limit ? at & (band << (j - limit)) : at & (band >> (limit - j));
+  }
+  return static_cast<std::size_t>(std::popcount(kept)) + limit >= name_.size();
 }
 
 // Myers' bit-vector form of the table, as Hyyrö states it for whole texts.

@@ -91,6 +91,10 @@ class DistanceFrom {
   explicit DistanceFrom(std::string_view name);
   // The distance to `text` when it is at most `limit`, otherwise some value above `limit`.
   std::size_t to(std::string_view text, std::size_t limit) const;
+  // False when `text` is sure to be more than `limit` away: an alignment within the limit keeps
+  // all but `limit` of the name's bytes, each matched to an equal byte of the text at most
+  // `limit` places away, so at least that many must have one. Names of up to 64 bytes.
+  bool may_be_within(std::string_view text, std::size_t limit) const;
 
  private:
   std::string_view name_;
@@ -176,6 +180,7 @@ class Candidates {
   Tree backward_;
   // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
   std::array<Grams, 2> grams_;
+  std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
 };
 
 // closest_match over the names of `candidates`, with the same result, through the index.
