@@ -24,6 +24,9 @@
 // its exact distance by one of them, and each cuts most branches within a few bytes. c is 1, or
 // higher where a forward walk turns out cheap (little of the tree near the name's start).
 //
+// Where lower-casing keeps the length of every candidate and of the name, most names are looked
+// up through an index of grams instead (see GramSearch below).
+//
 // Lists of a few hundred short candidates are searched plainly, over their lowered texts.
 #include <algorithm>
 #include <array>
@@ -60,7 +63,34 @@ constexpr std::size_t kPlainName = 42;
 // name is more than 3 bytes longer than every candidate.
 constexpr std::size_t kShortText = 60;
 
+// The gram indexes: grams of 2 and of 3 bytes, of the lowered candidates of at most kGramText
+// bytes (the longest a name of kGramName bytes, the most they serve, can be within kLimit of).
+// Positions take 8 bits and list positions 24 in a posting.
+constexpr std::size_t kShortestGram = 2;
+constexpr std::size_t kLongestGram = 3;
+constexpr std::size_t kGramName = 64;
+constexpr std::size_t kGramText = kGramName + kLimit;
+constexpr std::size_t kGramList = std::size_t{1} << 24;
+
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+// The bytes of `text`, each as bit (byte mod 64).
+std::uint64_t letter_set(std::string_view text) {
+  std::uint64_t set = 0;
+  for (const char c : text) set |= std::uint64_t{1} << (static_cast<unsigned char>(c) & 63);
+  return set;
+}
+
+// The `q` bytes from `at`, the first in the low bits, + 1.
+std::uint32_t gram_key(const char* at, std::size_t q) {
+  std::uint32_t key = 0;
+  for (std::size_t k = q; k-- > 0;) key = key << 8 | static_cast<unsigned char>(at[k]);
+  return key + 1;
+}
+
+std::size_t gram_hash(std::uint32_t key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+}
 
 std::size_t common_prefix(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
@@ -80,9 +110,11 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   std::size_t bytes = 0;
   for (std::string_view name : names_) bytes += name.size();
   forward_.text.reserve(bytes);  // lower-casing rarely changes a text's length
+  bool lengths_kept = true;
   for (std::string_view name : names_) {
     offsets_.push_back(forward_.text.size());
     forward_.text += unicode_lower(name);
+    lengths_kept = lengths_kept && forward_.text.size() - offsets_.back() == name.size();
   }
   offsets_.push_back(forward_.text.size());
   // A short list of short texts is always searched plainly: a long name passes none of its
@@ -103,6 +135,89 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   }
   build(forward_);
   build(backward_);
+  if (lengths_kept && count < kGramList) {
+    for (std::size_t q = kShortestGram; q <= kLongestGram; ++q) {
+      build_grams(grams_[q - kShortestGram], q);
+    }
+    letters_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      letters_[i] = letter_set(
+          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]));
+    }
+  }
+}
+
+void Candidates::build_grams(Grams& grams, std::size_t q) {
+  // Gram, position and list position in one word each, sorted, then split into the grams'
+  // slots and their postings.
+  std::size_t total = 0;
+  for (std::size_t i = 0; i + 1 < offsets_.size(); ++i) {
+    const std::size_t size = offsets_[i + 1] - offsets_[i];
+    if (size >= q && size <= kGramText) total += size - q + 1;
+  }
+  std::vector<std::uint64_t> entries;
+  entries.reserve(total);
+  for (std::size_t i = 0; i + 1 < offsets_.size(); ++i) {
+    const std::size_t size = offsets_[i + 1] - offsets_[i];
+    if (size < q || size > kGramText) continue;
+    const char* text = forward_.text.data() + offsets_[i];
+    for (std::size_t j = 0; j + q <= size; ++j) {
+      entries.push_back(std::uint64_t{gram_key(text + j, q)} << 32 | std::uint64_t{j} << 24 | i);
+    }
+  }
+  std::sort(entries.begin(), entries.end());
+  std::size_t distinct = 0;
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    distinct += e == 0 || (entries[e] >> 32) != (entries[e - 1] >> 32);
+  }
+  grams.slots.assign(std::bit_ceil(2 * distinct + 2), Grams::Slot{});
+  grams.postings.resize(entries.size());
+  const std::size_t mask = grams.slots.size() - 1;
+  for (std::size_t e = 0; e < entries.size();) {
+    const auto key = static_cast<std::uint32_t>(entries[e] >> 32);
+    std::size_t i = gram_hash(key, mask);
+    while (grams.slots[i].key != 0) i = (i + 1) & mask;
+    Grams::Slot& slot = grams.slots[i];
+    slot.key = key;
+    slot.begin = static_cast<std::uint32_t>(e);
+    for (; e < entries.size() && (entries[e] >> 32) == key; ++e) {
+      grams.postings[e] = static_cast<std::uint32_t>(entries[e]);
+    }
+    slot.end = static_cast<std::uint32_t>(e);
+  }
+}
+
+const Candidates::Grams::Slot* Candidates::Grams::find(std::uint32_t key) const {
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t i = gram_hash(key, mask);; i = (i + 1) & mask) {
+    if (slots[i].key == key) return &slots[i];
+    if (slots[i].key == 0) return nullptr;
+  }
+}
+
+std::optional<std::uint32_t> Candidates::find_exact(std::string_view lowered) const {
+  const Tree& tree = forward_;
+  const Node* node = &tree.nodes[0];
+  while (true) {
+    // At the node's edge, which begins at depth node->start.
+    if (lowered.size() < node->end ||
+        std::memcmp(lowered.data() + node->start, tree.text.data() + node->edge,
+                    node->end - node->start) != 0) {
+      return std::nullopt;
+    }
+    if (lowered.size() == node->end) {
+      if (node->ends_begin == node->ends_end) return std::nullopt;
+      return tree.ends[node->ends_begin];
+    }
+    const auto byte = static_cast<unsigned char>(lowered[node->end]);
+    const Kid* const begin = tree.kids_by_byte.data() + node->kids_begin;
+    const Kid* const end = tree.kids_by_byte.data() + node->kids_end;
+    const Kid* kid = std::lower_bound(begin, end, byte, [](const Kid& a, unsigned char b) {
+      return static_cast<unsigned char>(a.byte) < b;
+    });
+    if (kid == end || static_cast<unsigned char>(kid->byte) != byte) return std::nullopt;
+    node = &tree.nodes[kid->node];
+  }
 }
 
 void Candidates::build(Tree& tree) const {
@@ -246,8 +361,8 @@ inline std::uint8_t least(Word w) {
 // One search for one name.
 class CandidateSearch {
  public:
-  CandidateSearch(const Candidates& c, std::string_view name)
-      : c_(c), raw_size_(name.size()), lowered_(unicode_lower(name)) {
+  CandidateSearch(const Candidates& c, std::size_t raw_size, std::string lowered)
+      : c_(c), raw_size_(raw_size), lowered_(std::move(lowered)) {
     best_.fill(kNone);
     best_distance_.fill(kFar);
     stack_.reserve(64);
@@ -601,13 +716,256 @@ class CandidateSearch {
   std::string scratch_;
 };
 
+// The search through the gram index, for a list whose lower case keeps every candidate's byte
+// length and a name whose lower case keeps its own. Then a candidate's length gap is at most its
+// distance, so the length checks never skip a candidate within the limit of its turn, and the plain
+// search's answer is the first candidate in list order at the least distance. The search looks the
+// lowered name up as it is (distance 0), then filters the list for limit 1, then for limit 3 (or,
+// where that filter does not pay, for 2), and measures what each filter keeps.
+//
+// A filter for limit m keeps every candidate within m and, with luck, few others. Cut the name
+// into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
+// one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
+// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
+// A name too short for pieces of 2 bytes, or whose pieces are common, is cut into more pieces of 2
+// bytes instead, p of them: an alignment within m leaves p - m of them untouched, which a kept
+// candidate must then hold. Where neither filter pays the trees are walked, as for other lists.
+class GramSearch {
+ public:
+  GramSearch(const Candidates& c, std::string_view lowered)
+      : c_(c), lowered_(lowered), letters_(letter_set(lowered)), distance_(lowered) {}
+
+  // The answer, or nothing when the name is too short for the pieces of some limit it needs, or
+  // its pieces are too common in the list for the index to pay.
+  std::optional<std::optional<std::string_view>> run() {
+    if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
+    // Most misspelt names are one edit away, and the pieces for limit 1 are long and rare: that
+    // limit first. Then the filter for limit 3, which keeps every candidate within 3 (and so
+    // within 2), or failing that the one for limit 2.
+    std::size_t least = 1;  // no candidate is closer than this
+    if (filter(1)) {
+      if (const auto found = closest_found(1, least)) return c_.names_[*found];
+      least = 2;
+    }
+    if (filter(kLimit)) {
+      if (const auto found = closest_found(kLimit, least)) return c_.names_[*found];
+      return std::optional<std::string_view>();
+    }
+    if (filter(kLimit - 1)) {
+      if (const auto found = closest_found(kLimit - 1, least)) return c_.names_[*found];
+    }
+    return std::nullopt;  // the trees must tell whether one is within 3
+  }
+
+ private:
+  // The most postings read for one limit by each of the two filters.
+  static constexpr std::size_t kPieceBudget = 512;
+  static constexpr std::size_t kCountBudget = 4096;
+  // The most candidates a filter may leave to be measured.
+  static constexpr std::size_t kMeasureBudget = 256;
+
+  // The postings of `grams` for the gram at `at` of the name when it stands at positions at - m
+  // ... at + m of a candidate (none when no candidate holds it).
+  std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams, std::size_t q,
+                                                 std::size_t at, std::size_t m) const {
+    const auto* slot = grams.find(gram_key(lowered_.data() + at, q));
+    if (slot == nullptr) return {0, 0};
+    return window(grams, slot, at, m);
+  }
+  std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams,
+                                                 const Candidates::Grams::Slot* slot,
+                                                 std::size_t at, std::size_t m) const {
+    const std::uint32_t low = static_cast<std::uint32_t>(at > m ? at - m : 0) << 24;
+    const std::uint32_t high = static_cast<std::uint32_t>(at + m + 1) << 24;
+    const std::uint32_t* const postings = grams.postings.data();
+    const auto* const begin = std::lower_bound(postings + slot->begin, postings + slot->end, low);
+    const auto* const end = std::lower_bound(begin, postings + slot->end, high);
+    return {static_cast<std::uint32_t>(begin - postings),
+            static_cast<std::uint32_t>(end - postings)};
+  }
+
+  // Puts in found_ every candidate within `m` and some others, by the name cut into m + 1 pieces:
+  // of each piece, the gram with the fewest postings is looked up and the candidates that hold
+  // the whole piece there are kept. False when the name is too short or the postings too many.
+  bool pieces_within(std::size_t m) {
+    const std::size_t n = lowered_.size();
+    // The shortest piece's length, or the longest gram, whichever is less.
+    const std::size_t q = std::min(n / (m + 1), kLongestGram);
+    if (q < kShortestGram) return false;
+    const Candidates::Grams& grams = c_.grams_[q - kShortestGram];
+    struct Piece {
+      std::size_t offset;  // of the gram in the piece
+      std::pair<std::uint32_t, std::uint32_t> postings;
+    };
+    std::array<Piece, kLimit + 1> pieces;
+    std::size_t total = 0;
+    for (std::size_t k = 0; k <= m; ++k) {
+      const std::size_t at = k * n / (m + 1);
+      const std::size_t size = (k + 1) * n / (m + 1) - at;
+      // The gram with the fewest postings in all, then its postings in the window.
+      const Candidates::Grams::Slot* rarest = nullptr;
+      std::size_t offset = 0;
+      for (std::size_t o = 0; o + q <= size; ++o) {
+        const auto* slot = grams.find(gram_key(lowered_.data() + at + o, q));
+        if (slot == nullptr) {
+          rarest = nullptr;
+          break;
+        }
+        if (rarest == nullptr || slot->end - slot->begin < rarest->end - rarest->begin) {
+          rarest = slot;
+          offset = o;
+        }
+      }
+      pieces[k] = Piece{offset, rarest == nullptr ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
+                                                  : window(grams, rarest, at + offset, m)};
+      total += pieces[k].postings.second - pieces[k].postings.first;
+    }
+    if (total > kPieceBudget) return false;
+    for (std::size_t k = 0; k <= m; ++k) {
+      const std::size_t at = k * n / (m + 1);
+      const std::size_t size = (k + 1) * n / (m + 1) - at;
+      for (std::uint32_t e = pieces[k].postings.first; e < pieces[k].postings.second; ++e) {
+        const std::uint32_t i = grams.postings[e] & (kGramList - 1);
+        const std::size_t position = grams.postings[e] >> 24;
+        if (position < pieces[k].offset) continue;
+        const std::size_t start = position - pieces[k].offset;
+        const std::size_t begin = c_.offsets_[i];
+        const std::size_t length = c_.offsets_[i + 1] - begin;
+        if (length_gap(length, n) > m || start + size > length ||
+            !same_bytes(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) ||
+            too_different(i, m)) {
+          continue;
+        }
+        if (found_.size() == kMeasureBudget) return false;
+        found_.push_back(i);
+      }
+    }
+    return true;
+  }
+
+  // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
+  // bytes: with p pieces, an alignment within m leaves p - m of them untouched, so a candidate
+  // must hold that many of them, each moved by at most m. False when fewer than m + 2 pieces
+  // (then one untouched piece is all there is to count, as pieces_within does) or the postings
+  // are too many.
+  bool counted_within(std::size_t m) {
+    const std::size_t n = lowered_.size();
+    const std::size_t q = kShortestGram;
+    const std::size_t count = n / q;
+    if (count < m + 2) return false;
+    const std::size_t need = count - m;
+    const Candidates::Grams& grams = c_.grams_[q - kShortestGram];
+    std::array<std::pair<std::uint32_t, std::uint32_t>, kGramName / kShortestGram> pieces;
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      pieces[k] = window(grams, q, k * q, m);
+      total += pieces[k].second - pieces[k].first;
+    }
+    if (total > kCountBudget) return false;
+    // Per candidate, the last piece counted (+ 1) in the high byte and the count in the low one.
+    tallies_.resize(c_.names_.size());
+    bool overflow = false;
+    for (std::size_t k = 0; k < count && !overflow; ++k) {
+      const auto mark = static_cast<std::uint16_t>((k + 1) << 8);
+      for (std::uint32_t e = pieces[k].first; e < pieces[k].second; ++e) {
+        const std::uint32_t i = grams.postings[e] & (kGramList - 1);
+        std::uint16_t& tally = tallies_[i];
+        if ((tally & 0xFF00) == mark) continue;  // the piece stands twice in the window
+        tally = static_cast<std::uint16_t>(mark | ((tally & 0xFF) + 1));
+        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m &&
+            !too_different(i, m)) {
+          overflow = found_.size() == kMeasureBudget;
+          if (overflow) break;
+          found_.push_back(i);
+        }
+      }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      for (std::uint32_t e = pieces[k].first; e < pieces[k].second; ++e) {
+        tallies_[grams.postings[e] & (kGramList - 1)] = 0;
+      }
+    }
+    return !overflow;
+  }
+
+  static bool same_bytes(const char* a, const char* b, std::size_t size) {
+    for (std::size_t k = 0; k < size; ++k) {
+      if (a[k] != b[k]) return false;
+    }
+    return true;
+  }
+
+  // Whether candidate i is sure to be more than `m` away: each byte value (mod 64) that one text
+  // holds and the other lacks takes an edit of its own.
+  bool too_different(std::uint32_t i, std::size_t m) const {
+    const std::uint64_t theirs = c_.letters_[i];
+    return more_bits(letters_ & ~theirs, m) || more_bits(theirs & ~letters_, m);
+  }
+
+  // Whether `set` has more than `m` bits (m is small).
+  static bool more_bits(std::uint64_t set, std::size_t m) {
+    for (std::size_t k = 0; k <= m; ++k) {
+      if (set == 0) return false;
+      set &= set - 1;
+    }
+    return true;
+  }
+
+  // Puts in found_ every candidate within `m` and some others; false when neither filter can.
+  bool filter(std::size_t m) {
+    found_.clear();
+    if (pieces_within(m)) return true;
+    found_.clear();
+    return counted_within(m);
+  }
+
+  // The first candidate of found_ in list order at the least distance within `m`, where none is
+  // closer than `least`.
+  std::optional<std::uint32_t> closest_found(std::size_t m, std::size_t least) {
+    std::sort(found_.begin(), found_.end());
+    const std::string_view text = c_.forward_.text;
+    std::optional<std::uint32_t> best;
+    std::size_t best_distance = m + 1;
+    std::uint32_t last = kNone;
+    for (const std::uint32_t i : found_) {
+      if (i == last) continue;
+      last = i;
+      const std::string_view theirs =
+          text.substr(c_.offsets_[i], c_.offsets_[i + 1] - c_.offsets_[i]);
+      if (too_different(i, best_distance - 1) ||
+          !distance_.may_be_within(theirs, best_distance - 1)) {
+        continue;
+      }
+      const std::size_t d = distance_.to(theirs, best_distance - 1);
+      if (d < best_distance) {
+        best = i;
+        best_distance = d;
+        if (d <= least) break;
+      }
+    }
+    return best;
+  }
+
+  const Candidates& c_;
+  std::string_view lowered_;
+  std::uint64_t letters_;
+  DistanceFrom distance_;
+  std::vector<std::uint32_t> found_;
+  std::vector<std::uint16_t> tallies_;
+};
+
 std::optional<std::string_view> closest_match(std::string_view name, const Candidates& candidates) {
   if (candidates.names_.empty()) return std::nullopt;
   if (!candidates.indexed_ ||
       (candidates.names_.size() < kPlainList && name.size() <= kPlainName)) {
     return candidates.closest_plain(name);
   }
-  return CandidateSearch(candidates, name).run();
+  std::string lowered = unicode_lower(name);
+  if (!candidates.grams_[0].slots.empty() && lowered.size() == name.size() &&
+      lowered.size() <= kGramName) {
+    if (auto found = GramSearch(candidates, lowered).run()) return *found;
+  }
+  return CandidateSearch(candidates, name.size(), std::move(lowered)).run();
 }
 
 }  // namespace tessary

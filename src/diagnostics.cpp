@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -303,53 +304,54 @@ std::string unicode_lower(std::string_view text) {
   return out;
 }
 
+DistanceFrom::DistanceFrom(std::string_view name) : name_(name) {
+  if (name.size() > 64) return;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    match_[static_cast<unsigned char>(name[i])] |= std::uint64_t{1} << i;
+  }
+}
+
+bool DistanceFrom::may_be_within(std::string_view text, std::size_t limit) const {
+  if (name_.size() <= limit) return true;
+  const std::uint64_t band = (std::uint64_t{1} << (2 * limit + 1)) - 1;
+  std::uint64_t kept = 0;
+  for (std::size_t j = 0; j < text.size() && j < 64 + limit; ++j) {
+    const std::uint64_t at = match_[static_cast<unsigned char>(text[j])];
+    // The name's positions j - limit ... j + limit.
+    kept |= j >= limit ? at & (band << (j - limit)) : at & (band >> (limit - j));
+  }
+  return static_cast<std::size_t>(std::popcount(kept)) + limit >= name_.size();
+}
+
+// Myers' bit-vector form of the table, as Hyyrö states it for whole texts.
+std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
+  if (name_.empty()) return text.size();
+  if (text.empty()) return name_.size();
+  if (name_.size() > 64) return bounded_distance(name_, text, limit);
+  const std::uint64_t last = std::uint64_t{1} << (name_.size() - 1);
+  std::uint64_t plus = ~std::uint64_t{0};  // vertical differences of +1
+  std::uint64_t minus = 0;                 // vertical differences of -1
+  std::size_t score = name_.size();
+  for (char c : text) {
+    const std::uint64_t eq = match_[static_cast<unsigned char>(c)];
+    const std::uint64_t xv = eq | minus;
+    const std::uint64_t xh = (((eq & plus) + plus) ^ plus) | eq;
+    std::uint64_t hplus = minus | ~(xh | plus);
+    std::uint64_t hminus = plus & xh;
+    if (hplus & last) {
+      ++score;
+    } else if (hminus & last) {
+      --score;
+    }
+    hplus = (hplus << 1) | 1;  // the first row grows by one per byte of the text
+    hminus <<= 1;
+    plus = hminus | ~(xv | hplus);
+    minus = hplus & xv;
+  }
+  return score;
+}
+
 namespace {
-
-// The Levenshtein distance of texts from one name. Names of up to 64 bytes use the bit-parallel
-// form of the distance table (Myers, as Hyyrö states it for whole texts): one machine word holds
-// a column of vertical differences, and a text costs a few word operations per byte; longer names
-// fill the table row by row.
-class DistanceFrom {
- public:
-  explicit DistanceFrom(std::string_view name) : name_(name) {
-    if (name.size() > 64) return;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-      match_[static_cast<unsigned char>(name[i])] |= std::uint64_t{1} << i;
-    }
-  }
-
-  // The distance to `text` when it is at most `limit`, otherwise some value above `limit`.
-  std::size_t to(std::string_view text, std::size_t limit) const {
-    if (name_.empty()) return text.size();
-    if (text.empty()) return name_.size();
-    if (name_.size() > 64) return bounded_distance(name_, text, limit);
-    const std::uint64_t last = std::uint64_t{1} << (name_.size() - 1);
-    std::uint64_t plus = ~std::uint64_t{0};  // vertical differences of +1
-    std::uint64_t minus = 0;                 // vertical differences of -1
-    std::size_t score = name_.size();
-    for (char c : text) {
-      const std::uint64_t eq = match_[static_cast<unsigned char>(c)];
-      const std::uint64_t xv = eq | minus;
-      const std::uint64_t xh = (((eq & plus) + plus) ^ plus) | eq;
-      std::uint64_t hplus = minus | ~(xh | plus);
-      std::uint64_t hminus = plus & xh;
-      if (hplus & last) {
-        ++score;
-      } else if (hminus & last) {
-        --score;
-      }
-      hplus = (hplus << 1) | 1;  // the first row grows by one per byte of the text
-      hminus <<= 1;
-      plus = hminus | ~(xv | hplus);
-      minus = hplus & xv;
-    }
-    return score;
-  }
-
- private:
-  std::string_view name_;
-  std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
-};
 
 // The plain search: every candidate in list order, skipped by the two length checks or measured;
 // `lowered(i, buffer)` gives candidate i lower-cased.

@@ -1,6 +1,7 @@
 #pragma once
 // The vocabulary of validation findings: codes, severities, diagnostics and suggestions, and the
 // "did you mean" helpers.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -81,6 +82,25 @@ struct ValidationDiagnostic {
   std::optional<Position> position;
 };
 
+// The Levenshtein distance between texts and one name, as sequences of bytes. Names of up to 64
+// bytes use the bit-parallel form of the distance table (one machine word holds a column of
+// vertical differences, a text costs a few word operations per byte); longer names fill the
+// table row by row.
+class DistanceFrom {
+ public:
+  explicit DistanceFrom(std::string_view name);
+  // The distance to `text` when it is at most `limit`, otherwise some value above `limit`.
+  std::size_t to(std::string_view text, std::size_t limit) const;
+  // False when `text` is sure to be more than `limit` away: an alignment within the limit keeps
+  // all but `limit` of the name's bytes, each matched to an equal byte of the text at most
+  // `limit` places away, so at least that many must have one. Names of up to 64 bytes.
+  bool may_be_within(std::string_view text, std::size_t limit) const;
+
+ private:
+  std::string_view name_;
+  std::uint64_t match_[256] = {};  // per byte value, the positions of the name that hold it
+};
+
 // The candidate closest to `name` within edit distance 3, compared case-insensitively
 // (candidates in ascending byte order make the tie-break alphabetical).
 std::optional<std::string_view> closest_match(std::string_view name,
@@ -90,7 +110,9 @@ std::optional<std::string_view> closest_match(std::string_view name,
 // and put in two trees of shared prefixes, one of the texts read forwards and one of them read
 // backwards. A search walks the trees with one row of the distance table per byte, and reads
 // only the prefixes that can still lead to a candidate close enough, instead of every
-// candidate (see candidates.cpp).
+// candidate. Where lower-casing changes no candidate's byte length, the short candidates are
+// also indexed by their 3-byte pieces, and a name whose lower case keeps its length is looked
+// up there instead, one limit after another (see candidates.cpp).
 class Candidates {
  public:
   Candidates() = default;
@@ -99,6 +121,7 @@ class Candidates {
 
  private:
   friend class CandidateSearch;
+  friend class GramSearch;
   friend std::optional<std::string_view> closest_match(std::string_view name,
                                                        const Candidates& candidates);
 
@@ -130,7 +153,23 @@ class Candidates {
     std::vector<Kid> kids;            // Node::kids_begin ... index this
     std::vector<Kid> kids_by_byte;    // the same, each node's in the order of their bytes
   };
+  // The pieces of q bytes (grams) of the lowered candidates of at most kGramText bytes, and where
+  // they stand: each gram's postings are position << 24 | list position, ascending (by position,
+  // then by list position).
+  struct Grams {
+    struct Slot {
+      std::uint32_t key = 0;  // the gram's bytes (first in the low bits) + 1; 0 for a free slot
+      std::uint32_t begin = 0;
+      std::uint32_t end = 0;
+    };
+    std::vector<Slot> slots;  // open addressing, a power of two of them
+    std::vector<std::uint32_t> postings;
+    const Slot* find(std::uint32_t key) const;
+  };
   void build(Tree& tree) const;
+  void build_grams(Grams& grams, std::size_t q);
+  // The first candidate whose lowered text is `lowered`, by the forward tree.
+  std::optional<std::uint32_t> find_exact(std::string_view lowered) const;
   // The plain search over the lowered texts, where the trees do not pay.
   std::optional<std::string_view> closest_plain(std::string_view name) const;
 
@@ -139,6 +178,9 @@ class Candidates {
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
+  // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
+  std::array<Grams, 2> grams_;
+  std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
 };
 
 // closest_match over the names of `candidates`, with the same result, through the index.

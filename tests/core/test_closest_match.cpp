@@ -307,6 +307,80 @@ TEST(ClosestMatchIndex, LongListsEditsNearEitherEnd) {
   }
 }
 
+// Word-like lists over many letters, where a few bytes of a name pick out the candidates that can
+// be close to it: names one to four edits from a candidate (at every distance, ties between case
+// variants and copies), new words, names cut short or grown, of 1 to 70 bytes; the lists hold only
+// letters whose lower case keeps its length, or also a few that do not.
+TEST(ClosestMatchIndex, WordLikeLists) {
+  static const std::vector<std::string> syllables = {
+      "ba", "ce", "di", "fo", "gu", "ha", "je", "ki", "lo", "mu", "na", "pe", "ri", "so", "tu",
+      "va", "we", "xi", "yo", "zu", "st", "tr", "ch", "ou", "ea", "Ba", "CE", "dI", "_",  "7"};
+  std::vector<std::string> letters;
+  for (char c = 'a'; c <= 'z'; ++c) letters.push_back(std::string(1, c));
+  for (char c = 'A'; c <= 'Z'; ++c) letters.push_back(std::string(1, c));
+  Maker m(9, letters);
+  std::mt19937 rng(10);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  std::size_t kinds = syllables.size();
+  auto word = [&](std::size_t count) {
+    std::string out;
+    for (std::size_t k = 0; k < count; ++k) out += syllables[below(kinds)];
+    return out;
+  };
+  for (int i = 0; i < 20; ++i) {
+    // Some lists from few syllables, so that pieces of a name stand in many candidates; the last
+    // ones long, of words of 5 to 7 syllables.
+    kinds = i % 4 == 1 || i >= 16 ? 6 + i % 3 : syllables.size();
+    std::vector<std::string> list;
+    for (std::size_t k = i >= 16 ? 3000 : 300 + below(1500); k > 0; --k) {
+      list.push_back(i >= 16 ? word(5 + below(3)) : word(1 + below(i % 4 == 0 ? 3 : 12)));
+      if (below(8) == 0) list.push_back(m.edit(list.back(), 1 + below(3), letters.size()));
+      if (below(16) == 0) list.push_back(list[below(list.size())]);
+    }
+    if (i % 4 == 3) {
+      list.push_back("\xe2\x84\xaa" + word(3));  // KELVIN SIGN: 3 bytes, "k" once lowered
+    }
+    if (i % 5 != 4) std::sort(list.begin(), list.end());
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < 400; ++k) {
+      std::string name = list[below(list.size())];
+      switch (below(6)) {
+        case 0:
+          name = word(1 + below(14));
+          break;
+        case 1:
+          name = name.substr(0, below(name.size() + 1));
+          break;
+        case 2:
+          name += word(1);
+          break;
+        default:
+          break;
+      }
+      for (std::size_t e = below(5); e > 0; --e) {
+        const std::size_t at = below(name.size() + 1);
+        switch (below(4)) {
+          case 0:
+            name.insert(at, m.piece(letters.size()));
+            break;
+          case 1:
+            if (at < name.size()) name.erase(at, 1);
+            break;
+          case 2:
+            if (at < name.size()) name[at] = m.piece(letters.size())[0];
+            break;
+          default:
+            if (at < name.size()) name[at] = static_cast<char>(name[at] ^ 0x20);
+            break;
+        }
+      }
+      if (below(40) == 0) name += "\xc4\xb0";  // İ: one byte longer once lowered
+      names.push_back(name);
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
+  }
+}
+
 TEST(ClosestMatchIndex, LongNames) {
   // Thousands of bytes, against the reference (whose full rows make longer ones slow).
   Maker m(6);
