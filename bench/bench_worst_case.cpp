@@ -30,7 +30,7 @@ const Schema& schema() {
 }
 
 // A made-up word for number i: syllables picked by the bits of a mixed i, so that neighbouring
-// numbers give unrelated words ("Dobrelu", "Kasstine").
+// numbers give unrelated words (the first labels: "Rafen", "Fensoko", "Gustafenre").
 std::string word(std::uint64_t i, std::size_t syllables) {
   static constexpr std::string_view kSyllables[] = {"ba",  "re",  "lu", "ko",  "mi",  "sta",
                                                     "dor", "ne",  "vi", "tra", "pel", "so",
