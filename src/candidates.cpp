@@ -74,7 +74,7 @@ constexpr std::size_t kGramList = std::size_t{1} << 24;
 // Names of at most kScanName bytes that the grams cannot filter are measured against every
 // candidate whose lowered length is within kLimit of theirs, grouped by length: cheaper, for so
 // short a name, than walking the trees.
-constexpr std::size_t kScanName = 9;
+constexpr std::size_t kScanName = 12;
 constexpr std::size_t kScanText = kScanName + kLimit;
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
@@ -780,8 +780,10 @@ class GramSearch {
       least = kLimit;
     }
     if (lowered_.size() <= kScanName) {
-      if (const auto found = scan_short(least)) return c_.names_[*found];
-      return std::optional<std::string_view>();
+      if (const auto found = scan_short(least)) {
+        if (*found) return c_.names_[**found];
+        return std::optional<std::string_view>();
+      }
     }
     return std::nullopt;  // the trees must tell whether one is within 3
   }
@@ -792,6 +794,10 @@ class GramSearch {
   static constexpr std::size_t kCountBudget = 4096;
   // The most candidates a filter may leave to be measured.
   static constexpr std::size_t kMeasureBudget = 256;
+  // The most candidates that scan_short reads.
+  static constexpr std::size_t kScanBudget = 4096;
+  // The most of them that scan_short measures.
+  static constexpr std::size_t kScanMeasureBudget = 1024;
 
   // The postings of `grams` for the gram at `at` of the name when it stands at positions at - m
   // ... at + m of a candidate (none when no candidate holds it).
@@ -931,6 +937,15 @@ class GramSearch {
     return more_bits(letters_ & ~theirs, m) || more_bits(theirs & ~letters_, m);
   }
 
+  // The bits set in `x`, without branches (the build targets processors without a popcount
+  // instruction).
+  static std::size_t bit_count(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+  }
+
   // Whether `set` has more than `m` bits (m is small).
   static bool more_bits(std::uint64_t set, std::size_t m) {
     for (std::size_t k = 0; k <= m; ++k) {
@@ -944,8 +959,14 @@ class GramSearch {
   // than `least`, by every candidate of a length within kLimit of the name's: those of the name's
   // length first, then one byte longer or shorter, and so on, since a length gap of g costs g
   // edits at least.
-  std::optional<std::uint32_t> scan_short(std::size_t least) const {
+  // Nothing when the lengths nearby hold too many candidates, or too many of them share enough
+  // of the name's bytes to be measured.
+  std::optional<std::optional<std::uint32_t>> scan_short(std::size_t least) const {
     const std::size_t n = lowered_.size();
+    const std::size_t low = n > kLimit ? n - kLimit : 0;
+    const std::size_t high = std::min(n + kLimit, kScanText);
+    if (c_.short_starts_[high + 1] - c_.short_starts_[low] > kScanBudget) return std::nullopt;
+    std::size_t measured = 0;
     const std::string_view text = c_.forward_.text;
     std::uint32_t best = kNone;
     std::size_t best_distance = kLimit;  // with best past the list's end: the limit of any
@@ -957,14 +978,14 @@ class GramSearch {
           const std::uint32_t i = c_.short_[k];
           // A later candidate must be strictly closer than the best, an earlier one as close.
           const std::size_t limit = i < best ? best_distance : best_distance - 1;
-          if (limit < std::max(g, least)) {
-            if (i > best) break;  // so are all after it at this length
-            continue;
-          }
+          // Only past the best can the limit fall below g or `least`: then so it does for the
+          // rest of this length.
+          if (limit < std::max(g, least)) break;
           const std::uint64_t theirs = c_.short_letters_[k];
-          if (more_bits(letters_ & ~theirs, limit) || more_bits(theirs & ~letters_, limit)) {
+          if (std::max(bit_count(letters_ & ~theirs), bit_count(theirs & ~letters_)) > limit) {
             continue;
           }
+          if (++measured > kScanMeasureBudget) return std::nullopt;
           const std::string_view candidate = text.substr(c_.offsets_[i], l);
           if (!distance_.may_be_within(candidate, limit)) continue;
           const std::size_t d = distance_.to(candidate, limit);
@@ -975,7 +996,7 @@ class GramSearch {
         }
       }
     }
-    if (best == kNone) return std::nullopt;
+    if (best == kNone) return std::optional<std::uint32_t>();
     return best;
   }
 
