@@ -25,7 +25,9 @@
 // higher where a forward walk turns out cheap (little of the tree near the name's start).
 //
 // Where lower-casing keeps the length of every candidate and of the name, most names are looked
-// up through an index of grams instead (see GramSearch below).
+// up through an index of grams instead (see GramSearch below), and short names that the grams
+// cannot filter are measured against the candidates of nearby lengths, where those are not too
+// many.
 //
 // Lists of a few hundred short candidates are searched plainly, over their lowered texts.
 #include <algorithm>
