@@ -611,14 +611,16 @@ class CandidateSearch {
         // Along a long edge that follows a diagonal of the name byte for byte, the row stays
         // steady: skip the matching run at once.
         if (node.end - t >= 8 && w.steady(r, t)) {
-          const std::size_t most =
-              std::min<std::size_t>(node.end - t, name.size() - (t + kLimit + 1));
-          std::size_t run = 0;
-          while (run < most && tree.text[p + run] == name[t + run] &&
-                 (Walk::column(t + run + 1, kBand - 1) <= capped ||
-                  Walk::column(t + run, 0) > capped)) {
-            ++run;
+          std::size_t most = std::min<std::size_t>(node.end - t, name.size() - (t + kLimit + 1));
+          // The band must stay wholly on one side of the capped columns: a band below them may
+          // move on until its last column is the last capped one.
+          const auto depth = static_cast<std::ptrdiff_t>(t);
+          if (depth <= capped + static_cast<std::ptrdiff_t>(kLimit)) {
+            most = std::min<std::size_t>(
+                most, static_cast<std::size_t>(std::max<std::ptrdiff_t>(
+                          0, capped - depth - static_cast<std::ptrdiff_t>(kLimit))));
           }
+          const std::size_t run = matching_run(tree.text.data() + p, name.data() + t, most);
           if (run > 0) {
             t += run;
             p += run;
@@ -639,6 +641,17 @@ class CandidateSearch {
       if (node.kids_begin != node.kids_end) work += visit_kids(w, node, r, t);
     }
     return work;
+  }
+
+  // How many of the first `most` bytes of `a` and `b` are equal before the first that differs.
+  static std::size_t matching_run(const char* a, const char* b, std::size_t most) {
+    std::size_t run = 0;
+    for (; run + 8 <= most; run += 8) {
+      const std::uint64_t differ = row::load(a + run) ^ row::load(b + run);
+      if (differ != 0) return run + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+    }
+    while (run < most && a[run] == b[run]) ++run;
+    return run;
   }
 
   // Takes the first byte of each child of `node` (whose row at depth t is `r`) and queues the
