@@ -25,7 +25,9 @@
 // higher where a forward walk turns out cheap (little of the tree near the name's start).
 //
 // Where lower-casing keeps the length of every candidate and of the name, most names are looked
-// up through an index of grams instead (see GramSearch below).
+// up through an index of grams instead (see GramSearch below), and short names that the grams
+// cannot filter are measured against the candidates of nearby lengths, where those are not too
+// many.
 //
 // Lists of a few hundred short candidates are searched plainly, over their lowered texts.
 #include <algorithm>
@@ -71,6 +73,11 @@ constexpr std::size_t kLongestGram = 3;
 constexpr std::size_t kGramName = 64;
 constexpr std::size_t kGramText = kGramName + kLimit;
 constexpr std::size_t kGramList = std::size_t{1} << 24;
+// Names of at most kScanName bytes that the grams cannot filter are measured against every
+// candidate whose lowered length is within kLimit of theirs, grouped by length: cheaper, for so
+// short a name, than walking the trees.
+constexpr std::size_t kScanName = 12;
+constexpr std::size_t kScanText = kScanName + kLimit;
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
 
@@ -120,7 +127,8 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
   // A short list of short texts is always searched plainly: a long name passes none of its
   // length checks. So is a list too large for the trees' 32-bit positions.
   std::size_t longest = 0;
-  for (std::size_t i = 0; i < count; ++i) longest = std::max(longest, offsets_[i + 1] - offsets_[i]);
+  for (std::size_t i = 0; i < count; ++i)
+    longest = std::max(longest, offsets_[i + 1] - offsets_[i]);
   if ((count < kPlainList && longest <= kShortText) ||
       forward_.text.size() >= std::numeric_limits<std::uint32_t>::max() ||
       count >= std::numeric_limits<std::uint32_t>::max()) {
@@ -143,6 +151,22 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     for (std::size_t i = 0; i < count; ++i) {
       letters_[i] = letter_set(
           std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]));
+    }
+    short_starts_.assign(kScanText + 2, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t size = offsets_[i + 1] - offsets_[i];
+      if (size <= kScanText) ++short_starts_[size + 1];
+    }
+    for (std::size_t l = 1; l < short_starts_.size(); ++l) short_starts_[l] += short_starts_[l - 1];
+    short_.resize(short_starts_.back());
+    short_letters_.resize(short_starts_.back());
+    std::vector<std::uint32_t> next(short_starts_.begin(), short_starts_.end() - 1);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t size = offsets_[i + 1] - offsets_[i];
+      if (size > kScanText) continue;
+      const std::uint32_t k = next[size]++;
+      short_[k] = static_cast<std::uint32_t>(i);
+      short_letters_[k] = letters_[i];
     }
   }
 }
@@ -263,10 +287,10 @@ void Candidates::build(Tree& tree) const {
     children.clear();
     while (k < w.hi) {
       const char byte = text(order[k])[end];
-      const auto group_end = std::partition_point(
-          order.begin() + static_cast<std::ptrdiff_t>(k),
-          order.begin() + static_cast<std::ptrdiff_t>(w.hi),
-          [&](std::uint32_t i) { return text(i)[end] == byte; });
+      const auto group_end =
+          std::partition_point(order.begin() + static_cast<std::ptrdiff_t>(k),
+                               order.begin() + static_cast<std::ptrdiff_t>(w.hi),
+                               [&](std::uint32_t i) { return text(i)[end] == byte; });
       const auto hi = static_cast<std::size_t>(group_end - order.begin());
       const auto id = static_cast<std::uint32_t>(tree.nodes.size() + children.size());
       children.push_back(Work{id, k, hi, end});
@@ -491,7 +515,7 @@ class CandidateSearch {
     // k + 1 of the old one.
     Row step(Row r, std::size_t t, Row missed) const {
       using namespace row;
-      const Row diag = r + missed;                         // both bytes taken
+      const Row diag = r + missed;                          // both bytes taken
       const Row up = ((r >> 8) | (kFarAll << 56)) + kOnes;  // the prefix's byte left over
       Row v = row::min(diag, up);
       // The name's bytes left over: each cell at most its left neighbours + 1, + 2 (those
@@ -587,13 +611,16 @@ class CandidateSearch {
         // Along a long edge that follows a diagonal of the name byte for byte, the row stays
         // steady: skip the matching run at once.
         if (node.end - t >= 8 && w.steady(r, t)) {
-          const std::size_t most = std::min<std::size_t>(node.end - t, name.size() - (t + kLimit + 1));
-          std::size_t run = 0;
-          while (run < most && tree.text[p + run] == name[t + run] &&
-                 (Walk::column(t + run + 1, kBand - 1) <= capped ||
-                  Walk::column(t + run, 0) > capped)) {
-            ++run;
+          std::size_t most = std::min<std::size_t>(node.end - t, name.size() - (t + kLimit + 1));
+          // The band must stay wholly on one side of the capped columns: a band below them may
+          // move on until its last column is the last capped one.
+          const auto depth = static_cast<std::ptrdiff_t>(t);
+          if (depth <= capped + static_cast<std::ptrdiff_t>(kLimit)) {
+            most = std::min<std::size_t>(
+                most, static_cast<std::size_t>(std::max<std::ptrdiff_t>(
+                          0, capped - depth - static_cast<std::ptrdiff_t>(kLimit))));
           }
+          const std::size_t run = matching_run(tree.text.data() + p, name.data() + t, most);
           if (run > 0) {
             t += run;
             p += run;
@@ -614,6 +641,17 @@ class CandidateSearch {
       if (node.kids_begin != node.kids_end) work += visit_kids(w, node, r, t);
     }
     return work;
+  }
+
+  // How many of the first `most` bytes of `a` and `b` are equal before the first that differs.
+  static std::size_t matching_run(const char* a, const char* b, std::size_t most) {
+    std::size_t run = 0;
+    for (; run + 8 <= most; run += 8) {
+      const std::uint64_t differ = row::load(a + run) ^ row::load(b + run);
+      if (differ != 0) return run + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+    }
+    while (run < most && a[run] == b[run]) ++run;
+    return run;
   }
 
   // Takes the first byte of each child of `node` (whose row at depth t is `r`) and queues the
@@ -651,7 +689,8 @@ class CandidateSearch {
     auto take = [&](const Candidates::Kid& kid) {
       ++steps;
       const Row next = w.step(r, t, kid.byte);
-      if (useful(w, row::least(next), kid.first)) found[count++] = Visit{kid.node, depth, kid.first, next};
+      if (useful(w, row::least(next), kid.first))
+        found[count++] = Visit{kid.node, depth, kid.first, next};
     };
     if (node.kids_end - node.kids_begin <= 16) {
       for (std::uint32_t c = node.kids_begin; c < node.kids_end && count < kBand; ++c) {
@@ -665,8 +704,8 @@ class CandidateSearch {
         bool seen = false;
         for (std::size_t e = 0; e < k; ++e) seen |= row::cell(reach, e) == byte;
         if (seen) continue;
-        const Candidates::Kid* kid = std::lower_bound(
-            begin, end, byte, [](const Candidates::Kid& a, unsigned char b) {
+        const Candidates::Kid* kid =
+            std::lower_bound(begin, end, byte, [](const Candidates::Kid& a, unsigned char b) {
               return static_cast<unsigned char>(a.byte) < b;
             });
         if (kid != end && static_cast<unsigned char>(kid->byte) == byte) take(*kid);
@@ -753,6 +792,13 @@ class GramSearch {
     }
     if (filter(kLimit - 1)) {
       if (const auto found = closest_found(kLimit - 1, least)) return c_.names_[*found];
+      least = kLimit;
+    }
+    if (lowered_.size() <= kScanName) {
+      if (const auto found = scan_short(least)) {
+        if (*found) return c_.names_[**found];
+        return std::optional<std::string_view>();
+      }
     }
     return std::nullopt;  // the trees must tell whether one is within 3
   }
@@ -763,6 +809,10 @@ class GramSearch {
   static constexpr std::size_t kCountBudget = 4096;
   // The most candidates a filter may leave to be measured.
   static constexpr std::size_t kMeasureBudget = 256;
+  // The most candidates that scan_short reads.
+  static constexpr std::size_t kScanBudget = 4096;
+  // The most of them that scan_short measures.
+  static constexpr std::size_t kScanMeasureBudget = 1024;
 
   // The postings of `grams` for the gram at `at` of the name when it stands at positions at - m
   // ... at + m of a candidate (none when no candidate holds it).
@@ -902,6 +952,15 @@ class GramSearch {
     return more_bits(letters_ & ~theirs, m) || more_bits(theirs & ~letters_, m);
   }
 
+  // The bits set in `x`, without branches (the build targets processors without a popcount
+  // instruction).
+  static std::size_t bit_count(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+  }
+
   // Whether `set` has more than `m` bits (m is small).
   static bool more_bits(std::uint64_t set, std::size_t m) {
     for (std::size_t k = 0; k <= m; ++k) {
@@ -909,6 +968,51 @@ class GramSearch {
       set &= set - 1;
     }
     return true;
+  }
+
+  // The first candidate in list order at the least distance within kLimit, where none is closer
+  // than `least`, by every candidate of a length within kLimit of the name's: those of the name's
+  // length first, then one byte longer or shorter, and so on, since a length gap of g costs g
+  // edits at least.
+  // Nothing when the lengths nearby hold too many candidates, or too many of them share enough
+  // of the name's bytes to be measured.
+  std::optional<std::optional<std::uint32_t>> scan_short(std::size_t least) const {
+    const std::size_t n = lowered_.size();
+    const std::size_t low = n > kLimit ? n - kLimit : 0;
+    const std::size_t high = std::min(n + kLimit, kScanText);
+    if (c_.short_starts_[high + 1] - c_.short_starts_[low] > kScanBudget) return std::nullopt;
+    std::size_t measured = 0;
+    const std::string_view text = c_.forward_.text;
+    std::uint32_t best = kNone;
+    std::size_t best_distance = kLimit;  // with best past the list's end: the limit of any
+    for (std::size_t g = 0; g <= kLimit && g <= best_distance; ++g) {
+      for (std::size_t side = 0; side < (g == 0 ? 1 : 2); ++side) {
+        if (side == 0 ? n + g > kScanText : g > n) continue;
+        const std::size_t l = side == 0 ? n + g : n - g;
+        for (std::uint32_t k = c_.short_starts_[l]; k < c_.short_starts_[l + 1]; ++k) {
+          const std::uint32_t i = c_.short_[k];
+          // A later candidate must be strictly closer than the best, an earlier one as close.
+          const std::size_t limit = i < best ? best_distance : best_distance - 1;
+          // Only past the best can the limit fall below g or `least`: then so it does for the
+          // rest of this length.
+          if (limit < std::max(g, least)) break;
+          const std::uint64_t theirs = c_.short_letters_[k];
+          if (std::max(bit_count(letters_ & ~theirs), bit_count(theirs & ~letters_)) > limit) {
+            continue;
+          }
+          if (++measured > kScanMeasureBudget) return std::nullopt;
+          const std::string_view candidate = text.substr(c_.offsets_[i], l);
+          if (!distance_.may_be_within(candidate, limit)) continue;
+          const std::size_t d = distance_.to(candidate, limit);
+          if (d <= limit) {
+            best = i;
+            best_distance = d;
+          }
+        }
+      }
+    }
+    if (best == kNone) return std::optional<std::uint32_t>();
+    return best;
   }
 
   // Puts in found_ every candidate within `m` and some others; false when neither filter can.

@@ -381,6 +381,30 @@ TEST(ClosestMatchIndex, WordLikeLists) {
   }
 }
 
+TEST(ClosestMatchIndex, ManyShortCandidates) {
+  // Thousands of texts of 1 to 8 letters: a short name has more candidates of nearby lengths than
+  // it pays to measure one by one (all of them, then many over few letters), or, over the whole
+  // alphabet, few that share its letters.
+  std::vector<std::string> letters;
+  for (char c = 'a'; c <= 'z'; ++c) letters.push_back(std::string(1, c));
+  for (char c = 'A'; c <= 'Z'; ++c) letters.push_back(std::string(1, c));
+  Maker m(11, letters);
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t alphabet = i % 2 == 0 ? 6 : letters.size();
+    std::vector<std::string> list;
+    for (std::size_t k = i < 2 ? 15000 : 3000; k > 0; --k) {
+      list.push_back(m.word(1 + m.below(8), alphabet));
+    }
+    if (i != 3) std::sort(list.begin(), list.end());
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < 150; ++k) {
+      names.push_back(k % 3 == 0 ? m.word(m.below(11), letters.size())
+                                 : m.edit(list[m.below(list.size())], 4, letters.size()));
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
+  }
+}
+
 TEST(ClosestMatchIndex, LongNames) {
   // Thousands of bytes, against the reference (whose full rows make longer ones slow).
   Maker m(6);
