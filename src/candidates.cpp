@@ -882,7 +882,7 @@ class GramSearch {
         const std::size_t begin = c_.offsets_[i];
         const std::size_t length = c_.offsets_[i + 1] - begin;
         if (length_gap(length, n) > m || start + size > length ||
-            !same_bytes(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) ||
+            std::memcmp(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) != 0 ||
             too_different(i, m)) {
           continue;
         }
@@ -938,18 +938,15 @@ class GramSearch {
     return !overflow;
   }
 
-  static bool same_bytes(const char* a, const char* b, std::size_t size) {
-    for (std::size_t k = 0; k < size; ++k) {
-      if (a[k] != b[k]) return false;
-    }
-    return true;
+  // Whether candidate i is sure to be more than `m` away (see letters_differ).
+  bool too_different(std::uint32_t i, std::size_t m) const {
+    return letters_differ(letters_, c_.letters_[i], m);
   }
 
-  // Whether candidate i is sure to be more than `m` away: each byte value (mod 64) that one text
-  // holds and the other lacks takes an edit of its own.
-  bool too_different(std::uint32_t i, std::size_t m) const {
-    const std::uint64_t theirs = c_.letters_[i];
-    return more_bits(letters_ & ~theirs, m) || more_bits(theirs & ~letters_, m);
+  // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
+  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own.
+  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+    return std::max(bit_count(ours & ~theirs), bit_count(theirs & ~ours)) > m;
   }
 
   // The bits set in `x`, without branches (the build targets processors without a popcount
@@ -959,15 +956,6 @@ class GramSearch {
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
     return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
-  }
-
-  // Whether `set` has more than `m` bits (m is small).
-  static bool more_bits(std::uint64_t set, std::size_t m) {
-    for (std::size_t k = 0; k <= m; ++k) {
-      if (set == 0) return false;
-      set &= set - 1;
-    }
-    return true;
   }
 
   // The first candidate in list order at the least distance within kLimit, where none is closer
@@ -996,10 +984,7 @@ class GramSearch {
           // Only past the best can the limit fall below g or `least`: then so it does for the
           // rest of this length.
           if (limit < std::max(g, least)) break;
-          const std::uint64_t theirs = c_.short_letters_[k];
-          if (std::max(bit_count(letters_ & ~theirs), bit_count(theirs & ~letters_)) > limit) {
-            continue;
-          }
+          if (letters_differ(letters_, c_.short_letters_[k], limit)) continue;
           if (++measured > kScanMeasureBudget) return std::nullopt;
           const std::string_view candidate = text.substr(c_.offsets_[i], l);
           if (!distance_.may_be_within(candidate, limit)) continue;

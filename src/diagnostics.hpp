@@ -111,8 +111,8 @@ std::optional<std::string_view> closest_match(std::string_view name,
 // backwards. A search walks the trees with one row of the distance table per byte, and reads
 // only the prefixes that can still lead to a candidate close enough, instead of every
 // candidate. Where lower-casing changes no candidate's byte length, the short candidates are
-// also indexed by their 3-byte pieces, and a name whose lower case keeps its length is looked
-// up there instead, one limit after another (see candidates.cpp).
+// also indexed by their 2- and 3-byte pieces and grouped by length, and a name whose lower case
+// keeps its length is looked up there instead, one limit after another (see candidates.cpp).
 class Candidates {
  public:
   Candidates() = default;
