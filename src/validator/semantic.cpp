@@ -54,10 +54,9 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
 }
 
 void Scope::Map::insert(std::string_view name, Labels labels) {
-  if (list_.empty()) list_.reserve(8);
-  list_.push_back(Binding{std::string(name), std::move(labels)});
+  list_.emplace_back(Binding{name, std::move(labels)});
   if (!index_.empty()) {
-    index_.emplace(std::string(name), static_cast<std::uint32_t>(list_.size() - 1));
+    index_.emplace(name, static_cast<std::uint32_t>(list_.size() - 1));
   } else if (list_.size() > kDirectLimit) {
     index_.reserve(2 * list_.size());
     for (std::size_t i = 0; i < list_.size(); ++i) {
@@ -94,7 +93,7 @@ void Scope::accumulate(std::string_view name, const Names& labels) {
   for (const auto& label : labels) {
     bool present = false;
     for (std::size_t i = 0; i < held->size() && !present; ++i) present = (*held)[i] == label;
-    if (!present) held->emplace_back(label);
+    if (!present) held->emplace_back(std::string_view(label));
   }
   if (recording() && held->size() != length) record(Change::Kind::Appended, name, {}, length);
 }
@@ -134,7 +133,7 @@ void Scope::undo(Change& change) {
       map_.erase(change.name);
       break;
     case Change::Kind::Appended:
-      map_.find(change.name)->resize(change.length);
+      map_.find(change.name)->shrink_to(change.length);
       break;
     case Change::Kind::Rebound:
       *map_.find(change.name) = std::move(change.labels);
@@ -483,7 +482,7 @@ void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
     scope.keep(mark);
     return;
   }
-  std::vector<std::pair<std::string, Scope::Labels>> exported;
+  std::vector<std::pair<std::string_view, Scope::Labels>> exported;
   if (ret != nullptr && ret->items.empty()) {
     for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
   } else if (ret != nullptr) {
