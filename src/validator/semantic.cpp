@@ -297,6 +297,7 @@ void SemanticValidator::Matches::insert(const Candidates* list, std::string_view
 // A suggested name goes into the fixed query as it must be written there, so a name that the
 // query language cannot take as a plain name is put in backticks.
 std::string_view SemanticValidator::as_written(std::string_view match) {
+  if (const std::string* written = candidates().written(match)) return *written;
   auto it = written_names_.find(match);
   if (it == written_names_.end()) it = written_names_.emplace(match, name_as_written(match)).first;
   return it->second;

@@ -245,7 +245,8 @@ class SemanticValidator {
   void report_unknown_label(DiagnosticCode code, std::string_view label, std::uint32_t at);
   void record_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion);
   // `match` as a suggestion writes it into the query: in backticks where the query needs them.
-  // `match` is a schema name, so the answer is kept per name for the rest of the validation.
+  // `match` is a schema name, so the answer is kept with the candidate lists for every later
+  // validation, or, when they have no room left for it, per name for the rest of this one.
   std::string_view as_written(std::string_view match);
   const SchemaCandidates& candidates();
   // closest_match of `name` in `list`, searched once per name and list in a validation.
