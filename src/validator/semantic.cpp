@@ -48,7 +48,7 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
     return it == index_.end() ? nullptr : &list_[it->second].labels;
   }
   for (Binding& binding : list_) {
-    if (binding.name == name) return &binding.labels;
+    if (same_name(binding.name, name)) return &binding.labels;
   }
   return nullptr;
 }
@@ -72,7 +72,7 @@ void Scope::Map::erase(std::string_view name) {
     at = it->second;
     index_.erase(it);
   } else {
-    while (list_[at].name != name) ++at;
+    while (!same_name(list_[at].name, name)) ++at;
   }
   if (at + 1 != list_.size()) {
     list_[at] = std::move(list_.back());
