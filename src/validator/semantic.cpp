@@ -267,7 +267,12 @@ std::size_t SemanticValidator::Matches::hash(const Candidates* list, std::string
 
 const std::optional<std::string_view>* SemanticValidator::Matches::find(
     const Candidates* list, std::string_view name) const {
-  if (slots_.empty()) return nullptr;
+  if (slots_.empty()) {
+    for (const Entry& e : entries_) {
+      if (e.list == list && same_name(e.name, name)) return &e.match;
+    }
+    return nullptr;
+  }
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash(list, name) & mask;; i = (i + 1) & mask) {
     if (slots_[i] == 0) return nullptr;
@@ -278,9 +283,10 @@ const std::optional<std::string_view>* SemanticValidator::Matches::find(
 
 void SemanticValidator::Matches::insert(const Candidates* list, std::string_view name,
                                         std::optional<std::string_view> match) {
-  entries_.push_back(Entry{list, std::string(name), match});
+  entries_.emplace_back(Entry{list, std::string(name), match});
+  if (slots_.empty() && entries_.size() <= kDirectLimit) return;
   if (2 * entries_.size() > slots_.size()) {
-    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
+    slots_.assign(slots_.empty() ? 4 * kDirectLimit : 2 * slots_.size(), 0);
     for (std::size_t e = 0; e + 1 < entries_.size(); ++e) {
       const std::size_t mask = slots_.size() - 1;
       std::size_t i = hash(entries_[e].list, entries_[e].name) & mask;

@@ -255,8 +255,9 @@ class SemanticValidator {
   const Schema& schema_;
   const SchemaCandidates* candidates_ = nullptr;  // the shared lists, or own_candidates_
   std::unique_ptr<SchemaCandidates> own_candidates_;
-  // The matches found in this validation, by list and name: a flat table, so that remembering
-  // one costs no allocation of its own for a short name.
+  // The matches found in this validation, by list and name: the first few kept inline and
+  // searched directly, more through a flat table of positions, so that remembering one costs no
+  // allocation of its own for a short name.
   class Matches {
    public:
     const std::optional<std::string_view>* find(const Candidates* list,
@@ -271,8 +272,10 @@ class SemanticValidator {
       std::optional<std::string_view> match;
     };
     static std::size_t hash(const Candidates* list, std::string_view name);
-    std::vector<Entry> entries_;
-    std::vector<std::uint32_t> slots_;  // entry + 1, or 0; a power of two, at most half full
+    static constexpr std::size_t kDirectLimit = 4;
+    InlineList<Entry, kDirectLimit> entries_;
+    // Past kDirectLimit entries: entry + 1, or 0; a power of two, at most half full.
+    std::vector<std::uint32_t> slots_;
   };
   Matches matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
