@@ -449,7 +449,7 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
     // names are bound as a WITH projection binds them (every list taken before the first is
     // bound), and afterwards the scope is as it was.
-    std::vector<std::pair<const Text*, Scope::Labels>> projected;
+    InlineList<std::pair<const Text*, Scope::Labels>, 8> projected;
     for (const auto& item : clause.items) {
       if (const Text* name = projected_name(item)) {
         projected.emplace_back(name, projected_labels(item, scope));
