@@ -160,7 +160,7 @@ void Scope::keep([[maybe_unused]] Mark mark) {
   // The changes stay recorded while an enclosing savepoint may still undo them.
   assert(mark <= journal_.size());
   if (--open_ == 0) {
-    journal_.clear();
+    journal_.shrink_to(0);
     replaced_.clear();
   }
 }

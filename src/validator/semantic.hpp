@@ -130,14 +130,14 @@ class Scope {
   bool recording() const { return open_ > 0; }
   void record(Change::Kind kind, std::string_view name, Labels labels = {},
               std::size_t length = 0) {
-    journal_.push_back(Change{kind, name, std::move(labels), length});
+    journal_.emplace_back(Change{kind, name, std::move(labels), length});
   }
   void undo(Change& change);
 
   Map map_;
-  std::vector<Change> journal_;
-  std::vector<Map> replaced_;  // whole maps put aside by replace_all, for restore
-  std::size_t open_ = 0;       // savepoints open
+  InlineList<Change, 4> journal_;  // a body changes few names, mostly
+  std::vector<Map> replaced_;      // whole maps put aside by replace_all, for restore
+  std::size_t open_ = 0;           // savepoints open
 };
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
