@@ -54,7 +54,7 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
 }
 
 void Scope::Map::insert(std::string_view name, Labels labels) {
-  list_.emplace_back(Binding{name, std::move(labels)});
+  list_.emplace_back(name, std::move(labels));
   if (!index_.empty()) {
     index_.emplace(name, static_cast<std::uint32_t>(list_.size() - 1));
   } else if (list_.size() > kDirectLimit) {
