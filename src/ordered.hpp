@@ -2,6 +2,7 @@
 // Insertion-ordered string-keyed map and set. Iteration follows first insertion; writing a key
 // again keeps its place and takes the new value. Lookups are hashed, so building a map of n keys
 // costs O(n). Entries are never removed.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,9 +25,25 @@ inline std::uint64_t name_hash(std::string_view name) {
     h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
     h ^= h >> 29;
   }
+  // The last n < 8 bytes, the first in the low bits.
   std::uint64_t tail = 0;
-  for (std::size_t i = 0; i < n; ++i)
-    tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  if constexpr (std::endian::native == std::endian::little) {
+    // Two loads that may overlap: the bytes they share land at the same places.
+    if (n >= 4) {
+      std::uint32_t low;
+      std::uint32_t high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + n - 4, 4);
+      tail = low | (std::uint64_t{high} << (8 * (n - 4)));
+    } else if (n > 0) {
+      tail = std::uint64_t{static_cast<unsigned char>(p[0])} |
+             std::uint64_t{static_cast<unsigned char>(p[n / 2])} << (8 * (n / 2)) |
+             std::uint64_t{static_cast<unsigned char>(p[n - 1])} << (8 * (n - 1));
+    }
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
   h = (h ^ tail) * 0x94D049BB133111EBull;
   return h ^ (h >> 31);
 }

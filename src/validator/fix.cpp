@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "validator/inline_list.hpp"
+
 namespace tessary {
 
 namespace {
@@ -41,7 +43,7 @@ std::optional<std::string> compute_fixed_query(std::string_view query,
   }
   if (!any_error) return std::nullopt;
 
-  std::vector<Splice> splices;
+  InlineList<Splice, 8> splices;
   splices.reserve(sites.size());
   for (const SuggestionSite& site : sites) {
     const ValidationDiagnostic& d = diagnostics[site.diagnostic];
@@ -56,12 +58,22 @@ std::optional<std::string> compute_fixed_query(std::string_view query,
     if (query.substr(std::min<std::size_t>(site.offset, query.size()), name.size()) != name) {
       continue;
     }
-    splices.push_back(Splice{site.offset, name.size(), text});
+    splices.emplace_back(Splice{site.offset, name.size(), text});
   }
   // Sites come in the order their findings were found; at a name with several findings the
   // first one's replacement stays first.
-  std::stable_sort(splices.begin(), splices.end(),
-                   [](const Splice& a, const Splice& b) { return a.offset < b.offset; });
+  const auto by_offset = [](const Splice& a, const Splice& b) { return a.offset < b.offset; };
+  if (splices.size() <= 16) {
+    // A few splices: sorted in place by insertion, which keeps equal offsets in order as well.
+    for (Splice* at = splices.begin() + 1; at < splices.end(); ++at) {
+      const Splice moving = *at;
+      Splice* to = at;
+      for (; to != splices.begin() && by_offset(moving, *(to - 1)); --to) *to = *(to - 1);
+      *to = moving;
+    }
+  } else {
+    std::stable_sort(splices.begin(), splices.end(), by_offset);
+  }
 
   std::string out;
   out.reserve(query.size());

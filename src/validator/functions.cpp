@@ -1,6 +1,7 @@
 #include "validator/functions.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "diagnostics.hpp"
 
@@ -92,9 +93,29 @@ constexpr std::size_t kLongestName = [] {
   return longest;
 }();
 
+// The table's positions grouped by name length: those of names of n bytes are
+// kByLength[kLengthStarts[n]] ... kByLength[kLengthStarts[n + 1] - 1], in table order.
+constexpr auto kLengthStarts = [] {
+  std::array<std::uint8_t, kLongestName + 2> starts{};
+  for (const auto& f : kFunctions) ++starts[f.name.size() + 1];
+  for (std::size_t n = 1; n < starts.size(); ++n) starts[n] += starts[n - 1];
+  return starts;
+}();
+
+constexpr auto kByLength = [] {
+  std::array<std::uint8_t, kBuiltinFunctionCount> order{};
+  auto next = kLengthStarts;
+  for (std::size_t i = 0; i < kFunctions.size(); ++i) {
+    order[next[kFunctions[i].name.size()]++] = static_cast<std::uint8_t>(i);
+  }
+  return order;
+}();
+
 const BuiltinFunction* find_lowered(std::string_view lowered) {
-  for (const auto& f : kFunctions) {
-    if (f.name == lowered) return &f;
+  if (lowered.empty() || lowered.size() > kLongestName) return nullptr;
+  for (std::size_t k = kLengthStarts[lowered.size()]; k < kLengthStarts[lowered.size() + 1]; ++k) {
+    const BuiltinFunction& f = kFunctions[kByLength[k]];
+    if (f.name.front() == lowered.front() && f.name == lowered) return &f;
   }
   return nullptr;
 }

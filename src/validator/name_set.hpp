@@ -1,26 +1,38 @@
 #pragma once
 // A set of names viewed from elsewhere (the query tree or the scope), searched linearly while it
-// is small and through a hash index once it grows, so that long lists stay linear overall.
+// is small and through a hash index once it grows, so that long lists stay linear overall. The
+// first few names are kept inside the set: a small one costs no allocation.
 #include <cstddef>
 #include <string_view>
 #include <unordered_set>
-#include <vector>
+
+#include "validator/inline_list.hpp"
 
 namespace tessary {
+
+// Whether two names are equal, compared in place: names are short, and most pairs compared differ
+// in length or early on, where calling memcmp would cost more than the comparison.
+inline bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 
 class NameSet {
  public:
   bool contains(std::string_view name) const {
     if (!index_.empty()) return index_.count(name) != 0;
     for (auto n : names_) {
-      if (n == name) return true;
+      if (same_name(n, name)) return true;
     }
     return false;
   }
   // Adds the name unless present; returns whether it was added.
   bool insert(std::string_view name) {
     if (contains(name)) return false;
-    names_.push_back(name);
+    names_.emplace_back(name);
     if (!index_.empty()) {
       index_.insert(name);
     } else if (names_.size() > kLinearLimit) {
@@ -36,7 +48,7 @@ class NameSet {
 
  private:
   static constexpr std::size_t kLinearLimit = 16;
-  std::vector<std::string_view> names_;
+  InlineList<std::string_view, 8> names_;
   std::unordered_set<std::string_view> index_;
 };
 

@@ -3,6 +3,9 @@
 
 #include <memory>
 
+#include "ordered.hpp"
+#include "parser/names.hpp"
+
 namespace tessary {
 
 template <class Make>
@@ -22,6 +25,30 @@ SchemaCandidates::SchemaCandidates(const Schema& schema) : schema_(schema) {
   for (const auto& [label, properties] : schema.nodes) node_properties_.try_emplace(label);
   rel_properties_.reserve(schema.relationships.size());
   for (const auto& [type, def] : schema.relationships) rel_properties_.try_emplace(type);
+}
+
+SchemaCandidates::~SchemaCandidates() {
+  for (auto& slot : written_) delete slot.load(std::memory_order_acquire);
+}
+
+const std::string* SchemaCandidates::written(std::string_view name) const {
+  std::unique_ptr<const Written> made;
+  const std::size_t home = name_hash(name);
+  for (std::size_t probe = 0; probe < kWrittenProbes; ++probe) {
+    std::atomic<const Written*>& slot = written_[(home + probe) % kWrittenSlots];
+    const Written* held = slot.load(std::memory_order_acquire);
+    if (held == nullptr) {
+      if (!made)
+        made = std::make_unique<const Written>(Written{std::string(name), name_as_written(name)});
+      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel,
+                                       std::memory_order_acquire)) {
+        return &made.release()->text;
+      }
+      // Another caller filled the slot first: it may hold this very name.
+    }
+    if (held->name == name) return &held->text;
+  }
+  return nullptr;
 }
 
 const Candidates& SchemaCandidates::labels() const {

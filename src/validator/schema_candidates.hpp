@@ -1,6 +1,8 @@
 #pragma once
 // The candidate lists of one schema's "did you mean" suggestions, each indexed once.
+#include <array>
 #include <atomic>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -19,12 +21,19 @@ class SchemaCandidates {
   explicit SchemaCandidates(const Schema& schema);
   SchemaCandidates(const SchemaCandidates&) = delete;
   SchemaCandidates& operator=(const SchemaCandidates&) = delete;
+  ~SchemaCandidates();
 
   const Candidates& labels() const;
   const Candidates& rel_types() const;
   // The properties of a label or type; an empty list when the schema has no such name.
   const Candidates& node_properties(std::string_view label) const;
   const Candidates& rel_properties(std::string_view rel_type) const;
+
+  // `name` as a query must write it (name_as_written), worked out on its first request and kept
+  // for later ones; null once the room for such names is taken up, and then the caller works it
+  // out itself. For the names of suggestions, which are the schema's: a few per schema are asked
+  // for again and again.
+  const std::string* written(std::string_view name) const;
 
  private:
   // One list, made by the first caller. Callers that meet an empty slot at the same time each
@@ -50,6 +59,16 @@ class SchemaCandidates {
   std::unordered_map<std::string_view, Slot> node_properties_;
   std::unordered_map<std::string_view, Slot> rel_properties_;
   Candidates empty_;
+
+  // The written names: slots filled once each, by the first caller to publish into it (as for
+  // the lists, without a lock), and searched from the slot of the name's hash over a few more.
+  struct Written {
+    std::string name;
+    std::string text;
+  };
+  static constexpr std::size_t kWrittenSlots = 256;
+  static constexpr std::size_t kWrittenProbes = 8;
+  mutable std::array<std::atomic<const Written*>, kWrittenSlots> written_{};
 };
 
 }  // namespace tessary

@@ -48,16 +48,15 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
     return it == index_.end() ? nullptr : &list_[it->second].labels;
   }
   for (Binding& binding : list_) {
-    if (binding.name == name) return &binding.labels;
+    if (same_name(binding.name, name)) return &binding.labels;
   }
   return nullptr;
 }
 
 void Scope::Map::insert(std::string_view name, Labels labels) {
-  if (list_.empty()) list_.reserve(8);
-  list_.push_back(Binding{std::string(name), std::move(labels)});
+  list_.emplace_back(name, std::move(labels));
   if (!index_.empty()) {
-    index_.emplace(std::string(name), static_cast<std::uint32_t>(list_.size() - 1));
+    index_.emplace(name, static_cast<std::uint32_t>(list_.size() - 1));
   } else if (list_.size() > kDirectLimit) {
     index_.reserve(2 * list_.size());
     for (std::size_t i = 0; i < list_.size(); ++i) {
@@ -73,7 +72,7 @@ void Scope::Map::erase(std::string_view name) {
     at = it->second;
     index_.erase(it);
   } else {
-    while (list_[at].name != name) ++at;
+    while (!same_name(list_[at].name, name)) ++at;
   }
   if (at + 1 != list_.size()) {
     list_[at] = std::move(list_.back());
@@ -94,7 +93,7 @@ void Scope::accumulate(std::string_view name, const Names& labels) {
   for (const auto& label : labels) {
     bool present = false;
     for (std::size_t i = 0; i < held->size() && !present; ++i) present = (*held)[i] == label;
-    if (!present) held->emplace_back(label);
+    if (!present) held->emplace_back(std::string_view(label));
   }
   if (recording() && held->size() != length) record(Change::Kind::Appended, name, {}, length);
 }
@@ -134,7 +133,7 @@ void Scope::undo(Change& change) {
       map_.erase(change.name);
       break;
     case Change::Kind::Appended:
-      map_.find(change.name)->resize(change.length);
+      map_.find(change.name)->shrink_to(change.length);
       break;
     case Change::Kind::Rebound:
       *map_.find(change.name) = std::move(change.labels);
@@ -161,7 +160,7 @@ void Scope::keep([[maybe_unused]] Mark mark) {
   // The changes stay recorded while an enclosing savepoint may still undo them.
   assert(mark <= journal_.size());
   if (--open_ == 0) {
-    journal_.clear();
+    journal_.shrink_to(0);
     replaced_.clear();
   }
 }
@@ -268,7 +267,12 @@ std::size_t SemanticValidator::Matches::hash(const Candidates* list, std::string
 
 const std::optional<std::string_view>* SemanticValidator::Matches::find(
     const Candidates* list, std::string_view name) const {
-  if (slots_.empty()) return nullptr;
+  if (slots_.empty()) {
+    for (const Entry& e : entries_) {
+      if (e.list == list && same_name(e.name, name)) return &e.match;
+    }
+    return nullptr;
+  }
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash(list, name) & mask;; i = (i + 1) & mask) {
     if (slots_[i] == 0) return nullptr;
@@ -279,9 +283,10 @@ const std::optional<std::string_view>* SemanticValidator::Matches::find(
 
 void SemanticValidator::Matches::insert(const Candidates* list, std::string_view name,
                                         std::optional<std::string_view> match) {
-  entries_.push_back(Entry{list, std::string(name), match});
+  entries_.emplace_back(Entry{list, std::string(name), match});
+  if (slots_.empty() && entries_.size() <= kDirectLimit) return;
   if (2 * entries_.size() > slots_.size()) {
-    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
+    slots_.assign(slots_.empty() ? 4 * kDirectLimit : 2 * slots_.size(), 0);
     for (std::size_t e = 0; e + 1 < entries_.size(); ++e) {
       const std::size_t mask = slots_.size() - 1;
       std::size_t i = hash(entries_[e].list, entries_[e].name) & mask;
@@ -298,6 +303,7 @@ void SemanticValidator::Matches::insert(const Candidates* list, std::string_view
 // A suggested name goes into the fixed query as it must be written there, so a name that the
 // query language cannot take as a plain name is put in backticks.
 std::string_view SemanticValidator::as_written(std::string_view match) {
+  if (const std::string* written = candidates().written(match)) return *written;
   auto it = written_names_.find(match);
   if (it == written_names_.end()) it = written_names_.emplace(match, name_as_written(match)).first;
   return it->second;
@@ -443,7 +449,7 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
     // names are bound as a WITH projection binds them (every list taken before the first is
     // bound), and afterwards the scope is as it was.
-    std::vector<std::pair<const Text*, Scope::Labels>> projected;
+    InlineList<std::pair<const Text*, Scope::Labels>, 8> projected;
     for (const auto& item : clause.items) {
       if (const Text* name = projected_name(item)) {
         projected.emplace_back(name, projected_labels(item, scope));
@@ -483,7 +489,7 @@ void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
     scope.keep(mark);
     return;
   }
-  std::vector<std::pair<std::string, Scope::Labels>> exported;
+  std::vector<std::pair<std::string_view, Scope::Labels>> exported;
   if (ret != nullptr && ret->items.empty()) {
     for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
   } else if (ret != nullptr) {

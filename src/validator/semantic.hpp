@@ -20,18 +20,20 @@
 #include "parser/ast.hpp"
 #include "schema.hpp"
 #include "validator/fix.hpp"
+#include "validator/inline_list.hpp"
 #include "validator/schema_candidates.hpp"
 
 namespace tessary {
 
-// Hashes names so that maps keyed by std::string can be searched with a std::string_view.
+// Hashes names for the maps keyed by them.
 struct NameHash {
-  using is_transparent = void;
   std::size_t operator()(std::string_view s) const { return name_hash(s); }
 };
 
 // The variables currently bound, each with the node labels and relationship types seen for it
 // (first-seen order, no duplicates). Lookups are hashed; the iteration order is never observed.
+// Names and labels are views: the texts they show (the query tree's, or any caller's) must
+// outlive the scope.
 //
 // Nested bodies (pattern comprehensions, subqueries, UNION branches, a RETURN's ORDER BY) change
 // the scope and must leave it as they found it. Instead of copying the whole scope for each of
@@ -40,11 +42,12 @@ struct NameHash {
 // costs what it changes, not the size of the scope around it.
 class Scope {
  public:
-  using Labels = std::vector<std::string>;
+  // A variable rarely carries more than two labels or types.
+  using Labels = InlineList<std::string_view, 2>;
   using Mark = std::size_t;
 
   struct Binding {
-    std::string name;
+    std::string_view name;
     Labels labels;
   };
 
@@ -60,7 +63,7 @@ class Scope {
 
   // Node and relationship variables: a new name takes a copy of `labels`; a bound one gains the
   // names it does not hold yet, in the given order. For the labels of a tree's pattern, or a
-  // list of strings.
+  // list of labels.
   template <class Names>
   void accumulate(std::string_view name, const Names& labels);
   // Every other binding: the name gets an empty list, replacing any entry it had.
@@ -86,12 +89,12 @@ class Scope {
   // The bindings in no particular order.
   std::size_t size() const { return map_.size(); }
   bool empty() const { return map_.size() == 0; }
-  std::vector<Binding>::const_iterator begin() const { return map_.begin(); }
-  std::vector<Binding>::const_iterator end() const { return map_.end(); }
+  const Binding* begin() const { return map_.begin(); }
+  const Binding* end() const { return map_.end(); }
 
  private:
   // The bindings: a flat list searched directly while it is short (most scopes hold a few
-  // names), through a hashed index of positions once it is long.
+  // names, kept inside the map itself), through a hashed index of positions once it is long.
   class Map {
    public:
     Labels* find(std::string_view name);
@@ -101,13 +104,13 @@ class Scope {
     // `name` must be bound; the last binding takes its place in the list.
     void erase(std::string_view name);
     std::size_t size() const { return list_.size(); }
-    std::vector<Binding>::const_iterator begin() const { return list_.begin(); }
-    std::vector<Binding>::const_iterator end() const { return list_.end(); }
+    const Binding* begin() const { return list_.begin(); }
+    const Binding* end() const { return list_.end(); }
 
    private:
     static constexpr std::size_t kDirectLimit = 16;
-    std::vector<Binding> list_;
-    std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> index_;
+    InlineList<Binding, 8> list_;
+    std::unordered_map<std::string_view, std::uint32_t, NameHash> index_;
   };
 
   // One recorded change and what undoes it.
@@ -120,21 +123,21 @@ class Scope {
       Replaced,  // the whole map was replaced: the last of `replaced_` comes back
     };
     Kind kind;
-    std::string name;
+    std::string_view name;
     Labels labels;
     std::size_t length = 0;
   };
   bool recording() const { return open_ > 0; }
   void record(Change::Kind kind, std::string_view name, Labels labels = {},
               std::size_t length = 0) {
-    journal_.push_back(Change{kind, std::string(name), std::move(labels), length});
+    journal_.emplace_back(Change{kind, name, std::move(labels), length});
   }
   void undo(Change& change);
 
   Map map_;
-  std::vector<Change> journal_;
-  std::vector<Map> replaced_;  // whole maps put aside by replace_all, for restore
-  std::size_t open_ = 0;       // savepoints open
+  InlineList<Change, 4> journal_;  // a body changes few names, mostly
+  std::vector<Map> replaced_;      // whole maps put aside by replace_all, for restore
+  std::size_t open_ = 0;           // savepoints open
 };
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
@@ -242,7 +245,8 @@ class SemanticValidator {
   void report_unknown_label(DiagnosticCode code, std::string_view label, std::uint32_t at);
   void record_error(DiagnosticCode code, std::string message, std::optional<Suggestion> suggestion);
   // `match` as a suggestion writes it into the query: in backticks where the query needs them.
-  // `match` is a schema name, so the answer is kept per name for the rest of the validation.
+  // `match` is a schema name, so the answer is kept with the candidate lists for every later
+  // validation, or, when they have no room left for it, per name for the rest of this one.
   std::string_view as_written(std::string_view match);
   const SchemaCandidates& candidates();
   // closest_match of `name` in `list`, searched once per name and list in a validation.
@@ -251,8 +255,9 @@ class SemanticValidator {
   const Schema& schema_;
   const SchemaCandidates* candidates_ = nullptr;  // the shared lists, or own_candidates_
   std::unique_ptr<SchemaCandidates> own_candidates_;
-  // The matches found in this validation, by list and name: a flat table, so that remembering
-  // one costs no allocation of its own for a short name.
+  // The matches found in this validation, by list and name: the first few kept inline and
+  // searched directly, more through a flat table of positions, so that remembering one costs no
+  // allocation of its own for a short name.
   class Matches {
    public:
     const std::optional<std::string_view>* find(const Candidates* list,
@@ -267,8 +272,10 @@ class SemanticValidator {
       std::optional<std::string_view> match;
     };
     static std::size_t hash(const Candidates* list, std::string_view name);
-    std::vector<Entry> entries_;
-    std::vector<std::uint32_t> slots_;  // entry + 1, or 0; a power of two, at most half full
+    static constexpr std::size_t kDirectLimit = 4;
+    InlineList<Entry, kDirectLimit> entries_;
+    // Past kDirectLimit entries: entry + 1, or 0; a power of two, at most half full.
+    std::vector<std::uint32_t> slots_;
   };
   Matches matches_;
   std::unordered_map<std::string_view, std::string> written_names_;

@@ -3,6 +3,8 @@
 // written, copies that go their own way, and a cleared map filled again.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +15,30 @@ namespace tessary {
 namespace {
 
 std::string key(int i) { return (i % 3 == 0 ? "k" : "key_") + std::to_string(i); }
+
+// Every byte of a name counts in its hash, wherever it stands: names that differ in one byte
+// (or only in length, by a trailing zero byte) hash apart, for every length up to a few words.
+TEST(NameHash, EveryByteOfANameCounts) {
+  for (std::size_t length = 0; length <= 24; ++length) {
+    std::string base;
+    for (std::size_t i = 0; i < length; ++i) base += static_cast<char>('a' + i);
+    std::map<std::uint64_t, std::string> seen;
+    auto add = [&](const std::string& name) {
+      const auto [it, added] = seen.emplace(name_hash(name), name);
+      EXPECT_TRUE(added) << "length " << length << ": a hash shared by '" << it->second << "' and '"
+                         << name << "'";
+    };
+    add(base);
+    add(base + '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+      for (char other : {'A', '\0', '\xFF'}) {
+        std::string changed = base;
+        changed[i] = other;
+        add(changed);
+      }
+    }
+  }
+}
 
 TEST(OrderedMap, AgreesWithAModelAndKeepsFirstInsertionOrder) {
   OrderedMap<int> map;

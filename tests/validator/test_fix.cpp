@@ -2,6 +2,8 @@
 // the fix is all or nothing.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -70,6 +72,42 @@ TEST(ComputeFixedQuery, ANameWithSeveralFindingsTakesTheFirstReplacement) {
                                  error_with(kKey, "k", "r")},
                                 {{0, 14}, {1, 9}, {2, 9}}),
             "RETURN a.q, b.p");
+}
+
+// Sites found in any order are rewritten in the order of the text, the first finding of each
+// site winning, for few sites and for many.
+TEST(ComputeFixedQuery, SitesFoundOutOfOrderAreRewrittenInTextOrder) {
+  for (std::size_t count : {2u, 3u, 16u, 17u, 40u}) {
+    std::string query = "RETURN ";
+    std::string fixed = "RETURN ";
+    std::vector<std::uint32_t> offsets;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string item = (i ? ", v" : "v") + std::to_string(i) + ".";
+      query += item;
+      fixed += item;
+      offsets.push_back(static_cast<std::uint32_t>(query.size()));
+      query += "k";
+      fixed += "p" + std::to_string(i);
+    }
+    std::vector<std::string> replacements;
+    for (std::size_t i = 0; i < count; ++i) replacements.push_back("p" + std::to_string(i));
+    std::vector<ValidationDiagnostic> diagnostics;
+    std::vector<SuggestionSite> sites;
+    // Every other site first, from the last one back, then the rest; then a second finding
+    // for every site, found later, whose replacement must lose.
+    for (std::size_t pass = 0; pass < 2; ++pass) {
+      for (std::size_t i = count; i-- > 0;) {
+        if (i % 2 != pass) continue;
+        sites.push_back(SuggestionSite{diagnostics.size(), offsets[i]});
+        diagnostics.push_back(error_with(kKey, "k", replacements[i].c_str()));
+      }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      sites.push_back(SuggestionSite{diagnostics.size(), offsets[i]});
+      diagnostics.push_back(error_with(kKey, "k", "zz"));
+    }
+    EXPECT_EQ(compute_fixed_query(query, diagnostics, sites), fixed) << count << " sites";
+  }
 }
 
 TEST(ComputeFixedQuery, ASiteThatDoesNotShowItsNameIsLeftAlone) {

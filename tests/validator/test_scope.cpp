@@ -19,7 +19,9 @@ using Bindings = std::map<std::string, std::vector<std::string>>;
 
 Bindings contents(const Scope& scope) {
   Bindings out;
-  for (const auto& [name, labels] : scope) out.emplace(name, labels);
+  for (const auto& [name, labels] : scope) {
+    out.emplace(std::string(name), std::vector<std::string>(labels.begin(), labels.end()));
+  }
   return out;
 }
 
@@ -36,10 +38,14 @@ TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
   const std::vector<std::string> labels = {"A", "B", "C"};
   std::mt19937 rng(20240611);
   auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  // The scope keeps views of its names and labels: these lists outlive every scope below.
   auto some_labels = [&] {
-    std::vector<std::string> out;
-    for (std::size_t n = pick(4); n > 0; --n) out.push_back(labels[pick(labels.size())]);
+    Scope::Labels out;
+    for (std::size_t n = pick(4); n > 0; --n) out.emplace_back(labels[pick(labels.size())]);
     return out;
+  };
+  auto model_labels = [](const Scope::Labels& list) {
+    return std::vector<std::string>(list.begin(), list.end());
   };
 
   for (int run = 0; run < 400; ++run) {
@@ -56,16 +62,16 @@ TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
       switch (op) {
         case 0:
         case 1: {
-          std::vector<std::string> added = some_labels();
+          const Scope::Labels added = some_labels();
           scope.accumulate(name, added);
           auto it = model.find(name);
           if (it == model.end()) {
-            model.emplace(name, added);
+            model.emplace(name, model_labels(added));
           } else {
             for (const auto& label : added) {
               bool present = false;
               for (const auto& held : it->second) present = present || held == label;
-              if (!present) it->second.push_back(label);
+              if (!present) it->second.emplace_back(label);
             }
           }
           break;
@@ -75,9 +81,9 @@ TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
           model[name] = {};
           break;
         case 3: {
-          std::vector<std::string> list = some_labels();
-          scope.bind(name, list);
-          model[name] = list;
+          Scope::Labels list = some_labels();
+          model[name] = model_labels(list);
+          scope.bind(name, std::move(list));
           break;
         }
         case 4:
@@ -89,9 +95,9 @@ TEST(ScopeSavepoints, RestoreUndoesExactlyTheChangesSinceTheSavepoint) {
           Bindings next_model;
           for (std::size_t n = pick(3); n > 0; --n) {
             const std::string& bound = names[pick(names.size())];
-            std::vector<std::string> list = some_labels();
-            next.bind(bound, list);
-            next_model[bound] = list;
+            Scope::Labels list = some_labels();
+            next_model[bound] = model_labels(list);
+            next.bind(bound, std::move(list));
           }
           scope.replace_all(std::move(next));
           model = next_model;

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "parser/names.hpp"
 #include "parser/parse.hpp"
 #include "validator/schema_candidates.hpp"
 #include "validator/semantic.hpp"
@@ -21,7 +22,8 @@ Schema big_schema() {
   Schema schema;
   for (int i = 0; i < 400; ++i) {
     PropertySet properties;
-    for (int p = 0; p < 30; ++p) properties.insert("prop" + std::to_string(i % 7) + "_" + std::to_string(p));
+    for (int p = 0; p < 30; ++p)
+      properties.insert("prop" + std::to_string(i % 7) + "_" + std::to_string(p));
     schema.insert_node("Label" + std::to_string(i), properties);
     schema.insert_relationship("TYPE_" + std::to_string(i), "Label" + std::to_string(i),
                                "Label" + std::to_string((i + 1) % 400), properties);
@@ -46,7 +48,8 @@ std::string describe(const ValidationResult& result) {
   std::string out = result.fixed_query.value_or("(no fix)") + "\n";
   for (const auto& d : result.diagnostics) {
     out += d.message;
-    if (d.suggestion) out += " [" + d.suggestion->original + " -> " + d.suggestion->replacement + "]";
+    if (d.suggestion)
+      out += " [" + d.suggestion->original + " -> " + d.suggestion->replacement + "]";
     out += "\n";
   }
   return out;
@@ -66,6 +69,53 @@ TEST(SuggestionLists, ListsAreTheSchemasSortedLists) {
   EXPECT_EQ(&lists.node_properties("Label5"), &lists.node_properties("Label5"));
 }
 
+// The written forms of names are kept with the lists: each is name_as_written's, asked for again
+// it is the same text, and once the room for them is taken up the validator works them out itself.
+TEST(SuggestionLists, WrittenNamesAreKeptUntilTheirRoomIsTakenUp) {
+  Schema schema;
+  schema.insert_node("Person", {});
+  schema.insert_node("Has Space", {});
+  const SchemaCandidates lists(schema);
+  const struct {
+    const char* name;
+    const char* written;
+  } cases[] = {
+      {"Person", "Person"}, {"Has Space", "`Has Space`"},
+      {"match", "`match`"}, {"1st", "`1st`"},
+      {"a`b", "a`b"},       {"_x9", "_x9"},
+  };
+  for (const auto& c : cases) {
+    const std::string* written = lists.written(c.name);
+    ASSERT_NE(written, nullptr) << c.name;
+    EXPECT_EQ(*written, c.written) << c.name;
+    EXPECT_EQ(lists.written(c.name), written) << c.name;
+  }
+
+  std::size_t kept = 0;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string name = (i % 2 ? "name " : "name") + std::to_string(i);
+    const std::string* written = lists.written(name);
+    if (written == nullptr) continue;
+    ++kept;
+    EXPECT_EQ(*written, name_as_written(name)) << name;
+  }
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, 2000u);
+
+  auto parsed = parse_with_detail("MATCH (a:`Has Spac`) RETURN a");
+  const auto* tree = std::get_if<CypherQuery>(&parsed);
+  ASSERT_NE(tree, nullptr);
+  const SchemaCandidates full(schema);
+  for (int i = 0; i < 2000; ++i) full.written("filler" + std::to_string(i));
+  for (const SchemaCandidates* shared : {&lists, &full}) {
+    SemanticValidator validator(schema, *shared);
+    validator.validate_regular_query(tree->query);
+    ASSERT_EQ(validator.diagnostics.size(), 1u);
+    ASSERT_TRUE(validator.diagnostics[0].suggestion);
+    EXPECT_EQ(validator.diagnostics[0].suggestion->replacement, ":`Has Space`");
+  }
+}
+
 // A validator that searches shared lists reports exactly what one with lists of its own does.
 TEST(SuggestionLists, SharedListsGiveTheSameFindings) {
   const Schema schema = big_schema();
@@ -81,7 +131,8 @@ TEST(SuggestionLists, SharedListsGiveTheSameFindings) {
     ASSERT_EQ(own.diagnostics.size(), shared.diagnostics.size()) << query;
     for (std::size_t i = 0; i < own.diagnostics.size(); ++i) {
       EXPECT_EQ(own.diagnostics[i].message, shared.diagnostics[i].message);
-      EXPECT_EQ(own.diagnostics[i].suggestion.has_value(), shared.diagnostics[i].suggestion.has_value());
+      EXPECT_EQ(own.diagnostics[i].suggestion.has_value(),
+                shared.diagnostics[i].suggestion.has_value());
       if (own.diagnostics[i].suggestion && shared.diagnostics[i].suggestion) {
         EXPECT_EQ(own.diagnostics[i].suggestion->replacement,
                   shared.diagnostics[i].suggestion->replacement);
