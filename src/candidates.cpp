@@ -149,8 +149,14 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     }
     letters_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-      letters_[i] = letter_set(
-          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]));
+      const std::string_view text =
+          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+      letters_[i] = letter_set(text);
+      if (text.size() > kGramText) continue;
+      for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        bytes_[b >> 6] |= std::uint64_t{1} << (b & 63);
+      }
     }
     short_starts_.assign(kScanText + 2, 0);
     for (std::size_t i = 0; i < count; ++i) {
@@ -940,7 +946,7 @@ class GramSearch {
   }
 
   // A piece of the name: bytes at ... at + size - 1, of which the gram of q bytes at `gram` is
-  // looked up.
+  // looked up (q is 1 for a byte that no candidate holds).
   struct Piece {
     std::size_t at;
     std::size_t size;
@@ -948,19 +954,31 @@ class GramSearch {
     std::size_t q;
   };
 
-  // Cuts the name into m + 1 pieces, each holding a gram of `low` ... `high` bytes, such that
-  // the grams have the fewest postings in all: of the ways to place m + 1 grams that do not
-  // overlap, the cheapest, found over the name's prefixes; each piece then runs from its gram to
-  // the next one's (the first from the name's start, the last to its end). Grams of `low` bytes
-  // that no candidate holds, taken first where they are enough, spare looking the others up.
-  // Returns the postings of the grams in all.
+  static constexpr std::size_t kNoWay = std::numeric_limits<std::size_t>::max();
+
+  // Whether some candidate holds the name's byte at `at`.
+  bool held(std::size_t at) const {
+    const auto b = static_cast<unsigned char>(lowered_[at]);
+    return (c_.bytes_[b >> 6] >> (b & 63) & 1) != 0;
+  }
+
+  // Cuts the name into m + 1 pieces, each holding a gram of `low` ... `high` bytes or a byte that
+  // no candidate holds, such that the grams have the fewest postings in all: of the ways to place
+  // m + 1 of them that do not overlap, the cheapest, found over the name's prefixes; each piece
+  // then runs from its gram to the next one's (the first from the name's start, the last to its
+  // end). Bytes and grams of `low` bytes that no candidate holds, taken first where they are
+  // enough, spare looking the others up. Returns the postings of the grams in all (kNoWay when the
+  // name is too short for m + 1 of them).
   std::size_t cut(std::size_t m, std::size_t low, std::size_t high,
                   std::array<Piece, kLimit + 1>& pieces) {
     const std::size_t n = lowered_.size();
     const std::size_t count = m + 1;
     std::size_t absent = 0;
-    for (std::size_t at = 0; at + low <= n && absent < count;) {
-      if (slot(at, low) == nullptr) {
+    for (std::size_t at = 0; at < n && absent < count;) {
+      if (!held(at)) {
+        pieces[absent++] = Piece{0, 0, at, 1};
+        ++at;
+      } else if (at + low <= n && slot(at, low) == nullptr) {
         pieces[absent++] = Piece{0, 0, at, low};
         at += low;
       } else {
@@ -969,7 +987,6 @@ class GramSearch {
     }
     std::size_t total = 0;
     if (absent < count) {
-      constexpr std::size_t kNoWay = std::numeric_limits<std::size_t>::max();
       // cost[k][e]: the fewest postings of k grams within the first e bytes; took[k][e]: the
       // size of the gram that ends at e in such a choice, or 0 when none does.
       std::array<std::array<std::size_t, kGramName + 1>, kLimit + 2> cost;
@@ -979,6 +996,11 @@ class GramSearch {
         for (std::size_t e = 0; e <= n; ++e) {
           cost[k][e] = e == 0 ? kNoWay : cost[k][e - 1];
           took[k][e] = 0;
+          if (e > 0 && !held(e - 1) && cost[k - 1][e - 1] < cost[k][e]) {
+            cost[k][e] = cost[k - 1][e - 1];  // a byte that no candidate holds
+            took[k][e] = 1;
+            continue;
+          }
           for (std::size_t size = low; size <= high && size <= e; ++size) {
             if (cost[k - 1][e - size] == kNoWay) continue;
             const std::size_t c = cost[k - 1][e - size] + postings(e - size, size);
@@ -990,6 +1012,7 @@ class GramSearch {
         }
       }
       total = cost[count][n];
+      if (total == kNoWay) return kNoWay;
       for (std::size_t k = count, e = n; k > 0;) {
         const std::size_t size = took[k][e];
         if (size == 0) {
@@ -1021,22 +1044,26 @@ class GramSearch {
                                                                 bool rearrange) {
     const std::size_t n = lowered_.size();
     const std::size_t q = std::min(n / (m + 1), kLongestGram);
-    if (q < kShortestGram) return std::nullopt;
     // Pieces of even length first, each with its rarest gram of the longest size that fits;
-    // where those are common, the cheapest grams of that size anywhere, then of both sizes.
+    // where those are common (or the name too short for them), the cheapest grams of that size
+    // anywhere, then of both sizes, and the bytes that no candidate holds.
     std::array<Piece, kLimit + 1> pieces;
     std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
-    even_cut(m, q, pieces);
-    std::size_t total = windows_of(m, pieces, windows);
+    std::size_t total = kNoWay;
+    if (q >= kShortestGram) {
+      even_cut(m, q, pieces);
+      total = windows_of(m, pieces, windows);
+    }
     if (total > kPieceBudget && rearrange) {
-      if (cut(m, q, q, pieces) > kPieceBudget && q > kShortestGram) {
-        cut(m, kShortestGram, kLongestGram, pieces);
+      if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
+        if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
       }
       total = windows_of(m, pieces, windows);
     }
     if (total > kPieceBudget) return std::nullopt;
     found_.clear();
     for (std::size_t k = 0; k <= m; ++k) {
+      if (windows[k].first == windows[k].second) continue;
       const std::vector<std::uint32_t>& postings = grams_of(pieces[k]).postings;
       for (std::uint32_t e = windows[k].first; e < windows[k].second; ++e) {
         const std::uint32_t i = postings[e] & (kGramList - 1);
@@ -1073,7 +1100,7 @@ class GramSearch {
                          std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>& windows) {
     std::size_t total = 0;
     for (std::size_t k = 0; k <= m; ++k) {
-      const auto* s = slot(pieces[k].gram, pieces[k].q);
+      const auto* s = pieces[k].q < kShortestGram ? nullptr : slot(pieces[k].gram, pieces[k].q);
       windows[k] = s == nullptr ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
                                 : window(grams_of(pieces[k]), s, pieces[k].gram, m);
       total += windows[k].second - windows[k].first;
