@@ -1120,10 +1120,17 @@ class GramSearch {
     const std::size_t start = position - offset;
     const std::size_t begin = c_.offsets_[i];
     const std::size_t length = c_.offsets_[i + 1] - begin;
-    return length_gap(length, lowered_.size()) <= m && start + piece.size <= length &&
-           std::memcmp(c_.forward_.text.data() + begin + start, lowered_.data() + piece.at,
-                       piece.size) == 0 &&
-           !too_different(i, m);
+    if (length_gap(length, lowered_.size()) > m || start + piece.size > length) return false;
+    // The gram's own bytes are there: the bytes of the piece before and after it.
+    const char* const theirs = c_.forward_.text.data() + begin + start;
+    const char* const ours = lowered_.data() + piece.at;
+    for (std::size_t j = 0; j < offset; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    for (std::size_t j = offset + piece.q; j < piece.size; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    return !too_different(i, m);
   }
 
   // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
@@ -1177,18 +1184,16 @@ class GramSearch {
   }
 
   // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
-  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own.
+  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own. (With
+  // the lowest m bits of each difference cleared, one more is left; m is at most kLimit.)
   static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
-    return std::max(bit_count(ours & ~theirs), bit_count(theirs & ~ours)) > m;
-  }
-
-  // The bits set in `x`, without branches (the build targets processors without a popcount
-  // instruction).
-  static std::size_t bit_count(std::uint64_t x) {
-    x -= (x >> 1) & 0x5555555555555555ull;
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+    std::uint64_t only_ours = ours & ~theirs;
+    std::uint64_t only_theirs = theirs & ~ours;
+    for (std::size_t k = 0; k < m; ++k) {
+      only_ours &= only_ours - 1;
+      only_theirs &= only_theirs - 1;
+    }
+    return (only_ours | only_theirs) != 0;
   }
 
   // The first candidate in list order at the least distance within kLimit, where none is closer
