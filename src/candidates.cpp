@@ -772,9 +772,15 @@ class CandidateSearch {
 // into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
 // one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
 // piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
-// A name too short for pieces of 2 bytes, or whose pieces are common, is cut into more pieces of 2
-// bytes instead, p of them: an alignment within m leaves p - m of them untouched, which a kept
-// candidate must then hold. Where neither filter pays the trees are walked, as for other lists.
+// For limits 2 and 3 the pieces are placed where their grams are rarest in all, and a byte that no
+// candidate holds makes a piece of its own. A name too short for such pieces, or whose pieces are
+// common, is cut into more pieces of 2 bytes instead, p of them: an alignment within m leaves
+// p - m of them untouched, which a kept candidate must then hold. Where neither filter pays the
+// trees are walked, as for other lists.
+//
+// For limit 1 a name whose pieces are common (one that shares most of its bytes with thousands
+// of candidates, as numbered names do) is looked up as the texts one edit away from it instead,
+// along its own path in the forward tree: that is exact, and cheap where the tree is narrow.
 class GramSearch {
  public:
   GramSearch(const Candidates& c, std::string_view lowered)
@@ -816,7 +822,7 @@ class GramSearch {
 
  private:
   // The most postings read for one limit by each of the two filters.
-  static constexpr std::size_t kPieceBudget = 512;
+  static constexpr std::size_t kPieceBudget = 1024;
   static constexpr std::size_t kCountBudget = 4096;
   // The most candidates a filter may leave to be measured.
   static constexpr std::size_t kMeasureBudget = 256;
@@ -1034,33 +1040,27 @@ class GramSearch {
   // than `least`, by the name cut into m + 1 pieces: an alignment within m leaves one piece
   // untouched (each edit touches at most one piece), so a candidate within m holds one of them
   // whole, moved by at most m bytes. The candidates in the windows of the pieces' grams that hold
-  // the whole piece there are measured. Nothing when the name is too short for pieces of 2 bytes,
-  // or the postings or the candidates kept are too many.
-  //
-  // Where a candidate at `m` itself ends the search (m is `least`), more postings are allowed:
-  // they are read in list order, and the search gives up only when the first kPieceBudget of them
-  // hold no candidate at `m`.
+  // the whole piece there are measured. The pieces are of even length, or, when `rearrange`,
+  // placed where their grams are rarest (a byte that no candidate holds makes a piece by itself:
+  // an alignment within m must touch it). Nothing when the name is too short for the pieces, or
+  // the postings or the candidates kept are too many.
   std::optional<std::optional<std::uint32_t>> closest_by_pieces(std::size_t m, std::size_t least,
                                                                 bool rearrange) {
     const std::size_t n = lowered_.size();
+    // The longest grams that fit in pieces of even length.
     const std::size_t q = std::min(n / (m + 1), kLongestGram);
-    // Pieces of even length first, each with its rarest gram of the longest size that fits;
-    // where those are common (or the name too short for them), the cheapest grams of that size
-    // anywhere, then of both sizes, and the bytes that no candidate holds.
     std::array<Piece, kLimit + 1> pieces;
-    std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
-    std::size_t total = kNoWay;
-    if (q >= kShortestGram) {
+    if (!rearrange) {
+      // Pieces of even length, each with its rarest gram.
+      if (q < kShortestGram) return std::nullopt;
       even_cut(m, q, pieces);
-      total = windows_of(m, pieces, windows);
+    } else if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
+      // The cheapest grams of that size anywhere, and where those are common (or the name is too
+      // short for them) of both sizes, and the bytes that no candidate holds.
+      if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
     }
-    if (total > kPieceBudget && rearrange) {
-      if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
-        if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
-      }
-      total = windows_of(m, pieces, windows);
-    }
-    if (total > kPieceBudget) return std::nullopt;
+    std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
+    if (windows_of(m, pieces, windows) > kPieceBudget) return std::nullopt;
     found_.clear();
     for (std::size_t k = 0; k <= m; ++k) {
       if (windows[k].first == windows[k].second) continue;
