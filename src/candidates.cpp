@@ -993,28 +993,37 @@ class GramSearch {
     }
     std::size_t total = 0;
     if (absent < count) {
+      // ends[s][e]: the postings of the gram of s bytes that ends at e, or kNoWay where none may
+      // (s = 1: a byte that no candidate holds, at no cost).
+      std::array<std::array<std::size_t, kGramName + 1>, kLongestGram + 1> ends;
+      for (std::size_t e = 1; e <= n; ++e) {
+        ends[1][e] = held(e - 1) ? kNoWay : 0;
+        for (std::size_t size = kShortestGram; size <= kLongestGram; ++size) {
+          ends[size][e] =
+              size >= low && size <= high && size <= e ? postings(e - size, size) : kNoWay;
+        }
+      }
       // cost[k][e]: the fewest postings of k grams within the first e bytes; took[k][e]: the
       // size of the gram that ends at e in such a choice, or 0 when none does.
       std::array<std::array<std::size_t, kGramName + 1>, kLimit + 2> cost;
       std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
       cost[0].fill(0);
       for (std::size_t k = 1; k <= count; ++k) {
-        for (std::size_t e = 0; e <= n; ++e) {
-          cost[k][e] = e == 0 ? kNoWay : cost[k][e - 1];
-          took[k][e] = 0;
-          if (e > 0 && !held(e - 1) && cost[k - 1][e - 1] < cost[k][e]) {
-            cost[k][e] = cost[k - 1][e - 1];  // a byte that no candidate holds
-            took[k][e] = 1;
-            continue;
-          }
-          for (std::size_t size = low; size <= high && size <= e; ++size) {
-            if (cost[k - 1][e - size] == kNoWay) continue;
-            const std::size_t c = cost[k - 1][e - size] + postings(e - size, size);
-            if (c < cost[k][e]) {
-              cost[k][e] = c;
-              took[k][e] = static_cast<std::uint8_t>(size);
+        cost[k][0] = kNoWay;
+        took[k][0] = 0;
+        for (std::size_t e = 1; e <= n; ++e) {
+          std::size_t best = cost[k][e - 1];
+          std::uint8_t size = 0;
+          for (std::size_t s = 1; s <= kLongestGram && s <= e; ++s) {
+            if (ends[s][e] == kNoWay || cost[k - 1][e - s] == kNoWay) continue;
+            const std::size_t c = cost[k - 1][e - s] + ends[s][e];
+            if (c < best) {
+              best = c;
+              size = static_cast<std::uint8_t>(s);
             }
           }
+          cost[k][e] = best;
+          took[k][e] = size;
         }
       }
       total = cost[count][n];
