@@ -1125,7 +1125,8 @@ class GramSearch {
   // there, and is not sure to be more than `m` away by its length or its bytes.
   bool holds(std::uint32_t i, std::size_t position, const Piece& piece, std::size_t m) const {
     const std::size_t offset = piece.gram - piece.at;
-    if (position < offset) return false;
+    // The candidate's letters first: one read, where its offsets and its text are two more.
+    if (position < offset || too_different(i, m)) return false;
     const std::size_t start = position - offset;
     const std::size_t begin = c_.offsets_[i];
     const std::size_t length = c_.offsets_[i + 1] - begin;
@@ -1139,7 +1140,7 @@ class GramSearch {
     for (std::size_t j = offset + piece.q; j < piece.size; ++j) {
       if (theirs[j] != ours[j]) return false;
     }
-    return !too_different(i, m);
+    return true;
   }
 
   // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
