@@ -149,8 +149,14 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     }
     letters_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-      letters_[i] = letter_set(
-          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]));
+      const std::string_view text =
+          std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+      letters_[i] = letter_set(text);
+      if (text.size() > kGramText) continue;
+      for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        bytes_[b >> 6] |= std::uint64_t{1} << (b & 63);
+      }
     }
     short_starts_.assign(kScanText + 2, 0);
     for (std::size_t i = 0; i < count; ++i) {
@@ -766,9 +772,15 @@ class CandidateSearch {
 // into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
 // one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
 // piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
-// A name too short for pieces of 2 bytes, or whose pieces are common, is cut into more pieces of 2
-// bytes instead, p of them: an alignment within m leaves p - m of them untouched, which a kept
-// candidate must then hold. Where neither filter pays the trees are walked, as for other lists.
+// For limits 2 and 3 the pieces are placed where their grams are rarest in all, and a byte that no
+// candidate holds makes a piece of its own. A name too short for such pieces, or whose pieces are
+// common, is cut into more pieces of 2 bytes instead, p of them: an alignment within m leaves
+// p - m of them untouched, which a kept candidate must then hold. Where neither filter pays the
+// trees are walked, as for other lists.
+//
+// For limit 1 a name whose pieces are common (one that shares most of its bytes with thousands
+// of candidates, as numbered names do) is looked up as the texts one edit away from it instead,
+// along its own path in the forward tree: that is exact, and cheap where the tree is narrow.
 class GramSearch {
  public:
   GramSearch(const Candidates& c, std::string_view lowered)
@@ -782,16 +794,21 @@ class GramSearch {
     // limit first. Then the filter for limit 3, which keeps every candidate within 3 (and so
     // within 2), or failing that the one for limit 2.
     std::size_t least = 1;  // no candidate is closer than this
-    if (filter(1)) {
-      if (const auto found = closest_found(1, least)) return c_.names_[*found];
-      least = 2;
+    auto within_one = closest_by_pieces(1, least, false);
+    if (!within_one) {
+      // Pieces common in the list (names that share most of their bytes with thousands of
+      // candidates): the texts one edit away are looked up instead.
+      const std::uint32_t found = first_within_one();
+      within_one = found == kNone ? std::optional<std::uint32_t>() : found;
     }
-    if (filter(kLimit)) {
-      if (const auto found = closest_found(kLimit, least)) return c_.names_[*found];
+    if (*within_one) return c_.names_[**within_one];
+    least = 2;
+    if (const auto found = closest_filtered(kLimit, least)) {
+      if (*found) return c_.names_[**found];
       return std::optional<std::string_view>();
     }
-    if (filter(kLimit - 1)) {
-      if (const auto found = closest_found(kLimit - 1, least)) return c_.names_[*found];
+    if (const auto found = closest_filtered(kLimit - 1, least)) {
+      if (*found) return c_.names_[**found];
       least = kLimit;
     }
     if (lowered_.size() <= kScanName) {
@@ -805,7 +822,7 @@ class GramSearch {
 
  private:
   // The most postings read for one limit by each of the two filters.
-  static constexpr std::size_t kPieceBudget = 512;
+  static constexpr std::size_t kPieceBudget = 1024;
   static constexpr std::size_t kCountBudget = 4096;
   // The most candidates a filter may leave to be measured.
   static constexpr std::size_t kMeasureBudget = 256;
@@ -834,61 +851,294 @@ class GramSearch {
             static_cast<std::uint32_t>(end - postings)};
   }
 
-  // Puts in found_ every candidate within `m` and some others, by the name cut into m + 1 pieces:
-  // of each piece, the gram with the fewest postings is looked up and the candidates that hold
-  // the whole piece there are kept. False when the name is too short or the postings too many.
-  bool pieces_within(std::size_t m) {
-    const std::size_t n = lowered_.size();
-    // The shortest piece's length, or the longest gram, whichever is less.
-    const std::size_t q = std::min(n / (m + 1), kLongestGram);
-    if (q < kShortestGram) return false;
-    const Candidates::Grams& grams = c_.grams_[q - kShortestGram];
-    struct Piece {
-      std::size_t offset;  // of the gram in the piece
-      std::pair<std::uint32_t, std::uint32_t> postings;
-    };
-    std::array<Piece, kLimit + 1> pieces;
-    std::size_t total = 0;
-    for (std::size_t k = 0; k <= m; ++k) {
-      const std::size_t at = k * n / (m + 1);
-      const std::size_t size = (k + 1) * n / (m + 1) - at;
-      // The gram with the fewest postings in all, then its postings in the window.
-      const Candidates::Grams::Slot* rarest = nullptr;
-      std::size_t offset = 0;
-      for (std::size_t o = 0; o + q <= size; ++o) {
-        const auto* slot = grams.find(gram_key(lowered_.data() + at + o, q));
-        if (slot == nullptr) {
-          rarest = nullptr;
-          break;
-        }
-        if (rarest == nullptr || slot->end - slot->begin < rarest->end - rarest->begin) {
-          rarest = slot;
-          offset = o;
+  // The slot of the gram of q bytes at `at` of the name, or null when no candidate holds it; each
+  // looked up once per search.
+  const Candidates::Grams::Slot* slot(std::size_t at, std::size_t q) {
+    const std::size_t g = q - kShortestGram;
+    const std::uint64_t bit = std::uint64_t{1} << at;
+    if ((seen_[g] & bit) == 0) {
+      seen_[g] |= bit;
+      slots_[g][at] = c_.grams_[g].find(gram_key(lowered_.data() + at, q));
+    }
+    return slots_[g][at];
+  }
+  std::size_t postings(std::size_t at, std::size_t q) {
+    const auto* s = slot(at, q);
+    return s == nullptr ? 0 : s->end - s->begin;
+  }
+
+  // A place in the forward tree: `depth` bytes below the root, on the edge into `node` (at its
+  // end when depth is the node's own).
+  struct Place {
+    std::uint32_t node;
+    std::size_t depth;
+  };
+
+  // The child of `node` whose edge begins with `byte`, or null.
+  const Candidates::Kid* kid(const Candidates::Node& node, char byte) const {
+    const Candidates::Kid* const begin = c_.forward_.kids_by_byte.data() + node.kids_begin;
+    const Candidates::Kid* const end = c_.forward_.kids_by_byte.data() + node.kids_end;
+    const Candidates::Kid* const found =
+        std::lower_bound(begin, end, byte, [](const Candidates::Kid& a, char b) {
+          return static_cast<unsigned char>(a.byte) < static_cast<unsigned char>(b);
+        });
+    return found != end && found->byte == byte ? found : nullptr;
+  }
+
+  // The first candidate in list order whose lowered text is the text at `at` followed by `rest`,
+  // or kNone; also kNone when none below `at` comes before `before`.
+  std::uint32_t ending(Place at, std::string_view rest, std::uint32_t before) const {
+    const Candidates::Tree& tree = c_.forward_;
+    while (true) {
+      const Candidates::Node& node = tree.nodes[at.node];
+      if (node.first >= before) return kNone;
+      const std::size_t along = std::min<std::size_t>(node.end - at.depth, rest.size());
+      if (std::memcmp(tree.text.data() + node.edge + (at.depth - node.start), rest.data(), along) !=
+          0) {
+        return kNone;
+      }
+      at.depth += along;
+      rest.remove_prefix(along);
+      if (at.depth < node.end) return kNone;  // the text ends inside the edge
+      if (rest.empty()) {
+        return node.ends_begin == node.ends_end ? kNone : tree.ends[node.ends_begin];
+      }
+      const Candidates::Kid* const next = kid(node, rest.front());
+      if (next == nullptr) return kNone;
+      at = Place{next->node, at.depth + 1};
+      rest.remove_prefix(1);
+    }
+  }
+
+  // The first candidate in list order within 1 of the name, which no candidate equals, or kNone:
+  // each text one edit away (a byte of the name left out, replaced, or one put in) that the
+  // forward tree holds, looked up from the places along the name's own path.
+  std::uint32_t first_within_one() const {
+    const Candidates::Tree& tree = c_.forward_;
+    const std::string_view name = lowered_;
+    std::uint32_t best = kNone;
+    Place at{0, 0};  // the place of the name's first i bytes
+    for (std::size_t i = 0;; ++i) {
+      const bool inside = i < name.size();
+      if (inside) best = std::min(best, ending(at, name.substr(i + 1), best));
+      // The bytes that may follow: the edge's next one, or the first of each child's edge.
+      const Candidates::Node& node = tree.nodes[at.node];
+      auto put = [&](char byte, Place next) {
+        if (inside && byte != name[i])
+          best = std::min(best, ending(next, name.substr(i + 1), best));
+        best = std::min(best, ending(next, name.substr(i), best));
+      };
+      if (at.depth < node.end) {
+        put(tree.text[node.edge + (at.depth - node.start)], Place{at.node, at.depth + 1});
+      } else {
+        for (std::uint32_t k = node.kids_begin; k < node.kids_end; ++k) {
+          const Candidates::Kid& child = tree.kids[k];
+          if (child.first >= best) break;  // in order of their first candidates
+          put(child.byte, Place{child.node, at.depth + 1});
         }
       }
-      pieces[k] = Piece{offset, rarest == nullptr ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
-                                                  : window(grams, rarest, at + offset, m)};
-      total += pieces[k].postings.second - pieces[k].postings.first;
+      if (!inside) break;
+      // On along the name's next byte.
+      if (at.depth < node.end) {
+        if (tree.text[node.edge + (at.depth - node.start)] != name[i]) break;
+        ++at.depth;
+      } else {
+        const Candidates::Kid* const next = kid(node, name[i]);
+        if (next == nullptr) break;
+        at = Place{next->node, at.depth + 1};
+      }
     }
-    if (total > kPieceBudget) return false;
-    for (std::size_t k = 0; k <= m; ++k) {
-      const std::size_t at = k * n / (m + 1);
-      const std::size_t size = (k + 1) * n / (m + 1) - at;
-      for (std::uint32_t e = pieces[k].postings.first; e < pieces[k].postings.second; ++e) {
-        const std::uint32_t i = grams.postings[e] & (kGramList - 1);
-        const std::size_t position = grams.postings[e] >> 24;
-        if (position < pieces[k].offset) continue;
-        const std::size_t start = position - pieces[k].offset;
-        const std::size_t begin = c_.offsets_[i];
-        const std::size_t length = c_.offsets_[i + 1] - begin;
-        if (length_gap(length, n) > m || start + size > length ||
-            std::memcmp(c_.forward_.text.data() + begin + start, lowered_.data() + at, size) != 0 ||
-            too_different(i, m)) {
+    return best;
+  }
+
+  // A piece of the name: bytes at ... at + size - 1, of which the gram of q bytes at `gram` is
+  // looked up (q is 1 for a byte that no candidate holds).
+  struct Piece {
+    std::size_t at;
+    std::size_t size;
+    std::size_t gram;
+    std::size_t q;
+  };
+
+  static constexpr std::size_t kNoWay = std::numeric_limits<std::size_t>::max();
+
+  // Whether some candidate holds the name's byte at `at`.
+  bool held(std::size_t at) const {
+    const auto b = static_cast<unsigned char>(lowered_[at]);
+    return (c_.bytes_[b >> 6] >> (b & 63) & 1) != 0;
+  }
+
+  // Cuts the name into m + 1 pieces, each holding a gram of `low` ... `high` bytes or a byte that
+  // no candidate holds, such that the grams have the fewest postings in all: of the ways to place
+  // m + 1 of them that do not overlap, the cheapest, found over the name's prefixes; each piece
+  // then runs from its gram to the next one's (the first from the name's start, the last to its
+  // end). Bytes and grams of `low` bytes that no candidate holds, taken first where they are
+  // enough, spare looking the others up. Returns the postings of the grams in all (kNoWay when the
+  // name is too short for m + 1 of them).
+  std::size_t cut(std::size_t m, std::size_t low, std::size_t high,
+                  std::array<Piece, kLimit + 1>& pieces) {
+    const std::size_t n = lowered_.size();
+    const std::size_t count = m + 1;
+    std::size_t absent = 0;
+    for (std::size_t at = 0; at < n && absent < count;) {
+      if (!held(at)) {
+        pieces[absent++] = Piece{0, 0, at, 1};
+        ++at;
+      } else if (at + low <= n && slot(at, low) == nullptr) {
+        pieces[absent++] = Piece{0, 0, at, low};
+        at += low;
+      } else {
+        ++at;
+      }
+    }
+    std::size_t total = 0;
+    if (absent < count) {
+      // ends[s][e]: the postings of the gram of s bytes that ends at e, or kNoWay where none may
+      // (s = 1: a byte that no candidate holds, at no cost).
+      std::array<std::array<std::size_t, kGramName + 1>, kLongestGram + 1> ends;
+      for (std::size_t e = 1; e <= n; ++e) {
+        ends[1][e] = held(e - 1) ? kNoWay : 0;
+        for (std::size_t size = kShortestGram; size <= kLongestGram; ++size) {
+          ends[size][e] =
+              size >= low && size <= high && size <= e ? postings(e - size, size) : kNoWay;
+        }
+      }
+      // cost[k][e]: the fewest postings of k grams within the first e bytes; took[k][e]: the
+      // size of the gram that ends at e in such a choice, or 0 when none does.
+      std::array<std::array<std::size_t, kGramName + 1>, kLimit + 2> cost;
+      std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
+      cost[0].fill(0);
+      for (std::size_t k = 1; k <= count; ++k) {
+        cost[k][0] = kNoWay;
+        took[k][0] = 0;
+        for (std::size_t e = 1; e <= n; ++e) {
+          std::size_t best = cost[k][e - 1];
+          std::uint8_t size = 0;
+          for (std::size_t s = 1; s <= kLongestGram && s <= e; ++s) {
+            if (ends[s][e] == kNoWay || cost[k - 1][e - s] == kNoWay) continue;
+            const std::size_t c = cost[k - 1][e - s] + ends[s][e];
+            if (c < best) {
+              best = c;
+              size = static_cast<std::uint8_t>(s);
+            }
+          }
+          cost[k][e] = best;
+          took[k][e] = size;
+        }
+      }
+      total = cost[count][n];
+      if (total == kNoWay) return kNoWay;
+      for (std::size_t k = count, e = n; k > 0;) {
+        const std::size_t size = took[k][e];
+        if (size == 0) {
+          --e;
           continue;
         }
-        if (found_.size() == kMeasureBudget) return false;
+        e -= size;
+        pieces[--k] = Piece{0, 0, e, size};
+      }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      pieces[k].at = k == 0 ? 0 : pieces[k].gram;
+      pieces[k].size = (k + 1 < count ? pieces[k + 1].gram : n) - pieces[k].at;
+    }
+    return total;
+  }
+
+  // The first candidate in list order at the least distance within `m`, where none is closer
+  // than `least`, by the name cut into m + 1 pieces: an alignment within m leaves one piece
+  // untouched (each edit touches at most one piece), so a candidate within m holds one of them
+  // whole, moved by at most m bytes. The candidates in the windows of the pieces' grams that hold
+  // the whole piece there are measured. The pieces are of even length, or, when `rearrange`,
+  // placed where their grams are rarest (a byte that no candidate holds makes a piece by itself:
+  // an alignment within m must touch it). Nothing when the name is too short for the pieces, or
+  // the postings or the candidates kept are too many.
+  std::optional<std::optional<std::uint32_t>> closest_by_pieces(std::size_t m, std::size_t least,
+                                                                bool rearrange) {
+    const std::size_t n = lowered_.size();
+    // The longest grams that fit in pieces of even length.
+    const std::size_t q = std::min(n / (m + 1), kLongestGram);
+    std::array<Piece, kLimit + 1> pieces;
+    if (!rearrange) {
+      // Pieces of even length, each with its rarest gram.
+      if (q < kShortestGram) return std::nullopt;
+      even_cut(m, q, pieces);
+    } else if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
+      // The cheapest grams of that size anywhere, and where those are common (or the name is too
+      // short for them) of both sizes, and the bytes that no candidate holds.
+      if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
+    }
+    std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
+    if (windows_of(m, pieces, windows) > kPieceBudget) return std::nullopt;
+    found_.clear();
+    for (std::size_t k = 0; k <= m; ++k) {
+      if (windows[k].first == windows[k].second) continue;
+      const std::vector<std::uint32_t>& postings = grams_of(pieces[k]).postings;
+      for (std::uint32_t e = windows[k].first; e < windows[k].second; ++e) {
+        const std::uint32_t i = postings[e] & (kGramList - 1);
+        if (!holds(i, postings[e] >> 24, pieces[k], m)) continue;
+        if (found_.size() == kMeasureBudget) return std::nullopt;
         found_.push_back(i);
       }
+    }
+    return closest_found(m, least);
+  }
+
+  // Cuts the name into m + 1 pieces of even length and takes of each the gram of q bytes with the
+  // fewest postings (one that no candidate holds at once).
+  void even_cut(std::size_t m, std::size_t q, std::array<Piece, kLimit + 1>& pieces) {
+    const std::size_t n = lowered_.size();
+    for (std::size_t k = 0; k <= m; ++k) {
+      const std::size_t at = k * n / (m + 1);
+      const std::size_t size = (k + 1) * n / (m + 1) - at;
+      pieces[k] = Piece{at, size, at, q};
+      std::size_t fewest = std::numeric_limits<std::size_t>::max();
+      for (std::size_t o = 0; o + q <= size; ++o) {
+        const std::size_t count = postings(at + o, q);
+        if (count < fewest) {
+          fewest = count;
+          pieces[k].gram = at + o;
+        }
+        if (count == 0) break;
+      }
+    }
+  }
+
+  // The postings of each piece's gram in its window; returns how many in all.
+  std::size_t windows_of(std::size_t m, const std::array<Piece, kLimit + 1>& pieces,
+                         std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>& windows) {
+    std::size_t total = 0;
+    for (std::size_t k = 0; k <= m; ++k) {
+      const auto* s = pieces[k].q < kShortestGram ? nullptr : slot(pieces[k].gram, pieces[k].q);
+      windows[k] = s == nullptr ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
+                                : window(grams_of(pieces[k]), s, pieces[k].gram, m);
+      total += windows[k].second - windows[k].first;
+    }
+    return total;
+  }
+
+  const Candidates::Grams& grams_of(const Piece& piece) const {
+    return c_.grams_[piece.q - kShortestGram];
+  }
+
+  // Whether candidate i, whose posting puts a piece's gram at `position`, holds the whole piece
+  // there, and is not sure to be more than `m` away by its length or its bytes.
+  bool holds(std::uint32_t i, std::size_t position, const Piece& piece, std::size_t m) const {
+    const std::size_t offset = piece.gram - piece.at;
+    // The candidate's letters first: one read, where its offsets and its text are two more.
+    if (position < offset || too_different(i, m)) return false;
+    const std::size_t start = position - offset;
+    const std::size_t begin = c_.offsets_[i];
+    const std::size_t length = c_.offsets_[i + 1] - begin;
+    if (length_gap(length, lowered_.size()) > m || start + piece.size > length) return false;
+    // The gram's own bytes are there: the bytes of the piece before and after it.
+    const char* const theirs = c_.forward_.text.data() + begin + start;
+    const char* const ours = lowered_.data() + piece.at;
+    for (std::size_t j = 0; j < offset; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    for (std::size_t j = offset + piece.q; j < piece.size; ++j) {
+      if (theirs[j] != ours[j]) return false;
     }
     return true;
   }
@@ -944,18 +1194,16 @@ class GramSearch {
   }
 
   // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
-  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own.
+  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own. (With
+  // the lowest m bits of each difference cleared, one more is left; m is at most kLimit.)
   static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
-    return std::max(bit_count(ours & ~theirs), bit_count(theirs & ~ours)) > m;
-  }
-
-  // The bits set in `x`, without branches (the build targets processors without a popcount
-  // instruction).
-  static std::size_t bit_count(std::uint64_t x) {
-    x -= (x >> 1) & 0x5555555555555555ull;
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+    std::uint64_t only_ours = ours & ~theirs;
+    std::uint64_t only_theirs = theirs & ~ours;
+    for (std::size_t k = 0; k < m; ++k) {
+      only_ours &= only_ours - 1;
+      only_theirs &= only_theirs - 1;
+    }
+    return (only_ours | only_theirs) != 0;
   }
 
   // The first candidate in list order at the least distance within kLimit, where none is closer
@@ -1000,12 +1248,13 @@ class GramSearch {
     return best;
   }
 
-  // Puts in found_ every candidate within `m` and some others; false when neither filter can.
-  bool filter(std::size_t m) {
+  // The first candidate in list order at the least distance within `m`, where none is closer
+  // than `least`, by the pieces or else by the counted pieces; nothing when neither filter pays.
+  std::optional<std::optional<std::uint32_t>> closest_filtered(std::size_t m, std::size_t least) {
+    if (const auto found = closest_by_pieces(m, least, true)) return found;
     found_.clear();
-    if (pieces_within(m)) return true;
-    found_.clear();
-    return counted_within(m);
+    if (!counted_within(m)) return std::nullopt;
+    return closest_found(m, least);
   }
 
   // The first candidate of found_ in list order at the least distance within `m`, where none is
@@ -1039,6 +1288,9 @@ class GramSearch {
   std::string_view lowered_;
   std::uint64_t letters_;
   DistanceFrom distance_;
+  // Per gram size and position in the name, the gram's slot, once looked up (its bit in seen_).
+  std::array<std::array<const Candidates::Grams::Slot*, kGramName>, 2> slots_;
+  std::array<std::uint64_t, 2> seen_ = {};
   std::vector<std::uint32_t> found_;
   std::vector<std::uint16_t> tallies_;
 };

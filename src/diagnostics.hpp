@@ -181,6 +181,9 @@ class Candidates {
   // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
   std::array<Grams, 2> grams_;
   std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
+  // With the grams, the byte values that the candidates of at most kGramText bytes hold, a bit
+  // each.
+  std::array<std::uint64_t, 4> bytes_ = {};
   // With the grams, the candidates of each lowered length up to a few bytes, grouped by that
   // length and in list order within a length: candidate short_[k] holds short_letters_[k], and
   // those of length l are k = short_starts_[l] ... short_starts_[l + 1] - 1.

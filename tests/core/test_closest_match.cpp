@@ -307,6 +307,26 @@ TEST(ClosestMatchIndex, LongListsEditsNearEitherEnd) {
   }
 }
 
+// One edit of `name` at `at` by its `kind`: a piece put in, the byte there left out, replaced by
+// a piece's first byte, or its case bit flipped.
+template <class Piece>
+void edit_at(std::string& name, std::size_t at, std::size_t kind, Piece&& piece) {
+  switch (kind) {
+    case 0:
+      name.insert(at, piece());
+      break;
+    case 1:
+      if (at < name.size()) name.erase(at, 1);
+      break;
+    case 2:
+      if (at < name.size()) name[at] = piece()[0];
+      break;
+    default:
+      if (at < name.size()) name[at] = static_cast<char>(name[at] ^ 0x20);
+      break;
+  }
+}
+
 // Word-like lists over many letters, where a few bytes of a name pick out the candidates that can
 // be close to it: names one to four edits from a candidate (at every distance, ties between case
 // variants and copies), new words, names cut short or grown, of 1 to 70 bytes; the lists hold only
@@ -359,20 +379,7 @@ TEST(ClosestMatchIndex, WordLikeLists) {
       }
       for (std::size_t e = below(5); e > 0; --e) {
         const std::size_t at = below(name.size() + 1);
-        switch (below(4)) {
-          case 0:
-            name.insert(at, m.piece(letters.size()));
-            break;
-          case 1:
-            if (at < name.size()) name.erase(at, 1);
-            break;
-          case 2:
-            if (at < name.size()) name[at] = m.piece(letters.size())[0];
-            break;
-          default:
-            if (at < name.size()) name[at] = static_cast<char>(name[at] ^ 0x20);
-            break;
-        }
+        edit_at(name, at, below(4), [&] { return m.piece(letters.size()); });
       }
       if (below(40) == 0) name += "\xc4\xb0";  // İ: one byte longer once lowered
       names.push_back(name);
@@ -400,6 +407,46 @@ TEST(ClosestMatchIndex, ManyShortCandidates) {
     for (std::size_t k = 0; k < 150; ++k) {
       names.push_back(k % 3 == 0 ? m.word(m.below(11), letters.size())
                                  : m.edit(list[m.below(list.size())], 4, letters.size()));
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
+  }
+}
+
+TEST(ClosestMatchIndex, NumberedLists) {
+  // A prefix and a number, as in generated schemas (Label0 ... Label4999): every candidate shares
+  // the prefix, and a name is within 3 of thousands of them, so that the pieces of a name stand
+  // in most of the list. Names: candidates with one to three edits anywhere (in the prefix, among
+  // the digits, at either end), case flips, numbers past the list's end, other prefixes; lists
+  // with copies and case variants, sorted or not.
+  std::vector<std::string> letters;
+  for (char c = '0'; c <= '9'; ++c) letters.push_back(std::string(1, c));
+  for (const char c : std::string("lqxywLE_")) letters.push_back(std::string(1, c));
+  Maker m(12, letters);
+  const std::vector<std::string> prefixes = {"Label", "TYPE_", "p", "item_no"};
+  for (int i = 0; i < 5; ++i) {
+    const std::string& prefix = prefixes[static_cast<std::size_t>(i) % prefixes.size()];
+    std::vector<std::string> list;
+    const std::size_t count = i == 4 ? 600 : 2000 + 1500 * static_cast<std::size_t>(i);
+    for (std::size_t k = 0; k < count; ++k) list.push_back(prefix + std::to_string(k));
+    for (std::size_t k = 0; k < 40; ++k) {
+      std::string variant = list[m.below(list.size())];
+      for (char& c : variant) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      list.push_back(variant);
+      list.push_back(list[m.below(list.size())]);
+    }
+    if (i != 3) std::sort(list.begin(), list.end());
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < 200; ++k) {
+      std::string name = list[m.below(list.size())];
+      if (k % 10 == 0) name = prefix + std::to_string(count + m.below(3 * count));
+      if (k % 25 == 1) name = "q" + name.substr(1);
+      for (std::size_t e = 1 + m.below(k % 4 == 0 ? 3 : 1); e > 0; --e) {
+        const std::size_t at = k % 3 == 0
+                                   ? name.size() - m.below(std::min<std::size_t>(name.size(), 4))
+                                   : m.below(name.size() + 1);
+        edit_at(name, at, m.below(4), [&] { return m.piece(letters.size()); });
+      }
+      names.push_back(name);
     }
     ASSERT_NO_FATAL_FAILURE(expect_same(list, names)) << "list " << i;
   }
