@@ -121,7 +121,8 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
 }
 
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
-// is open, its start entry's partner field links to the start entry open before it.
+// is open, its start entry's partner field links to the start entry open before it; the inner
+// end entries of a run of chain levels link to its start entry and leave it open.
 void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
   std::size_t total = n;
   if (!s.memo.empty()) {
@@ -149,10 +150,15 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
     const Event& e = *top.at++;
     switch (event_kind(e)) {
       case EventKind::Start:
-        o[k] = Token{e.pos, open, e.rule, true};
+        o[k] = Token{e.pos, open, e.rule, true, e.chain};
         open = k++;
         break;
       case EventKind::End: {
+        if (e.chain != 0) {
+          // An inner end of a run of chain levels: the run's start entry stays open.
+          o[k++] = Token{e.pos, open, e.rule, false, e.chain};
+          break;
+        }
         const std::uint32_t start = open;
         open = o[start].partner;
         o[start].partner = k;
