@@ -153,6 +153,15 @@ class Pair {
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
+  // The innermost of the levels of an expression's chain, from this pair's down, that end where
+  // this pair ends: each level above it holds that level's pair alone, through the levels
+  // between. Any other pair is itself.
+  Pair innermost_sharing_end() const {
+    const Token* tokens = list_->tokens.data();
+    if (tokens[start_].chain == 0) return *this;
+    return Pair(list_, start_, chain_index(tokens[end_].rule) - chain_index(tokens[start_].rule),
+                end_);
+  }
 
  private:
   friend class Pairs;
@@ -233,7 +242,7 @@ class Pairs {
   std::uint32_t first_end_ = 0;  // that level's end entry
 };
 
-inline Pairs Pair::into_inner() const {
+[[gnu::always_inline]] inline Pairs Pair::into_inner() const {
   const Token* tokens = list_->tokens.data();
   if (level_ < tokens[start_].chain) {
     // The inner level first, then the real pairs after its end up to this one's; where the
