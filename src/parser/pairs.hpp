@@ -185,11 +185,11 @@ class Pairs {
         std::uint32_t end)
       : list_(list), cur_(start), end_(end), level_(level), first_end_(first_end) {}
 
-  std::optional<Pair> peek() const {
+  [[gnu::always_inline]] std::optional<Pair> peek() const {
     if (cur_ >= end_) return std::nullopt;
     return here();
   }
-  std::optional<Pair> next() {
+  [[gnu::always_inline]] std::optional<Pair> next() {
     if (cur_ >= end_) return std::nullopt;
     Pair p = here();
     cur_ = p.end_ + 1;
@@ -230,7 +230,7 @@ class Pairs {
   iterator end() const { return iterator(*this, end_); }
 
  private:
-  Pair here() const {
+  [[gnu::always_inline]] Pair here() const {
     return level_ == 0 ? Pair(list_, cur_) : Pair(list_, cur_, level_, first_end_);
   }
 
