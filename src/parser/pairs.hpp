@@ -39,8 +39,9 @@ constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std
 // of them and `chain` counts the levels below it. Such a start entry's partner is the last of
 // its end entries. An end entry is written for the innermost level and for each level whose
 // span ends elsewhere than the one below it (a level with repetitions, or with a skip after its
-// child); a level without one ends where the level below it ends. Every end entry of a run
-// links to its start entry, and its rule names the level it ends.
+// child); a level without one ends where the level below it ends. An end entry's rule names
+// the level it ends; the innermost one links to the start entry, and each other one to the
+// run's end entry before it (the end of the level below it that does not share it).
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
@@ -122,13 +123,11 @@ class Pairs;
 
 // The end entry of level `level + 1` of the run of chain levels whose start entry is `start`,
 // given `end`, that of level `level`: the same entry where the inner level shares it, else the
-// run's next end entry inward, found by stepping back over the real pairs between the two.
+// run's end entry before it.
 inline std::uint32_t inner_chain_end(const Token* tokens, std::uint32_t start, std::uint32_t level,
                                      std::uint32_t end) {
   if (chain_index(tokens[end].rule) - chain_index(tokens[start].rule) > level) return end;
-  std::uint32_t e = end - 1;
-  while (tokens[e].partner != start) e = tokens[e].partner - 1;
-  return e;
+  return tokens[end].partner;
 }
 
 // One rule-tagged span. Cheap to copy; valid while the Pairs it came from (or a copy of the

@@ -122,7 +122,8 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
 
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
 // is open, its start entry's partner field links to the start entry open before it; the inner
-// end entries of a run of chain levels link to its start entry and leave it open.
+// end entries of a run of chain levels leave it open, and each end entry of a run links to the
+// run's end entry before it (the innermost one to the start entry).
 void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
   std::size_t total = n;
   if (!s.memo.empty()) {
@@ -140,6 +141,13 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
   };
   std::vector<Span> stack;
   stack.reserve(64);
+  // The open runs of chain levels that have had inner end entries, innermost last, each with
+  // its last end entry so far.
+  struct OpenRun {
+    std::uint32_t start;
+    std::uint32_t last_end;
+  };
+  std::vector<OpenRun> runs;
   stack.push_back(Span{events, events + n});
   while (!stack.empty()) {
     Span& top = stack.back();
@@ -156,13 +164,24 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
       case EventKind::End: {
         if (e.chain != 0) {
           // An inner end of a run of chain levels: the run's start entry stays open.
-          o[k++] = Token{e.pos, open, e.rule, false, e.chain};
+          std::uint32_t inner = open;
+          if (!runs.empty() && runs.back().start == open) {
+            inner = std::exchange(runs.back().last_end, k);
+          } else {
+            runs.push_back(OpenRun{open, k});
+          }
+          o[k++] = Token{e.pos, inner, e.rule, false, e.chain};
           break;
         }
         const std::uint32_t start = open;
         open = o[start].partner;
         o[start].partner = k;
-        o[k++] = Token{e.pos, start, e.rule, false};
+        std::uint32_t inner = start;
+        if (!runs.empty() && runs.back().start == start) {
+          inner = runs.back().last_end;
+          runs.pop_back();
+        }
+        o[k++] = Token{e.pos, inner, e.rule, false};
         break;
       }
       case EventKind::Replay: {

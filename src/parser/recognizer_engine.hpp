@@ -33,7 +33,8 @@ namespace tessary::recognizer_detail {
 // appended, so that without replays the event list is the pairs' token list as it stands;
 // with replays it is flattened into a new list, linked as it is written. The run that records
 // nothing leaves runs of chain levels (pairs.hpp), whose ends but the last are marked as inner
-// ends: each is linked to the run's start event, which it leaves open.
+// ends: they leave the run's start event open, and each is linked to the run's end event before
+// it (the innermost one to the start event).
 using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Replay };
 inline constexpr Rule kReplayMark = Rule::WHITESPACE;

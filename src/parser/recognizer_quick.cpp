@@ -91,13 +91,15 @@ inline void emit_chain_start(State& s, std::uint32_t pos, int level, int innermo
   emit(s, e);
 }
 
-// An end event of level `level` of the run whose start event is at `start`. It is marked as an
-// inner end until the run closes.
-inline void emit_chain_end(State& s, std::size_t start, int level) {
+// An end event of level `level` of the run whose start event is at `start`, linked to the run's
+// end event before it (the start event for the innermost level's). It is marked as an inner end
+// until the run closes. The start event links to the run's last end event.
+inline void emit_chain_end(State& s, std::size_t start, int level, bool innermost = false) {
   Event e = end_event(s.pos, kChainRules[level]);
   e.chain = 1;
+  e.partner = innermost ? static_cast<std::uint32_t>(start) : s.tokens[start].partner;
   emit(s, e);
-  s.tokens.link_last(start);
+  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
 }
 
 // Ends level `level` of the run at `start`, whose repetitions were read after event `before`:
@@ -146,13 +148,13 @@ bool quick_level(State& s) {
     cut(s, top);
     return false;
   }
-  emit_chain_end(s, lower, kUnary);
+  emit_chain_end(s, lower, kUnary, true);
   // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
   // ends: as the innermost level of the run above, or sharing the end of comparison_expr.
   auto end_not = [&] {
     if (lower != top) {
       close_chain(s);
-      emit_chain_end(s, top, kNot);
+      emit_chain_end(s, top, kNot, true);
     }
   };
   if constexpr (Level == kUnary) {
