@@ -46,7 +46,7 @@ struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
       partner;  // index of the matching end entry (start entry) or start entry (end entry)
-  Rule rule;    // meaningful on end entries and on the start entries of runs of levels
+  Rule rule;    // the pair's, on both its entries (a run's outermost level on its start entry)
   bool is_start;
   // Start entry: the chain levels it stands for below its rule. End entry: nonzero while a run
   // of levels is being recorded, on its ends but the last (the recognizer's flattening of its
@@ -142,8 +142,9 @@ class Pair {
       : list_(list), start_(start_index), end_(end_index), level_(level) {}
 
   Rule as_rule() const {
+    // Read off the start entry, next to the entries read with it.
     const Token& t = list_->tokens[start_];
-    if (t.chain == 0) return list_->tokens[end_].rule;
+    if (t.chain == 0) return t.rule;
     return kChainRules[chain_index(t.rule) + level_];
   }
   std::size_t start() const { return list_->tokens[start_].pos; }
