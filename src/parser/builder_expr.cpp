@@ -264,6 +264,9 @@ struct RuledPair {
 // their one operand to build_expression unchanged: an expression, a level with one operand and no
 // operator, a parenthesised atom. Each level's rule is read once, as its parent's child.
 RuledPair building_level(Pair pair) {
+  // Chain levels that hold the next level alone and end where it ends pass it on: they are
+  // passed over at once.
+  pair = pair.innermost_sharing_end();
   Rule rule = pair.as_rule();
   for (;;) {
     Pairs inner = pair.into_inner();
@@ -312,8 +315,8 @@ RuledPair building_level(Pair pair) {
     if (!pass || (rule != Rule::expression && rule != Rule::atom && !inner.empty())) {
       return {pair, rule};
     }
-    pair = *first;
-    rule = child;
+    pair = first->innermost_sharing_end();
+    rule = pair.as_rule();
   }
 }
 

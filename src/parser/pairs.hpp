@@ -2,6 +2,7 @@
 // The token tree of one recognizer run: a flat list of start and end entries shared by every
 // pair taken from it. A pair is the couple of one start entry and its end entry; its inner
 // pairs are the couples between them.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,13 +17,43 @@
 
 namespace tessary {
 
+// The levels of an expression's operator chain, outermost first: each holds the next as its
+// first child.
+inline constexpr Rule kChainRules[] = {
+    Rule::expression, Rule::or_expr,         Rule::xor_expr,     Rule::and_expr,
+    Rule::not_expr,   Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
+    Rule::mod_expr,   Rule::power_expr,      Rule::unary_expr};
+
+// A rule's place in kChainRules (0 for a rule outside the chain).
+inline constexpr auto kChainIndex = [] {
+  std::array<std::uint8_t, 256> index{};
+  for (std::size_t i = 0; i < std::size(kChainRules); ++i) {
+    index[static_cast<std::size_t>(kChainRules[i])] = static_cast<std::uint8_t>(i);
+  }
+  return index;
+}();
+constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std::size_t>(r)]; }
+
+// One entry of the list. Most levels of an expression's chain hold one child with their own
+// span, so a start entry may stand for a run of nested chain levels: its rule is the outermost
+// of them and `chain` counts the levels below it. Such a start entry's partner is the last of
+// its end entries. An end entry is written for the innermost level and for each level whose
+// span ends elsewhere than the one below it (a level with repetitions, or with a skip after its
+// child); a level without one ends where the level below it ends. An end entry's rule names
+// the level it ends; the innermost one links to the start entry, and each other one to the
+// run's end entry before it (the end of the level below it that does not share it).
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
       partner;  // index of the matching end entry (start entry) or start entry (end entry)
-  Rule rule;    // meaningful on end entries
+  Rule rule;    // the pair's, on both its entries (a run's outermost level on its start entry)
   bool is_start;
+  // Start entry: the chain levels it stands for below its rule. End entry: nonzero while a run
+  // of levels is being recorded, on its ends but the last (the recognizer's flattening of its
+  // events keeps the run's start entry open over them).
+  std::uint8_t chain = 0;
 };
+static_assert(sizeof(Token) == 12);
 
 // A growable array of tokens on the C heap. Room is made without being written, so that the
 // recognizer can size its buffer without touching the pages of the part it does not use, and
@@ -90,42 +121,79 @@ struct TokenList {
 
 class Pairs;
 
+// The end entry of level `level + 1` of the run of chain levels whose start entry is `start`,
+// given `end`, that of level `level`: the same entry where the inner level shares it, else the
+// run's end entry before it.
+inline std::uint32_t inner_chain_end(const Token* tokens, std::uint32_t start, std::uint32_t level,
+                                     std::uint32_t end) {
+  if (chain_index(tokens[end].rule) - chain_index(tokens[start].rule) > level) return end;
+  return tokens[end].partner;
+}
+
 // One rule-tagged span. Cheap to copy; valid while the Pairs it came from (or a copy of the
 // top-level Pairs returned by the recognizer) is alive.
 class Pair {
  public:
-  Pair(const TokenList* list, std::uint32_t start_index) : list_(list), start_(start_index) {}
+  Pair(const TokenList* list, std::uint32_t start_index)
+      : list_(list), start_(start_index), end_(list->tokens[start_index].partner) {}
+  // Level `level` of the run of chain levels at `start_index`, which ends at `end_index`.
+  Pair(const TokenList* list, std::uint32_t start_index, std::uint32_t level,
+       std::uint32_t end_index)
+      : list_(list), start_(start_index), end_(end_index), level_(level) {}
 
-  Rule as_rule() const { return list_->tokens[end_index()].rule; }
+  Rule as_rule() const {
+    // Read off the start entry, next to the entries read with it.
+    const Token& t = list_->tokens[start_];
+    if (t.chain == 0) return t.rule;
+    return kChainRules[chain_index(t.rule) + level_];
+  }
   std::size_t start() const { return list_->tokens[start_].pos; }
-  std::size_t end() const { return list_->tokens[end_index()].pos; }
+  std::size_t end() const { return list_->tokens[end_].pos; }
   std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
+  // The innermost of the levels of an expression's chain, from this pair's down, that end where
+  // this pair ends: each level above it holds that level's pair alone, through the levels
+  // between. Any other pair is itself.
+  Pair innermost_sharing_end() const {
+    const Token* tokens = list_->tokens.data();
+    if (tokens[start_].chain == 0) return *this;
+    return Pair(list_, start_, chain_index(tokens[end_].rule) - chain_index(tokens[start_].rule),
+                end_);
+  }
 
  private:
-  std::uint32_t end_index() const { return list_->tokens[start_].partner; }
+  friend class Pairs;
   const TokenList* list_;
   std::uint32_t start_;
+  std::uint32_t end_;
+  std::uint32_t level_ = 0;  // the level of a run of chain levels; 0 for any other pair
 };
 
-// A sequence of sibling pairs in text order: tokens [begin, end) of the list.
+// A sequence of sibling pairs in text order: tokens [begin, end) of the list. The first may be
+// an inner level of a run of chain levels, whose start entry it shares with its parent.
 class Pairs {
  public:
   Pairs() = default;
   Pairs(const TokenList* list, std::uint32_t begin, std::uint32_t end,
         std::shared_ptr<const TokenList> owner = nullptr)
       : owner_(std::move(owner)), list_(list), cur_(begin), end_(end) {}
+  // Level `level` of the run at `start`, ending at `first_end`, then the pairs from there up to
+  // `end` (one past `first_end` where the level is the only child).
+  Pairs(const TokenList* list, std::uint32_t start, std::uint32_t level, std::uint32_t first_end,
+        std::uint32_t end)
+      : list_(list), cur_(start), end_(end), level_(level), first_end_(first_end) {}
 
-  std::optional<Pair> peek() const {
+  [[gnu::always_inline]] std::optional<Pair> peek() const {
     if (cur_ >= end_) return std::nullopt;
-    return Pair(list_, cur_);
+    return here();
   }
-  std::optional<Pair> next() {
+  [[gnu::always_inline]] std::optional<Pair> next() {
     if (cur_ >= end_) return std::nullopt;
-    Pair p(list_, cur_);
-    cur_ = list_->tokens[cur_].partner + 1;
+    Pair p = here();
+    cur_ = p.end_ + 1;
+    level_ = 0;
     return p;
   }
   bool empty() const { return cur_ >= end_; }
@@ -139,10 +207,14 @@ class Pairs {
   // Range-for over the remaining pairs (does not advance this object).
   class iterator {
    public:
-    iterator(const TokenList* list, std::uint32_t cur) : list_(list), cur_(cur) {}
-    Pair operator*() const { return Pair(list_, cur_); }
+    iterator(const Pairs& pairs, std::uint32_t cur)
+        : list_(pairs.list_), cur_(cur), level_(pairs.level_), first_end_(pairs.first_end_) {}
+    Pair operator*() const {
+      return level_ == 0 ? Pair(list_, cur_) : Pair(list_, cur_, level_, first_end_);
+    }
     iterator& operator++() {
-      cur_ = list_->tokens[cur_].partner + 1;
+      cur_ = (level_ == 0 ? list_->tokens[cur_].partner : first_end_) + 1;
+      level_ = 0;
       return *this;
     }
     bool operator!=(const iterator& o) const { return cur_ != o.cur_; }
@@ -151,17 +223,34 @@ class Pairs {
    private:
     const TokenList* list_;
     std::uint32_t cur_;
+    std::uint32_t level_;
+    std::uint32_t first_end_;
   };
-  iterator begin() const { return iterator(list_, cur_); }
-  iterator end() const { return iterator(list_, end_); }
+  iterator begin() const { return iterator(*this, cur_); }
+  iterator end() const { return iterator(*this, end_); }
 
  private:
+  [[gnu::always_inline]] Pair here() const {
+    return level_ == 0 ? Pair(list_, cur_) : Pair(list_, cur_, level_, first_end_);
+  }
+
   std::shared_ptr<const TokenList> owner_;  // set on the top-level sequence only
   const TokenList* list_ = nullptr;
   std::uint32_t cur_ = 0;
   std::uint32_t end_ = 0;
+  std::uint32_t level_ = 0;      // nonzero while the next pair is an inner level of a run
+  std::uint32_t first_end_ = 0;  // that level's end entry
 };
 
-inline Pairs Pair::into_inner() const { return Pairs(list_, start_ + 1, end_index()); }
+[[gnu::always_inline]] inline Pairs Pair::into_inner() const {
+  const Token* tokens = list_->tokens.data();
+  if (level_ < tokens[start_].chain) {
+    // The inner level first, then the real pairs after its end up to this one's; where the
+    // inner level shares this one's end, it is the only child.
+    const std::uint32_t inner_end = inner_chain_end(tokens, start_, level_, end_);
+    return Pairs(list_, start_, level_ + 1, inner_end, inner_end == end_ ? end_ + 1 : end_);
+  }
+  return Pairs(list_, start_ + 1, end_);
+}
 
 }  // namespace tessary

@@ -1,5 +1,6 @@
 #include "parser/parse.hpp"
 
+#include <cstdlib>
 #include <limits>
 
 #include "parser/builder.hpp"
@@ -46,9 +47,34 @@ std::variant<CypherQuery, CypherError> build_query(Pair top) {
   }
 }
 
+namespace {
+
+// Puts the heap's allocator, once per process, in the state it reaches by itself once the
+// process has freed a large block. glibc's allocator adapts two thresholds to the blocks a
+// process frees: freeing a block it had mapped raises the size from which it maps blocks to that
+// block's size (up to 32 MiB), and the free room it keeps at the top of a heap to twice that.
+// Before that has happened, it maps every block of 128 KiB or more afresh and gives back any
+// free stretch of more than 128 KiB at the top of a heap at once, so that a parse that makes and
+// frees some megabytes (the token list, the tree and the findings of a large query) faults all
+// their pages in again on every call, 4 KiB at a time. Which state a process is in would then
+// depend on the sizes of the blocks it happened to free before.
+void settle_heap() noexcept {
+  static const bool settled = [] {
+    // Just below the largest adaptive threshold, the block's header and page rounding included;
+    // volatile, so that the compiler does not leave the unused block out.
+    void* volatile block = std::malloc((std::size_t{32} << 20) - (std::size_t{64} << 10));
+    std::free(block);
+    return true;
+  }();
+  (void)settled;
+}
+
+}  // namespace
+
 namespace on_this_stack {
 
 std::variant<CypherQuery, CypherError> parse(std::string_view query) {
+  settle_heap();
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) return CypherError::parse(error->rendered());
   std::optional<Pair> top = std::get<Pairs>(run).peek();
@@ -57,6 +83,7 @@ std::variant<CypherQuery, CypherError> parse(std::string_view query) {
 }
 
 std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
+  settle_heap();
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) {
     return ParseErrorDetail{error->rendered(),

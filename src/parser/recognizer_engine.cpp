@@ -121,7 +121,9 @@ std::size_t flat_size(const State& s, const Event* events, std::size_t n,
 }
 
 // Writes the events as linked start and end entries, replays expanded in place. While a pair
-// is open, its start entry's partner field links to the start entry open before it.
+// is open, its start entry's partner field links to the start entry open before it; the inner
+// end entries of a run of chain levels leave it open, and each end entry of a run links to the
+// run's end entry before it (the innermost one to the start entry).
 void flatten(const State& s, const Event* events, std::size_t n, TokenVector& out) {
   std::size_t total = n;
   if (!s.memo.empty()) {
@@ -139,6 +141,13 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
   };
   std::vector<Span> stack;
   stack.reserve(64);
+  // The open runs of chain levels that have had inner end entries, innermost last, each with
+  // its last end entry so far.
+  struct OpenRun {
+    std::uint32_t start;
+    std::uint32_t last_end;
+  };
+  std::vector<OpenRun> runs;
   stack.push_back(Span{events, events + n});
   while (!stack.empty()) {
     Span& top = stack.back();
@@ -149,14 +158,30 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
     const Event& e = *top.at++;
     switch (event_kind(e)) {
       case EventKind::Start:
-        o[k] = Token{e.pos, open, e.rule, true};
+        o[k] = Token{e.pos, open, e.rule, true, e.chain};
         open = k++;
         break;
       case EventKind::End: {
+        if (e.chain != 0) {
+          // An inner end of a run of chain levels: the run's start entry stays open.
+          std::uint32_t inner = open;
+          if (!runs.empty() && runs.back().start == open) {
+            inner = std::exchange(runs.back().last_end, k);
+          } else {
+            runs.push_back(OpenRun{open, k});
+          }
+          o[k++] = Token{e.pos, inner, e.rule, false, e.chain};
+          break;
+        }
         const std::uint32_t start = open;
         open = o[start].partner;
         o[start].partner = k;
-        o[k++] = Token{e.pos, start, e.rule, false};
+        std::uint32_t inner = start;
+        if (!runs.empty() && runs.back().start == start) {
+          inner = runs.back().last_end;
+          runs.pop_back();
+        }
+        o[k++] = Token{e.pos, inner, e.rule, false};
         break;
       }
       case EventKind::Replay: {

@@ -31,7 +31,10 @@ namespace tessary::recognizer_detail {
 // a replay is marked with the rule WHITESPACE, which never leaves a pair, and names its memo
 // entry in the partner field. A pair's end event is linked to its start event when it is
 // appended, so that without replays the event list is the pairs' token list as it stands;
-// with replays it is flattened into a new list, linked as it is written.
+// with replays it is flattened into a new list, linked as it is written. The run that records
+// nothing leaves runs of chain levels (pairs.hpp), whose ends but the last are marked as inner
+// ends: they leave the run's start event open, and each is linked to the run's end event before
+// it (the innermost one to the start event).
 using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Replay };
 inline constexpr Rule kReplayMark = Rule::WHITESPACE;
@@ -303,26 +306,6 @@ inline void pop_cut_entry(State& s) {
   if (s.tokens.size() == s.cut_from) [[unlikely]]
     move_out_cut_entry(s);
   s.tokens.push_back(e);
-}
-
-// Start events of the `N` rules at `rules`, at one position, in order.
-template <std::size_t N>
-[[gnu::always_inline]] inline void emit_starts(State& s, std::uint32_t pos, const Rule* rules) {
-  if (s.cut_from >= s.tokens.size() + N) [[likely]] {
-    Event* e = s.tokens.room(N);
-    for (std::size_t i = 0; i < N; ++i) e[i] = start_event(pos, rules[i]);
-    s.tokens.appended(N);
-    return;
-  }
-  for (std::size_t i = 0; i < N; ++i) emit(s, start_event(pos, rules[i]));
-}
-
-// End events at `pos` for the open starts last, last - 1, ..., first, each linked to its start.
-inline void emit_ends(State& s, std::uint32_t pos, std::size_t first, std::size_t last) {
-  for (std::size_t k = last + 1; k-- > first;) {
-    emit(s, end_event(pos, s.tokens[k].rule));
-    s.tokens.link_last(k);
-  }
 }
 
 // ---------------------------------------------------------------------------------------------

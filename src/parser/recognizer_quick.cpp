@@ -45,17 +45,23 @@ bool Quick::procedure_result_field(State& s);
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
 //
-// The operator chain from or_expr down to postfix_expr, run without the rule functions of its
-// levels: it leaves exactly the pairs and the position those would. Each level is
-// `child ~ (operator ~ child)*`, except not_expr and unary_expr, which are a prefix and their
-// child. Reading from a given level down is: the start entries of that level and every one
-// below it, with the prefixes where they stand, then postfix_expr, then on the way up each
-// level's repetitions (right operands read the same way from the level below) and its end
-// entry. Where no operator can begin after an operand, every level up to the one asked for ends
-// there at once.
+// The expression and its operator chain from or_expr down to unary_expr, run without the rule
+// functions of their levels: it leaves exactly the pairs and the position those would. Each
+// level is `child ~ (operator ~ child)*`, except expression, which is its child alone, and
+// not_expr and unary_expr, which are a prefix and their child. Reading from a given level down
+// is: the start of that level and every one below it, with the prefixes where they stand, then
+// postfix_expr, then on the way up each level's repetitions (right operands read the same way
+// from the level below) and its end. Where no operator can begin after an operand, every level
+// up to the one asked for ends there at once.
+//
+// The levels are left as runs of chain levels (pairs.hpp): one start event for the levels from
+// the one asked for down to not_expr and one for those below, or a single one where no NOT
+// stands between them, and an end event only for the innermost level of a run and for a level
+// that does not end where the level below it does.
 // ---------------------------------------------------------------------------------------------
 
 enum ChainLevel : int {
+  kExpression,
   kOr,
   kXor,
   kAnd,
@@ -67,9 +73,8 @@ enum ChainLevel : int {
   kPower,
   kUnary
 };
-constexpr Rule kUpperLevels[] = {Rule::or_expr, Rule::xor_expr, Rule::and_expr, Rule::not_expr};
-constexpr Rule kLowerLevels[] = {Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-                                 Rule::mod_expr,        Rule::power_expr,   Rule::unary_expr};
+static_assert(kChainRules[kNot] == Rule::not_expr && kChainRules[kUnary] == Rule::unary_expr &&
+              std::size(kChainRules) == kUnary + 1);
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -79,34 +84,63 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
   return t;
 }();
 
-// The rest of a level whose first child has been read: its repetitions, then its end entry.
+// The start event of a run of chain levels at `pos`, from `level` down to `innermost`.
+inline void emit_chain_start(State& s, std::uint32_t pos, int level, int innermost) {
+  Event e = start_event(pos, kChainRules[level]);
+  e.chain = static_cast<std::uint8_t>(innermost - level);
+  emit(s, e);
+}
+
+// An end event of level `level` of the run whose start event is at `start`, linked to the run's
+// end event before it (the start event for the innermost level's). It is marked as an inner end
+// until the run closes. The start event links to the run's last end event.
+inline void emit_chain_end(State& s, std::size_t start, int level, bool innermost = false) {
+  Event e = end_event(s.pos, kChainRules[level]);
+  e.chain = 1;
+  e.partner = innermost ? static_cast<std::uint32_t>(start) : s.tokens[start].partner;
+  emit(s, e);
+  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
+}
+
+// Ends level `level` of the run at `start`, whose repetitions were read after event `before`:
+// without repetitions, where the run's last end event is, the level shares that event.
+inline void end_chain_level(State& s, std::size_t start, std::size_t before, int level) {
+  if (s.tokens.size() == before && s.tokens[before - 1].pos == s.pos) return;
+  emit_chain_end(s, start, level);
+}
+
+// The run's last end event, that of its outermost level, closes it.
+inline void close_chain(State& s) { s.tokens[s.tokens.size() - 1].chain = 0; }
+
+// The rest of a level whose first child has been read: its repetitions, then its end.
 template <class Rest>
-[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, Rest rest) {
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, int level, Rest rest) {
   skip(s);
+  const std::size_t before = s.tokens.size();
   star(rest)(s);
-  emit(s, end_event(s.pos, s.tokens[start].rule));
-  s.tokens.link_last(start);
+  end_chain_level(s, start, before, level);
 }
 
 template <int Level>
 bool quick_level(State& s) {
-  static_assert(Level >= kOr && Level <= kUnary);
+  static_assert(Level >= kExpression && Level <= kUnary);
   const std::uint32_t p = s.pos;
   const std::size_t top = s.tokens.size();
+  std::size_t lower = top;  // the start event of the run that holds unary_expr
   if constexpr (Level <= kNot) {
-    emit_starts<kNot - Level + 1>(s, p, kUpperLevels + Level);
+    emit_chain_start(s, p, Level, kNot);
     // not_kw*, called only where a NOT can begin (it fails at once elsewhere).
     if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
     skip(s);
+    if (s.tokens.size() == top + 1 && s.pos == p) {
+      s.tokens[top].chain += kUnary - kNot;  // nothing in between: one run down to unary_expr
+    } else {
+      lower = s.tokens.size();
+      emit_chain_start(s, s.pos, kComparison, kUnary);
+    }
+  } else {
+    emit_chain_start(s, p, Level, kUnary);
   }
-  constexpr int kFirstLower = Level > kComparison ? Level : kComparison;
-  const std::size_t lower = s.tokens.size();
-  emit_starts<kUnary - kFirstLower + 1>(s, s.pos, kLowerLevels + (kFirstLower - kComparison));
-  // Where the start entry of level l is.
-  auto at = [&](int l) {
-    return l <= kNot ? top + static_cast<std::size_t>(l - Level)
-                     : lower + static_cast<std::size_t>(l - kFirstLower);
-  };
   lit("-")(s);
   skip(s);
   if (!Quick::postfix_expr(s)) {
@@ -114,44 +148,71 @@ bool quick_level(State& s) {
     cut(s, top);
     return false;
   }
-  emit_ends(s, s.pos, at(kUnary), at(kUnary));
-  if constexpr (Level == kUnary) return true;
-  skip(s);
-  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
-    // No operator follows: every level ends here.
-    if constexpr (Level >= kComparison) {
-      emit_ends(s, s.pos, at(Level), at(kPower));
-    } else {
-      emit_ends(s, s.pos, at(kComparison), at(kPower));
-      emit_ends(s, s.pos, at(Level), at(kNot));
+  emit_chain_end(s, lower, kUnary, true);
+  // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
+  // ends: as the innermost level of the run above, or sharing the end of comparison_expr.
+  auto end_not = [&] {
+    if (lower != top) {
+      close_chain(s);
+      emit_chain_end(s, top, kNot, true);
     }
+  };
+  if constexpr (Level == kUnary) {
+    close_chain(s);
     return true;
   }
-  finish_level(s, at(kPower), seq(lit("^"), quick_level<kUnary>));
-  if constexpr (Level == kPower) return true;
-  finish_level(s, at(kMod), seq(lit("%"), quick_level<kPower>));
-  if constexpr (Level == kMod) return true;
-  finish_level(s, at(kMulDiv), seq(choice(lit("*"), lit("/")), quick_level<kMod>));
-  if constexpr (Level == kMulDiv) return true;
-  finish_level(s, at(kAddSub), seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
-  if constexpr (Level == kAddSub) return true;
-  finish_level(s, at(kComparison), seq(Quick::comparison_op, quick_level<kAddSub>));
-  if constexpr (Level == kComparison) return true;
-  emit_ends(s, s.pos, at(kNot), at(kNot));
-  if constexpr (Level == kNot) return true;
-  finish_level(s, at(kAnd), seq(Quick::and_kw, quick_level<kNot>));
-  if constexpr (Level == kAnd) return true;
-  finish_level(s, at(kXor), seq(Quick::xor_kw, quick_level<kAnd>));
-  if constexpr (Level == kXor) return true;
-  finish_level(s, at(kOr), seq(Quick::or_kw, quick_level<kXor>));
-  return true;
+  skip(s);
+  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
+    // No operator follows: every level from power_expr up ends here.
+    end_chain_level(s, lower, s.tokens.size(), kPower);
+    if constexpr (Level <= kNot) end_not();
+    close_chain(s);
+    return true;
+  }
+  auto done = [&] {
+    close_chain(s);
+    return true;
+  };
+  finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>));
+  if constexpr (Level == kPower) return done();
+  finish_level(s, lower, kMod, seq(lit("%"), quick_level<kPower>));
+  if constexpr (Level == kMod) return done();
+  finish_level(s, lower, kMulDiv, seq(choice(lit("*"), lit("/")), quick_level<kMod>));
+  if constexpr (Level == kMulDiv) return done();
+  finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
+  if constexpr (Level == kAddSub) return done();
+  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>));
+  if constexpr (Level == kComparison) return done();
+  end_not();
+  if constexpr (Level == kNot) return done();
+  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>));
+  if constexpr (Level == kAnd) return done();
+  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>));
+  if constexpr (Level == kXor) return done();
+  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>));
+  // expression ends where its or_expr ends.
+  return done();
 }
 
 bool quick_chain(State& s) { return quick_level<kOr>(s); }
 
+// The expression's own pair is the outermost level of the run its chain leaves. What the rule
+// wrapper does besides leaving the pair is done here as it does it: a run that records nothing
+// records no failure.
 template <>
 bool Quick::expression_rule(State& s) {
-  return rule<Rule::expression>(s, quick_chain);
+  if (s.atomic) return rule<Rule::expression>(s, quick_chain);
+  if (s.aborted) return false;
+  if (s.level == kMaxNesting) {
+    abort_run(s, Rule::expression, s.pos);
+    return false;
+  }
+  ++s.level;
+  if (s.level > s.peak) s.peak = s.level;
+  ++s.work;
+  const bool ok = quick_level<kExpression>(s);
+  --s.level;
+  return ok;
 }
 
 // ---------------------------------------------------------------------------------------------

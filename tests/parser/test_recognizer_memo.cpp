@@ -452,5 +452,154 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
   EXPECT_GT(accepted, 300);
 }
 
+// Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
+// of every kind between and after their pieces, and atoms that hold expressions of their own or
+// are read twice (a list that turns out to be a comprehension, a parenthesised pattern): the run
+// that records nothing leaves the chain's levels in runs that share start and end entries, and
+// every reader must see the pairs of the recording run.
+class ChainGenerator {
+ public:
+  explicit ChainGenerator(std::uint64_t seed) : rnd_(seed) {}
+
+  // An expression; NOT may stand first where `nots` (the operand of AND, OR or XOR, or a whole
+  // expression).
+  std::string expression(int depth, bool nots = true) {
+    if (depth <= 0 || rnd_.chance(30)) return prefixed(atom(depth), nots);
+    static const char* const ops[] = {"OR", "XOR", "AND", "=",           "<>",       "<",
+                                      ">=", "=~",  "IN",  "STARTS WITH", "CONTAINS", "+",
+                                      "-",  "*",   "/",   "%",           "^"};
+    std::string out = expression(depth - 1, nots);
+    const int more = 1 + static_cast<int>(rnd_.below(3));
+    for (int i = 0; i < more; ++i) {
+      const std::size_t op = rnd_.below(std::size(ops));
+      out += gap(true);
+      out += ops[op];
+      out += ops[op][0] == '/' ? " " : gap(true);
+      out += expression(depth - 1, op < 3);
+    }
+    return rnd_.chance(20) ? prefixed("(" + gap() + out + gap() + ")", nots) : out;
+  }
+
+ private:
+  // Between two tokens; `needed` where a word must be kept apart from the next one.
+  std::string gap(bool needed = false) {
+    static const char* const gaps[] = {" ", "  ", "\n", " /* c */ ", "/**/", "\t// c\n", ""};
+    std::string g = rnd_.pick(gaps);
+    return g.empty() && needed ? " " : g;
+  }
+
+  std::string prefixed(std::string operand, bool nots) {
+    std::string out;
+    for (int n = nots ? static_cast<int>(rnd_.below(4)) - 1 : 0; n > 0; --n) {
+      out += "NOT" + gap(true);
+    }
+    if (rnd_.chance(25)) out += "-" + gap();
+    return out + operand;
+  }
+
+  std::string atom(int depth) {
+    static const char* const plain[] = {"x", "1", "2.5", "'s'", "$p", "n.p", "true", "null"};
+    const int d = depth - 1;
+    switch (depth > 0 ? rnd_.below(10) : 9) {
+      case 0:
+        return "f(" + expression(d) + "," + gap() + expression(d) + ")";
+      case 1:
+        return "[" + expression(d) + "," + gap() + expression(d) + "]";
+      case 2:
+        return "[x IN " + expression(d) + gap(true) + "WHERE " + expression(d) + " | x]";
+      case 3:
+        return "[(a)-->(b {p: " + expression(d) + "}) | b]";
+      case 4:
+        return "CASE WHEN " + expression(d) + " THEN " + expression(d) + " END";
+      case 5:
+        return "{k:" + gap() + expression(d) + "}";
+      case 6:
+        return "x IS NOT NULL";
+      case 7:
+        return "a[" + expression(d) + "]" + gap() + ".b";
+      default:
+        return rnd_.pick(plain);
+    }
+  }
+
+  Random rnd_;
+};
+
+TEST(RecognizerMemo, QuickRunAgreesOnOperatorChains) {
+  const char* const contexts[] = {
+      "RETURN %s",
+      "RETURN %s AS v",
+      "WITH %s AS v RETURN v",
+      "MATCH (n) WHERE %s RETURN n",
+      "RETURN [%s] ",
+      "UNWIND %s AS v RETURN v ORDER BY %s",
+  };
+  ChainGenerator gen(20261211);
+  int accepted = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string q = contexts[i % std::size(contexts)];
+    for (std::size_t at; (at = q.find("%s")) != std::string::npos;) {
+      q.replace(at, 2, gen.expression(1 + i % 4));
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+    accepted += std::holds_alternative<Pairs>(run(q, true));
+  }
+  EXPECT_GT(accepted, 2700);
+}
+
+// Very long chains at each level, long runs of prefixes and deep nesting.
+TEST(RecognizerMemo, QuickRunAgreesOnLongAndDeepChains) {
+  auto repeat = [](const std::string& piece, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += piece;
+    return out;
+  };
+  const std::vector<std::string> queries = {
+      "RETURN " + repeat("x OR ", 3000) + "x",
+      "RETURN " + repeat("1 + 2 * ", 3000) + "3",
+      "RETURN " + repeat("a AND b = c OR ", 1500) + "d",
+      "RETURN " + repeat("1 ^ -2 % ", 2000) + "3 ",
+      "RETURN " + repeat("NOT ", 2000) + "x",
+      "RETURN " + repeat("NOT x AND ", 2000) + "x",
+      "RETURN - " + repeat("(", 200) + "1" + repeat(")", 200),
+      "RETURN " + repeat("(NOT -[", 80) + "x" + repeat("])", 80),
+      "RETURN " + repeat("f(1, ", 120) + "x" + repeat(" + 1 ) ", 120) + "AS v",
+      "RETURN " + repeat("[x IN [", 12) + "1" + repeat("] | x + 1]", 12),
+  };
+  for (const std::string& q : queries) {
+    ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+    EXPECT_TRUE(std::holds_alternative<Pairs>(run(q, true))) << q.substr(0, 80);
+  }
+}
+
+// Long operator chains inside constructs that are read twice from the same place, the second
+// time behind other pairs: the second reading replays the memo entries of the first, and the
+// runs of chain levels in them must come out of the replay whole.
+TEST(RecognizerMemo, QuickRunAgreesOnReplayedChains) {
+  const char* const shapes[] = {
+      "RETURN [x IN [f(%s), 2] WHERE x > 0 | x]",
+      "RETURN [x IN [(a {p: %s})-->(b) | b] WHERE x | x]",
+      "RETURN any(x IN [[%s], 1] WHERE x)",
+      "MATCH (n) WHERE [x IN {k: f(%s)} WHERE x | x] RETURN n",
+      "RETURN [x IN [y IN [f(%s)] | y] WHERE x > 0 | [x IN [f(%s), 1] WHERE x | x]]",
+  };
+  const char* const expressions[] = {
+      "1 + 2 * 3 - x ^ 2 % 4 OR NOT a AND b = c",
+      "NOT NOT a = b + c * d ^ - e AND x XOR y",
+      "- 1 ^ 2 ^ 3 % 4 * 5 / 6 + 7 - 8 <= 9 <> 10 IN [1] ",
+      "a.b[1] /* c */ OR // d\n b CONTAINS 'x' AND NOT (c STARTS WITH 'y' OR d)",
+      "((1 + 2) * (3 - 4)) ^ ((5 % 6) / -(7)) /**/",
+      "f(a, b) + f(c) OR f(d) XOR f(e) AND NOT f(g) = f(h)",
+  };
+  for (const char* shape : shapes) {
+    for (const char* e : expressions) {
+      std::string q = shape;
+      for (std::size_t at; (at = q.find("%s")) != std::string::npos;) q.replace(at, 2, e);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      EXPECT_TRUE(std::holds_alternative<Pairs>(run(q, true))) << q;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tessary

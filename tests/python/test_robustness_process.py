@@ -294,7 +294,8 @@ def test_allocation_failures_anywhere_in_a_call_are_memory_errors():
     proc = run(OOM_PRELUDE + """
         import json
         many_errors = "MATCH " + ", ".join("(n%d:Persn%d)" % (i, i) for i in range(5000)) + " RETURN 1"
-        big_list = "RETURN [" + ",".join(["1"] * 200_000) + "]"
+        # Long enough that its validation still allocates past every headroom up to 32 MiB.
+        big_list = "RETURN [" + ",".join(["1"] * 600_000) + "]"
         result = v.validate(many_errors)
         schema_json = t.Schema({"L%d" % i: ["p%d" % j for j in range(20)] for i in range(5000)}, {}).to_json()
         calls = {
