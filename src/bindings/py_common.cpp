@@ -1,13 +1,39 @@
 #include "bindings/py_common.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cxxabi.h>
 #include <limits>
 
 #include <utf8proc.h>
 
 namespace tessary::py {
+
+// ---------------------------------------------------------------------------------------------
+// Interpreter lock
+
+namespace {
+
+[[noreturn]] void sleep_until_the_process_ends() noexcept {
+  for (;;) pause();
+}
+
+}  // namespace
+
+void ReleasedGil::retake(PyThreadState* state) noexcept {
+  if (_Py_IsFinalizing()) sleep_until_the_process_ends();
+  try {
+    PyEval_RestoreThread(state);
+  } catch (abi::__forced_unwind&) {
+    // The interpreter began shutting down while this thread waited for the lock and is ending
+    // the thread. The unwinding stops here for good: a handler that never returns does not
+    // drop the unwinding, which would abort the process.
+    sleep_until_the_process_ends();
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Internal failures

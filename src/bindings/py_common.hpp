@@ -74,24 +74,33 @@ class Ref {
 
 // Releases the interpreter lock for the guard's scope; re-takes it on destruction.
 // Touch no Python object while it is alive.
+//
+// Once the interpreter is shutting down, a thread other than the one shutting it down that asks
+// for the lock is ended by the interpreter (pthread_exit), which unwinds the thread's stack
+// through the frames of this module; unwinding out of a destructor or a noexcept entry would
+// terminate the process, and the frames above would run on without the lock. Such a thread
+// (a daemon thread whose batch ends while the program exits) is instead put to sleep until the
+// process is gone: whether the shutdown was seen before asking for the lock or while waiting
+// for it.
 class ReleasedGil {
  public:
   ReleasedGil() noexcept : state_(PyEval_SaveThread()) {}
   ReleasedGil(const ReleasedGil&) = delete;
   ReleasedGil& operator=(const ReleasedGil&) = delete;
-  ~ReleasedGil() { PyEval_RestoreThread(state_); }
+  ~ReleasedGil() { retake(state_); }
 
   // Takes the lock for a moment to run the handlers of the signals that have arrived (only the
   // main thread runs them), then lets it go again. False when a handler raised: its exception
   // stays set for when the lock is retaken.
   bool run_signal_handlers() noexcept {
-    PyEval_RestoreThread(state_);
+    retake(state_);
     const bool ok = PyErr_CheckSignals() == 0;
     state_ = PyEval_SaveThread();
     return ok;
   }
 
  private:
+  static void retake(PyThreadState* state) noexcept;
   PyThreadState* state_;
 };
 

@@ -295,25 +295,28 @@ def test_out_of_memory_in_a_batch_is_memory_error_with_the_lock_retaken():
     assert proc.stderr == ""  # no failure report: running out of memory is no internal failure
 
 
-def test_interpreter_exit_while_a_daemon_thread_runs_batches():
-    # The batch thread is outside the interpreter lock when the interpreter shuts down; it must
-    # neither crash nor hold up the exit.
+@pytest.mark.parametrize("threads, size", [(1, 200000), (4, 2000), (4, 2)])
+def test_interpreter_exit_while_daemon_threads_run_batches(threads, size):
+    # The batch threads are outside the interpreter lock when the interpreter shuts down, or
+    # waiting for it; they must neither crash nor hold up the exit. Small batches ask for the
+    # lock often, so that some threads wait for it as the shutdown begins.
     code = textwrap.dedent("""
         import sys, threading, time
         sys.path[:0] = %r
         import _tessary as t
         v = t.Tessary(t.Schema({"Person": ["name"]}, {}))
-        queries = ["MATCH (p:Person) WHERE p.name = 'x' RETURN p.name"] * 200000
-        started = threading.Event()
+        queries = ["MATCH (p:Person) WHERE p.name = 'x' RETURN p.name"] * %d
+        started = threading.Barrier(%d + 1)
         def work():
-            started.set()
+            started.wait()
             while True:
                 v.validate_batch(queries)
-        threading.Thread(target=work, daemon=True).start()
+        for _ in range(%d):
+            threading.Thread(target=work, daemon=True).start()
         started.wait()
         time.sleep(0.05)
         print("exiting")
-    """) % (sys.path,)
-    for _ in range(3):
+    """) % (sys.path, size, threads, threads)
+    for _ in range(5):
         proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
         assert (proc.returncode, proc.stdout) == (0, "exiting\n"), proc.stderr[-2000:]
