@@ -255,6 +255,9 @@ OOM_PRELUDE = """
     libc = ctypes.CDLL(None)
 
     def vm_size():
+        # The mappings of the process, less the free room the C library's allocator keeps at
+        # the top of its heap (which it may keep up to some tens of MiB of).
+        libc.malloc_trim(0)
         with open("/proc/self/status") as f:
             return next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
 
