@@ -24,7 +24,8 @@ namespace {
 }  // namespace
 
 void ReleasedGil::retake(PyThreadState* state) noexcept {
-  if (_Py_IsFinalizing()) sleep_until_the_process_ends();
+  // The interpreter itself tells this thread from the one shutting it down (which must go on
+  // with the lock, e.g. freeing results as it clears the modules).
   try {
     PyEval_RestoreThread(state);
   } catch (abi::__forced_unwind&) {

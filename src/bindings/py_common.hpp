@@ -81,7 +81,7 @@ class Ref {
 // terminate the process, and the frames above would run on without the lock. Such a thread
 // (a daemon thread whose batch ends while the program exits) is instead put to sleep until the
 // process is gone: whether the shutdown was seen before asking for the lock or while waiting
-// for it.
+// for it. The thread shutting the interpreter down gets the lock back as usual.
 class ReleasedGil {
  public:
   ReleasedGil() noexcept : state_(PyEval_SaveThread()) {}

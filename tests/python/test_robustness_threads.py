@@ -320,3 +320,23 @@ def test_interpreter_exit_while_daemon_threads_run_batches(threads, size):
     for _ in range(5):
         proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
         assert (proc.returncode, proc.stdout) == (0, "exiting\n"), proc.stderr[-2000:]
+
+
+@pytest.mark.parametrize("held", [
+    "results = v.validate_batch(queries)",  # freed when the module's names are cleared
+    "cycle = [v.validate_batch(queries)]; cycle.append(cycle)",  # freed by the last collection
+])
+def test_interpreter_exit_frees_results_still_held(held):
+    # Results of large batches still alive when the program ends are freed by the thread that
+    # shuts the interpreter down; handing their memory back must not keep it from finishing.
+    code = textwrap.dedent("""
+        import sys
+        sys.path[:0] = %r
+        import _tessary as t
+        v = t.Tessary(t.Schema({"Person": ["name"]}, {}))
+        queries = ["MATCH (p:Persn) WHERE p.nam = 'x' RETURN p.name"] * 100000
+        %s
+        print("exiting")
+    """) % (sys.path, held)
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert (proc.returncode, proc.stdout) == (0, "exiting\n"), proc.stderr[-2000:]
