@@ -73,6 +73,12 @@ constexpr std::size_t kLongestGram = 3;
 constexpr std::size_t kGramName = 64;
 constexpr std::size_t kGramText = kGramName + kLimit;
 constexpr std::size_t kGramList = std::size_t{1} << 24;
+// A gram with at least this many postings has where those of each position begin: a window is
+// then found at once, where a search through so many would read a line of memory per step.
+constexpr std::size_t kManyPostings = 32;
+// The length kept for a candidate longer than any that has grams.
+constexpr std::size_t kLongLength = 255;
+static_assert(kGramText < kLongLength);
 // Names of at most kScanName bytes that the grams cannot filter are measured against every
 // candidate whose lowered length is within kLimit of theirs, grouped by length: cheaper, for so
 // short a name, than walking the trees.
@@ -148,10 +154,12 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
       build_grams(grams_[q - kShortestGram], q);
     }
     letters_.resize(count);
+    lengths_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
       const std::string_view text =
           std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
       letters_[i] = letter_set(text);
+      lengths_[i] = static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), kLongLength));
       if (text.size() > kGramText) continue;
       for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
@@ -202,6 +210,7 @@ void Candidates::build_grams(Grams& grams, std::size_t q) {
   }
   grams.slots.assign(std::bit_ceil(2 * distinct + 2), Grams::Slot{});
   grams.postings.resize(entries.size());
+  grams.starts.assign(1, 0);
   const std::size_t mask = grams.slots.size() - 1;
   for (std::size_t e = 0; e < entries.size();) {
     const auto key = static_cast<std::uint32_t>(entries[e] >> 32);
@@ -214,6 +223,16 @@ void Candidates::build_grams(Grams& grams, std::size_t q) {
       grams.postings[e] = static_cast<std::uint32_t>(entries[e]);
     }
     slot.end = static_cast<std::uint32_t>(e);
+    if (slot.end - slot.begin >= kManyPostings) {
+      slot.by_position = static_cast<std::uint32_t>(grams.starts.size());
+      const std::uint32_t positions = (grams.postings[slot.end - 1] >> 24) + 1;
+      grams.starts.push_back(positions);
+      std::uint32_t k = slot.begin;
+      for (std::uint32_t p = 0; p < positions; ++p) {
+        while ((grams.postings[k] >> 24) < p) ++k;
+        grams.starts.push_back(k);
+      }
+    }
   }
 }
 
@@ -764,14 +783,15 @@ class CandidateSearch {
 // The search through the gram index, for a list whose lower case keeps every candidate's byte
 // length and a name whose lower case keeps its own. Then a candidate's length gap is at most its
 // distance, so the length checks never skip a candidate within the limit of its turn, and the plain
-// search's answer is the first candidate in list order at the least distance. The search looks the
-// lowered name up as it is (distance 0), then filters the list for limit 1, then for limit 3 (or,
-// where that filter does not pay, for 2), and measures what each filter keeps.
+// search's answer is the first candidate in list order at the least distance. The search filters
+// the list for limit 1 (which keeps an equal text too), then for limit 3 (or, where that filter
+// does not pay, for 2), and measures what each filter keeps.
 //
 // A filter for limit m keeps every candidate within m and, with luck, few others. Cut the name
 // into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
 // one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
-// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
+// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept,
+// where their lengths and letters allow an alignment within m that leaves the piece there.
 // For limits 2 and 3 the pieces are placed where their grams are rarest in all, and a byte that no
 // candidate holds makes a piece of its own. A name too short for such pieces, or whose pieces are
 // common, is cut into more pieces of 2 bytes instead, p of them: an alignment within m leaves
@@ -789,20 +809,19 @@ class GramSearch {
   // The answer, or nothing when the name is too short for the pieces of some limit it needs, or
   // its pieces are too common in the list for the index to pay.
   std::optional<std::optional<std::string_view>> run() {
-    if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
     // Most misspelt names are one edit away, and the pieces for limit 1 are long and rare: that
-    // limit first. Then the filter for limit 3, which keeps every candidate within 3 (and so
-    // within 2), or failing that the one for limit 2.
-    std::size_t least = 1;  // no candidate is closer than this
-    auto within_one = closest_by_pieces(1, least, false);
+    // limit first, which also finds an equal text. Then the filter for limit 3, which keeps every
+    // candidate within 3 (and so within 2), or failing that the one for limit 2.
+    auto within_one = closest_by_pieces(1, 0, false);
     if (!within_one) {
+      if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
       // Pieces common in the list (names that share most of their bytes with thousands of
       // candidates): the texts one edit away are looked up instead.
       const std::uint32_t found = first_within_one();
       within_one = found == kNone ? std::optional<std::uint32_t>() : found;
     }
     if (*within_one) return c_.names_[**within_one];
-    least = 2;
+    std::size_t least = 2;  // no candidate is closer than this
     if (const auto found = closest_filtered(kLimit, least)) {
       if (*found) return c_.names_[**found];
       return std::optional<std::string_view>();
@@ -842,8 +861,16 @@ class GramSearch {
   std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams,
                                                  const Candidates::Grams::Slot* slot,
                                                  std::size_t at, std::size_t m) const {
-    const std::uint32_t low = static_cast<std::uint32_t>(at > m ? at - m : 0) << 24;
-    const std::uint32_t high = static_cast<std::uint32_t>(at + m + 1) << 24;
+    const auto low_position = static_cast<std::uint32_t>(at > m ? at - m : 0);
+    const auto high_position = static_cast<std::uint32_t>(at + m + 1);
+    if (slot->by_position != 0) {
+      const std::uint32_t* const starts = grams.starts.data() + slot->by_position;
+      const std::uint32_t positions = starts[0];
+      return {low_position < positions ? starts[1 + low_position] : slot->end,
+              high_position < positions ? starts[1 + high_position] : slot->end};
+    }
+    const std::uint32_t low = low_position << 24;
+    const std::uint32_t high = high_position << 24;
     const std::uint32_t* const postings = grams.postings.data();
     const auto* const begin = std::lower_bound(postings + slot->begin, postings + slot->end, low);
     const auto* const end = std::lower_bound(begin, postings + slot->end, high);
@@ -993,41 +1020,45 @@ class GramSearch {
     }
     std::size_t total = 0;
     if (absent < count) {
-      // ends[s][e]: the postings of the gram of s bytes that ends at e, or kNoWay where none may
-      // (s = 1: a byte that no candidate holds, at no cost).
-      std::array<std::array<std::size_t, kGramName + 1>, kLongestGram + 1> ends;
+      // Costs are sums of postings, far below kFarCost; a choice that is not possible costs
+      // kFarCost or more, and a sum with one in it stays that high. Each array starts kLongestGram
+      // places early, so that entry e - s exists for every s.
+      constexpr std::size_t kFarCost = std::size_t{1} << 40;
+      constexpr std::size_t kEarly = kLongestGram;
+      // ends[s][kEarly + e]: the postings of the gram of s bytes that ends at e (s = 1: a byte that
+      // no candidate holds, at no cost), or kFarCost where none may.
+      std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLongestGram + 1> ends;
       for (std::size_t e = 1; e <= n; ++e) {
-        ends[1][e] = held(e - 1) ? kNoWay : 0;
+        ends[1][kEarly + e] = held(e - 1) ? kFarCost : 0;
         for (std::size_t size = kShortestGram; size <= kLongestGram; ++size) {
-          ends[size][e] =
-              size >= low && size <= high && size <= e ? postings(e - size, size) : kNoWay;
+          ends[size][kEarly + e] =
+              size >= low && size <= high && size <= e ? postings(e - size, size) : kFarCost;
         }
       }
-      // cost[k][e]: the fewest postings of k grams within the first e bytes; took[k][e]: the
-      // size of the gram that ends at e in such a choice, or 0 when none does.
-      std::array<std::array<std::size_t, kGramName + 1>, kLimit + 2> cost;
+      // cost[k][kEarly + e]: the fewest postings of k grams within the first e bytes; took[k][e]:
+      // the size of the gram that ends at e in such a choice, or 0 when none does. Ties go to
+      // the choice without a gram at e, then to the shortest gram.
+      std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLimit + 2> cost;
       std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
       cost[0].fill(0);
       for (std::size_t k = 1; k <= count; ++k) {
-        cost[k][0] = kNoWay;
-        took[k][0] = 0;
+        std::size_t* const row = cost[k].data() + kEarly;
+        const std::size_t* const before = cost[k - 1].data() + kEarly;
+        row[-3] = row[-2] = row[-1] = row[0] = kFarCost;
         for (std::size_t e = 1; e <= n; ++e) {
-          std::size_t best = cost[k][e - 1];
+          std::size_t best = row[e - 1];
           std::uint8_t size = 0;
-          for (std::size_t s = 1; s <= kLongestGram && s <= e; ++s) {
-            if (ends[s][e] == kNoWay || cost[k - 1][e - s] == kNoWay) continue;
-            const std::size_t c = cost[k - 1][e - s] + ends[s][e];
-            if (c < best) {
-              best = c;
-              size = static_cast<std::uint8_t>(s);
-            }
+          for (std::size_t s = 1; s <= kLongestGram; ++s) {
+            const std::size_t c = before[e - s] + ends[s][kEarly + e];
+            size = c < best ? static_cast<std::uint8_t>(s) : size;
+            best = std::min(best, c);
           }
-          cost[k][e] = best;
+          row[e] = best;
           took[k][e] = size;
         }
       }
-      total = cost[count][n];
-      if (total == kNoWay) return kNoWay;
+      total = cost[count][kEarly + n];
+      if (total >= kFarCost) return kNoWay;
       for (std::size_t k = count, e = n; k > 0;) {
         const std::size_t size = took[k][e];
         if (size == 0) {
@@ -1068,20 +1099,95 @@ class GramSearch {
       // short for them) of both sizes, and the bytes that no candidate holds.
       if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
     }
-    std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
+    Windows windows;
     if (windows_of(m, pieces, windows) > kPieceBudget) return std::nullopt;
     found_.clear();
-    for (std::size_t k = 0; k <= m; ++k) {
-      if (windows[k].first == windows[k].second) continue;
-      const std::vector<std::uint32_t>& postings = grams_of(pieces[k]).postings;
+    bool kept = false;
+    switch (m) {
+      case 1:
+        kept = keep_holding<1>(pieces, windows);
+        break;
+      case 2:
+        kept = keep_holding<2>(pieces, windows);
+        break;
+      default:
+        kept = keep_holding<3>(pieces, windows);
+        break;
+    }
+    if (!kept) return std::nullopt;
+    return closest_found(m, least);
+  }
+
+  using Windows = std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>;
+
+  // Puts in found_ the candidates in the windows of the pieces' grams (for limit M) that hold the
+  // whole piece there; false once they are more than kMeasureBudget. The limit is a constant
+  // here: this loop reads every posting of the windows.
+  template <std::size_t M>
+  bool keep_holding(const std::array<Piece, kLimit + 1>& pieces, const Windows& windows) {
+    const auto n = static_cast<std::ptrdiff_t>(lowered_.size());
+    const char* const text = c_.forward_.text.data();
+    for (std::size_t k = 0; k <= M; ++k) {
+      const Piece& piece = pieces[k];
+      const auto at = static_cast<std::ptrdiff_t>(piece.at);
+      const auto size = static_cast<std::ptrdiff_t>(piece.size);
+      const std::size_t offset = piece.gram - piece.at;
+      // A posting puts the piece at `at` + s in the candidate for a shift s of -M ... M (the
+      // window). An alignment that leaves the piece untouched there spends |s| on the bytes before
+      // it, and on those after it the gap between their lengths: a candidate of length l
+      // qualifies when |s| + |l - n - s| <= M and the piece fits in it: the lengths from
+      // allowed[s + M].first on, .second of them (none where the piece would start before the
+      // candidate).
+      std::array<std::pair<std::uint32_t, std::uint32_t>, 2 * M + 1> allowed;
+      for (std::size_t d = 0; d <= 2 * M; ++d) {
+        const std::ptrdiff_t s = static_cast<std::ptrdiff_t>(d) - static_cast<std::ptrdiff_t>(M);
+        const std::ptrdiff_t spare = static_cast<std::ptrdiff_t>(M) - (s < 0 ? -s : s);
+        const std::ptrdiff_t low = std::max(n + s - spare, at + s + size);
+        const std::ptrdiff_t high = n + s + spare;
+        allowed[d] = at + s < 0 || high < low ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
+                                              : std::pair<std::uint32_t, std::uint32_t>{
+                                                    static_cast<std::uint32_t>(low),
+                                                    static_cast<std::uint32_t>(high - low + 1)};
+      }
+      const std::uint32_t* const postings = grams_of(piece).postings.data();
+      const std::uint32_t first_shift = static_cast<std::uint32_t>(piece.gram - M);
+      // The lengths and letters of every posting first, without a branch on either: then the
+      // reads of the candidates' lengths and letters, scattered through the list, can all be
+      // under way at once. The postings that pass are put in `passed` (a window holds at most
+      // kPieceBudget postings: closest_by_pieces gives up on more).
+      std::uint32_t* const passed = passed_.data();
+      std::size_t count = 0;
       for (std::uint32_t e = windows[k].first; e < windows[k].second; ++e) {
         const std::uint32_t i = postings[e] & (kGramList - 1);
-        if (!holds(i, postings[e] >> 24, pieces[k], m)) continue;
-        if (found_.size() == kMeasureBudget) return std::nullopt;
+        // The window holds positions gram - M ... gram + M (from 0 where gram < M).
+        const auto& fit = allowed[(postings[e] >> 24) - first_shift];
+        const bool fits = c_.lengths_[i] - fit.first < fit.second;
+        passed[count] = postings[e];
+        count += static_cast<std::size_t>(fits & !letters_differ<M>(letters_, c_.letters_[i]));
+      }
+      const char* const ours = lowered_.data() + piece.at;
+      for (std::size_t p = 0; p < count; ++p) {
+        const std::uint32_t i = passed[p] & (kGramList - 1);
+        // The gram's own bytes are there: the bytes of the piece before and after it.
+        const char* const theirs = text + c_.offsets_[i] + ((passed[p] >> 24) - offset);
+        if (!same_around(theirs, ours, offset, piece.q, piece.size)) continue;
+        if (found_.size() == kMeasureBudget) return false;
         found_.push_back(i);
       }
     }
-    return closest_found(m, least);
+    return true;
+  }
+
+  // Whether the `size` bytes at `theirs` and `ours` are the same but for the `q` at `offset`.
+  static bool same_around(const char* theirs, const char* ours, std::size_t offset, std::size_t q,
+                          std::size_t size) {
+    for (std::size_t j = 0; j < offset; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    for (std::size_t j = offset + q; j < size; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    return true;
   }
 
   // Cuts the name into m + 1 pieces of even length and takes of each the gram of q bytes with the
@@ -1106,7 +1212,7 @@ class GramSearch {
 
   // The postings of each piece's gram in its window; returns how many in all.
   std::size_t windows_of(std::size_t m, const std::array<Piece, kLimit + 1>& pieces,
-                         std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>& windows) {
+                         Windows& windows) {
     std::size_t total = 0;
     for (std::size_t k = 0; k <= m; ++k) {
       const auto* s = pieces[k].q < kShortestGram ? nullptr : slot(pieces[k].gram, pieces[k].q);
@@ -1119,28 +1225,6 @@ class GramSearch {
 
   const Candidates::Grams& grams_of(const Piece& piece) const {
     return c_.grams_[piece.q - kShortestGram];
-  }
-
-  // Whether candidate i, whose posting puts a piece's gram at `position`, holds the whole piece
-  // there, and is not sure to be more than `m` away by its length or its bytes.
-  bool holds(std::uint32_t i, std::size_t position, const Piece& piece, std::size_t m) const {
-    const std::size_t offset = piece.gram - piece.at;
-    // The candidate's letters first: one read, where its offsets and its text are two more.
-    if (position < offset || too_different(i, m)) return false;
-    const std::size_t start = position - offset;
-    const std::size_t begin = c_.offsets_[i];
-    const std::size_t length = c_.offsets_[i + 1] - begin;
-    if (length_gap(length, lowered_.size()) > m || start + piece.size > length) return false;
-    // The gram's own bytes are there: the bytes of the piece before and after it.
-    const char* const theirs = c_.forward_.text.data() + begin + start;
-    const char* const ours = lowered_.data() + piece.at;
-    for (std::size_t j = 0; j < offset; ++j) {
-      if (theirs[j] != ours[j]) return false;
-    }
-    for (std::size_t j = offset + piece.q; j < piece.size; ++j) {
-      if (theirs[j] != ours[j]) return false;
-    }
-    return true;
   }
 
   // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
@@ -1172,8 +1256,7 @@ class GramSearch {
         std::uint16_t& tally = tallies_[i];
         if ((tally & 0xFF00) == mark) continue;  // the piece stands twice in the window
         tally = static_cast<std::uint16_t>(mark | ((tally & 0xFF) + 1));
-        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m &&
-            !too_different(i, m)) {
+        if ((tally & 0xFF) == need && length_gap(c_.lengths_[i], n) <= m && !too_different(i, m)) {
           overflow = found_.size() == kMeasureBudget;
           if (overflow) break;
           found_.push_back(i);
@@ -1196,14 +1279,27 @@ class GramSearch {
   // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
   // `m` apart: each byte value that one holds and the other lacks takes an edit of its own. (With
   // the lowest m bits of each difference cleared, one more is left; m is at most kLimit.)
-  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+  template <std::size_t M>
+  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs) {
     std::uint64_t only_ours = ours & ~theirs;
     std::uint64_t only_theirs = theirs & ~ours;
-    for (std::size_t k = 0; k < m; ++k) {
+    for (std::size_t k = 0; k < M; ++k) {
       only_ours &= only_ours - 1;
       only_theirs &= only_theirs - 1;
     }
     return (only_ours | only_theirs) != 0;
+  }
+  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+    switch (m) {
+      case 0:
+        return letters_differ<0>(ours, theirs);
+      case 1:
+        return letters_differ<1>(ours, theirs);
+      case 2:
+        return letters_differ<2>(ours, theirs);
+      default:
+        return letters_differ<kLimit>(ours, theirs);
+    }
   }
 
   // The first candidate in list order at the least distance within kLimit, where none is closer
@@ -1292,6 +1388,8 @@ class GramSearch {
   std::array<std::array<const Candidates::Grams::Slot*, kGramName>, 2> slots_;
   std::array<std::uint64_t, 2> seen_ = {};
   std::vector<std::uint32_t> found_;
+  // The postings of one window that keep_holding has not ruled out by lengths and letters.
+  std::array<std::uint32_t, kPieceBudget> passed_;
   std::vector<std::uint16_t> tallies_;
 };
 
