@@ -73,9 +73,10 @@ constexpr std::size_t kLongestGram = 3;
 constexpr std::size_t kGramName = 64;
 constexpr std::size_t kGramText = kGramName + kLimit;
 constexpr std::size_t kGramList = std::size_t{1} << 24;
-// A gram with at least this many postings has where those of each position begin: a window is
-// then found at once, where a search through so many would read a line of memory per step.
-constexpr std::size_t kManyPostings = 32;
+// A gram with at least this many postings, and at least as many as its positions, has where those
+// of each position begin: a window is then found at once, where a search through them would read
+// a line of memory per step.
+constexpr std::size_t kManyPostings = 8;
 // The length kept for a candidate longer than any that has grams.
 constexpr std::size_t kLongLength = 255;
 static_assert(kGramText < kLongLength);
@@ -210,7 +211,6 @@ void Candidates::build_grams(Grams& grams, std::size_t q) {
   }
   grams.slots.assign(std::bit_ceil(2 * distinct + 2), Grams::Slot{});
   grams.postings.resize(entries.size());
-  grams.starts.assign(1, 0);
   const std::size_t mask = grams.slots.size() - 1;
   for (std::size_t e = 0; e < entries.size();) {
     const auto key = static_cast<std::uint32_t>(entries[e] >> 32);
@@ -223,15 +223,28 @@ void Candidates::build_grams(Grams& grams, std::size_t q) {
       grams.postings[e] = static_cast<std::uint32_t>(entries[e]);
     }
     slot.end = static_cast<std::uint32_t>(e);
-    if (slot.end - slot.begin >= kManyPostings) {
-      slot.by_position = static_cast<std::uint32_t>(grams.starts.size());
-      const std::uint32_t positions = (grams.postings[slot.end - 1] >> 24) + 1;
-      grams.starts.push_back(positions);
-      std::uint32_t k = slot.begin;
-      for (std::uint32_t p = 0; p < positions; ++p) {
-        while ((grams.postings[k] >> 24) < p) ++k;
-        grams.starts.push_back(k);
-      }
+  }
+  // Where the postings of each position begin, for the grams with many.
+  auto positions = [&](const Grams::Slot& slot) -> std::uint32_t {
+    if (slot.key == 0) return 0;
+    const std::uint32_t last = (grams.postings[slot.end - 1] >> 24) + 1;
+    return slot.end - slot.begin >= std::max<std::size_t>(kManyPostings, last) ? last : 0;
+  };
+  std::size_t starts = 1;
+  for (const Grams::Slot& slot : grams.slots) {
+    if (const std::uint32_t p = positions(slot)) starts += 1 + p;
+  }
+  grams.starts.reserve(starts);
+  grams.starts.push_back(0);
+  for (Grams::Slot& slot : grams.slots) {
+    const std::uint32_t p = positions(slot);
+    if (p == 0) continue;
+    slot.by_position = static_cast<std::uint32_t>(grams.starts.size());
+    grams.starts.push_back(p);
+    std::uint32_t k = slot.begin;
+    for (std::uint32_t position = 0; position < p; ++position) {
+      while ((grams.postings[k] >> 24) < position) ++k;
+      grams.starts.push_back(k);
     }
   }
 }
@@ -1020,58 +1033,78 @@ class GramSearch {
     }
     std::size_t total = 0;
     if (absent < count) {
-      // Costs are sums of postings, far below kFarCost; a choice that is not possible costs
-      // kFarCost or more, and a sum with one in it stays that high. Each array starts kLongestGram
-      // places early, so that entry e - s exists for every s.
-      constexpr std::size_t kFarCost = std::size_t{1} << 40;
-      constexpr std::size_t kEarly = kLongestGram;
-      // ends[s][kEarly + e]: the postings of the gram of s bytes that ends at e (s = 1: a byte that
-      // no candidate holds, at no cost), or kFarCost where none may.
-      std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLongestGram + 1> ends;
-      for (std::size_t e = 1; e <= n; ++e) {
-        ends[1][kEarly + e] = held(e - 1) ? kFarCost : 0;
-        for (std::size_t size = kShortestGram; size <= kLongestGram; ++size) {
-          ends[size][kEarly + e] =
-              size >= low && size <= high && size <= e ? postings(e - size, size) : kFarCost;
-        }
+      bool any_absent = false;
+      for (std::size_t at = 0; at < n; ++at) any_absent = any_absent || !held(at);
+      if (low == high) {
+        total = low == kShortestGram
+                    ? place<kShortestGram, kShortestGram>(count, any_absent, pieces)
+                    : place<kLongestGram, kLongestGram>(count, any_absent, pieces);
+      } else {
+        total = place<kShortestGram, kLongestGram>(count, any_absent, pieces);
       }
-      // cost[k][kEarly + e]: the fewest postings of k grams within the first e bytes; took[k][e]:
-      // the size of the gram that ends at e in such a choice, or 0 when none does. Ties go to
-      // the choice without a gram at e, then to the shortest gram.
-      std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLimit + 2> cost;
-      std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
-      cost[0].fill(0);
-      for (std::size_t k = 1; k <= count; ++k) {
-        std::size_t* const row = cost[k].data() + kEarly;
-        const std::size_t* const before = cost[k - 1].data() + kEarly;
-        row[-3] = row[-2] = row[-1] = row[0] = kFarCost;
-        for (std::size_t e = 1; e <= n; ++e) {
-          std::size_t best = row[e - 1];
-          std::uint8_t size = 0;
-          for (std::size_t s = 1; s <= kLongestGram; ++s) {
-            const std::size_t c = before[e - s] + ends[s][kEarly + e];
-            size = c < best ? static_cast<std::uint8_t>(s) : size;
-            best = std::min(best, c);
-          }
-          row[e] = best;
-          took[k][e] = size;
-        }
-      }
-      total = cost[count][kEarly + n];
-      if (total >= kFarCost) return kNoWay;
-      for (std::size_t k = count, e = n; k > 0;) {
-        const std::size_t size = took[k][e];
-        if (size == 0) {
-          --e;
-          continue;
-        }
-        e -= size;
-        pieces[--k] = Piece{0, 0, e, size};
-      }
+      if (total == kNoWay) return kNoWay;
     }
     for (std::size_t k = 0; k < count; ++k) {
       pieces[k].at = k == 0 ? 0 : pieces[k].gram;
       pieces[k].size = (k + 1 < count ? pieces[k + 1].gram : n) - pieces[k].at;
+    }
+    return total;
+  }
+
+  // The cheapest way to place `count` grams of kLow ... kHigh bytes or bytes that no candidate
+  // holds (where `any_absent`), none overlapping, for cut: puts the start and size of each in
+  // `pieces` and returns the postings of the grams in all, or kNoWay when there is none.
+  template <std::size_t kLow, std::size_t kHigh>
+  std::size_t place(std::size_t count, bool any_absent, std::array<Piece, kLimit + 1>& pieces) {
+    const std::size_t n = lowered_.size();
+    // Costs are sums of postings, far below kFarCost; a choice that is not possible costs kFarCost
+    // or more, and a sum with one in it stays that high. Each array starts kLongestGram places
+    // early, so that entry e - s exists for every s.
+    constexpr std::size_t kFarCost = std::size_t{1} << 40;
+    constexpr std::size_t kEarly = kLongestGram;
+    // ends[s][kEarly + e]: the postings of the gram of s bytes that ends at e (s = 1: a byte that
+    // no candidate holds, at no cost), or kFarCost where none may.
+    std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLongestGram + 1> ends;
+    for (std::size_t e = 1; e <= n; ++e) {
+      ends[1][kEarly + e] = held(e - 1) ? kFarCost : 0;
+      for (std::size_t size = kLow; size <= kHigh; ++size) {
+        ends[size][kEarly + e] = size <= e ? postings(e - size, size) : kFarCost;
+      }
+    }
+    // cost[k][kEarly + e]: the fewest postings of k grams within the first e bytes; took[k][e]:
+    // the size of the gram that ends at e in such a choice, or 0 when none does. Ties go to the
+    // choice without a gram at e, then to the shortest gram.
+    std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLimit + 2> cost;
+    std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
+    cost[0].fill(0);
+    for (std::size_t k = 1; k <= count; ++k) {
+      std::size_t* const row = cost[k].data() + kEarly;
+      const std::size_t* const before = cost[k - 1].data() + kEarly;
+      row[-3] = row[-2] = row[-1] = row[0] = kFarCost;
+      std::size_t best = kFarCost;  // row[e - 1], kept at hand
+      for (std::size_t e = 1; e <= n; ++e) {
+        std::uint8_t size = 0;
+        auto consider = [&](std::size_t s) {
+          const std::size_t c = before[e - s] + ends[s][kEarly + e];
+          size = c < best ? static_cast<std::uint8_t>(s) : size;
+          best = std::min(best, c);
+        };
+        if (any_absent) consider(1);
+        for (std::size_t s = kLow; s <= kHigh; ++s) consider(s);
+        row[e] = best;
+        took[k][e] = size;
+      }
+    }
+    const std::size_t total = cost[count][kEarly + n];
+    if (total >= kFarCost) return kNoWay;
+    for (std::size_t k = count, e = n; k > 0;) {
+      const std::size_t size = took[k][e];
+      if (size == 0) {
+        --e;
+        continue;
+      }
+      e -= size;
+      pieces[--k] = Piece{0, 0, e, size};
     }
     return total;
   }
@@ -1277,16 +1310,18 @@ class GramSearch {
   }
 
   // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
-  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own. (With
-  // the lowest m bits of each difference cleared, one more is left; m is at most kLimit.)
-  template <std::size_t M>
+  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own (a
+  // replacement serves one value of each side). (With the lowest m bits of each difference
+  // cleared, one more is left; m is at most kLimit.) The limits of the two sides may differ:
+  // where the text of `theirs` is g bytes longer, g of the edits put bytes in, which serve no
+  // value of our side, so our side's limit is g less (kOurs = m - g, kTheirs = m), and the other
+  // way round where it is shorter.
+  template <std::size_t kOurs, std::size_t kTheirs = kOurs>
   static bool letters_differ(std::uint64_t ours, std::uint64_t theirs) {
     std::uint64_t only_ours = ours & ~theirs;
     std::uint64_t only_theirs = theirs & ~ours;
-    for (std::size_t k = 0; k < M; ++k) {
-      only_ours &= only_ours - 1;
-      only_theirs &= only_theirs - 1;
-    }
+    for (std::size_t k = 0; k < kOurs; ++k) only_ours &= only_ours - 1;
+    for (std::size_t k = 0; k < kTheirs; ++k) only_theirs &= only_theirs - 1;
     return (only_ours | only_theirs) != 0;
   }
   static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
@@ -1315,20 +1350,33 @@ class GramSearch {
     if (c_.short_starts_[high + 1] - c_.short_starts_[low] > kScanBudget) return std::nullopt;
     std::size_t measured = 0;
     const std::string_view text = c_.forward_.text;
+    const std::uint32_t* const short_ = c_.short_.data();
     std::uint32_t best = kNone;
     std::size_t best_distance = kLimit;  // with best past the list's end: the limit of any
     for (std::size_t g = 0; g <= kLimit && g <= best_distance; ++g) {
       for (std::size_t side = 0; side < (g == 0 ? 1 : 2); ++side) {
         if (side == 0 ? n + g > kScanText : g > n) continue;
         const std::size_t l = side == 0 ? n + g : n - g;
-        for (std::uint32_t k = c_.short_starts_[l]; k < c_.short_starts_[l + 1]; ++k) {
-          const std::uint32_t i = c_.short_[k];
-          // A later candidate must be strictly closer than the best, an earlier one as close.
-          const std::size_t limit = i < best ? best_distance : best_distance - 1;
+        // Those of this length in list order: a candidate before the best must be as close as
+        // it, one after it closer. `split` is the first after it.
+        const std::uint32_t end = c_.short_starts_[l + 1];
+        std::uint32_t k = c_.short_starts_[l];
+        std::uint32_t split = best == kNone
+                                  ? end
+                                  : static_cast<std::uint32_t>(
+                                        std::upper_bound(short_ + k, short_ + end, best) - short_);
+        while (k < end) {
+          const bool before_best = k < split;
+          const std::size_t limit = before_best ? best_distance : best_distance - 1;
           // Only past the best can the limit fall below g or `least`: then so it does for the
           // rest of this length.
           if (limit < std::max(g, least)) break;
-          if (letters_differ(letters_, c_.short_letters_[k], limit)) continue;
+          const std::uint32_t stop = before_best ? split : end;
+          // The g bytes more of a longer candidate, or fewer of a shorter one, take g edits that
+          // no byte value of the other text's alone is made up by.
+          k = next_alike(k, stop, side == 0 ? limit - g : limit, side == 0 ? limit : limit - g);
+          if (k == stop) continue;
+          const std::uint32_t i = short_[k++];
           if (++measured > kScanMeasureBudget) return std::nullopt;
           const std::string_view candidate = text.substr(c_.offsets_[i], l);
           if (!distance_.may_be_within(candidate, limit)) continue;
@@ -1336,12 +1384,34 @@ class GramSearch {
           if (d <= limit) {
             best = i;
             best_distance = d;
+            split = k;  // the rest of this length comes after it
           }
         }
       }
     }
     if (best == kNone) return std::optional<std::uint32_t>();
     return best;
+  }
+
+  // The first k from `k` on, before `stop`, whose candidate short_[k] is not ruled out by its
+  // letters: by more than kOurs byte values that only the name holds, or more than kTheirs that
+  // only the candidate holds (see letters_differ).
+  template <std::size_t kOurs, std::size_t kTheirs>
+  std::uint32_t next_alike(std::uint32_t k, std::uint32_t stop) const {
+    const std::uint64_t* const letters = c_.short_letters_.data();
+    while (k < stop && letters_differ<kOurs, kTheirs>(letters_, letters[k])) ++k;
+    return k;
+  }
+  std::uint32_t next_alike(std::uint32_t k, std::uint32_t stop, std::size_t ours,
+                           std::size_t theirs) const {
+    using Next = std::uint32_t (GramSearch::*)(std::uint32_t, std::uint32_t) const;
+    static constexpr auto kNext = []<std::size_t... I>(std::index_sequence<I...>) {
+      return std::array<Next, sizeof...(I)>{
+          &GramSearch::next_alike<I / (kLimit + 1), I % (kLimit + 1)>...};
+    }
+    (std::make_index_sequence<(kLimit + 1) * (kLimit + 1)>{});
+    return (this->*kNext[std::min(ours, kLimit) * (kLimit + 1) + std::min(theirs, kLimit)])(k,
+                                                                                            stop);
   }
 
   // The first candidate in list order at the least distance within `m`, where none is closer
