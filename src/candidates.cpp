@@ -1127,9 +1127,10 @@ class GramSearch {
       // Pieces of even length, each with its rarest gram.
       if (q < kShortestGram) return std::nullopt;
       even_cut(m, q, pieces);
-    } else if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
-      // The cheapest grams of that size anywhere, and where those are common (or the name is too
-      // short for them) of both sizes, and the bytes that no candidate holds.
+    } else if (q < kLongestGram || cut(m, q, q, pieces) > kPieceBudget) {
+      // The cheapest grams of the longest size anywhere, and where those are common or the name
+      // is too short for them in every piece, of both sizes (the longer ones are rarer where they
+      // fit), and the bytes that no candidate holds.
       if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
     }
     Windows windows;
