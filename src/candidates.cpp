@@ -73,6 +73,13 @@ constexpr std::size_t kLongestGram = 3;
 constexpr std::size_t kGramName = 64;
 constexpr std::size_t kGramText = kGramName + kLimit;
 constexpr std::size_t kGramList = std::size_t{1} << 24;
+// A gram with at least this many postings, and at least as many as its positions, has where those
+// of each position begin: a window is then found at once, where a search through them would read
+// a line of memory per step.
+constexpr std::size_t kManyPostings = 8;
+// The length kept for a candidate longer than any that has grams.
+constexpr std::size_t kLongLength = 255;
+static_assert(kGramText < kLongLength);
 // Names of at most kScanName bytes that the grams cannot filter are measured against every
 // candidate whose lowered length is within kLimit of theirs, grouped by length: cheaper, for so
 // short a name, than walking the trees.
@@ -148,10 +155,12 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
       build_grams(grams_[q - kShortestGram], q);
     }
     letters_.resize(count);
+    lengths_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
       const std::string_view text =
           std::string_view(forward_.text).substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
       letters_[i] = letter_set(text);
+      lengths_[i] = static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), kLongLength));
       if (text.size() > kGramText) continue;
       for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
@@ -214,6 +223,29 @@ void Candidates::build_grams(Grams& grams, std::size_t q) {
       grams.postings[e] = static_cast<std::uint32_t>(entries[e]);
     }
     slot.end = static_cast<std::uint32_t>(e);
+  }
+  // Where the postings of each position begin, for the grams with many.
+  auto positions = [&](const Grams::Slot& slot) -> std::uint32_t {
+    if (slot.key == 0) return 0;
+    const std::uint32_t last = (grams.postings[slot.end - 1] >> 24) + 1;
+    return slot.end - slot.begin >= std::max<std::size_t>(kManyPostings, last) ? last : 0;
+  };
+  std::size_t starts = 1;
+  for (const Grams::Slot& slot : grams.slots) {
+    if (const std::uint32_t p = positions(slot)) starts += 1 + p;
+  }
+  grams.starts.reserve(starts);
+  grams.starts.push_back(0);
+  for (Grams::Slot& slot : grams.slots) {
+    const std::uint32_t p = positions(slot);
+    if (p == 0) continue;
+    slot.by_position = static_cast<std::uint32_t>(grams.starts.size());
+    grams.starts.push_back(p);
+    std::uint32_t k = slot.begin;
+    for (std::uint32_t position = 0; position < p; ++position) {
+      while ((grams.postings[k] >> 24) < position) ++k;
+      grams.starts.push_back(k);
+    }
   }
 }
 
@@ -764,14 +796,15 @@ class CandidateSearch {
 // The search through the gram index, for a list whose lower case keeps every candidate's byte
 // length and a name whose lower case keeps its own. Then a candidate's length gap is at most its
 // distance, so the length checks never skip a candidate within the limit of its turn, and the plain
-// search's answer is the first candidate in list order at the least distance. The search looks the
-// lowered name up as it is (distance 0), then filters the list for limit 1, then for limit 3 (or,
-// where that filter does not pay, for 2), and measures what each filter keeps.
+// search's answer is the first candidate in list order at the least distance. The search filters
+// the list for limit 1 (which keeps an equal text too), then for limit 3 (or, where that filter
+// does not pay, for 2), and measures what each filter keeps.
 //
 // A filter for limit m keeps every candidate within m and, with luck, few others. Cut the name
 // into m + 1 pieces: an alignment within m leaves one piece untouched (each edit touches at most
 // one piece), so that piece stands in the candidate as it is, moved by at most m bytes. Of each
-// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept.
+// piece the rarest gram is looked up, and the candidates that hold the whole piece there are kept,
+// where their lengths and letters allow an alignment within m that leaves the piece there.
 // For limits 2 and 3 the pieces are placed where their grams are rarest in all, and a byte that no
 // candidate holds makes a piece of its own. A name too short for such pieces, or whose pieces are
 // common, is cut into more pieces of 2 bytes instead, p of them: an alignment within m leaves
@@ -789,20 +822,19 @@ class GramSearch {
   // The answer, or nothing when the name is too short for the pieces of some limit it needs, or
   // its pieces are too common in the list for the index to pay.
   std::optional<std::optional<std::string_view>> run() {
-    if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
     // Most misspelt names are one edit away, and the pieces for limit 1 are long and rare: that
-    // limit first. Then the filter for limit 3, which keeps every candidate within 3 (and so
-    // within 2), or failing that the one for limit 2.
-    std::size_t least = 1;  // no candidate is closer than this
-    auto within_one = closest_by_pieces(1, least, false);
+    // limit first, which also finds an equal text. Then the filter for limit 3, which keeps every
+    // candidate within 3 (and so within 2), or failing that the one for limit 2.
+    auto within_one = closest_by_pieces(1, 0, false);
     if (!within_one) {
+      if (const auto exact = c_.find_exact(lowered_)) return c_.names_[*exact];
       // Pieces common in the list (names that share most of their bytes with thousands of
       // candidates): the texts one edit away are looked up instead.
       const std::uint32_t found = first_within_one();
       within_one = found == kNone ? std::optional<std::uint32_t>() : found;
     }
     if (*within_one) return c_.names_[**within_one];
-    least = 2;
+    std::size_t least = 2;  // no candidate is closer than this
     if (const auto found = closest_filtered(kLimit, least)) {
       if (*found) return c_.names_[**found];
       return std::optional<std::string_view>();
@@ -842,8 +874,16 @@ class GramSearch {
   std::pair<std::uint32_t, std::uint32_t> window(const Candidates::Grams& grams,
                                                  const Candidates::Grams::Slot* slot,
                                                  std::size_t at, std::size_t m) const {
-    const std::uint32_t low = static_cast<std::uint32_t>(at > m ? at - m : 0) << 24;
-    const std::uint32_t high = static_cast<std::uint32_t>(at + m + 1) << 24;
+    const auto low_position = static_cast<std::uint32_t>(at > m ? at - m : 0);
+    const auto high_position = static_cast<std::uint32_t>(at + m + 1);
+    if (slot->by_position != 0) {
+      const std::uint32_t* const starts = grams.starts.data() + slot->by_position;
+      const std::uint32_t positions = starts[0];
+      return {low_position < positions ? starts[1 + low_position] : slot->end,
+              high_position < positions ? starts[1 + high_position] : slot->end};
+    }
+    const std::uint32_t low = low_position << 24;
+    const std::uint32_t high = high_position << 24;
     const std::uint32_t* const postings = grams.postings.data();
     const auto* const begin = std::lower_bound(postings + slot->begin, postings + slot->end, low);
     const auto* const end = std::lower_bound(begin, postings + slot->end, high);
@@ -993,54 +1033,78 @@ class GramSearch {
     }
     std::size_t total = 0;
     if (absent < count) {
-      // ends[s][e]: the postings of the gram of s bytes that ends at e, or kNoWay where none may
-      // (s = 1: a byte that no candidate holds, at no cost).
-      std::array<std::array<std::size_t, kGramName + 1>, kLongestGram + 1> ends;
-      for (std::size_t e = 1; e <= n; ++e) {
-        ends[1][e] = held(e - 1) ? kNoWay : 0;
-        for (std::size_t size = kShortestGram; size <= kLongestGram; ++size) {
-          ends[size][e] =
-              size >= low && size <= high && size <= e ? postings(e - size, size) : kNoWay;
-        }
+      bool any_absent = false;
+      for (std::size_t at = 0; at < n; ++at) any_absent = any_absent || !held(at);
+      if (low == high) {
+        total = low == kShortestGram
+                    ? place<kShortestGram, kShortestGram>(count, any_absent, pieces)
+                    : place<kLongestGram, kLongestGram>(count, any_absent, pieces);
+      } else {
+        total = place<kShortestGram, kLongestGram>(count, any_absent, pieces);
       }
-      // cost[k][e]: the fewest postings of k grams within the first e bytes; took[k][e]: the
-      // size of the gram that ends at e in such a choice, or 0 when none does.
-      std::array<std::array<std::size_t, kGramName + 1>, kLimit + 2> cost;
-      std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
-      cost[0].fill(0);
-      for (std::size_t k = 1; k <= count; ++k) {
-        cost[k][0] = kNoWay;
-        took[k][0] = 0;
-        for (std::size_t e = 1; e <= n; ++e) {
-          std::size_t best = cost[k][e - 1];
-          std::uint8_t size = 0;
-          for (std::size_t s = 1; s <= kLongestGram && s <= e; ++s) {
-            if (ends[s][e] == kNoWay || cost[k - 1][e - s] == kNoWay) continue;
-            const std::size_t c = cost[k - 1][e - s] + ends[s][e];
-            if (c < best) {
-              best = c;
-              size = static_cast<std::uint8_t>(s);
-            }
-          }
-          cost[k][e] = best;
-          took[k][e] = size;
-        }
-      }
-      total = cost[count][n];
       if (total == kNoWay) return kNoWay;
-      for (std::size_t k = count, e = n; k > 0;) {
-        const std::size_t size = took[k][e];
-        if (size == 0) {
-          --e;
-          continue;
-        }
-        e -= size;
-        pieces[--k] = Piece{0, 0, e, size};
-      }
     }
     for (std::size_t k = 0; k < count; ++k) {
       pieces[k].at = k == 0 ? 0 : pieces[k].gram;
       pieces[k].size = (k + 1 < count ? pieces[k + 1].gram : n) - pieces[k].at;
+    }
+    return total;
+  }
+
+  // The cheapest way to place `count` grams of kLow ... kHigh bytes or bytes that no candidate
+  // holds (where `any_absent`), none overlapping, for cut: puts the start and size of each in
+  // `pieces` and returns the postings of the grams in all, or kNoWay when there is none.
+  template <std::size_t kLow, std::size_t kHigh>
+  std::size_t place(std::size_t count, bool any_absent, std::array<Piece, kLimit + 1>& pieces) {
+    const std::size_t n = lowered_.size();
+    // Costs are sums of postings, far below kFarCost; a choice that is not possible costs kFarCost
+    // or more, and a sum with one in it stays that high. Each array starts kLongestGram places
+    // early, so that entry e - s exists for every s.
+    constexpr std::size_t kFarCost = std::size_t{1} << 40;
+    constexpr std::size_t kEarly = kLongestGram;
+    // ends[s][kEarly + e]: the postings of the gram of s bytes that ends at e (s = 1: a byte that
+    // no candidate holds, at no cost), or kFarCost where none may.
+    std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLongestGram + 1> ends;
+    for (std::size_t e = 1; e <= n; ++e) {
+      ends[1][kEarly + e] = held(e - 1) ? kFarCost : 0;
+      for (std::size_t size = kLow; size <= kHigh; ++size) {
+        ends[size][kEarly + e] = size <= e ? postings(e - size, size) : kFarCost;
+      }
+    }
+    // cost[k][kEarly + e]: the fewest postings of k grams within the first e bytes; took[k][e]:
+    // the size of the gram that ends at e in such a choice, or 0 when none does. Ties go to the
+    // choice without a gram at e, then to the shortest gram.
+    std::array<std::array<std::size_t, kEarly + kGramName + 1>, kLimit + 2> cost;
+    std::array<std::array<std::uint8_t, kGramName + 1>, kLimit + 2> took;
+    cost[0].fill(0);
+    for (std::size_t k = 1; k <= count; ++k) {
+      std::size_t* const row = cost[k].data() + kEarly;
+      const std::size_t* const before = cost[k - 1].data() + kEarly;
+      row[-3] = row[-2] = row[-1] = row[0] = kFarCost;
+      std::size_t best = kFarCost;  // row[e - 1], kept at hand
+      for (std::size_t e = 1; e <= n; ++e) {
+        std::uint8_t size = 0;
+        auto consider = [&](std::size_t s) {
+          const std::size_t c = before[e - s] + ends[s][kEarly + e];
+          size = c < best ? static_cast<std::uint8_t>(s) : size;
+          best = std::min(best, c);
+        };
+        if (any_absent) consider(1);
+        for (std::size_t s = kLow; s <= kHigh; ++s) consider(s);
+        row[e] = best;
+        took[k][e] = size;
+      }
+    }
+    const std::size_t total = cost[count][kEarly + n];
+    if (total >= kFarCost) return kNoWay;
+    for (std::size_t k = count, e = n; k > 0;) {
+      const std::size_t size = took[k][e];
+      if (size == 0) {
+        --e;
+        continue;
+      }
+      e -= size;
+      pieces[--k] = Piece{0, 0, e, size};
     }
     return total;
   }
@@ -1063,25 +1127,101 @@ class GramSearch {
       // Pieces of even length, each with its rarest gram.
       if (q < kShortestGram) return std::nullopt;
       even_cut(m, q, pieces);
-    } else if (q < kShortestGram || cut(m, q, q, pieces) > kPieceBudget) {
-      // The cheapest grams of that size anywhere, and where those are common (or the name is too
-      // short for them) of both sizes, and the bytes that no candidate holds.
+    } else if (q < kLongestGram || cut(m, q, q, pieces) > kPieceBudget) {
+      // The cheapest grams of the longest size anywhere, and where those are common or the name
+      // is too short for them in every piece, of both sizes (the longer ones are rarer where they
+      // fit), and the bytes that no candidate holds.
       if (cut(m, kShortestGram, kLongestGram, pieces) == kNoWay) return std::nullopt;
     }
-    std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1> windows;
+    Windows windows;
     if (windows_of(m, pieces, windows) > kPieceBudget) return std::nullopt;
     found_.clear();
-    for (std::size_t k = 0; k <= m; ++k) {
-      if (windows[k].first == windows[k].second) continue;
-      const std::vector<std::uint32_t>& postings = grams_of(pieces[k]).postings;
+    bool kept = false;
+    switch (m) {
+      case 1:
+        kept = keep_holding<1>(pieces, windows);
+        break;
+      case 2:
+        kept = keep_holding<2>(pieces, windows);
+        break;
+      default:
+        kept = keep_holding<3>(pieces, windows);
+        break;
+    }
+    if (!kept) return std::nullopt;
+    return closest_found(m, least);
+  }
+
+  using Windows = std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>;
+
+  // Puts in found_ the candidates in the windows of the pieces' grams (for limit M) that hold the
+  // whole piece there; false once they are more than kMeasureBudget. The limit is a constant
+  // here: this loop reads every posting of the windows.
+  template <std::size_t M>
+  bool keep_holding(const std::array<Piece, kLimit + 1>& pieces, const Windows& windows) {
+    const auto n = static_cast<std::ptrdiff_t>(lowered_.size());
+    const char* const text = c_.forward_.text.data();
+    for (std::size_t k = 0; k <= M; ++k) {
+      const Piece& piece = pieces[k];
+      const auto at = static_cast<std::ptrdiff_t>(piece.at);
+      const auto size = static_cast<std::ptrdiff_t>(piece.size);
+      const std::size_t offset = piece.gram - piece.at;
+      // A posting puts the piece at `at` + s in the candidate for a shift s of -M ... M (the
+      // window). An alignment that leaves the piece untouched there spends |s| on the bytes before
+      // it, and on those after it the gap between their lengths: a candidate of length l
+      // qualifies when |s| + |l - n - s| <= M and the piece fits in it: the lengths from
+      // allowed[s + M].first on, .second of them (none where the piece would start before the
+      // candidate).
+      std::array<std::pair<std::uint32_t, std::uint32_t>, 2 * M + 1> allowed;
+      for (std::size_t d = 0; d <= 2 * M; ++d) {
+        const std::ptrdiff_t s = static_cast<std::ptrdiff_t>(d) - static_cast<std::ptrdiff_t>(M);
+        const std::ptrdiff_t spare = static_cast<std::ptrdiff_t>(M) - (s < 0 ? -s : s);
+        const std::ptrdiff_t low = std::max(n + s - spare, at + s + size);
+        const std::ptrdiff_t high = n + s + spare;
+        allowed[d] = at + s < 0 || high < low ? std::pair<std::uint32_t, std::uint32_t>{0, 0}
+                                              : std::pair<std::uint32_t, std::uint32_t>{
+                                                    static_cast<std::uint32_t>(low),
+                                                    static_cast<std::uint32_t>(high - low + 1)};
+      }
+      const std::uint32_t* const postings = grams_of(piece).postings.data();
+      const std::uint32_t first_shift = static_cast<std::uint32_t>(piece.gram - M);
+      // The lengths and letters of every posting first, without a branch on either: then the
+      // reads of the candidates' lengths and letters, scattered through the list, can all be
+      // under way at once. The postings that pass are put in `passed` (a window holds at most
+      // kPieceBudget postings: closest_by_pieces gives up on more).
+      std::uint32_t* const passed = passed_.data();
+      std::size_t count = 0;
       for (std::uint32_t e = windows[k].first; e < windows[k].second; ++e) {
         const std::uint32_t i = postings[e] & (kGramList - 1);
-        if (!holds(i, postings[e] >> 24, pieces[k], m)) continue;
-        if (found_.size() == kMeasureBudget) return std::nullopt;
+        // The window holds positions gram - M ... gram + M (from 0 where gram < M).
+        const auto& fit = allowed[(postings[e] >> 24) - first_shift];
+        const bool fits = c_.lengths_[i] - fit.first < fit.second;
+        passed[count] = postings[e];
+        count += static_cast<std::size_t>(fits & !letters_differ<M>(letters_, c_.letters_[i]));
+      }
+      const char* const ours = lowered_.data() + piece.at;
+      for (std::size_t p = 0; p < count; ++p) {
+        const std::uint32_t i = passed[p] & (kGramList - 1);
+        // The gram's own bytes are there: the bytes of the piece before and after it.
+        const char* const theirs = text + c_.offsets_[i] + ((passed[p] >> 24) - offset);
+        if (!same_around(theirs, ours, offset, piece.q, piece.size)) continue;
+        if (found_.size() == kMeasureBudget) return false;
         found_.push_back(i);
       }
     }
-    return closest_found(m, least);
+    return true;
+  }
+
+  // Whether the `size` bytes at `theirs` and `ours` are the same but for the `q` at `offset`.
+  static bool same_around(const char* theirs, const char* ours, std::size_t offset, std::size_t q,
+                          std::size_t size) {
+    for (std::size_t j = 0; j < offset; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    for (std::size_t j = offset + q; j < size; ++j) {
+      if (theirs[j] != ours[j]) return false;
+    }
+    return true;
   }
 
   // Cuts the name into m + 1 pieces of even length and takes of each the gram of q bytes with the
@@ -1106,7 +1246,7 @@ class GramSearch {
 
   // The postings of each piece's gram in its window; returns how many in all.
   std::size_t windows_of(std::size_t m, const std::array<Piece, kLimit + 1>& pieces,
-                         std::array<std::pair<std::uint32_t, std::uint32_t>, kLimit + 1>& windows) {
+                         Windows& windows) {
     std::size_t total = 0;
     for (std::size_t k = 0; k <= m; ++k) {
       const auto* s = pieces[k].q < kShortestGram ? nullptr : slot(pieces[k].gram, pieces[k].q);
@@ -1119,28 +1259,6 @@ class GramSearch {
 
   const Candidates::Grams& grams_of(const Piece& piece) const {
     return c_.grams_[piece.q - kShortestGram];
-  }
-
-  // Whether candidate i, whose posting puts a piece's gram at `position`, holds the whole piece
-  // there, and is not sure to be more than `m` away by its length or its bytes.
-  bool holds(std::uint32_t i, std::size_t position, const Piece& piece, std::size_t m) const {
-    const std::size_t offset = piece.gram - piece.at;
-    // The candidate's letters first: one read, where its offsets and its text are two more.
-    if (position < offset || too_different(i, m)) return false;
-    const std::size_t start = position - offset;
-    const std::size_t begin = c_.offsets_[i];
-    const std::size_t length = c_.offsets_[i + 1] - begin;
-    if (length_gap(length, lowered_.size()) > m || start + piece.size > length) return false;
-    // The gram's own bytes are there: the bytes of the piece before and after it.
-    const char* const theirs = c_.forward_.text.data() + begin + start;
-    const char* const ours = lowered_.data() + piece.at;
-    for (std::size_t j = 0; j < offset; ++j) {
-      if (theirs[j] != ours[j]) return false;
-    }
-    for (std::size_t j = offset + piece.q; j < piece.size; ++j) {
-      if (theirs[j] != ours[j]) return false;
-    }
-    return true;
   }
 
   // Puts in found_ every candidate within `m` and some others, by the name cut into pieces of 2
@@ -1172,8 +1290,7 @@ class GramSearch {
         std::uint16_t& tally = tallies_[i];
         if ((tally & 0xFF00) == mark) continue;  // the piece stands twice in the window
         tally = static_cast<std::uint16_t>(mark | ((tally & 0xFF) + 1));
-        if ((tally & 0xFF) == need && length_gap(c_.offsets_[i + 1] - c_.offsets_[i], n) <= m &&
-            !too_different(i, m)) {
+        if ((tally & 0xFF) == need && length_gap(c_.lengths_[i], n) <= m && !too_different(i, m)) {
           overflow = found_.size() == kMeasureBudget;
           if (overflow) break;
           found_.push_back(i);
@@ -1194,16 +1311,31 @@ class GramSearch {
   }
 
   // Whether texts holding the byte values (mod 64) `ours` and `theirs` are sure to be more than
-  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own. (With
-  // the lowest m bits of each difference cleared, one more is left; m is at most kLimit.)
-  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+  // `m` apart: each byte value that one holds and the other lacks takes an edit of its own (a
+  // replacement serves one value of each side). (With the lowest m bits of each difference
+  // cleared, one more is left; m is at most kLimit.) The limits of the two sides may differ:
+  // where the text of `theirs` is g bytes longer, g of the edits put bytes in, which serve no
+  // value of our side, so our side's limit is g less (kOurs = m - g, kTheirs = m), and the other
+  // way round where it is shorter.
+  template <std::size_t kOurs, std::size_t kTheirs = kOurs>
+  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs) {
     std::uint64_t only_ours = ours & ~theirs;
     std::uint64_t only_theirs = theirs & ~ours;
-    for (std::size_t k = 0; k < m; ++k) {
-      only_ours &= only_ours - 1;
-      only_theirs &= only_theirs - 1;
-    }
+    for (std::size_t k = 0; k < kOurs; ++k) only_ours &= only_ours - 1;
+    for (std::size_t k = 0; k < kTheirs; ++k) only_theirs &= only_theirs - 1;
     return (only_ours | only_theirs) != 0;
+  }
+  static bool letters_differ(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+    switch (m) {
+      case 0:
+        return letters_differ<0>(ours, theirs);
+      case 1:
+        return letters_differ<1>(ours, theirs);
+      case 2:
+        return letters_differ<2>(ours, theirs);
+      default:
+        return letters_differ<kLimit>(ours, theirs);
+    }
   }
 
   // The first candidate in list order at the least distance within kLimit, where none is closer
@@ -1219,20 +1351,33 @@ class GramSearch {
     if (c_.short_starts_[high + 1] - c_.short_starts_[low] > kScanBudget) return std::nullopt;
     std::size_t measured = 0;
     const std::string_view text = c_.forward_.text;
+    const std::uint32_t* const short_ = c_.short_.data();
     std::uint32_t best = kNone;
     std::size_t best_distance = kLimit;  // with best past the list's end: the limit of any
     for (std::size_t g = 0; g <= kLimit && g <= best_distance; ++g) {
       for (std::size_t side = 0; side < (g == 0 ? 1 : 2); ++side) {
         if (side == 0 ? n + g > kScanText : g > n) continue;
         const std::size_t l = side == 0 ? n + g : n - g;
-        for (std::uint32_t k = c_.short_starts_[l]; k < c_.short_starts_[l + 1]; ++k) {
-          const std::uint32_t i = c_.short_[k];
-          // A later candidate must be strictly closer than the best, an earlier one as close.
-          const std::size_t limit = i < best ? best_distance : best_distance - 1;
+        // Those of this length in list order: a candidate before the best must be as close as
+        // it, one after it closer. `split` is the first after it.
+        const std::uint32_t end = c_.short_starts_[l + 1];
+        std::uint32_t k = c_.short_starts_[l];
+        std::uint32_t split = best == kNone
+                                  ? end
+                                  : static_cast<std::uint32_t>(
+                                        std::upper_bound(short_ + k, short_ + end, best) - short_);
+        while (k < end) {
+          const bool before_best = k < split;
+          const std::size_t limit = before_best ? best_distance : best_distance - 1;
           // Only past the best can the limit fall below g or `least`: then so it does for the
           // rest of this length.
           if (limit < std::max(g, least)) break;
-          if (letters_differ(letters_, c_.short_letters_[k], limit)) continue;
+          const std::uint32_t stop = before_best ? split : end;
+          // The g bytes more of a longer candidate, or fewer of a shorter one, take g edits that
+          // no byte value of the other text's alone is made up by.
+          k = next_alike(k, stop, side == 0 ? limit - g : limit, side == 0 ? limit : limit - g);
+          if (k == stop) continue;
+          const std::uint32_t i = short_[k++];
           if (++measured > kScanMeasureBudget) return std::nullopt;
           const std::string_view candidate = text.substr(c_.offsets_[i], l);
           if (!distance_.may_be_within(candidate, limit)) continue;
@@ -1240,12 +1385,34 @@ class GramSearch {
           if (d <= limit) {
             best = i;
             best_distance = d;
+            split = k;  // the rest of this length comes after it
           }
         }
       }
     }
     if (best == kNone) return std::optional<std::uint32_t>();
     return best;
+  }
+
+  // The first k from `k` on, before `stop`, whose candidate short_[k] is not ruled out by its
+  // letters: by more than kOurs byte values that only the name holds, or more than kTheirs that
+  // only the candidate holds (see letters_differ).
+  template <std::size_t kOurs, std::size_t kTheirs>
+  std::uint32_t next_alike(std::uint32_t k, std::uint32_t stop) const {
+    const std::uint64_t* const letters = c_.short_letters_.data();
+    while (k < stop && letters_differ<kOurs, kTheirs>(letters_, letters[k])) ++k;
+    return k;
+  }
+  std::uint32_t next_alike(std::uint32_t k, std::uint32_t stop, std::size_t ours,
+                           std::size_t theirs) const {
+    using Next = std::uint32_t (GramSearch::*)(std::uint32_t, std::uint32_t) const;
+    static constexpr auto kNext = []<std::size_t... I>(std::index_sequence<I...>) {
+      return std::array<Next, sizeof...(I)>{
+          &GramSearch::next_alike<I / (kLimit + 1), I % (kLimit + 1)>...};
+    }
+    (std::make_index_sequence<(kLimit + 1) * (kLimit + 1)>{});
+    return (this->*kNext[std::min(ours, kLimit) * (kLimit + 1) + std::min(theirs, kLimit)])(k,
+                                                                                            stop);
   }
 
   // The first candidate in list order at the least distance within `m`, where none is closer
@@ -1292,6 +1459,8 @@ class GramSearch {
   std::array<std::array<const Candidates::Grams::Slot*, kGramName>, 2> slots_;
   std::array<std::uint64_t, 2> seen_ = {};
   std::vector<std::uint32_t> found_;
+  // The postings of one window that keep_holding has not ruled out by lengths and letters.
+  std::array<std::uint32_t, kPieceBudget> passed_;
   std::vector<std::uint16_t> tallies_;
 };
 

@@ -264,9 +264,15 @@ void lower_into(std::string& out, std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {  // ASCII fast path
-      out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
-      ++i;
+    if (b < 0x80) {  // ASCII fast path: the whole run at once
+      std::size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+      const std::size_t at = out.size();
+      out.append(text.data() + i, end - i);
+      for (auto c = out.begin() + static_cast<std::ptrdiff_t>(at); c != out.end(); ++c) {
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
+      }
+      i = end;
       continue;
     }
     std::uint32_t cp = 0;

@@ -155,15 +155,19 @@ class Candidates {
   };
   // The pieces of q bytes (grams) of the lowered candidates of at most kGramText bytes, and where
   // they stand: each gram's postings are position << 24 | list position, ascending (by position,
-  // then by list position).
+  // then by list position). A gram with many postings also has where those of each position
+  // begin: at `by_position` in `starts`, the number P of positions up to the last one, then for
+  // each position p < P the first of its postings at p or later.
   struct Grams {
     struct Slot {
       std::uint32_t key = 0;  // the gram's bytes (first in the low bits) + 1; 0 for a free slot
       std::uint32_t begin = 0;
       std::uint32_t end = 0;
+      std::uint32_t by_position = 0;  // 0 for none: starts[0] is no gram's
     };
     std::vector<Slot> slots;  // open addressing, a power of two of them
     std::vector<std::uint32_t> postings;
+    std::vector<std::uint32_t> starts;
     const Slot* find(std::uint32_t key) const;
   };
   void build(Tree& tree) const;
@@ -181,6 +185,8 @@ class Candidates {
   // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
   std::array<Grams, 2> grams_;
   std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
+  // With the grams, per candidate its lowered length, or 255 when longer than any with grams.
+  std::vector<std::uint8_t> lengths_;
   // With the grams, the byte values that the candidates of at most kGramText bytes hold, a bit
   // each.
   std::array<std::uint64_t, 4> bytes_ = {};
