@@ -402,8 +402,15 @@ struct Expr {
 #undef TESSARY_EXPR_unary
 #undef TESSARY_EXPR_quantifier
 
+  // How the node holds a variant: in place when it is no larger than an operator's two boxes
+  // and a list, else boxed, so that the rare large variants (a function call, CASE, a list
+  // comprehension, reduce) do not size every expression of the tree.
+  static constexpr std::size_t kInlineVariant = 32;
+  template <class T>
+  using Held = std::conditional_t<(sizeof(T) > kInlineVariant), Box<T>, T>;
+
   using Node = VariantOfRest<void
-#define TESSARY_EXPR(name, shape) , name
+#define TESSARY_EXPR(name, shape) , Held<name>
 #include "parser/expr_variants.def"
                              >;
 
@@ -411,24 +418,26 @@ struct Expr {
 
   Expr() = default;
   template <class T, class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, Expr>>>
-  Expr(T&& alternative) : node(std::forward<T>(alternative)) {}  // NOLINT: implicit on purpose
+  Expr(T&& alternative)  // NOLINT: implicit on purpose
+      : node(std::in_place_type<Held<std::decay_t<T>>>, std::forward<T>(alternative)) {}
 
   ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
   template <class T>
   bool is() const {
-    return std::holds_alternative<T>(node);
+    return std::holds_alternative<Held<T>>(node);
   }
   template <class T>
   const T& as() const {
-    return std::get<T>(node);
+    return open(std::get<Held<T>>(node));
   }
   template <class T>
   T& as() {
-    return std::get<T>(node);
+    return open(std::get<Held<T>>(node));
   }
   template <class T>
   const T* get_if() const {
-    return std::get_if<T>(&node);
+    const Held<T>* held = std::get_if<Held<T>>(&node);
+    return held == nullptr ? nullptr : &open(*held);
   }
 
   // Calls `visitor` with the alternative this expression holds, as its own type, and returns
@@ -440,14 +449,33 @@ struct Expr {
     switch (kind()) {
 #define TESSARY_EXPR(name, shape) \
   case ExprKind::name:            \
-    return std::forward<Visitor>(visitor)(*std::get_if<name>(&node));
+    return std::forward<Visitor>(visitor)(open(*std::get_if<Held<name>>(&node)));
 #include "parser/expr_variants.def"
     }
     __builtin_unreachable();  // a tree's expression always holds one of its variants
   }
+
+ private:
+  template <class T>
+  static T& open(T& held) {
+    return held;
+  }
+  template <class T>
+  static const T& open(const T& held) {
+    return held;
+  }
+  template <class T>
+  static T& open(Box<T>& held) {
+    return *held;
+  }
+  template <class T>
+  static const T& open(const Box<T>& held) {
+    return *held;
+  }
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
+static_assert(sizeof(Expr) == 40);
 
 struct MapEntry {
   Text key;

@@ -767,7 +767,7 @@ TEST(BuilderTree, DeepCopyIsIndependent) {
   auto& single = std::get<SinglePartQuery>(copy.query.first.node);
   auto& match = std::get<ReadingClause::Match>(single.reading_clauses.at(0).node);
   match.pattern.parts.at(0).element.start.labels.at(0) = "Changed";
-  std::get<Expr::Reduce>(single.return_clause->items.at(0).expr.node).accumulator = "t";
+  single.return_clause->items.at(0).expr.as<Expr::Reduce>().accumulator = "t";
   EXPECT_NE(print(copy), print(original));
   EXPECT_NE(print(original).find("(a:A:B {k: Int(4)})"), std::string::npos);
   EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
