@@ -402,10 +402,11 @@ struct Expr {
 #undef TESSARY_EXPR_unary
 #undef TESSARY_EXPR_quantifier
 
-  // How the node holds a variant: in place when it is no larger than an operator's two boxes
-  // and a list, else boxed, so that the rare large variants (a function call, CASE, a list
-  // comprehension, reduce) do not size every expression of the tree.
-  static constexpr std::size_t kInlineVariant = 32;
+  // How the node holds a variant: in place when it is no larger than an operator's two boxes,
+  // else boxed, so that an operator, a literal or a variable takes 24 bytes and the larger
+  // variants (a property access, a list, a function call, CASE, ...) do not size every
+  // expression of the tree.
+  static constexpr std::size_t kInlineVariant = 16;
   template <class T>
   using Held = std::conditional_t<(sizeof(T) > kInlineVariant), Box<T>, T>;
 
@@ -475,7 +476,7 @@ struct Expr {
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
-static_assert(sizeof(Expr) == 40);
+static_assert(sizeof(Expr) == 24);
 
 struct MapEntry {
   Text key;
