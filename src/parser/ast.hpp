@@ -111,10 +111,6 @@ class Box {
 template <class T>
 using MaybeBox = Box<T>;
 
-// A list of children, in the tree's arena while it is built.
-template <class T>
-using TreeList = std::vector<T, TreeAllocator<T>>;
-
 // The byte offsets in the query text at which names are written, in order: one for each name of
 // a label list, a relationship-type list or a property chain, or one for each writing of a map
 // key. Nearly every such list has at most one name, so the first offset is held inline and only
