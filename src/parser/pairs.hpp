@@ -67,13 +67,15 @@ class TokenVector {
   TokenVector(TokenVector&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        given_back_(std::exchange(other.given_back_, 0)) {}
   TokenVector& operator=(TokenVector&& other) noexcept {
     if (this != &other) {
       release();
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
+      given_back_ = std::exchange(other.given_back_, 0);
     }
     return *this;
   }
@@ -104,13 +106,27 @@ class TokenVector {
     size_ = n;
   }
 
+  // Tells the array that tokens [from, to) are not read again, so that a large array can give
+  // their memory back to the system while the rest is still read (the pages wholly inside the
+  // span, once they add up to a step worth the call). A token given back reads as zeros.
+  void forget(std::size_t from, std::size_t to) const noexcept {
+    if (capacity_ > kForgetFrom && (to - from) * sizeof(Token) >= kForgetStep) give_back(from, to);
+  }
+
  private:
+  // Arrays of more tokens than this give back the memory of the tokens forgotten, this much
+  // at least at a time.
+  static constexpr std::size_t kForgetFrom = (std::size_t{4} << 20) / sizeof(Token);
+  static constexpr std::size_t kForgetStep = std::size_t{1} << 20;
+
   void grow_to(std::size_t n);
   void release() noexcept;
+  void give_back(std::size_t from, std::size_t to) const noexcept;
 
   Token* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  mutable std::size_t given_back_ = 0;  // tokens below this index went back (in whole pages)
 };
 static_assert(std::is_trivially_copyable_v<Token>);
 
@@ -153,6 +169,12 @@ class Pair {
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
+  // Tells the token list that the entries of this pair's inner pairs before `child`, one of
+  // them, are not read again (the builder of a long list of clauses or items calls it as it
+  // goes, so that the tokens of what it has built can go back to the system).
+  void forget_inner_before(const Pair& child) const {
+    list_->tokens.forget(start_ + 1, child.start_);
+  }
   // The innermost of the levels of an expression's chain, from this pair's down, that end where
   // this pair ends: each level above it holds that level's pair alone, through the levels
   // between. Any other pair is itself.
