@@ -97,9 +97,12 @@ void Arena::deallocate_large(void* p) noexcept {
   std::free(large);
 }
 
-BuildingArena::BuildingArena(Arena* arena, std::string_view source) : previous_(t_building) {
+BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text)
+    : previous_(t_building) {
   Building next{arena, source.data(), source.size(), nullptr};
-  if (!source.empty()) {
+  if (text == SourceText::Viewed) {
+    next.copy = source.data();
+  } else if (!source.empty()) {
     char* copy = static_cast<char*>(arena->allocate(source.size(), 1));
     std::memcpy(copy, source.data(), source.size());
     next.copy = copy;

@@ -86,11 +86,19 @@ extern constinit thread_local Building t_building;
 inline const Building& building() noexcept { return arena_detail::t_building; }
 inline Arena* building_arena() noexcept { return arena_detail::t_building.arena; }
 
+// Where the texts of a tree taken from its query text point.
+enum class SourceText : std::uint8_t {
+  Copied,  // into the arena's copy of the query text: the tree holds all it shows
+  Viewed,  // into the query text itself, which must then outlive the tree
+};
+
 // Makes `arena` this thread's building arena for its lifetime, then puts back the one before.
-// With a query text, the arena takes a copy of it, and texts taken from it point into that copy.
+// With a query text, texts taken from it point into the arena's copy of it, or into the text
+// itself when it is viewed.
 class BuildingArena {
  public:
-  explicit BuildingArena(Arena* arena, std::string_view source = {});
+  explicit BuildingArena(Arena* arena, std::string_view source = {},
+                         SourceText text = SourceText::Copied);
   ~BuildingArena();
   BuildingArena(const BuildingArena&) = delete;
   BuildingArena& operator=(const BuildingArena&) = delete;
