@@ -211,9 +211,9 @@ enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 
 
 struct NodePattern {
   std::optional<Text> variable;
-  TreeList<Text> labels;  // without the colons
-  std::optional<MapOrParam> properties;
-  NameOffsets label_offsets;  // where each of `labels` is written
+  TreeList<Text> labels;            // without the colons
+  MaybeBox<MapOrParam> properties;  // absent without a map or parameter
+  NameOffsets label_offsets;        // where each of `labels` is written
 };
 
 struct RangeBounds {
@@ -224,8 +224,8 @@ struct RangeBounds {
 struct RelationshipPattern {
   std::optional<Text> variable;
   TreeList<Text> rel_types;
-  std::optional<MapOrParam> properties;
-  std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
+  MaybeBox<MapOrParam> properties;
+  MaybeBox<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
   NameOffsets rel_type_offsets;  // where each of `rel_types` is written
 };

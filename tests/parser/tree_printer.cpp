@@ -71,7 +71,7 @@ constexpr const char* kExprNames[] = {
 
 const char* expr_name(ExprKind k) { return kExprNames[static_cast<std::size_t>(k)]; }
 
-std::string properties_text(const std::optional<MapOrParam>& props) {
+std::string properties_text(const MaybeBox<MapOrParam>& props) {
   if (!props) return "";
   return std::visit(Overload{[](const MapOrParam::Map& m) { return " " + map_text(m.entries); },
                              [](const MapOrParam::Param& p) { return " $" + p.name; }},
