@@ -499,8 +499,8 @@ struct ReturnItem {
 };
 
 struct WithClause {
-  TreeList<ReturnItem> items;  // empty for WITH *
-  std::optional<TreeList<SortItem>> order_by;
+  TreeList<ReturnItem> items;             // empty for WITH *
+  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
   MaybeBox<Expr> where_clause;
@@ -508,8 +508,8 @@ struct WithClause {
 };
 
 struct ReturnClause {
-  TreeList<ReturnItem> items;  // empty for RETURN *
-  std::optional<TreeList<SortItem>> order_by;
+  TreeList<ReturnItem> items;             // empty for RETURN *
+  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
   bool distinct = false;

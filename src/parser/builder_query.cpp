@@ -283,7 +283,7 @@ ReturnBody build_return_body(Pair pair) {
         for (Pair item : child.into_inner()) {
           if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
         }
-        body.order_by = std::move(order);
+        body.order_by = Box<TreeList<SortItem>>(std::move(order));
         break;
       }
       case Rule::skip_clause:

@@ -105,7 +105,7 @@ std::string rel_text(const RelationshipPattern& r) {
   return "?";
 }
 
-std::string sort_text(const std::optional<TreeList<SortItem>>& order) {
+std::string sort_text(const MaybeBox<TreeList<SortItem>>& order) {
   if (!order) return "";
   return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
            return print(s.expr) + (s.descending ? " DESC" : " ASC");
@@ -119,8 +119,8 @@ std::string items_text(const TreeList<ReturnItem>& items) {
   });
 }
 
-std::string projection_tail(const std::optional<TreeList<SortItem>>& order,
-                            const MaybeBox<Expr>& skip, const MaybeBox<Expr>& limit) {
+std::string projection_tail(const MaybeBox<TreeList<SortItem>>& order, const MaybeBox<Expr>& skip,
+                            const MaybeBox<Expr>& limit) {
   std::string out = sort_text(order);
   if (skip) out += " SKIP " + print(*skip);
   if (limit) out += " LIMIT " + print(*limit);
