@@ -115,8 +115,10 @@ class TokenVector {
 
  private:
   // Arrays of more tokens than this give back the memory of the tokens forgotten, this much
-  // at least at a time.
-  static constexpr std::size_t kForgetFrom = (std::size_t{4} << 20) / sizeof(Token);
+  // at least at a time. The allocator maps blocks this large apart from its heap, so that their
+  // pages are faulted in afresh by every parse anyway; the pages of a smaller block given back
+  // would be faulted in again by the next parse that reuses the block.
+  static constexpr std::size_t kForgetFrom = (std::size_t{32} << 20) / sizeof(Token);
   static constexpr std::size_t kForgetStep = std::size_t{1} << 20;
 
   void grow_to(std::size_t n);

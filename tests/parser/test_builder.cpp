@@ -866,7 +866,7 @@ TEST(BuilderTree, LongListsKeepEveryElementInOrder) {
          return out;
        }},
   };
-  constexpr int kCount = 150000;
+  constexpr int kCount = 200000;
   for (const LongCase& c : cases) {
     std::string query = c.head;
     Elements expected;
