@@ -2,6 +2,7 @@
 // The token tree of one recognizer run: a flat list of start and end entries shared by every
 // pair taken from it. A pair is the couple of one start entry and its end entry; its inner
 // pairs are the couples between them.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,10 @@ constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std
 // child); a level without one ends where the level below it ends. An end entry's rule names
 // the level it ends; the innermost one links to the start entry, and each other one to the
 // run's end entry before it (the end of the level below it that does not share it).
+//
+// A pair without inner pairs whose text is 1 to 255 bytes long may instead be a single leaf
+// entry: a start entry that is its own partner, its length in `leaf_len`. Every other entry has
+// a leaf_len of 0, so that a pair's end is its end entry's pos plus its leaf_len.
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
@@ -52,8 +57,10 @@ struct Token {
   // of levels is being recorded, on its ends but the last (the recognizer's flattening of its
   // events keeps the run's start entry open over them).
   std::uint8_t chain = 0;
+  std::uint8_t leaf_len = 0;
 };
 static_assert(sizeof(Token) == 12);
+inline constexpr std::uint32_t kMaxLeafLen = 255;
 
 // A growable array of tokens on the C heap. Room is made without being written, so that the
 // recognizer can size its buffer without touching the pages of the part it does not use, and
@@ -166,7 +173,10 @@ class Pair {
     return kChainRules[chain_index(t.rule) + level_];
   }
   std::size_t start() const { return list_->tokens[start_].pos; }
-  std::size_t end() const { return list_->tokens[end_].pos; }
+  std::size_t end() const {
+    const Token& t = list_->tokens[end_];
+    return t.pos + t.leaf_len;
+  }
   std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
@@ -274,7 +284,8 @@ class Pairs {
     const std::uint32_t inner_end = inner_chain_end(tokens, start_, level_, end_);
     return Pairs(list_, start_, level_ + 1, inner_end, inner_end == end_ ? end_ + 1 : end_);
   }
-  return Pairs(list_, start_ + 1, end_);
+  // A leaf's entry is its own end entry: its (no) inner pairs start and end after it.
+  return Pairs(list_, start_ + 1, std::max(end_, start_ + 1));
 }
 
 }  // namespace tessary

@@ -72,9 +72,10 @@ constexpr bool counts_level(Rule r) {
   return r == Rule::expression || r == Rule::regular_query || r == Rule::updating_clause;
 }
 
-// Runs the call of rule R whose expression is `body`: leaves its pair (start and end events)
-// outside atomic mode, runs the body in atomic mode for an atomic rule, records the rule when
-// it fails (in a recording run), and counts the nesting levels.
+// Runs the call of rule R whose expression is `body`: leaves its pair (start and end events,
+// or one leaf event for a short atomic rule) outside atomic mode, runs the body in atomic mode
+// for an atomic rule, records the rule when it fails (in a recording run), and counts the
+// nesting levels.
 //
 // `First`, where given, tells the characters the rule's first element (a literal or a character
 // class) can begin with: elsewhere the rule fails at once, having called no rule, exactly as
@@ -117,8 +118,13 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (counts_level(R)) --s.level;
   if (ok) {
     if (track) {
-      emit(s, end_event(s.pos, R));
-      s.tokens.link_last(ti);
+      // An atomic rule's body leaves no pairs: a short one is a leaf.
+      if (rule_kind(R) == RuleKind::atomic && s.tokens.size() == ti + 1 && fits_leaf(p, s.pos)) {
+        s.tokens.end_as_leaf(ti, s.pos);
+      } else {
+        emit(s, end_event(s.pos, R));
+        s.tokens.link_last(ti);
+      }
     }
     return true;
   }
