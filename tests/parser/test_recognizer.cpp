@@ -501,8 +501,9 @@ TEST(TokenTree, ShortAndLongPairsWithoutInnerPairs) {
     const std::string name(n, 'v');
     const std::string number(n, '7');
     const std::string text = "'" + std::string(n, 's') + "'";
-    const std::string q = "MATCH (" + name + ":" + name + " {" + name + ": " + text + "}) RETURN " +
-                          name + " + " + number + ", {} AS `" + name + "`";
+    const std::string q = "MATCH (" + name + ":" + name + " {" + name + ": " + text +
+                          "})-->() WHERE " + name + " <> null RETURN " + name + " + " + number +
+                          ", {} AS `" + name + "`";
     auto quick = run(q);
     auto recording = run(q, false);
     ASSERT_TRUE(std::holds_alternative<Pairs>(quick)) << n << " " << outcome(quick);
@@ -512,7 +513,10 @@ TEST(TokenTree, ShortAndLongPairsWithoutInnerPairs) {
     for (auto [rule, want] : {std::pair{Rule::variable, name}, std::pair{Rule::label_name, name},
                               std::pair{Rule::property_key_name, name},
                               std::pair{Rule::string_literal, text},
-                              std::pair{Rule::integer_literal, number}}) {
+                              std::pair{Rule::integer_literal, number},
+                              std::pair{Rule::comparison_op, std::string("<>")},
+                              std::pair{Rule::null_literal, std::string("null")},
+                              std::pair{Rule::right_arrow, std::string(">")}}) {
       auto p = find(top, rule);
       ASSERT_TRUE(p.has_value()) << n << " " << rule_name(rule);
       EXPECT_EQ(p->as_str(), want) << n << " " << rule_name(rule);
