@@ -19,7 +19,8 @@ constexpr std::size_t kFirstBlock = std::size_t{8} << 10;
 // when the tree goes.
 constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
 
-constexpr std::size_t kHeader = 16;  // room of a block header, keeping the rest 16-aligned
+constexpr std::size_t kHeader = 16;       // room of a block header, keeping the rest 16-aligned
+constexpr std::size_t kLargeHeader = 32;  // the same for room of its own
 
 struct SpareBlock {
   void* block = nullptr;
@@ -39,6 +40,7 @@ constinit thread_local Building t_building;
 using arena_detail::t_building;
 
 static_assert(sizeof(void*) * 2 <= kHeader);
+static_assert(sizeof(void*) * 3 <= kLargeHeader);
 
 Arena::~Arena() {
   for (Large* large = large_; large != nullptr;) std::free(std::exchange(large, large->next));
@@ -77,26 +79,30 @@ void* Arena::allocate_in_new_block(std::size_t bytes, std::size_t align) {
 }
 
 void* Arena::allocate_large(std::size_t bytes) {
-  if (bytes > std::numeric_limits<std::size_t>::max() - kHeader) throw std::bad_alloc();
-  auto* large = static_cast<Large*>(std::malloc(kHeader + bytes));
+  if (bytes > std::numeric_limits<std::size_t>::max() - kLargeHeader) throw std::bad_alloc();
+  auto* large = static_cast<Large*>(std::malloc(kLargeHeader + bytes));
   if (large == nullptr) throw std::bad_alloc();
+  large->arena = this;
   large->previous = nullptr;
   large->next = large_;
   if (large_ != nullptr) large_->previous = large;
   large_ = large;
-  return reinterpret_cast<char*>(large) + kHeader;
+  return reinterpret_cast<char*>(large) + kLargeHeader;
 }
 
 void Arena::deallocate_large(void* p) noexcept {
-  auto* large = reinterpret_cast<Large*>(static_cast<char*>(p) - kHeader);
-  (large->previous != nullptr ? large->previous->next : large_) = large->next;
+  auto* large = reinterpret_cast<Large*>(static_cast<char*>(p) - kLargeHeader);
+  (large->previous != nullptr ? large->previous->next : large->arena->large_) = large->next;
   if (large->next != nullptr) large->next->previous = large->previous;
   std::free(large);
 }
 
-BuildingArena::BuildingArena(Arena* arena, std::string_view source) : previous_(t_building) {
+BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text)
+    : previous_(t_building) {
   Building next{arena, source.data(), source.size(), nullptr};
-  if (!source.empty()) {
+  if (text == SourceText::Viewed) {
+    next.copy = source.data();
+  } else if (!source.empty()) {
     char* copy = static_cast<char*>(arena->allocate(source.size(), 1));
     std::memcpy(copy, source.data(), source.size());
     next.copy = copy;

@@ -1,6 +1,6 @@
 #pragma once
 // The memory of one query tree: a bump allocator whose blocks are released together when the tree
-// goes, and the allocator through which the tree's boxes and lists take their memory from it.
+// goes, and the list type whose arrays the tree's nodes take from it.
 //
 // While a tree is built, its arena is the thread's building arena (`BuildingArena`), and every
 // box, list and text that the tree's types make on that thread then takes its memory from it, so
@@ -40,7 +40,9 @@ class Arena {
 
   // Gives back room that allocate(bytes, ...) returned. Only large room goes back at once (a
   // list that outgrew it leaves nothing behind); smaller room goes with the arena.
-  void deallocate(void* p, std::size_t bytes) noexcept {
+  void deallocate(void* p, std::size_t bytes) noexcept { give_back(p, bytes); }
+  // The same, for room of whichever arena it came from (large room knows its arena).
+  static void give_back(void* p, std::size_t bytes) noexcept {
     if (bytes >= kLargeRequest) deallocate_large(p);
   }
 
@@ -51,6 +53,7 @@ class Arena {
   struct Large {
     Large* previous;
     Large* next;
+    Arena* arena;
   };
   struct Block {
     Block* previous;
@@ -58,7 +61,7 @@ class Arena {
   };
   [[gnu::noinline]] void* allocate_in_new_block(std::size_t bytes, std::size_t align);
   [[gnu::noinline]] void* allocate_large(std::size_t bytes);
-  [[gnu::noinline]] void deallocate_large(void* p) noexcept;
+  [[gnu::noinline]] static void deallocate_large(void* p) noexcept;
 
   Block* last_ = nullptr;
   Large* large_ = nullptr;
@@ -83,11 +86,19 @@ extern constinit thread_local Building t_building;
 inline const Building& building() noexcept { return arena_detail::t_building; }
 inline Arena* building_arena() noexcept { return arena_detail::t_building.arena; }
 
+// Where the texts of a tree taken from its query text point.
+enum class SourceText : std::uint8_t {
+  Copied,  // into the arena's copy of the query text: the tree holds all it shows
+  Viewed,  // into the query text itself, which must then outlive the tree
+};
+
 // Makes `arena` this thread's building arena for its lifetime, then puts back the one before.
-// With a query text, the arena takes a copy of it, and texts taken from it point into that copy.
+// With a query text, texts taken from it point into the arena's copy of it, or into the text
+// itself when it is viewed.
 class BuildingArena {
  public:
-  explicit BuildingArena(Arena* arena, std::string_view source = {});
+  explicit BuildingArena(Arena* arena, std::string_view source = {},
+                         SourceText text = SourceText::Copied);
   ~BuildingArena();
   BuildingArena(const BuildingArena&) = delete;
   BuildingArena& operator=(const BuildingArena&) = delete;
@@ -154,47 +165,164 @@ class Text {
   bool on_heap_ = false;
 };
 
-// Allocator of the tree's lists: from the building arena when one was set at its making (then
-// releasing is a no-op, the arena releasing everything at once), else from the heap. A copied
-// list takes the heap; a moved one keeps its source's memory and allocator.
+// A list of a tree's nodes, in 16 bytes: its array, the count and the room. The array is taken
+// from the building arena when there is one as it is made, and is then released with the arena
+// (a large one given back at once when the list outgrows it); otherwise it is on the heap and the
+// list frees it. A copy takes its array by the same rule; a moved list keeps its source's.
 template <class T>
-class TreeAllocator {
+class TreeList {
  public:
   using value_type = T;
-  using propagate_on_container_move_assignment = std::true_type;
-  using propagate_on_container_swap = std::true_type;
-  using propagate_on_container_copy_assignment = std::false_type;
-  using is_always_equal = std::false_type;
+  using size_type = std::size_t;
+  using reference = T&;
+  using const_reference = const T&;
+  using iterator = T*;
+  using const_iterator = const T*;
 
-  TreeAllocator() noexcept : arena_(building_arena()) {}
-  explicit TreeAllocator(Arena* arena) noexcept : arena_(arena) {}
-  template <class U>
-  TreeAllocator(const TreeAllocator<U>& other) noexcept  // NOLINT: rebinding is implicit
-      : arena_(other.arena()) {}
-
-  T* allocate(std::size_t n) {
-    if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
-    if (arena_ != nullptr) return static_cast<T*>(arena_->allocate(n * sizeof(T), alignof(T)));
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (arena_ != nullptr) {
-      arena_->deallocate(p, n * sizeof(T));
-    } else {
-      ::operator delete(p, n * sizeof(T));
+  TreeList() = default;
+  TreeList(const TreeList& other) {
+    if (other.empty()) return;
+    data_ = take(other.size_);
+    try {
+      for (const T& item : other) {
+        new (data_ + size_) T(item);
+        ++size_;
+      }
+    } catch (...) {
+      release();
+      throw;
     }
   }
-  // A copy made while a tree is built belongs to that tree; any other copy, to the heap.
-  TreeAllocator select_on_container_copy_construction() const noexcept { return TreeAllocator(); }
+  TreeList(TreeList&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        room_(std::exchange(other.room_, 0)) {}
+  TreeList& operator=(const TreeList& other) {
+    if (this != &other) *this = TreeList(other);
+    return *this;
+  }
+  TreeList& operator=(TreeList&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      room_ = std::exchange(other.room_, 0);
+    }
+    return *this;
+  }
+  ~TreeList() { release(); }
 
-  Arena* arena() const noexcept { return arena_; }
-  template <class U>
-  bool operator==(const TreeAllocator<U>& other) const noexcept {
-    return arena_ == other.arena();
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return room_ & ~kOnHeap; }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  T& at(std::size_t i) { return data_[checked(i)]; }
+  const T& at(std::size_t i) const { return data_[checked(i)]; }
+  T& front() { return data_[0]; }
+  const T& front() const { return data_[0]; }
+  T& back() { return data_[size_ - 1]; }
+  const T& back() const { return data_[size_ - 1]; }
+
+  // Makes room for `n` items in all; never shrinks.
+  void reserve(std::size_t n) {
+    if (n > capacity()) move_to(n);
+  }
+  void push_back(const T& item) { emplace_back(item); }
+  void push_back(T&& item) { emplace_back(std::move(item)); }
+  template <class... A>
+  T& emplace_back(A&&... args) {
+    if (size_ == capacity()) return grow_and_emplace(std::forward<A>(args)...);
+    T* made = new (data_ + size_) T(std::forward<A>(args)...);
+    ++size_;
+    return *made;
+  }
+  void clear() noexcept {
+    for (T& item : *this) item.~T();
+    size_ = 0;
   }
 
  private:
-  Arena* arena_;
+  // Set in `room_` when the array is on the heap rather than in an arena.
+  static constexpr std::uint32_t kOnHeap = std::uint32_t{1} << 31;
+
+  std::size_t checked(std::size_t i) const {
+    if (i >= size_) throw std::out_of_range("tree list index out of range");
+    return i;
+  }
+  // An array of room for `n` items, in the building arena or else on the heap; sets `room_`.
+  T* take(std::size_t n) {
+    if (n >= kOnHeap) throw std::bad_alloc();
+    if (Arena* arena = building_arena()) {
+      T* array = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+      room_ = static_cast<std::uint32_t>(n);
+      return array;
+    }
+    T* array = static_cast<T*>(::operator new(n * sizeof(T)));
+    room_ = static_cast<std::uint32_t>(n) | kOnHeap;
+    return array;
+  }
+  static void give_back(T* array, std::uint32_t room) noexcept {
+    if (room & kOnHeap) {
+      ::operator delete(array);
+    } else {
+      Arena::give_back(array, room * sizeof(T));
+    }
+  }
+  // Moves the items to an array of room for `n`.
+  void move_to(std::size_t n) {
+    static_assert(std::is_nothrow_move_constructible_v<T>);
+    T* old = data_;
+    const std::uint32_t old_room = room_;
+    data_ = take(n);
+    for (std::uint32_t i = 0; i < size_; ++i) {
+      new (data_ + i) T(std::move(old[i]));
+      old[i].~T();
+    }
+    if (old != nullptr) give_back(old, old_room);
+  }
+  template <class... A>
+  [[gnu::noinline]] T& grow_and_emplace(A&&... args) {
+    static_assert(std::is_nothrow_move_constructible_v<T>);
+    T* old = data_;
+    const std::uint32_t old_room = room_;
+    const std::size_t n = size_ == 0 ? 1 : 2 * std::size_t{size_};
+    T* array = take(n);
+    // The new item first, as its arguments may be items of the list.
+    T* made = nullptr;
+    try {
+      made = new (array + size_) T(std::forward<A>(args)...);
+    } catch (...) {
+      give_back(array, room_);
+      room_ = old_room;
+      throw;
+    }
+    for (std::uint32_t i = 0; i < size_; ++i) {
+      new (array + i) T(std::move(old[i]));
+      old[i].~T();
+    }
+    if (old != nullptr) give_back(old, old_room);
+    data_ = array;
+    ++size_;
+    return *made;
+  }
+  void release() noexcept {
+    if (data_ == nullptr) return;
+    clear();
+    give_back(data_, room_);
+    data_ = nullptr;
+    room_ = 0;
+  }
+
+  T* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t room_ = 0;  // the room, and kOnHeap
 };
 
 }  // namespace tessary

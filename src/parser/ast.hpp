@@ -111,10 +111,6 @@ class Box {
 template <class T>
 using MaybeBox = Box<T>;
 
-// A list of children, in the tree's arena while it is built.
-template <class T>
-using TreeList = std::vector<T, TreeAllocator<T>>;
-
 // The byte offsets in the query text at which names are written, in order: one for each name of
 // a label list, a relationship-type list or a property chain, or one for each writing of a map
 // key. Nearly every such list has at most one name, so the first offset is held inline and only
@@ -215,9 +211,9 @@ enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 
 
 struct NodePattern {
   std::optional<Text> variable;
-  TreeList<Text> labels;  // without the colons
-  std::optional<MapOrParam> properties;
-  NameOffsets label_offsets;  // where each of `labels` is written
+  TreeList<Text> labels;            // without the colons
+  MaybeBox<MapOrParam> properties;  // absent without a map or parameter
+  NameOffsets label_offsets;        // where each of `labels` is written
 };
 
 struct RangeBounds {
@@ -228,8 +224,8 @@ struct RangeBounds {
 struct RelationshipPattern {
   std::optional<Text> variable;
   TreeList<Text> rel_types;
-  std::optional<MapOrParam> properties;
-  std::optional<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
+  MaybeBox<MapOrParam> properties;
+  MaybeBox<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
   RelationshipDirection direction = RelationshipDirection::Both;
   NameOffsets rel_type_offsets;  // where each of `rel_types` is written
 };
@@ -402,8 +398,16 @@ struct Expr {
 #undef TESSARY_EXPR_unary
 #undef TESSARY_EXPR_quantifier
 
+  // How the node holds a variant: in place when it is no larger than an operator's two boxes,
+  // else boxed, so that an operator, a literal or a variable takes 24 bytes and the larger
+  // variants (a property access, a list, a function call, CASE, ...) do not size every
+  // expression of the tree.
+  static constexpr std::size_t kInlineVariant = 16;
+  template <class T>
+  using Held = std::conditional_t<(sizeof(T) > kInlineVariant), Box<T>, T>;
+
   using Node = VariantOfRest<void
-#define TESSARY_EXPR(name, shape) , name
+#define TESSARY_EXPR(name, shape) , Held<name>
 #include "parser/expr_variants.def"
                              >;
 
@@ -411,24 +415,26 @@ struct Expr {
 
   Expr() = default;
   template <class T, class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, Expr>>>
-  Expr(T&& alternative) : node(std::forward<T>(alternative)) {}  // NOLINT: implicit on purpose
+  Expr(T&& alternative)  // NOLINT: implicit on purpose
+      : node(std::in_place_type<Held<std::decay_t<T>>>, std::forward<T>(alternative)) {}
 
   ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
   template <class T>
   bool is() const {
-    return std::holds_alternative<T>(node);
+    return std::holds_alternative<Held<T>>(node);
   }
   template <class T>
   const T& as() const {
-    return std::get<T>(node);
+    return open(std::get<Held<T>>(node));
   }
   template <class T>
   T& as() {
-    return std::get<T>(node);
+    return open(std::get<Held<T>>(node));
   }
   template <class T>
   const T* get_if() const {
-    return std::get_if<T>(&node);
+    const Held<T>* held = std::get_if<Held<T>>(&node);
+    return held == nullptr ? nullptr : &open(*held);
   }
 
   // Calls `visitor` with the alternative this expression holds, as its own type, and returns
@@ -440,14 +446,33 @@ struct Expr {
     switch (kind()) {
 #define TESSARY_EXPR(name, shape) \
   case ExprKind::name:            \
-    return std::forward<Visitor>(visitor)(*std::get_if<name>(&node));
+    return std::forward<Visitor>(visitor)(open(*std::get_if<Held<name>>(&node)));
 #include "parser/expr_variants.def"
     }
     __builtin_unreachable();  // a tree's expression always holds one of its variants
   }
+
+ private:
+  template <class T>
+  static T& open(T& held) {
+    return held;
+  }
+  template <class T>
+  static const T& open(const T& held) {
+    return held;
+  }
+  template <class T>
+  static T& open(Box<T>& held) {
+    return *held;
+  }
+  template <class T>
+  static const T& open(const Box<T>& held) {
+    return *held;
+  }
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
+static_assert(sizeof(Expr) == 24);
 
 struct MapEntry {
   Text key;
@@ -474,8 +499,8 @@ struct ReturnItem {
 };
 
 struct WithClause {
-  TreeList<ReturnItem> items;  // empty for WITH *
-  std::optional<TreeList<SortItem>> order_by;
+  TreeList<ReturnItem> items;             // empty for WITH *
+  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
   MaybeBox<Expr> where_clause;
@@ -483,8 +508,8 @@ struct WithClause {
 };
 
 struct ReturnClause {
-  TreeList<ReturnItem> items;  // empty for RETURN *
-  std::optional<TreeList<SortItem>> order_by;
+  TreeList<ReturnItem> items;             // empty for RETURN *
+  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
   bool distinct = false;

@@ -89,7 +89,7 @@ MapOrParam build_properties(Pair pair);
 // Queries and projections.
 struct ReturnBody {
   TreeList<ReturnItem> items;
-  std::optional<TreeList<SortItem>> order_by;
+  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
 };

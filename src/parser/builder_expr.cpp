@@ -610,6 +610,7 @@ Expr build_literal(Pair pair) {
       Expr::List list;
       list.items.reserve(form->into_inner().count());
       for (Pair item : form->into_inner()) {
+        form->forget_inner_before(item);  // the items built so far
         if (item.as_rule() == Rule::expression) list.items.push_back(build_expression(item));
       }
       return Expr(std::move(list));

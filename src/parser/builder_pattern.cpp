@@ -102,7 +102,7 @@ NodePattern build_node_pattern(Pair pair) {
         inner_names(child, Rule::label_name, node.labels, node.label_offsets);
         break;
       case Rule::properties:
-        node.properties = build_properties(child);
+        node.properties = Box<MapOrParam>(build_properties(child));
         break;
       default:
         break;
@@ -132,10 +132,10 @@ RelationshipPattern build_relationship_pattern(Pair pair) {
         inner_names(child, Rule::rel_type_name, rel.rel_types, rel.rel_type_offsets);
         break;
       case Rule::range_literal:
-        rel.range = build_range(child);
+        rel.range = Box<RangeBounds>(build_range(child));
         break;
       case Rule::properties:
-        rel.properties = build_properties(child);
+        rel.properties = Box<MapOrParam>(build_properties(child));
         break;
       default:
         break;

@@ -78,9 +78,23 @@ RemoveItem build_remove_item(Pair pair) {
   fail("Unknown REMOVE item");
 }
 
+// The number of inner pairs of `form` of rule `rule`, when the form is long enough that its
+// lists are better made at their size than grown (which moves them as they double, holding the
+// old array and the new at once); 0 for a shorter form.
+std::size_t count_in_long_form(Pair form, Rule rule) {
+  constexpr std::size_t kLongForm = std::size_t{64} << 10;  // bytes of text
+  if (form.end() - form.start() < kLongForm) return 0;
+  std::size_t n = 0;
+  for (Pair child : form.into_inner()) n += child.as_rule() == rule;
+  return n;
+}
+
 [[gnu::noinline]] SingleQuery build_single_part(Pair form) {
   SinglePartQuery query;
+  query.reading_clauses.reserve(count_in_long_form(form, Rule::reading_clause));
+  query.updating_clauses.reserve(count_in_long_form(form, Rule::updating_clause));
   for (Pair child : form.into_inner()) {
+    form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
         query.reading_clauses.push_back(build_reading_clause(child));
@@ -101,9 +115,11 @@ RemoveItem build_remove_item(Pair pair) {
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
 [[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
   MultiPartQuery query;
+  query.parts.reserve(count_in_long_form(form, Rule::with_clause));
   TreeList<ReadingClause> reading;
   TreeList<UpdatingClause> updating;
   for (Pair child : form.into_inner()) {
+    form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
         reading.push_back(build_reading_clause(child));
@@ -267,7 +283,7 @@ ReturnBody build_return_body(Pair pair) {
         for (Pair item : child.into_inner()) {
           if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
         }
-        body.order_by = std::move(order);
+        body.order_by = Box<TreeList<SortItem>>(std::move(order));
         break;
       }
       case Rule::skip_clause:

@@ -1,5 +1,10 @@
 #include "parser/pairs.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -41,6 +46,18 @@ void TokenVector::grow_to(std::size_t n) {
   capacity_ = n;
 }
 
+void TokenVector::give_back(std::size_t from, std::size_t to) const noexcept {
+  static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  from = std::max(from, given_back_);
+  const auto first = (reinterpret_cast<std::uintptr_t>(data_ + from) + page - 1) & ~(page - 1);
+  const auto last = reinterpret_cast<std::uintptr_t>(data_ + to) & ~(page - 1);
+  if (last < first + kForgetStep) return;
+  // The pages lie inside the array's block, so the allocator's own records around it stay.
+  if (madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) == 0) {
+    given_back_ = (last - reinterpret_cast<std::uintptr_t>(data_)) / sizeof(Token);
+  }
+}
+
 void TokenVector::release() noexcept {
   if (data_ != nullptr && capacity_ <= kSpareTokens) {
     SpareBlock& spare = t_spare_block;
@@ -53,7 +70,7 @@ void TokenVector::release() noexcept {
   }
   std::free(data_);
   data_ = nullptr;
-  size_ = capacity_ = 0;
+  size_ = capacity_ = given_back_ = 0;
 }
 
 }  // namespace tessary

@@ -2,6 +2,7 @@
 // The token tree of one recognizer run: a flat list of start and end entries shared by every
 // pair taken from it. A pair is the couple of one start entry and its end entry; its inner
 // pairs are the couples between them.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,10 @@ constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std
 // child); a level without one ends where the level below it ends. An end entry's rule names
 // the level it ends; the innermost one links to the start entry, and each other one to the
 // run's end entry before it (the end of the level below it that does not share it).
+//
+// A pair without inner pairs whose text is 1 to 255 bytes long may instead be a single leaf
+// entry: a start entry that is its own partner, its length in `leaf_len`. Every other entry has
+// a leaf_len of 0, so that a pair's end is its end entry's pos plus its leaf_len.
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
@@ -52,8 +57,10 @@ struct Token {
   // of levels is being recorded, on its ends but the last (the recognizer's flattening of its
   // events keeps the run's start entry open over them).
   std::uint8_t chain = 0;
+  std::uint8_t leaf_len = 0;
 };
 static_assert(sizeof(Token) == 12);
+inline constexpr std::uint32_t kMaxLeafLen = 255;
 
 // A growable array of tokens on the C heap. Room is made without being written, so that the
 // recognizer can size its buffer without touching the pages of the part it does not use, and
@@ -67,13 +74,15 @@ class TokenVector {
   TokenVector(TokenVector&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        given_back_(std::exchange(other.given_back_, 0)) {}
   TokenVector& operator=(TokenVector&& other) noexcept {
     if (this != &other) {
       release();
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
+      given_back_ = std::exchange(other.given_back_, 0);
     }
     return *this;
   }
@@ -104,13 +113,29 @@ class TokenVector {
     size_ = n;
   }
 
+  // Tells the array that tokens [from, to) are not read again, so that a large array can give
+  // their memory back to the system while the rest is still read (the pages wholly inside the
+  // span, once they add up to a step worth the call). A token given back reads as zeros.
+  void forget(std::size_t from, std::size_t to) const noexcept {
+    if (capacity_ > kForgetFrom && (to - from) * sizeof(Token) >= kForgetStep) give_back(from, to);
+  }
+
  private:
+  // Arrays of more tokens than this give back the memory of the tokens forgotten, this much
+  // at least at a time. The allocator maps blocks this large apart from its heap, so that their
+  // pages are faulted in afresh by every parse anyway; the pages of a smaller block given back
+  // would be faulted in again by the next parse that reuses the block.
+  static constexpr std::size_t kForgetFrom = (std::size_t{32} << 20) / sizeof(Token);
+  static constexpr std::size_t kForgetStep = std::size_t{1} << 20;
+
   void grow_to(std::size_t n);
   void release() noexcept;
+  void give_back(std::size_t from, std::size_t to) const noexcept;
 
   Token* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  mutable std::size_t given_back_ = 0;  // tokens below this index went back (in whole pages)
 };
 static_assert(std::is_trivially_copyable_v<Token>);
 
@@ -148,11 +173,20 @@ class Pair {
     return kChainRules[chain_index(t.rule) + level_];
   }
   std::size_t start() const { return list_->tokens[start_].pos; }
-  std::size_t end() const { return list_->tokens[end_].pos; }
+  std::size_t end() const {
+    const Token& t = list_->tokens[end_];
+    return t.pos + t.leaf_len;
+  }
   std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
+  // Tells the token list that the entries of this pair's inner pairs before `child`, one of
+  // them, are not read again (the builder of a long list of clauses or items calls it as it
+  // goes, so that the tokens of what it has built can go back to the system).
+  void forget_inner_before(const Pair& child) const {
+    list_->tokens.forget(start_ + 1, child.start_);
+  }
   // The innermost of the levels of an expression's chain, from this pair's down, that end where
   // this pair ends: each level above it holds that level's pair alone, through the levels
   // between. Any other pair is itself.
@@ -250,7 +284,8 @@ class Pairs {
     const std::uint32_t inner_end = inner_chain_end(tokens, start_, level_, end_);
     return Pairs(list_, start_, level_ + 1, inner_end, inner_end == end_ ? end_ + 1 : end_);
   }
-  return Pairs(list_, start_ + 1, end_);
+  // A leaf's entry is its own end entry: its (no) inner pairs start and end after it.
+  return Pairs(list_, start_ + 1, std::max(end_, start_ + 1));
 }
 
 }  // namespace tessary

@@ -16,7 +16,7 @@ std::uint32_t clamp32(std::uint64_t value) {
   return static_cast<std::uint32_t>(value > kMax ? kMax : value);
 }
 
-CypherQuery build_query_or_throw(Pair top) {
+CypherQuery build_query_or_throw(Pair top, SourceText text) {
   std::optional<Pair> statement = top.into_inner().peek();
   if (!statement) builder::fail("Empty query");
   if (statement->as_rule() != Rule::statement) {
@@ -28,10 +28,10 @@ CypherQuery build_query_or_throw(Pair top) {
     builder::fail("Unknown statement type: " + std::string(rule_name(body->as_rule())));
   }
   // Every node of the tree takes its memory from one arena, which the root keeps, and every text
-  // of the tree is a piece of the arena's copy of the query text.
+  // of the tree is a piece of the arena's copy of the query text (or of the text itself).
   auto arena = std::make_unique<Arena>();
   RegularQuery query = [&] {
-    BuildingArena building(arena.get(), top.input());
+    BuildingArena building(arena.get(), top.input(), text);
     return builder::build_regular_query(*body);
   }();
   return CypherQuery(std::move(arena), std::move(query));
@@ -39,9 +39,9 @@ CypherQuery build_query_or_throw(Pair top) {
 
 }  // namespace
 
-std::variant<CypherQuery, CypherError> build_query(Pair top) {
+std::variant<CypherQuery, CypherError> build_query(Pair top, SourceText text) {
   try {
-    return build_query_or_throw(top);
+    return build_query_or_throw(top, text);
   } catch (CypherError& error) {
     return std::move(error);
   }
@@ -82,7 +82,8 @@ std::variant<CypherQuery, CypherError> parse(std::string_view query) {
   return build_query(*top);
 }
 
-std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query) {
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query,
+                                                              SourceText text) {
   settle_heap();
   std::variant<Pairs, Error> run = CypherParser::parse(Rule::cypher, query);
   if (Error* error = std::get_if<Error>(&run)) {
@@ -91,7 +92,7 @@ std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view q
   }
   std::optional<Pair> top = std::get<Pairs>(run).peek();
   if (!top) return ParseErrorDetail{"No parse result", std::nullopt};
-  std::variant<CypherQuery, CypherError> built = build_query(*top);
+  std::variant<CypherQuery, CypherError> built = build_query(*top, text);
   if (CypherError* error = std::get_if<CypherError>(&built)) {
     return ParseErrorDetail{error->display(), std::nullopt};
   }

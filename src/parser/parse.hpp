@@ -31,12 +31,16 @@ std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view q
 
 // The same two entries on the calling thread's stack, for an entry point that has already made
 // sure of enough stack (through deep_stack::call) for the whole of its work.
+// parse_with_detail can leave the tree's texts in `query` itself rather than in a copy, for a
+// caller whose query text outlives the tree (the copy would otherwise be made while the
+// recognizer's tokens are all still held).
 namespace on_this_stack {
 std::variant<CypherQuery, CypherError> parse(std::string_view query);
-std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query);
+std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view query,
+                                                              SourceText text = SourceText::Copied);
 }  // namespace on_this_stack
 
 // Builds the tree from the top `cypher` pair of a recognizer run.
-std::variant<CypherQuery, CypherError> build_query(Pair top);
+std::variant<CypherQuery, CypherError> build_query(Pair top, SourceText text = SourceText::Copied);
 
 }  // namespace tessary

@@ -72,9 +72,18 @@ constexpr bool counts_level(Rule r) {
   return r == Rule::expression || r == Rule::regular_query || r == Rule::updating_clause;
 }
 
-// Runs the call of rule R whose expression is `body`: leaves its pair (start and end events)
-// outside atomic mode, runs the body in atomic mode for an atomic rule, records the rule when
-// it fails (in a recording run), and counts the nesting levels.
+// The rules whose pairs are left as leaf events where they are short: the atomic rules, whose
+// bodies leave no pairs, and the rules made of literals alone. (Any rule would do, with the
+// same tree; the test is left out of the others, which nearly always hold pairs.)
+constexpr bool may_be_leaf(Rule r) {
+  return rule_kind(r) == RuleKind::atomic || r == Rule::comparison_op || r == Rule::left_arrow ||
+         r == Rule::right_arrow || r == Rule::boolean_literal || r == Rule::null_literal;
+}
+
+// Runs the call of rule R whose expression is `body`: leaves its pair (start and end events,
+// or one leaf event for a short pair of a rule that may_be_leaf) outside atomic mode, runs the
+// body in atomic mode for an atomic rule, records the rule when it fails (in a recording run),
+// and counts the nesting levels.
 //
 // `First`, where given, tells the characters the rule's first element (a literal or a character
 // class) can begin with: elsewhere the rule fails at once, having called no rule, exactly as
@@ -117,8 +126,12 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (counts_level(R)) --s.level;
   if (ok) {
     if (track) {
-      emit(s, end_event(s.pos, R));
-      s.tokens.link_last(ti);
+      if (may_be_leaf(R) && s.tokens.size() == ti + 1 && fits_leaf(p, s.pos)) {
+        s.tokens.end_as_leaf(ti, s.pos);
+      } else {
+        emit(s, end_event(s.pos, R));
+        s.tokens.link_last(ti);
+      }
     }
     return true;
   }

@@ -184,6 +184,11 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
         o[k++] = Token{e.pos, inner, e.rule, false};
         break;
       }
+      case EventKind::Leaf:
+        o[k] = e;
+        o[k].partner = k;
+        ++k;
+        break;
       case EventKind::Replay: {
         const MemoEntry& m = s.memo[e.partner];
         const Event* first = entry_events(s, m);

@@ -34,16 +34,28 @@ namespace tessary::recognizer_detail {
 // with replays it is flattened into a new list, linked as it is written. The run that records
 // nothing leaves runs of chain levels (pairs.hpp), whose ends but the last are marked as inner
 // ends: they leave the run's start event open, and each is linked to the run's end event before
-// it (the innermost one to the start event).
+// it (the innermost one to the start event). A short pair whose call appended nothing after
+// its start event ends by rewriting that event as a leaf event, which stays its leaf entry in
+// the token list (linked to itself, like every leaf entry, as it is written).
 using Event = Token;
-enum class EventKind : std::uint8_t { Start, End, Replay };
+enum class EventKind : std::uint8_t { Start, End, Leaf, Replay };
 inline constexpr Rule kReplayMark = Rule::WHITESPACE;
 
 inline Event start_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, true}; }
 inline Event end_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, false}; }
+// The leaf event of a pair from `pos` to `end` (at most kMaxLeafLen bytes apart, and not at the
+// same place), at event `index`.
+inline Event leaf_event(std::uint32_t pos, std::uint32_t end, Rule r, std::uint32_t index) {
+  return Token{pos, index, r, true, 0, static_cast<std::uint8_t>(end - pos)};
+}
+inline bool fits_leaf(std::uint32_t pos, std::uint32_t end) {
+  return end != pos && end - pos <= kMaxLeafLen;
+}
 inline Event replay_event(std::uint32_t entry) { return Token{0, entry, kReplayMark, false}; }
 inline EventKind event_kind(const Event& e) {
-  return e.rule == kReplayMark ? EventKind::Replay : e.is_start ? EventKind::Start : EventKind::End;
+  if (e.rule == kReplayMark) return EventKind::Replay;
+  if (e.is_start) return e.leaf_len == 0 ? EventKind::Start : EventKind::Leaf;
+  return EventKind::End;
 }
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
@@ -72,6 +84,11 @@ class EventList {
   void appended(std::size_t n) { size_ += n; }
   Event& operator[](std::size_t i) { return data_[i]; }
   void cut(std::size_t n) { size_ = n; }
+  // Rewrites the start event at `start`, the last event, as the leaf event of its pair.
+  void end_as_leaf(std::size_t start, std::uint32_t end) {
+    Event& e = data_[start];
+    e = leaf_event(e.pos, end, e.rule, static_cast<std::uint32_t>(start));
+  }
   // Links the end event just appended to the start event at `start`.
   void link_last(std::size_t start) {
     data_[size_ - 1].partner = static_cast<std::uint32_t>(start);

@@ -364,9 +364,13 @@ bool quick_name(State& s) {
     return false;
   }
   const auto start = s.tokens.size();
-  emit(s, start_event(p, R));
-  emit(s, end_event(p + n, R));
-  s.tokens.link_last(start);
+  if (fits_leaf(p, p + n)) {
+    emit(s, leaf_event(p, p + n, R, static_cast<std::uint32_t>(start)));
+  } else {
+    emit(s, start_event(p, R));
+    emit(s, end_event(p + n, R));
+    s.tokens.link_last(start);
+  }
   s.pos = p + n;
   return true;
 }

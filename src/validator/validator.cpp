@@ -23,7 +23,8 @@ namespace {
 ValidationResult run_pipeline(const Schema& schema, const SchemaCandidates& candidates,
                               std::string_view query) {
   ValidationResult result;
-  auto parsed = on_this_stack::parse_with_detail(query);
+  // The tree goes before the query text does.
+  auto parsed = on_this_stack::parse_with_detail(query, SourceText::Viewed);
   if (auto* failure = std::get_if<ParseErrorDetail>(&parsed)) {
     std::optional<Position> position;
     if (failure->position) position = Position{failure->position->first, failure->position->second};

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -767,7 +768,7 @@ TEST(BuilderTree, DeepCopyIsIndependent) {
   auto& single = std::get<SinglePartQuery>(copy.query.first.node);
   auto& match = std::get<ReadingClause::Match>(single.reading_clauses.at(0).node);
   match.pattern.parts.at(0).element.start.labels.at(0) = "Changed";
-  std::get<Expr::Reduce>(single.return_clause->items.at(0).expr.node).accumulator = "t";
+  single.return_clause->items.at(0).expr.as<Expr::Reduce>().accumulator = "t";
   EXPECT_NE(print(copy), print(original));
   EXPECT_NE(print(original).find("(a:A:B {k: Int(4)})"), std::string::npos);
   EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
@@ -819,6 +820,67 @@ TEST(BuilderTree, CopyOutlivesItsOriginal) {
   EXPECT_EQ(print(assigned), expected);
   copy = std::move(assigned);  // a tree moved over another releases the one it replaces
   EXPECT_EQ(print(copy), expected);
+}
+
+// Lists of clauses and of list items long enough that the builder makes them at their size and
+// lets the memory of the tokens it has built from go as it goes: every element is the one its own
+// text says, in order.
+TEST(BuilderTree, LongListsKeepEveryElementInOrder) {
+  using Elements = std::vector<std::string>;
+  struct LongCase {
+    const char* head;
+    const char* before;  // each element's text is before + its number + after
+    const char* after;
+    const char* tail;
+    const char* seen;  // what the element shows beside its number
+    std::function<Elements(const SingleQuery&)> elements;
+  };
+  const LongCase cases[] = {
+      {"", "WITH ", " AS a ", "RETURN a", "",
+       [](const SingleQuery& q) {
+         Elements out;
+         for (const QueryPartStep& step : q.as<MultiPartQuery>().parts) {
+           out.push_back(
+               std::to_string(step.with_clause.items.at(0).expr.as<Expr::Integer>().value));
+         }
+         return out;
+       }},
+      {"", "MATCH (v", ":L) ", "RETURN 1", "L",
+       [](const SingleQuery& q) {
+         Elements out;
+         for (const ReadingClause& clause : q.as<SinglePartQuery>().reading_clauses) {
+           const NodePattern& node =
+               clause.as<ReadingClause::Match>().pattern.parts.at(0).element.start;
+           out.push_back(node.variable.value().str().substr(1) + node.labels.at(0).str());
+         }
+         return out;
+       }},
+      {"RETURN [", "", ", ", "-1]", "",
+       [](const SingleQuery& q) {
+         Elements out;
+         const Expr& list = q.as<SinglePartQuery>().return_clause->items.at(0).expr;
+         for (const Expr& item : list.as<Expr::List>().items) {
+           if (const auto* n = item.get_if<Expr::Integer>())
+             out.push_back(std::to_string(n->value));
+         }
+         return out;
+       }},
+  };
+  constexpr int kCount = 200000;
+  for (const LongCase& c : cases) {
+    std::string query = c.head;
+    Elements expected;
+    for (int i = 0; i < kCount; ++i) {
+      query += c.before + std::to_string(i) + c.after;
+      expected.push_back(std::to_string(i) + c.seen);
+    }
+    query += c.tail;
+    auto result = parse(query);
+    ASSERT_TRUE(std::holds_alternative<CypherQuery>(result)) << c.before;
+    Elements got = c.elements(std::get<CypherQuery>(result).query.first);
+    ASSERT_EQ(got.size(), expected.size()) << c.before;
+    EXPECT_TRUE(got == expected) << c.before;
+  }
 }
 
 TEST(BuilderTree, ArenaRoomIsAlignedAndDistinct) {

@@ -492,6 +492,47 @@ TEST(TokenTree, NoPairsOfSilentOrInnerAtomicRules) {
   EXPECT_NE(t.find("variable[7,10]"), std::string::npos) << t;
 }
 
+// A pair without inner pairs is one entry of the token list where its text is short, two where
+// it is not: names, numbers and strings read the same on either side of that length, in the run
+// that records attempts as in the one that does not, with no inner pairs and with their
+// neighbours where they were.
+TEST(TokenTree, ShortAndLongPairsWithoutInnerPairs) {
+  for (std::size_t n : {1, 2, 254, 255, 256, 257, 70000}) {
+    const std::string name(n, 'v');
+    const std::string number(n, '7');
+    const std::string text = "'" + std::string(n, 's') + "'";
+    const std::string q = "MATCH (" + name + ":" + name + " {" + name + ": " + text +
+                          "})-->() WHERE " + name + " <> null RETURN " + name + " + " + number +
+                          ", {} AS `" + name + "`";
+    auto quick = run(q);
+    auto recording = run(q, false);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(quick)) << n << " " << outcome(quick);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(recording)) << n << " " << outcome(recording);
+    const Pairs& top = std::get<Pairs>(quick);
+    EXPECT_EQ(tree(top), tree(std::get<Pairs>(recording))) << n;
+    for (auto [rule, want] : {std::pair{Rule::variable, name}, std::pair{Rule::label_name, name},
+                              std::pair{Rule::property_key_name, name},
+                              std::pair{Rule::string_literal, text},
+                              std::pair{Rule::integer_literal, number},
+                              std::pair{Rule::comparison_op, std::string("<>")},
+                              std::pair{Rule::null_literal, std::string("null")},
+                              std::pair{Rule::right_arrow, std::string(">")}}) {
+      auto p = find(top, rule);
+      ASSERT_TRUE(p.has_value()) << n << " " << rule_name(rule);
+      EXPECT_EQ(p->as_str(), want) << n << " " << rule_name(rule);
+      EXPECT_EQ(kids(*p), "") << n << " " << rule_name(rule);
+    }
+    auto items = find(top, Rule::return_items);
+    ASSERT_TRUE(items.has_value());
+    EXPECT_EQ(kids(*items), "return_item return_item") << n;
+    Pairs item_list = items->into_inner();
+    EXPECT_EQ(item_list.next()->as_str(), name + " + " + number) << n;
+    std::optional<Pair> second = item_list.next();
+    EXPECT_EQ(second->as_str(), "{} AS `" + name + "`") << n;
+    EXPECT_EQ(kids(*second), "expression variable") << n;
+  }
+}
+
 // The token list keeps everything written into its room, past its size too, when it grows,
 // small or large.
 TEST(TokenVector, GrowingKeepsTheWholeRoom) {

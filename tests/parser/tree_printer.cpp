@@ -71,7 +71,7 @@ constexpr const char* kExprNames[] = {
 
 const char* expr_name(ExprKind k) { return kExprNames[static_cast<std::size_t>(k)]; }
 
-std::string properties_text(const std::optional<MapOrParam>& props) {
+std::string properties_text(const MaybeBox<MapOrParam>& props) {
   if (!props) return "";
   return std::visit(Overload{[](const MapOrParam::Map& m) { return " " + map_text(m.entries); },
                              [](const MapOrParam::Param& p) { return " $" + p.name; }},
@@ -105,7 +105,7 @@ std::string rel_text(const RelationshipPattern& r) {
   return "?";
 }
 
-std::string sort_text(const std::optional<TreeList<SortItem>>& order) {
+std::string sort_text(const MaybeBox<TreeList<SortItem>>& order) {
   if (!order) return "";
   return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
            return print(s.expr) + (s.descending ? " DESC" : " ASC");
@@ -119,8 +119,8 @@ std::string items_text(const TreeList<ReturnItem>& items) {
   });
 }
 
-std::string projection_tail(const std::optional<TreeList<SortItem>>& order,
-                            const MaybeBox<Expr>& skip, const MaybeBox<Expr>& limit) {
+std::string projection_tail(const MaybeBox<TreeList<SortItem>>& order, const MaybeBox<Expr>& skip,
+                            const MaybeBox<Expr>& limit) {
   std::string out = sort_text(order);
   if (skip) out += " SKIP " + print(*skip);
   if (limit) out += " LIMIT " + print(*limit);
