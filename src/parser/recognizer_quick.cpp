@@ -30,6 +30,8 @@ bool Quick::expression_rule(State& s);
 template <>
 bool Quick::postfix_expr(State& s);
 template <>
+bool Quick::atom(State& s);
+template <>
 bool Quick::atom_rule(State& s);
 template <>
 bool Quick::variable(State& s);
@@ -335,6 +337,73 @@ bool quick_atom_choice(State& s) {
 template <>
 bool Quick::atom_rule(State& s) {
   return rule<Rule::atom, atom_start>(s, quick_atom_choice);
+}
+
+// What the atom here is read as, where that is known from its first characters: a variable
+// alone (a name that begins no other alternative and has no "(" after it), or a number, a
+// string, a boolean, null or a parameter.
+enum class SmallAtom { kNone, kVariable, kOther };
+
+inline SmallAtom small_atom(const State& s) {
+  const char c = s.text[s.pos];
+  if (is_digit(c) || c == '"' || c == '\'' || c == '$') return SmallAtom::kOther;
+  if (!is_word_start(c)) return SmallAtom::kNone;
+  switch (fold(c)) {
+    case 'r':
+      if (starts_with_word(s, "REDUCE")) return SmallAtom::kNone;
+      break;
+    case 'a':
+      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) return SmallAtom::kNone;
+      break;
+    case 's':
+      if (starts_with_word(s, "SHORTESTPATH") || starts_with_word(s, "SINGLE")) {
+        return SmallAtom::kNone;
+      }
+      break;
+    case 't':
+      if (starts_with_word(s, "TRUE")) return SmallAtom::kOther;
+      break;
+    case 'f':
+      if (starts_with_word(s, "FALSE")) return SmallAtom::kOther;
+      break;
+    case 'n':
+      if (starts_with_word(s, "NULL")) return SmallAtom::kOther;
+      if (starts_with_word(s, "NONE")) return SmallAtom::kNone;
+      break;
+    case 'c':
+      if (starts_with_word(s, "CASE") || starts_with_word(s, "COUNT") ||
+          starts_with_word(s, "COLLECT")) {
+        return SmallAtom::kNone;
+      }
+      break;
+    case 'e':
+      if (starts_with_word(s, "EXISTS")) return SmallAtom::kNone;
+      break;
+    default:
+      break;
+  }
+  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
+  return SmallAtom::kVariable;
+}
+
+// The memo wrapper of atom, passed over where the atom is small: such a call does far less work
+// than an entry needs to be kept (kMemoMinWork), so no entry for it is ever found or made, and
+// a run that records nothing has no record to keep apart. A variable alone is read at once,
+// as quick_atom_choice would read it.
+template <>
+bool Quick::atom(State& s) {
+  if (s.pos < s.len && !s.atomic) {
+    switch (small_atom(s)) {
+      case SmallAtom::kVariable:
+        return rule<Rule::atom, atom_start>(s, Quick::variable);
+      case SmallAtom::kOther:
+        return atom_rule(s);
+      case SmallAtom::kNone:
+        break;
+    }
+  }
+  return memoized<Rule::atom, atom_rule>(s);
 }
 
 // ---------------------------------------------------------------------------------------------
