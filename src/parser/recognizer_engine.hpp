@@ -155,6 +155,12 @@ class AttemptList {
   void truncate(std::size_t n) { size_ = n; }
   void clear() { size_ = 0; }
   std::size_t capacity() const { return cap_; }
+  void swap(AttemptList& other) noexcept {
+    buf_.swap(other.buf_);
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(cap_, other.cap_);
+  }
   // Removes the pieces [from, to).
   void erase(std::size_t from, std::size_t to) {
     std::copy(data_ + to, data_ + size_, data_ + from);
@@ -174,6 +180,12 @@ class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
   std::size_t capacity() const { return keys_.size(); }
+  void swap(MemoTable& other) noexcept {
+    keys_.swap(other.keys_);
+    values_.swap(other.values_);
+    std::swap(mask_, other.mask_);
+    std::swap(size_, other.size_);
+  }
   void clear() {
     if (size_ == 0) return;
     std::fill(keys_.begin(), keys_.end(), kEmpty);
