@@ -22,7 +22,7 @@ namespace tessary {
 inline constexpr Rule kChainRules[] = {
     Rule::expression, Rule::or_expr,         Rule::xor_expr,     Rule::and_expr,
     Rule::not_expr,   Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-    Rule::mod_expr,   Rule::power_expr,      Rule::unary_expr};
+    Rule::mod_expr,   Rule::power_expr,      Rule::unary_expr,   Rule::postfix_expr};
 
 // A rule's place in kChainRules (0 for a rule outside the chain).
 inline constexpr auto kChainIndex = [] {

@@ -59,7 +59,8 @@ bool Quick::procedure_result_field(State& s);
 // The levels are left as runs of chain levels (pairs.hpp): one start event for the levels from
 // the one asked for down to not_expr and one for those below, or a single one where no NOT
 // stands between them, and an end event only for the innermost level of a run and for a level
-// that does not end where the level below it does.
+// that does not end where the level below it does. postfix_expr is the innermost level of the
+// lower run unless a "-" stands before it; it is then a pair of its own inside unary_expr.
 // ---------------------------------------------------------------------------------------------
 
 enum ChainLevel : int {
@@ -73,10 +74,12 @@ enum ChainLevel : int {
   kMulDiv,
   kMod,
   kPower,
-  kUnary
+  kUnary,
+  kPostfix
 };
 static_assert(kChainRules[kNot] == Rule::not_expr && kChainRules[kUnary] == Rule::unary_expr &&
-              std::size(kChainRules) == kUnary + 1);
+              kChainRules[kPostfix] == Rule::postfix_expr &&
+              std::size(kChainRules) == kPostfix + 1);
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -123,6 +126,8 @@ template <class Rest>
   end_chain_level(s, start, before, level);
 }
 
+inline bool postfix_op_here(State& s);
+
 template <int Level>
 bool quick_level(State& s) {
   static_assert(Level >= kExpression && Level <= kUnary);
@@ -135,22 +140,39 @@ bool quick_level(State& s) {
     if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
     skip(s);
     if (s.tokens.size() == top + 1 && s.pos == p) {
-      s.tokens[top].chain += kUnary - kNot;  // nothing in between: one run down to unary_expr
+      s.tokens[top].chain += kPostfix - kNot;  // nothing in between: one run down to postfix_expr
     } else {
       lower = s.tokens.size();
-      emit_chain_start(s, s.pos, kComparison, kUnary);
+      emit_chain_start(s, s.pos, kComparison, kPostfix);
     }
   } else {
-    emit_chain_start(s, p, Level, kUnary);
+    emit_chain_start(s, p, Level, kPostfix);
   }
+  const std::uint32_t unary_at = s.pos;
   lit("-")(s);
   skip(s);
-  if (!Quick::postfix_expr(s)) {
+  // postfix_expr is the innermost level of the run where it begins where unary_expr does, and
+  // unary_expr then ends where it ends; after a "-" it is a pair of its own, and the run ends
+  // at unary_expr.
+  const bool joined = s.pos == unary_at;
+  bool ok;
+  if (joined) {
+    // What the rule wrapper of postfix_expr does besides leaving the pair, as it does it.
+    ok = !s.aborted;
+    if (ok) {
+      ++s.work;
+      ok = seq(Quick::atom, star(postfix_op_here))(s);
+    }
+  } else {
+    --s.tokens[lower].chain;
+    ok = Quick::postfix_expr(s);
+  }
+  if (!ok) {
     s.pos = p;
     cut(s, top);
     return false;
   }
-  emit_chain_end(s, lower, kUnary, true);
+  emit_chain_end(s, lower, joined ? kPostfix : kUnary, true);
   // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
   // ends: as the innermost level of the run above, or sharing the end of comparison_expr.
   auto end_not = [&] {

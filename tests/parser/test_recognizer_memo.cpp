@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -621,6 +622,84 @@ TEST(RecognizerMemo, QuickRunAgreesOnReplayedChains) {
       EXPECT_TRUE(std::holds_alternative<Pairs>(run(q, true))) << q;
     }
   }
+}
+
+// Every pair's innermost_sharing_end() is the pair reached from it through first children that
+// end where it ends, with the same inner pairs.
+void expect_sharing_levels_agree(Pairs pairs, const std::string& q) {
+  for (Pair p : pairs) {
+    const Pair inner = p.innermost_sharing_end();
+    Pair d = p;
+    for (int steps = 0; !(d.as_rule() == inner.as_rule() && d.start() == inner.start()); ++steps) {
+      const std::optional<Pair> first = d.into_inner().peek();
+      ASSERT_TRUE(first && first->end() == p.end() && steps < 16)
+          << "query: " << q << " pair: " << rule_name(p.as_rule());
+      d = *first;
+    }
+    ASSERT_EQ(inner.end(), d.end()) << "query: " << q;
+    ASSERT_EQ(tree(inner.into_inner()), tree(d.into_inner())) << "query: " << q;
+    ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(p.into_inner(), q));
+  }
+}
+
+// Operands with chains of postfix operators, behind every prefix and before operators of each
+// level, alone and inside constructs that are read twice: postfix_expr is the innermost level
+// of a run of chain levels where no "-" stands before it, and a pair of its own after one.
+TEST(RecognizerMemo, QuickRunAgreesOnPostfixChains) {
+  const char* const operands[] = {
+      "a.b",
+      "a.b.c",
+      "a[0]",
+      "a[0].b",
+      "a[i..j]",
+      "a[..2]",
+      "a[i..]",
+      "a[..]",
+      "f(x).p",
+      "f(x)[0]",
+      "n.p IS NULL",
+      "n.p IS NOT NULL",
+      "[1, 2][0]",
+      "{k: 1}.k",
+      "(a).b",
+      "$p.x",
+      "'s'[0]",
+      "a.b[c.d[-e]].f",
+      "a /* c */ .b",
+      "a\n[0]",
+      "count(*)",
+      "CASE WHEN a THEN b END.c",
+      "[x IN l | x][lo..hi]",
+  };
+  const char* const prefixes[] = {"", "-", "- ", "-/**/", "NOT ", "NOT -", "NOT NOT - "};
+  const char* const followers[] = {"", " + 1", " ^ 2", " * -b.c", " = x[0]", " AND NOT y.z"};
+  const char* const shapes[] = {
+      "RETURN %s",
+      "MATCH (n) WHERE %s RETURN n",
+      "RETURN [x IN [f(%s), 2] WHERE x > 0 | x]",
+      "RETURN any(x IN [[%s], 1] WHERE x)",
+  };
+  int accepted = 0;
+  int compared = 0;
+  for (const char* operand : operands) {
+    for (const char* prefix : prefixes) {
+      for (const char* follower : followers) {
+        const std::string e = std::string(prefix) + operand + follower;
+        for (const char* shape : shapes) {
+          std::string q = shape;
+          q.replace(q.find("%s"), 2, e);
+          ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+          const auto quick = run_quick_only(q);
+          if (const Pairs* pairs = std::get_if<Pairs>(&quick)) {
+            ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(*pairs, q));
+            ++accepted;
+          }
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GT(accepted, compared * 9 / 10);
 }
 
 }  // namespace
