@@ -21,7 +21,9 @@
 namespace tessary::recognizer_detail {
 namespace {
 
-struct QuickRun;
+struct QuickRun {
+  static constexpr bool kRecords = false;
+};
 using Quick = Grammar<QuickRun>;
 
 // The rule functions this run replaces; every other rule is read as written.
@@ -436,7 +438,7 @@ bool Quick::atom(State& s) {
 
 template <Rule R>
 bool quick_name(State& s) {
-  if (s.atomic) return rule<R, name_start>(s, Quick::identifier);
+  if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
   if (p >= s.len) return false;
