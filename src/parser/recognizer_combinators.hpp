@@ -135,14 +135,15 @@ inline bool rule(State& s, Body&& body) {
 
 // A rule function F of rule R, memoized: the first call at a position runs F and may keep its
 // entry; every later call of R there replays the entry (recognizer_engine.hpp).
-template <Rule R, bool (*F)(State&)>
+// `Records` as for `rule`.
+template <Rule R, bool (*F)(State&), bool Records = true>
 inline bool memoized(State& s) {
   if (!s.memoize || s.atomic || s.aborted) return F(s);
   const std::uint64_t key = memo_key(R, s.pos);
   if (const std::uint32_t* hit = s.memo_index.find(key)) return replay(s, *hit);
-  const MemoCall call = begin_memo_call(s, key);
+  const MemoCall call = begin_memo_call<Records>(s, key);
   const bool ok = F(s);
-  end_memo_call(s, call, ok);
+  end_memo_call<Records>(s, call, ok);
   return ok;
 }
 
