@@ -61,8 +61,8 @@ bool Quick::procedure_result_field(State& s);
 // The levels are left as runs of chain levels (pairs.hpp): one start event for the levels from
 // the one asked for down to not_expr and one for those below, or a single one where no NOT
 // stands between them, and an end event only for the innermost level of a run and for a level
-// that does not end where the level below it does. postfix_expr is the innermost level of the
-// lower run unless a "-" stands before it; it is then a pair of its own inside unary_expr.
+// that does not end where the level below it does. postfix_expr and a small atom are the
+// lower run's innermost levels unless a "-" stands before them (quick_unary_operand).
 // ---------------------------------------------------------------------------------------------
 
 enum ChainLevel : int {
@@ -77,11 +77,12 @@ enum ChainLevel : int {
   kMod,
   kPower,
   kUnary,
-  kPostfix
+  kPostfix,
+  kAtom
 };
 static_assert(kChainRules[kNot] == Rule::not_expr && kChainRules[kUnary] == Rule::unary_expr &&
-              kChainRules[kPostfix] == Rule::postfix_expr &&
-              std::size(kChainRules) == kPostfix + 1);
+              kChainRules[kPostfix] == Rule::postfix_expr && kChainRules[kAtom] == Rule::atom &&
+              std::size(kChainRules) == kAtom + 1);
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -128,7 +129,7 @@ template <class Rest>
   end_chain_level(s, start, before, level);
 }
 
-inline bool postfix_op_here(State& s);
+bool quick_unary_operand(State& s, std::size_t lower, bool joined);
 
 template <int Level>
 bool quick_level(State& s) {
@@ -142,39 +143,22 @@ bool quick_level(State& s) {
     if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
     skip(s);
     if (s.tokens.size() == top + 1 && s.pos == p) {
-      s.tokens[top].chain += kPostfix - kNot;  // nothing in between: one run down to postfix_expr
+      s.tokens[top].chain += kAtom - kNot;  // nothing in between: one run down to atom
     } else {
       lower = s.tokens.size();
-      emit_chain_start(s, s.pos, kComparison, kPostfix);
+      emit_chain_start(s, s.pos, kComparison, kAtom);
     }
   } else {
-    emit_chain_start(s, p, Level, kPostfix);
+    emit_chain_start(s, p, Level, kAtom);
   }
   const std::uint32_t unary_at = s.pos;
   lit("-")(s);
   skip(s);
-  // postfix_expr is the innermost level of the run where it begins where unary_expr does, and
-  // unary_expr then ends where it ends; after a "-" it is a pair of its own, and the run ends
-  // at unary_expr.
-  const bool joined = s.pos == unary_at;
-  bool ok;
-  if (joined) {
-    // What the rule wrapper of postfix_expr does besides leaving the pair, as it does it.
-    ok = !s.aborted;
-    if (ok) {
-      ++s.work;
-      ok = seq(Quick::atom, star(postfix_op_here))(s);
-    }
-  } else {
-    --s.tokens[lower].chain;
-    ok = Quick::postfix_expr(s);
-  }
-  if (!ok) {
+  if (!quick_unary_operand(s, lower, s.pos == unary_at)) {
     s.pos = p;
     cut(s, top);
     return false;
   }
-  emit_chain_end(s, lower, joined ? kPostfix : kUnary, true);
   // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
   // ends: as the innermost level of the run above, or sharing the end of comparison_expr.
   auto end_not = [&] {
@@ -428,6 +412,43 @@ bool Quick::atom(State& s) {
     }
   }
   return memoized<Rule::atom, atom_rule>(s);
+}
+
+// unary_expr's operand, postfix_expr, read from where the "-" may stand, and the end entries
+// of the levels of the run at `lower` below unary_expr (its start entry counts the levels down
+// to atom). postfix_expr is a level of the run where it begins where unary_expr does
+// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, and
+// the run ends at unary_expr. atom is the innermost level of the run where it is small: no memo
+// entry stands in for it, so it leaves only its pair, and postfix_expr ends where it does unless
+// a skip or a postfix operator follows it. What the rule wrappers of the two levels do besides
+// leaving their pairs is done here as they do it; a small atom begins with a character atom can
+// begin with.
+bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
+  if (!joined) {
+    s.tokens[lower].chain -= kAtom - kUnary;
+    if (!Quick::postfix_expr(s)) return false;
+    emit_chain_end(s, lower, kUnary, true);
+    return true;
+  }
+  if (s.aborted) return false;
+  ++s.work;
+  const SmallAtom kind = s.pos < s.len ? small_atom(s) : SmallAtom::kNone;
+  if (kind == SmallAtom::kNone) {
+    --s.tokens[lower].chain;
+    if (!seq(Quick::memoized<Rule::atom, Quick::atom_rule>, star(postfix_op_here))(s)) {
+      return false;
+    }
+    emit_chain_end(s, lower, kPostfix, true);
+    return true;
+  }
+  ++s.work;
+  if (!(kind == SmallAtom::kVariable ? Quick::variable(s) : quick_atom_choice(s))) return false;
+  emit_chain_end(s, lower, kAtom, true);
+  skip(s);
+  const std::size_t before = s.tokens.size();
+  star(postfix_op_here)(s);
+  end_chain_level(s, lower, before, kPostfix);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

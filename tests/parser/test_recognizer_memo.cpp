@@ -642,11 +642,29 @@ void expect_sharing_levels_agree(Pairs pairs, const std::string& q) {
   }
 }
 
-// Operands with chains of postfix operators, behind every prefix and before operators of each
-// level, alone and inside constructs that are read twice: postfix_expr is the innermost level
-// of a run of chain levels where no "-" stands before it, and a pair of its own after one.
+// Operands with chains of postfix operators, and small atoms alone or followed by a skip, behind
+// every prefix and before operators of each level, alone and inside constructs that are read
+// twice: postfix_expr, and a small atom below it, are the innermost levels of a run of chain
+// levels where no "-" stands before them, and a pair of its own after one.
 TEST(RecognizerMemo, QuickRunAgreesOnPostfixChains) {
   const char* const operands[] = {
+      "x",
+      "x /* c */",
+      "x\n",
+      "12",
+      "2.5e3 ",
+      "'s'",
+      "\"d\"/**/",
+      "$p",
+      "$1 ",
+      "true",
+      "FALSE",
+      "null",
+      "nullable",
+      "`a b`",
+      "f(x)",
+      "[1]",
+      "(a)",
       "a.b",
       "a.b.c",
       "a[0]",
