@@ -92,6 +92,51 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
   return t;
 }();
 
+// Whether the text here begins with `word`, A-Z folded, and a word character does not follow it.
+template <std::size_t N>
+inline bool at_whole_word(const State& s, const char (&word)[N]) {
+  if (!ILit{word, N - 1}.matches(s)) return false;
+  const std::uint32_t end = s.pos + (N - 1);
+  return end == s.len || !is_word(s.text[end]);
+}
+
+// Whether an operator of some level of the chain may begin here (after an operand and its
+// skip). A symbol is taken to begin one; a letter only where the word of an operator that
+// begins with it stands here: AND, OR, XOR and IN as whole words (each is read with a word
+// boundary after it), STARTS, ENDS and CONTAINS as the text's first letters. Elsewhere every
+// operator fails at once, so the word after an operand (AS, ORDER, ASC, ...) ends the levels
+// as the end of the text does.
+inline bool operator_may_follow(const State& s) {
+  if (s.pos == s.len) return false;
+  const char c = s.text[s.pos];
+  if (!kOperatorStart[static_cast<unsigned char>(c)]) return false;
+  switch (c) {
+    case 'a':
+    case 'A':
+      return at_whole_word(s, "AND");
+    case 'o':
+    case 'O':
+      return at_whole_word(s, "OR");
+    case 'x':
+    case 'X':
+      return at_whole_word(s, "XOR");
+    case 'i':
+    case 'I':
+      return at_whole_word(s, "IN");
+    case 's':
+    case 'S':
+      return ILit{"STARTS", 6}.matches(s);
+    case 'e':
+    case 'E':
+      return ILit{"ENDS", 4}.matches(s);
+    case 'c':
+    case 'C':
+      return ILit{"CONTAINS", 8}.matches(s);
+    default:
+      return true;
+  }
+}
+
 // The start event of a run of chain levels at `pos`, from `level` down to `innermost`.
 inline void emit_chain_start(State& s, std::uint32_t pos, int level, int innermost) {
   Event e = start_event(pos, kChainRules[level]);
@@ -172,7 +217,7 @@ bool quick_level(State& s) {
     return true;
   }
   skip(s);
-  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
+  if (!operator_may_follow(s)) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
     if constexpr (Level <= kNot) end_not();
