@@ -100,41 +100,61 @@ inline bool at_whole_word(const State& s, const char (&word)[N]) {
   return end == s.len || !is_word(s.text[end]);
 }
 
-// Whether an operator of some level of the chain may begin here (after an operand and its
-// skip). A symbol is taken to begin one; a letter only where the word of an operator that
-// begins with it stands here: AND, OR, XOR and IN as whole words (each is read with a word
+// Whether an operator of a level of the chain from `Level` down may begin here (after an operand
+// and its skip). A symbol is taken to begin one; a letter only where the word of an operator
+// that begins with it stands here: AND, OR, XOR and IN as whole words (each is read with a word
 // boundary after it), STARTS, ENDS and CONTAINS as the text's first letters. Elsewhere every
-// operator fails at once, so the word after an operand (AS, ORDER, ASC, ...) ends the levels
-// as the end of the text does.
-inline bool operator_may_follow(const State& s) {
+// operator fails at once, so the word after an operand (AS, ORDER, ASC, ...) ends the levels as
+// the end of the text does; the one operator rule whose first letter it is would still have
+// been called, and its call is counted.
+template <int Level>
+inline bool operator_may_follow(State& s) {
   if (s.pos == s.len) return false;
   const char c = s.text[s.pos];
   if (!kOperatorStart[static_cast<unsigned char>(c)]) return false;
+  bool called;  // whether the operator rule that begins with the letter is tried from Level
   switch (c) {
     case 'a':
     case 'A':
-      return at_whole_word(s, "AND");
+      if (at_whole_word(s, "AND")) return true;
+      called = Level <= kAnd;
+      break;
     case 'o':
     case 'O':
-      return at_whole_word(s, "OR");
+      if (at_whole_word(s, "OR")) return true;
+      called = Level <= kOr;
+      break;
     case 'x':
     case 'X':
-      return at_whole_word(s, "XOR");
+      if (at_whole_word(s, "XOR")) return true;
+      called = Level <= kXor;
+      break;
     case 'i':
     case 'I':
-      return at_whole_word(s, "IN");
+      if (at_whole_word(s, "IN")) return true;
+      called = Level <= kComparison;
+      break;
     case 's':
     case 'S':
-      return ILit{"STARTS", 6}.matches(s);
+      if (ILit{"STARTS", 6}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
     case 'e':
     case 'E':
-      return ILit{"ENDS", 4}.matches(s);
+      if (ILit{"ENDS", 4}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
     case 'c':
     case 'C':
-      return ILit{"CONTAINS", 8}.matches(s);
+      if (ILit{"CONTAINS", 8}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
     default:
       return true;
   }
+  // What the rule wrapper of that operator does before its body fails.
+  if (called && !s.aborted) ++s.work;
+  return false;
 }
 
 // The start event of a run of chain levels at `pos`, from `level` down to `innermost`.
@@ -217,7 +237,7 @@ bool quick_level(State& s) {
     return true;
   }
   skip(s);
-  if (!operator_may_follow(s)) {
+  if (!operator_may_follow<Level>(s)) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
     if constexpr (Level <= kNot) end_not();
