@@ -333,12 +333,23 @@ inline std::uint32_t name_run_end(const State& s) {
   return i;
 }
 
+// The end of the run of name text here and of the skip after it, where a "(" after a function
+// name would stand. A single space is passed over at once, as the implicit skip does.
+inline std::uint32_t name_run_skip_end(const State& s) {
+  const std::uint32_t run = name_run_end(s);
+  if (run == s.len || !in_class<is_skip_start>(s.text[run])) return run;
+  if (s.text[run] == ' ' && (run + 1 == s.len || !in_class<is_skip_start>(s.text[run + 1]))) {
+    return run + 1;
+  }
+  return skip_end(s.text, run, s.len);
+}
+
 // The last two alternatives of atom, function_invocation | variable, where the text begins
 // with a letter or "_". A function name ends at the end of a word inside the run of name text
 // here, and only at the run's end can the "(" after it follow; where none follows, the call
 // fails, leaving the variable.
 bool quick_name_atom(State& s) {
-  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  const std::uint32_t after = name_run_skip_end(s);
   if (after < s.len && s.text[after] == '(') {
     return Quick::function_invocation(s) || Quick::variable(s);
   }
@@ -455,7 +466,7 @@ inline SmallAtom small_atom(const State& s) {
     default:
       break;
   }
-  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  const std::uint32_t after = name_run_skip_end(s);
   if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
   return SmallAtom::kVariable;
 }
