@@ -45,6 +45,10 @@ template <>
 bool Quick::property_key_name(State& s);
 template <>
 bool Quick::procedure_result_field(State& s);
+template <>
+bool Quick::reading_clause(State& s);
+template <>
+bool Quick::updating_clause(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -580,6 +584,74 @@ bool Quick::property_key_name(State& s) {
 template <>
 bool Quick::procedure_result_field(State& s) {
   return quick_name<Rule::procedure_result_field>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// reading_clause, updating_clause: each alternative begins with its own keyword. Where the first
+// letter of one stands here but not its keyword, the clause's rule and that alternative are
+// called only to fail at the keyword, having done too little work for a memo entry; only their
+// counts are kept: the calls (and the nesting level updating_clause would count). A run that is
+// aborted, or at the nesting bound, is left to the rules.
+// ---------------------------------------------------------------------------------------------
+
+template <>
+bool Quick::reading_clause(State& s) {
+  static_assert(!counts_level(Rule::reading_clause));
+  if (s.pos < s.len && in_class<reading_start>(s.text[s.pos]) && !s.aborted) {
+    std::uint64_t calls = 0;  // the rules called: the clause's and the alternatives'
+    switch (fold(s.text[s.pos])) {
+      case 'o':
+      case 'm':  // match_clause: ^"OPTIONAL"? ~ ^"MATCH"
+        if (!starts_with_word(s, "OPTIONAL") && !starts_with_word(s, "MATCH")) calls = 2;
+        break;
+      case 'u':  // unwind_clause
+        if (!starts_with_word(s, "UNWIND")) calls = 2;
+        break;
+      default:  // 'c': call_subquery, in_query_call
+        if (!starts_with_word(s, "CALL")) calls = 3;
+        break;
+    }
+    if (calls != 0) {
+      s.work += calls;
+      return false;
+    }
+  }
+  return memoized<Rule::reading_clause, reading_clause_rule>(s);
+}
+
+template <>
+bool Quick::updating_clause(State& s) {
+  static_assert(counts_level(Rule::updating_clause));
+  if (s.pos < s.len && in_class<updating_start>(s.text[s.pos]) && !s.aborted &&
+      s.level != kMaxNesting) {
+    bool keyword;
+    switch (fold(s.text[s.pos])) {
+      case 'c':
+        keyword = starts_with_word(s, "CREATE");
+        break;
+      case 'm':
+        keyword = starts_with_word(s, "MERGE");
+        break;
+      case 'f':
+        keyword = starts_with_word(s, "FOREACH");
+        break;
+      case 's':
+        keyword = starts_with_word(s, "SET");
+        break;
+      case 'r':
+        keyword = starts_with_word(s, "REMOVE");
+        break;
+      default:  // 'd': delete_clause, ^"DETACH"? ~ ^"DELETE"
+        keyword = starts_with_word(s, "DETACH") || starts_with_word(s, "DELETE");
+        break;
+    }
+    if (!keyword) {
+      s.work += 2;
+      if (s.level + 1 > s.peak) s.peak = s.level + 1;
+      return false;
+    }
+  }
+  return memoized<Rule::updating_clause, updating_clause_rule>(s);
 }
 
 }  // namespace

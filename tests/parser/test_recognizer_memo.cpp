@@ -495,6 +495,71 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
   EXPECT_GT(accepted, 300);
 }
 
+// Clauses, and words that begin with a clause keyword's first letter but are not the keyword,
+// after clauses of each kind and inside a subquery: the run that records nothing passes over a
+// clause that cannot begin here, and must accept and build exactly what the recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
+  const char* const clauses[] = {
+      "RETURN n",
+      "return n",
+      "CREATE (m)",
+      "create (m) RETURN m",
+      "CREATEx (m)",
+      "MERGE (m)",
+      "MERG (m)",
+      "MATCH (m) RETURN m",
+      "match (m) RETURN m",
+      "MATCHx (m)",
+      "OPTIONAL MATCH (m) RETURN m",
+      "optional match (m) RETURN m",
+      "OPTIONALMATCH (m) RETURN m",
+      "OPTION",
+      "UNWIND [1] AS x RETURN x",
+      "UNWINDING",
+      "CALL { RETURN 1 AS one } RETURN n",
+      "CALL db.labels()",
+      "CALLx",
+      "SET n.p = 1",
+      "set n.p = 1 RETURN n",
+      "SETx",
+      "REMOVE n.p",
+      "REMOVAL",
+      "DELETE n",
+      "DETACH DELETE n",
+      "detach delete n",
+      "DETACHED",
+      "DELE n",
+      "FOREACH (x IN [1] | CREATE (m))",
+      "FOREVER",
+      "WITH n RETURN n",
+      "ORDER",
+      "c",
+      "m",
+      "r",
+      "d",
+      "s",
+      "u",
+      "o",
+      "f",
+  };
+  const char* const contexts[] = {
+      "MATCH (n) %s",
+      "MATCH (n) WITH n %s",
+      "MATCH (n) SET n.a = 1 %s",
+      "MATCH (n) /* c */ %s",
+      "CALL { MATCH (n) %s } RETURN 1",
+  };
+  int accepted = 0;
+  for (const char* clause : clauses) {
+    for (std::string q : contexts) {
+      q.replace(q.find("%s"), 2, clause);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 90);
+}
+
 // Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
 // of every kind between and after their pieces, and atoms that hold expressions of their own or
 // are read twice (a list that turns out to be a comprehension, a parenthesised pattern): the run
