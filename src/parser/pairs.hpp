@@ -21,9 +21,9 @@ namespace tessary {
 // The levels of an expression's operator chain, outermost first: each holds the next as its
 // first child.
 inline constexpr Rule kChainRules[] = {
-    Rule::expression, Rule::or_expr,         Rule::xor_expr,     Rule::and_expr,
-    Rule::not_expr,   Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr,
-    Rule::mod_expr,   Rule::power_expr,      Rule::unary_expr};
+    Rule::expression,      Rule::or_expr,      Rule::xor_expr,     Rule::and_expr, Rule::not_expr,
+    Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr, Rule::power_expr,
+    Rule::unary_expr,      Rule::postfix_expr, Rule::atom};
 
 // A rule's place in kChainRules (0 for a rule outside the chain).
 inline constexpr auto kChainIndex = [] {

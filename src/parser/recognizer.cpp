@@ -10,7 +10,9 @@
 namespace tessary::recognizer_detail {
 namespace {
 
-struct RecordingRun;
+struct RecordingRun {
+  static constexpr bool kRecords = true;
+};
 
 }  // namespace
 

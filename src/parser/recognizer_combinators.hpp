@@ -88,7 +88,10 @@ constexpr bool may_be_leaf(Rule r) {
 // `First`, where given, tells the characters the rule's first element (a literal or a character
 // class) can begin with: elsewhere the rule fails at once, having called no rule, exactly as
 // running it would.
-template <Rule R, bool (*First)(char) = nullptr, class Body>
+//
+// `Records` is false where the caller is compiled for the run that records nothing only: the
+// steps of the record are then left out of the code instead of being passed over.
+template <Rule R, bool (*First)(char) = nullptr, bool Records = true, class Body>
 inline bool rule(State& s, Body&& body) {
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
@@ -103,7 +106,7 @@ inline bool rule(State& s, Body&& body) {
   if constexpr (First != nullptr) {
     if (p >= s.len || !in_class<First>(s.text[p])) {
       if constexpr (counts_level(R)) --s.level;
-      if (s.recording && !s.atomic) {
+      if ((Records && s.recording) && !s.atomic) {
         record(s, R, p, s.furthest == p ? s.count_at_furthest() : 0);
       }
       return false;
@@ -111,7 +114,7 @@ inline bool rule(State& s, Body&& body) {
   }
   ++s.work;
   const bool track = !s.atomic;
-  const std::uint32_t e0 = s.recording && s.furthest == p ? s.count_at_furthest() : 0;
+  const std::uint32_t e0 = (Records && s.recording) && s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
   if (track) emit(s, start_event(p, R));
   bool ok;
@@ -138,21 +141,22 @@ inline bool rule(State& s, Body&& body) {
   s.pos = p;
   if (track) {
     cut(s, ti);
-    if (s.recording && !s.aborted) record(s, R, p, e0);
+    if ((Records && s.recording) && !s.aborted) record(s, R, p, e0);
   }
   return false;
 }
 
 // A rule function F of rule R, memoized: the first call at a position runs F and may keep its
 // entry; every later call of R there replays the entry (recognizer_engine.hpp).
-template <Rule R, bool (*F)(State&)>
+// `Records` as for `rule`.
+template <Rule R, bool (*F)(State&), bool Records = true>
 inline bool memoized(State& s) {
   if (!s.memoize || s.atomic || s.aborted) return F(s);
   const std::uint64_t key = memo_key(R, s.pos);
   if (const std::uint32_t* hit = s.memo_index.find(key)) return replay(s, *hit);
-  const MemoCall call = begin_memo_call(s, key);
+  const MemoCall call = begin_memo_call<Records>(s, key);
   const bool ok = F(s);
-  end_memo_call(s, call, ok);
+  end_memo_call<Records>(s, call, ok);
   return ok;
 }
 

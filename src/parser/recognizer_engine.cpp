@@ -261,16 +261,18 @@ void for_each_buffer(State& s, Arena& arena, F f) {
   f(s.memo_expected, arena.memo_expected);
 }
 
+// Buffers change hands by swapping, the cheapest exchange: the run's own buffers are empty
+// when it starts, and whatever a run hands back in exchange goes with its state.
 void lend_arena(State& s) {
   for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
-    mine = std::move(kept);
+    mine.swap(kept);
     mine.clear();
   });
 }
 
 void give_back_arena(State& s) {
   for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
-    if (mine.capacity() <= kArenaLimit) kept = std::move(mine);
+    if (mine.capacity() <= kArenaLimit) mine.swap(kept);
   });
 }
 

@@ -172,6 +172,12 @@ class AttemptList {
   void truncate(std::size_t n) { size_ = n; }
   void clear() { size_ = 0; }
   std::size_t capacity() const { return cap_; }
+  void swap(AttemptList& other) noexcept {
+    buf_.swap(other.buf_);
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(cap_, other.cap_);
+  }
   // Removes the pieces [from, to).
   void erase(std::size_t from, std::size_t to) {
     std::copy(data_ + to, data_ + size_, data_ + from);
@@ -191,6 +197,12 @@ class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
   std::size_t capacity() const { return keys_.size(); }
+  void swap(MemoTable& other) noexcept {
+    keys_.swap(other.keys_);
+    values_.swap(other.values_);
+    std::swap(mask_, other.mask_);
+    std::swap(size_, other.size_);
+  }
   void clear() {
     if (size_ == 0) return;
     std::fill(keys_.begin(), keys_.end(), kEmpty);
@@ -427,7 +439,9 @@ struct MemoCall {
 };
 
 // Starts a memoized call of the rule and position of `key`: it runs on a fresh record placed
-// after the caller's.
+// after the caller's. Without `Records` (a call of the run that records nothing, whose record
+// stays empty) the record is left as it is.
+template <bool Records = true>
 [[gnu::always_inline]] inline MemoCall begin_memo_call(State& s, std::uint64_t key) {
   const MemoCall call{key,
                       s.furthest,
@@ -436,17 +450,21 @@ struct MemoCall {
                       s.level,
                       s.work,
                       static_cast<std::uint32_t>(s.tokens.size())};
-  s.furthest = 0;
-  s.base = static_cast<std::uint32_t>(s.expected.size());
+  if constexpr (Records) {
+    s.furthest = 0;
+    s.base = static_cast<std::uint32_t>(s.expected.size());
+  }
   s.peak = s.level;
   return call;
 }
 
 // Ends a memoized call that returned `ok`: keeps its entry if it did enough work, and merges
-// its record into the caller's.
+// its record into the caller's (where `Records`, as begin_memo_call).
+template <bool Records = true>
 [[gnu::always_inline]] inline void end_memo_call(State& s, const MemoCall& call, bool ok) {
-  const std::uint32_t f1 = s.furthest;
-  const std::uint32_t n1 = s.count_at_furthest();
+  // A call that records nothing leaves an empty record.
+  const std::uint32_t f1 = Records ? s.furthest : 0;
+  const std::uint32_t n1 = Records ? s.count_at_furthest() : 0;
   const std::uint32_t depth = s.peak - call.level;
   const std::uint32_t tok0 = call.tokens;
   if (!s.aborted && s.work - call.work >= kMemoMinWork) {
@@ -460,7 +478,9 @@ struct MemoCall {
     m.cut = false;
     m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
     m.exp_len = n1;
-    s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
+    if constexpr (Records) {
+      s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
+    }
     m.furthest = f1;
     m.depth = depth;
     const auto index = static_cast<std::uint32_t>(s.memo.size());
@@ -481,16 +501,18 @@ struct MemoCall {
 
   // Merge the fresh record into the caller's, which sits at [call.base, s.base).
   s.peak = std::max(call.peak, s.peak);
-  const std::uint32_t fresh = s.base;
-  s.base = call.base;
-  s.furthest = call.furthest;
-  if (n1 != 0 && f1 >= call.furthest) {
-    if (f1 > call.furthest) {
-      s.expected.erase(call.base, fresh);
-      s.furthest = f1;
+  if constexpr (Records) {
+    const std::uint32_t fresh = s.base;
+    s.base = call.base;
+    s.furthest = call.furthest;
+    if (n1 != 0 && f1 >= call.furthest) {
+      if (f1 > call.furthest) {
+        s.expected.erase(call.base, fresh);
+        s.furthest = f1;
+      }
+    } else {
+      s.expected.truncate(fresh);
     }
-  } else {
-    s.expected.truncate(fresh);
   }
 }
 

@@ -35,6 +35,17 @@ struct Grammar {
   static bool updating_clause_rule(State& s);
   static bool expression_rule(State& s);
   static bool atom_rule(State& s);
+
+  // The rule and memo wrappers, with the steps of the record compiled in only for a run that
+  // records.
+  template <Rule R, bool (*First)(char) = nullptr, class Body>
+  [[gnu::always_inline]] static bool rule(State& s, Body&& body) {
+    return recognizer_detail::rule<R, First, Run::kRecords>(s, static_cast<Body&&>(body));
+  }
+  template <Rule R, bool (*F)(State&)>
+  [[gnu::always_inline]] static bool memoized(State& s) {
+    return recognizer_detail::memoized<R, F, Run::kRecords>(s);
+  }
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -21,7 +21,9 @@
 namespace tessary::recognizer_detail {
 namespace {
 
-struct QuickRun;
+struct QuickRun {
+  static constexpr bool kRecords = false;
+};
 using Quick = Grammar<QuickRun>;
 
 // The rule functions this run replaces; every other rule is read as written.
@@ -29,6 +31,8 @@ template <>
 bool Quick::expression_rule(State& s);
 template <>
 bool Quick::postfix_expr(State& s);
+template <>
+bool Quick::atom(State& s);
 template <>
 bool Quick::atom_rule(State& s);
 template <>
@@ -41,6 +45,10 @@ template <>
 bool Quick::property_key_name(State& s);
 template <>
 bool Quick::procedure_result_field(State& s);
+template <>
+bool Quick::reading_clause(State& s);
+template <>
+bool Quick::updating_clause(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -57,7 +65,8 @@ bool Quick::procedure_result_field(State& s);
 // The levels are left as runs of chain levels (pairs.hpp): one start event for the levels from
 // the one asked for down to not_expr and one for those below, or a single one where no NOT
 // stands between them, and an end event only for the innermost level of a run and for a level
-// that does not end where the level below it does.
+// that does not end where the level below it does. postfix_expr and a small atom are the
+// lower run's innermost levels unless a "-" stands before them (quick_unary_operand).
 // ---------------------------------------------------------------------------------------------
 
 enum ChainLevel : int {
@@ -71,10 +80,13 @@ enum ChainLevel : int {
   kMulDiv,
   kMod,
   kPower,
-  kUnary
+  kUnary,
+  kPostfix,
+  kAtom
 };
 static_assert(kChainRules[kNot] == Rule::not_expr && kChainRules[kUnary] == Rule::unary_expr &&
-              std::size(kChainRules) == kUnary + 1);
+              kChainRules[kPostfix] == Rule::postfix_expr && kChainRules[kAtom] == Rule::atom &&
+              std::size(kChainRules) == kAtom + 1);
 
 constexpr std::array<bool, 256> kOperatorStart = [] {
   std::array<bool, 256> t{};
@@ -83,6 +95,71 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
   }
   return t;
 }();
+
+// Whether the text here begins with `word`, A-Z folded, and a word character does not follow it.
+template <std::size_t N>
+inline bool at_whole_word(const State& s, const char (&word)[N]) {
+  if (!ILit{word, N - 1}.matches(s)) return false;
+  const std::uint32_t end = s.pos + (N - 1);
+  return end == s.len || !is_word(s.text[end]);
+}
+
+// Whether an operator of a level of the chain from `Level` down may begin here (after an operand
+// and its skip). A symbol is taken to begin one; a letter only where the word of an operator
+// that begins with it stands here: AND, OR, XOR and IN as whole words (each is read with a word
+// boundary after it), STARTS, ENDS and CONTAINS as the text's first letters. Elsewhere every
+// operator fails at once, so the word after an operand (AS, ORDER, ASC, ...) ends the levels as
+// the end of the text does; the one operator rule whose first letter it is would still have
+// been called, and its call is counted.
+template <int Level>
+inline bool operator_may_follow(State& s) {
+  if (s.pos == s.len) return false;
+  const char c = s.text[s.pos];
+  if (!kOperatorStart[static_cast<unsigned char>(c)]) return false;
+  bool called;  // whether the operator rule that begins with the letter is tried from Level
+  switch (c) {
+    case 'a':
+    case 'A':
+      if (at_whole_word(s, "AND")) return true;
+      called = Level <= kAnd;
+      break;
+    case 'o':
+    case 'O':
+      if (at_whole_word(s, "OR")) return true;
+      called = Level <= kOr;
+      break;
+    case 'x':
+    case 'X':
+      if (at_whole_word(s, "XOR")) return true;
+      called = Level <= kXor;
+      break;
+    case 'i':
+    case 'I':
+      if (at_whole_word(s, "IN")) return true;
+      called = Level <= kComparison;
+      break;
+    case 's':
+    case 'S':
+      if (ILit{"STARTS", 6}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
+    case 'e':
+    case 'E':
+      if (ILit{"ENDS", 4}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
+    case 'c':
+    case 'C':
+      if (ILit{"CONTAINS", 8}.matches(s)) return true;
+      called = Level <= kComparison;
+      break;
+    default:
+      return true;
+  }
+  // What the rule wrapper of that operator does before its body fails.
+  if (called && !s.aborted) ++s.work;
+  return false;
+}
 
 // The start event of a run of chain levels at `pos`, from `level` down to `innermost`.
 inline void emit_chain_start(State& s, std::uint32_t pos, int level, int innermost) {
@@ -121,6 +198,8 @@ template <class Rest>
   end_chain_level(s, start, before, level);
 }
 
+bool quick_unary_operand(State& s, std::size_t lower, bool joined);
+
 template <int Level>
 bool quick_level(State& s) {
   static_assert(Level >= kExpression && Level <= kUnary);
@@ -133,22 +212,22 @@ bool quick_level(State& s) {
     if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
     skip(s);
     if (s.tokens.size() == top + 1 && s.pos == p) {
-      s.tokens[top].chain += kUnary - kNot;  // nothing in between: one run down to unary_expr
+      s.tokens[top].chain += kAtom - kNot;  // nothing in between: one run down to atom
     } else {
       lower = s.tokens.size();
-      emit_chain_start(s, s.pos, kComparison, kUnary);
+      emit_chain_start(s, s.pos, kComparison, kAtom);
     }
   } else {
-    emit_chain_start(s, p, Level, kUnary);
+    emit_chain_start(s, p, Level, kAtom);
   }
+  const std::uint32_t unary_at = s.pos;
   lit("-")(s);
   skip(s);
-  if (!Quick::postfix_expr(s)) {
+  if (!quick_unary_operand(s, lower, s.pos == unary_at)) {
     s.pos = p;
     cut(s, top);
     return false;
   }
-  emit_chain_end(s, lower, kUnary, true);
   // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
   // ends: as the innermost level of the run above, or sharing the end of comparison_expr.
   auto end_not = [&] {
@@ -162,7 +241,7 @@ bool quick_level(State& s) {
     return true;
   }
   skip(s);
-  if (s.pos == s.len || !kOperatorStart[static_cast<unsigned char>(s.text[s.pos])]) {
+  if (!operator_may_follow<Level>(s)) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
     if constexpr (Level <= kNot) end_not();
@@ -258,12 +337,23 @@ inline std::uint32_t name_run_end(const State& s) {
   return i;
 }
 
+// The end of the run of name text here and of the skip after it, where a "(" after a function
+// name would stand. A single space is passed over at once, as the implicit skip does.
+inline std::uint32_t name_run_skip_end(const State& s) {
+  const std::uint32_t run = name_run_end(s);
+  if (run == s.len || !in_class<is_skip_start>(s.text[run])) return run;
+  if (s.text[run] == ' ' && (run + 1 == s.len || !in_class<is_skip_start>(s.text[run + 1]))) {
+    return run + 1;
+  }
+  return skip_end(s.text, run, s.len);
+}
+
 // The last two alternatives of atom, function_invocation | variable, where the text begins
 // with a letter or "_". A function name ends at the end of a word inside the run of name text
 // here, and only at the run's end can the "(" after it follow; where none follows, the call
 // fails, leaving the variable.
 bool quick_name_atom(State& s) {
-  const std::uint32_t after = skip_end(s.text, name_run_end(s), s.len);
+  const std::uint32_t after = name_run_skip_end(s);
   if (after < s.len && s.text[after] == '(') {
     return Quick::function_invocation(s) || Quick::variable(s);
   }
@@ -337,6 +427,110 @@ bool Quick::atom_rule(State& s) {
   return rule<Rule::atom, atom_start>(s, quick_atom_choice);
 }
 
+// What the atom here is read as, where that is known from its first characters: a variable
+// alone (a name that begins no other alternative and has no "(" after it), or a number, a
+// string, a boolean, null or a parameter.
+enum class SmallAtom { kNone, kVariable, kOther };
+
+inline SmallAtom small_atom(const State& s) {
+  const char c = s.text[s.pos];
+  if (is_digit(c) || c == '"' || c == '\'' || c == '$') return SmallAtom::kOther;
+  if (!is_word_start(c)) return SmallAtom::kNone;
+  switch (fold(c)) {
+    case 'r':
+      if (starts_with_word(s, "REDUCE")) return SmallAtom::kNone;
+      break;
+    case 'a':
+      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) return SmallAtom::kNone;
+      break;
+    case 's':
+      if (starts_with_word(s, "SHORTESTPATH") || starts_with_word(s, "SINGLE")) {
+        return SmallAtom::kNone;
+      }
+      break;
+    case 't':
+      if (starts_with_word(s, "TRUE")) return SmallAtom::kOther;
+      break;
+    case 'f':
+      if (starts_with_word(s, "FALSE")) return SmallAtom::kOther;
+      break;
+    case 'n':
+      if (starts_with_word(s, "NULL")) return SmallAtom::kOther;
+      if (starts_with_word(s, "NONE")) return SmallAtom::kNone;
+      break;
+    case 'c':
+      if (starts_with_word(s, "CASE") || starts_with_word(s, "COUNT") ||
+          starts_with_word(s, "COLLECT")) {
+        return SmallAtom::kNone;
+      }
+      break;
+    case 'e':
+      if (starts_with_word(s, "EXISTS")) return SmallAtom::kNone;
+      break;
+    default:
+      break;
+  }
+  const std::uint32_t after = name_run_skip_end(s);
+  if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
+  return SmallAtom::kVariable;
+}
+
+// The memo wrapper of atom, passed over where the atom is small: such a call does far less work
+// than an entry needs to be kept (kMemoMinWork), so no entry for it is ever found or made, and
+// a run that records nothing has no record to keep apart. A variable alone is read at once,
+// as quick_atom_choice would read it.
+template <>
+bool Quick::atom(State& s) {
+  if (s.pos < s.len && !s.atomic) {
+    switch (small_atom(s)) {
+      case SmallAtom::kVariable:
+        return rule<Rule::atom, atom_start>(s, Quick::variable);
+      case SmallAtom::kOther:
+        return atom_rule(s);
+      case SmallAtom::kNone:
+        break;
+    }
+  }
+  return memoized<Rule::atom, atom_rule>(s);
+}
+
+// unary_expr's operand, postfix_expr, read from where the "-" may stand, and the end entries
+// of the levels of the run at `lower` below unary_expr (its start entry counts the levels down
+// to atom). postfix_expr is a level of the run where it begins where unary_expr does
+// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, and
+// the run ends at unary_expr. atom is the innermost level of the run where it is small: no memo
+// entry stands in for it, so it leaves only its pair, and postfix_expr ends where it does unless
+// a skip or a postfix operator follows it. What the rule wrappers of the two levels do besides
+// leaving their pairs is done here as they do it; a small atom begins with a character atom can
+// begin with.
+bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
+  if (!joined) {
+    s.tokens[lower].chain -= kAtom - kUnary;
+    if (!Quick::postfix_expr(s)) return false;
+    emit_chain_end(s, lower, kUnary, true);
+    return true;
+  }
+  if (s.aborted) return false;
+  ++s.work;
+  const SmallAtom kind = s.pos < s.len ? small_atom(s) : SmallAtom::kNone;
+  if (kind == SmallAtom::kNone) {
+    --s.tokens[lower].chain;
+    if (!seq(Quick::memoized<Rule::atom, Quick::atom_rule>, star(postfix_op_here))(s)) {
+      return false;
+    }
+    emit_chain_end(s, lower, kPostfix, true);
+    return true;
+  }
+  ++s.work;
+  if (!(kind == SmallAtom::kVariable ? Quick::variable(s) : quick_atom_choice(s))) return false;
+  emit_chain_end(s, lower, kAtom, true);
+  skip(s);
+  const std::size_t before = s.tokens.size();
+  star(postfix_op_here)(s);
+  end_chain_level(s, lower, before, kPostfix);
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // variable, label_name, rel_type_name, property_key_name, procedure_result_field: the
 // identifier here read at once, a word that is not a reserved word or a backtick name closed by
@@ -345,7 +539,7 @@ bool Quick::atom_rule(State& s) {
 
 template <Rule R>
 bool quick_name(State& s) {
-  if (s.atomic) return rule<R, name_start>(s, Quick::identifier);
+  if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
   if (p >= s.len) return false;
@@ -394,6 +588,74 @@ bool Quick::property_key_name(State& s) {
 template <>
 bool Quick::procedure_result_field(State& s) {
   return quick_name<Rule::procedure_result_field>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// reading_clause, updating_clause: each alternative begins with its own keyword. Where the first
+// letter of one stands here but not its keyword, the clause's rule and that alternative are
+// called only to fail at the keyword, having done too little work for a memo entry; only their
+// counts are kept: the calls (and the nesting level updating_clause would count). A run that is
+// aborted, or at the nesting bound, is left to the rules.
+// ---------------------------------------------------------------------------------------------
+
+template <>
+bool Quick::reading_clause(State& s) {
+  static_assert(!counts_level(Rule::reading_clause));
+  if (s.pos < s.len && in_class<reading_start>(s.text[s.pos]) && !s.aborted) {
+    std::uint64_t calls = 0;  // the rules called: the clause's and the alternatives'
+    switch (fold(s.text[s.pos])) {
+      case 'o':
+      case 'm':  // match_clause: ^"OPTIONAL"? ~ ^"MATCH"
+        if (!starts_with_word(s, "OPTIONAL") && !starts_with_word(s, "MATCH")) calls = 2;
+        break;
+      case 'u':  // unwind_clause
+        if (!starts_with_word(s, "UNWIND")) calls = 2;
+        break;
+      default:  // 'c': call_subquery, in_query_call
+        if (!starts_with_word(s, "CALL")) calls = 3;
+        break;
+    }
+    if (calls != 0) {
+      s.work += calls;
+      return false;
+    }
+  }
+  return memoized<Rule::reading_clause, reading_clause_rule>(s);
+}
+
+template <>
+bool Quick::updating_clause(State& s) {
+  static_assert(counts_level(Rule::updating_clause));
+  if (s.pos < s.len && in_class<updating_start>(s.text[s.pos]) && !s.aborted &&
+      s.level != kMaxNesting) {
+    bool keyword;
+    switch (fold(s.text[s.pos])) {
+      case 'c':
+        keyword = starts_with_word(s, "CREATE");
+        break;
+      case 'm':
+        keyword = starts_with_word(s, "MERGE");
+        break;
+      case 'f':
+        keyword = starts_with_word(s, "FOREACH");
+        break;
+      case 's':
+        keyword = starts_with_word(s, "SET");
+        break;
+      case 'r':
+        keyword = starts_with_word(s, "REMOVE");
+        break;
+      default:  // 'd': delete_clause, ^"DETACH"? ~ ^"DELETE"
+        keyword = starts_with_word(s, "DETACH") || starts_with_word(s, "DELETE");
+        break;
+    }
+    if (!keyword) {
+      s.work += 2;
+      if (s.level + 1 > s.peak) s.peak = s.level + 1;
+      return false;
+    }
+  }
+  return memoized<Rule::updating_clause, updating_clause_rule>(s);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "parser/names.hpp"
 #include "parser/recognizer.hpp"
@@ -78,4 +79,34 @@ TEST(NameAsWritten, TheWrittenFormIsReadAsOneWholeName) {
 }
 
 }  // namespace
+// The reserved words, each in letters of alternating case, need backticks; every word that
+// differs from one of them in a single letter, at any place of it, is a plain name.
+TEST(NameAsWritten, OnlyTheReservedWordsThemselvesNeedBackticks) {
+  const std::vector<std::string> reserved = {
+      "ALL",      "AND",      "ANY",    "ASCENDING", "ASC",    "AS",         "BY",     "CALL",
+      "CASE",     "CONTAINS", "COUNT",  "CREATE",    "DELETE", "DESCENDING", "DESC",   "DETACH",
+      "DISTINCT", "DO",       "DROP",   "ELSE",      "ENDS",   "END",        "EXISTS", "FALSE",
+      "FOREACH",  "FOR",      "FROM",   "IN",        "IS",     "LIMIT",      "MATCH",  "MERGE",
+      "NEW",      "NONE",     "NOT",    "NULL",      "ON",     "OPTIONAL",   "ORDER",  "OR",
+      "REDUCE",   "REMOVE",   "RETURN", "SET",       "SINGLE", "SKIP",       "STARTS", "THEN",
+      "TRUE",     "UNION",    "UNWIND", "WHEN",      "WHERE",  "WITH",       "XOR",    "YIELD"};
+  for (const std::string& word : reserved) {
+    for (int first_small = 0; first_small < 2; ++first_small) {
+      std::string mixed = word;
+      for (std::size_t i = 0; i < mixed.size(); ++i) {
+        if ((i % 2 == 0) == (first_small == 1)) mixed[i] = static_cast<char>(mixed[i] + 32);
+      }
+      EXPECT_FALSE(is_plain_name(mixed)) << mixed;
+    }
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      for (const char other : {'Q', 'q', '_', '7'}) {
+        std::string near = word;
+        near[i] = other;
+        if (i == 0 && other == '7') continue;  // not a word
+        EXPECT_TRUE(is_plain_name(near)) << near;
+      }
+    }
+  }
+}
+
 }  // namespace tessary

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -388,6 +389,9 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
       "f (1)",
       "f/**/(1)",
       "f // c\n (1)",
+      "f  (1)",
+      "a.b \t(1)",
+      "f / (1)",
       "x.y /* c */",
       "_x",
       "$p",
@@ -418,10 +422,49 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
       "a IN [1]",
       "a =~ 'x'",
       "a <= b >= c < d > e",
+      // Names and literals read as small atoms, next to ones that begin a larger atom
+      "n",
+      "m.title",
+      "trueFn(1)",
+      "TRUEx(1)",
+      "falsely.x",
+      "NULLIF(a)",
+      "nonempty(x)",
+      "counter",
+      "c (1)",
+      "c/**/(1)",
+      "e",
+      "`a`",
+      "`a`(1)",
+      "a.`b c`(1)",
+      "a.`b",
+      "AND",
+      "WHERE",
+      "$p.x",
+      "\"d\"[0]",
+      "'unclosed",
+      "7.x",
       "a ORx",
       "a ANDy",
       "a XORb",
       "a INx",
+      // Words after an operand that begin like an operator's word, or are one in another case
+      "a ASC",
+      "a ORDER",
+      "a Or b",
+      "a aNd b",
+      "a xOr b",
+      "a iN [1]",
+      "a IN[1]",
+      "a starts With 'x'",
+      "a STARTSx 'y'",
+      "a ENDSWITH 'y'",
+      "a Contains 'z'",
+      "a CONTAINSx",
+      "a IS x",
+      "a ORDER BY b",
+      "a AND_ b",
+      "a OR1",
       "1 -- 2",
       "a OR",
       "a +",
@@ -450,6 +493,71 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
     }
   }
   EXPECT_GT(accepted, 300);
+}
+
+// Clauses, and words that begin with a clause keyword's first letter but are not the keyword,
+// after clauses of each kind and inside a subquery: the run that records nothing passes over a
+// clause that cannot begin here, and must accept and build exactly what the recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
+  const char* const clauses[] = {
+      "RETURN n",
+      "return n",
+      "CREATE (m)",
+      "create (m) RETURN m",
+      "CREATEx (m)",
+      "MERGE (m)",
+      "MERG (m)",
+      "MATCH (m) RETURN m",
+      "match (m) RETURN m",
+      "MATCHx (m)",
+      "OPTIONAL MATCH (m) RETURN m",
+      "optional match (m) RETURN m",
+      "OPTIONALMATCH (m) RETURN m",
+      "OPTION",
+      "UNWIND [1] AS x RETURN x",
+      "UNWINDING",
+      "CALL { RETURN 1 AS one } RETURN n",
+      "CALL db.labels()",
+      "CALLx",
+      "SET n.p = 1",
+      "set n.p = 1 RETURN n",
+      "SETx",
+      "REMOVE n.p",
+      "REMOVAL",
+      "DELETE n",
+      "DETACH DELETE n",
+      "detach delete n",
+      "DETACHED",
+      "DELE n",
+      "FOREACH (x IN [1] | CREATE (m))",
+      "FOREVER",
+      "WITH n RETURN n",
+      "ORDER",
+      "c",
+      "m",
+      "r",
+      "d",
+      "s",
+      "u",
+      "o",
+      "f",
+  };
+  const char* const contexts[] = {
+      "MATCH (n) %s",
+      "MATCH (n) WITH n %s",
+      "MATCH (n) SET n.a = 1 %s",
+      "MATCH (n) /* c */ %s",
+      "CALL { MATCH (n) %s } RETURN 1",
+  };
+  int accepted = 0;
+  for (const char* clause : clauses) {
+    for (std::string q : contexts) {
+      q.replace(q.find("%s"), 2, clause);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 90);
 }
 
 // Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
@@ -599,6 +707,102 @@ TEST(RecognizerMemo, QuickRunAgreesOnReplayedChains) {
       EXPECT_TRUE(std::holds_alternative<Pairs>(run(q, true))) << q;
     }
   }
+}
+
+// Every pair's innermost_sharing_end() is the pair reached from it through first children that
+// end where it ends, with the same inner pairs.
+void expect_sharing_levels_agree(Pairs pairs, const std::string& q) {
+  for (Pair p : pairs) {
+    const Pair inner = p.innermost_sharing_end();
+    Pair d = p;
+    for (int steps = 0; !(d.as_rule() == inner.as_rule() && d.start() == inner.start()); ++steps) {
+      const std::optional<Pair> first = d.into_inner().peek();
+      ASSERT_TRUE(first && first->end() == p.end() && steps < 16)
+          << "query: " << q << " pair: " << rule_name(p.as_rule());
+      d = *first;
+    }
+    ASSERT_EQ(inner.end(), d.end()) << "query: " << q;
+    ASSERT_EQ(tree(inner.into_inner()), tree(d.into_inner())) << "query: " << q;
+    ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(p.into_inner(), q));
+  }
+}
+
+// Operands with chains of postfix operators, and small atoms alone or followed by a skip, behind
+// every prefix and before operators of each level, alone and inside constructs that are read
+// twice: postfix_expr, and a small atom below it, are the innermost levels of a run of chain
+// levels where no "-" stands before them, and a pair of its own after one.
+TEST(RecognizerMemo, QuickRunAgreesOnPostfixChains) {
+  const char* const operands[] = {
+      "x",
+      "x /* c */",
+      "x\n",
+      "12",
+      "2.5e3 ",
+      "'s'",
+      "\"d\"/**/",
+      "$p",
+      "$1 ",
+      "true",
+      "FALSE",
+      "null",
+      "nullable",
+      "`a b`",
+      "f(x)",
+      "[1]",
+      "(a)",
+      "a.b",
+      "a.b.c",
+      "a[0]",
+      "a[0].b",
+      "a[i..j]",
+      "a[..2]",
+      "a[i..]",
+      "a[..]",
+      "f(x).p",
+      "f(x)[0]",
+      "n.p IS NULL",
+      "n.p IS NOT NULL",
+      "[1, 2][0]",
+      "{k: 1}.k",
+      "(a).b",
+      "$p.x",
+      "'s'[0]",
+      "a.b[c.d[-e]].f",
+      "a /* c */ .b",
+      "a\n[0]",
+      "count(*)",
+      "CASE WHEN a THEN b END.c",
+      "[x IN l | x][lo..hi]",
+  };
+  const char* const prefixes[] = {"", "-", "- ", "-/**/", "NOT ", "NOT -", "NOT NOT - "};
+  const char* const followers[] = {"", " + 1", " ^ 2", " * -b.c", " = x[0]", " AND NOT y.z"};
+  const char* const shapes[] = {
+      "RETURN %s",
+      "MATCH (n) WHERE %s RETURN n",
+      "RETURN [x IN [f(%s), 2] WHERE x > 0 | x]",
+      "RETURN any(x IN [[%s], 1] WHERE x)",
+  };
+  int accepted = 0;
+  int compared = 0;
+  for (const char* operand : operands) {
+    for (const char* prefix : prefixes) {
+      for (const char* follower : followers) {
+        const std::string e = std::string(prefix) + operand + follower;
+        for (const char* shape : shapes) {
+          std::string q = shape;
+          q.replace(q.find("%s"), 2, e);
+          ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+          const auto quick = run_quick_only(q);
+          if (const Pairs* pairs = std::get_if<Pairs>(&quick)) {
+            ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(*pairs, q));
+            ++accepted;
+          }
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GT(accepted, compared * 9 / 10);
 }
 
 }  // namespace
