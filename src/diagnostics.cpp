@@ -8,6 +8,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "utf8.hpp"
 
@@ -138,6 +141,19 @@ std::size_t bounded_distance(std::string_view a, std::string_view b, std::size_t
 }
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+// The distance between two byte strings when it is 0 or 1, otherwise 2. Texts one edit apart
+// agree up to their first difference, and past it once the longer text's byte there is dropped
+// (or, of equal lengths, both texts' bytes there).
+std::size_t distance_within_one(std::string_view a, std::string_view b) {
+  if (a.size() < b.size()) std::swap(a, b);
+  if (a.size() - b.size() > 1) return 2;
+  std::size_t same = 0;
+  while (same < b.size() && a[same] == b[same]) ++same;
+  if (same == a.size()) return 0;
+  const std::size_t skip = a.size() == b.size() ? 1 : 0;
+  return a.substr(same + 1) == b.substr(same + skip) ? 1 : 2;
+}
 
 }  // namespace
 
@@ -360,7 +376,9 @@ std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
 namespace {
 
 // The plain search: every candidate in list order, skipped by the two length checks or measured;
-// `lowered(i, buffer)` gives candidate i lower-cased.
+// `lowered(i, buffer)` gives candidate i lower-cased. Once the limit is down to 1 (after a hit at
+// distance 2 or 1, as most searches for a misspelt name soon have), the candidates are measured
+// by distance_within_one instead of the whole table.
 template <class Lowered>
 std::optional<std::string_view> closest_in(std::string_view name,
                                            const std::vector<std::string_view>& candidates,
@@ -368,18 +386,26 @@ std::optional<std::string_view> closest_in(std::string_view name,
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
+  bool name_lowered = false;             // lowered_name is made when a candidate passes the
+                                         // first length check
   std::string buffer;                    // one buffer for all candidates
-  std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
+  std::optional<DistanceFrom> distance;  // made for the first candidate measured within 2 or 3
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const std::string_view c = candidates[i];
     if (length_gap(c.size(), name.size()) > max) continue;
-    if (!distance) {
+    if (!name_lowered) {
       lowered_name = unicode_lower(name);
-      distance.emplace(lowered_name);
+      name_lowered = true;
     }
     const std::string_view lowered_c = lowered(i, buffer);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
-    const std::size_t d = distance->to(lowered_c, max);
+    std::size_t d;
+    if (max <= 1) {
+      d = distance_within_one(lowered_name, lowered_c);
+    } else {
+      if (!distance) distance.emplace(lowered_name);
+      d = distance->to(lowered_c, max);
+    }
     if (d > max) continue;
     if (d == 0) return c;
     best = c;
