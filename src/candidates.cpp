@@ -131,6 +131,16 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     lengths_kept = lengths_kept && forward_.text.size() - offsets_.back() == name.size();
   }
   offsets_.push_back(forward_.text.size());
+  if (count < kPlainList) {
+    const std::string_view text = forward_.text;
+    const auto lowered = [&](std::uint32_t i) {
+      return text.substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
+    };
+    by_text_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) by_text_[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(by_text_.begin(), by_text_.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return lowered(a) < lowered(b); });
+  }
   // A short list of short texts is always searched plainly: a long name passes none of its
   // length checks. So is a list too large for the trees' 32-bit positions.
   std::size_t longest = 0;

@@ -378,11 +378,13 @@ namespace {
 // The plain search: every candidate in list order, skipped by the two length checks or measured;
 // `lowered(i, buffer)` gives candidate i lower-cased. Once the limit is down to 1 (after a hit at
 // distance 2 or 1, as most searches for a misspelt name soon have), the candidates are measured
-// by distance_within_one instead of the whole table.
-template <class Lowered>
+// by distance_within_one instead of the whole table. Once it is down to 0, only a candidate of
+// the name's byte length whose lowered text is the name's can still be a hit:
+// `first_equal(from, lowered_name)` gives the first such from list position `from` on, if any.
+template <class Lowered, class FirstEqual>
 std::optional<std::string_view> closest_in(std::string_view name,
                                            const std::vector<std::string_view>& candidates,
-                                           Lowered&& lowered) {
+                                           Lowered&& lowered, FirstEqual&& first_equal) {
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
@@ -410,6 +412,10 @@ std::optional<std::string_view> closest_in(std::string_view name,
     if (d == 0) return c;
     best = c;
     max = d - 1;
+    if (max == 0) {
+      const std::optional<std::size_t> equal = first_equal(i + 1, lowered_name);
+      return equal ? candidates[*equal] : best;
+    }
   }
   return best;
 }
@@ -418,18 +424,50 @@ std::optional<std::string_view> closest_in(std::string_view name,
 
 std::optional<std::string_view> closest_match(std::string_view name,
                                               const std::vector<std::string_view>& candidates) {
-  return closest_in(name, candidates, [&](std::size_t i, std::string& buffer) -> std::string_view {
-    buffer.clear();
-    lower_into(buffer, candidates[i]);
-    return buffer;
-  });
+  std::string buffer;
+  return closest_in(
+      name, candidates,
+      [&](std::size_t i, std::string& out) -> std::string_view {
+        out.clear();
+        lower_into(out, candidates[i]);
+        return out;
+      },
+      [&](std::size_t from, std::string_view lowered_name) -> std::optional<std::size_t> {
+        for (std::size_t i = from; i < candidates.size(); ++i) {
+          if (candidates[i].size() != name.size()) continue;
+          buffer.clear();
+          lower_into(buffer, candidates[i]);
+          if (buffer == lowered_name) return i;
+        }
+        return std::nullopt;
+      });
 }
 
 std::optional<std::string_view> Candidates::closest_plain(std::string_view name) const {
   const std::string_view lowered = forward_.text;
-  return closest_in(name, names_, [&](std::size_t i, std::string&) {
+  const auto text = [&](std::size_t i) {
     return lowered.substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
-  });
+  };
+  return closest_in(
+      name, names_, [&](std::size_t i, std::string&) { return text(i); },
+      [&](std::size_t from, std::string_view lowered_name) -> std::optional<std::size_t> {
+        if (by_text_.empty()) {  // a list too long to have them
+          for (std::size_t i = from; i < names_.size(); ++i) {
+            if (names_[i].size() == name.size() && text(i) == lowered_name) return i;
+          }
+          return std::nullopt;
+        }
+        // Those of the name's lowered text from `from` on, in list order.
+        auto at = std::lower_bound(by_text_.begin(), by_text_.end(), from,
+                                   [&](std::uint32_t i, std::size_t start) {
+                                     const int order = text(i).compare(lowered_name);
+                                     return order < 0 || (order == 0 && i < start);
+                                   });
+        for (; at != by_text_.end() && text(*at) == lowered_name; ++at) {
+          if (names_[*at].size() == name.size()) return *at;
+        }
+        return std::nullopt;
+      });
 }
 
 Suggestion label_suggestion_for(std::string_view name, std::string_view match) {
