@@ -145,14 +145,22 @@ std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b 
 // The distance between two byte strings when it is 0 or 1, otherwise 2. Texts one edit apart
 // agree up to their first difference, and past it once the longer text's byte there is dropped
 // (or, of equal lengths, both texts' bytes there).
-std::size_t distance_within_one(std::string_view a, std::string_view b) {
+// The bytes are compared one by one: the texts are short, and most differ within a few bytes.
+inline std::size_t distance_within_one(std::string_view a, std::string_view b) {
   if (a.size() < b.size()) std::swap(a, b);
-  if (a.size() - b.size() > 1) return 2;
+  const std::size_t n = b.size();
+  if (a.size() - n > 1) return 2;
+  const char* const x = a.data();
+  const char* const y = b.data();
   std::size_t same = 0;
-  while (same < b.size() && a[same] == b[same]) ++same;
+  while (same < n && x[same] == y[same]) ++same;
   if (same == a.size()) return 0;
-  const std::size_t skip = a.size() == b.size() ? 1 : 0;
-  return a.substr(same + 1) == b.substr(same + skip) ? 1 : 2;
+  // Past the difference, x from same + 1 on against y from same + skip on, up to x's end.
+  const std::size_t skip = a.size() == n ? 1 : 0;
+  for (std::size_t i = same + 1; i < a.size(); ++i) {
+    if (x[i] != y[i - 1 + skip]) return 2;
+  }
+  return 1;
 }
 
 }  // namespace
