@@ -140,6 +140,15 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     for (std::size_t i = 0; i < count; ++i) by_text_[i] = static_cast<std::uint32_t>(i);
     std::stable_sort(by_text_.begin(), by_text_.end(),
                      [&](std::uint32_t a, std::uint32_t b) { return lowered(a) < lowered(b); });
+    heads_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint64_t head = 0;
+      const std::string_view t = lowered(static_cast<std::uint32_t>(i));
+      for (std::size_t k = std::min<std::size_t>(t.size(), 8); k-- > 0;) {
+        head = head << 8 | static_cast<unsigned char>(t[k]);
+      }
+      heads_[i] = head;
+    }
   }
   // A short list of short texts is always searched plainly: a long name passes none of its
   // length checks. So is a list too large for the trees' 32-bit positions.

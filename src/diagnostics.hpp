@@ -182,6 +182,8 @@ class Candidates {
   // For a list short enough to be searched plainly, its list positions ordered by lowered text
   // and then by list position.
   std::vector<std::uint32_t> by_text_;
+  // For the same lists, the first 8 bytes of each lowered candidate, padded with zero bytes.
+  std::vector<std::uint64_t> heads_;
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
@@ -208,5 +210,8 @@ Suggestion label_suggestion_for(std::string_view name, std::string_view match);
 Suggestion property_suggestion_for(std::string_view name, std::string_view match);
 std::string label_hint_for(std::string_view match);
 std::string property_hint_for(std::string_view match);
+// The same hints written over `out`, which keeps its capacity from one hint to the next.
+void label_hint_into(std::string& out, std::string_view match);
+void property_hint_into(std::string& out, std::string_view match);
 
 }  // namespace tessary
