@@ -462,7 +462,7 @@ std::optional<std::string_view> closest_match(std::string_view name,
 // While it is 2 or 3 the candidates are measured by the whole table. Once it is down to 1 (after
 // a hit at distance 2 or 1, as most searches for a misspelt name soon have), by their heads and
 // distance_within_one. Once it is down to 0 only a candidate of the name's byte length whose
-// lowered text is the name's can still be a hit, looked up among the candidates ordered by text.
+// lowered text is the name's can still be a hit, found by its length and head.
 std::optional<std::string_view> Candidates::closest_plain(std::string_view name) const {
   const std::size_t count = names_.size();
   const std::string_view* const names = names_.data();
@@ -509,20 +509,14 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
       break;
     }
   }
-  if (max == 0 && i < count) {
-    if (by_text_.empty()) {  // a list too long to have them
-      for (; i < count; ++i) {
-        if (names[i].size() == size && lowered(i) == lowered_name) return names[i];
-      }
-    } else {
-      // Those of the name's lowered text, in list order. None of the name's byte length stands
-      // before i: it would have been a hit at distance 0.
-      const std::string_view ours = lowered_name;
-      auto at = std::lower_bound(by_text_.begin(), by_text_.end(), ours,
-                                 [&](std::uint32_t k, std::string_view t) { return lowered(k) < t; });
-      for (; at != by_text_.end() && lowered(*at) == ours; ++at) {
-        if (names[*at].size() == size) return names[*at];
-      }
+  if (max == 0) {
+    const std::uint64_t name_head = text_head(lowered_name);
+    const bool heads = !heads_.empty();
+    for (; i < count; ++i) {
+      if (names[i].size() != size || offsets[i + 1] - offsets[i] != lowered_size) continue;
+      if (heads && heads_[i] != name_head) continue;
+      if (lowered_size <= 8 && heads) return names[i];
+      if (lowered(i) == lowered_name) return names[i];
     }
   }
   if (best == count) return std::nullopt;

@@ -179,10 +179,8 @@ class Candidates {
 
   std::vector<std::string_view> names_;
   std::vector<std::size_t> offsets_;  // candidate i is text[offsets_[i], offsets_[i + 1])
-  // For a list short enough to be searched plainly, its list positions ordered by lowered text
-  // and then by list position.
-  std::vector<std::uint32_t> by_text_;
-  // For the same lists, the first 8 bytes of each lowered candidate, padded with zero bytes.
+  // For a list short enough to be searched plainly, the first 8 bytes of each lowered candidate
+  // (the first in the low bits), padded with zero bytes.
   std::vector<std::uint64_t> heads_;
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
