@@ -953,9 +953,10 @@ class GramSearch {
       const Candidates::Node& node = tree.nodes[at.node];
       if (node.first >= before) return kNone;
       const std::size_t along = std::min<std::size_t>(node.end - at.depth, rest.size());
-      if (std::memcmp(tree.text.data() + node.edge + (at.depth - node.start), rest.data(), along) !=
-          0) {
-        return kNone;
+      // Byte by byte: the edges along a name's path are mostly a few bytes long.
+      const char* const edge = tree.text.data() + node.edge + (at.depth - node.start);
+      for (std::size_t k = 0; k < along; ++k) {
+        if (edge[k] != rest[k]) return kNone;
       }
       at.depth += along;
       rest.remove_prefix(along);
