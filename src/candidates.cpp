@@ -131,6 +131,26 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     lengths_kept = lengths_kept && forward_.text.size() - offsets_.back() == name.size();
   }
   offsets_.push_back(forward_.text.size());
+  if (count < kPlainList) {
+    // Read 8 bytes at a time where the text holds them, then cut to the candidate's length.
+    const char* const text = forward_.text.data();
+    const std::size_t total = forward_.text.size();
+    heads_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t size = offsets_[i + 1] - offsets_[i];
+      std::uint64_t head = 0;
+      if (total - offsets_[i] >= 8) {
+        std::memcpy(&head, text + offsets_[i], 8);
+        if constexpr (std::endian::native == std::endian::big) head = __builtin_bswap64(head);
+        if (size < 8) head &= (std::uint64_t{1} << (8 * size)) - 1;
+      } else {
+        for (std::size_t k = std::min<std::size_t>(size, 8); k-- > 0;) {
+          head = head << 8 | static_cast<unsigned char>(text[offsets_[i] + k]);
+        }
+      }
+      heads_[i] = head;
+    }
+  }
   // A short list of short texts is always searched plainly: a long name passes none of its
   // length checks. So is a list too large for the trees' 32-bit positions.
   std::size_t longest = 0;
@@ -933,9 +953,10 @@ class GramSearch {
       const Candidates::Node& node = tree.nodes[at.node];
       if (node.first >= before) return kNone;
       const std::size_t along = std::min<std::size_t>(node.end - at.depth, rest.size());
-      if (std::memcmp(tree.text.data() + node.edge + (at.depth - node.start), rest.data(), along) !=
-          0) {
-        return kNone;
+      // Byte by byte: the edges along a name's path are mostly a few bytes long.
+      const char* const edge = tree.text.data() + node.edge + (at.depth - node.start);
+      for (std::size_t k = 0; k < along; ++k) {
+        if (edge[k] != rest[k]) return kNone;
       }
       at.depth += along;
       rest.remove_prefix(along);

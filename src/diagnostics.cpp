@@ -8,6 +8,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "utf8.hpp"
 
@@ -138,6 +141,70 @@ std::size_t bounded_distance(std::string_view a, std::string_view b, std::size_t
 }
 
 std::size_t length_gap(std::size_t a, std::size_t b) { return a > b ? a - b : b - a; }
+
+// The distance between two byte strings when it is 0 or 1, otherwise 2. Texts one edit apart
+// agree up to their first difference, and past it once the longer text's byte there is dropped
+// (or, of equal lengths, both texts' bytes there).
+// The bytes are compared one by one: the texts are short, and most differ within a few bytes.
+inline std::size_t distance_within_one(std::string_view a, std::string_view b) {
+  if (a.size() < b.size()) std::swap(a, b);
+  const std::size_t n = b.size();
+  if (a.size() - n > 1) return 2;
+  const char* const x = a.data();
+  const char* const y = b.data();
+  std::size_t same = 0;
+  while (same < n && x[same] == y[same]) ++same;
+  if (same == a.size()) return 0;
+  // Past the difference, x from same + 1 on against y from same + skip on, up to x's end.
+  const std::size_t skip = a.size() == n ? 1 : 0;
+  for (std::size_t i = same + 1; i < a.size(); ++i) {
+    if (x[i] != y[i - 1 + skip]) return 2;
+  }
+  return 1;
+}
+
+// The first 8 bytes of `text` (the first in the low bits), padded with zero bytes.
+std::uint64_t text_head(std::string_view text) {
+  std::uint64_t head = 0;
+  const std::size_t n = std::min<std::size_t>(text.size(), 8);
+  for (std::size_t k = n; k-- > 0;) head = head << 8 | static_cast<unsigned char>(text[k]);
+  return head;
+}
+
+std::uint64_t shifted_down(std::uint64_t word, std::size_t bytes) {
+  return bytes >= 8 ? 0 : word >> (8 * bytes);
+}
+
+constexpr std::size_t kUnknown = 3;
+
+// distance_within_one of two texts, from their heads (text_head) and byte lengths, which differ
+// by at most 1: exact where both are at most 8 bytes long, otherwise 2 where the heads show
+// that and kUnknown where they do not.
+std::size_t heads_within_one(std::uint64_t a, std::size_t a_size, std::uint64_t b,
+                             std::size_t b_size) {
+  if (a_size < b_size) {
+    std::swap(a, b);
+    std::swap(a_size, b_size);
+  }
+  const bool whole = a_size <= 8;
+  const std::uint64_t x = a ^ b;
+  if (a_size == b_size) {
+    // The bytes where they differ, as their high bits: one of equal length is a replacement.
+    const std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t differ = (((x & low7) + low7) | x) & ~low7;
+    if (differ == 0) return whole ? 0 : kUnknown;
+    if ((differ & (differ - 1)) != 0) return 2;
+    return whole ? 1 : kUnknown;
+  }
+  // The longer one with its first byte that differs (past the shorter one's end, or at its end
+  // where the rest agrees) left out: the bytes after it in the heads must agree.
+  const std::size_t p = x == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(x)) / 8;
+  if (p >= 7) return whole ? 1 : kUnknown;
+  const std::uint64_t rest = shifted_down(a, p + 1) ^ shifted_down(b, p);
+  const std::uint64_t kept = (std::uint64_t{1} << (8 * (7 - p))) - 1;  // the bytes of both
+  if ((rest & kept) != 0) return 2;
+  return whole ? 1 : kUnknown;
+}
 
 }  // namespace
 
@@ -357,29 +424,32 @@ std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
   return score;
 }
 
-namespace {
-
-// The plain search: every candidate in list order, skipped by the two length checks or measured;
-// `lowered(i, buffer)` gives candidate i lower-cased.
-template <class Lowered>
-std::optional<std::string_view> closest_in(std::string_view name,
-                                           const std::vector<std::string_view>& candidates,
-                                           Lowered&& lowered) {
+std::optional<std::string_view> closest_match(std::string_view name,
+                                              const std::vector<std::string_view>& candidates) {
+  // Every candidate in list order, skipped by the two length checks or measured.
   std::size_t max = 3;
   std::optional<std::string_view> best;
   std::string lowered_name;
-  std::string buffer;                    // one buffer for all candidates
-  std::optional<DistanceFrom> distance;  // made when a candidate passes the first length check
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const std::string_view c = candidates[i];
+  bool name_lowered = false;             // lowered_name is made when a candidate passes the
+                                         // first length check
+  std::string lowered_c;                 // one buffer for all candidates
+  std::optional<DistanceFrom> distance;  // made for the first candidate measured within 2 or 3
+  for (const std::string_view c : candidates) {
     if (length_gap(c.size(), name.size()) > max) continue;
-    if (!distance) {
+    if (!name_lowered) {
       lowered_name = unicode_lower(name);
-      distance.emplace(lowered_name);
+      name_lowered = true;
     }
-    const std::string_view lowered_c = lowered(i, buffer);
+    lowered_c.clear();
+    lower_into(lowered_c, c);
     if (length_gap(lowered_c.size(), lowered_name.size()) > max) continue;
-    const std::size_t d = distance->to(lowered_c, max);
+    std::size_t d;
+    if (max <= 1) {
+      d = distance_within_one(lowered_name, lowered_c);
+    } else {
+      if (!distance) distance.emplace(lowered_name);
+      d = distance->to(lowered_c, max);
+    }
     if (d > max) continue;
     if (d == 0) return c;
     best = c;
@@ -388,22 +458,69 @@ std::optional<std::string_view> closest_in(std::string_view name,
   return best;
 }
 
-}  // namespace
-
-std::optional<std::string_view> closest_match(std::string_view name,
-                                              const std::vector<std::string_view>& candidates) {
-  return closest_in(name, candidates, [&](std::size_t i, std::string& buffer) -> std::string_view {
-    buffer.clear();
-    lower_into(buffer, candidates[i]);
-    return buffer;
-  });
-}
-
+// The plain search as closest_match above, over the lowered texts, in three stages by the limit.
+// While it is 2 or 3 the candidates are measured by the whole table. Once it is down to 1 (after
+// a hit at distance 2 or 1, as most searches for a misspelt name soon have), by their heads and
+// distance_within_one. Once it is down to 0 only a candidate of the name's byte length whose
+// lowered text is the name's can still be a hit, found by its length and head.
 std::optional<std::string_view> Candidates::closest_plain(std::string_view name) const {
-  const std::string_view lowered = forward_.text;
-  return closest_in(name, names_, [&](std::size_t i, std::string&) {
-    return lowered.substr(offsets_[i], offsets_[i + 1] - offsets_[i]);
-  });
+  const std::size_t count = names_.size();
+  const std::string_view* const names = names_.data();
+  const std::size_t* const offsets = offsets_.data();
+  const std::string_view text = forward_.text;
+  const auto lowered = [&](std::size_t i) {
+    return std::string_view(text.data() + offsets[i], offsets[i + 1] - offsets[i]);
+  };
+  const std::size_t size = name.size();
+  std::size_t max = 3;
+  std::size_t i = 0;
+  while (i < count && length_gap(names[i].size(), size) > max) ++i;
+  if (i == count) return std::nullopt;
+  const std::string lowered_name = unicode_lower(name);
+  const std::size_t lowered_size = lowered_name.size();
+  std::size_t best = count;
+  std::optional<DistanceFrom> distance;  // made for the first candidate measured
+  for (; i < count && max >= 2; ++i) {
+    if (length_gap(names[i].size(), size) > max) continue;
+    const std::string_view theirs = lowered(i);
+    if (length_gap(theirs.size(), lowered_size) > max) continue;
+    if (!distance) distance.emplace(lowered_name);
+    const std::size_t d = distance->to(theirs, max);
+    if (d > max) continue;
+    if (d == 0) return names[i];
+    best = i;
+    max = d - 1;
+  }
+  if (max == 1) {
+    const std::uint64_t name_head = text_head(lowered_name);
+    const bool heads = !heads_.empty();
+    for (; i < count; ++i) {
+      if (length_gap(names[i].size(), size) > 1) continue;
+      const std::size_t their_size = offsets[i + 1] - offsets[i];
+      if (length_gap(their_size, lowered_size) > 1) continue;
+      std::size_t d =
+          heads ? heads_within_one(heads_[i], their_size, name_head, lowered_size) : kUnknown;
+      if (d == kUnknown) d = distance_within_one(lowered_name, lowered(i));
+      if (d > 1) continue;
+      if (d == 0) return names[i];
+      best = i;
+      max = 0;
+      ++i;
+      break;
+    }
+  }
+  if (max == 0) {
+    const std::uint64_t name_head = text_head(lowered_name);
+    const bool heads = !heads_.empty();
+    for (; i < count; ++i) {
+      if (names[i].size() != size || offsets[i + 1] - offsets[i] != lowered_size) continue;
+      if (heads && heads_[i] != name_head) continue;
+      if (lowered_size <= 8 && heads) return names[i];
+      if (lowered(i) == lowered_name) return names[i];
+    }
+  }
+  if (best == count) return std::nullopt;
+  return names[best];
 }
 
 Suggestion label_suggestion_for(std::string_view name, std::string_view match) {
@@ -422,12 +539,24 @@ Suggestion property_suggestion_for(std::string_view name, std::string_view match
   return s;
 }
 
+void label_hint_into(std::string& out, std::string_view match) {
+  out.assign(", did you mean :").append(match).push_back('?');
+}
+
+void property_hint_into(std::string& out, std::string_view match) {
+  out.assign(", did you mean .").append(match).push_back('?');
+}
+
 std::string label_hint_for(std::string_view match) {
-  return fill_template(", did you mean {}{}?", {":", match});
+  std::string hint;
+  label_hint_into(hint, match);
+  return hint;
 }
 
 std::string property_hint_for(std::string_view match) {
-  return fill_template(", did you mean {}{}?", {".", match});
+  std::string hint;
+  property_hint_into(hint, match);
+  return hint;
 }
 
 }  // namespace tessary

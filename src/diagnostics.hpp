@@ -179,6 +179,9 @@ class Candidates {
 
   std::vector<std::string_view> names_;
   std::vector<std::size_t> offsets_;  // candidate i is text[offsets_[i], offsets_[i + 1])
+  // For a list short enough to be searched plainly, the first 8 bytes of each lowered candidate
+  // (the first in the low bits), padded with zero bytes.
+  std::vector<std::uint64_t> heads_;
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
@@ -205,5 +208,8 @@ Suggestion label_suggestion_for(std::string_view name, std::string_view match);
 Suggestion property_suggestion_for(std::string_view name, std::string_view match);
 std::string label_hint_for(std::string_view match);
 std::string property_hint_for(std::string_view match);
+// The same hints written over `out`, which keeps its capacity from one hint to the next.
+void label_hint_into(std::string& out, std::string_view match);
+void property_hint_into(std::string& out, std::string_view match);
 
 }  // namespace tessary

@@ -142,7 +142,9 @@ class Scope {
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
 struct NameFix {
-  std::string hint;  // ", did you mean :m?" / ", did you mean .m?" or empty
+  // ", did you mean :m?" / ", did you mean .m?" or empty; held by the validator until its next
+  // fix is made.
+  std::string_view hint;
   std::optional<Suggestion> suggestion;
 };
 
@@ -279,6 +281,7 @@ class SemanticValidator {
   };
   Matches matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
+  std::string hint_;  // the text of the last fix's hint
 };
 
 }  // namespace tessary

@@ -258,6 +258,16 @@ TEST(ClosestMatchIndex, ShortNamesLongerAsWritten) {
   run_trials(7, 6000, 10, 6, pieces.size(), pieces);
 }
 
+TEST(ClosestMatchIndex, ShortListsAroundEightBytes) {
+  // Short lists are searched plainly, with the first 8 bytes of each text compared at once:
+  // texts of 6 to 10 bytes, zero bytes that look like the padding past a shorter text's end, and
+  // the KELVIN SIGN, equal to "k" once lowered but 2 bytes longer as written.
+  static const std::vector<std::string> pieces = {"a", "b", std::string(1, '\0'), "k", "A",
+                                                  "\xe2\x84\xaa"};
+  run_trials(8, 4000, 30, 10, pieces.size(), pieces);
+  run_trials(9, 4000, 30, 10, 4, pieces);
+}
+
 TEST(ClosestMatchIndex, NamesUpToHundredPieces) {
   run_trials(3, 600, 30, 100, kPieces.size());
   run_trials(4, 600, 30, 100, 10);
