@@ -35,6 +35,29 @@ inline constexpr auto kChainIndex = [] {
 }();
 constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std::size_t>(r)]; }
 
+// The rules of the literals that a literal pair may hold alone, its text too: such a literal
+// and its inner pair may be one leaf entry (Token).
+inline constexpr Rule kWrappedLeafRules[] = {Rule::integer_literal, Rule::float_literal,
+                                             Rule::string_literal, Rule::boolean_literal,
+                                             Rule::null_literal};
+
+// The rule of level `level` of the pairs that one start entry of rule `r` stands for, below the
+// entry's own: kLevelRules[r][level]. A run of chain levels holds the levels of kChainRules
+// from `r` down; a wrapped leaf is a literal (level 0) holding its own rule.
+inline constexpr auto kLevelRules = [] {
+  std::array<std::array<Rule, std::size(kChainRules)>, 256> levels{};
+  for (std::size_t i = 0; i < std::size(kChainRules); ++i) {
+    for (std::size_t l = 0; i + l < std::size(kChainRules); ++l) {
+      levels[static_cast<std::size_t>(kChainRules[i])][l] = kChainRules[i + l];
+    }
+  }
+  for (Rule r : kWrappedLeafRules) {
+    levels[static_cast<std::size_t>(r)][0] = Rule::literal;
+    levels[static_cast<std::size_t>(r)][1] = r;
+  }
+  return levels;
+}();
+
 // One entry of the list. Most levels of an expression's chain hold one child with their own
 // span, so a start entry may stand for a run of nested chain levels: its rule is the outermost
 // of them and `chain` counts the levels below it. Such a start entry's partner is the last of
@@ -46,7 +69,10 @@ constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std
 //
 // A pair without inner pairs whose text is 1 to 255 bytes long may instead be a single leaf
 // entry: a start entry that is its own partner, its length in `leaf_len`. Every other entry has
-// a leaf_len of 0, so that a pair's end is its end entry's pos plus its leaf_len.
+// a leaf_len of 0, so that a pair's end is its end entry's pos plus its leaf_len. A literal
+// whose one inner pair is such a leaf of one of kWrappedLeafRules, with the literal's text, may
+// be one leaf entry too, a wrapped leaf: the inner pair's rule with a `chain` of 1, the two
+// pairs being the levels of a run of one entry (kLevelRules).
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
@@ -170,7 +196,7 @@ class Pair {
     // Read off the start entry, next to the entries read with it.
     const Token& t = list_->tokens[start_];
     if (t.chain == 0) return t.rule;
-    return kChainRules[chain_index(t.rule) + level_];
+    return kLevelRules[static_cast<std::size_t>(t.rule)][level_];
   }
   std::size_t start() const { return list_->tokens[start_].pos; }
   std::size_t end() const {
@@ -189,10 +215,10 @@ class Pair {
   }
   // The innermost of the levels of an expression's chain, from this pair's down, that end where
   // this pair ends: each level above it holds that level's pair alone, through the levels
-  // between. Any other pair is itself.
+  // between. Any other pair (a level of a wrapped leaf too) is itself.
   Pair innermost_sharing_end() const {
     const Token* tokens = list_->tokens.data();
-    if (tokens[start_].chain == 0) return *this;
+    if (tokens[start_].chain == 0 || start_ == end_) return *this;
     return Pair(list_, start_, chain_index(tokens[end_].rule) - chain_index(tokens[start_].rule),
                 end_);
   }

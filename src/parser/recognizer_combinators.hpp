@@ -131,6 +131,11 @@ inline bool rule(State& s, Body&& body) {
     if (track) {
       if (may_be_leaf(R) && s.tokens.size() == ti + 1 && fits_leaf(p, s.pos)) {
         s.tokens.end_as_leaf(ti, s.pos);
+      } else if (R == Rule::literal && s.tokens.size() == ti + 2 &&
+                 s.tokens[ti + 1].leaf_len != 0) {
+        // Its one inner pair, a leaf of its text (only a leaf event has a length): one wrapped
+        // leaf entry (pairs.hpp).
+        s.tokens.end_as_wrapped_leaf(ti);
       } else {
         emit(s, end_event(s.pos, R));
         s.tokens.link_last(ti);

@@ -36,7 +36,8 @@ namespace tessary::recognizer_detail {
 // ends: they leave the run's start event open, and each is linked to the run's end event before
 // it (the innermost one to the start event). A short pair whose call appended nothing after
 // its start event ends by rewriting that event as a leaf event, which stays its leaf entry in
-// the token list (linked to itself, like every leaf entry, as it is written).
+// the token list (linked to itself, like every leaf entry, as it is written); a literal whose
+// call appended a leaf event alone ends as a wrapped leaf event the same way.
 using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Leaf, Replay };
 inline constexpr Rule kReplayMark = Rule::WHITESPACE;
@@ -88,6 +89,15 @@ class EventList {
   void end_as_leaf(std::size_t start, std::uint32_t end) {
     Event& e = data_[start];
     e = leaf_event(e.pos, end, e.rule, static_cast<std::uint32_t>(start));
+  }
+  // Rewrites the start event at `start`, followed by the leaf event of its one inner pair, the
+  // last event, as a wrapped leaf event of both (pairs.hpp).
+  void end_as_wrapped_leaf(std::size_t start) {
+    Event& e = data_[start];
+    e = data_[start + 1];
+    e.partner = static_cast<std::uint32_t>(start);
+    e.chain = 1;
+    size_ = start + 1;
   }
   // Links the end event just appended to the start event at `start`.
   void link_last(std::size_t start) {

@@ -1,6 +1,7 @@
 // The recognizer's accept/reject decisions, token-tree shapes, pair texts and parse errors.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -530,6 +531,63 @@ TEST(TokenTree, ShortAndLongPairsWithoutInnerPairs) {
     std::optional<Pair> second = item_list.next();
     EXPECT_EQ(second->as_str(), "{} AS `" + name + "`") << n;
     EXPECT_EQ(kids(*second), "expression variable") << n;
+  }
+}
+
+// A literal that holds a short number, string, boolean or null alone is one entry of the token
+// list with it, two levels of one pair: each reads as a literal holding that pair alone, with
+// the same text, before its neighbours, in either run; a long one, or a list or map, is a
+// literal of its own.
+TEST(TokenTree, LiteralsHoldingALeafAlone) {
+  const std::string long_text = "'" + std::string(300, 's') + "'";
+  const std::string long_number(256, '7');
+  const struct {
+    std::string literal;
+    const char* inner;
+  } cases[] = {
+      {"7", "integer_literal"},  {"0x1F", "integer_literal"},  {"2.5e3", "float_literal"},
+      {"'s'", "string_literal"}, {"\"\"", "string_literal"}, {"true", "boolean_literal"},
+      {"FALSE", "boolean_literal"}, {"null", "null_literal"}, {long_text, "string_literal"},
+      {long_number, "integer_literal"}, {"[]", "list_literal"}, {"{}", "map_literal"},
+  };
+  for (const auto& c : cases) {
+    std::string q;
+    for (const char* part : {"WITH ", " AS a, [", "][0] AS b RETURN {k: ", "}.k, -", " > "}) {
+      q += part;
+      q += c.literal;
+    }
+    q += " AS `x`";
+    auto quick = run(q);
+    auto recording = run(q, false);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(quick)) << q << " " << outcome(quick);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(recording)) << q << " " << outcome(recording);
+    const Pairs& top = std::get<Pairs>(quick);
+    EXPECT_EQ(tree(top), tree(std::get<Pairs>(recording))) << q;
+    int literals = 0;
+    std::function<void(Pairs)> walk = [&](Pairs pairs) {
+      for (Pair p : pairs) {
+        if (p.as_rule() == Rule::literal && p.as_str() == c.literal) {
+          ++literals;
+          EXPECT_EQ(kids(p), c.inner) << q;
+          const Pair inner = *p.into_inner().peek();
+          EXPECT_EQ(inner.as_str(), c.literal) << q;
+          EXPECT_EQ(inner.innermost_sharing_end().as_rule(), inner.as_rule()) << q;
+          EXPECT_EQ(p.innermost_sharing_end().as_rule(), Rule::literal) << q;
+          EXPECT_EQ(kids(inner), "") << q;
+        }
+        walk(p.into_inner());
+      }
+    };
+    walk(top);
+    EXPECT_EQ(literals, 5) << q;
+    auto ret = find(top, Rule::return_clause);
+    ASSERT_TRUE(ret.has_value()) << q;
+    auto items = find(ret->into_inner(), Rule::return_items);
+    ASSERT_TRUE(items.has_value()) << q;
+    EXPECT_EQ(kids(*items), "return_item return_item") << q;
+    Pairs item_list = items->into_inner();
+    item_list.next();
+    EXPECT_EQ(kids(*item_list.next()), "expression variable") << q;
   }
 }
 
