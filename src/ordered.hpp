@@ -54,9 +54,14 @@ class OrderedMap {
   using value_type = std::pair<std::string, V>;
 
   OrderedMap() = default;
-  OrderedMap(const OrderedMap& other) = default;  // the copy's entries sit at the same positions
+  // A copy indexes its own entries; a moved deque keeps its entries where they are, and with
+  // them the index.
+  OrderedMap(const OrderedMap& other) : entries_(other.entries_) { reindex(other.slots_.size()); }
   OrderedMap(OrderedMap&& other) noexcept = default;
-  OrderedMap& operator=(const OrderedMap& other) = default;
+  OrderedMap& operator=(const OrderedMap& other) {
+    if (this != &other) *this = OrderedMap(other);
+    return *this;
+  }
   OrderedMap& operator=(OrderedMap&& other) noexcept = default;
 
   // Sets key to value; a new key goes last, an existing one keeps its place.
@@ -65,9 +70,9 @@ class OrderedMap {
       *found = std::move(value);
       return *found;
     }
-    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    if (2 * (entries_.size() + 1) > slots_.size()) reindex(slots_.empty() ? 8 : 2 * slots_.size());
     entries_.emplace_back(std::string(key), std::move(value));
-    slots_[free_slot(key)] = static_cast<std::uint32_t>(entries_.size());
+    slots_[free_slot(key)] = &entries_.back();
     return entries_.back().second;
   }
   // The entry of key, created with a default value at the end when absent.
@@ -77,14 +82,14 @@ class OrderedMap {
   }
 
   V* find(std::string_view key) {
-    const std::size_t at = position(key);
-    return at == kAbsent ? nullptr : &entries_[at].second;
+    value_type* entry = lookup(key);
+    return entry == nullptr ? nullptr : &entry->second;
   }
   const V* find(std::string_view key) const {
-    const std::size_t at = position(key);
-    return at == kAbsent ? nullptr : &entries_[at].second;
+    const value_type* entry = lookup(key);
+    return entry == nullptr ? nullptr : &entry->second;
   }
-  bool contains(std::string_view key) const { return position(key) != kAbsent; }
+  bool contains(std::string_view key) const { return lookup(key) != nullptr; }
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
@@ -98,35 +103,32 @@ class OrderedMap {
   auto end() { return entries_.end(); }
 
  private:
-  static constexpr std::size_t kAbsent = SIZE_MAX;
-
-  // The index is open-addressed: each slot holds an entry's position + 1, or 0 when empty; there
-  // are a power of two slots, at least twice as many as entries, and a key is looked for from the
-  // slot its hash names onwards, up to the first empty one.
-  std::size_t position(std::string_view key) const {
-    if (slots_.empty()) return kAbsent;
+  // The index is open-addressed: each slot holds the address of an entry (the deque never moves
+  // its entries), or null when empty; there are a power of two slots, at least twice as many as
+  // entries, and a key is looked for from the slot its hash names onwards, up to the first empty
+  // one.
+  value_type* lookup(std::string_view key) const {
+    if (slots_.empty()) return nullptr;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = name_hash(key) & mask;; i = (i + 1) & mask) {
-      const std::uint32_t slot = slots_[i];
-      if (slot == 0) return kAbsent;
-      if (entries_[slot - 1].first == key) return slot - 1;
+      value_type* entry = slots_[i];
+      if (entry == nullptr || entry->first == key) return entry;
     }
   }
   std::size_t free_slot(std::string_view key) const {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = name_hash(key) & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;
+    while (slots_[i] != nullptr) i = (i + 1) & mask;
     return i;
   }
-  void grow() {
-    slots_.assign(slots_.empty() ? 8 : 2 * slots_.size(), 0);
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      slots_[free_slot(entries_[i].first)] = static_cast<std::uint32_t>(i + 1);
-    }
+  // Indexes every entry again in `count` slots (a power of two, or zero when there are none).
+  void reindex(std::size_t count) {
+    slots_.assign(count, nullptr);
+    for (value_type& entry : entries_) slots_[free_slot(entry.first)] = &entry;
   }
 
   std::deque<value_type> entries_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<value_type*> slots_;
 };
 
 class OrderedSet {

@@ -112,7 +112,7 @@ BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText t
 
 BuildingArena::~BuildingArena() { t_building = previous_; }
 
-void Text::assign(std::string_view text) {
+void Text::assign_elsewhere(std::string_view text) {
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("tree text longer than 4 GiB");
   }

@@ -156,7 +156,23 @@ class Text {
   friend std::ostream& operator<<(std::ostream& out, const Text& t) { return out << t.view(); }
 
  private:
-  void assign(std::string_view text);
+  // Most texts of a tree lie in the query text being built from, and point into its copy: that
+  // case is decided here, every other one out of line.
+  void assign(std::string_view text) {
+    const Building& b = arena_detail::t_building;
+    const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto from = reinterpret_cast<std::uintptr_t>(b.source);
+    if (b.copy != nullptr && b.arena != nullptr && !text.empty() && at >= from &&
+        at - from <= b.size && text.size() <= b.size - (at - from) &&
+        text.size() <= std::numeric_limits<std::uint32_t>::max()) {
+      data_ = b.copy + (at - from);
+      size_ = static_cast<std::uint32_t>(text.size());
+      on_heap_ = false;
+      return;
+    }
+    assign_elsewhere(text);
+  }
+  void assign_elsewhere(std::string_view text);
   void release() noexcept {
     if (on_heap_) delete[] data_;
   }

@@ -1,5 +1,5 @@
 // The recognizer's engine, the parts that run once per run or rarely: the entry point, the
-// per-thread arena of buffers lent to each run, the flattening of a run's events into the token
+// per-thread state each run starts from, the flattening of a run's events into the token
 // list, the expected rules of a failed run, and the rare paths of cutting events.
 #include "parser/recognizer_engine.hpp"
 
@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "parser/recognizer.hpp"
@@ -229,59 +230,69 @@ void start(State& s, std::string_view input, const Options& options) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The arena
+// The run state
 // ---------------------------------------------------------------------------------------------
 
 namespace {
 
-// The buffers of a run besides its event list, kept by each thread from one run to the next so
-// that a run allocates little more than its token list. Buffers that a large text made large are
-// not kept.
-struct Arena {
-  AttemptList expected;
-  MemoTable memo_index;
-  std::vector<MemoEntry> memo;
-  std::vector<std::uint32_t> live;
-  std::vector<std::uint32_t> cut_entries;
-  std::vector<Event> memo_events;
-  std::vector<Attempt> memo_expected;
-};
-thread_local Arena t_arena;
-constexpr std::size_t kArenaLimit = 1 << 14;  // elements per buffer
+// Each thread keeps one run state from one run to the next, so that a run allocates little more
+// than its token list: a run starts from it with its scalars set as a new state's and its
+// buffers emptied, and when it ends the event list is let go (its tokens went to the pairs, or
+// the run failed) and so are the buffers that a large text made large. Runs on one thread never
+// overlap: the quick run ends before the recording run starts.
+thread_local State t_state;
+constexpr std::size_t kKeptLimit = 1 << 14;  // elements per buffer
 
-// Calls `f(mine, kept)` for each buffer of the run and the arena's buffer of the same kind.
+// Calls `f(buffer)` for each buffer of the state besides its event list.
 template <class F>
-void for_each_buffer(State& s, Arena& arena, F f) {
-  f(s.expected, arena.expected);
-  f(s.memo_index, arena.memo_index);
-  f(s.memo, arena.memo);
-  f(s.live, arena.live);
-  f(s.cut_entries, arena.cut_entries);
-  f(s.memo_events, arena.memo_events);
-  f(s.memo_expected, arena.memo_expected);
+void for_each_buffer(State& s, F f) {
+  f(s.expected);
+  f(s.memo_index);
+  f(s.memo);
+  f(s.live);
+  f(s.cut_entries);
+  f(s.memo_events);
+  f(s.memo_expected);
 }
 
-// Buffers change hands by swapping, the cheapest exchange: the run's own buffers are empty
-// when it starts, and whatever a run hands back in exchange goes with its state.
-void lend_arena(State& s) {
-  for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
-    mine.swap(kept);
-    mine.clear();
-  });
-}
-
-void give_back_arena(State& s) {
-  for_each_buffer(s, t_arena, [](auto& mine, auto& kept) {
-    if (mine.capacity() <= kArenaLimit) mine.swap(kept);
-  });
-}
-
-// A run's state with the thread's arena, handed back when the run ends.
-struct RunState : State {
-  RunState() { lend_arena(*this); }
-  ~RunState() { give_back_arena(*this); }
+// The thread's state for a run while the run lasts.
+class RunState {
+ public:
+  RunState() : s_(t_state) {
+    // Every scalar of a new state (the buffers are emptied below); a field added to State is
+    // set here too, as the size check reminds.
+    static_assert(sizeof(void*) != 8 || sizeof(State) == 376, "set every field of State in RunState");
+    s_.text = nullptr;
+    s_.len = 0;
+    s_.pos = 0;
+    s_.atomic = false;
+    s_.furthest = 0;
+    s_.base = 0;
+    s_.level = 0;
+    s_.peak = 0;
+    s_.aborted = false;
+    s_.abort_pos = 0;
+    s_.abort_rule = Rule::statement;
+    s_.memoize = true;
+    s_.recording = true;
+    s_.work = 0;
+    s_.replays = 0;
+    s_.live_end = 0;
+    s_.cut_from = ~std::size_t{0};
+    for_each_buffer(s_, [](auto& buffer) { buffer.clear(); });
+  }
+  ~RunState() {
+    s_.tokens = EventList();
+    for_each_buffer(s_, [](auto& buffer) {
+      if (buffer.capacity() > kKeptLimit) std::remove_cvref_t<decltype(buffer)>().swap(buffer);
+    });
+  }
   RunState(const RunState&) = delete;
   RunState& operator=(const RunState&) = delete;
+  State& operator*() { return s_; }
+
+ private:
+  State& s_;
 };
 
 }  // namespace
@@ -311,14 +322,16 @@ std::variant<Pairs, Error> parse_with(Rule rule, std::string_view input, const O
   if (options.quick_first && !silent) {
     // Most texts are accepted: try without recording attempts, and record only to explain a
     // failure.
-    RunState q;
+    RunState run;
+    State& q = *run;
     start(q, input, options);
     q.recording = false;
     if (kQuickRules[index](q) && !q.aborted) return pairs_of(q, input);
     if (options.quick_only) return Error::new_from_pos({Rule::statement}, 0, input);
   }
 
-  RunState s;
+  RunState run;
+  State& s = *run;
   start(s, input, options);
   const bool ok = kRecordingRules[index](s);
   if (silent && !ok) {

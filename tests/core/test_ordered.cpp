@@ -84,6 +84,21 @@ TEST(OrderedMap, CopiesAreIndependentAndAClearedMapFillsAgain) {
   OrderedMap<int> moved = std::move(copy);
   EXPECT_EQ(*moved.find("only_in_copy"), 1);
 
+  // Assigned over maps that held other keys, a copy and a moved map answer as their sources did,
+  // and a write to the copy leaves the source as it was.
+  OrderedMap<int> assigned;
+  assigned.insert_or_assign("old", 0);
+  assigned = moved;
+  *assigned.find(key(7)) = 70;
+  EXPECT_EQ(*moved.find(key(7)), 7);
+  EXPECT_FALSE(assigned.contains("old"));
+  OrderedMap<int> taken;
+  taken.insert_or_assign("old", 0);
+  taken = std::move(assigned);
+  EXPECT_EQ(*taken.find(key(7)), 70);
+  EXPECT_EQ(*taken.find("only_in_copy"), 1);
+  EXPECT_FALSE(taken.contains("old"));
+
   map.clear();
   EXPECT_TRUE(map.empty());
   EXPECT_FALSE(map.contains(key(1)));
