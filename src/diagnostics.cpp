@@ -539,23 +539,15 @@ Suggestion property_suggestion_for(std::string_view name, std::string_view match
   return s;
 }
 
-void label_hint_into(std::string& out, std::string_view match) {
-  out.assign(", did you mean :").append(match).push_back('?');
-}
-
-void property_hint_into(std::string& out, std::string_view match) {
-  out.assign(", did you mean .").append(match).push_back('?');
-}
-
 std::string label_hint_for(std::string_view match) {
-  std::string hint;
-  label_hint_into(hint, match);
+  std::string hint(", did you mean :");
+  hint.append(match).push_back('?');
   return hint;
 }
 
 std::string property_hint_for(std::string_view match) {
-  std::string hint;
-  property_hint_into(hint, match);
+  std::string hint(", did you mean .");
+  hint.append(match).push_back('?');
   return hint;
 }
 

@@ -208,8 +208,5 @@ Suggestion label_suggestion_for(std::string_view name, std::string_view match);
 Suggestion property_suggestion_for(std::string_view name, std::string_view match);
 std::string label_hint_for(std::string_view match);
 std::string property_hint_for(std::string_view match);
-// The same hints written over `out`, which keeps its capacity from one hint to the next.
-void label_hint_into(std::string& out, std::string_view match);
-void property_hint_into(std::string& out, std::string_view match);
 
 }  // namespace tessary

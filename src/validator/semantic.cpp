@@ -313,15 +313,13 @@ std::string_view SemanticValidator::as_written(std::string_view match) {
 NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  label_hint_into(hint_, *match);
-  return {hint_, label_suggestion_for(written, as_written(*match))};
+  return {label_hint_for(*match), label_suggestion_for(written, as_written(*match))};
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  property_hint_into(hint_, *match);
-  return {hint_, property_suggestion_for(written, as_written(*match))};
+  return {property_hint_for(*match), property_suggestion_for(written, as_written(*match))};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -142,9 +142,7 @@ class Scope {
 
 // The hint text and suggestion for one unknown name, computed with one closest-match search.
 struct NameFix {
-  // ", did you mean :m?" / ", did you mean .m?" or empty; held by the validator until its next
-  // fix is made.
-  std::string_view hint;
+  std::string hint;  // ", did you mean :m?" / ", did you mean .m?" or empty
   std::optional<Suggestion> suggestion;
 };
 
@@ -281,7 +279,6 @@ class SemanticValidator {
   };
   Matches matches_;
   std::unordered_map<std::string_view, std::string> written_names_;
-  std::string hint_;  // the text of the last fix's hint
 };
 
 }  // namespace tessary
