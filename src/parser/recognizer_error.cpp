@@ -85,9 +85,7 @@ std::string Error::rendered() const {
     ++chars;
   }
   underline.resize(width);
-  const std::string_view gutter_blanks(
-      "                                                                                ");
-  const std::string_view gutter = gutter_blanks.substr(0, num.size());
+  const std::string gutter(num.size(), ' ');
   std::string out;
   out.reserve(5 * gutter.size() + num.size() * 2 + col.size() + line_text.size() + width +
               text.size() + 40);
