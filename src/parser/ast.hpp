@@ -57,6 +57,18 @@ class Box {
       bits_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kOnHeap;
     }
   }
+  // A box of what `make()` returns, made in the box's own room: the value is never moved.
+  template <class Make>
+  static Box made_by(Make&& make) {
+    Box box;
+    if (Arena* arena = building_arena()) {
+      box.bits_ = reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
+                                                       T(make()));
+    } else {
+      box.bits_ = reinterpret_cast<std::uintptr_t>(new T(make())) | kOnHeap;
+    }
+    return box;
+  }
   Box(const Box& other) : bits_(other ? copy_of(*other) : 0) {}
   Box(Box&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
   Box& operator=(const Box& other) {

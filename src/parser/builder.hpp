@@ -78,12 +78,14 @@ FilterTriple parse_filter_expression(Pair pair);
 std::int64_t integer_literal_value(std::string_view text);
 double float_literal_value(std::string_view text);
 
-// Patterns.
-Pattern build_pattern(Pair pair);
-PatternPart build_pattern_part(Pair pair);
-PatternElement build_pattern_element(Pair pair);
-NodePattern build_node_pattern(Pair pair);
-RelationshipPattern build_relationship_pattern(Pair pair);
+// Patterns, each built into a node made empty by its caller, in the place it takes in the tree.
+void build_pattern(Pair pair, Pattern& pattern);
+void build_pattern_part(Pair pair, PatternPart& part);
+void build_pattern_element(Pair pair, PatternElement& element);
+// The relationships and nodes after an element's first node, as the element's steps.
+void build_pattern_steps(Pairs steps, PatternElement& element);
+void build_node_pattern(Pair pair, NodePattern& node);
+void build_relationship_pattern(Pair pair, RelationshipPattern& rel);
 MapOrParam build_properties(Pair pair);
 
 // Queries and projections.

@@ -643,19 +643,14 @@ Expr build_shortest_path_expr(Pair pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> start = inner.next();
   if (!start) fail("shortestPath missing start node");
-  PatternElement element;
-  element.start = build_node_pattern(*start);
-  std::optional<RelationshipPattern> pending;
-  for (Pair child : inner) {
-    if (child.as_rule() == Rule::relationship_pattern) {
-      pending = build_relationship_pattern(child);
-    } else if (child.as_rule() == Rule::node_pattern && pending) {
-      element.chain.push_back(PatternStep{std::move(*pending), build_node_pattern(child)});
-      pending.reset();
-    }
-  }
-  return Expr(Expr::ShortestPath{Box<PatternElement>(std::move(element)),
-                                 starts_with_word(pair.as_str(), "all")});
+  const bool all = starts_with_word(pair.as_str(), "all");
+  auto element = Box<PatternElement>::made_by([&] {
+    PatternElement built;
+    build_node_pattern(*start, built.start);
+    build_pattern_steps(inner, built);
+    return built;
+  });
+  return Expr(Expr::ShortestPath{std::move(element), all});
 }
 
 FilterTriple parse_filter_expression(Pair pair) {
@@ -677,7 +672,11 @@ Expr build_exists_subquery(Pair pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty EXISTS");
   if (body->as_rule() != Rule::pattern) fail("Unknown EXISTS subquery type");
-  return Expr(Expr::Exists{Box<Pattern>(build_pattern(*body))});
+  return Expr(Expr::Exists{Box<Pattern>::made_by([&] {
+    Pattern pattern;
+    build_pattern(*body, pattern);
+    return pattern;
+  })});
 }
 
 Expr build_count_subquery(Pair pair) {
@@ -697,7 +696,11 @@ Expr build_pattern_comprehension(Pair pair) {
   std::optional<Pair> element = inner.next();
   if (!element) fail("Pattern comprehension missing pattern");
   Expr::PatternComprehension node;
-  node.element = Box<PatternElement>(build_pattern_element(*element));
+  node.element = Box<PatternElement>::made_by([&] {
+    PatternElement built;
+    build_pattern_element(*element, built);
+    return built;
+  });
   std::optional<Expr> first;
   std::optional<Expr> last;
   for (Pair child : inner) {

@@ -148,18 +148,21 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
 }
 
 [[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
-  bool optional = starts_with_word(form.as_str(), "OPTIONAL");
-  std::optional<Pattern> pattern;
-  MaybeBox<Expr> where;
+  ReadingClause clause{ReadingClause::Match{}};
+  auto& match = std::get<ReadingClause::Match>(clause.node);
+  match.optional = starts_with_word(form.as_str(), "OPTIONAL");
+  bool has_pattern = false;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::pattern) {
-      pattern = build_pattern(child);
+      build_pattern(child, match.pattern);
+      has_pattern = true;
     } else if (child.as_rule() == Rule::where_clause) {
-      where = Box<Expr>(build_first_inner_expression(child, "Empty WHERE"));
+      match.where_clause = Box<Expr>::made_by(
+          [&] { return build_first_inner_expression(child, "Empty WHERE"); });
     }
   }
-  if (!pattern) fail("MATCH missing pattern");
-  return ReadingClause{ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
+  if (!has_pattern) fail("MATCH missing pattern");
+  return clause;
 }
 
 [[gnu::noinline]] ReadingClause build_unwind_clause(Pair form) {
@@ -371,7 +374,9 @@ UpdatingClause build_updating_clause(Pair pair) {
     case Rule::create_clause: {
       std::optional<Pair> pattern = form->into_inner().peek();
       if (!pattern) fail("CREATE missing pattern");
-      return UpdatingClause{UpdatingClause::Create{build_pattern(*pattern)}};
+      UpdatingClause clause{UpdatingClause::Create{}};
+      build_pattern(*pattern, std::get<UpdatingClause::Create>(clause.node).pattern);
+      return clause;
     }
     case Rule::merge_clause:
       return build_merge_clause(*form);
@@ -387,11 +392,14 @@ UpdatingClause build_updating_clause(Pair pair) {
 }
 
 UpdatingClause build_merge_clause(Pair pair) {
-  std::optional<PatternPart> part;
   UpdatingClause::Merge merge;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::pattern_part) {
-      part = build_pattern_part(child);
+      merge.part = Box<PatternPart>::made_by([&] {
+        PatternPart part;
+        build_pattern_part(child, part);
+        return part;
+      });
     } else if (child.as_rule() == Rule::on_match_or_create) {
       for (Pair action : child.into_inner()) {
         if (action.as_rule() != Rule::set_clause) continue;
@@ -400,8 +408,7 @@ UpdatingClause build_merge_clause(Pair pair) {
       }
     }
   }
-  if (!part) fail("MERGE missing pattern_part");
-  merge.part = Box<PatternPart>(std::move(*part));
+  if (!merge.part) fail("MERGE missing pattern_part");
   return UpdatingClause{std::move(merge)};
 }
 
