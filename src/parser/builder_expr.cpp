@@ -26,14 +26,40 @@ std::string upper(std::string_view text) {
   return out;
 }
 
-template <class Node>
-Expr binary(Expr left, Expr right) {
-  return Expr(Node{Box<Expr>(std::move(left)), Box<Expr>(std::move(right))});
+// A box holding what `tree` held, moved in once.
+Box<Expr> box_of(Expr& tree) {
+  return Box<Expr>::made_by([&]() -> Expr { return std::move(tree); });
 }
 
+// A box of the expression of `pair`, built in the box.
+Box<Expr> box_built(Pair pair) {
+  return Box<Expr>::made_by([&] { return build_expression(pair); });
+}
+
+// Makes `tree` a `Node` of `parts`, in its place (boxed in its own room when the node is held
+// boxed). Whatever `tree` held must have been moved out into the parts already.
+template <class Node, class... Parts>
+void make_node(Expr& tree, Parts&&... parts) {
+  using Held = Expr::Held<Node>;
+  if constexpr (std::is_same_v<Held, Node>) {
+    tree.node.template emplace<Node>(std::forward<Parts>(parts)...);
+  } else {
+    tree.node.template emplace<Held>(
+        Box<Node>::made_by([&] { return Node{std::forward<Parts>(parts)...}; }));
+  }
+}
+
+// `tree` becomes the operator `Node` of what it held and `right`.
 template <class Node>
-Expr unary(Expr operand) {
-  return Expr(Node{Box<Expr>(std::move(operand))});
+void join(Expr& tree, Box<Expr> right) {
+  Box<Expr> left = box_of(tree);
+  make_node<Node>(tree, std::move(left), std::move(right));
+}
+
+// `tree` becomes the operator `Node` of what it held.
+template <class Node>
+void wrap(Expr& tree) {
+  make_node<Node>(tree, box_of(tree));
 }
 
 // Comparison operators by their text, compared without regard to letter case. For STARTS WITH and
@@ -42,21 +68,39 @@ Expr unary(Expr operand) {
 struct ComparisonOp {
   std::string_view text;
   bool prefix_only;
-  Expr (*make)(Expr, Expr);
+  void (*make)(Expr&, Box<Expr>);
 };
 constexpr ComparisonOp kComparisonOps[] = {
-    {"=", false, &binary<Expr::Eq>},
-    {"<>", false, &binary<Expr::Ne>},
-    {"<", false, &binary<Expr::Lt>},
-    {"<=", false, &binary<Expr::Le>},
-    {">", false, &binary<Expr::Gt>},
-    {">=", false, &binary<Expr::Ge>},
-    {"=~", false, &binary<Expr::RegexMatch>},
-    {"IN", false, &binary<Expr::In>},
-    {"STARTS", true, &binary<Expr::StartsWith>},
-    {"ENDS", true, &binary<Expr::EndsWith>},
-    {"CONTAINS", false, &binary<Expr::Contains>},
+    {"=", false, &join<Expr::Eq>},
+    {"<>", false, &join<Expr::Ne>},
+    {"<", false, &join<Expr::Lt>},
+    {"<=", false, &join<Expr::Le>},
+    {">", false, &join<Expr::Gt>},
+    {">=", false, &join<Expr::Ge>},
+    {"=~", false, &join<Expr::RegexMatch>},
+    {"IN", false, &join<Expr::In>},
+    {"STARTS", true, &join<Expr::StartsWith>},
+    {"ENDS", true, &join<Expr::EndsWith>},
+    {"CONTAINS", false, &join<Expr::Contains>},
 };
+
+// The comparison operator written `text`, or null.
+const ComparisonOp* comparison_op(std::string_view text) {
+  // The symbols compare as they are, and only with the symbols (the first seven entries).
+  if (!text.empty() && (text[0] == '=' || text[0] == '<' || text[0] == '>')) {
+    for (std::size_t i = 0; i < 7; ++i) {
+      if (text == kComparisonOps[i].text) return &kComparisonOps[i];
+    }
+    return nullptr;
+  }
+  for (const ComparisonOp& candidate : kComparisonOps) {
+    if (starts_with_word(text, candidate.text) &&
+        (candidate.prefix_only || text.size() == candidate.text.size())) {
+      return &candidate;
+    }
+  }
+  return nullptr;
+}
 
 // or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
 template <class Node>
@@ -65,20 +109,17 @@ template <class Node>
   for (Pair child : pair.into_inner()) operands += child.as_rule() != keyword;
   if (operands == 0) fail(empty_message);
   DepthGuard depth(operands - 1);
-  std::optional<Expr> tree;
-  std::size_t index = 0;
-  for (Pair child : pair.into_inner()) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  while (first->as_rule() == keyword) first = inner.next();  // there is an operand
+  Expr tree = build_expression(*first);
+  std::size_t index = 1;
+  for (Pair child : inner) {
     if (child.as_rule() == keyword) continue;
-    if (index > 0) depth.set(operands - index);
-    Expr operand = build_expression(child);
-    if (!tree) {
-      tree.emplace(std::move(operand));
-    } else {
-      tree.emplace(binary<Node>(std::move(*tree), std::move(operand)));
-    }
-    ++index;
+    depth.set(operands - index++);
+    join<Node>(tree, box_built(child));
   }
-  return std::move(*tree);
+  return tree;
 }
 
 // add_sub_expr, mul_div_expr, mod_expr, power_expr: every inner pair is an operand; the
@@ -95,8 +136,8 @@ template <class Make>
   std::size_t index = 1;
   for (Pair child : inner) {
     depth.set(operands - index++);
-    Expr operand = build_expression(child);
-    tree = make(gap_text(pair, prev_end, &child), std::move(tree), std::move(operand));
+    Box<Expr> operand = box_built(child);
+    make(gap_text(pair, prev_end, &child), tree, std::move(operand));
     prev_end = child.end();
   }
   return tree;
@@ -115,7 +156,7 @@ template <class Make>
   if (!comparison) fail("NOT missing comparison_expr");
   DepthGuard depth(nots);
   Expr tree = build_comparison_expr(*comparison);
-  for (std::size_t i = 0; i < nots; ++i) tree = unary<Expr::Not>(std::move(tree));
+  for (std::size_t i = 0; i < nots; ++i) wrap<Expr::Not>(tree);
   return tree;
 }
 
@@ -131,7 +172,9 @@ template <class Make>
   std::string_view text = pair.as_str();
   if (!text.empty() && text.front() == '-') {
     DepthGuard depth;
-    return unary<Expr::Neg>(build_postfix_expr(*operand));
+    Expr tree = build_postfix_expr(*operand);
+    wrap<Expr::Neg>(tree);
+    return tree;
   }
   return build_postfix_expr(*operand);
 }
@@ -360,17 +403,17 @@ Expr build_expression(Pair pair) {
     case Rule::add_sub_expr:
       return build_add_sub_expr(pair);
     case Rule::mul_div_expr:
-      return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr l, Expr r) {
-        return find_operator(op, "*/") == '/' ? binary<Expr::Div>(std::move(l), std::move(r))
-                                              : binary<Expr::Mul>(std::move(l), std::move(r));
+      return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
+        find_operator(op, "*/") == '/' ? join<Expr::Div>(l, std::move(r))
+                                       : join<Expr::Mul>(l, std::move(r));
       });
     case Rule::mod_expr:
-      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr l, Expr r) {
-        return binary<Expr::Mod>(std::move(l), std::move(r));
+      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr& l, Box<Expr> r) {
+        join<Expr::Mod>(l, std::move(r));
       });
     case Rule::power_expr:
-      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr l, Expr r) {
-        return binary<Expr::Pow>(std::move(l), std::move(r));
+      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr& l, Box<Expr> r) {
+        join<Expr::Pow>(l, std::move(r));
       });
     case Rule::unary_expr:
       return build_unary_expr(pair);
@@ -400,26 +443,19 @@ Expr build_comparison_expr(Pair pair) {
     std::optional<Pair> operand_pair = inner.next();
     if (!operand_pair) break;
     depth.set(operators--);
-    Expr operand = build_expression(*operand_pair);
+    Box<Expr> operand = box_built(*operand_pair);
     const std::string_view text = op->as_str();
-    const ComparisonOp* match = nullptr;
-    for (const ComparisonOp& candidate : kComparisonOps) {
-      if (starts_with_word(text, candidate.text) &&
-          (candidate.prefix_only || text.size() == candidate.text.size())) {
-        match = &candidate;
-        break;
-      }
-    }
+    const ComparisonOp* match = comparison_op(text);
     if (!match) fail("Unknown comparison op: " + upper(text));
-    tree = match->make(std::move(tree), std::move(operand));
+    match->make(tree, std::move(operand));
   }
   return tree;
 }
 
 Expr build_add_sub_expr(Pair pair) {
-  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr l, Expr r) {
-    return find_operator(op, "+-") == '-' ? binary<Expr::Sub>(std::move(l), std::move(r))
-                                          : binary<Expr::Add>(std::move(l), std::move(r));
+  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
+    find_operator(op, "+-") == '-' ? join<Expr::Sub>(l, std::move(r))
+                                   : join<Expr::Add>(l, std::move(r));
   });
 }
 
@@ -441,22 +477,21 @@ Expr build_postfix_expr(Pair pair) {
     switch (form->as_rule()) {
       case Rule::null_check_op:
         if (upper(form->as_str()).find("NOT") != std::string::npos) {
-          tree = unary<Expr::IsNotNull>(std::move(tree));
+          wrap<Expr::IsNotNull>(tree);
         } else {
-          tree = unary<Expr::IsNull>(std::move(tree));
+          wrap<Expr::IsNull>(tree);
         }
         break;
       case Rule::property_lookup: {
         std::optional<Pair> key = form->into_inner().peek();
         if (!key) fail("Property lookup missing key");
-        tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key), offset_of(*key)});
+        make_node<Expr::Property>(tree, box_of(tree), Text(text_of(*key)), offset_of(*key));
         break;
       }
       case Rule::subscript_op: {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
-        Expr index_expr = build_expression(*index);
-        tree = Expr(Expr::Index{Box<Expr>(std::move(tree)), Box<Expr>(std::move(index_expr))});
+        join<Expr::Index>(tree, box_built(*index));
         break;
       }
       case Rule::list_slice_op: {
@@ -466,11 +501,9 @@ Expr build_postfix_expr(Pair pair) {
         for (Pair bound : form->into_inner()) {
           bool upper_bound = has_word(gap_text(*form, prev_end, &bound), "..");
           prev_end = bound.end();
-          Expr value = build_expression(bound);
-          (upper_bound ? slice.to : slice.from) = Box<Expr>(std::move(value));
+          (upper_bound ? slice.to : slice.from) = box_built(bound);
         }
-        slice.expr = Box<Expr>(std::move(tree));
-        tree = Expr(std::move(slice));
+        make_node<Expr::Slice>(tree, box_of(tree), std::move(slice.from), std::move(slice.to));
         break;
       }
       default:
