@@ -733,6 +733,10 @@ struct CypherQuery {
   explicit CypherQuery(RegularQuery q) : query(std::move(q)) {}
   CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
       : arena(std::move(a)), query(std::move(q)) {}
+  // The tree that `make(arena)` returns, made in its place (not moved) with `a` as its arena.
+  template <class Make>
+    requires std::is_invocable_r_v<RegularQuery, Make&, Arena*>
+  CypherQuery(std::unique_ptr<Arena> a, Make&& make) : arena(std::move(a)), query(make(arena.get())) {}
   CypherQuery(const CypherQuery& other) : query(other.query) {}
   CypherQuery(CypherQuery&& other) noexcept
       : arena(std::move(other.arena)), query(std::move(other.query)) {}

@@ -89,16 +89,9 @@ void build_relationship_pattern(Pair pair, RelationshipPattern& rel);
 MapOrParam build_properties(Pair pair);
 
 // Queries and projections.
-struct ReturnBody {
-  TreeList<ReturnItem> items;
-  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
-  MaybeBox<Expr> skip;
-  MaybeBox<Expr> limit;
-};
 RegularQuery build_regular_query(Pair pair);
 SingleQuery build_single_query(Pair pair);
-ReturnClause build_return_clause(Pair pair);
-ReturnBody build_return_body(Pair pair);
+void build_return_clause(Pair pair, ReturnClause& ret);
 SortItem build_sort_item(Pair pair);
 
 // Reading clauses.

@@ -12,29 +12,68 @@
 namespace tessary::builder {
 namespace {
 
-std::string_view trim(std::string_view text) {
-  const char* space = " \t\r\n\f\v";
-  std::size_t begin = text.find_first_not_of(space);
-  if (begin == std::string_view::npos) return {};
-  std::size_t end = text.find_last_not_of(space);
-  return text.substr(begin, end - begin + 1);
+// The items, ORDER BY, SKIP and LIMIT of a RETURN or WITH, into its clause. A `*` for the items
+// leaves no item pairs, and the clause's items empty.
+template <class Clause>
+void build_return_body(Pair pair, Clause& clause) {
+  for (Pair child : pair.into_inner()) {
+    switch (child.as_rule()) {
+      case Rule::return_items: {
+        TreeList<ReturnItem>& items = clause.items;
+        items.reserve(child.into_inner().count());
+        for (Pair item : child.into_inner()) {
+          if (item.as_rule() != Rule::return_item) continue;
+          items.emplace_made([&] {
+            Pairs parts = item.into_inner();
+            std::optional<Pair> expr = parts.next();
+            if (!expr) fail("Return item missing expr");
+            ReturnItem built{build_expression(*expr), std::nullopt};
+            for (Pair rest : parts) {
+              if (rest.as_rule() == Rule::variable) {
+                built.alias.emplace(rest.as_str());
+                break;
+              }
+            }
+            return built;
+          });
+        }
+        break;
+      }
+      case Rule::order_clause:
+        clause.order_by = Box<TreeList<SortItem>>::made_by([&] {
+          TreeList<SortItem> order;
+          for (Pair item : child.into_inner()) {
+            if (item.as_rule() == Rule::sort_item) {
+              order.emplace_made([&] { return build_sort_item(item); });
+            }
+          }
+          return order;
+        });
+        break;
+      case Rule::skip_clause:
+        clause.skip = Box<Expr>::made_by(
+            [&] { return build_first_inner_expression(child, "SKIP missing expr"); });
+        break;
+      case Rule::limit_clause:
+        clause.limit = Box<Expr>::made_by(
+            [&] { return build_first_inner_expression(child, "LIMIT missing expr"); });
+        break;
+      default:
+        break;
+    }
+  }
 }
 
-[[gnu::noinline]] WithClause build_with_clause(Pair pair) {
-  WithClause with;
+[[gnu::noinline]] void build_with_clause(Pair pair, WithClause& with) {
   with.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::return_body) {
-      ReturnBody body = build_return_body(child);
-      with.items = std::move(body.items);
-      with.order_by = std::move(body.order_by);
-      with.skip = std::move(body.skip);
-      with.limit = std::move(body.limit);
+      build_return_body(child, with);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = Box<Expr>(build_first_inner_expression(child, "WHERE missing expr"));
+      with.where_clause = Box<Expr>::made_by(
+          [&] { return build_first_inner_expression(child, "WHERE missing expr"); });
     }
   }
-  return with;
 }
 
 SetItem build_set_item(Pair pair) {
@@ -90,31 +129,33 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
 }
 
 [[gnu::noinline]] SingleQuery build_single_part(Pair form) {
-  SinglePartQuery query;
+  SingleQuery single{SinglePartQuery{}};
+  auto& query = std::get<SinglePartQuery>(single.node);
   query.reading_clauses.reserve(count_in_long_form(form, Rule::reading_clause));
   query.updating_clauses.reserve(count_in_long_form(form, Rule::updating_clause));
   for (Pair child : form.into_inner()) {
     form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
-        query.reading_clauses.push_back(build_reading_clause(child));
+        query.reading_clauses.emplace_made([&] { return build_reading_clause(child); });
         break;
       case Rule::updating_clause:
-        query.updating_clauses.push_back(build_updating_clause(child));
+        query.updating_clauses.emplace_made([&] { return build_updating_clause(child); });
         break;
       case Rule::return_clause:
-        query.return_clause = build_return_clause(child);
+        build_return_clause(child, query.return_clause.emplace());
         break;
       default:
         break;
     }
   }
-  return SingleQuery{std::move(query)};
+  return single;
 }
 
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
 [[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
-  MultiPartQuery query;
+  SingleQuery single{MultiPartQuery{}};
+  auto& query = std::get<MultiPartQuery>(single.node);
   query.parts.reserve(count_in_long_form(form, Rule::with_clause));
   TreeList<ReadingClause> reading;
   TreeList<UpdatingClause> updating;
@@ -122,21 +163,20 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
     form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
-        reading.push_back(build_reading_clause(child));
+        reading.emplace_made([&] { return build_reading_clause(child); });
         break;
       case Rule::updating_clause:
-        updating.push_back(build_updating_clause(child));
+        updating.emplace_made([&] { return build_updating_clause(child); });
         break;
       case Rule::with_clause: {
-        WithClause with = build_with_clause(child);
-        query.parts.push_back(
-            QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
-        reading.clear();
-        updating.clear();
+        QueryPartStep& step = query.parts.emplace_back();
+        build_with_clause(child, step.with_clause);
+        step.reading_clauses = std::move(reading);
+        step.updating_clauses = std::move(updating);
         break;
       }
       case Rule::return_clause:
-        query.return_clause = build_return_clause(child);
+        build_return_clause(child, query.return_clause.emplace());
         break;
       default:
         break;
@@ -144,7 +184,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   }
   query.reading_clauses = std::move(reading);
   query.updating_clauses = std::move(updating);
-  return SingleQuery{std::move(query)};
+  return single;
 }
 
 [[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
@@ -229,7 +269,7 @@ RegularQuery build_regular_query(Pair pair) {
     }
     if (!branch) fail("Missing union single_query");
     bool all = has_word(gap_text(child, child.start(), &*branch), "ALL");
-    query.unions.push_back(UnionBranch{all, build_single_query(*branch)});
+    query.unions.emplace_made([&] { return UnionBranch{all, build_single_query(*branch)}; });
   }
   return query;
 }
@@ -242,64 +282,11 @@ SingleQuery build_single_query(Pair pair) {
   fail("Unknown single_query: " + std::string(rule_name(form->as_rule())));
 }
 
-ReturnClause build_return_clause(Pair pair) {
-  ReturnClause ret;
+void build_return_clause(Pair pair, ReturnClause& ret) {
   ret.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
-    if (child.as_rule() != Rule::return_body) continue;
-    ReturnBody body = build_return_body(child);
-    ret.items = std::move(body.items);
-    ret.order_by = std::move(body.order_by);
-    ret.skip = std::move(body.skip);
-    ret.limit = std::move(body.limit);
+    if (child.as_rule() == Rule::return_body) build_return_body(child, ret);
   }
-  return ret;
-}
-
-ReturnBody build_return_body(Pair pair) {
-  ReturnBody body;
-  for (Pair child : pair.into_inner()) {
-    switch (child.as_rule()) {
-      case Rule::return_items: {
-        if (trim(child.as_str()) == "*") break;
-        TreeList<ReturnItem> items;
-        items.reserve(child.into_inner().count());
-        for (Pair item : child.into_inner()) {
-          if (item.as_rule() != Rule::return_item) continue;
-          Pairs parts = item.into_inner();
-          std::optional<Pair> expr = parts.next();
-          if (!expr) fail("Return item missing expr");
-          ReturnItem built{build_expression(*expr), std::nullopt};
-          for (Pair rest : parts) {
-            if (rest.as_rule() == Rule::variable) {
-              built.alias.emplace(rest.as_str());
-              break;
-            }
-          }
-          items.push_back(std::move(built));
-        }
-        body.items = std::move(items);
-        break;
-      }
-      case Rule::order_clause: {
-        TreeList<SortItem> order;
-        for (Pair item : child.into_inner()) {
-          if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
-        }
-        body.order_by = Box<TreeList<SortItem>>(std::move(order));
-        break;
-      }
-      case Rule::skip_clause:
-        body.skip = Box<Expr>(build_first_inner_expression(child, "SKIP missing expr"));
-        break;
-      case Rule::limit_clause:
-        body.limit = Box<Expr>(build_first_inner_expression(child, "LIMIT missing expr"));
-        break;
-      default:
-        break;
-    }
-  }
-  return body;
 }
 
 SortItem build_sort_item(Pair pair) {
