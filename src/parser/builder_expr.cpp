@@ -179,14 +179,12 @@ template <class Make>
   return build_postfix_expr(*operand);
 }
 
-// Keys are deduplicated through the query text they were written with, which outlives the
-// build; small maps are searched directly.
+// Keys are deduplicated by their text as written, compared with the entries' own key texts
+// (pieces of the query text or of the tree's copy of it, which outlive the build); small maps
+// are searched directly.
 class MapBuilder {
  public:
-  explicit MapBuilder(std::size_t expected) {
-    entries_.reserve(expected);
-    keys_.reserve(expected);
-  }
+  explicit MapBuilder(std::size_t expected) { entries_.reserve(expected); }
   void insert(std::string_view key, std::uint32_t offset, Expr value) {
     if (auto found = find(key)) {
       entries_[*found].value = std::move(value);
@@ -195,11 +193,10 @@ class MapBuilder {
     }
     if (!index_.empty() || entries_.size() >= kDirectSearchLimit) {
       if (index_.empty()) {
-        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
+        for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].key, i);
       }
       index_.emplace(key, entries_.size());
     }
-    keys_.push_back(key);
     entries_.push_back(MapEntry{Text(key), std::move(value), NameOffsets(offset)});
   }
   TreeList<MapEntry> take() { return std::move(entries_); }
@@ -212,13 +209,12 @@ class MapBuilder {
       if (it == index_.end()) return std::nullopt;
       return it->second;
     }
-    for (std::size_t i = 0; i < keys_.size(); ++i) {
-      if (keys_[i] == key) return i;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].key == key) return i;
     }
     return std::nullopt;
   }
   TreeList<MapEntry> entries_;
-  std::vector<std::string_view> keys_;
   std::unordered_map<std::string_view, std::size_t> index_;
 };
 
@@ -226,18 +222,19 @@ class MapBuilder {
   Pairs inner = pair.into_inner();
   std::optional<Pair> name = inner.next();
   if (!name) fail("Function missing name");
-  Expr::FunctionCall call;
+  auto held = Box<Expr::FunctionCall>::made_by([] { return Expr::FunctionCall{}; });
+  Expr::FunctionCall& call = *held;
   call.name = text_of(*name);
   call.args.reserve(inner.count());
   std::optional<Pair> first_arg;
   for (Pair child : inner) {
     if (child.as_rule() != Rule::expression) continue;
     if (!first_arg) first_arg = child;
-    call.args.push_back(build_expression(child));
+    call.args.emplace_made([&] { return build_expression(child); });
   }
   call.distinct =
       has_word(gap_text(pair, name->end(), first_arg ? &*first_arg : nullptr), "DISTINCT");
-  return Expr(std::move(call));
+  return Expr(std::move(held));
 }
 
 [[gnu::noinline]] Expr build_case_expression(Pair pair) {
@@ -272,7 +269,7 @@ class MapBuilder {
     if (child.as_rule() == Rule::filter_expression) {
       filter = parse_filter_expression(child);
     } else if (child.as_rule() == Rule::expression) {
-      projection = Box<Expr>(build_expression(child));
+      projection = box_built(child);
     }
   }
   return Expr(Expr::ListComprehension{std::move(filter.variable), Box<Expr>(std::move(filter.list)),
@@ -644,7 +641,9 @@ Expr build_literal(Pair pair) {
       list.items.reserve(form->into_inner().count());
       for (Pair item : form->into_inner()) {
         form->forget_inner_before(item);  // the items built so far
-        if (item.as_rule() == Rule::expression) list.items.push_back(build_expression(item));
+        if (item.as_rule() == Rule::expression) {
+          list.items.emplace_made([&] { return build_expression(item); });
+        }
       }
       return Expr(std::move(list));
     }
@@ -662,13 +661,13 @@ Expr build_reduce_expression(Pair pair) {
   if (!part) fail("REDUCE missing accumulator");
   node.accumulator = text_of(*part);
   if (!(part = inner.next())) fail("REDUCE missing init expression");
-  node.init = Box<Expr>(build_expression(*part));
+  node.init = box_built(*part);
   if (!(part = inner.next())) fail("REDUCE missing loop variable");
   node.variable = text_of(*part);
   if (!(part = inner.next())) fail("REDUCE missing source expression");
-  node.list = Box<Expr>(build_expression(*part));
+  node.list = box_built(*part);
   if (!(part = inner.next())) fail("REDUCE missing projection expression");
-  node.projection = Box<Expr>(build_expression(*part));
+  node.projection = box_built(*part);
   return Expr(std::move(node));
 }
 
@@ -695,7 +694,7 @@ FilterTriple parse_filter_expression(Pair pair) {
       filter.variable = variable ? text_of(*variable) : std::string_view();
       if (std::optional<Pair> list = parts.next()) filter.list = build_expression(*list);
     } else if (child.as_rule() == Rule::expression) {
-      filter.predicate = Box<Expr>(build_expression(child));
+      filter.predicate = box_built(child);
     }
   }
   return filter;

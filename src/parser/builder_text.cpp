@@ -53,7 +53,7 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool has_word(std::string_view text, std::string_view word) {
-  if (word.empty()) return false;
+  if (word.empty() || text.size() < word.size()) return false;
   return any_segment(text, [&](std::string_view seg) {
     for (std::size_t i = 0; i + word.size() <= seg.size(); ++i) {
       if (equal_ignoring_case(seg.substr(i, word.size()), word)) return true;
