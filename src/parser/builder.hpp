@@ -29,17 +29,34 @@ inline constexpr const char* kTooDeepMessage =
 
 [[noreturn]] void fail(std::string message);
 
+namespace detail {
+// How many nodes of the tree under construction on this thread stand above the child being
+// built now (see DepthGuard).
+extern constinit thread_local std::size_t tree_depth;
+[[noreturn]] void fail_too_deep();
+}  // namespace detail
+
 // Counts, on this thread, how many nodes of the tree under construction stand above the child
 // being built now. A step holds one guard while it builds its children, set to the number of
 // its own nodes that will stand above the next child (a left fold of n operands: n - 1 above
 // the first operand, n - i above operand i). Throws kTooDeepMessage past kMaxTreeDepth.
 class DepthGuard {
  public:
-  explicit DepthGuard(std::size_t levels = 1);
-  ~DepthGuard();
+  explicit DepthGuard(std::size_t levels = 1) : depth_(&detail::tree_depth) { set(levels); }
+  ~DepthGuard() { *depth_ -= levels_; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
-  void set(std::size_t levels);
+  void set(std::size_t levels) {
+    const std::size_t depth = *depth_ - levels_ + levels;
+    // Checked before the count changes: a guard whose constructor throws is never destroyed.
+    if (depth > kMaxTreeDepth) detail::fail_too_deep();
+    *depth_ = depth;
+    levels_ = levels;
+  }
+  // Fails as a guard of `levels` would, for a step that builds no child under it.
+  static void check(std::size_t levels) {
+    if (detail::tree_depth + levels > kMaxTreeDepth) detail::fail_too_deep();
+  }
 
  private:
   std::size_t* depth_;  // this thread's count, looked up once

@@ -16,7 +16,6 @@
 namespace tessary::builder {
 namespace {
 
-thread_local std::size_t tree_depth = 0;
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -364,17 +363,9 @@ RuledPair building_level(Pair pair) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-DepthGuard::DepthGuard(std::size_t levels) : depth_(&tree_depth) { set(levels); }
+constinit thread_local std::size_t detail::tree_depth = 0;
 
-DepthGuard::~DepthGuard() { *depth_ -= levels_; }
-
-void DepthGuard::set(std::size_t levels) {
-  std::size_t depth = *depth_ - levels_ + levels;
-  // Checked before the count changes: a guard whose constructor throws is never destroyed.
-  if (depth > kMaxTreeDepth) fail(kTooDeepMessage);
-  *depth_ = depth;
-  levels_ = levels;
-}
+[[gnu::noinline, gnu::cold]] void detail::fail_too_deep() { fail(kTooDeepMessage); }
 
 // ---------------------------------------------------------------------------------------------
 // Expressions
@@ -468,7 +459,9 @@ Expr build_postfix_expr(Pair pair) {
   Expr tree = build_atom(*atom);
   for (Pair op : inner) {
     if (op.as_rule() != Rule::postfix_op) continue;
-    depth.set(remaining--);
+    // The operators from this one on stand above a child built here. The guard holds more
+    // until then, which fails no sooner: it failed at once if any count could.
+    const std::size_t above = remaining--;
     std::optional<Pair> form = op.into_inner().peek();
     if (!form) fail("Empty postfix_op");
     switch (form->as_rule()) {
@@ -488,12 +481,14 @@ Expr build_postfix_expr(Pair pair) {
       case Rule::subscript_op: {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
+        depth.set(above);
         join<Expr::Index>(tree, box_built(*index));
         break;
       }
       case Rule::list_slice_op: {
         // A bound with ".." before it (after the previous bound) is the upper one.
         Expr::Slice slice;
+        depth.set(above);
         std::size_t prev_end = form->start();
         for (Pair bound : form->into_inner()) {
           bool upper_bound = has_word(gap_text(*form, prev_end, &bound), "..");
@@ -530,18 +525,27 @@ TreeList<MapEntry> build_map_literal(Pair pair) {
 Expr build_atom(Pair pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty atom");
-  DepthGuard depth;
+  // The atom's node stands above what its form builds; a form without children only checks
+  // that the node itself fits.
   switch (form->as_rule()) {
     case Rule::literal:
       return build_literal(*form);
     case Rule::parameter:
+      DepthGuard::check(1);
       return Expr(Expr::Parameter{Text(without_dollars(form->as_str()))});
     case Rule::variable:
+      DepthGuard::check(1);
       return Expr(Expr::Variable{text_of(*form)});
+    case Rule::count_star:
+      DepthGuard::check(1);
+      return Expr(Expr::CountStar{});
+    default:
+      break;
+  }
+  DepthGuard depth;
+  switch (form->as_rule()) {
     case Rule::parenthesized_expr:
       return build_first_inner_expression(*form, "Empty paren expr");
-    case Rule::count_star:
-      return Expr(Expr::CountStar{});
     case Rule::function_invocation:
       return build_function_invocation(*form);
     case Rule::reduce_expression:
@@ -623,6 +627,23 @@ double float_literal_value(std::string_view text) {
 Expr build_literal(Pair pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty literal");
+  // The literal's atom node stands above a list's items and a map's values.
+  if (form->as_rule() == Rule::list_literal || form->as_rule() == Rule::map_literal) {
+    DepthGuard depth;
+    if (form->as_rule() == Rule::list_literal) {
+      Expr::List list;
+      list.items.reserve(form->into_inner().count());
+      for (Pair item : form->into_inner()) {
+        form->forget_inner_before(item);  // the items built so far
+        if (item.as_rule() == Rule::expression) {
+          list.items.emplace_made([&] { return build_expression(item); });
+        }
+      }
+      return Expr(std::move(list));
+    }
+    return Expr(Expr::Map{build_map_literal(*form)});
+  }
+  DepthGuard::check(1);
   std::string_view text = form->as_str();
   switch (form->as_rule()) {
     case Rule::integer_literal:
@@ -636,19 +657,6 @@ Expr build_literal(Pair pair) {
       return Expr(Expr::Bool{upper(text) == "TRUE"});
     case Rule::null_literal:
       return Expr(Expr::Null{});
-    case Rule::list_literal: {
-      Expr::List list;
-      list.items.reserve(form->into_inner().count());
-      for (Pair item : form->into_inner()) {
-        form->forget_inner_before(item);  // the items built so far
-        if (item.as_rule() == Rule::expression) {
-          list.items.emplace_made([&] { return build_expression(item); });
-        }
-      }
-      return Expr(std::move(list));
-    }
-    case Rule::map_literal:
-      return Expr(Expr::Map{build_map_literal(*form)});
     default:
       fail("Unknown literal: " + std::string(rule_name(form->as_rule())));
   }
