@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -92,7 +93,8 @@ const ComparisonOp* comparison_op(std::string_view text) {
     }
     return nullptr;
   }
-  for (const ComparisonOp& candidate : kComparisonOps) {
+  // The words, after the symbols, do not begin with a symbol's character.
+  for (const ComparisonOp& candidate : std::span(kComparisonOps).subspan(7)) {
     if (starts_with_word(text, candidate.text) &&
         (candidate.prefix_only || text.size() == candidate.text.size())) {
       return &candidate;

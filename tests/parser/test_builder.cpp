@@ -72,6 +72,8 @@ TEST(BuilderText, HasWordIgnoresCaseAndComments) {
       {"[ .. ", "..", true},
       {"[/*..*/ ", "..", false},
       {"", "ALL", false},
+      {"x / y", "/", true},  // a word with a slash is looked for outside comments too
+      {"x /* / */ y", "/", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(builder::has_word(r.text, r.word), r.found) << r.text << " / " << r.word;
