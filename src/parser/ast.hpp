@@ -62,8 +62,8 @@ class Box {
   static Box made_by(Make&& make) {
     Box box;
     if (Arena* arena = building_arena()) {
-      box.bits_ = reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T)))
-                                                       T(make()));
+      box.bits_ =
+          reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T))) T(make()));
     } else {
       box.bits_ = reinterpret_cast<std::uintptr_t>(new T(make())) | kOnHeap;
     }
@@ -734,9 +734,10 @@ struct CypherQuery {
   CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
       : arena(std::move(a)), query(std::move(q)) {}
   // The tree that `make(arena)` returns, made in its place (not moved) with `a` as its arena.
-  template <class Make>
-    requires std::is_invocable_r_v<RegularQuery, Make&, Arena*>
-  CypherQuery(std::unique_ptr<Arena> a, Make&& make) : arena(std::move(a)), query(make(arena.get())) {}
+  template <class Make,
+            class = std::enable_if_t<std::is_invocable_r_v<RegularQuery, Make&, Arena*>>>
+  CypherQuery(std::unique_ptr<Arena> a, Make&& make)
+      : arena(std::move(a)), query(make(arena.get())) {}
   CypherQuery(const CypherQuery& other) : query(other.query) {}
   CypherQuery(CypherQuery&& other) noexcept
       : arena(std::move(other.arena)), query(std::move(other.query)) {}

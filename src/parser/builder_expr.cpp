@@ -17,7 +17,6 @@
 namespace tessary::builder {
 namespace {
 
-
 std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
@@ -393,10 +392,11 @@ Expr build_expression(Pair pair) {
     case Rule::add_sub_expr:
       return build_add_sub_expr(pair);
     case Rule::mul_div_expr:
-      return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
-        find_operator(op, "*/") == '/' ? join<Expr::Div>(l, std::move(r))
-                                       : join<Expr::Mul>(l, std::move(r));
-      });
+      return operand_fold(pair, "Empty mul_div_expr",
+                          [](std::string_view op, Expr& l, Box<Expr> r) {
+                            find_operator(op, "*/") == '/' ? join<Expr::Div>(l, std::move(r))
+                                                           : join<Expr::Mul>(l, std::move(r));
+                          });
     case Rule::mod_expr:
       return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr& l, Box<Expr> r) {
         join<Expr::Mod>(l, std::move(r));

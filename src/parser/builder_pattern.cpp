@@ -43,7 +43,9 @@ RangeBounds build_range(Pair pair) {
 void build_pattern(Pair pair, Pattern& pattern) {
   pattern.parts.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
-    if (child.as_rule() == Rule::pattern_part) build_pattern_part(child, pattern.parts.emplace_back());
+    if (child.as_rule() == Rule::pattern_part) {
+      build_pattern_part(child, pattern.parts.emplace_back());
+    }
   }
 }
 

@@ -197,8 +197,8 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
       build_pattern(child, match.pattern);
       has_pattern = true;
     } else if (child.as_rule() == Rule::where_clause) {
-      match.where_clause = Box<Expr>::made_by(
-          [&] { return build_first_inner_expression(child, "Empty WHERE"); });
+      match.where_clause =
+          Box<Expr>::made_by([&] { return build_first_inner_expression(child, "Empty WHERE"); });
     }
   }
   if (!has_pattern) fail("MATCH missing pattern");

@@ -687,13 +687,35 @@ TEST(BuilderEntry, EveryNodeOnTheDeepestPathCountsOnceTowardsTheDepth) {
     std::size_t levels;  // the operand's nodes on its deepest path
   };
   const std::vector<Row> rows = {
-      {"$p", 1},       {"1", 1},        {"1.5", 1},       {"'s'", 1},     {"true", 1},
-      {"null", 1},     {"count(*)", 1}, {"(a)", 1},       {"[a]", 2},     {"[[a]]", 3},
-      {"{k: a}", 2},   {"a.b", 2},      {"a.b.c", 3},     {"a[0]", 2},    {"a[0].b", 3},
-      {"a.b[0]", 3},   {"a[b[0]]", 3},  {"a IS NULL", 2}, {"a[b..c]", 2}, {"a[..b.c]", 3},
-      {"f(a)", 2},     {"-a", 2},       {"a + b", 2},     {"[x IN a | x]", 2},
+      {"$p", 1},
+      {"1", 1},
+      {"1.5", 1},
+      {"'s'", 1},
+      {"true", 1},
+      {"null", 1},
+      {"count(*)", 1},
+      {"(a)", 1},
+      {"[a]", 2},
+      {"[[a]]", 3},
+      {"{k: a}", 2},
+      {"a.b", 2},
+      {"a.b.c", 3},
+      {"a[0]", 2},
+      {"a[0].b", 3},
+      {"a.b[0]", 3},
+      {"a[b[0]]", 3},
+      {"a IS NULL", 2},
+      {"a[b..c]", 2},
+      {"a[..b.c]", 3},
+      {"f(a)", 2},
+      {"-a", 2},
+      {"a + b", 2},
+      {"[x IN a | x]", 2},
       // An index or slice bound stands below the operators from its own on, not the earlier.
-      {"a.c[b[0]]", 3}, {"a.c.d[b[0][0]]", 4}, {"a.c[..b.c.d]", 4}, {"a.c[b..d.e.f]", 4},
+      {"a.c[b[0]]", 3},
+      {"a.c.d[b[0][0]]", 4},
+      {"a.c[..b.c.d]", 4},
+      {"a.c[b..d.e.f]", 4},
   };
   const std::size_t variable = deepest_not_chain("a");
   ASSERT_GT(variable, builder::kMaxTreeDepth - 10);
