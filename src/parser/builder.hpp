@@ -64,13 +64,13 @@ class DepthGuard {
 };
 
 // Expressions.
-Expr build_expression(Pair pair);
+Expr build_expression(const Pair& pair);
 // The first inner pair of `pair` built as an expression; fails with `missing` without one.
-Expr build_first_inner_expression(Pair pair, const char* missing);
-Expr build_comparison_expr(Pair pair);
-Expr build_add_sub_expr(Pair pair);
-Expr build_postfix_expr(Pair pair);
-TreeList<MapEntry> build_map_literal(Pair pair);
+Expr build_first_inner_expression(const Pair& pair, const char* missing);
+Expr build_comparison_expr(const Pair& pair);
+Expr build_add_sub_expr(const Pair& pair);
+Expr build_postfix_expr(const Pair& pair);
+TreeList<MapEntry> build_map_literal(const Pair& pair);
 
 // Atoms.
 struct FilterTriple {
@@ -78,15 +78,15 @@ struct FilterTriple {
   Expr list = Expr::Null{};
   MaybeBox<Expr> predicate;
 };
-Expr build_atom(Pair pair);
-Expr build_literal(Pair pair);
-Expr build_reduce_expression(Pair pair);
-Expr build_shortest_path_expr(Pair pair);
-Expr build_exists_subquery(Pair pair);
-Expr build_count_subquery(Pair pair);
-Expr build_collect_subquery(Pair pair);
-Expr build_pattern_comprehension(Pair pair);
-FilterTriple parse_filter_expression(Pair pair);
+Expr build_atom(const Pair& pair);
+Expr build_literal(const Pair& pair);
+Expr build_reduce_expression(const Pair& pair);
+Expr build_shortest_path_expr(const Pair& pair);
+Expr build_exists_subquery(const Pair& pair);
+Expr build_count_subquery(const Pair& pair);
+Expr build_collect_subquery(const Pair& pair);
+Expr build_pattern_comprehension(const Pair& pair);
+FilterTriple parse_filter_expression(const Pair& pair);
 
 // Literal texts. An integer literal is decimal, or hexadecimal after "0x"/"0X", or octal
 // after "0o"; a text out of the signed 64-bit range (or not a number) reads as 0. A float
@@ -96,29 +96,29 @@ std::int64_t integer_literal_value(std::string_view text);
 double float_literal_value(std::string_view text);
 
 // Patterns, each built into a node made empty by its caller, in the place it takes in the tree.
-void build_pattern(Pair pair, Pattern& pattern);
-void build_pattern_part(Pair pair, PatternPart& part);
-void build_pattern_element(Pair pair, PatternElement& element);
+void build_pattern(const Pair& pair, Pattern& pattern);
+void build_pattern_part(const Pair& pair, PatternPart& part);
+void build_pattern_element(const Pair& pair, PatternElement& element);
 // The relationships and nodes after an element's first node, as the element's steps.
-void build_pattern_steps(Pairs steps, PatternElement& element);
-void build_node_pattern(Pair pair, NodePattern& node);
-void build_relationship_pattern(Pair pair, RelationshipPattern& rel);
-MapOrParam build_properties(Pair pair);
+void build_pattern_steps(const Pairs& steps, PatternElement& element);
+void build_node_pattern(const Pair& pair, NodePattern& node);
+void build_relationship_pattern(const Pair& pair, RelationshipPattern& rel);
+MapOrParam build_properties(const Pair& pair);
 
 // Queries and projections.
-RegularQuery build_regular_query(Pair pair);
-SingleQuery build_single_query(Pair pair);
-void build_return_clause(Pair pair, ReturnClause& ret);
-SortItem build_sort_item(Pair pair);
+RegularQuery build_regular_query(const Pair& pair);
+SingleQuery build_single_query(const Pair& pair);
+void build_return_clause(const Pair& pair, ReturnClause& ret);
+SortItem build_sort_item(const Pair& pair);
 
 // Reading clauses.
-ReadingClause build_reading_clause(Pair pair);
-ReadingClause::Call build_call_clause(Pair pair);
+ReadingClause build_reading_clause(const Pair& pair);
+ReadingClause::Call build_call_clause(const Pair& pair);
 
 // Updating clauses.
-UpdatingClause build_updating_clause(Pair pair);
-UpdatingClause build_merge_clause(Pair pair);
-TreeList<SetItem> build_set_clause(Pair pair);
-PropertyExpr build_property_expression(Pair pair);
+UpdatingClause build_updating_clause(const Pair& pair);
+UpdatingClause build_merge_clause(const Pair& pair);
+TreeList<SetItem> build_set_clause(const Pair& pair);
+PropertyExpr build_property_expression(const Pair& pair);
 
 }  // namespace tessary::builder

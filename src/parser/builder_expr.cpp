@@ -31,7 +31,7 @@ Box<Expr> box_of(Expr& tree) {
 }
 
 // A box of the expression of `pair`, built in the box.
-Box<Expr> box_built(Pair pair) {
+Box<Expr> box_built(const Pair& pair) {
   return Box<Expr>::made_by([&] { return build_expression(pair); });
 }
 
@@ -104,7 +104,7 @@ const ComparisonOp* comparison_op(std::string_view text) {
 
 // or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
 template <class Node>
-[[gnu::noinline]] Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
+[[gnu::noinline]] Expr keyword_fold(const Pair& pair, Rule keyword, const char* empty_message) {
   std::size_t operands = 0;
   for (Pair child : pair.into_inner()) operands += child.as_rule() != keyword;
   if (operands == 0) fail(empty_message);
@@ -125,7 +125,7 @@ template <class Node>
 // add_sub_expr, mul_div_expr, mod_expr, power_expr: every inner pair is an operand; the
 // operator between two operands is read from the text between their spans.
 template <class Make>
-[[gnu::noinline]] Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
+[[gnu::noinline]] Expr operand_fold(const Pair& pair, const char* empty_message, Make&& make) {
   Pairs inner = pair.into_inner();
   std::size_t operands = inner.count();
   std::optional<Pair> first = inner.next();
@@ -143,7 +143,7 @@ template <class Make>
   return tree;
 }
 
-[[gnu::noinline]] Expr build_not_expr(Pair pair) {
+[[gnu::noinline]] Expr build_not_expr(const Pair& pair) {
   std::size_t nots = 0;
   std::optional<Pair> comparison;
   for (Pair child : pair.into_inner()) {
@@ -160,7 +160,7 @@ template <class Make>
   return tree;
 }
 
-[[gnu::noinline]] Expr build_unary_expr(Pair pair) {
+[[gnu::noinline]] Expr build_unary_expr(const Pair& pair) {
   std::optional<Pair> operand;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::postfix_expr) {
@@ -218,7 +218,7 @@ class MapBuilder {
   std::unordered_map<std::string_view, std::size_t> index_;
 };
 
-[[gnu::noinline]] Expr build_function_invocation(Pair pair) {
+[[gnu::noinline]] Expr build_function_invocation(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> name = inner.next();
   if (!name) fail("Function missing name");
@@ -237,7 +237,7 @@ class MapBuilder {
   return Expr(std::move(held));
 }
 
-[[gnu::noinline]] Expr build_case_expression(Pair pair) {
+[[gnu::noinline]] Expr build_case_expression(const Pair& pair) {
   Expr::Case node;
   std::optional<Expr> pending_when;
   std::size_t prev_end = pair.start();
@@ -262,7 +262,7 @@ class MapBuilder {
   return Expr(std::move(node));
 }
 
-[[gnu::noinline]] Expr build_list_comprehension(Pair pair) {
+[[gnu::noinline]] Expr build_list_comprehension(const Pair& pair) {
   FilterTriple filter;
   MaybeBox<Expr> projection;
   for (Pair child : pair.into_inner()) {
@@ -282,7 +282,7 @@ Expr quantifier(FilterTriple filter) {
                    std::move(filter.predicate)});
 }
 
-[[gnu::noinline]] Expr build_quantifier_expression(Pair pair) {
+[[gnu::noinline]] Expr build_quantifier_expression(const Pair& pair) {
   FilterTriple filter;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::filter_expression) filter = parse_filter_expression(child);
@@ -303,10 +303,10 @@ struct RuledPair {
 // Down from `pair`, the first level that builds a node of its own. The levels passed over hand
 // their one operand to build_expression unchanged: an expression, a level with one operand and no
 // operator, a parenthesised atom. Each level's rule is read once, as its parent's child.
-RuledPair building_level(Pair pair) {
+RuledPair building_level(const Pair& top) {
   // Chain levels that hold the next level alone and end where it ends pass it on: they are
   // passed over at once.
-  pair = pair.innermost_sharing_end();
+  Pair pair = top.innermost_sharing_end();
   Rule rule = pair.as_rule();
   for (;;) {
     Pairs inner = pair.into_inner();
@@ -371,11 +371,11 @@ constinit thread_local std::size_t detail::tree_depth = 0;
 // ---------------------------------------------------------------------------------------------
 // Expressions
 
-Expr build_expression(Pair pair) {
+Expr build_expression(const Pair& top) {
   // Most levels of the chain hold a single operand; walk down to the first one that builds a
   // node within this frame, so a nesting level of the query costs few frames.
-  const RuledPair level = building_level(pair);
-  pair = level.pair;
+  const RuledPair level = building_level(top);
+  const Pair& pair = level.pair;
   switch (level.rule) {
     case Rule::expression:
       return build_first_inner_expression(pair, "Empty expression");
@@ -416,13 +416,13 @@ Expr build_expression(Pair pair) {
   }
 }
 
-Expr build_first_inner_expression(Pair pair, const char* missing) {
+Expr build_first_inner_expression(const Pair& pair, const char* missing) {
   std::optional<Pair> first = pair.into_inner().peek();
   if (!first) fail(missing);
   return build_expression(*first);
 }
 
-Expr build_comparison_expr(Pair pair) {
+Expr build_comparison_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail("Empty comparison_expr");
@@ -442,14 +442,14 @@ Expr build_comparison_expr(Pair pair) {
   return tree;
 }
 
-Expr build_add_sub_expr(Pair pair) {
+Expr build_add_sub_expr(const Pair& pair) {
   return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
     find_operator(op, "+-") == '-' ? join<Expr::Sub>(l, std::move(r))
                                    : join<Expr::Add>(l, std::move(r));
   });
 }
 
-Expr build_postfix_expr(Pair pair) {
+Expr build_postfix_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> atom = inner.next();
   if (!atom) fail("Postfix missing atom");
@@ -507,7 +507,7 @@ Expr build_postfix_expr(Pair pair) {
   return tree;
 }
 
-TreeList<MapEntry> build_map_literal(Pair pair) {
+TreeList<MapEntry> build_map_literal(const Pair& pair) {
   MapBuilder map(pair.into_inner().count());
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
@@ -524,7 +524,7 @@ TreeList<MapEntry> build_map_literal(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Atoms
 
-Expr build_atom(Pair pair) {
+Expr build_atom(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty atom");
   // The atom's node stands above what its form builds; a form without children only checks
@@ -626,7 +626,7 @@ double float_literal_value(std::string_view text) {
   return magnitude + exponent > 0 ? HUGE_VAL : 0.0;
 }
 
-Expr build_literal(Pair pair) {
+Expr build_literal(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty literal");
   // The literal's atom node stands above a list's items and a map's values.
@@ -664,7 +664,7 @@ Expr build_literal(Pair pair) {
   }
 }
 
-Expr build_reduce_expression(Pair pair) {
+Expr build_reduce_expression(const Pair& pair) {
   Pairs inner = pair.into_inner();
   Expr::Reduce node;
   std::optional<Pair> part = inner.next();
@@ -681,7 +681,7 @@ Expr build_reduce_expression(Pair pair) {
   return Expr(std::move(node));
 }
 
-Expr build_shortest_path_expr(Pair pair) {
+Expr build_shortest_path_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> start = inner.next();
   if (!start) fail("shortestPath missing start node");
@@ -695,7 +695,7 @@ Expr build_shortest_path_expr(Pair pair) {
   return Expr(Expr::ShortestPath{std::move(element), all});
 }
 
-FilterTriple parse_filter_expression(Pair pair) {
+FilterTriple parse_filter_expression(const Pair& pair) {
   FilterTriple filter;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::id_in_coll) {
@@ -710,7 +710,7 @@ FilterTriple parse_filter_expression(Pair pair) {
   return filter;
 }
 
-Expr build_exists_subquery(Pair pair) {
+Expr build_exists_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty EXISTS");
   if (body->as_rule() != Rule::pattern) fail("Unknown EXISTS subquery type");
@@ -721,19 +721,19 @@ Expr build_exists_subquery(Pair pair) {
   })});
 }
 
-Expr build_count_subquery(Pair pair) {
+Expr build_count_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty COUNT subquery");
   return Expr(Expr::CountSubquery{Box<RegularQuery>(build_regular_query(*body))});
 }
 
-Expr build_collect_subquery(Pair pair) {
+Expr build_collect_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty COLLECT subquery");
   return Expr(Expr::CollectSubquery{Box<RegularQuery>(build_regular_query(*body))});
 }
 
-Expr build_pattern_comprehension(Pair pair) {
+Expr build_pattern_comprehension(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> element = inner.next();
   if (!element) fail("Pattern comprehension missing pattern");

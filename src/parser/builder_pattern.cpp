@@ -15,7 +15,7 @@ namespace {
 // literals are everywhere (decimal, 0x, 0o; a value out of the signed 64-bit range reads as
 // 0), so whitespace and comments inside the range do not matter. A single bound is the exact
 // length unless ".." follows it. A bound that is written is always present.
-RangeBounds build_range(Pair pair) {
+RangeBounds build_range(const Pair& pair) {
   RangeBounds range;
   std::optional<Pair> lower;
   std::optional<Pair> upper;
@@ -40,7 +40,7 @@ RangeBounds build_range(Pair pair) {
 
 }  // namespace
 
-void build_pattern(Pair pair, Pattern& pattern) {
+void build_pattern(const Pair& pair, Pattern& pattern) {
   pattern.parts.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::pattern_part) {
@@ -49,7 +49,7 @@ void build_pattern(Pair pair, Pattern& pattern) {
   }
 }
 
-void build_pattern_part(Pair pair, PatternPart& part) {
+void build_pattern_part(const Pair& pair, PatternPart& part) {
   bool has_element = false;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::variable) {
@@ -62,7 +62,7 @@ void build_pattern_part(Pair pair, PatternPart& part) {
   if (!has_element) fail("Pattern part missing element");
 }
 
-void build_pattern_element(Pair pair, PatternElement& element) {
+void build_pattern_element(const Pair& pair, PatternElement& element) {
   Pairs rest = pair.into_inner();
   std::optional<Pair> first = rest.next();
   if (!first) fail("Pattern element missing node");
@@ -76,7 +76,7 @@ void build_pattern_element(Pair pair, PatternElement& element) {
   build_pattern_steps(rest, element);
 }
 
-void build_pattern_steps(Pairs steps, PatternElement& element) {
+void build_pattern_steps(const Pairs& steps, PatternElement& element) {
   // The grammar alternates relationships and nodes: each relationship opens a step that the
   // node after it completes.
   element.chain.reserve(steps.count() / 2);
@@ -92,7 +92,7 @@ void build_pattern_steps(Pairs steps, PatternElement& element) {
   }
 }
 
-void build_node_pattern(Pair pair, NodePattern& node) {
+void build_node_pattern(const Pair& pair, NodePattern& node) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable:
@@ -110,7 +110,7 @@ void build_node_pattern(Pair pair, NodePattern& node) {
   }
 }
 
-void build_relationship_pattern(Pair pair, RelationshipPattern& rel) {
+void build_relationship_pattern(const Pair& pair, RelationshipPattern& rel) {
   std::string_view text = pair.as_str();
   if (text.empty()) {
     rel.direction = RelationshipDirection::Both;
@@ -141,7 +141,7 @@ void build_relationship_pattern(Pair pair, RelationshipPattern& rel) {
   }
 }
 
-MapOrParam build_properties(Pair pair) {
+MapOrParam build_properties(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty properties");
   if (form->as_rule() == Rule::map_literal) {

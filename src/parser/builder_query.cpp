@@ -15,7 +15,7 @@ namespace {
 // The items, ORDER BY, SKIP and LIMIT of a RETURN or WITH, into its clause. A `*` for the items
 // leaves no item pairs, and the clause's items empty.
 template <class Clause>
-void build_return_body(Pair pair, Clause& clause) {
+void build_return_body(const Pair& pair, Clause& clause) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::return_items: {
@@ -64,7 +64,7 @@ void build_return_body(Pair pair, Clause& clause) {
   }
 }
 
-[[gnu::noinline]] void build_with_clause(Pair pair, WithClause& with) {
+[[gnu::noinline]] void build_with_clause(const Pair& pair, WithClause& with) {
   with.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::return_body) {
@@ -76,7 +76,7 @@ void build_return_body(Pair pair, Clause& clause) {
   }
 }
 
-SetItem build_set_item(Pair pair) {
+SetItem build_set_item(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   std::optional<Pair> second = inner.next();
@@ -99,7 +99,7 @@ SetItem build_set_item(Pair pair) {
   fail("Unknown SET item");
 }
 
-RemoveItem build_remove_item(Pair pair) {
+RemoveItem build_remove_item(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail("Empty remove_item");
@@ -120,7 +120,7 @@ RemoveItem build_remove_item(Pair pair) {
 // The number of inner pairs of `form` of rule `rule`, when the form is long enough that its
 // lists are better made at their size than grown (which moves them as they double, holding the
 // old array and the new at once); 0 for a shorter form.
-std::size_t count_in_long_form(Pair form, Rule rule) {
+std::size_t count_in_long_form(const Pair& form, Rule rule) {
   constexpr std::size_t kLongForm = std::size_t{64} << 10;  // bytes of text
   if (form.end() - form.start() < kLongForm) return 0;
   std::size_t n = 0;
@@ -128,7 +128,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return n;
 }
 
-[[gnu::noinline]] SingleQuery build_single_part(Pair form) {
+[[gnu::noinline]] SingleQuery build_single_part(const Pair& form) {
   SingleQuery single{SinglePartQuery{}};
   auto& query = std::get<SinglePartQuery>(single.node);
   query.reading_clauses.reserve(count_in_long_form(form, Rule::reading_clause));
@@ -153,7 +153,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
 }
 
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
-[[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
+[[gnu::noinline]] SingleQuery build_multi_part(const Pair& form) {
   SingleQuery single{MultiPartQuery{}};
   auto& query = std::get<MultiPartQuery>(single.node);
   query.parts.reserve(count_in_long_form(form, Rule::with_clause));
@@ -187,7 +187,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return single;
 }
 
-[[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
+[[gnu::noinline]] ReadingClause build_match_clause(const Pair& form) {
   ReadingClause clause{ReadingClause::Match{}};
   auto& match = std::get<ReadingClause::Match>(clause.node);
   match.optional = starts_with_word(form.as_str(), "OPTIONAL");
@@ -205,7 +205,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return clause;
 }
 
-[[gnu::noinline]] ReadingClause build_unwind_clause(Pair form) {
+[[gnu::noinline]] ReadingClause build_unwind_clause(const Pair& form) {
   Pairs inner = form.into_inner();
   std::optional<Pair> expr = inner.next();
   if (!expr) fail("UNWIND missing expr");
@@ -215,7 +215,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return ReadingClause{ReadingClause::Unwind{std::move(list), text_of(*variable)}};
 }
 
-[[gnu::noinline]] UpdatingClause build_foreach_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_foreach_clause(const Pair& form) {
   DepthGuard depth;
   Pairs inner = form.into_inner();
   std::optional<Pair> variable = inner.next();
@@ -230,7 +230,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return UpdatingClause{std::move(loop)};
 }
 
-[[gnu::noinline]] UpdatingClause build_remove_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_remove_clause(const Pair& form) {
   UpdatingClause::Remove remove;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::remove_item) remove.items.push_back(build_remove_item(child));
@@ -238,7 +238,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return UpdatingClause{std::move(remove)};
 }
 
-[[gnu::noinline]] UpdatingClause build_delete_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_delete_clause(const Pair& form) {
   UpdatingClause::Delete del;
   del.detach = starts_with_word(form.as_str(), "DETACH");
   for (Pair child : form.into_inner()) {
@@ -252,7 +252,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
 // ---------------------------------------------------------------------------------------------
 // Queries and projections
 
-RegularQuery build_regular_query(Pair pair) {
+RegularQuery build_regular_query(const Pair& pair) {
   DepthGuard depth;
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
@@ -274,7 +274,7 @@ RegularQuery build_regular_query(Pair pair) {
   return query;
 }
 
-SingleQuery build_single_query(Pair pair) {
+SingleQuery build_single_query(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty single_query");
   if (form->as_rule() == Rule::single_part_query) return build_single_part(*form);
@@ -282,14 +282,14 @@ SingleQuery build_single_query(Pair pair) {
   fail("Unknown single_query: " + std::string(rule_name(form->as_rule())));
 }
 
-void build_return_clause(Pair pair, ReturnClause& ret) {
+void build_return_clause(const Pair& pair, ReturnClause& ret) {
   ret.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::return_body) build_return_body(child, ret);
   }
 }
 
-SortItem build_sort_item(Pair pair) {
+SortItem build_sort_item(const Pair& pair) {
   std::optional<Pair> expr = pair.into_inner().peek();
   if (!expr) fail("Sort item missing expr");
   bool descending = has_word(gap_text(pair, expr->end(), nullptr), "DESC");
@@ -299,7 +299,7 @@ SortItem build_sort_item(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Reading clauses
 
-ReadingClause build_reading_clause(Pair pair) {
+ReadingClause build_reading_clause(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty reading_clause");
   switch (form->as_rule()) {
@@ -320,7 +320,7 @@ ReadingClause build_reading_clause(Pair pair) {
   }
 }
 
-ReadingClause::Call build_call_clause(Pair pair) {
+ReadingClause::Call build_call_clause(const Pair& pair) {
   ReadingClause::Call call;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::explicit_procedure_invocation) {
@@ -352,7 +352,7 @@ ReadingClause::Call build_call_clause(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Updating clauses
 
-UpdatingClause build_updating_clause(Pair pair) {
+UpdatingClause build_updating_clause(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty updating_clause");
   switch (form->as_rule()) {
@@ -378,7 +378,7 @@ UpdatingClause build_updating_clause(Pair pair) {
   }
 }
 
-UpdatingClause build_merge_clause(Pair pair) {
+UpdatingClause build_merge_clause(const Pair& pair) {
   UpdatingClause::Merge merge;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::pattern_part) {
@@ -399,7 +399,7 @@ UpdatingClause build_merge_clause(Pair pair) {
   return UpdatingClause{std::move(merge)};
 }
 
-TreeList<SetItem> build_set_clause(Pair pair) {
+TreeList<SetItem> build_set_clause(const Pair& pair) {
   TreeList<SetItem> items;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::set_item) items.push_back(build_set_item(child));
@@ -407,7 +407,7 @@ TreeList<SetItem> build_set_clause(Pair pair) {
   return items;
 }
 
-PropertyExpr build_property_expression(Pair pair) {
+PropertyExpr build_property_expression(const Pair& pair) {
   PropertyExpr target;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::variable) {
