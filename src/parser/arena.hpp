@@ -259,6 +259,14 @@ class TreeList {
     ++size_;
     return *made;
   }
+  // Appends what `make()` returns, made in the item's own room: the value is never moved.
+  template <class Make>
+  T& emplace_made(Make&& make) {
+    if (size_ == capacity()) move_to(size_ == 0 ? 1 : 2 * std::size_t{size_});
+    T* made = new (data_ + size_) T(make());
+    ++size_;
+    return *made;
+  }
   void clear() noexcept {
     for (T& item : *this) item.~T();
     size_ = 0;

@@ -57,6 +57,18 @@ class Box {
       bits_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kOnHeap;
     }
   }
+  // A box of what `make()` returns, made in the box's own room: the value is never moved.
+  template <class Make>
+  static Box made_by(Make&& make) {
+    Box box;
+    if (Arena* arena = building_arena()) {
+      box.bits_ =
+          reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T))) T(make()));
+    } else {
+      box.bits_ = reinterpret_cast<std::uintptr_t>(new T(make())) | kOnHeap;
+    }
+    return box;
+  }
   Box(const Box& other) : bits_(other ? copy_of(*other) : 0) {}
   Box(Box&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
   Box& operator=(const Box& other) {
@@ -721,6 +733,11 @@ struct CypherQuery {
   explicit CypherQuery(RegularQuery q) : query(std::move(q)) {}
   CypherQuery(std::unique_ptr<Arena> a, RegularQuery q)
       : arena(std::move(a)), query(std::move(q)) {}
+  // The tree that `make(arena)` returns, made in its place (not moved) with `a` as its arena.
+  template <class Make,
+            class = std::enable_if_t<std::is_invocable_r_v<RegularQuery, Make&, Arena*>>>
+  CypherQuery(std::unique_ptr<Arena> a, Make&& make)
+      : arena(std::move(a)), query(make(arena.get())) {}
   CypherQuery(const CypherQuery& other) : query(other.query) {}
   CypherQuery(CypherQuery&& other) noexcept
       : arena(std::move(other.arena)), query(std::move(other.query)) {}

@@ -29,17 +29,34 @@ inline constexpr const char* kTooDeepMessage =
 
 [[noreturn]] void fail(std::string message);
 
+namespace detail {
+// How many nodes of the tree under construction on this thread stand above the child being
+// built now (see DepthGuard).
+extern constinit thread_local std::size_t tree_depth;
+[[noreturn]] void fail_too_deep();
+}  // namespace detail
+
 // Counts, on this thread, how many nodes of the tree under construction stand above the child
 // being built now. A step holds one guard while it builds its children, set to the number of
 // its own nodes that will stand above the next child (a left fold of n operands: n - 1 above
 // the first operand, n - i above operand i). Throws kTooDeepMessage past kMaxTreeDepth.
 class DepthGuard {
  public:
-  explicit DepthGuard(std::size_t levels = 1);
-  ~DepthGuard();
+  explicit DepthGuard(std::size_t levels = 1) : depth_(&detail::tree_depth) { set(levels); }
+  ~DepthGuard() { *depth_ -= levels_; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
-  void set(std::size_t levels);
+  void set(std::size_t levels) {
+    const std::size_t depth = *depth_ - levels_ + levels;
+    // Checked before the count changes: a guard whose constructor throws is never destroyed.
+    if (depth > kMaxTreeDepth) detail::fail_too_deep();
+    *depth_ = depth;
+    levels_ = levels;
+  }
+  // Fails as a guard of `levels` would, for a step that builds no child under it.
+  static void check(std::size_t levels) {
+    if (detail::tree_depth + levels > kMaxTreeDepth) detail::fail_too_deep();
+  }
 
  private:
   std::size_t* depth_;  // this thread's count, looked up once
@@ -47,13 +64,13 @@ class DepthGuard {
 };
 
 // Expressions.
-Expr build_expression(Pair pair);
+Expr build_expression(const Pair& pair);
 // The first inner pair of `pair` built as an expression; fails with `missing` without one.
-Expr build_first_inner_expression(Pair pair, const char* missing);
-Expr build_comparison_expr(Pair pair);
-Expr build_add_sub_expr(Pair pair);
-Expr build_postfix_expr(Pair pair);
-TreeList<MapEntry> build_map_literal(Pair pair);
+Expr build_first_inner_expression(const Pair& pair, const char* missing);
+Expr build_comparison_expr(const Pair& pair);
+Expr build_add_sub_expr(const Pair& pair);
+Expr build_postfix_expr(const Pair& pair);
+TreeList<MapEntry> build_map_literal(const Pair& pair);
 
 // Atoms.
 struct FilterTriple {
@@ -61,15 +78,15 @@ struct FilterTriple {
   Expr list = Expr::Null{};
   MaybeBox<Expr> predicate;
 };
-Expr build_atom(Pair pair);
-Expr build_literal(Pair pair);
-Expr build_reduce_expression(Pair pair);
-Expr build_shortest_path_expr(Pair pair);
-Expr build_exists_subquery(Pair pair);
-Expr build_count_subquery(Pair pair);
-Expr build_collect_subquery(Pair pair);
-Expr build_pattern_comprehension(Pair pair);
-FilterTriple parse_filter_expression(Pair pair);
+Expr build_atom(const Pair& pair);
+Expr build_literal(const Pair& pair);
+Expr build_reduce_expression(const Pair& pair);
+Expr build_shortest_path_expr(const Pair& pair);
+Expr build_exists_subquery(const Pair& pair);
+Expr build_count_subquery(const Pair& pair);
+Expr build_collect_subquery(const Pair& pair);
+Expr build_pattern_comprehension(const Pair& pair);
+FilterTriple parse_filter_expression(const Pair& pair);
 
 // Literal texts. An integer literal is decimal, or hexadecimal after "0x"/"0X", or octal
 // after "0o"; a text out of the signed 64-bit range (or not a number) reads as 0. A float
@@ -78,35 +95,30 @@ FilterTriple parse_filter_expression(Pair pair);
 std::int64_t integer_literal_value(std::string_view text);
 double float_literal_value(std::string_view text);
 
-// Patterns.
-Pattern build_pattern(Pair pair);
-PatternPart build_pattern_part(Pair pair);
-PatternElement build_pattern_element(Pair pair);
-NodePattern build_node_pattern(Pair pair);
-RelationshipPattern build_relationship_pattern(Pair pair);
-MapOrParam build_properties(Pair pair);
+// Patterns, each built into a node made empty by its caller, in the place it takes in the tree.
+void build_pattern(const Pair& pair, Pattern& pattern);
+void build_pattern_part(const Pair& pair, PatternPart& part);
+void build_pattern_element(const Pair& pair, PatternElement& element);
+// The relationships and nodes after an element's first node, as the element's steps.
+void build_pattern_steps(const Pairs& steps, PatternElement& element);
+void build_node_pattern(const Pair& pair, NodePattern& node);
+void build_relationship_pattern(const Pair& pair, RelationshipPattern& rel);
+MapOrParam build_properties(const Pair& pair);
 
 // Queries and projections.
-struct ReturnBody {
-  TreeList<ReturnItem> items;
-  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
-  MaybeBox<Expr> skip;
-  MaybeBox<Expr> limit;
-};
-RegularQuery build_regular_query(Pair pair);
-SingleQuery build_single_query(Pair pair);
-ReturnClause build_return_clause(Pair pair);
-ReturnBody build_return_body(Pair pair);
-SortItem build_sort_item(Pair pair);
+RegularQuery build_regular_query(const Pair& pair);
+SingleQuery build_single_query(const Pair& pair);
+void build_return_clause(const Pair& pair, ReturnClause& ret);
+SortItem build_sort_item(const Pair& pair);
 
 // Reading clauses.
-ReadingClause build_reading_clause(Pair pair);
-ReadingClause::Call build_call_clause(Pair pair);
+ReadingClause build_reading_clause(const Pair& pair);
+ReadingClause::Call build_call_clause(const Pair& pair);
 
 // Updating clauses.
-UpdatingClause build_updating_clause(Pair pair);
-UpdatingClause build_merge_clause(Pair pair);
-TreeList<SetItem> build_set_clause(Pair pair);
-PropertyExpr build_property_expression(Pair pair);
+UpdatingClause build_updating_clause(const Pair& pair);
+UpdatingClause build_merge_clause(const Pair& pair);
+TreeList<SetItem> build_set_clause(const Pair& pair);
+PropertyExpr build_property_expression(const Pair& pair);
 
 }  // namespace tessary::builder

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -16,8 +17,6 @@
 namespace tessary::builder {
 namespace {
 
-thread_local std::size_t tree_depth = 0;
-
 std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
@@ -26,14 +25,40 @@ std::string upper(std::string_view text) {
   return out;
 }
 
-template <class Node>
-Expr binary(Expr left, Expr right) {
-  return Expr(Node{Box<Expr>(std::move(left)), Box<Expr>(std::move(right))});
+// A box holding what `tree` held, moved in once.
+Box<Expr> box_of(Expr& tree) {
+  return Box<Expr>::made_by([&]() -> Expr { return std::move(tree); });
 }
 
+// A box of the expression of `pair`, built in the box.
+Box<Expr> box_built(const Pair& pair) {
+  return Box<Expr>::made_by([&] { return build_expression(pair); });
+}
+
+// Makes `tree` a `Node` of `parts`, in its place (boxed in its own room when the node is held
+// boxed). Whatever `tree` held must have been moved out into the parts already.
+template <class Node, class... Parts>
+void make_node(Expr& tree, Parts&&... parts) {
+  using Held = Expr::Held<Node>;
+  if constexpr (std::is_same_v<Held, Node>) {
+    tree.node.template emplace<Node>(std::forward<Parts>(parts)...);
+  } else {
+    tree.node.template emplace<Held>(
+        Box<Node>::made_by([&] { return Node{std::forward<Parts>(parts)...}; }));
+  }
+}
+
+// `tree` becomes the operator `Node` of what it held and `right`.
 template <class Node>
-Expr unary(Expr operand) {
-  return Expr(Node{Box<Expr>(std::move(operand))});
+void join(Expr& tree, Box<Expr> right) {
+  Box<Expr> left = box_of(tree);
+  make_node<Node>(tree, std::move(left), std::move(right));
+}
+
+// `tree` becomes the operator `Node` of what it held.
+template <class Node>
+void wrap(Expr& tree) {
+  make_node<Node>(tree, box_of(tree));
 }
 
 // Comparison operators by their text, compared without regard to letter case. For STARTS WITH and
@@ -42,49 +67,65 @@ Expr unary(Expr operand) {
 struct ComparisonOp {
   std::string_view text;
   bool prefix_only;
-  Expr (*make)(Expr, Expr);
+  void (*make)(Expr&, Box<Expr>);
 };
 constexpr ComparisonOp kComparisonOps[] = {
-    {"=", false, &binary<Expr::Eq>},
-    {"<>", false, &binary<Expr::Ne>},
-    {"<", false, &binary<Expr::Lt>},
-    {"<=", false, &binary<Expr::Le>},
-    {">", false, &binary<Expr::Gt>},
-    {">=", false, &binary<Expr::Ge>},
-    {"=~", false, &binary<Expr::RegexMatch>},
-    {"IN", false, &binary<Expr::In>},
-    {"STARTS", true, &binary<Expr::StartsWith>},
-    {"ENDS", true, &binary<Expr::EndsWith>},
-    {"CONTAINS", false, &binary<Expr::Contains>},
+    {"=", false, &join<Expr::Eq>},
+    {"<>", false, &join<Expr::Ne>},
+    {"<", false, &join<Expr::Lt>},
+    {"<=", false, &join<Expr::Le>},
+    {">", false, &join<Expr::Gt>},
+    {">=", false, &join<Expr::Ge>},
+    {"=~", false, &join<Expr::RegexMatch>},
+    {"IN", false, &join<Expr::In>},
+    {"STARTS", true, &join<Expr::StartsWith>},
+    {"ENDS", true, &join<Expr::EndsWith>},
+    {"CONTAINS", false, &join<Expr::Contains>},
 };
+
+// The comparison operator written `text`, or null.
+const ComparisonOp* comparison_op(std::string_view text) {
+  // The symbols compare as they are, and only with the symbols (the first seven entries).
+  if (!text.empty() && (text[0] == '=' || text[0] == '<' || text[0] == '>')) {
+    for (std::size_t i = 0; i < 7; ++i) {
+      if (text == kComparisonOps[i].text) return &kComparisonOps[i];
+    }
+    return nullptr;
+  }
+  // The words, after the symbols, do not begin with a symbol's character.
+  for (const ComparisonOp& candidate : std::span(kComparisonOps).subspan(7)) {
+    if (starts_with_word(text, candidate.text) &&
+        (candidate.prefix_only || text.size() == candidate.text.size())) {
+      return &candidate;
+    }
+  }
+  return nullptr;
+}
 
 // or_expr, xor_expr, and_expr: operands separated by keyword pairs, folded to the left.
 template <class Node>
-[[gnu::noinline]] Expr keyword_fold(Pair pair, Rule keyword, const char* empty_message) {
+[[gnu::noinline]] Expr keyword_fold(const Pair& pair, Rule keyword, const char* empty_message) {
   std::size_t operands = 0;
   for (Pair child : pair.into_inner()) operands += child.as_rule() != keyword;
   if (operands == 0) fail(empty_message);
   DepthGuard depth(operands - 1);
-  std::optional<Expr> tree;
-  std::size_t index = 0;
-  for (Pair child : pair.into_inner()) {
+  Pairs inner = pair.into_inner();
+  std::optional<Pair> first = inner.next();
+  while (first->as_rule() == keyword) first = inner.next();  // there is an operand
+  Expr tree = build_expression(*first);
+  std::size_t index = 1;
+  for (Pair child : inner) {
     if (child.as_rule() == keyword) continue;
-    if (index > 0) depth.set(operands - index);
-    Expr operand = build_expression(child);
-    if (!tree) {
-      tree.emplace(std::move(operand));
-    } else {
-      tree.emplace(binary<Node>(std::move(*tree), std::move(operand)));
-    }
-    ++index;
+    depth.set(operands - index++);
+    join<Node>(tree, box_built(child));
   }
-  return std::move(*tree);
+  return tree;
 }
 
 // add_sub_expr, mul_div_expr, mod_expr, power_expr: every inner pair is an operand; the
 // operator between two operands is read from the text between their spans.
 template <class Make>
-[[gnu::noinline]] Expr operand_fold(Pair pair, const char* empty_message, Make&& make) {
+[[gnu::noinline]] Expr operand_fold(const Pair& pair, const char* empty_message, Make&& make) {
   Pairs inner = pair.into_inner();
   std::size_t operands = inner.count();
   std::optional<Pair> first = inner.next();
@@ -95,14 +136,14 @@ template <class Make>
   std::size_t index = 1;
   for (Pair child : inner) {
     depth.set(operands - index++);
-    Expr operand = build_expression(child);
-    tree = make(gap_text(pair, prev_end, &child), std::move(tree), std::move(operand));
+    Box<Expr> operand = box_built(child);
+    make(gap_text(pair, prev_end, &child), tree, std::move(operand));
     prev_end = child.end();
   }
   return tree;
 }
 
-[[gnu::noinline]] Expr build_not_expr(Pair pair) {
+[[gnu::noinline]] Expr build_not_expr(const Pair& pair) {
   std::size_t nots = 0;
   std::optional<Pair> comparison;
   for (Pair child : pair.into_inner()) {
@@ -115,11 +156,11 @@ template <class Make>
   if (!comparison) fail("NOT missing comparison_expr");
   DepthGuard depth(nots);
   Expr tree = build_comparison_expr(*comparison);
-  for (std::size_t i = 0; i < nots; ++i) tree = unary<Expr::Not>(std::move(tree));
+  for (std::size_t i = 0; i < nots; ++i) wrap<Expr::Not>(tree);
   return tree;
 }
 
-[[gnu::noinline]] Expr build_unary_expr(Pair pair) {
+[[gnu::noinline]] Expr build_unary_expr(const Pair& pair) {
   std::optional<Pair> operand;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::postfix_expr) {
@@ -131,19 +172,19 @@ template <class Make>
   std::string_view text = pair.as_str();
   if (!text.empty() && text.front() == '-') {
     DepthGuard depth;
-    return unary<Expr::Neg>(build_postfix_expr(*operand));
+    Expr tree = build_postfix_expr(*operand);
+    wrap<Expr::Neg>(tree);
+    return tree;
   }
   return build_postfix_expr(*operand);
 }
 
-// Keys are deduplicated through the query text they were written with, which outlives the
-// build; small maps are searched directly.
+// Keys are deduplicated by their text as written, compared with the entries' own key texts
+// (pieces of the query text or of the tree's copy of it, which outlive the build); small maps
+// are searched directly.
 class MapBuilder {
  public:
-  explicit MapBuilder(std::size_t expected) {
-    entries_.reserve(expected);
-    keys_.reserve(expected);
-  }
+  explicit MapBuilder(std::size_t expected) { entries_.reserve(expected); }
   void insert(std::string_view key, std::uint32_t offset, Expr value) {
     if (auto found = find(key)) {
       entries_[*found].value = std::move(value);
@@ -152,11 +193,10 @@ class MapBuilder {
     }
     if (!index_.empty() || entries_.size() >= kDirectSearchLimit) {
       if (index_.empty()) {
-        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
+        for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].key, i);
       }
       index_.emplace(key, entries_.size());
     }
-    keys_.push_back(key);
     entries_.push_back(MapEntry{Text(key), std::move(value), NameOffsets(offset)});
   }
   TreeList<MapEntry> take() { return std::move(entries_); }
@@ -169,35 +209,35 @@ class MapBuilder {
       if (it == index_.end()) return std::nullopt;
       return it->second;
     }
-    for (std::size_t i = 0; i < keys_.size(); ++i) {
-      if (keys_[i] == key) return i;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].key == key) return i;
     }
     return std::nullopt;
   }
   TreeList<MapEntry> entries_;
-  std::vector<std::string_view> keys_;
   std::unordered_map<std::string_view, std::size_t> index_;
 };
 
-[[gnu::noinline]] Expr build_function_invocation(Pair pair) {
+[[gnu::noinline]] Expr build_function_invocation(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> name = inner.next();
   if (!name) fail("Function missing name");
-  Expr::FunctionCall call;
+  auto held = Box<Expr::FunctionCall>::made_by([] { return Expr::FunctionCall{}; });
+  Expr::FunctionCall& call = *held;
   call.name = text_of(*name);
   call.args.reserve(inner.count());
   std::optional<Pair> first_arg;
   for (Pair child : inner) {
     if (child.as_rule() != Rule::expression) continue;
     if (!first_arg) first_arg = child;
-    call.args.push_back(build_expression(child));
+    call.args.emplace_made([&] { return build_expression(child); });
   }
   call.distinct =
       has_word(gap_text(pair, name->end(), first_arg ? &*first_arg : nullptr), "DISTINCT");
-  return Expr(std::move(call));
+  return Expr(std::move(held));
 }
 
-[[gnu::noinline]] Expr build_case_expression(Pair pair) {
+[[gnu::noinline]] Expr build_case_expression(const Pair& pair) {
   Expr::Case node;
   std::optional<Expr> pending_when;
   std::size_t prev_end = pair.start();
@@ -222,14 +262,14 @@ class MapBuilder {
   return Expr(std::move(node));
 }
 
-[[gnu::noinline]] Expr build_list_comprehension(Pair pair) {
+[[gnu::noinline]] Expr build_list_comprehension(const Pair& pair) {
   FilterTriple filter;
   MaybeBox<Expr> projection;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::filter_expression) {
       filter = parse_filter_expression(child);
     } else if (child.as_rule() == Rule::expression) {
-      projection = Box<Expr>(build_expression(child));
+      projection = box_built(child);
     }
   }
   return Expr(Expr::ListComprehension{std::move(filter.variable), Box<Expr>(std::move(filter.list)),
@@ -242,7 +282,7 @@ Expr quantifier(FilterTriple filter) {
                    std::move(filter.predicate)});
 }
 
-[[gnu::noinline]] Expr build_quantifier_expression(Pair pair) {
+[[gnu::noinline]] Expr build_quantifier_expression(const Pair& pair) {
   FilterTriple filter;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::filter_expression) filter = parse_filter_expression(child);
@@ -263,10 +303,10 @@ struct RuledPair {
 // Down from `pair`, the first level that builds a node of its own. The levels passed over hand
 // their one operand to build_expression unchanged: an expression, a level with one operand and no
 // operator, a parenthesised atom. Each level's rule is read once, as its parent's child.
-RuledPair building_level(Pair pair) {
+RuledPair building_level(const Pair& top) {
   // Chain levels that hold the next level alone and end where it ends pass it on: they are
   // passed over at once.
-  pair = pair.innermost_sharing_end();
+  Pair pair = top.innermost_sharing_end();
   Rule rule = pair.as_rule();
   for (;;) {
     Pairs inner = pair.into_inner();
@@ -324,26 +364,18 @@ RuledPair building_level(Pair pair) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-DepthGuard::DepthGuard(std::size_t levels) : depth_(&tree_depth) { set(levels); }
+constinit thread_local std::size_t detail::tree_depth = 0;
 
-DepthGuard::~DepthGuard() { *depth_ -= levels_; }
-
-void DepthGuard::set(std::size_t levels) {
-  std::size_t depth = *depth_ - levels_ + levels;
-  // Checked before the count changes: a guard whose constructor throws is never destroyed.
-  if (depth > kMaxTreeDepth) fail(kTooDeepMessage);
-  *depth_ = depth;
-  levels_ = levels;
-}
+[[gnu::noinline, gnu::cold]] void detail::fail_too_deep() { fail(kTooDeepMessage); }
 
 // ---------------------------------------------------------------------------------------------
 // Expressions
 
-Expr build_expression(Pair pair) {
+Expr build_expression(const Pair& top) {
   // Most levels of the chain hold a single operand; walk down to the first one that builds a
   // node within this frame, so a nesting level of the query costs few frames.
-  const RuledPair level = building_level(pair);
-  pair = level.pair;
+  const RuledPair level = building_level(top);
+  const Pair& pair = level.pair;
   switch (level.rule) {
     case Rule::expression:
       return build_first_inner_expression(pair, "Empty expression");
@@ -360,17 +392,18 @@ Expr build_expression(Pair pair) {
     case Rule::add_sub_expr:
       return build_add_sub_expr(pair);
     case Rule::mul_div_expr:
-      return operand_fold(pair, "Empty mul_div_expr", [](std::string_view op, Expr l, Expr r) {
-        return find_operator(op, "*/") == '/' ? binary<Expr::Div>(std::move(l), std::move(r))
-                                              : binary<Expr::Mul>(std::move(l), std::move(r));
-      });
+      return operand_fold(pair, "Empty mul_div_expr",
+                          [](std::string_view op, Expr& l, Box<Expr> r) {
+                            find_operator(op, "*/") == '/' ? join<Expr::Div>(l, std::move(r))
+                                                           : join<Expr::Mul>(l, std::move(r));
+                          });
     case Rule::mod_expr:
-      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr l, Expr r) {
-        return binary<Expr::Mod>(std::move(l), std::move(r));
+      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr& l, Box<Expr> r) {
+        join<Expr::Mod>(l, std::move(r));
       });
     case Rule::power_expr:
-      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr l, Expr r) {
-        return binary<Expr::Pow>(std::move(l), std::move(r));
+      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr& l, Box<Expr> r) {
+        join<Expr::Pow>(l, std::move(r));
       });
     case Rule::unary_expr:
       return build_unary_expr(pair);
@@ -383,13 +416,13 @@ Expr build_expression(Pair pair) {
   }
 }
 
-Expr build_first_inner_expression(Pair pair, const char* missing) {
+Expr build_first_inner_expression(const Pair& pair, const char* missing) {
   std::optional<Pair> first = pair.into_inner().peek();
   if (!first) fail(missing);
   return build_expression(*first);
 }
 
-Expr build_comparison_expr(Pair pair) {
+Expr build_comparison_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail("Empty comparison_expr");
@@ -400,30 +433,23 @@ Expr build_comparison_expr(Pair pair) {
     std::optional<Pair> operand_pair = inner.next();
     if (!operand_pair) break;
     depth.set(operators--);
-    Expr operand = build_expression(*operand_pair);
+    Box<Expr> operand = box_built(*operand_pair);
     const std::string_view text = op->as_str();
-    const ComparisonOp* match = nullptr;
-    for (const ComparisonOp& candidate : kComparisonOps) {
-      if (starts_with_word(text, candidate.text) &&
-          (candidate.prefix_only || text.size() == candidate.text.size())) {
-        match = &candidate;
-        break;
-      }
-    }
+    const ComparisonOp* match = comparison_op(text);
     if (!match) fail("Unknown comparison op: " + upper(text));
-    tree = match->make(std::move(tree), std::move(operand));
+    match->make(tree, std::move(operand));
   }
   return tree;
 }
 
-Expr build_add_sub_expr(Pair pair) {
-  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr l, Expr r) {
-    return find_operator(op, "+-") == '-' ? binary<Expr::Sub>(std::move(l), std::move(r))
-                                          : binary<Expr::Add>(std::move(l), std::move(r));
+Expr build_add_sub_expr(const Pair& pair) {
+  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
+    find_operator(op, "+-") == '-' ? join<Expr::Sub>(l, std::move(r))
+                                   : join<Expr::Add>(l, std::move(r));
   });
 }
 
-Expr build_postfix_expr(Pair pair) {
+Expr build_postfix_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> atom = inner.next();
   if (!atom) fail("Postfix missing atom");
@@ -435,42 +461,43 @@ Expr build_postfix_expr(Pair pair) {
   Expr tree = build_atom(*atom);
   for (Pair op : inner) {
     if (op.as_rule() != Rule::postfix_op) continue;
-    depth.set(remaining--);
+    // The operators from this one on stand above a child built here. The guard holds more
+    // until then, which fails no sooner: it failed at once if any count could.
+    const std::size_t above = remaining--;
     std::optional<Pair> form = op.into_inner().peek();
     if (!form) fail("Empty postfix_op");
     switch (form->as_rule()) {
       case Rule::null_check_op:
         if (upper(form->as_str()).find("NOT") != std::string::npos) {
-          tree = unary<Expr::IsNotNull>(std::move(tree));
+          wrap<Expr::IsNotNull>(tree);
         } else {
-          tree = unary<Expr::IsNull>(std::move(tree));
+          wrap<Expr::IsNull>(tree);
         }
         break;
       case Rule::property_lookup: {
         std::optional<Pair> key = form->into_inner().peek();
         if (!key) fail("Property lookup missing key");
-        tree = Expr(Expr::Property{Box<Expr>(std::move(tree)), text_of(*key), offset_of(*key)});
+        make_node<Expr::Property>(tree, box_of(tree), Text(text_of(*key)), offset_of(*key));
         break;
       }
       case Rule::subscript_op: {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
-        Expr index_expr = build_expression(*index);
-        tree = Expr(Expr::Index{Box<Expr>(std::move(tree)), Box<Expr>(std::move(index_expr))});
+        depth.set(above);
+        join<Expr::Index>(tree, box_built(*index));
         break;
       }
       case Rule::list_slice_op: {
         // A bound with ".." before it (after the previous bound) is the upper one.
         Expr::Slice slice;
+        depth.set(above);
         std::size_t prev_end = form->start();
         for (Pair bound : form->into_inner()) {
           bool upper_bound = has_word(gap_text(*form, prev_end, &bound), "..");
           prev_end = bound.end();
-          Expr value = build_expression(bound);
-          (upper_bound ? slice.to : slice.from) = Box<Expr>(std::move(value));
+          (upper_bound ? slice.to : slice.from) = box_built(bound);
         }
-        slice.expr = Box<Expr>(std::move(tree));
-        tree = Expr(std::move(slice));
+        make_node<Expr::Slice>(tree, box_of(tree), std::move(slice.from), std::move(slice.to));
         break;
       }
       default:
@@ -480,7 +507,7 @@ Expr build_postfix_expr(Pair pair) {
   return tree;
 }
 
-TreeList<MapEntry> build_map_literal(Pair pair) {
+TreeList<MapEntry> build_map_literal(const Pair& pair) {
   MapBuilder map(pair.into_inner().count());
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
@@ -497,21 +524,30 @@ TreeList<MapEntry> build_map_literal(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Atoms
 
-Expr build_atom(Pair pair) {
+Expr build_atom(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty atom");
-  DepthGuard depth;
+  // The atom's node stands above what its form builds; a form without children only checks
+  // that the node itself fits.
   switch (form->as_rule()) {
     case Rule::literal:
       return build_literal(*form);
     case Rule::parameter:
+      DepthGuard::check(1);
       return Expr(Expr::Parameter{Text(without_dollars(form->as_str()))});
     case Rule::variable:
+      DepthGuard::check(1);
       return Expr(Expr::Variable{text_of(*form)});
+    case Rule::count_star:
+      DepthGuard::check(1);
+      return Expr(Expr::CountStar{});
+    default:
+      break;
+  }
+  DepthGuard depth;
+  switch (form->as_rule()) {
     case Rule::parenthesized_expr:
       return build_first_inner_expression(*form, "Empty paren expr");
-    case Rule::count_star:
-      return Expr(Expr::CountStar{});
     case Rule::function_invocation:
       return build_function_invocation(*form);
     case Rule::reduce_expression:
@@ -590,9 +626,26 @@ double float_literal_value(std::string_view text) {
   return magnitude + exponent > 0 ? HUGE_VAL : 0.0;
 }
 
-Expr build_literal(Pair pair) {
+Expr build_literal(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty literal");
+  // The literal's atom node stands above a list's items and a map's values.
+  if (form->as_rule() == Rule::list_literal || form->as_rule() == Rule::map_literal) {
+    DepthGuard depth;
+    if (form->as_rule() == Rule::list_literal) {
+      Expr::List list;
+      list.items.reserve(form->into_inner().count());
+      for (Pair item : form->into_inner()) {
+        form->forget_inner_before(item);  // the items built so far
+        if (item.as_rule() == Rule::expression) {
+          list.items.emplace_made([&] { return build_expression(item); });
+        }
+      }
+      return Expr(std::move(list));
+    }
+    return Expr(Expr::Map{build_map_literal(*form)});
+  }
+  DepthGuard::check(1);
   std::string_view text = form->as_str();
   switch (form->as_rule()) {
     case Rule::integer_literal:
@@ -606,59 +659,43 @@ Expr build_literal(Pair pair) {
       return Expr(Expr::Bool{upper(text) == "TRUE"});
     case Rule::null_literal:
       return Expr(Expr::Null{});
-    case Rule::list_literal: {
-      Expr::List list;
-      list.items.reserve(form->into_inner().count());
-      for (Pair item : form->into_inner()) {
-        form->forget_inner_before(item);  // the items built so far
-        if (item.as_rule() == Rule::expression) list.items.push_back(build_expression(item));
-      }
-      return Expr(std::move(list));
-    }
-    case Rule::map_literal:
-      return Expr(Expr::Map{build_map_literal(*form)});
     default:
       fail("Unknown literal: " + std::string(rule_name(form->as_rule())));
   }
 }
 
-Expr build_reduce_expression(Pair pair) {
+Expr build_reduce_expression(const Pair& pair) {
   Pairs inner = pair.into_inner();
   Expr::Reduce node;
   std::optional<Pair> part = inner.next();
   if (!part) fail("REDUCE missing accumulator");
   node.accumulator = text_of(*part);
   if (!(part = inner.next())) fail("REDUCE missing init expression");
-  node.init = Box<Expr>(build_expression(*part));
+  node.init = box_built(*part);
   if (!(part = inner.next())) fail("REDUCE missing loop variable");
   node.variable = text_of(*part);
   if (!(part = inner.next())) fail("REDUCE missing source expression");
-  node.list = Box<Expr>(build_expression(*part));
+  node.list = box_built(*part);
   if (!(part = inner.next())) fail("REDUCE missing projection expression");
-  node.projection = Box<Expr>(build_expression(*part));
+  node.projection = box_built(*part);
   return Expr(std::move(node));
 }
 
-Expr build_shortest_path_expr(Pair pair) {
+Expr build_shortest_path_expr(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> start = inner.next();
   if (!start) fail("shortestPath missing start node");
-  PatternElement element;
-  element.start = build_node_pattern(*start);
-  std::optional<RelationshipPattern> pending;
-  for (Pair child : inner) {
-    if (child.as_rule() == Rule::relationship_pattern) {
-      pending = build_relationship_pattern(child);
-    } else if (child.as_rule() == Rule::node_pattern && pending) {
-      element.chain.push_back(PatternStep{std::move(*pending), build_node_pattern(child)});
-      pending.reset();
-    }
-  }
-  return Expr(Expr::ShortestPath{Box<PatternElement>(std::move(element)),
-                                 starts_with_word(pair.as_str(), "all")});
+  const bool all = starts_with_word(pair.as_str(), "all");
+  auto element = Box<PatternElement>::made_by([&] {
+    PatternElement built;
+    build_node_pattern(*start, built.start);
+    build_pattern_steps(inner, built);
+    return built;
+  });
+  return Expr(Expr::ShortestPath{std::move(element), all});
 }
 
-FilterTriple parse_filter_expression(Pair pair) {
+FilterTriple parse_filter_expression(const Pair& pair) {
   FilterTriple filter;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::id_in_coll) {
@@ -667,37 +704,45 @@ FilterTriple parse_filter_expression(Pair pair) {
       filter.variable = variable ? text_of(*variable) : std::string_view();
       if (std::optional<Pair> list = parts.next()) filter.list = build_expression(*list);
     } else if (child.as_rule() == Rule::expression) {
-      filter.predicate = Box<Expr>(build_expression(child));
+      filter.predicate = box_built(child);
     }
   }
   return filter;
 }
 
-Expr build_exists_subquery(Pair pair) {
+Expr build_exists_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty EXISTS");
   if (body->as_rule() != Rule::pattern) fail("Unknown EXISTS subquery type");
-  return Expr(Expr::Exists{Box<Pattern>(build_pattern(*body))});
+  return Expr(Expr::Exists{Box<Pattern>::made_by([&] {
+    Pattern pattern;
+    build_pattern(*body, pattern);
+    return pattern;
+  })});
 }
 
-Expr build_count_subquery(Pair pair) {
+Expr build_count_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty COUNT subquery");
   return Expr(Expr::CountSubquery{Box<RegularQuery>(build_regular_query(*body))});
 }
 
-Expr build_collect_subquery(Pair pair) {
+Expr build_collect_subquery(const Pair& pair) {
   std::optional<Pair> body = pair.into_inner().peek();
   if (!body) fail("Empty COLLECT subquery");
   return Expr(Expr::CollectSubquery{Box<RegularQuery>(build_regular_query(*body))});
 }
 
-Expr build_pattern_comprehension(Pair pair) {
+Expr build_pattern_comprehension(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> element = inner.next();
   if (!element) fail("Pattern comprehension missing pattern");
   Expr::PatternComprehension node;
-  node.element = Box<PatternElement>(build_pattern_element(*element));
+  node.element = Box<PatternElement>::made_by([&] {
+    PatternElement built;
+    build_pattern_element(*element, built);
+    return built;
+  });
   std::optional<Expr> first;
   std::optional<Expr> last;
   for (Pair child : inner) {

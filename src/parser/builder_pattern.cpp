@@ -15,7 +15,7 @@ namespace {
 // literals are everywhere (decimal, 0x, 0o; a value out of the signed 64-bit range reads as
 // 0), so whitespace and comments inside the range do not matter. A single bound is the exact
 // length unless ".." follows it. A bound that is written is always present.
-RangeBounds build_range(Pair pair) {
+RangeBounds build_range(const Pair& pair) {
   RangeBounds range;
   std::optional<Pair> lower;
   std::optional<Pair> upper;
@@ -40,30 +40,29 @@ RangeBounds build_range(Pair pair) {
 
 }  // namespace
 
-Pattern build_pattern(Pair pair) {
-  Pattern pattern;
+void build_pattern(const Pair& pair, Pattern& pattern) {
   pattern.parts.reserve(pair.into_inner().count());
   for (Pair child : pair.into_inner()) {
-    if (child.as_rule() == Rule::pattern_part) pattern.parts.push_back(build_pattern_part(child));
-  }
-  return pattern;
-}
-
-PatternPart build_pattern_part(Pair pair) {
-  std::optional<Text> variable;
-  std::optional<PatternElement> element;
-  for (Pair child : pair.into_inner()) {
-    if (child.as_rule() == Rule::variable) {
-      variable.emplace(child.as_str());
-    } else if (child.as_rule() == Rule::pattern_element) {
-      element = build_pattern_element(child);
+    if (child.as_rule() == Rule::pattern_part) {
+      build_pattern_part(child, pattern.parts.emplace_back());
     }
   }
-  if (!element) fail("Pattern part missing element");
-  return PatternPart{std::move(variable), std::move(*element)};
 }
 
-PatternElement build_pattern_element(Pair pair) {
+void build_pattern_part(const Pair& pair, PatternPart& part) {
+  bool has_element = false;
+  for (Pair child : pair.into_inner()) {
+    if (child.as_rule() == Rule::variable) {
+      part.variable.emplace(child.as_str());
+    } else if (child.as_rule() == Rule::pattern_element) {
+      build_pattern_element(child, part.element);
+      has_element = true;
+    }
+  }
+  if (!has_element) fail("Pattern part missing element");
+}
+
+void build_pattern_element(const Pair& pair, PatternElement& element) {
   Pairs rest = pair.into_inner();
   std::optional<Pair> first = rest.next();
   if (!first) fail("Pattern element missing node");
@@ -73,26 +72,27 @@ PatternElement build_pattern_element(Pair pair) {
     first = rest.next();
     if (!first) fail("shortestPath missing node");
   }
-  PatternElement element;
-  element.chain.reserve(rest.count() / 2);
-  element.start = build_node_pattern(*first);
-  std::optional<RelationshipPattern> pending;
-  for (Pair child : rest) {
-    if (child.as_rule() == Rule::relationship_pattern) {
-      pending = build_relationship_pattern(child);
-    } else if (child.as_rule() == Rule::node_pattern) {
-      NodePattern node = build_node_pattern(child);
-      if (pending) {
-        element.chain.push_back(PatternStep{std::move(*pending), std::move(node)});
-        pending.reset();
-      }
-    }
-  }
-  return element;
+  build_node_pattern(*first, element.start);
+  build_pattern_steps(rest, element);
 }
 
-NodePattern build_node_pattern(Pair pair) {
-  NodePattern node;
+void build_pattern_steps(const Pairs& steps, PatternElement& element) {
+  // The grammar alternates relationships and nodes: each relationship opens a step that the
+  // node after it completes.
+  element.chain.reserve(steps.count() / 2);
+  bool open = false;  // the last step has its relationship and waits for its node
+  for (Pair child : steps) {
+    if (child.as_rule() == Rule::relationship_pattern) {
+      build_relationship_pattern(child, element.chain.emplace_back().relationship);
+      open = true;
+    } else if (child.as_rule() == Rule::node_pattern && open) {
+      build_node_pattern(child, element.chain.back().node);
+      open = false;
+    }
+  }
+}
+
+void build_node_pattern(const Pair& pair, NodePattern& node) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable:
@@ -102,17 +102,15 @@ NodePattern build_node_pattern(Pair pair) {
         inner_names(child, Rule::label_name, node.labels, node.label_offsets);
         break;
       case Rule::properties:
-        node.properties = Box<MapOrParam>(build_properties(child));
+        node.properties = Box<MapOrParam>::made_by([&] { return build_properties(child); });
         break;
       default:
         break;
     }
   }
-  return node;
 }
 
-RelationshipPattern build_relationship_pattern(Pair pair) {
-  RelationshipPattern rel;
+void build_relationship_pattern(const Pair& pair, RelationshipPattern& rel) {
   std::string_view text = pair.as_str();
   if (text.empty()) {
     rel.direction = RelationshipDirection::Both;
@@ -132,19 +130,18 @@ RelationshipPattern build_relationship_pattern(Pair pair) {
         inner_names(child, Rule::rel_type_name, rel.rel_types, rel.rel_type_offsets);
         break;
       case Rule::range_literal:
-        rel.range = Box<RangeBounds>(build_range(child));
+        rel.range = Box<RangeBounds>::made_by([&] { return build_range(child); });
         break;
       case Rule::properties:
-        rel.properties = Box<MapOrParam>(build_properties(child));
+        rel.properties = Box<MapOrParam>::made_by([&] { return build_properties(child); });
         break;
       default:
         break;
     }
   }
-  return rel;
 }
 
-MapOrParam build_properties(Pair pair) {
+MapOrParam build_properties(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty properties");
   if (form->as_rule() == Rule::map_literal) {

@@ -12,32 +12,71 @@
 namespace tessary::builder {
 namespace {
 
-std::string_view trim(std::string_view text) {
-  const char* space = " \t\r\n\f\v";
-  std::size_t begin = text.find_first_not_of(space);
-  if (begin == std::string_view::npos) return {};
-  std::size_t end = text.find_last_not_of(space);
-  return text.substr(begin, end - begin + 1);
+// The items, ORDER BY, SKIP and LIMIT of a RETURN or WITH, into its clause. A `*` for the items
+// leaves no item pairs, and the clause's items empty.
+template <class Clause>
+void build_return_body(const Pair& pair, Clause& clause) {
+  for (Pair child : pair.into_inner()) {
+    switch (child.as_rule()) {
+      case Rule::return_items: {
+        TreeList<ReturnItem>& items = clause.items;
+        items.reserve(child.into_inner().count());
+        for (Pair item : child.into_inner()) {
+          if (item.as_rule() != Rule::return_item) continue;
+          items.emplace_made([&] {
+            Pairs parts = item.into_inner();
+            std::optional<Pair> expr = parts.next();
+            if (!expr) fail("Return item missing expr");
+            ReturnItem built{build_expression(*expr), std::nullopt};
+            for (Pair rest : parts) {
+              if (rest.as_rule() == Rule::variable) {
+                built.alias.emplace(rest.as_str());
+                break;
+              }
+            }
+            return built;
+          });
+        }
+        break;
+      }
+      case Rule::order_clause:
+        clause.order_by = Box<TreeList<SortItem>>::made_by([&] {
+          TreeList<SortItem> order;
+          for (Pair item : child.into_inner()) {
+            if (item.as_rule() == Rule::sort_item) {
+              order.emplace_made([&] { return build_sort_item(item); });
+            }
+          }
+          return order;
+        });
+        break;
+      case Rule::skip_clause:
+        clause.skip = Box<Expr>::made_by(
+            [&] { return build_first_inner_expression(child, "SKIP missing expr"); });
+        break;
+      case Rule::limit_clause:
+        clause.limit = Box<Expr>::made_by(
+            [&] { return build_first_inner_expression(child, "LIMIT missing expr"); });
+        break;
+      default:
+        break;
+    }
+  }
 }
 
-[[gnu::noinline]] WithClause build_with_clause(Pair pair) {
-  WithClause with;
+[[gnu::noinline]] void build_with_clause(const Pair& pair, WithClause& with) {
   with.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::return_body) {
-      ReturnBody body = build_return_body(child);
-      with.items = std::move(body.items);
-      with.order_by = std::move(body.order_by);
-      with.skip = std::move(body.skip);
-      with.limit = std::move(body.limit);
+      build_return_body(child, with);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = Box<Expr>(build_first_inner_expression(child, "WHERE missing expr"));
+      with.where_clause = Box<Expr>::made_by(
+          [&] { return build_first_inner_expression(child, "WHERE missing expr"); });
     }
   }
-  return with;
 }
 
-SetItem build_set_item(Pair pair) {
+SetItem build_set_item(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   std::optional<Pair> second = inner.next();
@@ -60,7 +99,7 @@ SetItem build_set_item(Pair pair) {
   fail("Unknown SET item");
 }
 
-RemoveItem build_remove_item(Pair pair) {
+RemoveItem build_remove_item(const Pair& pair) {
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
   if (!first) fail("Empty remove_item");
@@ -81,7 +120,7 @@ RemoveItem build_remove_item(Pair pair) {
 // The number of inner pairs of `form` of rule `rule`, when the form is long enough that its
 // lists are better made at their size than grown (which moves them as they double, holding the
 // old array and the new at once); 0 for a shorter form.
-std::size_t count_in_long_form(Pair form, Rule rule) {
+std::size_t count_in_long_form(const Pair& form, Rule rule) {
   constexpr std::size_t kLongForm = std::size_t{64} << 10;  // bytes of text
   if (form.end() - form.start() < kLongForm) return 0;
   std::size_t n = 0;
@@ -89,32 +128,34 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return n;
 }
 
-[[gnu::noinline]] SingleQuery build_single_part(Pair form) {
-  SinglePartQuery query;
+[[gnu::noinline]] SingleQuery build_single_part(const Pair& form) {
+  SingleQuery single{SinglePartQuery{}};
+  auto& query = std::get<SinglePartQuery>(single.node);
   query.reading_clauses.reserve(count_in_long_form(form, Rule::reading_clause));
   query.updating_clauses.reserve(count_in_long_form(form, Rule::updating_clause));
   for (Pair child : form.into_inner()) {
     form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
-        query.reading_clauses.push_back(build_reading_clause(child));
+        query.reading_clauses.emplace_made([&] { return build_reading_clause(child); });
         break;
       case Rule::updating_clause:
-        query.updating_clauses.push_back(build_updating_clause(child));
+        query.updating_clauses.emplace_made([&] { return build_updating_clause(child); });
         break;
       case Rule::return_clause:
-        query.return_clause = build_return_clause(child);
+        build_return_clause(child, query.return_clause.emplace());
         break;
       default:
         break;
     }
   }
-  return SingleQuery{std::move(query)};
+  return single;
 }
 
 // Each with_clause pair closes a part: the clauses since the previous one and that WITH.
-[[gnu::noinline]] SingleQuery build_multi_part(Pair form) {
-  MultiPartQuery query;
+[[gnu::noinline]] SingleQuery build_multi_part(const Pair& form) {
+  SingleQuery single{MultiPartQuery{}};
+  auto& query = std::get<MultiPartQuery>(single.node);
   query.parts.reserve(count_in_long_form(form, Rule::with_clause));
   TreeList<ReadingClause> reading;
   TreeList<UpdatingClause> updating;
@@ -122,21 +163,20 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
     form.forget_inner_before(child);  // the clauses built so far
     switch (child.as_rule()) {
       case Rule::reading_clause:
-        reading.push_back(build_reading_clause(child));
+        reading.emplace_made([&] { return build_reading_clause(child); });
         break;
       case Rule::updating_clause:
-        updating.push_back(build_updating_clause(child));
+        updating.emplace_made([&] { return build_updating_clause(child); });
         break;
       case Rule::with_clause: {
-        WithClause with = build_with_clause(child);
-        query.parts.push_back(
-            QueryPartStep{std::move(reading), std::move(updating), std::move(with)});
-        reading.clear();
-        updating.clear();
+        QueryPartStep& step = query.parts.emplace_back();
+        build_with_clause(child, step.with_clause);
+        step.reading_clauses = std::move(reading);
+        step.updating_clauses = std::move(updating);
         break;
       }
       case Rule::return_clause:
-        query.return_clause = build_return_clause(child);
+        build_return_clause(child, query.return_clause.emplace());
         break;
       default:
         break;
@@ -144,25 +184,28 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   }
   query.reading_clauses = std::move(reading);
   query.updating_clauses = std::move(updating);
-  return SingleQuery{std::move(query)};
+  return single;
 }
 
-[[gnu::noinline]] ReadingClause build_match_clause(Pair form) {
-  bool optional = starts_with_word(form.as_str(), "OPTIONAL");
-  std::optional<Pattern> pattern;
-  MaybeBox<Expr> where;
+[[gnu::noinline]] ReadingClause build_match_clause(const Pair& form) {
+  ReadingClause clause{ReadingClause::Match{}};
+  auto& match = std::get<ReadingClause::Match>(clause.node);
+  match.optional = starts_with_word(form.as_str(), "OPTIONAL");
+  bool has_pattern = false;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::pattern) {
-      pattern = build_pattern(child);
+      build_pattern(child, match.pattern);
+      has_pattern = true;
     } else if (child.as_rule() == Rule::where_clause) {
-      where = Box<Expr>(build_first_inner_expression(child, "Empty WHERE"));
+      match.where_clause =
+          Box<Expr>::made_by([&] { return build_first_inner_expression(child, "Empty WHERE"); });
     }
   }
-  if (!pattern) fail("MATCH missing pattern");
-  return ReadingClause{ReadingClause::Match{std::move(*pattern), std::move(where), optional}};
+  if (!has_pattern) fail("MATCH missing pattern");
+  return clause;
 }
 
-[[gnu::noinline]] ReadingClause build_unwind_clause(Pair form) {
+[[gnu::noinline]] ReadingClause build_unwind_clause(const Pair& form) {
   Pairs inner = form.into_inner();
   std::optional<Pair> expr = inner.next();
   if (!expr) fail("UNWIND missing expr");
@@ -172,7 +215,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return ReadingClause{ReadingClause::Unwind{std::move(list), text_of(*variable)}};
 }
 
-[[gnu::noinline]] UpdatingClause build_foreach_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_foreach_clause(const Pair& form) {
   DepthGuard depth;
   Pairs inner = form.into_inner();
   std::optional<Pair> variable = inner.next();
@@ -187,7 +230,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return UpdatingClause{std::move(loop)};
 }
 
-[[gnu::noinline]] UpdatingClause build_remove_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_remove_clause(const Pair& form) {
   UpdatingClause::Remove remove;
   for (Pair child : form.into_inner()) {
     if (child.as_rule() == Rule::remove_item) remove.items.push_back(build_remove_item(child));
@@ -195,7 +238,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
   return UpdatingClause{std::move(remove)};
 }
 
-[[gnu::noinline]] UpdatingClause build_delete_clause(Pair form) {
+[[gnu::noinline]] UpdatingClause build_delete_clause(const Pair& form) {
   UpdatingClause::Delete del;
   del.detach = starts_with_word(form.as_str(), "DETACH");
   for (Pair child : form.into_inner()) {
@@ -209,7 +252,7 @@ std::size_t count_in_long_form(Pair form, Rule rule) {
 // ---------------------------------------------------------------------------------------------
 // Queries and projections
 
-RegularQuery build_regular_query(Pair pair) {
+RegularQuery build_regular_query(const Pair& pair) {
   DepthGuard depth;
   Pairs inner = pair.into_inner();
   std::optional<Pair> first = inner.next();
@@ -226,12 +269,12 @@ RegularQuery build_regular_query(Pair pair) {
     }
     if (!branch) fail("Missing union single_query");
     bool all = has_word(gap_text(child, child.start(), &*branch), "ALL");
-    query.unions.push_back(UnionBranch{all, build_single_query(*branch)});
+    query.unions.emplace_made([&] { return UnionBranch{all, build_single_query(*branch)}; });
   }
   return query;
 }
 
-SingleQuery build_single_query(Pair pair) {
+SingleQuery build_single_query(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty single_query");
   if (form->as_rule() == Rule::single_part_query) return build_single_part(*form);
@@ -239,67 +282,14 @@ SingleQuery build_single_query(Pair pair) {
   fail("Unknown single_query: " + std::string(rule_name(form->as_rule())));
 }
 
-ReturnClause build_return_clause(Pair pair) {
-  ReturnClause ret;
+void build_return_clause(const Pair& pair, ReturnClause& ret) {
   ret.distinct = has_word(leading_gap(pair), "DISTINCT");
   for (Pair child : pair.into_inner()) {
-    if (child.as_rule() != Rule::return_body) continue;
-    ReturnBody body = build_return_body(child);
-    ret.items = std::move(body.items);
-    ret.order_by = std::move(body.order_by);
-    ret.skip = std::move(body.skip);
-    ret.limit = std::move(body.limit);
+    if (child.as_rule() == Rule::return_body) build_return_body(child, ret);
   }
-  return ret;
 }
 
-ReturnBody build_return_body(Pair pair) {
-  ReturnBody body;
-  for (Pair child : pair.into_inner()) {
-    switch (child.as_rule()) {
-      case Rule::return_items: {
-        if (trim(child.as_str()) == "*") break;
-        TreeList<ReturnItem> items;
-        items.reserve(child.into_inner().count());
-        for (Pair item : child.into_inner()) {
-          if (item.as_rule() != Rule::return_item) continue;
-          Pairs parts = item.into_inner();
-          std::optional<Pair> expr = parts.next();
-          if (!expr) fail("Return item missing expr");
-          ReturnItem built{build_expression(*expr), std::nullopt};
-          for (Pair rest : parts) {
-            if (rest.as_rule() == Rule::variable) {
-              built.alias.emplace(rest.as_str());
-              break;
-            }
-          }
-          items.push_back(std::move(built));
-        }
-        body.items = std::move(items);
-        break;
-      }
-      case Rule::order_clause: {
-        TreeList<SortItem> order;
-        for (Pair item : child.into_inner()) {
-          if (item.as_rule() == Rule::sort_item) order.push_back(build_sort_item(item));
-        }
-        body.order_by = Box<TreeList<SortItem>>(std::move(order));
-        break;
-      }
-      case Rule::skip_clause:
-        body.skip = Box<Expr>(build_first_inner_expression(child, "SKIP missing expr"));
-        break;
-      case Rule::limit_clause:
-        body.limit = Box<Expr>(build_first_inner_expression(child, "LIMIT missing expr"));
-        break;
-      default:
-        break;
-    }
-  }
-  return body;
-}
-
-SortItem build_sort_item(Pair pair) {
+SortItem build_sort_item(const Pair& pair) {
   std::optional<Pair> expr = pair.into_inner().peek();
   if (!expr) fail("Sort item missing expr");
   bool descending = has_word(gap_text(pair, expr->end(), nullptr), "DESC");
@@ -309,7 +299,7 @@ SortItem build_sort_item(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Reading clauses
 
-ReadingClause build_reading_clause(Pair pair) {
+ReadingClause build_reading_clause(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty reading_clause");
   switch (form->as_rule()) {
@@ -330,7 +320,7 @@ ReadingClause build_reading_clause(Pair pair) {
   }
 }
 
-ReadingClause::Call build_call_clause(Pair pair) {
+ReadingClause::Call build_call_clause(const Pair& pair) {
   ReadingClause::Call call;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::explicit_procedure_invocation) {
@@ -362,7 +352,7 @@ ReadingClause::Call build_call_clause(Pair pair) {
 // ---------------------------------------------------------------------------------------------
 // Updating clauses
 
-UpdatingClause build_updating_clause(Pair pair) {
+UpdatingClause build_updating_clause(const Pair& pair) {
   std::optional<Pair> form = pair.into_inner().peek();
   if (!form) fail("Empty updating_clause");
   switch (form->as_rule()) {
@@ -371,7 +361,9 @@ UpdatingClause build_updating_clause(Pair pair) {
     case Rule::create_clause: {
       std::optional<Pair> pattern = form->into_inner().peek();
       if (!pattern) fail("CREATE missing pattern");
-      return UpdatingClause{UpdatingClause::Create{build_pattern(*pattern)}};
+      UpdatingClause clause{UpdatingClause::Create{}};
+      build_pattern(*pattern, std::get<UpdatingClause::Create>(clause.node).pattern);
+      return clause;
     }
     case Rule::merge_clause:
       return build_merge_clause(*form);
@@ -386,12 +378,15 @@ UpdatingClause build_updating_clause(Pair pair) {
   }
 }
 
-UpdatingClause build_merge_clause(Pair pair) {
-  std::optional<PatternPart> part;
+UpdatingClause build_merge_clause(const Pair& pair) {
   UpdatingClause::Merge merge;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::pattern_part) {
-      part = build_pattern_part(child);
+      merge.part = Box<PatternPart>::made_by([&] {
+        PatternPart part;
+        build_pattern_part(child, part);
+        return part;
+      });
     } else if (child.as_rule() == Rule::on_match_or_create) {
       for (Pair action : child.into_inner()) {
         if (action.as_rule() != Rule::set_clause) continue;
@@ -400,12 +395,11 @@ UpdatingClause build_merge_clause(Pair pair) {
       }
     }
   }
-  if (!part) fail("MERGE missing pattern_part");
-  merge.part = Box<PatternPart>(std::move(*part));
+  if (!merge.part) fail("MERGE missing pattern_part");
   return UpdatingClause{std::move(merge)};
 }
 
-TreeList<SetItem> build_set_clause(Pair pair) {
+TreeList<SetItem> build_set_clause(const Pair& pair) {
   TreeList<SetItem> items;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::set_item) items.push_back(build_set_item(child));
@@ -413,7 +407,7 @@ TreeList<SetItem> build_set_clause(Pair pair) {
   return items;
 }
 
-PropertyExpr build_property_expression(Pair pair) {
+PropertyExpr build_property_expression(const Pair& pair) {
   PropertyExpr target;
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() == Rule::variable) {

@@ -53,7 +53,25 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool has_word(std::string_view text, std::string_view word) {
-  if (word.empty()) return false;
+  if (word.empty() || text.size() < word.size()) return false;
+  if (word.find('/') == std::string_view::npos) {
+    // A place that runs into a comment holds the comment's "/", which the word does not: the
+    // text is read once, comments passed over as they come.
+    const char head = ascii_upper(word[0]);
+    for (std::size_t i = 0; i + word.size() <= text.size();) {
+      if (text[i] == '/') {
+        if (const std::size_t len = comment_length(text, i)) {
+          i += len;
+          continue;
+        }
+      } else if (ascii_upper(text[i]) == head &&
+                 equal_ignoring_case(text.substr(i, word.size()), word)) {
+        return true;
+      }
+      ++i;
+    }
+    return false;
+  }
   return any_segment(text, [&](std::string_view seg) {
     for (std::size_t i = 0; i + word.size() <= seg.size(); ++i) {
       if (equal_ignoring_case(seg.substr(i, word.size()), word)) return true;
@@ -82,7 +100,7 @@ std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* chil
   std::size_t to = child ? child->start() : parent.end();
   if (from < base) from = base;
   if (to < from) return {};
-  return parent.as_str().substr(from - base, to - from);
+  return parent.input().substr(from, to - from);
 }
 
 void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets) {

@@ -16,7 +16,8 @@ std::uint32_t clamp32(std::uint64_t value) {
   return static_cast<std::uint32_t>(value > kMax ? kMax : value);
 }
 
-CypherQuery build_query_or_throw(Pair top, SourceText text) {
+// The regular query that `top` holds, or throws.
+Pair query_body(Pair top) {
   std::optional<Pair> statement = top.into_inner().peek();
   if (!statement) builder::fail("Empty query");
   if (statement->as_rule() != Rule::statement) {
@@ -27,24 +28,31 @@ CypherQuery build_query_or_throw(Pair top, SourceText text) {
   if (body->as_rule() != Rule::regular_query) {
     builder::fail("Unknown statement type: " + std::string(rule_name(body->as_rule())));
   }
-  // Every node of the tree takes its memory from one arena, which the root keeps, and every text
-  // of the tree is a piece of the arena's copy of the query text (or of the text itself).
-  auto arena = std::make_unique<Arena>();
-  RegularQuery query = [&] {
-    BuildingArena building(arena.get(), top.input(), text);
-    return builder::build_regular_query(*body);
-  }();
-  return CypherQuery(std::move(arena), std::move(query));
+  return *body;
+}
+
+// The tree of `top` as the first alternative of `Result`, made in its place, or what `on_error`
+// makes of the build's error.
+template <class Result, class OnError>
+Result build_as(Pair top, SourceText text, OnError&& on_error) {
+  try {
+    const Pair body = query_body(top);
+    // Every node of the tree takes its memory from one arena, which the root keeps, and every
+    // text of the tree is a piece of the arena's copy of the query text (or of the text itself).
+    return Result(std::in_place_index<0>, std::make_unique<Arena>(), [&](Arena* arena) {
+      BuildingArena building(arena, top.input(), text);
+      return builder::build_regular_query(body);
+    });
+  } catch (CypherError& error) {
+    return on_error(error);
+  }
 }
 
 }  // namespace
 
 std::variant<CypherQuery, CypherError> build_query(Pair top, SourceText text) {
-  try {
-    return build_query_or_throw(top, text);
-  } catch (CypherError& error) {
-    return std::move(error);
-  }
+  using Result = std::variant<CypherQuery, CypherError>;
+  return build_as<Result>(top, text, [](CypherError& error) { return Result(std::move(error)); });
 }
 
 namespace {
@@ -92,11 +100,10 @@ std::variant<CypherQuery, ParseErrorDetail> parse_with_detail(std::string_view q
   }
   std::optional<Pair> top = std::get<Pairs>(run).peek();
   if (!top) return ParseErrorDetail{"No parse result", std::nullopt};
-  std::variant<CypherQuery, CypherError> built = build_query(*top, text);
-  if (CypherError* error = std::get_if<CypherError>(&built)) {
-    return ParseErrorDetail{error->display(), std::nullopt};
-  }
-  return std::move(std::get<CypherQuery>(built));
+  using Result = std::variant<CypherQuery, ParseErrorDetail>;
+  return build_as<Result>(*top, text, [](CypherError& error) {
+    return Result(ParseErrorDetail{error.display(), std::nullopt});
+  });
 }
 
 }  // namespace on_this_stack

@@ -72,6 +72,8 @@ TEST(BuilderText, HasWordIgnoresCaseAndComments) {
       {"[ .. ", "..", true},
       {"[/*..*/ ", "..", false},
       {"", "ALL", false},
+      {"x / y", "/", true},  // a word with a slash is looked for outside comments too
+      {"x /* / */ y", "/", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(builder::has_word(r.text, r.word), r.found) << r.text << " / " << r.word;
@@ -663,6 +665,62 @@ TEST(BuilderEntry, TreeDepthCountsNestedChainsAndNotJustTokenNesting) {
     if (!r.builds && std::holds_alternative<CypherError>(result)) {
       EXPECT_EQ(std::get<CypherError>(result).message, builder::kTooDeepMessage);
     }
+  }
+}
+
+// The longest chain of NOT over `operand` that still builds.
+std::size_t deepest_not_chain(const std::string& operand) {
+  for (std::size_t k = builder::kMaxTreeDepth + 5; k > 0; --k) {
+    auto result = parse("RETURN " + repeat("NOT ", static_cast<int>(k)) + operand);
+    if (std::holds_alternative<CypherQuery>(result)) return k;
+    EXPECT_EQ(std::get<CypherError>(result).message, builder::kTooDeepMessage) << operand;
+  }
+  return 0;
+}
+
+TEST(BuilderEntry, EveryNodeOnTheDeepestPathCountsOnceTowardsTheDepth) {
+  // Each NOT stands above its operand, so a chain over an operand whose deepest path holds n
+  // nodes builds n - 1 NOT fewer than over a lone variable. Leaves (atoms without children)
+  // count as one node, and so does every postfix operator, whatever comes before or after it.
+  struct Row {
+    std::string operand;
+    std::size_t levels;  // the operand's nodes on its deepest path
+  };
+  const std::vector<Row> rows = {
+      {"$p", 1},
+      {"1", 1},
+      {"1.5", 1},
+      {"'s'", 1},
+      {"true", 1},
+      {"null", 1},
+      {"count(*)", 1},
+      {"(a)", 1},
+      {"[a]", 2},
+      {"[[a]]", 3},
+      {"{k: a}", 2},
+      {"a.b", 2},
+      {"a.b.c", 3},
+      {"a[0]", 2},
+      {"a[0].b", 3},
+      {"a.b[0]", 3},
+      {"a[b[0]]", 3},
+      {"a IS NULL", 2},
+      {"a[b..c]", 2},
+      {"a[..b.c]", 3},
+      {"f(a)", 2},
+      {"-a", 2},
+      {"a + b", 2},
+      {"[x IN a | x]", 2},
+      // An index or slice bound stands below the operators from its own on, not the earlier.
+      {"a.c[b[0]]", 3},
+      {"a.c.d[b[0][0]]", 4},
+      {"a.c[..b.c.d]", 4},
+      {"a.c[b..d.e.f]", 4},
+  };
+  const std::size_t variable = deepest_not_chain("a");
+  ASSERT_GT(variable, builder::kMaxTreeDepth - 10);
+  for (const Row& r : rows) {
+    EXPECT_EQ(deepest_not_chain(r.operand) + r.levels, variable + 1) << r.operand;
   }
 }
 
