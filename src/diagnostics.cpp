@@ -396,17 +396,19 @@ bool DistanceFrom::may_be_within(std::string_view text, std::size_t limit) const
   return static_cast<std::size_t>(std::popcount(kept)) + limit >= name_.size();
 }
 
-// Myers' bit-vector form of the table, as Hyyrö states it for whole texts.
-std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
-  if (name_.empty()) return text.size();
-  if (text.empty()) return name_.size();
-  if (name_.size() > 64) return bounded_distance(name_, text, limit);
-  const std::uint64_t last = std::uint64_t{1} << (name_.size() - 1);
+namespace {
+
+// Myers' bit-vector form of the table, as Hyyrö states it for whole texts: the distance between
+// a name of 1 to 64 bytes, whose positions holding each byte value are `match`, and a text of at
+// least one byte.
+std::size_t bit_parallel_distance(const std::uint64_t* match, std::size_t name_size,
+                                  std::string_view text) {
+  const std::uint64_t last = std::uint64_t{1} << (name_size - 1);
   std::uint64_t plus = ~std::uint64_t{0};  // vertical differences of +1
   std::uint64_t minus = 0;                 // vertical differences of -1
-  std::size_t score = name_.size();
+  std::size_t score = name_size;
   for (char c : text) {
-    const std::uint64_t eq = match_[static_cast<unsigned char>(c)];
+    const std::uint64_t eq = match[static_cast<unsigned char>(c)];
     const std::uint64_t xv = eq | minus;
     const std::uint64_t xh = (((eq & plus) + plus) ^ plus) | eq;
     std::uint64_t hplus = minus | ~(xh | plus);
@@ -422,6 +424,52 @@ std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
     minus = hplus & xv;
   }
   return score;
+}
+
+// DistanceFrom for the plain search, which measures one name against a few candidates: its
+// table of the positions of each byte value is set for the byte values of the candidates'
+// texts (`text_bytes`, which must hold every byte value of the texts measured) and those of the
+// name only, where DistanceFrom zeroes all 256 entries. Nothing is set up before the first
+// measurement.
+class PlainDistance {
+ public:
+  PlainDistance(std::string_view name, std::string_view text_bytes)
+      : name_(name), text_bytes_(text_bytes) {}
+  PlainDistance(const PlainDistance&) = delete;
+  PlainDistance& operator=(const PlainDistance&) = delete;
+
+  // As DistanceFrom::to.
+  std::size_t to(std::string_view text, std::size_t limit) {
+    if (name_.empty()) return text.size();
+    if (text.empty()) return name_.size();
+    if (name_.size() > 64) return bounded_distance(name_, text, limit);
+    if (!ready_) prepare();
+    return bit_parallel_distance(match_, name_.size(), text);
+  }
+
+ private:
+  void prepare() {
+    for (char c : text_bytes_) match_[static_cast<unsigned char>(c)] = 0;
+    for (char c : name_) match_[static_cast<unsigned char>(c)] = 0;
+    for (std::size_t i = 0; i < name_.size(); ++i) {
+      match_[static_cast<unsigned char>(name_[i])] |= std::uint64_t{1} << i;
+    }
+    ready_ = true;
+  }
+
+  std::string_view name_;
+  std::string_view text_bytes_;
+  bool ready_ = false;
+  std::uint64_t match_[256];  // only the entries of the bytes above are set
+};
+
+}  // namespace
+
+std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
+  if (name_.empty()) return text.size();
+  if (text.empty()) return name_.size();
+  if (name_.size() > 64) return bounded_distance(name_, text, limit);
+  return bit_parallel_distance(match_, name_.size(), text);
 }
 
 std::optional<std::string_view> closest_match(std::string_view name,
@@ -479,13 +527,12 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
   const std::string lowered_name = unicode_lower(name);
   const std::size_t lowered_size = lowered_name.size();
   std::size_t best = count;
-  std::optional<DistanceFrom> distance;  // made for the first candidate measured
+  PlainDistance distance(lowered_name, text_bytes_);
   for (; i < count && max >= 2; ++i) {
     if (length_gap(names[i].size(), size) > max) continue;
     const std::string_view theirs = lowered(i);
     if (length_gap(theirs.size(), lowered_size) > max) continue;
-    if (!distance) distance.emplace(lowered_name);
-    const std::size_t d = distance->to(theirs, max);
+    const std::size_t d = distance.to(theirs, max);
     if (d > max) continue;
     if (d == 0) return names[i];
     best = i;

@@ -182,6 +182,8 @@ class Candidates {
   // For a list short enough to be searched plainly, the first 8 bytes of each lowered candidate
   // (the first in the low bits), padded with zero bytes.
   std::vector<std::uint64_t> heads_;
+  // The byte values that the lowered texts hold, each once, in no particular order.
+  std::string text_bytes_;
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
