@@ -44,17 +44,9 @@ std::size_t heap_bytes(const std::string& text) noexcept {
   return text.capacity() > kInlineCapacity ? text.capacity() + 1 : 0;
 }
 
-std::size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
-  std::size_t bytes = texts.capacity() * sizeof(std::string);
-  for (const std::string& text : texts) bytes += heap_bytes(text);
-  return bytes;
-}
-
 // About what the heaps get back when the result is destroyed.
 std::size_t heap_bytes(const ValidationResult& r) noexcept {
-  std::size_t bytes = heap_bytes(r.errors) + heap_bytes(r.syntax_errors) +
-                      heap_bytes(r.semantic_errors) + heap_bytes(r.warnings) +
-                      r.diagnostics.capacity() * sizeof(ValidationDiagnostic);
+  std::size_t bytes = r.diagnostics.capacity() * sizeof(ValidationDiagnostic);
   if (r.fixed_query) bytes += heap_bytes(*r.fixed_query);
   for (const ValidationDiagnostic& d : r.diagnostics) {
     bytes += heap_bytes(d.message);

@@ -152,11 +152,13 @@ Ref new_batch_result_object(batch::ResultSlots& slots, std::size_t i) {
 // ---------------------------------------------------------------------------------------------
 // JSON form of a result: compact, keys in ascending byte order, absent optional keys left out.
 
-void append_string_array(std::string& out, const std::vector<std::string>& items) {
+void append_string_array(std::string& out, const MessageList& items) {
   out += '[';
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i != 0) out += ',';
-    append_json_string(out, items[i]);
+  bool first = true;
+  for (const std::string& item : items) {
+    if (!first) out += ',';
+    first = false;
+    append_json_string(out, item);
   }
   out += ']';
 }
@@ -212,7 +214,7 @@ std::string result_json(const ValidationResult& r) {
   }
   out += "],";
   append_key(out, "errors");
-  append_string_array(out, r.errors);
+  append_string_array(out, r.messages(MessageKind::Errors));
   out += ',';
   append_key(out, "fixed_query");
   if (r.fixed_query) {
@@ -225,13 +227,13 @@ std::string result_json(const ValidationResult& r) {
   out += r.is_valid ? "true" : "false";
   out += ',';
   append_key(out, "semantic_errors");
-  append_string_array(out, r.semantic_errors);
+  append_string_array(out, r.messages(MessageKind::SemanticErrors));
   out += ',';
   append_key(out, "syntax_errors");
-  append_string_array(out, r.syntax_errors);
+  append_string_array(out, r.messages(MessageKind::SyntaxErrors));
   out += ',';
   append_key(out, "warnings");
-  append_string_array(out, r.warnings);
+  append_string_array(out, r.messages(MessageKind::Warnings));
   out += '}';
   return out;
 }
@@ -335,10 +337,10 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     if (!set_item(dict.get(), "is_valid", new_bool(r.is_valid)) ||
-        !set_item(dict.get(), "errors", new_text_list(r.errors)) ||
-        !set_item(dict.get(), "syntax_errors", new_text_list(r.syntax_errors)) ||
-        !set_item(dict.get(), "semantic_errors", new_text_list(r.semantic_errors)) ||
-        !set_item(dict.get(), "warnings", new_text_list(r.warnings)) ||
+        !set_item(dict.get(), "errors", new_text_list(r.messages(MessageKind::Errors))) ||
+        !set_item(dict.get(), "syntax_errors", new_text_list(r.messages(MessageKind::SyntaxErrors))) ||
+        !set_item(dict.get(), "semantic_errors", new_text_list(r.messages(MessageKind::SemanticErrors))) ||
+        !set_item(dict.get(), "warnings", new_text_list(r.messages(MessageKind::Warnings))) ||
         !set_item(dict.get(), "fixed_query", new_optional_text(r.fixed_query))) {
       return nullptr;
     }
@@ -361,7 +363,7 @@ PyObject* result_repr(PyObject* self) {
     std::string text = "ValidationResult(is_valid=";
     text += r.is_valid ? "true" : "false";
     text += ", errors=";
-    text += repr_text_list(r.errors);
+    text += repr_text_list(r.messages(MessageKind::Errors));
     text += ")";
     return new_text(text).release();
   });
@@ -372,10 +374,10 @@ PyObject* result_is_valid(PyObject* self, void*) {
                      [](const ValidationResult& r) { return new_bool(r.is_valid).release(); });
 }
 
-template <std::vector<std::string> ValidationResult::*Field>
+template <MessageKind Kind>
 PyObject* result_text_list(PyObject* self, void*) {
-  return read_result(self,
-                     [](const ValidationResult& r) { return new_text_list(r.*Field).release(); });
+  return read_result(
+      self, [](const ValidationResult& r) { return new_text_list(r.messages(Kind)).release(); });
 }
 
 int result_bool(PyObject* self) {
@@ -383,18 +385,19 @@ int result_bool(PyObject* self) {
 }
 
 Py_ssize_t result_len(PyObject* self) {
-  return read_len<PyResult>(self, [](const PyResult& r) { return r.result->errors.size(); });
+  return read_len<PyResult>(
+      self, [](const PyResult& r) { return r.result->messages(MessageKind::Errors).size(); });
 }
 
 PyGetSetDef result_getset[] = {
     {"is_valid", result_is_valid, nullptr, nullptr, nullptr},
-    {"errors", result_text_list<&ValidationResult::errors>, nullptr,
+    {"errors", result_text_list<MessageKind::Errors>, nullptr,
      "All errors (syntax + semantic) combined.", nullptr},
-    {"syntax_errors", result_text_list<&ValidationResult::syntax_errors>, nullptr,
+    {"syntax_errors", result_text_list<MessageKind::SyntaxErrors>, nullptr,
      "Parse/syntax errors only.", nullptr},
-    {"semantic_errors", result_text_list<&ValidationResult::semantic_errors>, nullptr,
+    {"semantic_errors", result_text_list<MessageKind::SemanticErrors>, nullptr,
      "Schema-level semantic errors only.", nullptr},
-    {"warnings", result_text_list<&ValidationResult::warnings>, nullptr,
+    {"warnings", result_text_list<MessageKind::Warnings>, nullptr,
      "Advisory warnings (not errors \u2014 query still runs, but may be slow or incorrect).",
      nullptr},
     {"fixed_query", result_fixed_query, nullptr,

@@ -182,7 +182,7 @@ SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
 void SemanticValidator::record_error(DiagnosticCode code, std::string message,
                                      std::optional<Suggestion> suggestion) {
-  errors.push_back(message);
+  ++error_count;
   // Filled in place, so that the finding is not moved once more.
   ValidationDiagnostic& d = diagnostics.emplace_back();
   d.code = code;
@@ -212,7 +212,6 @@ void SemanticValidator::push_error(DiagnosticCode code, std::string message,
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
-  warnings.push_back(message);
   ValidationDiagnostic& d = diagnostics.emplace_back();
   d.code = code;
   d.severity = Severity::Warning;

@@ -153,10 +153,9 @@ class SemanticValidator {
   // Indexes the candidate lists it searches itself, for this validation only.
   explicit SemanticValidator(const Schema& schema);
 
-  // Findings in the order found; `diagnostics` interleaves errors and warnings.
-  std::vector<std::string> errors;
-  std::vector<std::string> warnings;
+  // Findings in the order found, errors and warnings interleaved, and how many are errors.
   std::vector<ValidationDiagnostic> diagnostics;
+  std::size_t error_count = 0;
   Scope scope;
 
   // Where the suggestions of the errors apply, in the order the errors were found.
