@@ -157,6 +157,10 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
       }
       heads_[i] = head;
     }
+    letters_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      letters_[i] = letter_set(std::string_view(text + offsets_[i], offsets_[i + 1] - offsets_[i]));
+    }
   }
   // A short list of short texts is always searched plainly: a long name passes none of its
   // length checks. So is a list too large for the trees' 32-bit positions.

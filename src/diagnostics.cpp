@@ -426,6 +426,26 @@ std::size_t bit_parallel_distance(const std::uint64_t* match, std::size_t name_s
   return score;
 }
 
+// The byte values of `text`, each as bit (value mod 64).
+std::uint64_t byte_values(std::string_view text) {
+  std::uint64_t set = 0;
+  for (const char c : text) set |= std::uint64_t{1} << (static_cast<unsigned char>(c) & 63);
+  return set;
+}
+
+// Whether texts holding the byte values `ours` and `theirs` (as byte_values gives them) are
+// sure to be more than `m` (at most 3) apart: each value that one holds and the other lacks
+// takes an edit of its own, so more than `m` of them on one side are too many.
+bool values_apart(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+  std::uint64_t only_ours = ours & ~theirs;
+  std::uint64_t only_theirs = theirs & ~ours;
+  for (std::size_t k = 0; k < m; ++k) {
+    only_ours &= only_ours - 1;
+    only_theirs &= only_theirs - 1;
+  }
+  return (only_ours | only_theirs) != 0;
+}
+
 // DistanceFrom for the plain search, which measures one name against a few candidates: its
 // table of the positions of each byte value is set for the byte values of the candidates'
 // texts (`text_bytes`, which must hold every byte value of the texts measured) and those of the
@@ -524,14 +544,31 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
   std::size_t i = 0;
   while (i < count && length_gap(names[i].size(), size) > max) ++i;
   if (i == count) return std::nullopt;
-  const std::string lowered_name = unicode_lower(name);
+  // A short ASCII name (nearly every name) is lowered on the stack.
+  char ascii_lowered[64];
+  std::string unicode_lowered;
+  std::string_view lowered_name;
+  if (size <= sizeof ascii_lowered &&
+      std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+    for (std::size_t k = 0; k < size; ++k) {
+      const char c = name[k];
+      ascii_lowered[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+    lowered_name = std::string_view(ascii_lowered, size);
+  } else {
+    unicode_lowered = unicode_lower(name);
+    lowered_name = unicode_lowered;
+  }
   const std::size_t lowered_size = lowered_name.size();
   std::size_t best = count;
   PlainDistance distance(lowered_name, text_bytes_);
+  const bool letters = !letters_.empty();
+  const std::uint64_t name_letters = letters ? byte_values(lowered_name) : 0;
   for (; i < count && max >= 2; ++i) {
     if (length_gap(names[i].size(), size) > max) continue;
     const std::string_view theirs = lowered(i);
     if (length_gap(theirs.size(), lowered_size) > max) continue;
+    if (letters && values_apart(name_letters, letters_[i], max)) continue;
     const std::size_t d = distance.to(theirs, max);
     if (d > max) continue;
     if (d == 0) return names[i];

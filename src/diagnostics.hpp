@@ -189,7 +189,9 @@ class Candidates {
   Tree backward_;
   // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
   std::array<Grams, 2> grams_;
-  std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
+  // Per candidate, the byte values (mod 64) its lowered text holds: for a list short enough to be
+  // searched plainly, and with the grams.
+  std::vector<std::uint64_t> letters_;
   // With the grams, per candidate its lowered length, or 255 when longer than any with grams.
   std::vector<std::uint8_t> lengths_;
   // With the grams, the byte values that the candidates of at most kGramText bytes hold, a bit
