@@ -216,23 +216,57 @@ std::string_view severity_str(Severity severity) {
   return severity == Severity::Warning ? "warning" : "error";
 }
 
-std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
-  std::string out;
+namespace {
+
+constexpr std::string_view kHintStart = ", did you mean ";
+constexpr std::string_view kHintEnd = "?";
+
+// fill_template, where the placeholder after those of `args` takes the pieces of `last` joined.
+std::string fill(std::string_view tmpl, std::initializer_list<std::string_view> args,
+                 std::initializer_list<std::string_view> last) {
   std::size_t size = tmpl.size();
   for (std::string_view a : args) size += a.size();
+  for (std::string_view a : last) size += a.size();
+  std::string out;
   out.reserve(size);
   auto next = args.begin();
-  for (std::size_t at = tmpl.find("{}"); at != std::string_view::npos; at = tmpl.find("{}")) {
-    out.append(tmpl.substr(0, at));
-    if (next != args.end()) out.append(*next++);
+  bool last_used = false;
+  for (std::size_t from = 0;;) {
+    const std::size_t at = tmpl.find('{', from);
+    if (at == std::string_view::npos) break;
+    if (at + 1 == tmpl.size() || tmpl[at + 1] != '}') {
+      from = at + 1;
+      continue;
+    }
+    out.append(tmpl.data(), at);
+    if (next != args.end()) {
+      out.append(*next++);
+    } else if (!last_used) {
+      for (std::string_view piece : last) out.append(piece);
+      last_used = true;
+    }
     tmpl.remove_prefix(at + 2);
+    from = 0;
   }
   out.append(tmpl);
   return out;
 }
 
+}  // namespace
+
+std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
+  return fill(tmpl, args, {});
+}
+
 std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args) {
-  return fill_template(code_template(code), args);
+  return fill(code_template(code), args, {});
+}
+
+std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args,
+                           const Hint& hint) {
+  if (!hint.match) return fill(code_template(code), args, {});
+  const std::string_view sigil(&hint.sigil, 1);
+  return fill(code_template(code), args, {kHintStart, sigil, *hint.match, kHintEnd});
 }
 
 namespace {
@@ -624,15 +658,11 @@ Suggestion property_suggestion_for(std::string_view name, std::string_view match
 }
 
 std::string label_hint_for(std::string_view match) {
-  std::string hint(", did you mean :");
-  hint.append(match).push_back('?');
-  return hint;
+  return std::string(kHintStart).append(":").append(match).append(kHintEnd);
 }
 
 std::string property_hint_for(std::string_view match) {
-  std::string hint(", did you mean .");
-  hint.append(match).push_back('?');
-  return hint;
+  return std::string(kHintStart).append(".").append(match).append(kHintEnd);
 }
 
 }  // namespace tessary

@@ -338,8 +338,10 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
     if (!dict) return nullptr;
     if (!set_item(dict.get(), "is_valid", new_bool(r.is_valid)) ||
         !set_item(dict.get(), "errors", new_text_list(r.messages(MessageKind::Errors))) ||
-        !set_item(dict.get(), "syntax_errors", new_text_list(r.messages(MessageKind::SyntaxErrors))) ||
-        !set_item(dict.get(), "semantic_errors", new_text_list(r.messages(MessageKind::SemanticErrors))) ||
+        !set_item(dict.get(), "syntax_errors",
+                  new_text_list(r.messages(MessageKind::SyntaxErrors))) ||
+        !set_item(dict.get(), "semantic_errors",
+                  new_text_list(r.messages(MessageKind::SemanticErrors))) ||
         !set_item(dict.get(), "warnings", new_text_list(r.messages(MessageKind::Warnings))) ||
         !set_item(dict.get(), "fixed_query", new_optional_text(r.fixed_query))) {
       return nullptr;

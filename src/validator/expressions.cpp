@@ -221,7 +221,7 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(
             DiagnosticCode::UnknownNodePropertyOnVar,
-            format_message(DiagnosticCode::UnknownNodePropertyOnVar, {key, variable, t, fix.hint}),
+            format_message(DiagnosticCode::UnknownNodePropertyOnVar, {key, variable, t}, fix.hint),
             std::move(fix.suggestion), key_offsets[i]);
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
@@ -231,7 +231,7 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(
             DiagnosticCode::UnknownRelPropertyOnVar,
-            format_message(DiagnosticCode::UnknownRelPropertyOnVar, {key, variable, t, fix.hint}),
+            format_message(DiagnosticCode::UnknownRelPropertyOnVar, {key, variable, t}, fix.hint),
             std::move(fix.suggestion), key_offsets[i]);
       }
     }

@@ -118,9 +118,8 @@ constexpr Packed pack(std::string_view name) {
 constexpr std::size_t kSlotBits = 8;  // 256 slots for 73 names: short probe runs
 
 constexpr std::size_t slot_of(const Packed& p) {
-  return static_cast<std::size_t>(((p.low ^ (p.high * 0x9E3779B97F4A7C15ull)) *
-                                   0xBF58476D1CE4E5B9ull) >>
-                                  (64 - kSlotBits));
+  return static_cast<std::size_t>(
+      ((p.low ^ (p.high * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull) >> (64 - kSlotBits));
 }
 
 // The names packed, and an open-addressed index of them: each slot holds a table position + 1,

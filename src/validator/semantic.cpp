@@ -312,13 +312,13 @@ std::string_view SemanticValidator::as_written(std::string_view match) {
 NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  return {label_hint_for(*match), label_suggestion_for(written, as_written(*match))};
+  return {Hint{':', match}, label_suggestion_for(written, as_written(*match))};
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
-  if (!match) return {};
-  return {property_hint_for(*match), property_suggestion_for(written, as_written(*match))};
+  if (!match) return {Hint{'.', std::nullopt}, std::nullopt};
+  return {Hint{'.', match}, property_suggestion_for(written, as_written(*match))};
 }
 
 // ---------------------------------------------------------------------------------------------

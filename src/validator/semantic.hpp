@@ -140,9 +140,9 @@ class Scope {
   std::size_t open_ = 0;           // savepoints open
 };
 
-// The hint text and suggestion for one unknown name, computed with one closest-match search.
+// The hint and suggestion for one unknown name, computed with one closest-match search.
 struct NameFix {
-  std::string hint;  // ", did you mean :m?" / ", did you mean .m?" or empty
+  Hint hint;  // ", did you mean :m?" / ", did you mean .m?" or none
   std::optional<Suggestion> suggestion;
 };
 

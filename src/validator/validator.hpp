@@ -110,9 +110,7 @@ struct ValidationResult {
   std::vector<std::string> semantic_errors() const {
     return messages(MessageKind::SemanticErrors).to_vector();
   }
-  std::vector<std::string> warnings() const {
-    return messages(MessageKind::Warnings).to_vector();
-  }
+  std::vector<std::string> warnings() const { return messages(MessageKind::Warnings).to_vector(); }
 };
 
 class SchemaCandidates;
