@@ -107,10 +107,22 @@ class Scope {
     const Binding* begin() const { return list_.begin(); }
     const Binding* end() const { return list_.end(); }
 
+    Map() = default;
+    Map(Map&&) noexcept = default;
+    Map& operator=(Map&&) noexcept = default;
+    Map(const Map& other)
+        : list_(other.list_),
+          index_(other.index_ ? std::make_unique<Index>(*other.index_) : nullptr) {}
+    Map& operator=(const Map&) = delete;
+
    private:
+    using Index = std::unordered_map<std::string_view, std::uint32_t, NameHash>;
+    // Whether lookups go through the index; it is made only for a long list.
+    bool indexed() const { return index_ && !index_->empty(); }
+
     static constexpr std::size_t kDirectLimit = 16;
     InlineList<Binding, 8> list_;
-    std::unordered_map<std::string_view, std::uint32_t, NameHash> index_;
+    std::unique_ptr<Index> index_;
   };
 
   // One recorded change and what undoes it.
@@ -277,7 +289,8 @@ class SemanticValidator {
     std::vector<std::uint32_t> slots_;
   };
   Matches matches_;
-  std::unordered_map<std::string_view, std::string> written_names_;
+  // Made on first use: most validations write every suggestion through the candidate lists.
+  std::unique_ptr<std::unordered_map<std::string_view, std::string>> written_names_;
 };
 
 }  // namespace tessary
