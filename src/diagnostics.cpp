@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -221,14 +222,11 @@ namespace {
 constexpr std::string_view kHintStart = ", did you mean ";
 constexpr std::string_view kHintEnd = "?";
 
-// fill_template, where the placeholder after those of `args` takes the pieces of `last` joined.
-std::string fill(std::string_view tmpl, std::initializer_list<std::string_view> args,
-                 std::initializer_list<std::string_view> last) {
-  std::size_t size = tmpl.size();
-  for (std::string_view a : args) size += a.size();
-  for (std::string_view a : last) size += a.size();
-  std::string out;
-  out.reserve(size);
+// The pieces of fill_template's text in order, each handed to put(piece): the placeholder after
+// those of `args` takes the pieces of `last`.
+template <class Put>
+void fill_pieces(std::string_view tmpl, std::initializer_list<std::string_view> args,
+                 std::initializer_list<std::string_view> last, Put&& put) {
   auto next = args.begin();
   bool last_used = false;
   for (std::size_t from = 0;;) {
@@ -238,17 +236,41 @@ std::string fill(std::string_view tmpl, std::initializer_list<std::string_view> 
       from = at + 1;
       continue;
     }
-    out.append(tmpl.data(), at);
+    put(tmpl.substr(0, at));
     if (next != args.end()) {
-      out.append(*next++);
+      put(*next++);
     } else if (!last_used) {
-      for (std::string_view piece : last) out.append(piece);
+      for (std::string_view piece : last) put(piece);
       last_used = true;
     }
     tmpl.remove_prefix(at + 2);
     from = 0;
   }
-  out.append(tmpl);
+  put(tmpl);
+}
+
+// fill_template, where the placeholder after those of `args` takes the pieces of `last` joined.
+// A text of at most kStackText bytes (every message but those about very long names) is put
+// together on the stack and copied into its string at once.
+std::string fill(std::string_view tmpl, std::initializer_list<std::string_view> args,
+                 std::initializer_list<std::string_view> last) {
+  constexpr std::size_t kStackText = 256;
+  std::size_t size = tmpl.size();  // at least the text's size
+  for (std::string_view a : args) size += a.size();
+  for (std::string_view a : last) size += a.size();
+  if (size <= kStackText) {
+    char text[kStackText];
+    std::size_t length = 0;
+    fill_pieces(tmpl, args, last, [&](std::string_view piece) {
+      if (piece.empty()) return;
+      std::memcpy(text + length, piece.data(), piece.size());
+      length += piece.size();
+    });
+    return std::string(text, length);
+  }
+  std::string out;
+  out.reserve(size);
+  fill_pieces(tmpl, args, last, [&](std::string_view piece) { out.append(piece); });
   return out;
 }
 
