@@ -109,9 +109,8 @@ void drop(Block* block, std::size_t holders) noexcept {
 }  // namespace
 
 void ResultRelease::operator()(const ValidationResult* result) const noexcept {
-  if (block == nullptr) {
+  if (block == in_place()) {
     result->~ValidationResult();
-    detail::free_box(const_cast<ValidationResult*>(result));
     return;
   }
   const std::size_t bytes = heap_bytes(*result);
@@ -129,11 +128,8 @@ void give_back_free_memory() noexcept { malloc_trim(0); }
 
 namespace detail {
 
-// A single result lives on the C library's heap, which is made ready for a fork: a process
-// forked while another thread allocates can go on allocating.
-void* allocate_box() { return ::operator new(sizeof(ValidationResult)); }
-
-void free_box(void* memory) noexcept { ::operator delete(memory); }
+// Marks the results built in place: never a batch's block.
+ResultRelease::Block in_place_marker;
 
 }  // namespace detail
 

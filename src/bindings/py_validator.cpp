@@ -97,11 +97,6 @@ Ref diagnostic_dict(const PyDiagnostic& d) {
 
 using batch::ResultBox;
 
-// Validates one query into a result built in place in a box of its own.
-ResultBox validate_boxed(const Tessary& validator, std::string_view query) {
-  return batch::box_result([&] { return validator.validate(query); });
-}
-
 // The value of a ValidationResult object: one core result, never null. Wrapping a result is a
 // pointer move, and the object itself stays small.
 struct PyResult {
@@ -121,7 +116,8 @@ PyObject* read_result(PyObject* self, Body&& body) noexcept {
 // system, with the interpreter lock released meanwhile so that other Python threads go on.
 void result_dealloc(PyObject* self) noexcept {
   ResultBox& held = instance<PyResult>(self)->value.result;
-  if (held.get_deleter().block == nullptr) {
+  if (!held.get_deleter().in_batch()) {
+    // The result of a single validation, in the object's own allocation.
     dealloc_instance<PyResult>(self);
   } else {
     PyTypeObject* type = Py_TYPE(self);
@@ -138,8 +134,24 @@ void result_dealloc(PyObject* self) noexcept {
   }
 }
 
-Ref new_result_object(ResultBox result) {
-  return Ref::steal(new_instance(g_result_type, PyResult{std::move(result)}));
+// A single validation's result and its object share one allocation of the interpreter's: the
+// result is built after the object's own bytes, and goes with the object (the type's tp_free
+// frees the whole).
+constexpr std::size_t kResultOffset = (sizeof(Instance<PyResult>) + alignof(ValidationResult) - 1) /
+                                      alignof(ValidationResult) * alignof(ValidationResult);
+static_assert(alignof(ValidationResult) <= alignof(std::max_align_t));
+
+Ref new_result_object(const Tessary& validator, std::string_view query) {
+  void* memory = PyObject_Malloc(kResultOffset + sizeof(ValidationResult));
+  if (memory == nullptr) return Ref::steal(PyErr_NoMemory());
+  try {
+    ResultBox result = batch::build_result(static_cast<unsigned char*>(memory) + kResultOffset,
+                                           [&] { return validator.validate(query); });
+    return Ref::steal(new_instance_in(memory, g_result_type, PyResult{std::move(result)}));
+  } catch (...) {
+    PyObject_Free(memory);
+    throw;
+  }
 }
 
 // The object of result i of a batch, built in the extra room of its slot: a batch's objects
@@ -461,7 +473,7 @@ PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
     const auto [arg] = *call_args;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
-    return new_result_object(validate_boxed(validator, *query)).release();
+    return new_result_object(validator, *query).release();
   });
 }
 
