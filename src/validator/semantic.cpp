@@ -53,7 +53,7 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
   return nullptr;
 }
 
-void Scope::Map::insert(std::string_view name, Labels labels) {
+void Scope::Map::insert(std::string_view name, Labels&& labels) {
   list_.emplace_back(name, std::move(labels));
   if (indexed()) {
     index_->emplace(name, static_cast<std::uint32_t>(list_.size() - 1));

@@ -100,7 +100,7 @@ class Scope {
     Labels* find(std::string_view name);
     const Labels* find(std::string_view name) const { return const_cast<Map*>(this)->find(name); }
     // `name` must be unbound.
-    void insert(std::string_view name, Labels labels);
+    void insert(std::string_view name, Labels&& labels);
     // `name` must be bound; the last binding takes its place in the list.
     void erase(std::string_view name);
     std::size_t size() const { return list_.size(); }
