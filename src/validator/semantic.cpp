@@ -222,13 +222,6 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
 // ---------------------------------------------------------------------------------------------
 // Schema lookups and suggestions
 
-std::string_view SemanticValidator::bare_name(std::string_view written) {
-  if (written.size() >= 2 && written.front() == '`' && written.back() == '`') {
-    return written.substr(1, written.size() - 2);
-  }
-  return written;
-}
-
 bool SemanticValidator::is_known_label(std::string_view written) const {
   return schema_.has_node_label(bare_name(written));
 }

@@ -228,7 +228,12 @@ class SemanticValidator {
   static bool contains_aggregate(const Expr& expr);
 
   // Schema lookups by name as written: enclosing backticks are not part of the name.
-  static std::string_view bare_name(std::string_view written);
+  static std::string_view bare_name(std::string_view written) {
+    if (written.size() >= 2 && written.front() == '`' && written.back() == '`') {
+      return written.substr(1, written.size() - 2);
+    }
+    return written;
+  }
   bool is_known_label(std::string_view written) const;
 
   // Candidate lists for suggestions, in ascending byte order: the schema's labels, its
