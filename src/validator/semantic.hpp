@@ -221,8 +221,8 @@ class SemanticValidator {
   void validate_expr(const Expr& expr);
   // E303/E304 for each key against every label or type bound to `variable`; nothing when the
   // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
-  // `key_offsets` says where each key is written.
-  void validate_property_access(std::string_view variable, std::span<const Text> keys,
+  // `key_offsets` says where each key is written. Returns whether the variable is bound.
+  bool validate_property_access(std::string_view variable, std::span<const Text> keys,
                                 const NameOffsets& key_offsets);
   void validate_pagination_expr(const Expr& expr, std::string_view clause);
   static bool contains_aggregate(const Expr& expr);
