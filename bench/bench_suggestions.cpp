@@ -126,8 +126,8 @@ void register_family(const std::string& prefix, const std::vector<std::string>& 
       const Family& f = get();
       const std::string& query = f.queries[i];
       const ValidationResult first = f.tessary->validate(query);
-      if (first.syntax_errors.size() > 0) {
-        state.SkipWithError(("the query does not parse: " + first.syntax_errors[0]).c_str());
+      if (first.syntax_errors().size() > 0) {
+        state.SkipWithError(("the query does not parse: " + first.syntax_errors()[0]).c_str());
         return;
       }
       for (auto _ : state) benchmark::DoNotOptimize(f.tessary->validate(query));

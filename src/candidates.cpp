@@ -131,6 +131,13 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
     lengths_kept = lengths_kept && forward_.text.size() - offsets_.back() == name.size();
   }
   offsets_.push_back(forward_.text.size());
+  {
+    std::array<bool, 256> held{};
+    for (char c : forward_.text) held[static_cast<unsigned char>(c)] = true;
+    for (std::size_t b = 0; b < held.size(); ++b) {
+      if (held[b]) text_bytes_ += static_cast<char>(b);
+    }
+  }
   if (count < kPlainList) {
     // Read 8 bytes at a time where the text holds them, then cut to the candidate's length.
     const char* const text = forward_.text.data();
@@ -149,6 +156,10 @@ Candidates::Candidates(std::vector<std::string_view> names) : names_(std::move(n
         }
       }
       heads_[i] = head;
+    }
+    letters_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      letters_[i] = letter_set(std::string_view(text + offsets_[i], offsets_[i + 1] - offsets_[i]));
     }
   }
   // A short list of short texts is always searched plainly: a long name passes none of its

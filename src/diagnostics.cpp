@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -216,23 +217,78 @@ std::string_view severity_str(Severity severity) {
   return severity == Severity::Warning ? "warning" : "error";
 }
 
-std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
-  std::string out;
-  std::size_t size = tmpl.size();
-  for (std::string_view a : args) size += a.size();
-  out.reserve(size);
+namespace {
+
+constexpr std::string_view kHintStart = ", did you mean ";
+constexpr std::string_view kHintEnd = "?";
+
+// The pieces of fill_template's text in order, each handed to put(piece): the placeholder after
+// those of `args` takes the pieces of `last`.
+template <class Put>
+void fill_pieces(std::string_view tmpl, std::initializer_list<std::string_view> args,
+                 std::initializer_list<std::string_view> last, Put&& put) {
   auto next = args.begin();
-  for (std::size_t at = tmpl.find("{}"); at != std::string_view::npos; at = tmpl.find("{}")) {
-    out.append(tmpl.substr(0, at));
-    if (next != args.end()) out.append(*next++);
+  bool last_used = false;
+  for (std::size_t from = 0;;) {
+    const std::size_t at = tmpl.find('{', from);
+    if (at == std::string_view::npos) break;
+    if (at + 1 == tmpl.size() || tmpl[at + 1] != '}') {
+      from = at + 1;
+      continue;
+    }
+    put(tmpl.substr(0, at));
+    if (next != args.end()) {
+      put(*next++);
+    } else if (!last_used) {
+      for (std::string_view piece : last) put(piece);
+      last_used = true;
+    }
     tmpl.remove_prefix(at + 2);
+    from = 0;
   }
-  out.append(tmpl);
+  put(tmpl);
+}
+
+// fill_template, where the placeholder after those of `args` takes the pieces of `last` joined.
+// A text of at most kStackText bytes (every message but those about very long names) is put
+// together on the stack and copied into its string at once.
+std::string fill(std::string_view tmpl, std::initializer_list<std::string_view> args,
+                 std::initializer_list<std::string_view> last) {
+  constexpr std::size_t kStackText = 256;
+  std::size_t size = tmpl.size();  // at least the text's size
+  for (std::string_view a : args) size += a.size();
+  for (std::string_view a : last) size += a.size();
+  if (size <= kStackText) {
+    char text[kStackText];
+    std::size_t length = 0;
+    fill_pieces(tmpl, args, last, [&](std::string_view piece) {
+      if (piece.empty()) return;
+      std::memcpy(text + length, piece.data(), piece.size());
+      length += piece.size();
+    });
+    return std::string(text, length);
+  }
+  std::string out;
+  out.reserve(size);
+  fill_pieces(tmpl, args, last, [&](std::string_view piece) { out.append(piece); });
   return out;
 }
 
+}  // namespace
+
+std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
+  return fill(tmpl, args, {});
+}
+
 std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args) {
-  return fill_template(code_template(code), args);
+  return fill(code_template(code), args, {});
+}
+
+std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args,
+                           const Hint& hint) {
+  if (!hint.match) return fill(code_template(code), args, {});
+  const std::string_view sigil(&hint.sigil, 1);
+  return fill(code_template(code), args, {kHintStart, sigil, *hint.match, kHintEnd});
 }
 
 namespace {
@@ -396,17 +452,19 @@ bool DistanceFrom::may_be_within(std::string_view text, std::size_t limit) const
   return static_cast<std::size_t>(std::popcount(kept)) + limit >= name_.size();
 }
 
-// Myers' bit-vector form of the table, as Hyyrö states it for whole texts.
-std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
-  if (name_.empty()) return text.size();
-  if (text.empty()) return name_.size();
-  if (name_.size() > 64) return bounded_distance(name_, text, limit);
-  const std::uint64_t last = std::uint64_t{1} << (name_.size() - 1);
+namespace {
+
+// Myers' bit-vector form of the table, as Hyyrö states it for whole texts: the distance between
+// a name of 1 to 64 bytes, whose positions holding each byte value are `match`, and a text of at
+// least one byte.
+std::size_t bit_parallel_distance(const std::uint64_t* match, std::size_t name_size,
+                                  std::string_view text) {
+  const std::uint64_t last = std::uint64_t{1} << (name_size - 1);
   std::uint64_t plus = ~std::uint64_t{0};  // vertical differences of +1
   std::uint64_t minus = 0;                 // vertical differences of -1
-  std::size_t score = name_.size();
+  std::size_t score = name_size;
   for (char c : text) {
-    const std::uint64_t eq = match_[static_cast<unsigned char>(c)];
+    const std::uint64_t eq = match[static_cast<unsigned char>(c)];
     const std::uint64_t xv = eq | minus;
     const std::uint64_t xh = (((eq & plus) + plus) ^ plus) | eq;
     std::uint64_t hplus = minus | ~(xh | plus);
@@ -422,6 +480,72 @@ std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
     minus = hplus & xv;
   }
   return score;
+}
+
+// The byte values of `text`, each as bit (value mod 64).
+std::uint64_t byte_values(std::string_view text) {
+  std::uint64_t set = 0;
+  for (const char c : text) set |= std::uint64_t{1} << (static_cast<unsigned char>(c) & 63);
+  return set;
+}
+
+// Whether texts holding the byte values `ours` and `theirs` (as byte_values gives them) are
+// sure to be more than `m` (at most 3) apart: each value that one holds and the other lacks
+// takes an edit of its own, so more than `m` of them on one side are too many.
+bool values_apart(std::uint64_t ours, std::uint64_t theirs, std::size_t m) {
+  std::uint64_t only_ours = ours & ~theirs;
+  std::uint64_t only_theirs = theirs & ~ours;
+  for (std::size_t k = 0; k < m; ++k) {
+    only_ours &= only_ours - 1;
+    only_theirs &= only_theirs - 1;
+  }
+  return (only_ours | only_theirs) != 0;
+}
+
+// DistanceFrom for the plain search, which measures one name against a few candidates: its
+// table of the positions of each byte value is set for the byte values of the candidates'
+// texts (`text_bytes`, which must hold every byte value of the texts measured) and those of the
+// name only, where DistanceFrom zeroes all 256 entries. Nothing is set up before the first
+// measurement.
+class PlainDistance {
+ public:
+  PlainDistance(std::string_view name, std::string_view text_bytes)
+      : name_(name), text_bytes_(text_bytes) {}
+  PlainDistance(const PlainDistance&) = delete;
+  PlainDistance& operator=(const PlainDistance&) = delete;
+
+  // As DistanceFrom::to.
+  std::size_t to(std::string_view text, std::size_t limit) {
+    if (name_.empty()) return text.size();
+    if (text.empty()) return name_.size();
+    if (name_.size() > 64) return bounded_distance(name_, text, limit);
+    if (!ready_) prepare();
+    return bit_parallel_distance(match_, name_.size(), text);
+  }
+
+ private:
+  void prepare() {
+    for (char c : text_bytes_) match_[static_cast<unsigned char>(c)] = 0;
+    for (char c : name_) match_[static_cast<unsigned char>(c)] = 0;
+    for (std::size_t i = 0; i < name_.size(); ++i) {
+      match_[static_cast<unsigned char>(name_[i])] |= std::uint64_t{1} << i;
+    }
+    ready_ = true;
+  }
+
+  std::string_view name_;
+  std::string_view text_bytes_;
+  bool ready_ = false;
+  std::uint64_t match_[256];  // only the entries of the bytes above are set
+};
+
+}  // namespace
+
+std::size_t DistanceFrom::to(std::string_view text, std::size_t limit) const {
+  if (name_.empty()) return text.size();
+  if (text.empty()) return name_.size();
+  if (name_.size() > 64) return bounded_distance(name_, text, limit);
+  return bit_parallel_distance(match_, name_.size(), text);
 }
 
 std::optional<std::string_view> closest_match(std::string_view name,
@@ -476,16 +600,32 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
   std::size_t i = 0;
   while (i < count && length_gap(names[i].size(), size) > max) ++i;
   if (i == count) return std::nullopt;
-  const std::string lowered_name = unicode_lower(name);
+  // A short ASCII name (nearly every name) is lowered on the stack.
+  char ascii_lowered[64];
+  std::string unicode_lowered;
+  std::string_view lowered_name;
+  if (size <= sizeof ascii_lowered &&
+      std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+    for (std::size_t k = 0; k < size; ++k) {
+      const char c = name[k];
+      ascii_lowered[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+    lowered_name = std::string_view(ascii_lowered, size);
+  } else {
+    unicode_lowered = unicode_lower(name);
+    lowered_name = unicode_lowered;
+  }
   const std::size_t lowered_size = lowered_name.size();
   std::size_t best = count;
-  std::optional<DistanceFrom> distance;  // made for the first candidate measured
+  PlainDistance distance(lowered_name, text_bytes_);
+  const bool letters = !letters_.empty();
+  const std::uint64_t name_letters = letters ? byte_values(lowered_name) : 0;
   for (; i < count && max >= 2; ++i) {
     if (length_gap(names[i].size(), size) > max) continue;
     const std::string_view theirs = lowered(i);
     if (length_gap(theirs.size(), lowered_size) > max) continue;
-    if (!distance) distance.emplace(lowered_name);
-    const std::size_t d = distance->to(theirs, max);
+    if (letters && values_apart(name_letters, letters_[i], max)) continue;
+    const std::size_t d = distance.to(theirs, max);
     if (d > max) continue;
     if (d == 0) return names[i];
     best = i;
@@ -540,15 +680,11 @@ Suggestion property_suggestion_for(std::string_view name, std::string_view match
 }
 
 std::string label_hint_for(std::string_view match) {
-  std::string hint(", did you mean :");
-  hint.append(match).push_back('?');
-  return hint;
+  return std::string(kHintStart).append(":").append(match).append(kHintEnd);
 }
 
 std::string property_hint_for(std::string_view match) {
-  std::string hint(", did you mean .");
-  hint.append(match).push_back('?');
-  return hint;
+  return std::string(kHintStart).append(".").append(match).append(kHintEnd);
 }
 
 }  // namespace tessary

@@ -55,8 +55,19 @@ std::string_view code_template(DiagnosticCode code);
 // Replaces each "{}" of `tmpl`, in order, by the next argument (a missing argument gives "").
 std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args);
 // fill_template(code_template(code), args): the complete message of a finding.
-//   format_message(DiagnosticCode::UnknownNodeLabel, {"Persn", label_hint(...)})
+//   format_message(DiagnosticCode::UnknownNodeLabel, {"Persn", label_hint_for("Person")})
 std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args);
+
+// The "did you mean" hint of a finding about an unknown name: its closest match, shown after
+// `sigil` (':' for a label or relationship type, '.' for a property key); none without a match.
+struct Hint {
+  char sigil = ':';
+  std::optional<std::string_view> match;
+};
+// format_message with the hint as the argument after `args`, written in place: the text that
+// label_hint_for or property_hint_for gives for the match, or nothing.
+std::string format_message(DiagnosticCode code, std::initializer_list<std::string_view> args,
+                           const Hint& hint);
 
 // Full Unicode lower-casing: each code point by its lower-case mapping (U+0130 becomes "i" +
 // U+0307), a capital sigma at the end of a word by the final sigma; bytes that are not
@@ -182,12 +193,16 @@ class Candidates {
   // For a list short enough to be searched plainly, the first 8 bytes of each lowered candidate
   // (the first in the low bits), padded with zero bytes.
   std::vector<std::uint64_t> heads_;
+  // The byte values that the lowered texts hold, each once, in no particular order.
+  std::string text_bytes_;
   bool indexed_ = false;              // whether the trees below are built (else forward_.text only)
   Tree forward_;
   Tree backward_;
   // Of 2-byte and of 3-byte grams; empty unless every candidate's lower case keeps its length.
   std::array<Grams, 2> grams_;
-  std::vector<std::uint64_t> letters_;  // per candidate, the byte values (mod 64) it holds
+  // Per candidate, the byte values (mod 64) its lowered text holds: for a list short enough to be
+  // searched plainly, and with the grams.
+  std::vector<std::uint64_t> letters_;
   // With the grams, per candidate its lowered length, or 255 when longer than any with grams.
   std::vector<std::uint8_t> lengths_;
   // With the grams, the byte values that the candidates of at most kGramText bytes hold, a bit

@@ -44,17 +44,9 @@ std::size_t heap_bytes(const std::string& text) noexcept {
   return text.capacity() > kInlineCapacity ? text.capacity() + 1 : 0;
 }
 
-std::size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
-  std::size_t bytes = texts.capacity() * sizeof(std::string);
-  for (const std::string& text : texts) bytes += heap_bytes(text);
-  return bytes;
-}
-
 // About what the heaps get back when the result is destroyed.
 std::size_t heap_bytes(const ValidationResult& r) noexcept {
-  std::size_t bytes = heap_bytes(r.errors) + heap_bytes(r.syntax_errors) +
-                      heap_bytes(r.semantic_errors) + heap_bytes(r.warnings) +
-                      r.diagnostics.capacity() * sizeof(ValidationDiagnostic);
+  std::size_t bytes = r.diagnostics.capacity() * sizeof(ValidationDiagnostic);
   if (r.fixed_query) bytes += heap_bytes(*r.fixed_query);
   for (const ValidationDiagnostic& d : r.diagnostics) {
     bytes += heap_bytes(d.message);
@@ -117,9 +109,8 @@ void drop(Block* block, std::size_t holders) noexcept {
 }  // namespace
 
 void ResultRelease::operator()(const ValidationResult* result) const noexcept {
-  if (block == nullptr) {
+  if (block == in_place()) {
     result->~ValidationResult();
-    detail::free_box(const_cast<ValidationResult*>(result));
     return;
   }
   const std::size_t bytes = heap_bytes(*result);
@@ -137,11 +128,8 @@ void give_back_free_memory() noexcept { malloc_trim(0); }
 
 namespace detail {
 
-// A single result lives on the C library's heap, which is made ready for a fork: a process
-// forked while another thread allocates can go on allocating.
-void* allocate_box() { return ::operator new(sizeof(ValidationResult)); }
-
-void free_box(void* memory) noexcept { ::operator delete(memory); }
+// Marks the results built in place: never a batch's block.
+ResultRelease::Block in_place_marker;
 
 }  // namespace detail
 

@@ -25,18 +25,23 @@ namespace tessary::batch {
 inline constexpr std::size_t kBatchHandBackBytes = std::size_t{16} << 20;
 inline constexpr std::size_t kHandBackBytes = std::size_t{48} << 20;
 
-// Frees a result made by box_result or ResultSlots::emplace.
+// Frees a result made by build_result or ResultSlots::emplace.
 struct ResultRelease {
   struct Block;
-  Block* block = nullptr;  // the batch block holding the result; null for a box of its own
+  // The batch block holding the result, or in_place() for one in memory of the caller's.
+  Block* block = nullptr;
 
+  static Block* in_place() noexcept;
+  bool in_batch() const noexcept { return block != in_place(); }
   void operator()(const ValidationResult* result) const noexcept;
 };
 using ResultBox = std::unique_ptr<const ValidationResult, ResultRelease>;
 
-// A box of its own for the result that make() returns, built in place. Throws std::bad_alloc.
+// The result that make() returns, built in `memory` (room for a ValidationResult, aligned for
+// it), which the caller frees after the box: the box only destroys the result. Throws what
+// make() throws, and then `memory` holds nothing.
 template <class Make>
-ResultBox box_result(Make&& make);
+ResultBox build_result(void* memory, Make&& make);
 
 // The slots of one batch. The object holds the block while the batch runs; every result built
 // in it holds the block too, so that the block lives until the last of them is freed,
@@ -90,19 +95,15 @@ bool hand_back_due() noexcept;
 void give_back_free_memory() noexcept;
 
 namespace detail {
-void* allocate_box();
-void free_box(void* memory) noexcept;
+extern ResultRelease::Block in_place_marker;
 }  // namespace detail
 
+inline ResultRelease::Block* ResultRelease::in_place() noexcept { return &detail::in_place_marker; }
+
 template <class Make>
-ResultBox box_result(Make&& make) {
-  void* memory = detail::allocate_box();
-  try {
-    return ResultBox(new (memory) ValidationResult(std::forward<Make>(make)()));
-  } catch (...) {
-    detail::free_box(memory);
-    throw;
-  }
+ResultBox build_result(void* memory, Make&& make) {
+  return ResultBox(new (memory) ValidationResult(std::forward<Make>(make)()),
+                   ResultRelease{ResultRelease::in_place()});
 }
 
 template <class Make>

@@ -217,8 +217,13 @@ bool ParamList::check_missing(Py_ssize_t nargs, PyObject** out) const {
 
 bool ParamList::parse_into(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                            PyObject** out) const {
-  if (!intern()) return false;
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (kwnames == nullptr && static_cast<std::size_t>(nargs) == count_) {
+    // Every parameter by position, the usual call: nothing to match or to check.
+    for (std::size_t i = 0; i < count_; ++i) out[i] = args[i];
+    return true;
+  }
+  if (!intern()) return false;
   for (std::size_t i = 0; i < count_; ++i) out[i] = nullptr;
   if (static_cast<std::size_t>(nargs) > count_) return too_many(nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];

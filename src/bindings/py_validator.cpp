@@ -97,11 +97,6 @@ Ref diagnostic_dict(const PyDiagnostic& d) {
 
 using batch::ResultBox;
 
-// Validates one query into a result built in place in a box of its own.
-ResultBox validate_boxed(const Tessary& validator, std::string_view query) {
-  return batch::box_result([&] { return validator.validate(query); });
-}
-
 // The value of a ValidationResult object: one core result, never null. Wrapping a result is a
 // pointer move, and the object itself stays small.
 struct PyResult {
@@ -121,7 +116,8 @@ PyObject* read_result(PyObject* self, Body&& body) noexcept {
 // system, with the interpreter lock released meanwhile so that other Python threads go on.
 void result_dealloc(PyObject* self) noexcept {
   ResultBox& held = instance<PyResult>(self)->value.result;
-  if (held.get_deleter().block == nullptr) {
+  if (!held.get_deleter().in_batch()) {
+    // The result of a single validation, in the object's own allocation.
     dealloc_instance<PyResult>(self);
   } else {
     PyTypeObject* type = Py_TYPE(self);
@@ -138,8 +134,24 @@ void result_dealloc(PyObject* self) noexcept {
   }
 }
 
-Ref new_result_object(ResultBox result) {
-  return Ref::steal(new_instance(g_result_type, PyResult{std::move(result)}));
+// A single validation's result and its object share one allocation of the interpreter's: the
+// result is built after the object's own bytes, and goes with the object (the type's tp_free
+// frees the whole).
+constexpr std::size_t kResultOffset = (sizeof(Instance<PyResult>) + alignof(ValidationResult) - 1) /
+                                      alignof(ValidationResult) * alignof(ValidationResult);
+static_assert(alignof(ValidationResult) <= alignof(std::max_align_t));
+
+Ref new_result_object(const Tessary& validator, std::string_view query) {
+  void* memory = PyObject_Malloc(kResultOffset + sizeof(ValidationResult));
+  if (memory == nullptr) return Ref::steal(PyErr_NoMemory());
+  try {
+    ResultBox result = batch::build_result(static_cast<unsigned char*>(memory) + kResultOffset,
+                                           [&] { return validator.validate(query); });
+    return Ref::steal(new_instance_in(memory, g_result_type, PyResult{std::move(result)}));
+  } catch (...) {
+    PyObject_Free(memory);
+    throw;
+  }
 }
 
 // The object of result i of a batch, built in the extra room of its slot: a batch's objects
@@ -152,11 +164,13 @@ Ref new_batch_result_object(batch::ResultSlots& slots, std::size_t i) {
 // ---------------------------------------------------------------------------------------------
 // JSON form of a result: compact, keys in ascending byte order, absent optional keys left out.
 
-void append_string_array(std::string& out, const std::vector<std::string>& items) {
+void append_string_array(std::string& out, const MessageList& items) {
   out += '[';
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i != 0) out += ',';
-    append_json_string(out, items[i]);
+  bool first = true;
+  for (const std::string& item : items) {
+    if (!first) out += ',';
+    first = false;
+    append_json_string(out, item);
   }
   out += ']';
 }
@@ -212,7 +226,7 @@ std::string result_json(const ValidationResult& r) {
   }
   out += "],";
   append_key(out, "errors");
-  append_string_array(out, r.errors);
+  append_string_array(out, r.messages(MessageKind::Errors));
   out += ',';
   append_key(out, "fixed_query");
   if (r.fixed_query) {
@@ -225,13 +239,13 @@ std::string result_json(const ValidationResult& r) {
   out += r.is_valid ? "true" : "false";
   out += ',';
   append_key(out, "semantic_errors");
-  append_string_array(out, r.semantic_errors);
+  append_string_array(out, r.messages(MessageKind::SemanticErrors));
   out += ',';
   append_key(out, "syntax_errors");
-  append_string_array(out, r.syntax_errors);
+  append_string_array(out, r.messages(MessageKind::SyntaxErrors));
   out += ',';
   append_key(out, "warnings");
-  append_string_array(out, r.warnings);
+  append_string_array(out, r.messages(MessageKind::Warnings));
   out += '}';
   return out;
 }
@@ -335,10 +349,12 @@ PyObject* result_to_dict(PyObject* self, PyObject*) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     if (!set_item(dict.get(), "is_valid", new_bool(r.is_valid)) ||
-        !set_item(dict.get(), "errors", new_text_list(r.errors)) ||
-        !set_item(dict.get(), "syntax_errors", new_text_list(r.syntax_errors)) ||
-        !set_item(dict.get(), "semantic_errors", new_text_list(r.semantic_errors)) ||
-        !set_item(dict.get(), "warnings", new_text_list(r.warnings)) ||
+        !set_item(dict.get(), "errors", new_text_list(r.messages(MessageKind::Errors))) ||
+        !set_item(dict.get(), "syntax_errors",
+                  new_text_list(r.messages(MessageKind::SyntaxErrors))) ||
+        !set_item(dict.get(), "semantic_errors",
+                  new_text_list(r.messages(MessageKind::SemanticErrors))) ||
+        !set_item(dict.get(), "warnings", new_text_list(r.messages(MessageKind::Warnings))) ||
         !set_item(dict.get(), "fixed_query", new_optional_text(r.fixed_query))) {
       return nullptr;
     }
@@ -361,7 +377,7 @@ PyObject* result_repr(PyObject* self) {
     std::string text = "ValidationResult(is_valid=";
     text += r.is_valid ? "true" : "false";
     text += ", errors=";
-    text += repr_text_list(r.errors);
+    text += repr_text_list(r.messages(MessageKind::Errors));
     text += ")";
     return new_text(text).release();
   });
@@ -372,10 +388,10 @@ PyObject* result_is_valid(PyObject* self, void*) {
                      [](const ValidationResult& r) { return new_bool(r.is_valid).release(); });
 }
 
-template <std::vector<std::string> ValidationResult::*Field>
+template <MessageKind Kind>
 PyObject* result_text_list(PyObject* self, void*) {
-  return read_result(self,
-                     [](const ValidationResult& r) { return new_text_list(r.*Field).release(); });
+  return read_result(
+      self, [](const ValidationResult& r) { return new_text_list(r.messages(Kind)).release(); });
 }
 
 int result_bool(PyObject* self) {
@@ -383,18 +399,19 @@ int result_bool(PyObject* self) {
 }
 
 Py_ssize_t result_len(PyObject* self) {
-  return read_len<PyResult>(self, [](const PyResult& r) { return r.result->errors.size(); });
+  return read_len<PyResult>(
+      self, [](const PyResult& r) { return r.result->messages(MessageKind::Errors).size(); });
 }
 
 PyGetSetDef result_getset[] = {
     {"is_valid", result_is_valid, nullptr, nullptr, nullptr},
-    {"errors", result_text_list<&ValidationResult::errors>, nullptr,
+    {"errors", result_text_list<MessageKind::Errors>, nullptr,
      "All errors (syntax + semantic) combined.", nullptr},
-    {"syntax_errors", result_text_list<&ValidationResult::syntax_errors>, nullptr,
+    {"syntax_errors", result_text_list<MessageKind::SyntaxErrors>, nullptr,
      "Parse/syntax errors only.", nullptr},
-    {"semantic_errors", result_text_list<&ValidationResult::semantic_errors>, nullptr,
+    {"semantic_errors", result_text_list<MessageKind::SemanticErrors>, nullptr,
      "Schema-level semantic errors only.", nullptr},
-    {"warnings", result_text_list<&ValidationResult::warnings>, nullptr,
+    {"warnings", result_text_list<MessageKind::Warnings>, nullptr,
      "Advisory warnings (not errors \u2014 query still runs, but may be slow or incorrect).",
      nullptr},
     {"fixed_query", result_fixed_query, nullptr,
@@ -456,7 +473,7 @@ PyObject* tessary_validate(PyObject* self, PyObject* const* args, Py_ssize_t nar
     const auto [arg] = *call_args;
     auto query = convert_arg(kValidateParams, 0, arg, to_text);
     if (!query) return nullptr;
-    return new_result_object(validate_boxed(validator, *query)).release();
+    return new_result_object(validator, *query).release();
   });
 }
 

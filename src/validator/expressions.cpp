@@ -76,8 +76,12 @@ void SemanticValidator::validate_expr(const Expr& expr) {
       [this](const Expr::Property& prop) {
         // Only the first key of a chain is checked: in n.a.b the inner Property holds n and a.
         if (const auto* var = prop.expr->get_if<Expr::Variable>()) {
-          validate_property_access(var->name, std::span<const Text>(&prop.key, 1),
-                                   NameOffsets(prop.key_offset));
+          // The variable is looked up once, for the key and for itself.
+          if (!validate_property_access(var->name, std::span<const Text>(&prop.key, 1),
+                                        NameOffsets(prop.key_offset))) {
+            report_unbound(*this, var->name);
+          }
+          return;
         }
         validate_expr(*prop.expr);
       },
@@ -207,12 +211,12 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
 // Property access
 
 // Called out of line: inlined, it would triple the frame of the recursive walk above.
-[[gnu::noinline]] void SemanticValidator::validate_property_access(std::string_view variable,
+[[gnu::noinline]] bool SemanticValidator::validate_property_access(std::string_view variable,
                                                                    std::span<const Text> keys,
                                                                    const NameOffsets& key_offsets) {
   // Nothing below changes the scope, so the variable's list is read in place.
   const Scope::Labels* labels = scope.find(variable);
-  if (labels == nullptr) return;
+  if (labels == nullptr) return false;
   for (const auto& t : *labels) {
     if (const PropertySet* properties = schema_.nodes.find(bare_name(t))) {
       for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -221,7 +225,7 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
         NameFix fix = property_fix(key, node_property_candidates(bare_name(t)));
         push_error(
             DiagnosticCode::UnknownNodePropertyOnVar,
-            format_message(DiagnosticCode::UnknownNodePropertyOnVar, {key, variable, t, fix.hint}),
+            format_message(DiagnosticCode::UnknownNodePropertyOnVar, {key, variable, t}, fix.hint),
             std::move(fix.suggestion), key_offsets[i]);
       }
     } else if (const RelationshipDef* def = schema_.relationships.find(bare_name(t))) {
@@ -231,11 +235,12 @@ void check_subquery(SemanticValidator& v, const RegularQuery& query) {
         NameFix fix = property_fix(key, rel_property_candidates(bare_name(t)));
         push_error(
             DiagnosticCode::UnknownRelPropertyOnVar,
-            format_message(DiagnosticCode::UnknownRelPropertyOnVar, {key, variable, t, fix.hint}),
+            format_message(DiagnosticCode::UnknownRelPropertyOnVar, {key, variable, t}, fix.hint),
             std::move(fix.suggestion), key_offsets[i]);
       }
     }
   }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

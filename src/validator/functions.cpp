@@ -1,7 +1,9 @@
 #include "validator/functions.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "diagnostics.hpp"
 
@@ -92,32 +94,75 @@ constexpr std::size_t kLongestName = [] {
   for (const auto& f : kFunctions) longest = std::max(longest, f.name.size());
   return longest;
 }();
+static_assert(kLongestName <= 16, "a name is looked up as two words");
 
-// The table's positions grouped by name length: those of names of n bytes are
-// kByLength[kLengthStarts[n]] ... kByLength[kLengthStarts[n + 1] - 1], in table order.
-constexpr auto kLengthStarts = [] {
-  std::array<std::uint8_t, kLongestName + 2> starts{};
-  for (const auto& f : kFunctions) ++starts[f.name.size() + 1];
-  for (std::size_t n = 1; n < starts.size(); ++n) starts[n] += starts[n - 1];
-  return starts;
-}();
+// A name of at most 16 bytes as two words, its first byte in the low bits of the first.
+struct Packed {
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+};
 
-constexpr auto kByLength = [] {
-  std::array<std::uint8_t, kBuiltinFunctionCount> order{};
-  auto next = kLengthStarts;
-  for (std::size_t i = 0; i < kFunctions.size(); ++i) {
-    order[next[kFunctions[i].name.size()]++] = static_cast<std::uint8_t>(i);
+constexpr Packed pack(std::string_view name) {
+  Packed p;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const std::uint64_t byte = static_cast<unsigned char>(name[i]);
+    if (i < 8) {
+      p.low |= byte << (8 * i);
+    } else {
+      p.high |= byte << (8 * (i - 8));
+    }
   }
-  return order;
+  return p;
+}
+
+constexpr std::size_t kSlotBits = 8;  // 256 slots for 73 names: short probe runs
+
+constexpr std::size_t slot_of(const Packed& p) {
+  return static_cast<std::size_t>(
+      ((p.low ^ (p.high * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull) >> (64 - kSlotBits));
+}
+
+// The names packed, and an open-addressed index of them: each slot holds a table position + 1,
+// or 0 when empty, and a name is looked for from the slot of its hash on up to an empty one.
+constexpr auto kPacked = [] {
+  std::array<Packed, kBuiltinFunctionCount> packed{};
+  for (std::size_t i = 0; i < kFunctions.size(); ++i) packed[i] = pack(kFunctions[i].name);
+  return packed;
 }();
+
+constexpr auto kSlots = [] {
+  std::array<std::uint8_t, std::size_t{1} << kSlotBits> slots{};
+  for (std::size_t i = 0; i < kFunctions.size(); ++i) {
+    std::size_t at = slot_of(kPacked[i]);
+    while (slots[at] != 0) at = (at + 1) % slots.size();
+    slots[at] = static_cast<std::uint8_t>(i + 1);
+  }
+  return slots;
+}();
+
+const BuiltinFunction* find_packed(const Packed& name, std::size_t size) {
+  for (std::size_t at = slot_of(name);; at = (at + 1) % kSlots.size()) {
+    const std::size_t entry = kSlots[at];
+    if (entry == 0) return nullptr;
+    const Packed& p = kPacked[entry - 1];
+    if (p.low == name.low && p.high == name.high && kFunctions[entry - 1].name.size() == size) {
+      return &kFunctions[entry - 1];
+    }
+  }
+}
 
 const BuiltinFunction* find_lowered(std::string_view lowered) {
   if (lowered.empty() || lowered.size() > kLongestName) return nullptr;
-  for (std::size_t k = kLengthStarts[lowered.size()]; k < kLengthStarts[lowered.size() + 1]; ++k) {
-    const BuiltinFunction& f = kFunctions[kByLength[k]];
-    if (f.name.front() == lowered.front() && f.name == lowered) return &f;
-  }
-  return nullptr;
+  return find_packed(pack(lowered), lowered.size());
+}
+
+// The bytes of `word` that are ASCII capitals, as their 0x20 bits; the word must hold no byte
+// of 0x80 or more.
+std::uint64_t ascii_capitals(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t from_a = word + (0x80 - 'A') * kOnes;      // high bit: byte >= 'A'
+  const std::uint64_t past_z = word + (0x80 - 'Z' - 1) * kOnes;  // high bit: byte > 'Z'
+  return ((from_a & ~past_z) & (0x80 * kOnes)) >> 2;
 }
 
 }  // namespace
@@ -125,17 +170,29 @@ const BuiltinFunction* find_lowered(std::string_view lowered) {
 const std::array<BuiltinFunction, kBuiltinFunctionCount>& builtin_functions() { return kFunctions; }
 
 const BuiltinFunction* lookup_function(std::string_view name) {
-  const bool ascii = std::all_of(name.begin(), name.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!ascii) return find_lowered(unicode_lower(name));
-  // Plain ASCII names (every name the grammar produces) are lower-cased on the stack.
-  if (name.size() > kLongestName) return nullptr;
-  char buf[kLongestName];
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    buf[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  if (name.empty()) return nullptr;
+  if (name.size() > kLongestName) {
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // Lower-casing may shorten a name that is not ASCII.
+    return ascii ? nullptr : find_lowered(unicode_lower(name));
   }
-  return find_lowered(std::string_view(buf, name.size()));
+  // Plain ASCII names (every name the grammar produces) are lower-cased a word at a time.
+  char bytes[16] = {};
+  std::memcpy(bytes, name.data(), name.size());
+  Packed packed;
+  std::memcpy(&packed.low, bytes, 8);
+  std::memcpy(&packed.high, bytes + 8, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    packed.low = __builtin_bswap64(packed.low);
+    packed.high = __builtin_bswap64(packed.high);
+  }
+  if (((packed.low | packed.high) & 0x8080808080808080ull) != 0) {
+    return find_lowered(unicode_lower(name));
+  }
+  packed.low |= ascii_capitals(packed.low);
+  packed.high |= ascii_capitals(packed.high);
+  return find_packed(packed, name.size());
 }
 
 bool is_numeric_aggregate(std::string_view lowered_name) {

@@ -3,6 +3,7 @@
 // is small and through a hash index once it grows, so that long lists stay linear overall. The
 // first few names are kept inside the set: a small one costs no allocation.
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 
@@ -23,7 +24,7 @@ inline bool same_name(std::string_view a, std::string_view b) {
 class NameSet {
  public:
   bool contains(std::string_view name) const {
-    if (!index_.empty()) return index_.count(name) != 0;
+    if (index_) return index_->count(name) != 0;
     for (auto n : names_) {
       if (same_name(n, name)) return true;
     }
@@ -33,11 +34,12 @@ class NameSet {
   bool insert(std::string_view name) {
     if (contains(name)) return false;
     names_.emplace_back(name);
-    if (!index_.empty()) {
-      index_.insert(name);
+    if (index_) {
+      index_->insert(name);
     } else if (names_.size() > kLinearLimit) {
-      index_.reserve(names_.size() * 2);
-      index_.insert(names_.begin(), names_.end());
+      index_ = std::make_unique<std::unordered_set<std::string_view>>();
+      index_->reserve(names_.size() * 2);
+      index_->insert(names_.begin(), names_.end());
     }
     return true;
   }
@@ -49,7 +51,7 @@ class NameSet {
  private:
   static constexpr std::size_t kLinearLimit = 16;
   InlineList<std::string_view, 8> names_;
-  std::unordered_set<std::string_view> index_;
+  std::unique_ptr<std::unordered_set<std::string_view>> index_;  // made once the set is long
 };
 
 }  // namespace tessary

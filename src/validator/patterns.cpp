@@ -46,7 +46,7 @@ void SemanticValidator::validate_pattern_element(const PatternElement& element) 
 void SemanticValidator::report_unknown_label(DiagnosticCode code, std::string_view label,
                                              std::uint32_t at) {
   NameFix fix = label_fix(label, known_labels());
-  push_error(code, format_message(code, {label, fix.hint}), std::move(fix.suggestion), at);
+  push_error(code, format_message(code, {label}, fix.hint), std::move(fix.suggestion), at);
 }
 
 void SemanticValidator::validate_node_pattern(const NodePattern& node) {
@@ -64,7 +64,7 @@ void SemanticValidator::validate_node_pattern(const NodePattern& node) {
       if (properties == nullptr || properties->contains(bare_name(entry.key))) continue;
       NameFix fix = property_fix(entry.key, node_property_candidates(bare_name(label)));
       push_error(DiagnosticCode::UnknownNodeProperty,
-                 format_message(DiagnosticCode::UnknownNodeProperty, {entry.key, label, fix.hint}),
+                 format_message(DiagnosticCode::UnknownNodeProperty, {entry.key, label}, fix.hint),
                  std::move(fix.suggestion), entry.key_offsets);
     }
   }
@@ -80,7 +80,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
     if (def == nullptr) {
       NameFix fix = label_fix(type, known_rel_types());
       push_error(DiagnosticCode::UnknownRelType,
-                 format_message(DiagnosticCode::UnknownRelType, {type, fix.hint}),
+                 format_message(DiagnosticCode::UnknownRelType, {type}, fix.hint),
                  std::move(fix.suggestion), rel.rel_type_offsets[i]);
       continue;
     }
@@ -89,7 +89,7 @@ void SemanticValidator::validate_rel_pattern_with_endpoints(const RelationshipPa
         if (def->properties.contains(bare_name(entry.key))) continue;
         NameFix fix = property_fix(entry.key, rel_property_candidates(bare_name(type)));
         push_error(DiagnosticCode::UnknownRelProperty,
-                   format_message(DiagnosticCode::UnknownRelProperty, {entry.key, type, fix.hint}),
+                   format_message(DiagnosticCode::UnknownRelProperty, {entry.key, type}, fix.hint),
                    std::move(fix.suggestion), entry.key_offsets);
       }
     }

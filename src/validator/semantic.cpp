@@ -43,9 +43,9 @@ const ReturnClause* final_return(const SingleQuery& query) {
 // Scope
 
 Scope::Labels* Scope::Map::find(std::string_view name) {
-  if (!index_.empty()) {
-    auto it = index_.find(name);
-    return it == index_.end() ? nullptr : &list_[it->second].labels;
+  if (indexed()) {
+    auto it = index_->find(name);
+    return it == index_->end() ? nullptr : &list_[it->second].labels;
   }
   for (Binding& binding : list_) {
     if (same_name(binding.name, name)) return &binding.labels;
@@ -53,30 +53,31 @@ Scope::Labels* Scope::Map::find(std::string_view name) {
   return nullptr;
 }
 
-void Scope::Map::insert(std::string_view name, Labels labels) {
+void Scope::Map::insert(std::string_view name, Labels&& labels) {
   list_.emplace_back(name, std::move(labels));
-  if (!index_.empty()) {
-    index_.emplace(name, static_cast<std::uint32_t>(list_.size() - 1));
+  if (indexed()) {
+    index_->emplace(name, static_cast<std::uint32_t>(list_.size() - 1));
   } else if (list_.size() > kDirectLimit) {
-    index_.reserve(2 * list_.size());
+    if (!index_) index_ = std::make_unique<Index>();
+    index_->reserve(2 * list_.size());
     for (std::size_t i = 0; i < list_.size(); ++i) {
-      index_.emplace(list_[i].name, static_cast<std::uint32_t>(i));
+      index_->emplace(list_[i].name, static_cast<std::uint32_t>(i));
     }
   }
 }
 
 void Scope::Map::erase(std::string_view name) {
   std::size_t at = 0;
-  if (!index_.empty()) {
-    auto it = index_.find(name);
+  if (indexed()) {
+    auto it = index_->find(name);
     at = it->second;
-    index_.erase(it);
+    index_->erase(it);
   } else {
     while (!same_name(list_[at].name, name)) ++at;
   }
   if (at + 1 != list_.size()) {
     list_[at] = std::move(list_.back());
-    if (!index_.empty()) index_.find(list_[at].name)->second = static_cast<std::uint32_t>(at);
+    if (indexed()) index_->find(list_[at].name)->second = static_cast<std::uint32_t>(at);
   }
   list_.pop_back();
 }
@@ -182,7 +183,7 @@ SemanticValidator::SemanticValidator(const Schema& schema) : schema_(schema) {}
 
 void SemanticValidator::record_error(DiagnosticCode code, std::string message,
                                      std::optional<Suggestion> suggestion) {
-  errors.push_back(message);
+  ++error_count;
   // Filled in place, so that the finding is not moved once more.
   ValidationDiagnostic& d = diagnostics.emplace_back();
   d.code = code;
@@ -212,7 +213,6 @@ void SemanticValidator::push_error(DiagnosticCode code, std::string message,
 }
 
 void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
-  warnings.push_back(message);
   ValidationDiagnostic& d = diagnostics.emplace_back();
   d.code = code;
   d.severity = Severity::Warning;
@@ -221,13 +221,6 @@ void SemanticValidator::push_warning(DiagnosticCode code, std::string message) {
 
 // ---------------------------------------------------------------------------------------------
 // Schema lookups and suggestions
-
-std::string_view SemanticValidator::bare_name(std::string_view written) {
-  if (written.size() >= 2 && written.front() == '`' && written.back() == '`') {
-    return written.substr(1, written.size() - 2);
-  }
-  return written;
-}
 
 bool SemanticValidator::is_known_label(std::string_view written) const {
   return schema_.has_node_label(bare_name(written));
@@ -304,8 +297,12 @@ void SemanticValidator::Matches::insert(const Candidates* list, std::string_view
 // query language cannot take as a plain name is put in backticks.
 std::string_view SemanticValidator::as_written(std::string_view match) {
   if (const std::string* written = candidates().written(match)) return *written;
-  auto it = written_names_.find(match);
-  if (it == written_names_.end()) it = written_names_.emplace(match, name_as_written(match)).first;
+  if (!written_names_)
+    written_names_ = std::make_unique<std::unordered_map<std::string_view, std::string>>();
+  auto it = written_names_->find(match);
+  if (it == written_names_->end()) {
+    it = written_names_->emplace(match, name_as_written(match)).first;
+  }
   return it->second;
 }
 
@@ -313,13 +310,13 @@ std::string_view SemanticValidator::as_written(std::string_view match) {
 NameFix SemanticValidator::label_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
   if (!match) return {};
-  return {label_hint_for(*match), label_suggestion_for(written, as_written(*match))};
+  return {Hint{':', match}, label_suggestion_for(written, as_written(*match))};
 }
 
 NameFix SemanticValidator::property_fix(std::string_view written, const Candidates& candidates) {
   auto match = closest(bare_name(written), candidates);
-  if (!match) return {};
-  return {property_hint_for(*match), property_suggestion_for(written, as_written(*match))};
+  if (!match) return {Hint{'.', std::nullopt}, std::nullopt};
+  return {Hint{'.', match}, property_suggestion_for(written, as_written(*match))};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -100,17 +100,29 @@ class Scope {
     Labels* find(std::string_view name);
     const Labels* find(std::string_view name) const { return const_cast<Map*>(this)->find(name); }
     // `name` must be unbound.
-    void insert(std::string_view name, Labels labels);
+    void insert(std::string_view name, Labels&& labels);
     // `name` must be bound; the last binding takes its place in the list.
     void erase(std::string_view name);
     std::size_t size() const { return list_.size(); }
     const Binding* begin() const { return list_.begin(); }
     const Binding* end() const { return list_.end(); }
 
+    Map() = default;
+    Map(Map&&) noexcept = default;
+    Map& operator=(Map&&) noexcept = default;
+    Map(const Map& other)
+        : list_(other.list_),
+          index_(other.index_ ? std::make_unique<Index>(*other.index_) : nullptr) {}
+    Map& operator=(const Map&) = delete;
+
    private:
+    using Index = std::unordered_map<std::string_view, std::uint32_t, NameHash>;
+    // Whether lookups go through the index; it is made only for a long list.
+    bool indexed() const { return index_ && !index_->empty(); }
+
     static constexpr std::size_t kDirectLimit = 16;
     InlineList<Binding, 8> list_;
-    std::unordered_map<std::string_view, std::uint32_t, NameHash> index_;
+    std::unique_ptr<Index> index_;
   };
 
   // One recorded change and what undoes it.
@@ -140,9 +152,9 @@ class Scope {
   std::size_t open_ = 0;           // savepoints open
 };
 
-// The hint text and suggestion for one unknown name, computed with one closest-match search.
+// The hint and suggestion for one unknown name, computed with one closest-match search.
 struct NameFix {
-  std::string hint;  // ", did you mean :m?" / ", did you mean .m?" or empty
+  Hint hint;  // ", did you mean :m?" / ", did you mean .m?" or none
   std::optional<Suggestion> suggestion;
 };
 
@@ -153,10 +165,9 @@ class SemanticValidator {
   // Indexes the candidate lists it searches itself, for this validation only.
   explicit SemanticValidator(const Schema& schema);
 
-  // Findings in the order found; `diagnostics` interleaves errors and warnings.
-  std::vector<std::string> errors;
-  std::vector<std::string> warnings;
+  // Findings in the order found, errors and warnings interleaved, and how many are errors.
   std::vector<ValidationDiagnostic> diagnostics;
+  std::size_t error_count = 0;
   Scope scope;
 
   // Where the suggestions of the errors apply, in the order the errors were found.
@@ -210,14 +221,19 @@ class SemanticValidator {
   void validate_expr(const Expr& expr);
   // E303/E304 for each key against every label or type bound to `variable`; nothing when the
   // variable is unbound. Expressions pass the first key of a chain, SET and REMOVE every key.
-  // `key_offsets` says where each key is written.
-  void validate_property_access(std::string_view variable, std::span<const Text> keys,
+  // `key_offsets` says where each key is written. Returns whether the variable is bound.
+  bool validate_property_access(std::string_view variable, std::span<const Text> keys,
                                 const NameOffsets& key_offsets);
   void validate_pagination_expr(const Expr& expr, std::string_view clause);
   static bool contains_aggregate(const Expr& expr);
 
   // Schema lookups by name as written: enclosing backticks are not part of the name.
-  static std::string_view bare_name(std::string_view written);
+  static std::string_view bare_name(std::string_view written) {
+    if (written.size() >= 2 && written.front() == '`' && written.back() == '`') {
+      return written.substr(1, written.size() - 2);
+    }
+    return written;
+  }
   bool is_known_label(std::string_view written) const;
 
   // Candidate lists for suggestions, in ascending byte order: the schema's labels, its
@@ -278,7 +294,8 @@ class SemanticValidator {
     std::vector<std::uint32_t> slots_;
   };
   Matches matches_;
-  std::unordered_map<std::string_view, std::string> written_names_;
+  // Made on first use: most validations write every suggestion through the candidate lists.
+  std::unique_ptr<std::unordered_map<std::string_view, std::string>> written_names_;
 };
 
 }  // namespace tessary

@@ -29,8 +29,6 @@ ValidationResult run_pipeline(const Schema& schema, const SchemaCandidates& cand
     std::optional<Position> position;
     if (failure->position) position = Position{failure->position->first, failure->position->second};
     result.is_valid = false;
-    result.errors.push_back(failure->message);
-    result.syntax_errors.push_back(failure->message);
     result.diagnostics.push_back(ValidationDiagnostic{
         DiagnosticCode::ParseError, Severity::Error, std::move(failure->message), {}, position});
     return result;
@@ -40,10 +38,7 @@ ValidationResult run_pipeline(const Schema& schema, const SchemaCandidates& cand
   SemanticValidator validator(schema, candidates);
   validator.validate_regular_query(tree.query);
 
-  result.is_valid = validator.errors.empty();
-  result.semantic_errors = validator.errors;
-  result.errors = std::move(validator.errors);
-  result.warnings = std::move(validator.warnings);
+  result.is_valid = validator.error_count == 0;
   result.fixed_query =
       compute_fixed_query(query, validator.diagnostics, validator.suggestion_sites);
   result.diagnostics = std::move(validator.diagnostics);

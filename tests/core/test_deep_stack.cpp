@@ -83,7 +83,7 @@ TEST(DeepStack, DeepQueriesOnSmallStacksGiveTheSameResultsAsOnTheMainThread) {
         summary = summarize_query(deep.query);
       });
       EXPECT_EQ(got.is_valid, expected.is_valid);
-      EXPECT_EQ(got.errors, expected.errors);
+      EXPECT_EQ(got.errors(), expected.errors());
       EXPECT_EQ(parsed, deep.valid);
       // The summary walks and drops its tree where there is stack enough (it crashed on
       // 32 KiB threads for long operator chains).

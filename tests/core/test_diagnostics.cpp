@@ -73,8 +73,11 @@ TEST(CodeTable, FixedWarningTexts) {
 TEST(CodeTable, FormattedMessages) {
   struct Case {
     std::string got;
-    const char* want;
+    std::string want;
   };
+  // Past a few hundred bytes a message is put together otherwise.
+  const std::string long_name(300, 'x');
+  const std::string long_match = long_name + "y";
   const Case cases[] = {
       {format_message(DiagnosticCode::UnknownNodeLabel, {"Persn", ", did you mean :Person?"}),
        "Unknown node label: :Persn, did you mean :Person?"},
@@ -95,6 +98,19 @@ TEST(CodeTable, FormattedMessages) {
       {format_message(DiagnosticCode::UnboundVariable, {"{}"}),
        "Variable '{}' is not bound in this scope"},
       {fill_template("a{}b{}c", {"1"}), "a1bc"},
+      {fill_template("{a{}}{", {"1"}), "{a1}{"},
+      // A hint is written as the argument after the given ones.
+      {format_message(DiagnosticCode::UnknownNodePropertyOnVar, {"nme", "p", "Person"},
+                      Hint{'.', "name"}),
+       "Unknown property 'nme' on variable 'p' with label :Person, did you mean .name?"},
+      {format_message(DiagnosticCode::UnknownRelType, {"WORK_FOR"}, Hint{':', "WORKS_FOR"}),
+       "Unknown relationship type: :WORK_FOR" + label_hint_for("WORKS_FOR")},
+      {format_message(DiagnosticCode::UnknownNodeLabel, {"Zzz"}, Hint{}),
+       "Unknown node label: :Zzz"},
+      {format_message(DiagnosticCode::UnknownNodeLabel, {long_name}, Hint{':', long_match}),
+       "Unknown node label: :" + long_name + ", did you mean :" + long_match + "?"},
+      {format_message(DiagnosticCode::UnknownNodeLabel, {long_name, ""}),
+       "Unknown node label: :" + long_name},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
 }

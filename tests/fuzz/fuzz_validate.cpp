@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view text(reinterpret_cast<const char*>(data), size);
   tessary::ValidationResult result = validator().validate(text);
   // A valid result carries no errors, and every error is one of the two kinds.
-  if (result.is_valid && !result.errors.empty()) std::abort();
-  if (result.errors.size() != result.syntax_errors.size() + result.semantic_errors.size()) {
+  if (result.is_valid && !result.errors().empty()) std::abort();
+  if (result.errors().size() != result.syntax_errors().size() + result.semantic_errors().size()) {
     std::abort();
   }
   // Validating the fixed query again must also return.

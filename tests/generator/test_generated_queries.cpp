@@ -47,8 +47,8 @@ TEST(GeneratedQueries, ValidateWithoutErrors) {
           const std::string& query = std::get<std::string>(r);
           const ValidationResult result = validator.validate(query);
           ASSERT_TRUE(result.is_valid) << query << "\n"
-                                       << (result.errors.empty() ? "" : result.errors[0]);
-          ASSERT_TRUE(result.errors.empty()) << query;
+                                       << (result.errors().empty() ? "" : result.errors()[0]);
+          ASSERT_TRUE(result.errors().empty()) << query;
         }
       }
     }
@@ -81,7 +81,7 @@ TEST(GeneratedQueries, NamesThatAreNotPlainParseAndValidate) {
             << query << "\n"
             << std::get<ParseErrorDetail>(parsed).message;
         const ValidationResult result = validator.validate(query);
-        ASSERT_TRUE(result.errors.empty()) << query << "\n" << result.errors[0];
+        ASSERT_TRUE(result.errors().empty()) << query << "\n" << result.errors()[0];
       }
     }
   }
@@ -95,12 +95,12 @@ TEST(GeneratedQueries, WithoutLabelsOnlyTheStandInLabelIsUnknown) {
     for (const auto& type : CypherGenerator::kQueryTypes) {
       const std::string query = std::get<std::string>(g.generate(type));
       const ValidationResult result = validator.validate(query);
-      ASSERT_TRUE(result.syntax_errors.empty()) << query;
-      for (const std::string& error : result.errors) {
+      ASSERT_TRUE(result.syntax_errors().empty()) << query;
+      for (const std::string& error : result.errors()) {
         ASSERT_EQ(error, "Unknown node label: :Node") << query;
       }
       const bool has_label = query.find("(n:Node)") != std::string::npos;
-      ASSERT_EQ(result.errors.size(), has_label ? 1u : 0u) << query;
+      ASSERT_EQ(result.errors().size(), has_label ? 1u : 0u) << query;
     }
   }
 }

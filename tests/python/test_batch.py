@@ -367,13 +367,13 @@ MEMORY_CHILD = textwrap.dedent("""
     v = Tessary(Schema({"Person": ["name", "age"], "Movie": ["title"]},
                        {"ACTED_IN": ("Person", "Movie", ["role"])}))
     if %(large_results)r:
-        # Few results of about 25 KB: 60 errors and diagnostics with suggestions each.
+        # Few results of about 20 KB: 60 errors and diagnostics with suggestions each.
         queries = ["MATCH " + ", ".join("(p%%d:Persn {nme: %%d})" %% (j, i) for j in range(60))
-                   + " RETURN p0.nme" for i in range(5000)]
+                   + " RETURN p0.nme" for i in range(8000)]
     else:
-        # Many results of about 2 KB: errors, diagnostics with suggestions and a fixed query.
+        # Many results of about 1.3 KB: errors, diagnostics with suggestions and a fixed query.
         queries = ["MATCH (p:Persn {nme: 'x%%d'})-[:ACTD_IN]->(m:Movi) RETURN p.nme, m.titel" %% i
-                   for i in range(60000)]
+                   for i in range(90000)]
     v.validate_batch(queries[:64])  # starts the pool's threads
     gc.collect()
     gc.disable()

@@ -445,10 +445,10 @@ TEST(ExpressionChecks, DeepExpressions) {
 
   // The aggregate at the bottom of the chain is found, then every unbound x is reported.
   r = validator.validate("MATCH (n:Person) WHERE " + chain + "count(*) > 1 RETURN n");
-  ASSERT_EQ(r.errors.size(), 1 + operators);
+  ASSERT_EQ(r.errors().size(), 1 + operators);
   EXPECT_EQ(code_str(r.diagnostics[0].code), "E602");
   EXPECT_EQ(describe(r.diagnostics.back()), unbound("x"));
-  EXPECT_EQ(r.errors.back(), r.diagnostics.back().message);
+  EXPECT_EQ(r.errors().back(), r.diagnostics.back().message);
 }
 
 }  // namespace

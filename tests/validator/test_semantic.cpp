@@ -522,10 +522,10 @@ TEST(ParseErrors, GrammarErrorsCarryTheRenderedTextAndPosition) {
 
     ValidationResult r = validator().validate(row.query);
     EXPECT_FALSE(r.is_valid);
-    EXPECT_EQ(r.errors, std::vector<std::string>{text});
-    EXPECT_EQ(r.syntax_errors, std::vector<std::string>{text});
-    EXPECT_TRUE(r.semantic_errors.empty());
-    EXPECT_TRUE(r.warnings.empty());
+    EXPECT_EQ(r.errors(), std::vector<std::string>{text});
+    EXPECT_EQ(r.syntax_errors(), std::vector<std::string>{text});
+    EXPECT_TRUE(r.semantic_errors().empty());
+    EXPECT_TRUE(r.warnings().empty());
     EXPECT_EQ(r.fixed_query, std::nullopt);
     ASSERT_EQ(r.diagnostics.size(), 1u);
     const ValidationDiagnostic& d = r.diagnostics[0];
@@ -548,9 +548,9 @@ TEST(ParseErrors, BuilderErrorsHaveNoPosition) {
   EXPECT_EQ(r.diagnostics[0].code, DiagnosticCode::ParseError);
   EXPECT_EQ(r.diagnostics[0].message.rfind("Parse error: ", 0), 0u) << r.diagnostics[0].message;
   EXPECT_FALSE(r.diagnostics[0].position.has_value());
-  EXPECT_EQ(r.errors, std::vector<std::string>{r.diagnostics[0].message});
-  EXPECT_EQ(r.syntax_errors, r.errors);
-  EXPECT_TRUE(r.semantic_errors.empty());
+  EXPECT_EQ(r.errors(), std::vector<std::string>{r.diagnostics[0].message});
+  EXPECT_EQ(r.syntax_errors(), r.errors());
+  EXPECT_TRUE(r.semantic_errors().empty());
 }
 
 // A suggested name that cannot be written plainly is put in backticks, so the fixed query

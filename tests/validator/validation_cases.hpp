@@ -66,10 +66,10 @@ inline void expect_validation(const Tessary& validator, const ValidationCase& c)
     (d.severity == Severity::Error ? errors : warnings).push_back(d.message);
   }
   EXPECT_EQ(found, c.findings);
-  EXPECT_EQ(r.errors, errors);
-  EXPECT_EQ(r.semantic_errors, errors);
-  EXPECT_TRUE(r.syntax_errors.empty());
-  EXPECT_EQ(r.warnings, warnings);
+  EXPECT_EQ(r.errors(), errors);
+  EXPECT_EQ(r.semantic_errors(), errors);
+  EXPECT_TRUE(r.syntax_errors().empty());
+  EXPECT_EQ(r.warnings(), warnings);
   EXPECT_EQ(r.is_valid, errors.empty());
   EXPECT_EQ(r.fixed_query, c.fixed);
 }
