@@ -1,8 +1,5 @@
 #include "parser/names.hpp"
 
-#include <optional>
-#include <variant>
-
 #include "parser/recognizer.hpp"
 
 namespace tessary {
@@ -13,15 +10,9 @@ bool is_plain_name(std::string_view name) {
   };
   bool plain = !name.empty() && !(name.front() >= '0' && name.front() <= '9');
   for (char c : name) plain = plain && word_byte(c);
-  // Only a short word can be a reserved word (none is longer than ten letters); for those the
-  // grammar's own `variable` rule decides.
-  if (plain && name.size() <= 10) {
-    auto run = CypherParser::parse(Rule::variable, name);
-    const auto* pairs = std::get_if<Pairs>(&run);
-    auto first = pairs ? pairs->peek() : std::nullopt;
-    plain = first && first->start() == 0 && first->end() == name.size();
-  }
-  return plain;
+  // A plain word that the grammar's identifier refuses is a reserved word; the identifier
+  // takes the whole run of word characters, which here is the whole name.
+  return plain && !CypherParser::is_reserved_word(name);
 }
 
 std::string name_as_written(std::string_view name) {

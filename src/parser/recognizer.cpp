@@ -22,3 +22,12 @@ const RuleTable kRecordingRules = {
 };
 
 }  // namespace tessary::recognizer_detail
+
+namespace tessary {
+
+bool CypherParser::is_reserved_word(std::string_view word) {
+  return word.size() <= 10 &&
+         recognizer_detail::reserved_word(word.data(), static_cast<std::uint32_t>(word.size()));
+}
+
+}  // namespace tessary

@@ -295,6 +295,61 @@ bool Quick::expression_rule(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// variable, label_name, rel_type_name, property_key_name, procedure_result_field: the
+// identifier here read at once, a word that is not a reserved word or a backtick name closed by
+// the next backtick
+// ---------------------------------------------------------------------------------------------
+
+// Leaves the pair of name rule R over the `n` bytes here, and passes over them.
+template <Rule R>
+inline void emit_name(State& s, std::uint32_t n) {
+  const std::uint32_t p = s.pos;
+  const auto start = s.tokens.size();
+  if (fits_leaf(p, p + n)) {
+    emit(s, leaf_event(p, p + n, R, static_cast<std::uint32_t>(start)));
+  } else {
+    emit(s, start_event(p, R));
+    emit(s, end_event(p + n, R));
+    s.tokens.link_last(start);
+  }
+  s.pos = p + n;
+}
+
+template <Rule R>
+bool quick_name(State& s) {
+  if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
+  if (s.aborted) return false;
+  const std::uint32_t p = s.pos;
+  if (p >= s.len) return false;
+  const char* t = s.text + p;
+  const std::uint32_t rest = s.len - p;
+  std::uint32_t n = 0;
+  if (is_word_start(t[0])) {
+    n = 1;
+    while (n < rest && is_word(t[n])) ++n;
+    if (reserved_word(t, n)) return false;
+  } else if (t[0] == '`') {
+    const void* close = std::memchr(t + 1, '`', rest - 1);
+    if (!close) return false;
+    n = static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1;
+  } else {
+    return false;
+  }
+  emit_name<R>(s, n);
+  return true;
+}
+
+// quick_name where the text here is known to begin with a letter or "_" and its run of word
+// characters to be `n` bytes long, in a run that is not aborted.
+template <Rule R>
+inline bool quick_word_name(State& s, std::uint32_t n) {
+  if (s.atomic) return quick_name<R>(s);
+  if (reserved_word(s.text + s.pos, n)) return false;
+  emit_name<R>(s, n);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // postfix_expr: atom ~ postfix_op*, with postfix_op called only where one can begin (elsewhere
 // it fails at once, and only a recording run must see that)
 // ---------------------------------------------------------------------------------------------
@@ -319,9 +374,8 @@ inline bool starts_with_word(const State& s, const char (&word)[N]) {
   return ILit{word, N - 1}.matches(s);
 }
 
-// The end of the run of name text here: word characters, dots and closed backtick names.
-inline std::uint32_t name_run_end(const State& s) {
-  std::uint32_t i = s.pos;
+// The end of the run of name text from `i`: word characters, dots and closed backtick names.
+inline std::uint32_t name_run_end(const State& s, std::uint32_t i) {
   while (i < s.len) {
     const char c = s.text[i];
     if (is_word(c) || c == '.') {
@@ -339,8 +393,8 @@ inline std::uint32_t name_run_end(const State& s) {
 
 // The end of the run of name text here and of the skip after it, where a "(" after a function
 // name would stand. A single space is passed over at once, as the implicit skip does.
-inline std::uint32_t name_run_skip_end(const State& s) {
-  const std::uint32_t run = name_run_end(s);
+inline std::uint32_t name_run_skip_end(const State& s, std::uint32_t from) {
+  const std::uint32_t run = name_run_end(s, from);
   if (run == s.len || !in_class<is_skip_start>(s.text[run])) return run;
   if (s.text[run] == ' ' && (run + 1 == s.len || !in_class<is_skip_start>(s.text[run + 1]))) {
     return run + 1;
@@ -353,7 +407,7 @@ inline std::uint32_t name_run_skip_end(const State& s) {
 // here, and only at the run's end can the "(" after it follow; where none follows, the call
 // fails, leaving the variable.
 bool quick_name_atom(State& s) {
-  const std::uint32_t after = name_run_skip_end(s);
+  const std::uint32_t after = name_run_skip_end(s, s.pos);
   if (after < s.len && s.text[after] == '(') {
     return Quick::function_invocation(s) || Quick::variable(s);
   }
@@ -429,10 +483,11 @@ bool Quick::atom_rule(State& s) {
 
 // What the atom here is read as, where that is known from its first characters: a variable
 // alone (a name that begins no other alternative and has no "(" after it), or a number, a
-// string, a boolean, null or a parameter.
+// string, a boolean, null or a parameter. For a variable, `word` is set to the length of the run
+// of word characters here, which is all the variable can be.
 enum class SmallAtom { kNone, kVariable, kOther };
 
-inline SmallAtom small_atom(const State& s) {
+inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
   const char c = s.text[s.pos];
   if (is_digit(c) || c == '"' || c == '\'' || c == '$') return SmallAtom::kOther;
   if (!is_word_start(c)) return SmallAtom::kNone;
@@ -470,8 +525,13 @@ inline SmallAtom small_atom(const State& s) {
     default:
       break;
   }
-  const std::uint32_t after = name_run_skip_end(s);
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  std::uint32_t n = 1;
+  while (n < rest && is_word(t[n])) ++n;
+  const std::uint32_t after = name_run_skip_end(s, s.pos + n);
   if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
+  word = n;
   return SmallAtom::kVariable;
 }
 
@@ -482,9 +542,11 @@ inline SmallAtom small_atom(const State& s) {
 template <>
 bool Quick::atom(State& s) {
   if (s.pos < s.len && !s.atomic) {
-    switch (small_atom(s)) {
+    std::uint32_t word = 0;
+    switch (small_atom(s, word)) {
       case SmallAtom::kVariable:
-        return rule<Rule::atom, atom_start>(s, Quick::variable);
+        return rule<Rule::atom, atom_start>(
+            s, [word](State& st) { return quick_word_name<Rule::variable>(st, word); });
       case SmallAtom::kOther:
         return atom_rule(s);
       case SmallAtom::kNone:
@@ -512,7 +574,8 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
   }
   if (s.aborted) return false;
   ++s.work;
-  const SmallAtom kind = s.pos < s.len ? small_atom(s) : SmallAtom::kNone;
+  std::uint32_t word = 0;
+  const SmallAtom kind = s.pos < s.len ? small_atom(s, word) : SmallAtom::kNone;
   if (kind == SmallAtom::kNone) {
     --s.tokens[lower].chain;
     if (!seq(Quick::memoized<Rule::atom, Quick::atom_rule>, star(postfix_op_here))(s)) {
@@ -522,50 +585,15 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
     return true;
   }
   ++s.work;
-  if (!(kind == SmallAtom::kVariable ? Quick::variable(s) : quick_atom_choice(s))) return false;
+  if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
+                                     : quick_atom_choice(s))) {
+    return false;
+  }
   emit_chain_end(s, lower, kAtom, true);
   skip(s);
   const std::size_t before = s.tokens.size();
   star(postfix_op_here)(s);
   end_chain_level(s, lower, before, kPostfix);
-  return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// variable, label_name, rel_type_name, property_key_name, procedure_result_field: the
-// identifier here read at once, a word that is not a reserved word or a backtick name closed by
-// the next backtick
-// ---------------------------------------------------------------------------------------------
-
-template <Rule R>
-bool quick_name(State& s) {
-  if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
-  if (s.aborted) return false;
-  const std::uint32_t p = s.pos;
-  if (p >= s.len) return false;
-  const char* t = s.text + p;
-  const std::uint32_t rest = s.len - p;
-  std::uint32_t n = 0;
-  if (is_word_start(t[0])) {
-    n = 1;
-    while (n < rest && is_word(t[n])) ++n;
-    if (reserved_word(t, n)) return false;
-  } else if (t[0] == '`') {
-    const void* close = std::memchr(t + 1, '`', rest - 1);
-    if (!close) return false;
-    n = static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1;
-  } else {
-    return false;
-  }
-  const auto start = s.tokens.size();
-  if (fits_leaf(p, p + n)) {
-    emit(s, leaf_event(p, p + n, R, static_cast<std::uint32_t>(start)));
-  } else {
-    emit(s, start_event(p, R));
-    emit(s, end_event(p + n, R));
-    s.tokens.link_last(start);
-  }
-  s.pos = p + n;
   return true;
 }
 

@@ -3,6 +3,7 @@
 // not left as it is must be read back by the grammar as exactly that one name.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -75,6 +76,64 @@ TEST(NameAsWritten, TheWrittenFormIsReadAsOneWholeName) {
     auto first = pairs->peek();
     ASSERT_TRUE(first.has_value()) << written;
     EXPECT_EQ(first->as_str(), written);
+  }
+}
+
+// The grammar's reading of a name standing alone: the `variable` rule takes it whole, and not
+// as a backtick name.
+bool variable_reads_plainly(const std::string& name) {
+  auto run = CypherParser::parse(Rule::variable, name);
+  const auto* pairs = std::get_if<Pairs>(&run);
+  auto first = pairs ? pairs->peek() : std::nullopt;
+  return first && first->start() == 0 && first->end() == name.size() && name.front() != '`';
+}
+
+// is_plain_name decides without running the grammar; on every reserved word in several letter
+// cases, with a letter changed, added or dropped at each end, and on names around them, it
+// decides as the `variable` rule does.
+TEST(NameAsWritten, PlainNameDecidesAsTheVariableRule) {
+  std::vector<std::string> names = {"", "_", "__", "a", "Z", "0", "9a", "a9", "_9", "`", "``",
+                                    "`a`", "a`", "a b", " a", "a ", "a-b", "a.b", "Caf\xc3\xa9",
+                                    "\xc3\xa9t\xc3\xa9", "x\x80", "\xff", "a\n", "descendings",
+                                    "ascendingx", "DESCENDING_", "abcdefghijk", "abcdefghij"};
+  names.push_back(std::string("in\0", 3));
+  for (const char* word : {"ALL",      "AND",     "ANY",    "ASCENDING", "ASC",    "AS",
+                           "BY",       "CALL",    "CASE",   "CONTAINS",  "COUNT",  "CREATE",
+                           "DELETE",   "DESCENDING", "DESC", "DETACH",   "DISTINCT", "DO",
+                           "DROP",     "ELSE",    "ENDS",   "END",       "EXISTS", "FALSE",
+                           "FOREACH",  "FOR",     "FROM",   "IN",        "IS",     "LIMIT",
+                           "MATCH",    "MERGE",   "NEW",    "NONE",      "NOT",    "NULL",
+                           "ON",       "OPTIONAL", "ORDER", "OR",        "REDUCE", "REMOVE",
+                           "RETURN",   "SET",     "SINGLE", "SKIP",      "STARTS", "THEN",
+                           "TRUE",     "UNION",   "UNWIND", "WHEN",      "WHERE",  "WITH",
+                           "XOR",      "YIELD"}) {
+    const std::string upper = word;
+    std::string lower = upper;
+    for (char& c : lower) c = static_cast<char>(c + 32);
+    std::string mixed = lower;
+    mixed[0] = upper[0];
+    for (const std::string& w : {upper, lower, mixed}) {
+      names.push_back(w);
+      names.push_back(w + "_");
+      names.push_back(w + "1");
+      names.push_back(w + "s");
+      names.push_back("_" + w);
+      names.push_back("x" + w);
+      names.push_back(w.substr(1));
+      names.push_back(w.substr(0, w.size() - 1));
+      names.push_back("`" + w + "`");
+      names.push_back(w + " ");
+      for (std::size_t i = 0; i < w.size(); ++i) {
+        for (const char other : {'q', 'Q', '_', '7', '@', '[', '`', '{'}) {
+          std::string near = w;
+          near[i] = other;
+          names.push_back(near);
+        }
+      }
+    }
+  }
+  for (const std::string& name : names) {
+    EXPECT_EQ(is_plain_name(name), variable_reads_plainly(name)) << name;
   }
 }
 
