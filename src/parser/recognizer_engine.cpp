@@ -26,7 +26,7 @@ void mark_cut(State& s, std::size_t n) {
     sync_live_end(s);
     s.memo[index].cut = true;
     s.cut_entries.push_back(index);
-    s.cut_from = s.memo[index].live;
+    s.tokens.set_stop(s.memo[index].live);
   }
 }
 
@@ -38,6 +38,11 @@ void move_out_cut_entry(State& s) {
   const Event* first = s.tokens.data() + m.live;
   s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
   pop_cut_entry(s);
+}
+
+void make_room(State& s) {
+  if (s.tokens.size() == s.tokens.stop()) move_out_cut_entry(s);
+  s.tokens.grow_if_full();
 }
 
 std::uint32_t skip_end(const char* t, std::uint32_t p, std::uint32_t n) {
@@ -261,7 +266,7 @@ class RunState {
   RunState() : s_(t_state) {
     // Every scalar of a new state (the buffers are emptied below); a field added to State is
     // set here too, as the size check reminds.
-    static_assert(sizeof(void*) != 8 || sizeof(State) == 376, "set every field of State in RunState");
+    static_assert(sizeof(void*) != 8 || sizeof(State) == 384, "set every field of State in RunState");
     s_.text = nullptr;
     s_.len = 0;
     s_.pos = 0;
@@ -278,7 +283,7 @@ class RunState {
     s_.work = 0;
     s_.replays = 0;
     s_.live_end = 0;
-    s_.cut_from = ~std::size_t{0};
+    s_.tokens.set_stop(~std::size_t{0});
     for_each_buffer(s_, [](auto& buffer) { buffer.clear(); });
   }
   ~RunState() {

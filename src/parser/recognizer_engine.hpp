@@ -63,6 +63,10 @@ inline EventKind event_kind(const Event& e) {
 // Cutting keeps the events beyond the new end in the buffer until they are written over, so
 // that they can be taken back unchanged (`restore`). The buffer is a token vector whose room is
 // used without being sized, and becomes the pairs' token list at the end.
+//
+// The list also keeps the index at which the next append must first move a cut memo entry's
+// events out of the way (`stop`, see State::cut_entries), so that an append tests one bound, the
+// lower of that index and the capacity.
 class EventList {
  public:
   std::size_t size() const { return size_; }
@@ -71,18 +75,20 @@ class EventList {
     buf_.reserve(n);
     data_ = buf_.data();
     cap_ = buf_.capacity();
+    limit_ = std::min(cap_, stop_);
   }
-  [[gnu::always_inline]] void push_back(const Event& e) {
-    if (size_ == cap_) [[unlikely]]
-      grow();
-    data_[size_++] = e;
+  std::size_t stop() const { return stop_; }
+  void set_stop(std::size_t stop) {
+    stop_ = stop;
+    limit_ = std::min(cap_, stop_);
   }
-  // Room for `n` more events; they are written there and then counted with `appended`.
-  [[gnu::always_inline]] Event* room(std::size_t n) {
-    while (cap_ - size_ < n) [[unlikely]] grow();
-    return data_ + size_;
+  // Whether the next append needs room made first: the list is full, or reaches `stop`.
+  [[gnu::always_inline]] bool at_limit() const { return size_ == limit_; }
+  // Appends where neither bound stands (after at_limit, or once room is made).
+  [[gnu::always_inline]] void append(const Event& e) { data_[size_++] = e; }
+  void grow_if_full() {
+    if (size_ == cap_) grow();
   }
-  void appended(std::size_t n) { size_ += n; }
   Event& operator[](std::size_t i) { return data_[i]; }
   void cut(std::size_t n) { size_ = n; }
   // Rewrites the start event at `start`, the last event, as the leaf event of its pair.
@@ -109,7 +115,7 @@ class EventList {
   TokenVector take() {
     buf_.resize(size_);
     data_ = nullptr;
-    cap_ = size_ = 0;
+    cap_ = size_ = limit_ = 0;
     return std::move(buf_);
   }
 
@@ -118,11 +124,14 @@ class EventList {
     buf_.reserve(cap_ * 2 + 64);  // keeps every event, the kept cut ones included
     data_ = buf_.data();
     cap_ = buf_.capacity();
+    limit_ = std::min(cap_, stop_);
   }
   TokenVector buf_;
   Event* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t cap_ = 0;
+  std::size_t stop_ = ~std::size_t{0};
+  std::size_t limit_ = 0;  // the lower of cap_ and stop_
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -292,13 +301,13 @@ struct State {
   std::vector<MemoEntry> memo;
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
   std::uint32_t live_end = 0;       // first event of the last of them, plus one; 0 when none
-  // Entries cut from the list whose events are still in its buffer, all at or after its end,
-  // and the lowest first index among them. Their events do not overlap, and the list holds them
-  // by descending first index: a cut moves the entries above its point here, lowest last, and
-  // every one already here lies above all that the list has grown back into since. So the
-  // entry that a replay takes back or that the list is about to write over is the last one.
+  // Entries cut from the list whose events are still in its buffer, all at or after its end;
+  // the lowest first index among them is the event list's `stop`. Their events do not overlap,
+  // and the list holds them by descending first index: a cut moves the entries above its point
+  // here, lowest last, and every one already here lies above all that the list has grown back
+  // into since. So the entry that a replay takes back or that the list is about to write over
+  // is the last one.
   std::vector<std::uint32_t> cut_entries;
-  std::size_t cut_from = ~std::size_t{0};
   std::vector<Event> memo_events;
   std::vector<Attempt> memo_expected;
 
@@ -312,6 +321,10 @@ void mark_cut(State& s, std::size_t n);
 
 // The next event goes where a cut entry begins: moves that entry's events out first.
 void move_out_cut_entry(State& s);
+
+// Makes room for the next event where the event list is at its limit: moves out the cut entry
+// that begins there, grows the list where it is full.
+void make_room(State& s);
 
 // The functions below run on every rule call. They have internal linkage, like the
 // combinators, so that each unit that includes them may drop the copies it has inlined
@@ -338,13 +351,13 @@ inline void cut(State& s, std::size_t n) {
 // Drops the lowest cut entry from the list of cut entries.
 inline void pop_cut_entry(State& s) {
   s.cut_entries.pop_back();
-  s.cut_from = s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].live;
+  s.tokens.set_stop(s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].live);
 }
 
 [[gnu::always_inline]] inline void emit(State& s, const Event& e) {
-  if (s.tokens.size() == s.cut_from) [[unlikely]]
-    move_out_cut_entry(s);
-  s.tokens.push_back(e);
+  if (s.tokens.at_limit()) [[unlikely]]
+    make_room(s);
+  s.tokens.append(e);
 }
 
 // ---------------------------------------------------------------------------------------------
