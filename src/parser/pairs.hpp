@@ -25,15 +25,33 @@ inline constexpr Rule kChainRules[] = {
     Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr, Rule::power_expr,
     Rule::unary_expr,      Rule::postfix_expr, Rule::atom};
 
-// A rule's place in kChainRules (0 for a rule outside the chain).
-inline constexpr auto kChainIndex = [] {
+// The levels that one start entry may stand for, outermost first, each holding the next as its
+// first child with the same start: a projection's body, its item list and its first item, that
+// item's expression and the levels of the expression's operator chain.
+inline constexpr Rule kRunRules[] = {
+    Rule::return_body,  Rule::return_items,    Rule::return_item,  Rule::expression,
+    Rule::or_expr,      Rule::xor_expr,        Rule::and_expr,     Rule::not_expr,
+    Rule::comparison_expr, Rule::add_sub_expr, Rule::mul_div_expr, Rule::mod_expr,
+    Rule::power_expr,   Rule::unary_expr,      Rule::postfix_expr, Rule::atom};
+inline constexpr std::size_t kRunLevels = std::size(kRunRules);
+
+// A rule's place in kRunRules (0 for a rule outside it).
+inline constexpr auto kRunIndex = [] {
   std::array<std::uint8_t, 256> index{};
-  for (std::size_t i = 0; i < std::size(kChainRules); ++i) {
-    index[static_cast<std::size_t>(kChainRules[i])] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < kRunLevels; ++i) {
+    index[static_cast<std::size_t>(kRunRules[i])] = static_cast<std::uint8_t>(i);
   }
   return index;
 }();
-constexpr std::uint32_t chain_index(Rule r) { return kChainIndex[static_cast<std::size_t>(r)]; }
+constexpr std::uint32_t run_index(Rule r) { return kRunIndex[static_cast<std::size_t>(r)]; }
+
+// The chain's levels are the last levels of a run.
+static_assert([] {
+  for (std::size_t i = 0; i < std::size(kChainRules); ++i) {
+    if (kRunRules[kRunLevels - std::size(kChainRules) + i] != kChainRules[i]) return false;
+  }
+  return true;
+}());
 
 // The rules of the literals that a literal pair may hold alone, its text too: such a literal
 // and its inner pair may be one leaf entry (Token).
@@ -42,13 +60,13 @@ inline constexpr Rule kWrappedLeafRules[] = {Rule::integer_literal, Rule::float_
                                              Rule::null_literal};
 
 // The rule of level `level` of the pairs that one start entry of rule `r` stands for, below the
-// entry's own: kLevelRules[r][level]. A run of chain levels holds the levels of kChainRules
-// from `r` down; a wrapped leaf is a literal (level 0) holding its own rule.
+// entry's own: kLevelRules[r][level]. A run holds the levels of kRunRules from `r` down; a
+// wrapped leaf is a literal (level 0) holding its own rule.
 inline constexpr auto kLevelRules = [] {
-  std::array<std::array<Rule, std::size(kChainRules)>, 256> levels{};
-  for (std::size_t i = 0; i < std::size(kChainRules); ++i) {
-    for (std::size_t l = 0; i + l < std::size(kChainRules); ++l) {
-      levels[static_cast<std::size_t>(kChainRules[i])][l] = kChainRules[i + l];
+  std::array<std::array<Rule, kRunLevels>, 256> levels{};
+  for (std::size_t i = 0; i < kRunLevels; ++i) {
+    for (std::size_t l = 0; i + l < kRunLevels; ++l) {
+      levels[static_cast<std::size_t>(kRunRules[i])][l] = kRunRules[i + l];
     }
   }
   for (Rule r : kWrappedLeafRules) {
@@ -58,7 +76,7 @@ inline constexpr auto kLevelRules = [] {
   return levels;
 }();
 
-// One entry of the list. Most levels of an expression's chain hold one child with their own
+// One entry of the list. Most levels of a projection and of an expression's chain hold one child with their own
 // span, so a start entry may stand for a run of nested chain levels: its rule is the outermost
 // of them and `chain` counts the levels below it. Such a start entry's partner is the last of
 // its end entries. An end entry is written for the innermost level and for each level whose
@@ -177,7 +195,7 @@ class Pairs;
 // run's end entry before it.
 inline std::uint32_t inner_chain_end(const Token* tokens, std::uint32_t start, std::uint32_t level,
                                      std::uint32_t end) {
-  if (chain_index(tokens[end].rule) - chain_index(tokens[start].rule) > level) return end;
+  if (run_index(tokens[end].rule) - run_index(tokens[start].rule) > level) return end;
   return tokens[end].partner;
 }
 
@@ -219,8 +237,7 @@ class Pair {
   Pair innermost_sharing_end() const {
     const Token* tokens = list_->tokens.data();
     if (tokens[start_].chain == 0 || start_ == end_) return *this;
-    return Pair(list_, start_, chain_index(tokens[end_].rule) - chain_index(tokens[start_].rule),
-                end_);
+    return Pair(list_, start_, run_index(tokens[end_].rule) - run_index(tokens[start_].rule), end_);
   }
 
  private:

@@ -116,7 +116,14 @@ inline bool rule(State& s, Body&& body) {
   const bool track = !s.atomic;
   const std::uint32_t e0 = (Records && s.recording) && s.furthest == p ? s.count_at_furthest() : 0;
   const auto ti = static_cast<std::uint32_t>(s.tokens.size());
-  if (track) emit(s, start_event(p, R));
+  // A level of a run: the run's start event, and its count and link before this call.
+  [[maybe_unused]] RunJoin join;
+  if constexpr (run_parent(R) != R) {
+    if (track) join = join_run(s, run_parent(R), p);
+    if (!join.joined() && track) emit(s, start_event(p, R));
+  } else {
+    if (track) emit(s, start_event(p, R));
+  }
   bool ok;
   if constexpr (rule_kind(R) == RuleKind::atomic) {
     const bool saved = s.atomic;
@@ -128,6 +135,18 @@ inline bool rule(State& s, Body&& body) {
   }
   if constexpr (counts_level(R)) --s.level;
   if (ok) {
+    if constexpr (run_parent(R) != R) {
+      if (join.joined()) {
+        end_run_level(s, join, R);
+        return true;
+      }
+    }
+    if constexpr (heads_run(R)) {
+      if (track && s.tokens[ti].chain != 0) {
+        close_run(s, ti, R);
+        return true;
+      }
+    }
     if (track) {
       if (may_be_leaf(R) && s.tokens.size() == ti + 1 && fits_leaf(p, s.pos)) {
         s.tokens.end_as_leaf(ti, s.pos);
@@ -146,6 +165,9 @@ inline bool rule(State& s, Body&& body) {
   s.pos = p;
   if (track) {
     cut(s, ti);
+    if constexpr (run_parent(R) != R) {
+      if (join.joined()) leave_run(s, join);
+    }
     if ((Records && s.recording) && !s.aborted) record(s, R, p, e0);
   }
   return false;

@@ -361,6 +361,112 @@ inline void pop_cut_entry(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Runs of levels
+//
+// A rule's call whose pair is the first child of its caller's pair, with the same start, may
+// be a level of the caller's run (pairs.hpp) instead of a pair of its own: it appends no start
+// event, and counts one level more on the run's start event, the last event when it begins.
+// Its end event is appended as an inner end of the run where it ends elsewhere than the level
+// below it (or where it is the innermost level); the run's first level, when it ends, closes
+// the run. A level's caller never gives it back without failing itself (its body has no
+// alternative after the level, and nothing after it that can fail), so that the count on the
+// start event stays right; a failed level puts the count and the link back as it found them.
+// No memoized call stands between a level and its caller: its memo entry would hold the
+// level's events without the start event that counts it.
+// ---------------------------------------------------------------------------------------------
+
+// The rule of the pair whose run a call of `r` may be a level of, or `r` itself.
+constexpr Rule run_parent(Rule r) {
+  switch (r) {
+    case Rule::return_items:
+      return Rule::return_body;
+    case Rule::return_item:
+      return Rule::return_items;
+    default:
+      return r;
+  }
+}
+
+// The rules whose pairs may begin a run that the rule wrapper closes: those that another rule's
+// pair may join (return_item a run of its expression's levels where it is no level itself).
+constexpr bool heads_run(Rule r) {
+  return r == Rule::return_body || r == Rule::return_items || r == Rule::return_item;
+}
+
+inline constexpr std::uint32_t kNoRun = ~std::uint32_t{0};
+
+// A call that is a level of a run: the run's start event, and its count and link before.
+struct RunJoin {
+  std::uint32_t start = kNoRun;
+  std::uint32_t partner = 0;
+  std::uint8_t chain = 0;
+  bool joined() const { return start != kNoRun; }
+};
+
+// The innermost of the levels that the start event `e` stands for.
+inline Rule innermost_level(const Event& e) {
+  return e.chain == 0 ? e.rule : kLevelRules[static_cast<std::size_t>(e.rule)][e.chain];
+}
+
+// Makes the call beginning at `p` a level of the run of the last event where that event is an
+// open start event at `p` whose innermost level is `parent`.
+[[gnu::always_inline]] inline RunJoin join_run(State& s, Rule parent, std::uint32_t p) {
+  RunJoin join;
+  const std::size_t n = s.tokens.size();
+  if (n == 0) return join;
+  Event& last = s.tokens[n - 1];
+  if (!last.is_start || last.leaf_len != 0 || last.pos != p || innermost_level(last) != parent) {
+    return join;
+  }
+  join.start = static_cast<std::uint32_t>(n - 1);
+  join.partner = last.partner;
+  join.chain = last.chain;
+  ++last.chain;
+  return join;
+}
+
+// Appends an inner end event of level `r` of the run at `start`, linked to the run's last end
+// event (the start event for the innermost level's), and links the start event to it.
+inline void emit_run_end(State& s, std::uint32_t start, Rule r, bool innermost) {
+  Event e = end_event(s.pos, r);
+  e.chain = 1;
+  e.partner = innermost ? start : s.tokens[start].partner;
+  emit(s, e);
+  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
+}
+
+// Ends level `r` of a run, joined as `join`: it shares the run's last end event where that is
+// the last event and ends here.
+inline void end_run_level(State& s, const RunJoin& join, Rule r) {
+  const Event& start = s.tokens[join.start];
+  const bool innermost = start.chain == join.chain + 1;
+  const std::size_t n = s.tokens.size();
+  if (!innermost && start.partner == n - 1 && s.tokens[n - 1].pos == s.pos) return;
+  emit_run_end(s, join.start, r, innermost);
+}
+
+// A failed level: the run's start event as the level found it.
+inline void leave_run(State& s, const RunJoin& join) {
+  Event& start = s.tokens[join.start];
+  start.chain = join.chain;
+  start.partner = join.partner;
+}
+
+// Closes the run at `start`, that of a pair of rule `r` holding levels below it: its own end is
+// the run's last end event where that is the last event and ends here, or one more.
+inline void close_run(State& s, std::uint32_t start, Rule r) {
+  const std::size_t n = s.tokens.size();
+  if (s.tokens[start].partner == n - 1 && s.tokens[n - 1].pos == s.pos) {
+    s.tokens[n - 1].chain = 0;
+    return;
+  }
+  Event e = end_event(s.pos, r);
+  e.partner = s.tokens[start].partner;
+  emit(s, e);
+  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Attempt recording and the nesting bound
 // ---------------------------------------------------------------------------------------------
 

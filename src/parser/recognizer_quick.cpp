@@ -49,6 +49,8 @@ template <>
 bool Quick::reading_clause(State& s);
 template <>
 bool Quick::updating_clause(State& s);
+template <>
+bool Quick::return_item(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -200,14 +202,24 @@ template <class Rest>
 
 bool quick_unary_operand(State& s, std::size_t lower, bool joined);
 
-template <int Level>
+// With `Joins`, the levels are levels of the run whose start event is the last event (an open
+// one at the expression's start whose innermost level holds the expression as its first child):
+// they count on that event, and the run is left open for its outer levels to close.
+template <int Level, bool Joins = false>
 bool quick_level(State& s) {
   static_assert(Level >= kExpression && Level <= kUnary);
+  static_assert(!Joins || Level == kExpression);
   const std::uint32_t p = s.pos;
-  const std::size_t top = s.tokens.size();
+  const std::size_t top = Joins ? s.tokens.size() - 1 : s.tokens.size();
+  [[maybe_unused]] const RunJoin join{static_cast<std::uint32_t>(top), s.tokens[top].partner,
+                                      s.tokens[top].chain};
   std::size_t lower = top;  // the start event of the run that holds unary_expr
   if constexpr (Level <= kNot) {
-    emit_chain_start(s, p, Level, kNot);
+    if constexpr (Joins) {
+      s.tokens[top].chain += 1 + (kNot - Level);
+    } else {
+      emit_chain_start(s, p, Level, kNot);
+    }
     // not_kw*, called only where a NOT can begin (it fails at once elsewhere).
     if (s.pos < s.len && fold(s.text[s.pos]) == 'n') star(Quick::not_kw)(s);
     skip(s);
@@ -225,7 +237,12 @@ bool quick_level(State& s) {
   skip(s);
   if (!quick_unary_operand(s, lower, s.pos == unary_at)) {
     s.pos = p;
-    cut(s, top);
+    if constexpr (Joins) {
+      cut(s, top + 1);
+      leave_run(s, join);
+    } else {
+      cut(s, top);
+    }
     return false;
   }
   // Closes the run that holds comparison_expr, and ends not_expr where its comparison_expr
@@ -245,11 +262,11 @@ bool quick_level(State& s) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
     if constexpr (Level <= kNot) end_not();
-    close_chain(s);
+    if constexpr (!Joins) close_chain(s);
     return true;
   }
   auto done = [&] {
-    close_chain(s);
+    if constexpr (!Joins) close_chain(s);
     return true;
   };
   finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>));
@@ -347,6 +364,41 @@ inline bool quick_word_name(State& s, std::uint32_t n) {
   if (reserved_word(s.text + s.pos, n)) return false;
   emit_name<R>(s, n);
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// return_item: expression ~ (^"AS" ~ variable)?, its expression's levels joining the run that
+// the item's pair begins or is a level of (recognizer_engine.hpp). The expression's call is
+// then not memoized, as its entry would hold its events without the run's start event: it is
+// run, neither replayed nor kept, which leaves the same pairs. (It would gain nothing: no
+// other call of an expression begins where an item begins, and an item is read again only
+// where the clause holding it is, inside a call that is replayed as a whole.)
+// ---------------------------------------------------------------------------------------------
+
+bool quick_item_expression(State& s) {
+  const std::size_t n = s.tokens.size();
+  if (s.atomic || s.aborted || n == 0) return Quick::expression(s);
+  const Event& last = s.tokens[n - 1];
+  if (!last.is_start || last.leaf_len != 0 || last.pos != s.pos ||
+      innermost_level(last) != Rule::return_item) {
+    return Quick::expression(s);
+  }
+  // What expression_rule does besides leaving the pair.
+  if (s.level == kMaxNesting) {
+    abort_run(s, Rule::expression, s.pos);
+    return false;
+  }
+  ++s.level;
+  if (s.level > s.peak) s.peak = s.level;
+  ++s.work;
+  const bool ok = quick_level<kExpression, true>(s);
+  --s.level;
+  return ok;
+}
+
+template <>
+bool Quick::return_item(State& s) {
+  return rule<Rule::return_item>(s, seq(quick_item_expression, opt(seq(ilit("AS"), variable))));
 }
 
 // ---------------------------------------------------------------------------------------------

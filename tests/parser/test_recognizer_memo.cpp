@@ -823,5 +823,127 @@ TEST(RecognizerMemo, QuickRunAgreesOnPostfixChains) {
   EXPECT_GT(accepted, compared * 9 / 10);
 }
 
+// Projections: a projection's body, its item list and its first item, with the levels of that
+// item's expression, are levels of one run (and every later item's pair a run of its item and
+// expression levels), each level ending where the one below it does or elsewhere: with and
+// without AS, DISTINCT, ORDER BY, SKIP, LIMIT and WHERE after the items, skips after them, "*",
+// items whose expressions end in postfix operators or hold projections of their own, alone and
+// inside constructs that are read twice (their memo entries replayed behind other pairs).
+std::vector<std::string> projection_queries() {
+  const char* const bodies[] = {
+      "%s",
+      "%s AS v",
+      "%s AS v, %s",
+      "%s, %s AS w, %s ",
+      "DISTINCT %s AS v",
+      "%s AS v ORDER BY v",
+      "%s ORDER BY %s DESC SKIP 1 LIMIT 2",
+      "%s AS v /* c */ LIMIT 3 ",
+      "*",
+      "* ORDER BY %s",
+  };
+  const char* const items[] = {
+      "1", "x", "x ", "'s'", "a.b", "a.b /**/", "f(x)", "-x", "NOT x", "NOT -x.p",
+      "1 + 2 * x", "a AND b OR c", "[1, 2][0]", "count(*)",
+      "COUNT { WITH 1 AS a RETURN a }", "[x IN l | x]",
+  };
+  const char* const contexts[] = {
+      "RETURN %b",
+      "WITH %b RETURN v",
+      "WITH %b WHERE v > 0 RETURN *",
+      "MATCH (n) WITH %b WITH %b RETURN 1",
+      "CALL { WITH %b RETURN 1 AS r } RETURN r",
+      "RETURN [x IN [COUNT { WITH %b RETURN 1 }, 2] WHERE x > 0 | x]",
+      "RETURN any(x IN [EXISTS { MATCH (n) WHERE COUNT { RETURN %b } > 0 }] WHERE x)",
+  };
+  std::vector<std::string> out;
+  std::size_t k = 0;
+  for (const char* context : contexts) {
+    for (const char* body : bodies) {
+      for (std::size_t i = 0; i < std::size(items); ++i) {
+        std::string q = context;
+        for (std::size_t at; (at = q.find("%b")) != std::string::npos;) {
+          std::string b = body;
+          for (std::size_t bt; (bt = b.find("%s")) != std::string::npos;) {
+            b.replace(bt, 2, items[(i + k++) % std::size(items)]);
+          }
+          q.replace(at, 2, b);
+        }
+        out.push_back(q);
+      }
+    }
+  }
+  return out;
+}
+
+TEST(RecognizerMemo, QuickRunAgreesOnProjections) {
+  int accepted = 0;
+  for (const std::string& q : projection_queries()) {
+    ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+    const auto quick = run_quick_only(q);
+    if (const Pairs* pairs = std::get_if<Pairs>(&quick)) {
+      ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(*pairs, q));
+      ++accepted;
+    }
+  }
+  EXPECT_GT(accepted, 900);
+}
+
+// The pairs of a few projections, as every run must leave them (the run that records attempts
+// leaves the projection's levels in a run too, so the comparisons above do not check that
+// part on their own).
+TEST(RecognizerMemo, ProjectionPairsAreTheGrammars) {
+  struct Case {
+    const char* query;
+    const char* pairs;
+  };
+  const Case cases[] = {
+      {"WITH 1 AS a RETURN a",
+       "cypher[0,20](statement[0,20](regular_query[0,20](single_query[0,20](multi_part_query[0,2"
+       "0](with_clause[0,12](return_body[5,12](return_items[5,12](return_item[5,11](expression[5"
+       ",7](or_expr[5,7](xor_expr[5,7](and_expr[5,7](not_expr[5,7](comparison_expr[5,7](add_sub_"
+       "expr[5,7](mul_div_expr[5,7](mod_expr[5,7](power_expr[5,7](unary_expr[5,7](postfix_expr[5"
+       ",7](atom[5,6](literal[5,6](integer_literal[5,6])))))))))))))) variable[10,11])))) return"
+       "_clause[12,20](return_body[19,20](return_items[19,20](return_item[19,20](expression[19,2"
+       "0](or_expr[19,20](xor_expr[19,20](and_expr[19,20](not_expr[19,20](comparison_expr[19,20]"
+       "(add_sub_expr[19,20](mul_div_expr[19,20](mod_expr[19,20](power_expr[19,20](unary_expr[19"
+       ",20](postfix_expr[19,20](atom[19,20](variable[19,20]))))))))))))))))))))) EOI[20,20])"},
+      {"RETURN p.name, m",
+       "cypher[0,16](statement[0,16](regular_query[0,16](single_query[0,16](single_part_query[0,"
+       "16](return_clause[0,16](return_body[7,16](return_items[7,16](return_item[7,13](expressio"
+       "n[7,13](or_expr[7,13](xor_expr[7,13](and_expr[7,13](not_expr[7,13](comparison_expr[7,13]"
+       "(add_sub_expr[7,13](mul_div_expr[7,13](mod_expr[7,13](power_expr[7,13](unary_expr[7,13]("
+       "postfix_expr[7,13](atom[7,8](variable[7,8]) postfix_op[8,13](property_lookup[8,13](prope"
+       "rty_key_name[9,13]))))))))))))))) return_item[15,16](expression[15,16](or_expr[15,16](xo"
+       "r_expr[15,16](and_expr[15,16](not_expr[15,16](comparison_expr[15,16](add_sub_expr[15,16]"
+       "(mul_div_expr[15,16](mod_expr[15,16](power_expr[15,16](unary_expr[15,16](postfix_expr[15"
+       ",16](atom[15,16](variable[15,16]))))))))))))))))))))) EOI[16,16])"},
+      {"WITH * ORDER BY x SKIP 1 RETURN x AS y",
+       "cypher[0,38](statement[0,38](regular_query[0,38](single_query[0,38](multi_part_query[0,3"
+       "8](with_clause[0,25](return_body[5,25](return_items[5,6] order_clause[7,18](sort_item[16"
+       ",18](expression[16,18](or_expr[16,18](xor_expr[16,18](and_expr[16,18](not_expr[16,18](co"
+       "mparison_expr[16,18](add_sub_expr[16,18](mul_div_expr[16,18](mod_expr[16,18](power_expr["
+       "16,18](unary_expr[16,18](postfix_expr[16,18](atom[16,17](variable[16,17]))))))))))))))) "
+       "skip_clause[18,25](expression[23,25](or_expr[23,25](xor_expr[23,25](and_expr[23,25](not_"
+       "expr[23,25](comparison_expr[23,25](add_sub_expr[23,25](mul_div_expr[23,25](mod_expr[23,2"
+       "5](power_expr[23,25](unary_expr[23,25](postfix_expr[23,25](atom[23,24](literal[23,24](in"
+       "teger_literal[23,24]))))))))))))))))) return_clause[25,38](return_body[32,38](return_ite"
+       "ms[32,38](return_item[32,38](expression[32,34](or_expr[32,34](xor_expr[32,34](and_expr[3"
+       "2,34](not_expr[32,34](comparison_expr[32,34](add_sub_expr[32,34](mul_div_expr[32,34](mod"
+       "_expr[32,34](power_expr[32,34](unary_expr[32,34](postfix_expr[32,34](atom[32,33](variabl"
+       "e[32,33]))))))))))))) variable[37,38])))))))) EOI[38,38])"},
+  };
+  for (const Case& c : cases) {
+    for (int memoize = 0; memoize < 2; ++memoize) {
+      const auto r = run(c.query, memoize != 0);
+      ASSERT_TRUE(std::holds_alternative<Pairs>(r)) << c.query;
+      EXPECT_EQ(tree(std::get<Pairs>(r)), c.pairs) << c.query;
+    }
+    const auto quick = run_quick_only(c.query);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(quick)) << c.query;
+    EXPECT_EQ(tree(std::get<Pairs>(quick)), c.pairs) << c.query;
+  }
+}
+
 }  // namespace
 }  // namespace tessary
