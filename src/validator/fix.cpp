@@ -75,16 +75,8 @@ std::optional<std::string> compute_fixed_query(std::string_view query,
     std::stable_sort(splices.begin(), splices.end(), by_offset);
   }
 
-  // The fixed query's exact length first, so that it is written into one allocation.
-  std::size_t size = query.size();
-  std::size_t end = 0;
-  for (const Splice& splice : splices) {
-    if (splice.offset < end) continue;  // as below
-    size = size - splice.length + splice.text.size();
-    end = splice.offset + splice.length;
-  }
   std::string out;
-  out.reserve(size);
+  out.reserve(query.size());
   std::size_t copied = 0;
   for (const Splice& splice : splices) {
     if (splice.offset < copied) continue;  // this name is rewritten already
