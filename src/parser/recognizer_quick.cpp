@@ -292,13 +292,10 @@ bool quick_level(State& s) {
 
 bool quick_chain(State& s) { return quick_level<kOr>(s); }
 
-// The expression's own pair is the outermost level of the run its chain leaves. What the rule
-// wrapper does besides leaving the pair is done here as it does it: a run that records nothing
-// records no failure.
-template <>
-bool Quick::expression_rule(State& s) {
-  if (s.atomic) return rule<Rule::expression>(s, quick_chain);
-  if (s.aborted) return false;
+// An expression's levels in a run that is not aborted, with what the rule wrapper does besides
+// leaving the pair: the nesting bound, the nesting peak and the work count.
+template <bool Joins>
+bool quick_expression_levels(State& s) {
   if (s.level == kMaxNesting) {
     abort_run(s, Rule::expression, s.pos);
     return false;
@@ -306,9 +303,19 @@ bool Quick::expression_rule(State& s) {
   ++s.level;
   if (s.level > s.peak) s.peak = s.level;
   ++s.work;
-  const bool ok = quick_level<kExpression>(s);
+  const bool ok = quick_level<kExpression, Joins>(s);
   --s.level;
   return ok;
+}
+
+// The expression's own pair is the outermost level of the run its chain leaves. What the rule
+// wrapper does besides leaving the pair is done here as it does it: a run that records nothing
+// records no failure.
+template <>
+bool Quick::expression_rule(State& s) {
+  if (s.atomic) return rule<Rule::expression>(s, quick_chain);
+  if (s.aborted) return false;
+  return quick_expression_levels<false>(s);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -383,17 +390,7 @@ bool quick_item_expression(State& s) {
       innermost_level(last) != Rule::return_item) {
     return Quick::expression(s);
   }
-  // What expression_rule does besides leaving the pair.
-  if (s.level == kMaxNesting) {
-    abort_run(s, Rule::expression, s.pos);
-    return false;
-  }
-  ++s.level;
-  if (s.level > s.peak) s.peak = s.level;
-  ++s.work;
-  const bool ok = quick_level<kExpression, true>(s);
-  --s.level;
-  return ok;
+  return quick_expression_levels<true>(s);
 }
 
 template <>
