@@ -631,9 +631,10 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
     best = i;
     max = d - 1;
   }
+  // The stages within 1 and 0 compare heads first, where the list keeps them.
+  const std::uint64_t name_head = text_head(lowered_name);
+  const bool heads = !heads_.empty();
   if (max == 1) {
-    const std::uint64_t name_head = text_head(lowered_name);
-    const bool heads = !heads_.empty();
     for (; i < count; ++i) {
       if (length_gap(names[i].size(), size) > 1) continue;
       const std::size_t their_size = offsets[i + 1] - offsets[i];
@@ -650,8 +651,6 @@ std::optional<std::string_view> Candidates::closest_plain(std::string_view name)
     }
   }
   if (max == 0) {
-    const std::uint64_t name_head = text_head(lowered_name);
-    const bool heads = !heads_.empty();
     for (; i < count; ++i) {
       if (names[i].size() != size || offsets[i + 1] - offsets[i] != lowered_size) continue;
       if (heads && heads_[i] != name_head) continue;
