@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -176,9 +177,81 @@ class Text {
   void release() noexcept {
     if (on_heap_) delete[] data_;
   }
+  friend class MaybeText;
+
   const char* data_ = nullptr;
   std::uint32_t size_ = 0;
   bool on_heap_ = false;
+  // Read only by a MaybeText holding this text: whether it holds one. Moves and copies of a Text
+  // leave it as it is.
+  bool held_ = false;
+};
+
+// A text that may be absent (a name that is not written), read as a std::optional<Text> is, in the
+// room of a Text: the text's spare byte tells whether one is held.
+class MaybeText {
+ public:
+  MaybeText() = default;
+  MaybeText(std::nullopt_t) noexcept {}  // NOLINT: implicit on purpose
+  template <class T, class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, MaybeText> &&
+                                              !std::is_same_v<std::decay_t<T>, std::nullopt_t> &&
+                                              std::is_constructible_v<Text, T&&>>>
+  MaybeText(T&& text) : text_(std::forward<T>(text)) {  // NOLINT: implicit on purpose
+    text_.held_ = true;
+  }
+  MaybeText(const MaybeText& other) {
+    if (other) emplace(*other);
+  }
+  // As with std::optional, the moved-from one still holds a text (an empty one).
+  MaybeText(MaybeText&& other) noexcept : text_(std::move(other.text_)) {
+    text_.held_ = other.text_.held_;
+  }
+  MaybeText& operator=(const MaybeText& other) {
+    if (this != &other) *this = MaybeText(other);
+    return *this;
+  }
+  MaybeText& operator=(MaybeText&& other) noexcept {
+    if (this != &other) {
+      text_ = std::move(other.text_);
+      text_.held_ = other.text_.held_;
+    }
+    return *this;
+  }
+  MaybeText& operator=(std::nullopt_t) noexcept {
+    reset();
+    return *this;
+  }
+  ~MaybeText() = default;
+
+  bool has_value() const noexcept { return text_.held_; }
+  explicit operator bool() const noexcept { return text_.held_; }
+  Text& operator*() { return text_; }
+  const Text& operator*() const { return text_; }
+  Text* operator->() { return &text_; }
+  const Text* operator->() const { return &text_; }
+  const Text& value() const {
+    if (!text_.held_) throw std::bad_optional_access();
+    return text_;
+  }
+  template <class... A>
+  Text& emplace(A&&... args) {
+    text_ = Text(std::forward<A>(args)...);
+    text_.held_ = true;
+    return text_;
+  }
+  void reset() noexcept {
+    text_ = Text();
+    text_.held_ = false;
+  }
+
+  // Equal when both are absent, or both hold equal texts.
+  friend bool operator==(const MaybeText& a, const MaybeText& b) {
+    return a.has_value() == b.has_value() && (!a.has_value() || *a == *b);
+  }
+  friend bool operator==(const MaybeText& a, std::nullopt_t) { return !a.has_value(); }
+
+ private:
+  Text text_;
 };
 
 // A list of a tree's nodes, in 16 bytes: its array, the count and the room. The array is taken

@@ -222,7 +222,7 @@ struct MapOrParam {
 enum class RelationshipDirection : std::uint8_t { Right = 0, Left = 1, Both = 2 };
 
 struct NodePattern {
-  std::optional<Text> variable;
+  MaybeText variable;
   TreeList<Text> labels;            // without the colons
   MaybeBox<MapOrParam> properties;  // absent without a map or parameter
   NameOffsets label_offsets;        // where each of `labels` is written
@@ -234,7 +234,7 @@ struct RangeBounds {
 };
 
 struct RelationshipPattern {
-  std::optional<Text> variable;
+  MaybeText variable;
   TreeList<Text> rel_types;
   MaybeBox<MapOrParam> properties;
   MaybeBox<RangeBounds> range;  // absent without "*"; both bounds absent for a bare "*"
@@ -253,7 +253,7 @@ struct PatternElement {
 };
 
 struct PatternPart {
-  std::optional<Text> variable;  // path variable of p = (...)
+  MaybeText variable;  // path variable of p = (...)
   PatternElement element;
 };
 
@@ -507,7 +507,7 @@ struct SortItem {
 
 struct ReturnItem {
   Expr expr;
-  std::optional<Text> alias;  // the name after AS
+  MaybeText alias;  // the name after AS
 };
 
 struct WithClause {
@@ -532,7 +532,7 @@ struct ReturnClause {
 
 struct YieldItem {
   Text variable;                     // the name bound in the query
-  std::optional<Text> result_field;  // the field before AS; absent without AS
+  MaybeText result_field;  // the field before AS; absent without AS
 };
 
 enum class ReadingClauseKind : std::uint8_t { Match, Unwind, Call, CallSubquery };
@@ -769,6 +769,7 @@ static_assert(std::is_nothrow_move_constructible_v<PatternStep>);
 static_assert(std::is_nothrow_move_constructible_v<QueryPartStep>);
 static_assert(std::is_nothrow_move_constructible_v<NameOffsets>);
 static_assert(sizeof(NameOffsets) == 16);
+static_assert(sizeof(MaybeText) == sizeof(Text));
 static_assert(sizeof(RelationshipDirection) == 1);
 
 }  // namespace tessary

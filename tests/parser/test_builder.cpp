@@ -941,6 +941,67 @@ TEST(BuilderTree, LongListsKeepEveryElementInOrder) {
   }
 }
 
+// A MaybeText reads as the std::optional<std::string> of the same value through every way of
+// making, copying, moving and resetting it; an absent text and an empty one stay apart. Those made
+// in a building arena (pointing into its copy of the source) and copied out of it outlive it.
+TEST(BuilderTree, MaybeTextBehavesAsAnOptionalText) {
+  const std::string source = "name a_name_longer_than_a_short_string_holds";
+  const std::vector<std::optional<std::string>> values = {
+      std::nullopt, "", "n", source.substr(5), "elsewhere, not in the source text"};
+  auto same = [](const MaybeText& got, const std::optional<std::string>& want) {
+    if (got.has_value() != want.has_value() || static_cast<bool>(got) != want.has_value()) {
+      return false;
+    }
+    return !want || (got->view() == *want && got.value() == *want && (*got).size() == want->size());
+  };
+  auto make = [&](const std::optional<std::string>& want) {
+    if (!want) return MaybeText();
+    // A piece of the source when it is one, so that in an arena it points into its copy.
+    const std::size_t at = want->empty() ? std::string::npos : source.find(*want);
+    return at == std::string::npos ? MaybeText(*want)
+                                    : MaybeText(std::string_view(source).substr(at, want->size()));
+  };
+  for (bool in_arena : {false, true}) {
+    std::vector<MaybeText> copies;
+    {
+      Arena arena;
+      std::optional<BuildingArena> building;
+      if (in_arena) building.emplace(&arena, source);
+      std::vector<MaybeText> made;
+      for (const auto& v : values) made.push_back(make(v));
+      building.reset();  // copies made from here on are on the heap
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        SCOPED_TRACE(::testing::Message() << "arena " << in_arena << " value " << i);
+        EXPECT_TRUE(same(made[i], values[i]));
+        EXPECT_EQ(made[i] == std::nullopt, !values[i].has_value());
+        MaybeText copied(made[i]);
+        EXPECT_TRUE(same(copied, values[i]));
+        MaybeText moved(std::move(copied));
+        EXPECT_TRUE(same(moved, values[i]));
+        for (std::size_t j = 0; j < values.size(); ++j) {
+          EXPECT_EQ(made[i] == made[j], values[i] == values[j]) << "against " << j;
+          MaybeText assigned = make(values[j]);
+          assigned = made[i];
+          EXPECT_TRUE(same(assigned, values[i])) << "copied over " << j;
+          MaybeText moved_over = make(values[j]);
+          moved_over = MaybeText(made[i]);
+          EXPECT_TRUE(same(moved_over, values[i])) << "moved over " << j;
+        }
+        MaybeText emplaced = made[i];
+        emplaced.emplace("");
+        EXPECT_TRUE(same(emplaced, std::string()));
+        emplaced = std::nullopt;
+        EXPECT_TRUE(same(emplaced, std::nullopt));
+        EXPECT_THROW(static_cast<void>(emplaced.value()), std::bad_optional_access);
+        copies.push_back(made[i]);
+      }
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      EXPECT_TRUE(same(copies[i], values[i])) << "arena " << in_arena << " value " << i;
+    }
+  }
+}
+
 TEST(BuilderTree, ArenaRoomIsAlignedAndDistinct) {
   Arena arena;
   std::vector<std::pair<unsigned char*, std::size_t>> taken;
