@@ -510,22 +510,31 @@ struct ReturnItem {
   MaybeText alias;  // the name after AS
 };
 
-struct WithClause {
-  TreeList<ReturnItem> items;             // empty for WITH *
+// The parts of a projection that few are written with, in one box that a projection without any
+// of them leaves empty.
+struct ProjectionTail {
   MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
   MaybeBox<Expr> skip;
   MaybeBox<Expr> limit;
-  MaybeBox<Expr> where_clause;
-  bool distinct = false;
+  MaybeBox<Expr> where_clause;  // a WITH's WHERE; always absent in a RETURN
 };
 
-struct ReturnClause {
-  TreeList<ReturnItem> items;             // empty for RETURN *
-  MaybeBox<TreeList<SortItem>> order_by;  // absent without ORDER BY
-  MaybeBox<Expr> skip;
-  MaybeBox<Expr> limit;
+// What a WITH and a RETURN both hold. The parts in the tail read as null when not written.
+struct Projection {
+  TreeList<ReturnItem> items;      // empty for WITH * and RETURN *
+  MaybeBox<ProjectionTail> tail;   // absent when none of its parts is written
   bool distinct = false;
+
+  const TreeList<SortItem>* order_by() const { return tail ? tail->order_by.get() : nullptr; }
+  const Expr* skip() const { return tail ? tail->skip.get() : nullptr; }
+  const Expr* limit() const { return tail ? tail->limit.get() : nullptr; }
 };
+
+struct WithClause : Projection {
+  const Expr* where_clause() const { return tail ? tail->where_clause.get() : nullptr; }
+};
+
+struct ReturnClause : Projection {};
 
 // ---------------------------------------------------------------------------------------------
 // Clauses

@@ -12,10 +12,15 @@
 namespace tessary::builder {
 namespace {
 
+// The tail of a projection, made empty when the first of its parts is written.
+ProjectionTail& tail_of(Projection& clause) {
+  if (!clause.tail) clause.tail = Box<ProjectionTail>::made_by([] { return ProjectionTail{}; });
+  return *clause.tail;
+}
+
 // The items, ORDER BY, SKIP and LIMIT of a RETURN or WITH, into its clause. A `*` for the items
 // leaves no item pairs, and the clause's items empty.
-template <class Clause>
-void build_return_body(const Pair& pair, Clause& clause) {
+void build_return_body(const Pair& pair, Projection& clause) {
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::return_items: {
@@ -40,7 +45,7 @@ void build_return_body(const Pair& pair, Clause& clause) {
         break;
       }
       case Rule::order_clause:
-        clause.order_by = Box<TreeList<SortItem>>::made_by([&] {
+        tail_of(clause).order_by = Box<TreeList<SortItem>>::made_by([&] {
           TreeList<SortItem> order;
           for (Pair item : child.into_inner()) {
             if (item.as_rule() == Rule::sort_item) {
@@ -51,11 +56,11 @@ void build_return_body(const Pair& pair, Clause& clause) {
         });
         break;
       case Rule::skip_clause:
-        clause.skip = Box<Expr>::made_by(
+        tail_of(clause).skip = Box<Expr>::made_by(
             [&] { return build_first_inner_expression(child, "SKIP missing expr"); });
         break;
       case Rule::limit_clause:
-        clause.limit = Box<Expr>::made_by(
+        tail_of(clause).limit = Box<Expr>::made_by(
             [&] { return build_first_inner_expression(child, "LIMIT missing expr"); });
         break;
       default:
@@ -70,7 +75,7 @@ void build_return_body(const Pair& pair, Clause& clause) {
     if (child.as_rule() == Rule::return_body) {
       build_return_body(child, with);
     } else if (child.as_rule() == Rule::where_clause) {
-      with.where_clause = Box<Expr>::made_by(
+      tail_of(with).where_clause = Box<Expr>::made_by(
           [&] { return build_first_inner_expression(child, "WHERE missing expr"); });
     }
   }

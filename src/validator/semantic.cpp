@@ -427,12 +427,12 @@ void SemanticValidator::validate_multi_part(const MultiPartQuery& query) {
     check_alias_uniqueness(with.items);
     // WITH * keeps the whole scope as it is.
     if (!with.items.empty()) scope.replace_all(projection_scope(with.items, scope));
-    if (with.order_by) {
-      for (const auto& sort : *with.order_by) validate_expr(sort.expr);
+    if (const TreeList<SortItem>* order_by = with.order_by()) {
+      for (const auto& sort : *order_by) validate_expr(sort.expr);
     }
-    if (with.skip) validate_pagination_expr(*with.skip, "SKIP");
-    if (with.limit) validate_pagination_expr(*with.limit, "LIMIT");
-    if (with.where_clause) validate_expr(*with.where_clause);
+    if (const Expr* skip = with.skip()) validate_pagination_expr(*skip, "SKIP");
+    if (const Expr* limit = with.limit()) validate_pagination_expr(*limit, "LIMIT");
+    if (const Expr* where = with.where_clause()) validate_expr(*where);
   }
   validate_query_part(query.reading_clauses, query.updating_clauses);
   if (query.return_clause) validate_return_clause(*query.return_clause);
@@ -442,7 +442,7 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
   for (const auto& item : clause.items) validate_expr(item.expr);
   check_alias_uniqueness(clause.items);
 
-  if (clause.order_by) {
+  if (const TreeList<SortItem>* order_by = clause.order_by()) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
     // names are bound as a WITH projection binds them (every list taken before the first is
     // bound), and afterwards the scope is as it was.
@@ -454,11 +454,11 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     }
     const Scope::Mark mark = scope.save();
     for (auto& [name, labels] : projected) scope.bind(*name, std::move(labels));
-    for (const auto& sort : *clause.order_by) validate_expr(sort.expr);
+    for (const auto& sort : *order_by) validate_expr(sort.expr);
     scope.restore(mark);
   }
-  if (clause.skip) validate_pagination_expr(*clause.skip, "SKIP");
-  if (clause.limit) validate_pagination_expr(*clause.limit, "LIMIT");
+  if (const Expr* skip = clause.skip()) validate_pagination_expr(*skip, "SKIP");
+  if (const Expr* limit = clause.limit()) validate_pagination_expr(*limit, "LIMIT");
 }
 
 void SemanticValidator::check_alias_uniqueness(const TreeList<ReturnItem>& items) {

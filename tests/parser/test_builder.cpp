@@ -398,6 +398,16 @@ TEST(BuilderQueries, ProjectionsAndParts) {
           {"MATCH (n) WITH n ORDER BY n.x DESC SKIP 1 LIMIT 2 WHERE n.x > 1 RETURN n",
            "Multi{MATCH (n) WITH n ORDER BY Prop(n, x) DESC SKIP Int(1) LIMIT Int(2) WHERE "
            "Gt(Prop(n, x), Int(1)); RETURN n}"},
+          // Each part of a projection's tail alone, and WHERE after one of them.
+          {"MATCH (n) WITH n SKIP 1 RETURN n", "Multi{MATCH (n) WITH n SKIP Int(1); RETURN n}"},
+          {"MATCH (n) WITH n LIMIT 2 RETURN n", "Multi{MATCH (n) WITH n LIMIT Int(2); RETURN n}"},
+          {"MATCH (n) WITH n WHERE n.x RETURN n",
+           "Multi{MATCH (n) WITH n WHERE Prop(n, x); RETURN n}"},
+          {"MATCH (n) WITH n ORDER BY n RETURN n", "Multi{MATCH (n) WITH n ORDER BY n ASC; RETURN n}"},
+          {"MATCH (n) WITH n LIMIT 2 WHERE n.x RETURN n",
+           "Multi{MATCH (n) WITH n LIMIT Int(2) WHERE Prop(n, x); RETURN n}"},
+          {"MATCH (n) RETURN n LIMIT 2", "Single{MATCH (n) RETURN n LIMIT Int(2)}"},
+          {"MATCH (n) RETURN n SKIP 1", "Single{MATCH (n) RETURN n SKIP Int(1)}"},
           {"MATCH (n) CREATE (m) SET m.x = 1 RETURN m",
            "Single{MATCH (n) CREATE (m) SET Property(m.x = Int(1)) RETURN m}"},
           {"MATCH (n) RETURN n;", "Single{MATCH (n) RETURN n}"},
@@ -417,8 +427,9 @@ TEST(BuilderQueries, AbsentAndEmptyAreDistinct) {
   auto ret = parse("MATCH (n) RETURN n");
   const auto& r = std::get<SinglePartQuery>(std::get<CypherQuery>(ret).query.first.node);
   ASSERT_TRUE(r.return_clause.has_value());
-  EXPECT_FALSE(r.return_clause->order_by.has_value());
-  EXPECT_FALSE(r.return_clause->skip.has_value());
+  EXPECT_EQ(r.return_clause->order_by(), nullptr);
+  EXPECT_EQ(r.return_clause->skip(), nullptr);
+  EXPECT_FALSE(r.return_clause->tail.has_value());  // a projection without a tail makes none
   const auto& match = r.reading_clauses.at(0).as<ReadingClause::Match>();
   EXPECT_FALSE(match.where_clause.has_value());
   EXPECT_FALSE(match.pattern.parts.at(0).element.start.properties.has_value());

@@ -105,7 +105,7 @@ std::string rel_text(const RelationshipPattern& r) {
   return "?";
 }
 
-std::string sort_text(const MaybeBox<TreeList<SortItem>>& order) {
+std::string sort_text(const TreeList<SortItem>* order) {
   if (!order) return "";
   return " ORDER BY " + join(*order, ", ", [](const SortItem& s) {
            return print(s.expr) + (s.descending ? " DESC" : " ASC");
@@ -119,11 +119,10 @@ std::string items_text(const TreeList<ReturnItem>& items) {
   });
 }
 
-std::string projection_tail(const MaybeBox<TreeList<SortItem>>& order, const MaybeBox<Expr>& skip,
-                            const MaybeBox<Expr>& limit) {
-  std::string out = sort_text(order);
-  if (skip) out += " SKIP " + print(*skip);
-  if (limit) out += " LIMIT " + print(*limit);
+std::string projection_tail(const Projection& p) {
+  std::string out = sort_text(p.order_by());
+  if (const Expr* skip = p.skip()) out += " SKIP " + print(*skip);
+  if (const Expr* limit = p.limit()) out += " LIMIT " + print(*limit);
   return out;
 }
 
@@ -324,13 +323,13 @@ std::string print(const UpdatingClause& clause) {
 
 std::string print(const ReturnClause& r) {
   return std::string("RETURN ") + (r.distinct ? "DISTINCT " : "") + items_text(r.items) +
-         projection_tail(r.order_by, r.skip, r.limit);
+         projection_tail(r);
 }
 
 std::string print(const WithClause& w) {
   std::string out = std::string("WITH ") + (w.distinct ? "DISTINCT " : "") + items_text(w.items) +
-                    projection_tail(w.order_by, w.skip, w.limit);
-  if (w.where_clause) out += " WHERE " + print(*w.where_clause);
+                    projection_tail(w);
+  if (const Expr* where = w.where_clause()) out += " WHERE " + print(*where);
   return out;
 }
 
