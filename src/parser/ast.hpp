@@ -9,7 +9,7 @@
 // shape of variant; a variant that no lambda takes does not compile:
 //
 //   e.visit(Overload{
-//       [&]<ExprKind K>(const BinaryExpr<K>& op) { walk(*op.left); walk(*op.right); },
+//       [&]<ExprKind K>(const BinaryExpr<K>& op) { walk(op.left()); walk(op.right()); },
 //       [&](const Expr::Property& p) { walk(*p.expr); },
 //       [](const OneOf<Expr::Integer, Expr::Null /* ... */> auto&) {},
 //       ...
@@ -274,11 +274,15 @@ inline constexpr std::size_t kExprKindCount = 0
 #include "parser/expr_variants.def"
     ;
 
-// Operator with two operands (the tag keeps the alternatives distinct types).
+struct OperandPair;  // defined after Expr: { left, right }
+
+// Operator with two operands (the tag keeps the alternatives distinct types). Both operands are
+// in one box, so that an operator takes one allocation and is held inline by its expression.
 template <ExprKind K>
 struct BinaryExpr {
-  Box<Expr> left;
-  Box<Expr> right;
+  Box<OperandPair> operands;  // never empty
+  const Expr& left() const;
+  const Expr& right() const;
 };
 
 // Operator with one operand.
@@ -410,11 +414,11 @@ struct Expr {
 #undef TESSARY_EXPR_unary
 #undef TESSARY_EXPR_quantifier
 
-  // How the node holds a variant: in place when it is no larger than an operator's two boxes,
-  // else boxed, so that an operator, a literal or a variable takes 24 bytes and the larger
-  // variants (a property access, a list, a function call, CASE, ...) do not size every
-  // expression of the tree.
-  static constexpr std::size_t kInlineVariant = 16;
+  // How the node holds a variant: in place when it is no larger than a box, else boxed, so that
+  // an expression takes 16 bytes: an operator, a number or a boolean is held in place, and the
+  // larger variants (a name, a property access, a list, a function call, CASE, ...) do not size
+  // every expression of the tree.
+  static constexpr std::size_t kInlineVariant = 8;
   template <class T>
   using Held = std::conditional_t<(sizeof(T) > kInlineVariant), Box<T>, T>;
 
@@ -484,7 +488,21 @@ struct Expr {
 };
 
 static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
-static_assert(sizeof(Expr) == 24);
+static_assert(sizeof(Expr) == 16);
+
+struct OperandPair {
+  Expr left;
+  Expr right;
+};
+
+template <ExprKind K>
+const Expr& BinaryExpr<K>::left() const {
+  return operands->left;
+}
+template <ExprKind K>
+const Expr& BinaryExpr<K>::right() const {
+  return operands->right;
+}
 
 struct MapEntry {
   Text key;

@@ -35,6 +35,14 @@ Box<Expr> box_built(const Pair& pair) {
   return Box<Expr>::made_by([&] { return build_expression(pair); });
 }
 
+// The operands of an operator: what `tree` held, moved in, and the expression of `pair`, built in
+// its place. `tree` is left moved from.
+Box<OperandPair> operands_built(Expr& tree, const Pair& pair) {
+  return Box<OperandPair>::made_by([&] {
+    return OperandPair{std::move(tree), build_expression(pair)};
+  });
+}
+
 // Makes `tree` a `Node` of `parts`, in its place (boxed in its own room when the node is held
 // boxed). Whatever `tree` held must have been moved out into the parts already.
 template <class Node, class... Parts>
@@ -48,11 +56,10 @@ void make_node(Expr& tree, Parts&&... parts) {
   }
 }
 
-// `tree` becomes the operator `Node` of what it held and `right`.
+// `tree`, moved into `operands` as the left one, becomes the operator `Node` of them.
 template <class Node>
-void join(Expr& tree, Box<Expr> right) {
-  Box<Expr> left = box_of(tree);
-  make_node<Node>(tree, std::move(left), std::move(right));
+void join(Expr& tree, Box<OperandPair> operands) {
+  make_node<Node>(tree, std::move(operands));
 }
 
 // `tree` becomes the operator `Node` of what it held.
@@ -67,7 +74,7 @@ void wrap(Expr& tree) {
 struct ComparisonOp {
   std::string_view text;
   bool prefix_only;
-  void (*make)(Expr&, Box<Expr>);
+  void (*make)(Expr&, Box<OperandPair>);
 };
 constexpr ComparisonOp kComparisonOps[] = {
     {"=", false, &join<Expr::Eq>},
@@ -117,7 +124,7 @@ template <class Node>
   for (Pair child : inner) {
     if (child.as_rule() == keyword) continue;
     depth.set(operands - index++);
-    join<Node>(tree, box_built(child));
+    join<Node>(tree, operands_built(tree, child));
   }
   return tree;
 }
@@ -136,8 +143,8 @@ template <class Make>
   std::size_t index = 1;
   for (Pair child : inner) {
     depth.set(operands - index++);
-    Box<Expr> operand = box_built(child);
-    make(gap_text(pair, prev_end, &child), tree, std::move(operand));
+    Box<OperandPair> operands = operands_built(tree, child);
+    make(gap_text(pair, prev_end, &child), tree, std::move(operands));
     prev_end = child.end();
   }
   return tree;
@@ -393,18 +400,18 @@ Expr build_expression(const Pair& top) {
       return build_add_sub_expr(pair);
     case Rule::mul_div_expr:
       return operand_fold(pair, "Empty mul_div_expr",
-                          [](std::string_view op, Expr& l, Box<Expr> r) {
+                          [](std::string_view op, Expr& l, Box<OperandPair> r) {
                             find_operator(op, "*/") == '/' ? join<Expr::Div>(l, std::move(r))
                                                            : join<Expr::Mul>(l, std::move(r));
                           });
     case Rule::mod_expr:
-      return operand_fold(pair, "Empty mod_expr", [](std::string_view, Expr& l, Box<Expr> r) {
-        join<Expr::Mod>(l, std::move(r));
-      });
+      return operand_fold(
+          pair, "Empty mod_expr",
+          [](std::string_view, Expr& l, Box<OperandPair> r) { join<Expr::Mod>(l, std::move(r)); });
     case Rule::power_expr:
-      return operand_fold(pair, "Empty power_expr", [](std::string_view, Expr& l, Box<Expr> r) {
-        join<Expr::Pow>(l, std::move(r));
-      });
+      return operand_fold(
+          pair, "Empty power_expr",
+          [](std::string_view, Expr& l, Box<OperandPair> r) { join<Expr::Pow>(l, std::move(r)); });
     case Rule::unary_expr:
       return build_unary_expr(pair);
     case Rule::postfix_expr:
@@ -433,20 +440,21 @@ Expr build_comparison_expr(const Pair& pair) {
     std::optional<Pair> operand_pair = inner.next();
     if (!operand_pair) break;
     depth.set(operators--);
-    Box<Expr> operand = box_built(*operand_pair);
+    Box<OperandPair> operands = operands_built(tree, *operand_pair);
     const std::string_view text = op->as_str();
     const ComparisonOp* match = comparison_op(text);
     if (!match) fail("Unknown comparison op: " + upper(text));
-    match->make(tree, std::move(operand));
+    match->make(tree, std::move(operands));
   }
   return tree;
 }
 
 Expr build_add_sub_expr(const Pair& pair) {
-  return operand_fold(pair, "Empty add_sub_expr", [](std::string_view op, Expr& l, Box<Expr> r) {
-    find_operator(op, "+-") == '-' ? join<Expr::Sub>(l, std::move(r))
-                                   : join<Expr::Add>(l, std::move(r));
-  });
+  return operand_fold(pair, "Empty add_sub_expr",
+                      [](std::string_view op, Expr& l, Box<OperandPair> r) {
+                        find_operator(op, "+-") == '-' ? join<Expr::Sub>(l, std::move(r))
+                                                       : join<Expr::Add>(l, std::move(r));
+                      });
 }
 
 Expr build_postfix_expr(const Pair& pair) {
@@ -484,7 +492,8 @@ Expr build_postfix_expr(const Pair& pair) {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
         depth.set(above);
-        join<Expr::Index>(tree, box_built(*index));
+        Box<Expr> subscript = box_built(*index);
+        make_node<Expr::Index>(tree, box_of(tree), std::move(subscript));
         break;
       }
       case Rule::list_slice_op: {

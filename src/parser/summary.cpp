@@ -85,8 +85,8 @@ void collect_expr(const Expr& e, const Sinks& s) {
         collect_expr(*node.index, s);
       },
       [&]<ExprKind K>(const BinaryExpr<K>& node) {
-        collect_expr(*node.left, s);
-        collect_expr(*node.right, s);
+        collect_expr(node.left(), s);
+        collect_expr(node.right(), s);
       },
       [&]<ExprKind K>(const UnaryExpr<K>& node) { collect_expr(*node.operand, s); },
       [&](const Expr::Slice& node) {

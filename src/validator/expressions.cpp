@@ -55,8 +55,8 @@ void SemanticValidator::validate_expr(const Expr& expr) {
   expr.visit(Overload{
       // Operators: the left operand, then the right one.
       [this]<ExprKind K>(const BinaryExpr<K>& op) {
-        validate_expr(*op.left);
-        validate_expr(*op.right);
+        validate_expr(op.left());
+        validate_expr(op.right());
       },
       [this]<ExprKind K>(const UnaryExpr<K>& op) { validate_expr(*op.operand); },
 
@@ -268,7 +268,7 @@ void SemanticValidator::validate_pagination_expr(const Expr& expr, std::string_v
 bool SemanticValidator::contains_aggregate(const Expr& expr) {
   return expr.visit(Overload{
       []<ExprKind K>(const BinaryExpr<K>& op) {
-        return contains_aggregate(*op.left) || contains_aggregate(*op.right);
+        return contains_aggregate(op.left()) || contains_aggregate(op.right());
       },
       []<ExprKind K>(const UnaryExpr<K>& op) { return contains_aggregate(*op.operand); },
       [](const Expr::CountStar&) { return true; },

@@ -203,7 +203,7 @@ std::string print(const Expr& expr) {
       [](const Expr::CountSubquery& v) { return "CountSub{" + print(*v.query) + "}"; },
       [](const Expr::CollectSubquery& v) { return "CollectSub{" + print(*v.query) + "}"; },
       []<ExprKind K>(const BinaryExpr<K>& v) {
-        return std::string(expr_name(K)) + "(" + print(*v.left) + ", " + print(*v.right) + ")";
+        return std::string(expr_name(K)) + "(" + print(v.left()) + ", " + print(v.right()) + ")";
       },
       []<ExprKind K>(const UnaryExpr<K>& v) {
         return std::string(expr_name(K)) + "(" + print(*v.operand) + ")";
