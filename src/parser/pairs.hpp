@@ -91,12 +91,21 @@ inline constexpr auto kLevelRules = [] {
 // whose one inner pair is such a leaf of one of kWrappedLeafRules, with the literal's text, may
 // be one leaf entry too, a wrapped leaf: the inner pair's rule with a `chain` of 1, the two
 // pairs being the levels of a run of one entry (kLevelRules).
+//
+// A run whose innermost level, atom, holds a leaf alone with the atom's text (a variable, a
+// parameter, or a wrapped leaf of a literal) may hold that leaf in its start entry, a folded
+// leaf: the start entry's `leaf_rule` is the leaf's rule (the inner one of a wrapped leaf) and
+// its `leaf_len` the leaf's length, and the atom has no end entry of its own (it ends where the
+// leaf ends: its level's pairs end at the start entry). The leaf's levels (kFoldedLeafRules)
+// follow the atom's. The run still has an end entry of its own, at least its outermost level's.
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
       partner;  // index of the matching end entry (start entry) or start entry (end entry)
   Rule rule;    // the pair's, on both its entries (a run's outermost level on its start entry)
-  bool is_start;
+  bool is_start : 1;
+  // A start entry's folded leaf: its rule (0 where it holds none).
+  std::uint8_t leaf_rule : 7 = 0;
   // Start entry: the chain levels it stands for below its rule. End entry: nonzero while a run
   // of levels is being recorded, on its ends but the last (the recognizer's flattening of its
   // events keeps the run's start entry open over them).
@@ -104,7 +113,28 @@ struct Token {
   std::uint8_t leaf_len = 0;
 };
 static_assert(sizeof(Token) == 12);
+static_assert(kRuleCount <= 128, "a folded leaf's rule takes 7 bits");
 inline constexpr std::uint32_t kMaxLeafLen = 255;
+
+// The levels that a folded leaf of rule `r` adds below the atom of its run, outermost first:
+// kFoldedLeafRules[r][1], and [2] where it is a wrapped leaf (kFoldedLeafLevels[r] of them).
+inline constexpr auto kFoldedLeafRules = [] {
+  std::array<std::array<Rule, 3>, 128> levels{};
+  for (std::size_t r = 0; r < levels.size(); ++r) levels[r][1] = static_cast<Rule>(r);
+  for (Rule r : kWrappedLeafRules) {
+    levels[static_cast<std::size_t>(r)][1] = Rule::literal;
+    levels[static_cast<std::size_t>(r)][2] = r;
+  }
+  return levels;
+}();
+inline constexpr auto kFoldedLeafLevels = [] {
+  std::array<std::uint8_t, 128> levels{};
+  for (std::size_t r = 1; r < levels.size(); ++r) levels[r] = 1;
+  for (Rule r : kWrappedLeafRules) levels[static_cast<std::size_t>(r)] = 2;
+  return levels;
+}();
+// Rule 0 marks a start entry without a folded leaf: it is never a leaf's.
+static_assert(static_cast<Rule>(0) == Rule::EOI);
 
 // A growable array of tokens on the C heap. Room is made without being written, so that the
 // recognizer can size its buffer without touching the pages of the part it does not use, and
@@ -210,11 +240,14 @@ class Pair {
        std::uint32_t end_index)
       : list_(list), start_(start_index), end_(end_index), level_(level) {}
 
-  Rule as_rule() const {
+  [[gnu::always_inline]] Rule as_rule() const {
     // Read off the start entry, next to the entries read with it.
     const Token& t = list_->tokens[start_];
     if (t.chain == 0) return t.rule;
-    return kLevelRules[static_cast<std::size_t>(t.rule)][level_];
+    if (level_ <= t.chain) [[likely]] {
+      return kLevelRules[static_cast<std::size_t>(t.rule)][level_];
+    }
+    return kFoldedLeafRules[t.leaf_rule][level_ - t.chain];
   }
   std::size_t start() const { return list_->tokens[start_].pos; }
   std::size_t end() const {
@@ -233,11 +266,16 @@ class Pair {
   }
   // The innermost of the levels of an expression's chain, from this pair's down, that end where
   // this pair ends: each level above it holds that level's pair alone, through the levels
-  // between. Any other pair (a level of a wrapped leaf too) is itself.
+  // between. Any other pair (a level of a wrapped leaf or of a folded leaf too) is itself.
   Pair innermost_sharing_end() const {
     const Token* tokens = list_->tokens.data();
-    if (tokens[start_].chain == 0 || start_ == end_) return *this;
-    return Pair(list_, start_, run_index(tokens[end_].rule) - run_index(tokens[start_].rule), end_);
+    const Token& t = tokens[start_];
+    if (t.chain == 0) return *this;
+    if (start_ == end_) {
+      // A level that ends where a folded leaf does: atom is the innermost chain level.
+      return t.leaf_rule == 0 || level_ >= t.chain ? *this : Pair(list_, start_, t.chain, end_);
+    }
+    return Pair(list_, start_, run_index(tokens[end_].rule) - run_index(t.rule), end_);
   }
 
  private:
@@ -321,11 +359,19 @@ class Pairs {
 
 [[gnu::always_inline]] inline Pairs Pair::into_inner() const {
   const Token* tokens = list_->tokens.data();
-  if (level_ < tokens[start_].chain) {
+  const Token& t = tokens[start_];
+  if (level_ < t.chain) {
     // The inner level first, then the real pairs after its end up to this one's; where the
-    // inner level shares this one's end, it is the only child.
-    const std::uint32_t inner_end = inner_chain_end(tokens, start_, level_, end_);
+    // inner level shares this one's end, it is the only child. A level that ends at its start
+    // entry (where a wrapped or folded leaf ends) holds one that ends there too.
+    const std::uint32_t inner_end =
+        end_ == start_ ? end_ : inner_chain_end(tokens, start_, level_, end_);
     return Pairs(list_, start_, level_ + 1, inner_end, inner_end == end_ ? end_ + 1 : end_);
+  }
+  if (t.leaf_rule != 0 && level_ < t.chain + kFoldedLeafLevels[t.leaf_rule]) {
+    // The atom of a folded leaf, or the literal of a wrapped one: the next level, alone. (The
+    // atom's end entry, where it has one, follows the start entry.)
+    return Pairs(list_, start_, level_ + 1, start_, start_ + 1);
   }
   // A leaf's entry is its own end entry: its (no) inner pairs start and end after it.
   return Pairs(list_, start_ + 1, std::max(end_, start_ + 1));

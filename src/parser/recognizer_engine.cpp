@@ -164,7 +164,8 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
     const Event& e = *top.at++;
     switch (event_kind(e)) {
       case EventKind::Start:
-        o[k] = Token{e.pos, open, e.rule, true, e.chain};
+        o[k] = e;  // a folded leaf's fields too
+        o[k].partner = open;
         open = k++;
         break;
       case EventKind::End: {
@@ -176,7 +177,8 @@ void flatten(const State& s, const Event* events, std::size_t n, TokenVector& ou
           } else {
             runs.push_back(OpenRun{open, k});
           }
-          o[k++] = Token{e.pos, inner, e.rule, false, e.chain};
+          o[k++] = Token{.pos = e.pos, .partner = inner, .rule = e.rule, .is_start = false,
+                         .chain = e.chain};
           break;
         }
         const std::uint32_t start = open;

@@ -37,7 +37,9 @@ namespace tessary::recognizer_detail {
 // it (the innermost one to the start event). A short pair whose call appended nothing after
 // its start event ends by rewriting that event as a leaf event, which stays its leaf entry in
 // the token list (linked to itself, like every leaf entry, as it is written); a literal whose
-// call appended a leaf event alone ends as a wrapped leaf event the same way.
+// call appended a leaf event alone ends as a wrapped leaf event the same way. An atom that is
+// the innermost level of a run and holds a leaf event alone folds it into the run's start
+// event (pairs.hpp), which stays a start event.
 using Event = Token;
 enum class EventKind : std::uint8_t { Start, End, Leaf, Replay };
 inline constexpr Rule kReplayMark = Rule::WHITESPACE;
@@ -47,7 +49,11 @@ inline Event end_event(std::uint32_t pos, Rule r) { return Token{pos, 0, r, fals
 // The leaf event of a pair from `pos` to `end` (at most kMaxLeafLen bytes apart, and not at the
 // same place), at event `index`.
 inline Event leaf_event(std::uint32_t pos, std::uint32_t end, Rule r, std::uint32_t index) {
-  return Token{pos, index, r, true, 0, static_cast<std::uint8_t>(end - pos)};
+  return Token{.pos = pos,
+               .partner = index,
+               .rule = r,
+               .is_start = true,
+               .leaf_len = static_cast<std::uint8_t>(end - pos)};
 }
 inline bool fits_leaf(std::uint32_t pos, std::uint32_t end) {
   return end != pos && end - pos <= kMaxLeafLen;
@@ -55,9 +61,12 @@ inline bool fits_leaf(std::uint32_t pos, std::uint32_t end) {
 inline Event replay_event(std::uint32_t entry) { return Token{0, entry, kReplayMark, false}; }
 inline EventKind event_kind(const Event& e) {
   if (e.rule == kReplayMark) return EventKind::Replay;
-  if (e.is_start) return e.leaf_len == 0 ? EventKind::Start : EventKind::Leaf;
+  if (e.is_start) return e.leaf_len == 0 || e.leaf_rule != 0 ? EventKind::Start : EventKind::Leaf;
   return EventKind::End;
 }
+// Where the pair of the last event so far ends, for an end event or a start event with a
+// folded leaf (whose atom ends where the leaf does).
+inline std::uint32_t event_end(const Event& e) { return e.pos + e.leaf_len; }
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
 // Cutting keeps the events beyond the new end in the buffer until they are written over, so
@@ -441,7 +450,7 @@ inline void end_run_level(State& s, const RunJoin& join, Rule r) {
   const Event& start = s.tokens[join.start];
   const bool innermost = start.chain == join.chain + 1;
   const std::size_t n = s.tokens.size();
-  if (!innermost && start.partner == n - 1 && s.tokens[n - 1].pos == s.pos) return;
+  if (!innermost && start.partner == n - 1 && event_end(s.tokens[n - 1]) == s.pos) return;
   emit_run_end(s, join.start, r, innermost);
 }
 
@@ -450,14 +459,54 @@ inline void leave_run(State& s, const RunJoin& join) {
   Event& start = s.tokens[join.start];
   start.chain = join.chain;
   start.partner = join.partner;
+  start.leaf_rule = 0;  // a level holds no folded leaf when it joins
+  start.leaf_len = 0;
+}
+
+// Makes the start event at `start`, the last event, of a run whose levels all end where the
+// atom's folded leaf does, the innermost level's: gives the run the atom's end event, as its
+// last end event.
+[[gnu::noinline]] inline void close_folded_run(State& s, std::uint32_t start) {
+  Event e = end_event(event_end(s.tokens[start]), Rule::atom);
+  e.partner = start;
+  emit(s, e);
+  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
+}
+
+// Folds the leaf event after the start event at `start`, the last event, into it where the
+// atom, the innermost level of the run, holds that leaf alone (pairs.hpp) and ends here; else
+// ends the atom with an inner end event.
+inline void end_atom_level(State& s, std::uint32_t start) {
+  const std::size_t n = s.tokens.size();
+  if (n == start + 2) {
+    const Event& leaf = s.tokens[n - 1];
+    Event& run = s.tokens[start];
+    // Only a leaf event (or a wrapped one) has a length here; the atom began with it, and a
+    // leaf of a rule that a literal wraps is only ever a wrapped one under an atom.
+    if (leaf.is_start && leaf.leaf_len != 0) {
+      assert(leaf.leaf_rule == 0 && leaf.pos == run.pos && event_end(leaf) == s.pos &&
+             leaf.chain == kFoldedLeafLevels[static_cast<std::size_t>(leaf.rule)] - 1);
+      run.leaf_rule = static_cast<std::uint8_t>(leaf.rule);
+      run.leaf_len = leaf.leaf_len;
+      run.partner = start;
+      cut(s, start + 1);
+      return;
+    }
+  }
+  emit_run_end(s, start, Rule::atom, true);
 }
 
 // Closes the run at `start`, that of a pair of rule `r` holding levels below it: its own end is
 // the run's last end event where that is the last event and ends here, or one more.
 inline void close_run(State& s, std::uint32_t start, Rule r) {
   const std::size_t n = s.tokens.size();
-  if (s.tokens[start].partner == n - 1 && s.tokens[n - 1].pos == s.pos) {
-    s.tokens[n - 1].chain = 0;
+  if (s.tokens[start].partner == n - 1 && event_end(s.tokens[n - 1]) == s.pos) {
+    if (n - 1 == start) {
+      assert(s.tokens[start].leaf_rule != 0);
+      close_folded_run(s, start);
+    } else {
+      s.tokens[n - 1].chain = 0;
+    }
     return;
   }
   Event e = end_event(s.pos, r);

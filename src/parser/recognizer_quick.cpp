@@ -184,12 +184,20 @@ inline void emit_chain_end(State& s, std::size_t start, int level, bool innermos
 // Ends level `level` of the run at `start`, whose repetitions were read after event `before`:
 // without repetitions, where the run's last end event is, the level shares that event.
 inline void end_chain_level(State& s, std::size_t start, std::size_t before, int level) {
-  if (s.tokens.size() == before && s.tokens[before - 1].pos == s.pos) return;
+  if (s.tokens.size() == before && event_end(s.tokens[before - 1]) == s.pos) return;
   emit_chain_end(s, start, level);
 }
 
-// The run's last end event, that of its outermost level, closes it.
-inline void close_chain(State& s) { s.tokens[s.tokens.size() - 1].chain = 0; }
+// The run's last end event, that of its outermost level, closes it: the last event, or, where
+// the run's start event is with a folded leaf that all its levels end with, one more.
+inline void close_chain(State& s) {
+  const std::size_t last = s.tokens.size() - 1;
+  if (s.tokens[last].is_start) {
+    close_folded_run(s, static_cast<std::uint32_t>(last));
+  } else {
+    s.tokens[last].chain = 0;
+  }
+}
 
 // The rest of a level whose first child has been read: its repetitions, then its end.
 template <class Rest>
@@ -638,7 +646,7 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
                                      : quick_atom_choice(s))) {
     return false;
   }
-  emit_chain_end(s, lower, kAtom, true);
+  end_atom_level(s, static_cast<std::uint32_t>(lower));
   skip(s);
   const std::size_t before = s.tokens.size();
   star(postfix_op_here)(s);

@@ -945,5 +945,148 @@ TEST(RecognizerMemo, ProjectionPairsAreTheGrammars) {
   }
 }
 
+// Operands that are a leaf alone (a name, a parameter, a literal of one leaf; 255 bytes long,
+// the longest leaf, and 256), alone and inside runs of chain levels, at their ends and before
+// operators, with and without postfix operators and skips, in projections and inside
+// constructs that are read twice (their memo entries replayed behind other pairs).
+TEST(RecognizerMemo, QuickRunAgreesOnLeafOperands) {
+  const std::string long_name(255, 'n');
+  const std::string longer_name(256, 'n');
+  const std::string long_string = "'" + std::string(253, 's') + "'";
+  const std::string longer_string = "'" + std::string(254, 's') + "'";
+  const std::string long_number(255, '7');
+  const std::string leaves[] = {"x",       "$p",          "$1",         "7",         "0x1F",
+                                "2.5e3",   "'s'",         "\"d\"",      "true",      "NULL",
+                                long_name, longer_name,   long_string,  longer_string,
+                                long_number};
+  const char* const shapes[] = {
+      "RETURN %s",
+      "RETURN %s AS a",
+      "RETURN %s , %s /**/",
+      "WITH %s AS a, -%s AS b RETURN a",
+      "RETURN %s + %s * %s",
+      "RETURN NOT %s = %s ",
+      "RETURN %s.p IS NULL OR %s[0] ^ %s",
+      "RETURN [%s, %s]",
+      "RETURN {k: %s}.k",
+      "MATCH (n) WHERE %s < %s RETURN n",
+      "RETURN [x IN [%s, %s + 1] WHERE x > %s | %s]",
+      "RETURN [x IN [COUNT { WITH %s AS a RETURN %s }, 2] WHERE x | x]",
+  };
+  int accepted = 0;
+  for (const std::string& leaf : leaves) {
+    for (const char* shape : shapes) {
+      std::string q = shape;
+      for (std::size_t at; (at = q.find("%s")) != std::string::npos;) q.replace(at, 2, leaf);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      const auto quick = run_quick_only(q);
+      if (const Pairs* pairs = std::get_if<Pairs>(&quick)) {
+        ASSERT_NO_FATAL_FAILURE(expect_sharing_levels_agree(*pairs, q));
+        ++accepted;
+      }
+    }
+  }
+  EXPECT_GT(accepted, static_cast<int>(std::size(leaves) * std::size(shapes)) * 9 / 10);
+}
+
+// "rule[start,end]" for every pair, with ">rule" after it where innermost_sharing_end() is a
+// pair below it.
+void print_sharing(Pairs pairs, std::string& out) {
+  for (Pair p : pairs) {
+    out += rule_name(p.as_rule());
+    out += '[' + std::to_string(p.start()) + ',' + std::to_string(p.end()) + ']';
+    const Pair inner = p.innermost_sharing_end();
+    if (inner.as_rule() != p.as_rule()) {
+      out += '>';
+      out += rule_name(inner.as_rule());
+    }
+    out += ' ';
+    print_sharing(p.into_inner(), out);
+  }
+}
+
+// The pair that innermost_sharing_end() gives for each level of operands that are a leaf
+// alone, as the builder reads them: where the operand's levels end with its atom, after a skip,
+// after a postfix operator, and in an entry replayed from the memo.
+TEST(RecognizerMemo, SharingEndsOfLeafOperands) {
+  struct Case {
+    const char* query;
+    const char* sharing;
+  };
+  const Case cases[] = {
+      {"RETURN [x, 1 ]",
+       "expression[7,14]>postfix_expr or_expr[7,14]>postfix_expr xor_expr[7,14]>postfix_expr "
+       "and_expr[7,14]>postfix_expr not_expr[7,14]>postfix_expr "
+       "comparison_expr[7,14]>postfix_expr add_sub_expr[7,14]>postfix_expr "
+       "mul_div_expr[7,14]>postfix_expr mod_expr[7,14]>postfix_expr "
+       "power_expr[7,14]>postfix_expr unary_expr[7,14]>postfix_expr postfix_expr[7,14] "
+       "atom[7,14] literal[7,14] list_literal[7,14] expression[8,9]>atom or_expr[8,9]>atom "
+       "xor_expr[8,9]>atom and_expr[8,9]>atom not_expr[8,9]>atom comparison_expr[8,9]>atom "
+       "add_sub_expr[8,9]>atom mul_div_expr[8,9]>atom mod_expr[8,9]>atom power_expr[8,9]>atom "
+       "unary_expr[8,9]>atom postfix_expr[8,9]>atom atom[8,9] variable[8,9] "
+       "expression[11,13]>postfix_expr or_expr[11,13]>postfix_expr "
+       "xor_expr[11,13]>postfix_expr and_expr[11,13]>postfix_expr not_expr[11,13]>postfix_expr"
+       " comparison_expr[11,13]>postfix_expr add_sub_expr[11,13]>postfix_expr "
+       "mul_div_expr[11,13]>postfix_expr mod_expr[11,13]>postfix_expr "
+       "power_expr[11,13]>postfix_expr unary_expr[11,13]>postfix_expr postfix_expr[11,13] "
+       "atom[11,12] literal[11,12] integer_literal[11,12] "},
+      {"WITH $p AS a RETURN a.b",
+       "expression[5,8]>postfix_expr or_expr[5,8]>postfix_expr xor_expr[5,8]>postfix_expr "
+       "and_expr[5,8]>postfix_expr not_expr[5,8]>postfix_expr "
+       "comparison_expr[5,8]>postfix_expr add_sub_expr[5,8]>postfix_expr "
+       "mul_div_expr[5,8]>postfix_expr mod_expr[5,8]>postfix_expr power_expr[5,8]>postfix_expr"
+       " unary_expr[5,8]>postfix_expr postfix_expr[5,8] atom[5,7] parameter[5,7] "
+       "variable[11,12] return_clause[13,23] return_body[20,23]>postfix_expr "
+       "return_items[20,23]>postfix_expr return_item[20,23]>postfix_expr "
+       "expression[20,23]>postfix_expr or_expr[20,23]>postfix_expr "
+       "xor_expr[20,23]>postfix_expr and_expr[20,23]>postfix_expr not_expr[20,23]>postfix_expr"
+       " comparison_expr[20,23]>postfix_expr add_sub_expr[20,23]>postfix_expr "
+       "mul_div_expr[20,23]>postfix_expr mod_expr[20,23]>postfix_expr "
+       "power_expr[20,23]>postfix_expr unary_expr[20,23]>postfix_expr postfix_expr[20,23] "
+       "atom[20,21] variable[20,21] postfix_op[21,23] property_lookup[21,23] "
+       "property_key_name[22,23] "},
+      {"RETURN [x IN ['s', 2] WHERE x | -x]",
+       "expression[7,35]>postfix_expr or_expr[7,35]>postfix_expr xor_expr[7,35]>postfix_expr "
+       "and_expr[7,35]>postfix_expr not_expr[7,35]>postfix_expr "
+       "comparison_expr[7,35]>postfix_expr add_sub_expr[7,35]>postfix_expr "
+       "mul_div_expr[7,35]>postfix_expr mod_expr[7,35]>postfix_expr "
+       "power_expr[7,35]>postfix_expr unary_expr[7,35]>postfix_expr postfix_expr[7,35] "
+       "atom[7,35] list_comprehension[7,35] filter_expression[8,30] id_in_coll[8,22] "
+       "variable[8,9] expression[13,22]>postfix_expr or_expr[13,22]>postfix_expr "
+       "xor_expr[13,22]>postfix_expr and_expr[13,22]>postfix_expr not_expr[13,22]>postfix_expr"
+       " comparison_expr[13,22]>postfix_expr add_sub_expr[13,22]>postfix_expr "
+       "mul_div_expr[13,22]>postfix_expr mod_expr[13,22]>postfix_expr "
+       "power_expr[13,22]>postfix_expr unary_expr[13,22]>postfix_expr postfix_expr[13,22] "
+       "atom[13,21] literal[13,21] list_literal[13,21] expression[14,17]>atom "
+       "or_expr[14,17]>atom xor_expr[14,17]>atom and_expr[14,17]>atom not_expr[14,17]>atom "
+       "comparison_expr[14,17]>atom add_sub_expr[14,17]>atom mul_div_expr[14,17]>atom "
+       "mod_expr[14,17]>atom power_expr[14,17]>atom unary_expr[14,17]>atom "
+       "postfix_expr[14,17]>atom atom[14,17] literal[14,17] string_literal[14,17] "
+       "expression[19,20]>atom or_expr[19,20]>atom xor_expr[19,20]>atom and_expr[19,20]>atom "
+       "not_expr[19,20]>atom comparison_expr[19,20]>atom add_sub_expr[19,20]>atom "
+       "mul_div_expr[19,20]>atom mod_expr[19,20]>atom power_expr[19,20]>atom "
+       "unary_expr[19,20]>atom postfix_expr[19,20]>atom atom[19,20] literal[19,20] "
+       "integer_literal[19,20] expression[28,30]>postfix_expr or_expr[28,30]>postfix_expr "
+       "xor_expr[28,30]>postfix_expr and_expr[28,30]>postfix_expr not_expr[28,30]>postfix_expr"
+       " comparison_expr[28,30]>postfix_expr add_sub_expr[28,30]>postfix_expr "
+       "mul_div_expr[28,30]>postfix_expr mod_expr[28,30]>postfix_expr "
+       "power_expr[28,30]>postfix_expr unary_expr[28,30]>postfix_expr postfix_expr[28,30] "
+       "atom[28,29] variable[28,29] expression[32,34]>unary_expr or_expr[32,34]>unary_expr "
+       "xor_expr[32,34]>unary_expr and_expr[32,34]>unary_expr not_expr[32,34]>unary_expr "
+       "comparison_expr[32,34]>unary_expr add_sub_expr[32,34]>unary_expr "
+       "mul_div_expr[32,34]>unary_expr mod_expr[32,34]>unary_expr power_expr[32,34]>unary_expr"
+       " unary_expr[32,34] postfix_expr[33,34] atom[33,34] variable[33,34] "},
+  };
+  for (const Case& c : cases) {
+    const auto quick = run_quick_only(c.query);
+    ASSERT_TRUE(std::holds_alternative<Pairs>(quick)) << c.query;
+    std::string out;
+    print_sharing(std::get<Pairs>(quick), out);
+    const std::size_t from = out.find("expression[");
+    ASSERT_NE(from, std::string::npos) << c.query;
+    EXPECT_EQ(out.substr(from, out.find("EOI[") - from), c.sharing) << c.query;
+  }
+}
+
 }  // namespace
 }  // namespace tessary
