@@ -29,9 +29,15 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <new>
+#include <ostream>
+#include <stdexcept>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -200,6 +206,95 @@ class NameOffsets {
   std::uint32_t* rest_ = nullptr;
 };
 
+// A text of the tree in 13 bytes and with no alignment of its own, so that an expression holds a
+// variable's name in place beside its kind. It takes its bytes as a Text does: while a tree is
+// built, where the tree's Text of the same bytes would point (into the arena's copy of the query
+// text, or into the arena), which it never frees; otherwise a copy on the heap that it owns.
+class PackedText {
+ public:
+  PackedText() = default;
+  PackedText(std::string_view text) { assign(text); }  // NOLINT: implicit on purpose
+  PackedText(const char* text) { assign(text); }       // NOLINT: implicit on purpose
+  PackedText(const PackedText& other) { assign(other.view()); }
+  PackedText(PackedText&& other) noexcept { take(other); }
+  PackedText& operator=(const PackedText& other) {
+    if (this != &other) *this = PackedText(other);
+    return *this;
+  }
+  PackedText& operator=(PackedText&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  ~PackedText() { release(); }
+
+  const char* data() const {
+    const char* data;
+    std::memcpy(&data, data_, sizeof data);
+    return data;
+  }
+  std::size_t size() const {
+    std::uint32_t size;
+    std::memcpy(&size, size_, sizeof size);
+    return size;
+  }
+  bool empty() const { return size() == 0; }
+  std::string_view view() const { return {data(), size()}; }
+  operator std::string_view() const { return view(); }  // NOLINT: implicit on purpose
+  std::string str() const { return std::string(view()); }
+
+  friend bool operator==(const PackedText& a, const PackedText& b) { return a.view() == b.view(); }
+  friend bool operator==(const PackedText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const PackedText& a, const char* b) { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const PackedText& t) {
+    return out << t.view();
+  }
+
+ private:
+  void assign(std::string_view text) {
+    if (building_arena() != nullptr) {
+      // Made while a tree is built, a Text points into the tree's memory and owns no bytes.
+      const Text made(text);
+      set(made.data(), made.size(), false);
+      return;
+    }
+    assign_on_heap(text);
+  }
+  void assign_on_heap(std::string_view text) {
+    if (text.empty()) return;
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw std::length_error("tree text longer than 4 GiB");
+    }
+    char* bytes = new char[text.size()];
+    std::memcpy(bytes, text.data(), text.size());
+    set(bytes, text.size(), true);
+  }
+  void set(const char* data, std::size_t size, bool on_heap) noexcept {
+    const auto size32 = static_cast<std::uint32_t>(size);
+    std::memcpy(data_, &data, sizeof data);
+    std::memcpy(size_, &size32, sizeof size32);
+    on_heap_ = on_heap;
+  }
+  // Takes what `other` held, which is left empty.
+  void take(PackedText& other) noexcept {
+    std::memcpy(data_, other.data_, sizeof data_);
+    std::memcpy(size_, other.size_, sizeof size_);
+    on_heap_ = other.on_heap_;
+    other.set(nullptr, 0, false);
+  }
+  void release() noexcept {
+    if (on_heap_) delete[] data();
+  }
+
+  unsigned char data_[sizeof(const char*)] = {};
+  unsigned char size_[sizeof(std::uint32_t)] = {};
+  bool on_heap_ = false;
+};
+
+static_assert(sizeof(PackedText) == 13 && alignof(PackedText) == 1);
+
 struct Expr;
 struct Pattern;
 struct PatternElement;
@@ -306,6 +401,15 @@ struct CaseAlternative;  // defined after Expr: { when, then }
 template <class Ignored, class... T>
 using VariantOfRest = std::variant<T...>;
 
+// The position of `T` among the types of a std::variant (their number when it is not one).
+template <class T, class... U>
+constexpr std::size_t index_in(std::variant<U...>*) {
+  constexpr bool same[] = {std::is_same_v<T, U>...};
+  std::size_t i = 0;
+  while (i < sizeof...(U) && !same[i]) ++i;
+  return i;
+}
+
 // A visitor made of several lambdas: Expr::visit calls the one that takes the visited type.
 template <class... F>
 struct Overload : F... {
@@ -340,7 +444,7 @@ struct Expr {
     TreeList<MapEntry> entries;
   };  // unique keys, last value kept
   struct Variable {
-    Text name;
+    PackedText name;  // held in place by its expression
   };
   struct Property {
     Box<Expr> expr;
@@ -414,43 +518,90 @@ struct Expr {
 #undef TESSARY_EXPR_unary
 #undef TESSARY_EXPR_quantifier
 
-  // How the node holds a variant: in place when it is no larger than a box, else boxed, so that
-  // an expression takes 16 bytes: an operator, a number or a boolean is held in place, and the
-  // larger variants (a name, a property access, a list, a function call, CASE, ...) do not size
-  // every expression of the tree.
-  static constexpr std::size_t kInlineVariant = 8;
+  // How an expression holds a variant: in place when it fits the expression's room (a box, a
+  // number, a variable's name, an operator with its box of operands), else boxed, so that an
+  // expression takes 16 bytes and the larger variants (a property access, a list, a function
+  // call, CASE, ...) do not size every expression of the tree.
+  static constexpr std::size_t kRoom = 13;
   template <class T>
-  using Held = std::conditional_t<(sizeof(T) > kInlineVariant), Box<T>, T>;
+  static constexpr bool kInPlace = sizeof(T) <= kRoom && alignof(T) <= 8;
+  template <class T>
+  using Held = std::conditional_t<kInPlace<T>, T, Box<T>>;
 
-  using Node = VariantOfRest<void
-#define TESSARY_EXPR(name, shape) , Held<name>
+  // The variants in their order (a list of types; no such variant is ever made).
+  using Alternatives = VariantOfRest<void
+#define TESSARY_EXPR(name, shape) , name
 #include "parser/expr_variants.def"
-                             >;
+                                     >;
+  // The kind of the variant `T`.
+  template <class T>
+  static constexpr ExprKind kKindOf =
+      static_cast<ExprKind>(index_in<T>(static_cast<Alternatives*>(nullptr)));
 
-  Node node;
-
-  Expr() = default;
+  // An integer 0, as a std::variant of the variants would be.
+  Expr() noexcept : kind_(ExprKind::Integer) { new (room_) Integer{}; }
+  // A variant, or a box of one.
   template <class T, class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, Expr>>>
   Expr(T&& alternative)  // NOLINT: implicit on purpose
-      : node(std::in_place_type<Held<std::decay_t<T>>>, std::forward<T>(alternative)) {}
+      : kind_(kKindOf<typename Unboxed<std::decay_t<T>>::type>) {
+    using Variant = typename Unboxed<std::decay_t<T>>::type;
+    new (room_) Held<Variant>(std::forward<T>(alternative));
+  }
+  Expr(const Expr& other) : kind_(other.kind_) {
+    other.visit_held([this]<class H>(const H& held) { new (room_) H(held); });
+  }
+  Expr(Expr&& other) noexcept : kind_(other.kind_) {
+    other.visit_held([this]<class H>(H& held) { new (room_) H(std::move(held)); });
+  }
+  Expr& operator=(const Expr& other) {
+    if (this != &other) *this = Expr(other);
+    return *this;
+  }
+  Expr& operator=(Expr&& other) noexcept {
+    if (this != &other) {
+      destroy();
+      kind_ = other.kind_;
+      other.visit_held([this]<class H>(H& held) { new (room_) H(std::move(held)); });
+    }
+    return *this;
+  }
+  ~Expr() { destroy(); }
 
-  ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
+  // Makes this expression the variant `T` of `parts` (the members of `T`, in order), made in
+  // its place or in its box. Whatever the expression held may have been moved into the parts.
+  template <class T, class... Parts>
+  void emplace(Parts&&... parts) {
+    if constexpr (kInPlace<T>) {
+      T made{std::forward<Parts>(parts)...};
+      destroy();
+      new (room_) T(std::move(made));
+    } else {
+      Box<T> made = Box<T>::made_by([&] { return T{std::forward<Parts>(parts)...}; });
+      destroy();
+      new (room_) Box<T>(std::move(made));
+    }
+    kind_ = kKindOf<T>;
+  }
+
+  ExprKind kind() const { return kind_; }
   template <class T>
   bool is() const {
-    return std::holds_alternative<Held<T>>(node);
+    return kind_ == kKindOf<T>;
   }
+  // Throws std::bad_variant_access when the expression holds another variant.
   template <class T>
   const T& as() const {
-    return open(std::get<Held<T>>(node));
+    if (!is<T>()) throw std::bad_variant_access();
+    return open(held<T>());
   }
   template <class T>
   T& as() {
-    return open(std::get<Held<T>>(node));
+    if (!is<T>()) throw std::bad_variant_access();
+    return open(held<T>());
   }
   template <class T>
   const T* get_if() const {
-    const Held<T>* held = std::get_if<Held<T>>(&node);
-    return held == nullptr ? nullptr : &open(*held);
+    return is<T>() ? &open(held<T>()) : nullptr;
   }
 
   // Calls `visitor` with the alternative this expression holds, as its own type, and returns
@@ -459,16 +610,55 @@ struct Expr {
   // table of function pointers.
   template <class Visitor>
   [[gnu::always_inline]] decltype(auto) visit(Visitor&& visitor) const {
-    switch (kind()) {
+    switch (kind_) {
 #define TESSARY_EXPR(name, shape) \
   case ExprKind::name:            \
-    return std::forward<Visitor>(visitor)(open(*std::get_if<Held<name>>(&node)));
+    return std::forward<Visitor>(visitor)(open(held<name>()));
 #include "parser/expr_variants.def"
     }
     __builtin_unreachable();  // a tree's expression always holds one of its variants
   }
 
  private:
+  template <class T>
+  struct Unboxed {
+    using type = T;
+  };
+  template <class T>
+  struct Unboxed<Box<T>> {
+    using type = T;
+  };
+  template <class T>
+  Held<T>& held() {
+    return *std::launder(reinterpret_cast<Held<T>*>(room_));
+  }
+  template <class T>
+  const Held<T>& held() const {
+    return *std::launder(reinterpret_cast<const Held<T>*>(room_));
+  }
+  // Calls `f` with what the expression holds for its variant: the variant, or its box.
+  template <class F>
+  [[gnu::always_inline]] void visit_held(F&& f) {
+    switch (kind_) {
+#define TESSARY_EXPR(name, shape) \
+  case ExprKind::name:            \
+    return f(held<name>());
+#include "parser/expr_variants.def"
+    }
+  }
+  template <class F>
+  [[gnu::always_inline]] void visit_held(F&& f) const {
+    switch (kind_) {
+#define TESSARY_EXPR(name, shape) \
+  case ExprKind::name:            \
+    return f(held<name>());
+#include "parser/expr_variants.def"
+    }
+  }
+  void destroy() noexcept {
+    visit_held([]<class H>(H& held) { held.~H(); });
+  }
+
   template <class T>
   static T& open(T& held) {
     return held;
@@ -485,10 +675,14 @@ struct Expr {
   static const T& open(const Box<T>& held) {
     return *held;
   }
+
+  alignas(8) unsigned char room_[kRoom];
+  ExprKind kind_;
 };
 
-static_assert(std::variant_size_v<Expr::Node> == kExprKindCount);
+static_assert(std::variant_size_v<Expr::Alternatives> == kExprKindCount);
 static_assert(sizeof(Expr) == 16);
+static_assert(Expr::kInPlace<Expr::Variable>);
 
 struct OperandPair {
   Expr left;

@@ -47,13 +47,7 @@ Box<OperandPair> operands_built(Expr& tree, const Pair& pair) {
 // boxed). Whatever `tree` held must have been moved out into the parts already.
 template <class Node, class... Parts>
 void make_node(Expr& tree, Parts&&... parts) {
-  using Held = Expr::Held<Node>;
-  if constexpr (std::is_same_v<Held, Node>) {
-    tree.node.template emplace<Node>(std::forward<Parts>(parts)...);
-  } else {
-    tree.node.template emplace<Held>(
-        Box<Node>::made_by([&] { return Node{std::forward<Parts>(parts)...}; }));
-  }
+  tree.emplace<Node>(std::forward<Parts>(parts)...);
 }
 
 // `tree`, moved into `operands` as the left one, becomes the operator `Node` of them.

@@ -3,7 +3,9 @@
 #include "validator/semantic.hpp"
 
 #include <cassert>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -15,10 +17,10 @@ namespace tessary {
 namespace {
 
 // The name an item projects: its alias, else the name of a plain variable, else none.
-const Text* projected_name(const ReturnItem& item) {
-  if (item.alias) return &*item.alias;
-  if (const auto* var = item.expr.get_if<Expr::Variable>()) return &var->name;
-  return nullptr;
+std::optional<std::string_view> projected_name(const ReturnItem& item) {
+  if (item.alias) return item.alias->view();
+  if (const auto* var = item.expr.get_if<Expr::Variable>()) return var->name.view();
+  return std::nullopt;
 }
 
 // The labels an item carries over to its projected name: those of a bound plain variable.
@@ -412,7 +414,7 @@ Scope SemanticValidator::projection_scope(const TreeList<ReturnItem>& items, con
   if (items.empty()) return source;
   Scope next;
   for (const auto& item : items) {
-    if (const Text* name = projected_name(item)) {
+    if (const auto name = projected_name(item)) {
       next.bind(*name, projected_labels(item, source));
     }
   }
@@ -446,14 +448,14 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
     // The ORDER BY keys see the RETURN's projected names besides the scope of its items; the
     // names are bound as a WITH projection binds them (every list taken before the first is
     // bound), and afterwards the scope is as it was.
-    InlineList<std::pair<const Text*, Scope::Labels>, 8> projected;
+    InlineList<std::pair<std::string_view, Scope::Labels>, 8> projected;
     for (const auto& item : clause.items) {
-      if (const Text* name = projected_name(item)) {
-        projected.emplace_back(name, projected_labels(item, scope));
+      if (const auto name = projected_name(item)) {
+        projected.emplace_back(*name, projected_labels(item, scope));
       }
     }
     const Scope::Mark mark = scope.save();
-    for (auto& [name, labels] : projected) scope.bind(*name, std::move(labels));
+    for (auto& [name, labels] : projected) scope.bind(name, std::move(labels));
     for (const auto& sort : *order_by) validate_expr(sort.expr);
     scope.restore(mark);
   }
@@ -464,8 +466,8 @@ void SemanticValidator::validate_return_clause(const ReturnClause& clause) {
 void SemanticValidator::check_alias_uniqueness(const TreeList<ReturnItem>& items) {
   NameSet seen;
   for (const auto& item : items) {
-    const Text* name = projected_name(item);
-    if (name == nullptr) continue;
+    const auto name = projected_name(item);
+    if (!name) continue;
     if (!seen.insert(*name)) {
       push_error(DiagnosticCode::DuplicateProjectionName,
                  format_message(DiagnosticCode::DuplicateProjectionName, {*name}));
@@ -491,7 +493,7 @@ void SemanticValidator::validate_call_subquery(const RegularQuery& body) {
     for (const auto& [name, labels] : scope) exported.emplace_back(name, labels);
   } else if (ret != nullptr) {
     for (const auto& item : ret->items) {
-      if (const Text* name = projected_name(item)) {
+      if (const auto name = projected_name(item)) {
         exported.emplace_back(*name, projected_labels(item, scope));
       }
     }

@@ -843,6 +843,57 @@ TEST(BuilderTree, DeepCopyIsIndependent) {
   EXPECT_NE(print(original).find("Reduce(s = "), std::string::npos);
 }
 
+// Expressions copied out of their tree, copied and moved again and grown in a list, with the tree
+// gone: each way an expression holds its variant (in place: numbers, names, operators with their
+// box of operands; boxed: strings, parameters, lookups, lists, calls) keeps what it showed.
+TEST(BuilderTree, ExpressionsCopiedOutOfTheTreeStandAlone) {
+  const char* const expressions[] = {
+      "1",
+      "2.5",
+      "true",
+      "null",
+      "count(*)",
+      "a_variable_name_longer_than_sixteen_bytes",
+      "NOT a_long_variable_name_on_the_left = -x * 2 ^ another_long_variable_name OR b IS NULL",
+      "'a string longer than sixteen bytes'",
+      "$a_parameter_name_longer_than_16",
+      "n.key[0]",
+      "[x, 1, [y, 'z'], {k: w}]",
+      "f(a_variable_name_longer_than_sixteen_bytes, b + c)",
+      "CASE v WHEN 1 THEN w ELSE u END",
+  };
+  for (const char* text : expressions) {
+    Expr copied;
+    std::string expected;
+    {
+      auto result = parse(std::string("RETURN ") + text);
+      ASSERT_TRUE(std::holds_alternative<CypherQuery>(result)) << text;
+      const auto& single =
+          std::get<SinglePartQuery>(std::get<CypherQuery>(result).query.first.node);
+      const Expr& built = single.return_clause->items.at(0).expr;
+      expected = print(built);
+      const Expr copy = built;
+      copied = copy;  // a copy of a copy, over an expression of another kind
+      EXPECT_EQ(print(copy), expected) << text;
+    }
+    // The tree's memory is taken again by a tree of the same shape with other texts.
+    std::string other = std::string("RETURN ") + text;
+    for (char& c : other) c = c >= 'a' && c <= 'z' ? 'q' : c;
+    auto reused = parse(other);
+    EXPECT_EQ(print(copied), expected) << text;
+    Expr moved = std::move(copied);
+    EXPECT_EQ(print(moved), expected) << text;
+    copied = Expr::Integer{7};
+    copied = std::move(moved);
+    EXPECT_EQ(print(copied), expected) << text;
+    TreeList<Expr> grown;
+    for (int i = 0; i < 40; ++i) grown.push_back(i % 2 == 0 ? copied : Expr(Expr::Integer{i}));
+    for (int i = 0; i < 40; ++i) {
+      EXPECT_EQ(print(grown[i]), i % 2 == 0 ? expected : "Int(" + std::to_string(i) + ")") << text;
+    }
+  }
+}
+
 // A query with texts of every kind (names longer than a short string holds, a string literal, a
 // parameter, keys written twice) and lists long enough to take blocks of their own and to outgrow
 // them (2,000 WITH steps, a list literal of 20,000 items).
