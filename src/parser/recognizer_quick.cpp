@@ -646,10 +646,18 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
                                      : quick_atom_choice(s))) {
     return false;
   }
-  end_atom_level(s, static_cast<std::uint32_t>(lower));
+  const bool folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
+  const std::uint32_t atom_end = s.pos;
   skip(s);
   const std::size_t before = s.tokens.size();
   star(postfix_op_here)(s);
+  if (folded && s.tokens.size() == before && s.pos - atom_end <= 1) {
+    // postfix_expr ends with the atom, or after the one blank after it: at the start event.
+    if (s.pos != atom_end) {
+      s.tokens[lower].rule = with_run_mark(s.tokens[lower].rule, kEndsAfterBlank);
+    }
+    return true;
+  }
   end_chain_level(s, lower, before, kPostfix);
   return true;
 }
