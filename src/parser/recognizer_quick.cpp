@@ -616,16 +616,20 @@ bool Quick::atom(State& s) {
 // unary_expr's operand, postfix_expr, read from where the "-" may stand, and the end entries
 // of the levels of the run at `lower` below unary_expr (its start entry counts the levels down
 // to atom). postfix_expr is a level of the run where it begins where unary_expr does
-// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, and
-// the run ends at unary_expr. atom is the innermost level of the run where it is small: no memo
+// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, the
+// start of a run of its own, and the run at `lower` ends at unary_expr. atom is the innermost level of the run where it is small: no memo
 // entry stands in for it, so it leaves only its pair, and postfix_expr ends where it does unless
 // a skip or a postfix operator follows it. What the rule wrappers of the two levels do besides
 // leaving their pairs is done here as they do it; a small atom begins with a character atom can
 // begin with.
 bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
   if (!joined) {
+    // postfix_expr heads a run of its own, down to atom, read as a joined operand is.
     s.tokens[lower].chain -= kAtom - kUnary;
-    if (!Quick::postfix_expr(s)) return false;
+    const std::size_t inner = s.tokens.size();
+    emit_chain_start(s, s.pos, kPostfix, kAtom);
+    if (!quick_unary_operand(s, inner, true)) return false;
+    close_chain(s);
     emit_chain_end(s, lower, kUnary, true);
     return true;
   }

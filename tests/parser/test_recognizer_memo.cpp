@@ -1085,7 +1085,7 @@ TEST(RecognizerMemo, SharingEndsOfLeafOperands) {
        "xor_expr[32,34]>unary_expr and_expr[32,34]>unary_expr not_expr[32,34]>unary_expr "
        "comparison_expr[32,34]>unary_expr add_sub_expr[32,34]>unary_expr "
        "mul_div_expr[32,34]>unary_expr mod_expr[32,34]>unary_expr power_expr[32,34]>unary_expr"
-       " unary_expr[32,34] postfix_expr[33,34] atom[33,34] variable[33,34] "},
+       " unary_expr[32,34] postfix_expr[33,34]>atom atom[33,34] variable[33,34] "},
   };
   for (const Case& c : cases) {
     const auto quick = run_quick_only(c.query);
