@@ -35,15 +35,49 @@ inline constexpr Rule kRunRules[] = {
     Rule::power_expr,   Rule::unary_expr,      Rule::postfix_expr, Rule::atom};
 inline constexpr std::size_t kRunLevels = std::size(kRunRules);
 
+// The start entry of a run with a folded leaf (see Token) may carry marks in its rule byte: the
+// byte is then kMarkedRun, the marks and the run's outermost rule as its place in kRunRules
+// (four bits), and the tables below read it as that rule.
+//  - kEndsAfterBlank: the run's levels from postfix_expr up that have no end entry of their own
+//    end one byte after the atom, after the one blank that follows it;
+//  - kClosedAtStart: the run has no end entry at all; the start entry is its own partner, like
+//    a leaf entry's, and all its levels end there.
+inline constexpr std::uint8_t kMarkedRun = 0x80;
+inline constexpr std::uint8_t kEndsAfterBlank = 0x10;
+inline constexpr std::uint8_t kClosedAtStart = 0x20;
+static_assert(kRunLevels <= 16);
+
+constexpr std::uint8_t rule_byte(Rule r) { return static_cast<std::uint8_t>(r); }
+// How far past its atom the levels above the atom of a run's start entry of rule `r` end, where
+// they have no end entry: one byte where it carries kEndsAfterBlank, else none.
+constexpr std::uint32_t blank_after(Rule r) {
+  return (rule_byte(r) & (kMarkedRun | kEndsAfterBlank)) == (kMarkedRun | kEndsAfterBlank);
+}
+constexpr bool closed_at_start(Rule r) {
+  return (rule_byte(r) & (kMarkedRun | kClosedAtStart)) == (kMarkedRun | kClosedAtStart);
+}
+// The rules that stand for kRunRules[i]: itself and its marked forms.
+constexpr std::array<std::size_t, 4> run_rule_forms(std::size_t i) {
+  const std::size_t marked = kMarkedRun | i;
+  return {static_cast<std::size_t>(kRunRules[i]), marked | kEndsAfterBlank, marked | kClosedAtStart,
+          marked | kEndsAfterBlank | kClosedAtStart};
+}
+
 // A rule's place in kRunRules (0 for a rule outside it).
 inline constexpr auto kRunIndex = [] {
   std::array<std::uint8_t, 256> index{};
   for (std::size_t i = 0; i < kRunLevels; ++i) {
-    index[static_cast<std::size_t>(kRunRules[i])] = static_cast<std::uint8_t>(i);
+    for (std::size_t form : run_rule_forms(i)) index[form] = static_cast<std::uint8_t>(i);
   }
   return index;
 }();
 constexpr std::uint32_t run_index(Rule r) { return kRunIndex[static_cast<std::size_t>(r)]; }
+// The rule `r` of a run's start entry (itself marked or not) with the mark `mark` added.
+constexpr Rule with_run_mark(Rule r, std::uint8_t mark) {
+  const std::uint8_t b = rule_byte(r);
+  const std::uint8_t marks = (b & kMarkedRun) != 0 ? b & (kEndsAfterBlank | kClosedAtStart) : 0;
+  return static_cast<Rule>(kMarkedRun | marks | mark | kRunIndex[b]);
+}
 
 // The chain's levels are the last levels of a run.
 static_assert([] {
@@ -66,7 +100,7 @@ inline constexpr auto kLevelRules = [] {
   std::array<std::array<Rule, kRunLevels>, 256> levels{};
   for (std::size_t i = 0; i < kRunLevels; ++i) {
     for (std::size_t l = 0; i + l < kRunLevels; ++l) {
-      levels[static_cast<std::size_t>(kRunRules[i])][l] = kRunRules[i + l];
+      for (std::size_t form : run_rule_forms(i)) levels[form][l] = kRunRules[i + l];
     }
   }
   for (Rule r : kWrappedLeafRules) {
@@ -97,7 +131,12 @@ inline constexpr auto kLevelRules = [] {
 // leaf: the start entry's `leaf_rule` is the leaf's rule (the inner one of a wrapped leaf) and
 // its `leaf_len` the leaf's length, and the atom has no end entry of its own (it ends where the
 // leaf ends: its level's pairs end at the start entry). The leaf's levels (kFoldedLeafRules)
-// follow the atom's. The run still has an end entry of its own, at least its outermost level's.
+// follow the atom's.
+// Where the text after the atom is one blank (a skip of one byte) and no postfix operator,
+// postfix_expr ends after that blank: it then has no end entry of its own either, and the start
+// entry's rule carries kEndsAfterBlank; a level above the atom that ends at the start entry
+// ends there. Where all the run's levels end at the start entry, the run has no end entry at
+// all: the start entry, its rule carrying kClosedAtStart, is its own partner.
 struct Token {
   std::uint32_t pos;  // byte offset: where the pair starts (start entry) or ends (end entry)
   std::uint32_t
@@ -252,9 +291,13 @@ class Pair {
   std::size_t start() const { return list_->tokens[start_].pos; }
   std::size_t end() const {
     const Token& t = list_->tokens[end_];
-    return t.pos + t.leaf_len;
+    const std::uint32_t end = t.pos + t.leaf_len;
+    return end_ == start_ && level_ < t.chain ? end + blank_after(t.rule) : end;
   }
-  std::string_view as_str() const { return list_->input.substr(start(), end() - start()); }
+  [[gnu::always_inline]] std::string_view as_str() const {
+    const std::size_t from = start();
+    return {list_->input.data() + from, end() - from};
+  }
   // The whole text that the recognizer read.
   std::string_view input() const { return list_->input; }
   inline Pairs into_inner() const;
@@ -272,8 +315,10 @@ class Pair {
     const Token& t = tokens[start_];
     if (t.chain == 0) return *this;
     if (start_ == end_) {
-      // A level that ends where a folded leaf does: atom is the innermost chain level.
-      return t.leaf_rule == 0 || level_ >= t.chain ? *this : Pair(list_, start_, t.chain, end_);
+      // A level above the atom of a folded leaf, which ends at the start entry: with the atom,
+      // or after the blank after it, with postfix_expr.
+      if (t.leaf_rule == 0 || level_ >= t.chain) return *this;
+      return Pair(list_, start_, t.chain - blank_after(t.rule), end_);
     }
     return Pair(list_, start_, run_index(tokens[end_].rule) - run_index(t.rule), end_);
   }

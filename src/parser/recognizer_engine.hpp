@@ -61,12 +61,16 @@ inline bool fits_leaf(std::uint32_t pos, std::uint32_t end) {
 inline Event replay_event(std::uint32_t entry) { return Token{0, entry, kReplayMark, false}; }
 inline EventKind event_kind(const Event& e) {
   if (e.rule == kReplayMark) return EventKind::Replay;
-  if (e.is_start) return e.leaf_len == 0 || e.leaf_rule != 0 ? EventKind::Start : EventKind::Leaf;
+  if (e.is_start) {
+    // A start event with a folded leaf stays open unless its run was closed at it.
+    return e.leaf_len == 0 || (e.leaf_rule != 0 && !closed_at_start(e.rule)) ? EventKind::Start
+                                                                             : EventKind::Leaf;
+  }
   return EventKind::End;
 }
-// Where the pair of the last event so far ends, for an end event or a start event with a
-// folded leaf (whose atom ends where the leaf does).
-inline std::uint32_t event_end(const Event& e) { return e.pos + e.leaf_len; }
+// Where the pair of the last event so far ends, for an end event or a leaf event; for a start
+// event with a folded leaf, where its levels above the atom that have no end event end.
+inline std::uint32_t event_end(const Event& e) { return e.pos + e.leaf_len + blank_after(e.rule); }
 
 // The event list of a run: appends and cuts are the recognizer's most frequent operations.
 // Cutting keeps the events beyond the new end in the buffer until they are written over, so
@@ -461,22 +465,23 @@ inline void leave_run(State& s, const RunJoin& join) {
   start.partner = join.partner;
   start.leaf_rule = 0;  // a level holds no folded leaf when it joins
   start.leaf_len = 0;
+  // nor marks, which only a start event with a folded leaf carries
+  if ((rule_byte(start.rule) & kMarkedRun) != 0) start.rule = kRunRules[run_index(start.rule)];
 }
 
-// Makes the start event at `start`, the last event, of a run whose levels all end where the
-// atom's folded leaf does, the innermost level's: gives the run the atom's end event, as its
-// last end event.
-[[gnu::noinline]] inline void close_folded_run(State& s, std::uint32_t start) {
-  Event e = end_event(event_end(s.tokens[start]), Rule::atom);
-  e.partner = start;
-  emit(s, e);
-  s.tokens[start].partner = static_cast<std::uint32_t>(s.tokens.size() - 1);
+// Closes the run whose start event, at `start`, is the last event and holds a folded leaf that
+// all the run's levels end with (or after the blank after it): at that event, which is already
+// its own partner.
+inline void close_folded_run(State& s, std::uint32_t start) {
+  Event& run = s.tokens[start];
+  assert(run.partner == start && run.leaf_rule != 0);
+  run.rule = with_run_mark(run.rule, kClosedAtStart);
 }
 
 // Folds the leaf event after the start event at `start`, the last event, into it where the
 // atom, the innermost level of the run, holds that leaf alone (pairs.hpp) and ends here; else
-// ends the atom with an inner end event.
-inline void end_atom_level(State& s, std::uint32_t start) {
+// ends the atom with an inner end event. Returns whether it folded.
+inline bool end_atom_level(State& s, std::uint32_t start) {
   const std::size_t n = s.tokens.size();
   if (n == start + 2) {
     const Event& leaf = s.tokens[n - 1];
@@ -484,16 +489,17 @@ inline void end_atom_level(State& s, std::uint32_t start) {
     // Only a leaf event (or a wrapped one) has a length here; the atom began with it, and a
     // leaf of a rule that a literal wraps is only ever a wrapped one under an atom.
     if (leaf.is_start && leaf.leaf_len != 0) {
-      assert(leaf.leaf_rule == 0 && leaf.pos == run.pos && event_end(leaf) == s.pos &&
+      assert(leaf.leaf_rule == 0 && leaf.pos == run.pos && leaf.pos + leaf.leaf_len == s.pos &&
              leaf.chain == kFoldedLeafLevels[static_cast<std::size_t>(leaf.rule)] - 1);
       run.leaf_rule = static_cast<std::uint8_t>(leaf.rule);
       run.leaf_len = leaf.leaf_len;
       run.partner = start;
       cut(s, start + 1);
-      return;
+      return true;
     }
   }
   emit_run_end(s, start, Rule::atom, true);
+  return false;
 }
 
 // Closes the run at `start`, that of a pair of rule `r` holding levels below it: its own end is

@@ -616,16 +616,20 @@ bool Quick::atom(State& s) {
 // unary_expr's operand, postfix_expr, read from where the "-" may stand, and the end entries
 // of the levels of the run at `lower` below unary_expr (its start entry counts the levels down
 // to atom). postfix_expr is a level of the run where it begins where unary_expr does
-// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, and
-// the run ends at unary_expr. atom is the innermost level of the run where it is small: no memo
+// (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, the
+// start of a run of its own, and the run at `lower` ends at unary_expr. atom is the innermost level of the run where it is small: no memo
 // entry stands in for it, so it leaves only its pair, and postfix_expr ends where it does unless
 // a skip or a postfix operator follows it. What the rule wrappers of the two levels do besides
 // leaving their pairs is done here as they do it; a small atom begins with a character atom can
 // begin with.
 bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
   if (!joined) {
+    // postfix_expr heads a run of its own, down to atom, read as a joined operand is.
     s.tokens[lower].chain -= kAtom - kUnary;
-    if (!Quick::postfix_expr(s)) return false;
+    const std::size_t inner = s.tokens.size();
+    emit_chain_start(s, s.pos, kPostfix, kAtom);
+    if (!quick_unary_operand(s, inner, true)) return false;
+    close_chain(s);
     emit_chain_end(s, lower, kUnary, true);
     return true;
   }
@@ -646,10 +650,18 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
                                      : quick_atom_choice(s))) {
     return false;
   }
-  end_atom_level(s, static_cast<std::uint32_t>(lower));
+  const bool folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
+  const std::uint32_t atom_end = s.pos;
   skip(s);
   const std::size_t before = s.tokens.size();
   star(postfix_op_here)(s);
+  if (folded && s.tokens.size() == before && s.pos - atom_end <= 1) {
+    // postfix_expr ends with the atom, or after the one blank after it: at the start event.
+    if (s.pos != atom_end) {
+      s.tokens[lower].rule = with_run_mark(s.tokens[lower].rule, kEndsAfterBlank);
+    }
+    return true;
+  }
   end_chain_level(s, lower, before, kPostfix);
   return true;
 }

@@ -947,8 +947,9 @@ TEST(RecognizerMemo, ProjectionPairsAreTheGrammars) {
 
 // Operands that are a leaf alone (a name, a parameter, a literal of one leaf; 255 bytes long,
 // the longest leaf, and 256), alone and inside runs of chain levels, at their ends and before
-// operators, with and without postfix operators and skips, in projections and inside
-// constructs that are read twice (their memo entries replayed behind other pairs).
+// operators, with and without postfix operators, followed by a blank of one byte or a longer
+// skip, in projections and inside constructs that are read twice (their memo entries replayed
+// behind other pairs).
 TEST(RecognizerMemo, QuickRunAgreesOnLeafOperands) {
   const std::string long_name(255, 'n');
   const std::string longer_name(256, 'n');
@@ -972,6 +973,15 @@ TEST(RecognizerMemo, QuickRunAgreesOnLeafOperands) {
       "MATCH (n) WHERE %s < %s RETURN n",
       "RETURN [x IN [%s, %s + 1] WHERE x > %s | %s]",
       "RETURN [x IN [COUNT { WITH %s AS a RETURN %s }, 2] WHERE x | x]",
+      // A blank of one byte (of each kind) after an operand, and skips longer than that.
+      "RETURN %s\t+ %s\n",
+      "RETURN %s\r* %s \n AS a",
+      "RETURN %s  - %s  AS a",
+      "RETURN %s /**/ = %s/**/",
+      "RETURN [%s ,%s ] ",
+      "RETURN (%s ) ^ (%s\r\n) % %s",
+      "MATCH (n {k: %s }) WHERE n.k = %s  RETURN n",
+      "RETURN [x IN [%s ] WHERE x <> %s | %s ]",
   };
   int accepted = 0;
   for (const std::string& leaf : leaves) {
@@ -1075,7 +1085,7 @@ TEST(RecognizerMemo, SharingEndsOfLeafOperands) {
        "xor_expr[32,34]>unary_expr and_expr[32,34]>unary_expr not_expr[32,34]>unary_expr "
        "comparison_expr[32,34]>unary_expr add_sub_expr[32,34]>unary_expr "
        "mul_div_expr[32,34]>unary_expr mod_expr[32,34]>unary_expr power_expr[32,34]>unary_expr"
-       " unary_expr[32,34] postfix_expr[33,34] atom[33,34] variable[33,34] "},
+       " unary_expr[32,34] postfix_expr[33,34]>atom atom[33,34] variable[33,34] "},
   };
   for (const Case& c : cases) {
     const auto quick = run_quick_only(c.query);
