@@ -229,8 +229,13 @@ void start(State& s, std::string_view input, const Options& options) {
   s.tokens.reserve(64 + 3 * input.size());
   s.expected.reserve(64);
   if (s.memoize) {
-    s.memo.reserve(32);
-    s.live.reserve(32);
+    // Room for the entries a text of this size keeps in most cases (a memoized call reads at
+    // least a few bytes, and most of them far more), so that the entry list seldom grows: a
+    // vector that grows holds its old and new copies at once, and leaves the old one behind in
+    // the heap. Only the pages entries are written into are touched.
+    const std::size_t entries = 32 + input.size() / 16;
+    s.memo.reserve(entries);
+    s.live.reserve(entries);
     s.memo_expected.reserve(128);
     s.memo_events.reserve(64 + input.size());
   }
