@@ -241,9 +241,9 @@ inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
   return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
 }
 
-// Open-addressing map from (rule, position) to an entry index. A slot holds the index alone:
-// the key is the rule and position of the entry it names, in the entry list each call is
-// given (the one the indexes refer to).
+// Open-addressing map from (rule, position) to an entry index, at most three quarters full. A
+// slot holds the index alone: the key is the rule and position of the entry it names, in the
+// entry list each call is given (the one the indexes refer to).
 class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
@@ -268,7 +268,7 @@ class MemoTable {
   }
   // Maps the key of entries[index] to `index`, in place of an entry of the same key.
   void insert(const MemoEntry* entries, std::uint32_t index) {
-    if ((size_ + 1) * 2 > slots_.size()) grow(entries);
+    if ((size_ + 1) * 4 > slots_.size() * 3) grow(entries);
     const MemoEntry& m = entries[index];
     std::size_t i = hash(memo_key(m.rule, m.pos)) & mask_;
     for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {

@@ -241,7 +241,7 @@ TEST(RecognizerEngine, MemoTableTellsRulesAtOnePositionApart) {
   };
   const std::uint64_t home = slot_of(Rule::atom, kAt);
   const std::uint64_t gap = (slot_of(Rule::expression, kAt) - home) & 63;
-  ASSERT_LT(gap, 24u);  // so that the entries below stay within 64 slots at half load
+  ASSERT_LT(gap, 24u);  // so that the entries below fit in 64 slots
 
   std::vector<MemoEntry> entries;
   const auto add = [&](Rule rule, std::uint32_t pos) {
