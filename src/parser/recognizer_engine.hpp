@@ -284,7 +284,7 @@ class MemoTable {
   static std::size_t hash(std::uint64_t key) {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
   }
-  void grow(const MemoEntry* entries) {
+  [[gnu::noinline]] void grow(const MemoEntry* entries) {
     std::vector<std::uint32_t> slots = std::move(slots_);
     const std::size_t cap = slots.empty() ? 64 : slots.size() * 2;
     slots_.assign(cap, kEmpty);
@@ -597,9 +597,10 @@ inline const Event* entry_events(const State& s, const MemoEntry& m) {
 
 // Replays memo entry `index` here: its events, its end position and what it recorded (where
 // `Records`, as begin_memo_call), as if the call were run again. Returns whether the call
-// succeeded.
+// succeeded. Out of line: most memoized calls find no entry, and the memo wrapper is inlined
+// into every rule that has one.
 template <bool Records = true>
-inline bool replay(State& s, std::uint32_t index) {
+[[gnu::noinline]] inline bool replay(State& s, std::uint32_t index) {
   MemoEntry& m = s.memo[index];
   if (s.level + m.depth > kMaxNesting) {
     // The call, run again here, would cross the nesting bound.
