@@ -241,9 +241,12 @@ inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
   return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
 }
 
-// Open-addressing map from (rule, position) to an entry index, at most three quarters full. A
-// slot holds the index alone: the key is the rule and position of the entry it names, in the
-// entry list each call is given (the one the indexes refer to).
+// Open-addressing map from (rule, position) to an entry index. A slot holds the index alone:
+// the key is the rule and position of the entry it names, in the entry list each call is
+// given (the one the indexes refer to). The table is kept at most half full while small, where
+// the probes of its lookups are most of its cost, and at most three quarters full from
+// kCompactFrom slots on, where its size counts for more (and growing it leaves its old slots
+// behind in the heap).
 class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
@@ -268,7 +271,8 @@ class MemoTable {
   }
   // Maps the key of entries[index] to `index`, in place of an entry of the same key.
   void insert(const MemoEntry* entries, std::uint32_t index) {
-    if ((size_ + 1) * 4 > slots_.size() * 3) grow(entries);
+    const std::size_t n = slots_.size();
+    if (size_ == (n < kCompactFrom ? n / 2 : n / 4 * 3)) grow(entries);
     const MemoEntry& m = entries[index];
     std::size_t i = hash(memo_key(m.rule, m.pos)) & mask_;
     for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
@@ -281,6 +285,7 @@ class MemoTable {
 
  private:
   static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+  static constexpr std::size_t kCompactFrom = std::size_t{1} << 16;
   static std::size_t hash(std::uint64_t key) {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
   }
@@ -597,10 +602,9 @@ inline const Event* entry_events(const State& s, const MemoEntry& m) {
 
 // Replays memo entry `index` here: its events, its end position and what it recorded (where
 // `Records`, as begin_memo_call), as if the call were run again. Returns whether the call
-// succeeded. Out of line: most memoized calls find no entry, and the memo wrapper is inlined
-// into every rule that has one.
+// succeeded.
 template <bool Records = true>
-[[gnu::noinline]] inline bool replay(State& s, std::uint32_t index) {
+inline bool replay(State& s, std::uint32_t index) {
   MemoEntry& m = s.memo[index];
   if (s.level + m.depth > kMaxNesting) {
     // The call, run again here, would cross the nesting bound.

@@ -185,9 +185,9 @@ TEST(RecognizerEngine, RereadsGiveWhatRunningAgainGives) {
 
 TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
   // The table holds entry indexes and compares keys through the entries. The keys: positions
-  // of atom in a row, one of another rule at a position atom also has, and positions whose
-  // hashes fall on one slot at every capacity up to 4096 (long probe runs that growth must
-  // keep findable).
+  // of atom in a row (enough for the table to grow past the size from which it is kept fuller),
+  // one of another rule at a position atom also has, and positions whose hashes fall on one
+  // slot at every capacity up to 4096 (long probe runs that growth must keep findable).
   std::vector<MemoEntry> entries;
   const auto add = [&](Rule rule, std::uint32_t pos) {
     MemoEntry m{};
@@ -198,10 +198,11 @@ TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
   const auto slot_of = [](Rule rule, std::uint32_t p) {
     return ((memo_key(rule, p) * 0x9E3779B97F4A7C15ull) >> 32) & 4095;
   };
-  for (std::uint32_t p = 0; p < 1000; ++p) add(Rule::atom, p);
+  constexpr std::uint32_t kRow = 70000;
+  for (std::uint32_t p = 0; p < kRow; ++p) add(Rule::atom, p);
   add(Rule::expression, 7);
   const std::uint64_t crowded = slot_of(Rule::expression, 100000);
-  for (std::uint32_t p = 100000; entries.size() < 1200; ++p) {
+  for (std::uint32_t p = 100000; entries.size() < kRow + 201; ++p) {
     if (slot_of(Rule::expression, p) == crowded) add(Rule::expression, p);
   }
 
@@ -214,7 +215,7 @@ TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
     EXPECT_EQ(*hit, i);
   }
   EXPECT_EQ(table.find(entries.data(), Rule::expression, 8), nullptr);
-  EXPECT_EQ(table.find(entries.data(), Rule::atom, 1000), nullptr);
+  EXPECT_EQ(table.find(entries.data(), Rule::atom, kRow), nullptr);
   EXPECT_EQ(table.find(entries.data(), Rule::atom, 100000), nullptr);
 
   // An entry of a key already there takes its place.
