@@ -179,9 +179,10 @@ inline bool rule(State& s, Body&& body) {
 template <Rule R, bool (*F)(State&), bool Records = true>
 inline bool memoized(State& s) {
   if (!s.memoize || s.atomic || s.aborted) return F(s);
-  const std::uint64_t key = memo_key(R, s.pos);
-  if (const std::uint32_t* hit = s.memo_index.find(key)) return replay(s, *hit);
-  const MemoCall call = begin_memo_call<Records>(s, key);
+  if (const std::uint32_t* hit = s.memo_index.find(s.memo.data(), R, s.pos)) {
+    return replay<Records>(s, *hit);
+  }
+  const MemoCall call = begin_memo_call<Records>(s, R);
   const bool ok = F(s);
   end_memo_call<Records>(s, call, ok);
   return ok;

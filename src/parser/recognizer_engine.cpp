@@ -20,22 +20,22 @@ namespace tessary::recognizer_detail {
 // ---------------------------------------------------------------------------------------------
 
 void mark_cut(State& s, std::size_t n) {
-  while (!s.live.empty() && s.memo[s.live.back()].live >= n) {
+  while (!s.live.empty() && s.memo[s.live.back()].at >= n) {
     const std::uint32_t index = s.live.back();
     s.live.pop_back();
     sync_live_end(s);
-    s.memo[index].cut = true;
+    s.memo[index].place = EntryPlace::Cut;
     s.cut_entries.push_back(index);
-    s.tokens.set_stop(s.memo[index].live);
+    s.tokens.set_stop(s.memo[index].at);
   }
 }
 
 void move_out_cut_entry(State& s) {
   MemoEntry& m = s.memo[s.cut_entries.back()];
-  assert(m.live == s.tokens.size());
-  m.copy = static_cast<std::int32_t>(s.memo_events.size());
-  m.cut = false;
-  const Event* first = s.tokens.data() + m.live;
+  assert(m.place == EntryPlace::Cut && m.at == s.tokens.size());
+  const Event* first = s.tokens.data() + m.at;
+  m.place = EntryPlace::Moved;
+  m.at = static_cast<std::uint32_t>(s.memo_events.size());
   s.memo_events.insert(s.memo_events.end(), first, first + m.tok_len);
   pop_cut_entry(s);
 }
@@ -92,7 +92,7 @@ std::vector<Rule> expected_rules(const State& s) {
       seen[a.value] = true;
     } else if (!expanded[a.value]) {
       expanded[a.value] = true;
-      const MemoEntry& m = s.memo[a.value];
+      const MemoRecord& m = s.memo_records[a.value];
       todo.insert(todo.end(), s.memo_expected.begin() + m.exp_off,
                   s.memo_expected.begin() + m.exp_off + m.exp_len);
     }
@@ -229,8 +229,13 @@ void start(State& s, std::string_view input, const Options& options) {
   s.tokens.reserve(64 + 3 * input.size());
   s.expected.reserve(64);
   if (s.memoize) {
-    s.memo.reserve(32);
-    s.live.reserve(32);
+    // Room for the entries a text of this size keeps in most cases (a memoized call reads at
+    // least a few bytes, and most of them far more), so that the entry list seldom grows: a
+    // vector that grows holds its old and new copies at once, and leaves the old one behind in
+    // the heap. Only the pages entries are written into are touched.
+    const std::size_t entries = 32 + input.size() / 16;
+    s.memo.reserve(entries);
+    s.live.reserve(entries);
     s.memo_expected.reserve(128);
     s.memo_events.reserve(64 + input.size());
   }
@@ -256,6 +261,7 @@ void for_each_buffer(State& s, F f) {
   f(s.expected);
   f(s.memo_index);
   f(s.memo);
+  f(s.memo_records);
   f(s.live);
   f(s.cut_entries);
   f(s.memo_events);

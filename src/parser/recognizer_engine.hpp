@@ -153,22 +153,39 @@ class EventList {
 
 // One memoized call: what a rule did at a position, replayable into any caller's state.
 // The events it appended stay where they are in the event list while they are there ("live");
-// when they are cut from it they are first moved to State::memo_events. An entry made inside
-// another entry's call refers to its place in that entry's events instead. Each event is thus
-// moved at most once, and a replay appends a single event: the memo work stays linear.
+// when they are cut from it they stay in its buffer until written over, and are then moved to
+// State::memo_events. An entry made inside another entry's call refers to its place in that
+// entry's events instead. Each event is thus moved at most once, and a replay appends a single
+// event: the memo work stays linear. Where an entry's events are is one of these places, each
+// reading `at` its own way; a failed call left none.
+enum class EntryPlace : std::uint8_t {
+  Failed,  // no events
+  Live,    // in the event list, from index `at`
+  Cut,     // cut from the list but still in its buffer from index `at`, not yet written over
+  Nested,  // inside entry `parent`'s events, `at` events after their first
+  Moved,   // in memo_events from index `at`
+};
+
 struct MemoEntry {
-  bool ok;
-  std::uint32_t end;       // position after the call (success only)
-  std::uint32_t tok_len;   // events it appended
-  std::uint32_t live;      // index of its first event in the event list, while live
-  std::int32_t parent;     // entry whose events hold these, or -1
-  std::uint32_t rel;       // offset of these events inside the parent's
-  std::int32_t copy;       // offset in memo_events once moved there, or -1
-  bool cut;                // cut from the list but still in its buffer, not yet written over
-  std::uint32_t exp_off;   // what it recorded: expected rules in State::memo_expected ...
-  std::uint32_t exp_len;   // ... (none when 0) ...
-  std::uint32_t furthest;  // ... at this position
-  std::uint32_t depth;     // nesting levels it went below the level it was called at
+  std::uint32_t pos;      // where the call began (with `rule`, its key)
+  std::uint32_t end;      // position after the call (success only)
+  std::uint32_t tok_len;  // events it appended
+  std::uint32_t at;       // where its events are, by `place`
+  std::uint32_t parent;   // entry whose events hold these, when nested
+  Rule rule;
+  EntryPlace place;
+  std::uint16_t depth;  // nesting levels it went below the level it was called at
+  bool ok() const { return place != EntryPlace::Failed; }
+};
+static_assert(sizeof(MemoEntry) == 24);
+static_assert(kMaxNesting < 0xFFFF, "a memo entry's depth is at most the nesting bound");
+
+// What a memoized call of the run that records attempts recorded, by entry index: the expected
+// rules in State::memo_expected from `exp_off` (none when `exp_len` is 0) at `furthest`.
+struct MemoRecord {
+  std::uint32_t exp_off;
+  std::uint32_t exp_len;
+  std::uint32_t furthest;
 };
 
 // One piece of the expected list: a rule recorded once, or a replay of all that a memoized
@@ -224,57 +241,69 @@ class AttemptList {
   std::size_t cap_ = 0;
 };
 
-// Open-addressing map from (rule, position) to an entry index.
+inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
+  return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
+}
+
+// Open-addressing map from (rule, position) to an entry index. A slot holds the index alone:
+// the key is the rule and position of the entry it names, in the entry list each call is
+// given (the one the indexes refer to). The table is kept at most half full while small, where
+// the probes of its lookups are most of its cost, and at most three quarters full from
+// kCompactFrom slots on, where its size counts for more (and growing it leaves its old slots
+// behind in the heap).
 class MemoTable {
  public:
   bool empty() const { return size_ == 0; }
-  std::size_t capacity() const { return keys_.size(); }
+  std::size_t capacity() const { return slots_.size(); }
   void swap(MemoTable& other) noexcept {
-    keys_.swap(other.keys_);
-    values_.swap(other.values_);
+    slots_.swap(other.slots_);
     std::swap(mask_, other.mask_);
     std::swap(size_, other.size_);
   }
   void clear() {
     if (size_ == 0) return;
-    std::fill(keys_.begin(), keys_.end(), kEmpty);
+    std::fill(slots_.begin(), slots_.end(), kEmpty);
     size_ = 0;
   }
-  const std::uint32_t* find(std::uint64_t key) const {
+  const std::uint32_t* find(const MemoEntry* entries, Rule r, std::uint32_t p) const {
     if (size_ == 0) return nullptr;
-    for (std::size_t i = hash(key) & mask_;; i = (i + 1) & mask_) {
-      if (keys_[i] == kEmpty) return nullptr;
-      if (keys_[i] == key) return &values_[i];
+    for (std::size_t i = hash(memo_key(r, p)) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == kEmpty) return nullptr;
+      const MemoEntry& m = entries[slots_[i]];
+      if (m.pos == p && m.rule == r) return &slots_[i];
     }
   }
-  void insert(std::uint64_t key, std::uint32_t value) {
-    if ((size_ + 1) * 2 > keys_.size()) grow();
-    std::size_t i = hash(key) & mask_;
-    while (keys_[i] != kEmpty && keys_[i] != key) i = (i + 1) & mask_;
-    if (keys_[i] == kEmpty) ++size_;
-    keys_[i] = key;
-    values_[i] = value;
+  // Maps the key of entries[index] to `index`, in place of an entry of the same key.
+  void insert(const MemoEntry* entries, std::uint32_t index) {
+    const std::size_t n = slots_.size();
+    if (size_ == (n < kCompactFrom ? n / 2 : n / 4 * 3)) grow(entries);
+    const MemoEntry& m = entries[index];
+    std::size_t i = hash(memo_key(m.rule, m.pos)) & mask_;
+    for (; slots_[i] != kEmpty; i = (i + 1) & mask_) {
+      const MemoEntry& o = entries[slots_[i]];
+      if (o.pos == m.pos && o.rule == m.rule) break;
+    }
+    if (slots_[i] == kEmpty) ++size_;
+    slots_[i] = index;
   }
 
  private:
-  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+  static constexpr std::size_t kCompactFrom = std::size_t{1} << 16;
   static std::size_t hash(std::uint64_t key) {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32);
   }
-  void grow() {
-    std::vector<std::uint64_t> keys = std::move(keys_);
-    std::vector<std::uint32_t> values = std::move(values_);
-    const std::size_t cap = keys.empty() ? 64 : keys.size() * 2;
-    keys_.assign(cap, kEmpty);
-    values_.assign(cap, 0);
+  [[gnu::noinline]] void grow(const MemoEntry* entries) {
+    std::vector<std::uint32_t> slots = std::move(slots_);
+    const std::size_t cap = slots.empty() ? 64 : slots.size() * 2;
+    slots_.assign(cap, kEmpty);
     mask_ = cap - 1;
     size_ = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] != kEmpty) insert(keys[i], values[i]);
+    for (const std::uint32_t index : slots) {
+      if (index != kEmpty) insert(entries, index);
     }
   }
-  std::vector<std::uint64_t> keys_;
-  std::vector<std::uint32_t> values_;
+  std::vector<std::uint32_t> slots_;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
 };
@@ -312,6 +341,7 @@ struct State {
   std::uint64_t replays = 0;  // replay events appended so far
   MemoTable memo_index;
   std::vector<MemoEntry> memo;
+  std::vector<MemoRecord> memo_records;  // by entry, filled by the run that records attempts
   std::vector<std::uint32_t> live;  // entries whose tokens are live, by ascending first token
   std::uint32_t live_end = 0;       // first event of the last of them, plus one; 0 when none
   // Entries cut from the list whose events are still in its buffer, all at or after its end;
@@ -350,7 +380,7 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 
 inline void sync_live_end(State& s) {
-  s.live_end = s.live.empty() ? 0 : s.memo[s.live.back()].live + 1;
+  s.live_end = s.live.empty() ? 0 : s.memo[s.live.back()].at + 1;
 }
 
 // Cuts the event list back to its first `n` events. Live memo entries among the cut events
@@ -364,7 +394,7 @@ inline void cut(State& s, std::size_t n) {
 // Drops the lowest cut entry from the list of cut entries.
 inline void pop_cut_entry(State& s) {
   s.cut_entries.pop_back();
-  s.tokens.set_stop(s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].live);
+  s.tokens.set_stop(s.cut_entries.empty() ? ~std::size_t{0} : s.memo[s.cut_entries.back()].at);
 }
 
 [[gnu::always_inline]] inline void emit(State& s, const Event& e) {
@@ -564,36 +594,40 @@ inline void abort_run(State& s, Rule r, std::uint32_t p) {
 
 inline constexpr std::uint64_t kMemoMinWork = 24;
 
-inline std::uint64_t memo_key(Rule r, std::uint32_t p) {
-  return (static_cast<std::uint64_t>(p) << 8) | static_cast<std::uint64_t>(r);
-}
-
 // Where an entry's events are now.
 inline const Event* entry_events(const State& s, const MemoEntry& m) {
-  if (m.copy >= 0) return s.memo_events.data() + m.copy;
-  if (m.parent >= 0) return entry_events(s, s.memo[static_cast<std::size_t>(m.parent)]) + m.rel;
-  return s.tokens.data() + m.live;
+  switch (m.place) {
+    case EntryPlace::Moved:
+      return s.memo_events.data() + m.at;
+    case EntryPlace::Nested:
+      return entry_events(s, s.memo[m.parent]) + m.at;
+    default:
+      return s.tokens.data() + m.at;
+  }
 }
 
-// Replays memo entry `index` here: its events, its end position and what it recorded, as if
-// the call were run again. Returns whether the call succeeded.
+// Replays memo entry `index` here: its events, its end position and what it recorded (where
+// `Records`, as begin_memo_call), as if the call were run again. Returns whether the call
+// succeeded.
+template <bool Records = true>
 inline bool replay(State& s, std::uint32_t index) {
-  const MemoEntry& m = s.memo[index];
+  MemoEntry& m = s.memo[index];
   if (s.level + m.depth > kMaxNesting) {
     // The call, run again here, would cross the nesting bound.
     abort_run(s, Rule::expression, s.pos);
     return false;
   }
   if (s.level + m.depth > s.peak) s.peak = s.level + m.depth;
-  if (m.ok) {
-    if (m.cut && m.live == s.tokens.size()) {
+  const bool ok = m.ok();
+  if (ok) {
+    if (m.place == EntryPlace::Cut && m.at == s.tokens.size()) {
       // The events are still in place, right where they would go: take them back.
       assert(s.cut_entries.back() == index);
       pop_cut_entry(s);
-      s.memo[index].cut = false;
+      m.place = EntryPlace::Live;
       s.live.push_back(index);
       sync_live_end(s);
-      s.tokens.restore(m.live + m.tok_len);
+      s.tokens.restore(m.at + m.tok_len);
     } else {
       emit(s, replay_event(index));
       ++s.replays;
@@ -601,19 +635,23 @@ inline bool replay(State& s, std::uint32_t index) {
     s.pos = m.end;
   }
   // Merge what the call recorded.
-  if (m.exp_len != 0 && m.furthest >= s.furthest) {
-    if (m.furthest > s.furthest) {
-      s.expected.truncate(s.base);
-      s.furthest = m.furthest;
+  if constexpr (Records) {
+    const MemoRecord& r = s.memo_records[index];
+    if (r.exp_len != 0 && r.furthest >= s.furthest) {
+      if (r.furthest > s.furthest) {
+        s.expected.truncate(s.base);
+        s.furthest = r.furthest;
+      }
+      s.expected.push_back(r.exp_len == 1 ? s.memo_expected[r.exp_off] : Attempt{index, true});
     }
-    s.expected.push_back(m.exp_len == 1 ? s.memo_expected[m.exp_off] : Attempt{index, true});
   }
-  return m.ok && !s.aborted;
+  return ok && !s.aborted;
 }
 
 // A memoized call while it runs: the caller's state it will be kept and merged against.
 struct MemoCall {
-  std::uint64_t key;
+  std::uint32_t pos;
+  Rule rule;
   std::uint32_t furthest;
   std::uint32_t base;
   std::uint32_t peak;
@@ -622,12 +660,13 @@ struct MemoCall {
   std::uint32_t tokens;
 };
 
-// Starts a memoized call of the rule and position of `key`: it runs on a fresh record placed
-// after the caller's. Without `Records` (a call of the run that records nothing, whose record
-// stays empty) the record is left as it is.
+// Starts a memoized call of rule `r` here: it runs on a fresh record placed after the caller's.
+// Without `Records` (a call of the run that records nothing, whose record stays empty) the
+// record is left as it is.
 template <bool Records = true>
-[[gnu::always_inline]] inline MemoCall begin_memo_call(State& s, std::uint64_t key) {
-  const MemoCall call{key,
+[[gnu::always_inline]] inline MemoCall begin_memo_call(State& s, Rule r) {
+  const MemoCall call{s.pos,
+                      r,
                       s.furthest,
                       s.base,
                       s.peak,
@@ -653,34 +692,33 @@ template <bool Records = true>
   const std::uint32_t tok0 = call.tokens;
   if (!s.aborted && s.work - call.work >= kMemoMinWork) {
     MemoEntry m{};
-    m.ok = ok;
+    m.pos = call.pos;
+    m.rule = call.rule;
+    m.place = ok ? EntryPlace::Live : EntryPlace::Failed;
     m.end = s.pos;
     m.tok_len = ok ? static_cast<std::uint32_t>(s.tokens.size()) - tok0 : 0;
-    m.live = tok0;
-    m.parent = -1;
-    m.copy = -1;
-    m.cut = false;
-    m.exp_off = static_cast<std::uint32_t>(s.memo_expected.size());
-    m.exp_len = n1;
+    m.at = tok0;
+    m.depth = static_cast<std::uint16_t>(depth);
     if constexpr (Records) {
+      s.memo_records.push_back(
+          MemoRecord{static_cast<std::uint32_t>(s.memo_expected.size()), n1, f1});
       s.memo_expected.insert(s.memo_expected.end(), s.expected.begin() + s.base, s.expected.end());
     }
-    m.furthest = f1;
-    m.depth = depth;
     const auto index = static_cast<std::uint32_t>(s.memo.size());
     if (ok) {
       // Live entries made during this call lie inside its tokens: they now refer to them.
-      while (!s.live.empty() && s.memo[s.live.back()].live >= tok0) {
+      while (!s.live.empty() && s.memo[s.live.back()].at >= tok0) {
         MemoEntry& inner = s.memo[s.live.back()];
-        inner.parent = static_cast<std::int32_t>(index);
-        inner.rel = inner.live - tok0;
+        inner.place = EntryPlace::Nested;
+        inner.parent = index;
+        inner.at -= tok0;
         s.live.pop_back();
       }
       s.live.push_back(index);
       s.live_end = tok0 + 1;
     }
-    s.memo_index.insert(call.key, index);
     s.memo.push_back(m);
+    s.memo_index.insert(s.memo.data(), index);
   }
 
   // Merge the fresh record into the caller's, which sits at [call.base, s.base).

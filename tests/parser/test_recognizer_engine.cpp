@@ -62,12 +62,12 @@ TEST(RecognizerEngine, CutEntryIsTakenBackInPlace) {
   r.s.pos = 0;
   cut(r.s, 0);
   EXPECT_EQ(r.s.tokens.size(), 0u);
-  EXPECT_TRUE(r.s.memo[0].cut);
+  EXPECT_EQ(r.s.memo[0].place, EntryPlace::Cut);
 
   // The next alternative calls the rule at the same place: the events come back as they were.
   ASSERT_TRUE(as_memo(r.s));
   EXPECT_EQ(r.s.tokens.size(), events);
-  EXPECT_FALSE(r.s.memo[0].cut);
+  EXPECT_EQ(r.s.memo[0].place, EntryPlace::Live);
   EXPECT_EQ(r.s.replays, 0u);
   EXPECT_EQ(r.s.pos, kRun.size());
   EXPECT_EQ(r.tree(), plain_tree(kRun, 0, as));
@@ -81,8 +81,7 @@ TEST(RecognizerEngine, EntryWrittenOverIsMovedOutThenReplayed) {
 
   // Another call writes where the entry's events were: they are moved out first.
   ASSERT_TRUE(a(r.s));
-  EXPECT_GE(r.s.memo[0].copy, 0);
-  EXPECT_FALSE(r.s.memo[0].cut);
+  EXPECT_EQ(r.s.memo[0].place, EntryPlace::Moved);
   r.s.pos = 0;
   cut(r.s, 0);
 
@@ -100,15 +99,16 @@ TEST(RecognizerEngine, InnerEntryReplaysFromItsParentsEvents) {
   ASSERT_TRUE(wrapped_memo(r.s));
   ASSERT_EQ(r.s.memo.size(), 2u);
   const MemoEntry& inner = r.s.memo[0];
-  EXPECT_EQ(inner.parent, 1);  // its events are now found inside the outer call's
-  EXPECT_EQ(inner.rel, 1u);    // right after the outer start event
+  EXPECT_EQ(inner.place, EntryPlace::Nested);
+  EXPECT_EQ(inner.parent, 1u);  // its events are now found inside the outer call's
+  EXPECT_EQ(inner.at, 1u);      // right after the outer start event
 
   // The outer call's events are cut and written over, which moves them out; the inner
   // entry follows them there.
   r.s.pos = 0;
   cut(r.s, 0);
   EXPECT_FALSE(b(r.s));  // appends its start event at index 0, then fails
-  EXPECT_GE(r.s.memo[1].copy, 0);
+  EXPECT_EQ(r.s.memo[1].place, EntryPlace::Moved);
 
   r.s.pos = 1;
   ASSERT_TRUE(as_memo(r.s));
@@ -184,25 +184,90 @@ TEST(RecognizerEngine, RereadsGiveWhatRunningAgainGives) {
 }
 
 TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
-  MemoTable table;
-  EXPECT_EQ(table.find(memo_key(Rule::atom, 0)), nullptr);
-  for (std::uint32_t p = 0; p < 1000; ++p) table.insert(memo_key(Rule::atom, p), p);
-  table.insert(memo_key(Rule::expression, 7), 7007);
-  for (std::uint32_t p = 0; p < 1000; ++p) {
-    const std::uint32_t* hit = table.find(memo_key(Rule::atom, p));
-    ASSERT_NE(hit, nullptr) << p;
-    EXPECT_EQ(*hit, p);
+  // The table holds entry indexes and compares keys through the entries. The keys: positions
+  // of atom in a row (enough for the table to grow past the size from which it is kept fuller),
+  // one of another rule at a position atom also has, and positions whose hashes fall on one
+  // slot at every capacity up to 4096 (long probe runs that growth must keep findable).
+  std::vector<MemoEntry> entries;
+  const auto add = [&](Rule rule, std::uint32_t pos) {
+    MemoEntry m{};
+    m.pos = pos;
+    m.rule = rule;
+    entries.push_back(m);
+  };
+  const auto slot_of = [](Rule rule, std::uint32_t p) {
+    return ((memo_key(rule, p) * 0x9E3779B97F4A7C15ull) >> 32) & 4095;
+  };
+  constexpr std::uint32_t kRow = 70000;
+  for (std::uint32_t p = 0; p < kRow; ++p) add(Rule::atom, p);
+  add(Rule::expression, 7);
+  const std::uint64_t crowded = slot_of(Rule::expression, 100000);
+  for (std::uint32_t p = 100000; entries.size() < kRow + 201; ++p) {
+    if (slot_of(Rule::expression, p) == crowded) add(Rule::expression, p);
   }
-  ASSERT_NE(table.find(memo_key(Rule::expression, 7)), nullptr);
-  EXPECT_EQ(*table.find(memo_key(Rule::expression, 7)), 7007u);
-  EXPECT_EQ(table.find(memo_key(Rule::expression, 8)), nullptr);
-  EXPECT_EQ(table.find(memo_key(Rule::atom, 1000)), nullptr);
+
+  MemoTable table;
+  EXPECT_EQ(table.find(entries.data(), Rule::atom, 0), nullptr);
+  for (std::uint32_t i = 0; i < entries.size(); ++i) table.insert(entries.data(), i);
+  for (std::uint32_t i = 0; i < entries.size(); ++i) {
+    const std::uint32_t* hit = table.find(entries.data(), entries[i].rule, entries[i].pos);
+    ASSERT_NE(hit, nullptr) << i;
+    EXPECT_EQ(*hit, i);
+  }
+  EXPECT_EQ(table.find(entries.data(), Rule::expression, 8), nullptr);
+  EXPECT_EQ(table.find(entries.data(), Rule::atom, kRow), nullptr);
+  EXPECT_EQ(table.find(entries.data(), Rule::atom, 100000), nullptr);
+
+  // An entry of a key already there takes its place.
+  add(Rule::atom, 5);
+  table.insert(entries.data(), static_cast<std::uint32_t>(entries.size() - 1));
+  EXPECT_EQ(*table.find(entries.data(), Rule::atom, 5), entries.size() - 1);
+  EXPECT_EQ(*table.find(entries.data(), Rule::atom, 6), 6u);
 
   const std::size_t capacity = table.capacity();
   table.clear();
   EXPECT_TRUE(table.empty());
   EXPECT_EQ(table.capacity(), capacity);
-  EXPECT_EQ(table.find(memo_key(Rule::atom, 3)), nullptr);
+  EXPECT_EQ(table.find(entries.data(), Rule::atom, 3), nullptr);
+}
+
+TEST(RecognizerEngine, MemoTableTellsRulesAtOnePositionApart) {
+  // Expression's key at a position hashes to a slot a little after atom's at that position.
+  // With expression's entry there first, and atom's slots up to it filled by entries of other
+  // positions, atom's entry lands after expression's: looking up atom there, or entering it
+  // again, probes past expression's entry, which only the rule tells apart.
+  constexpr std::uint32_t kAt = 5000;
+  const auto slot_of = [](Rule rule, std::uint32_t p) {
+    return ((memo_key(rule, p) * 0x9E3779B97F4A7C15ull) >> 32) & 63;  // in 64 slots
+  };
+  const std::uint64_t home = slot_of(Rule::atom, kAt);
+  const std::uint64_t gap = (slot_of(Rule::expression, kAt) - home) & 63;
+  ASSERT_LT(gap, 24u);  // so that the entries below fit in 64 slots
+
+  std::vector<MemoEntry> entries;
+  const auto add = [&](Rule rule, std::uint32_t pos) {
+    MemoEntry m{};
+    m.pos = pos;
+    m.rule = rule;
+    entries.push_back(m);
+  };
+  add(Rule::expression, kAt);
+  for (std::uint32_t p = 0; entries.size() < gap + 1; ++p) {
+    if (p != kAt && slot_of(Rule::atom, p) == home) add(Rule::atom, p);
+  }
+  add(Rule::atom, kAt);
+  MemoTable table;
+  for (std::uint32_t i = 0; i < entries.size(); ++i) table.insert(entries.data(), i);
+  ASSERT_EQ(table.capacity(), 64u);
+  const std::uint32_t atom = static_cast<std::uint32_t>(entries.size() - 1);
+  ASSERT_NE(table.find(entries.data(), Rule::atom, kAt), nullptr);
+  EXPECT_EQ(*table.find(entries.data(), Rule::atom, kAt), atom);
+  EXPECT_EQ(*table.find(entries.data(), Rule::expression, kAt), 0u);
+
+  add(Rule::atom, kAt);  // the same key again takes atom's slot, not expression's
+  table.insert(entries.data(), atom + 1);
+  EXPECT_EQ(*table.find(entries.data(), Rule::atom, kAt), atom + 1);
+  EXPECT_EQ(*table.find(entries.data(), Rule::expression, kAt), 0u);
 }
 
 }  // namespace
