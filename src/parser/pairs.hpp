@@ -110,14 +110,15 @@ inline constexpr auto kLevelRules = [] {
   return levels;
 }();
 
-// One entry of the list. Most levels of a projection and of an expression's chain hold one child with their own
-// span, so a start entry may stand for a run of nested chain levels: its rule is the outermost
-// of them and `chain` counts the levels below it. Such a start entry's partner is the last of
-// its end entries. An end entry is written for the innermost level and for each level whose
-// span ends elsewhere than the one below it (a level with repetitions, or with a skip after its
-// child); a level without one ends where the level below it ends. An end entry's rule names
-// the level it ends; the innermost one links to the start entry, and each other one to the
-// run's end entry before it (the end of the level below it that does not share it).
+// One entry of the list. Most levels of a projection and of an expression's chain hold one
+// child with their own span, so a start entry may stand for a run of nested chain levels: its
+// rule is the outermost of them and `chain` counts the levels below it. Such a start entry's
+// partner is the last of its end entries. An end entry is written for the innermost level and
+// for each level whose span ends elsewhere than the one below it (a level with repetitions, or
+// with a skip after its child); a level without one ends where the level below it ends. An end
+// entry's rule names the level it ends; the innermost one links to the start entry, and each
+// other one to the run's end entry before it (the end of the level below it that does not
+// share it).
 //
 // A pair without inner pairs whose text is 1 to 255 bytes long may instead be a single leaf
 // entry: a start entry that is its own partner, its length in `leaf_len`. Every other entry has

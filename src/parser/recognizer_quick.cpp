@@ -617,11 +617,12 @@ bool Quick::atom(State& s) {
 // of the levels of the run at `lower` below unary_expr (its start entry counts the levels down
 // to atom). postfix_expr is a level of the run where it begins where unary_expr does
 // (`joined`), and unary_expr then ends where it ends; after a "-" it is a pair of its own, the
-// start of a run of its own, and the run at `lower` ends at unary_expr. atom is the innermost level of the run where it is small: no memo
-// entry stands in for it, so it leaves only its pair, and postfix_expr ends where it does unless
-// a skip or a postfix operator follows it. What the rule wrappers of the two levels do besides
-// leaving their pairs is done here as they do it; a small atom begins with a character atom can
-// begin with.
+// start of a run of its own, and the run at `lower` ends at unary_expr. atom is the innermost
+// level of the run where it is small: no memo entry stands in for it, so it leaves only its
+// pair, and postfix_expr ends where it does, or one blank after it (a mark on the run's start
+// entry), unless a longer skip or a postfix operator follows it. What the rule wrappers of the
+// two levels do besides leaving their pairs is done here as they do it; a small atom begins
+// with a character atom can begin with.
 bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
   if (!joined) {
     // postfix_expr heads a run of its own, down to atom, read as a joined operand is.

@@ -183,18 +183,21 @@ TEST(RecognizerEngine, RereadsGiveWhatRunningAgainGives) {
   }
 }
 
+// A memo entry with the key of a call of `rule` at `pos`, all else empty.
+MemoEntry keyed_entry(Rule rule, std::uint32_t pos) {
+  MemoEntry m{};
+  m.pos = pos;
+  m.rule = rule;
+  return m;
+}
+
 TEST(RecognizerEngine, MemoTableFindsWhatWasInsertedAcrossGrowth) {
   // The table holds entry indexes and compares keys through the entries. The keys: positions
   // of atom in a row (enough for the table to grow past the size from which it is kept fuller),
   // one of another rule at a position atom also has, and positions whose hashes fall on one
   // slot at every capacity up to 4096 (long probe runs that growth must keep findable).
   std::vector<MemoEntry> entries;
-  const auto add = [&](Rule rule, std::uint32_t pos) {
-    MemoEntry m{};
-    m.pos = pos;
-    m.rule = rule;
-    entries.push_back(m);
-  };
+  const auto add = [&](Rule rule, std::uint32_t pos) { entries.push_back(keyed_entry(rule, pos)); };
   const auto slot_of = [](Rule rule, std::uint32_t p) {
     return ((memo_key(rule, p) * 0x9E3779B97F4A7C15ull) >> 32) & 4095;
   };
@@ -245,12 +248,7 @@ TEST(RecognizerEngine, MemoTableTellsRulesAtOnePositionApart) {
   ASSERT_LT(gap, 24u);  // so that the entries below fit in 64 slots
 
   std::vector<MemoEntry> entries;
-  const auto add = [&](Rule rule, std::uint32_t pos) {
-    MemoEntry m{};
-    m.pos = pos;
-    m.rule = rule;
-    entries.push_back(m);
-  };
+  const auto add = [&](Rule rule, std::uint32_t pos) { entries.push_back(keyed_entry(rule, pos)); };
   add(Rule::expression, kAt);
   for (std::uint32_t p = 0; entries.size() < gap + 1; ++p) {
     if (p != kAt && slot_of(Rule::atom, p) == home) add(Rule::atom, p);
