@@ -268,10 +268,15 @@ void for_each_buffer(State& s, F f) {
   f(s.memo_expected);
 }
 
+// This thread's state. Out of line, so that a caller looks the thread-local up once and keeps
+// its address: from a shared object every lookup is a call, and the compiler would otherwise
+// repeat it for each field it touches.
+[[gnu::noinline]] State& thread_state() { return t_state; }
+
 // The thread's state for a run while the run lasts.
 class RunState {
  public:
-  RunState() : s_(t_state) {
+  RunState() : s_(thread_state()) {
     // Every scalar of a new state (the buffers are emptied below); a field added to State is
     // set here too, as the size check reminds.
     static_assert(sizeof(void*) != 8 || sizeof(State) == 384, "set every field of State in RunState");
