@@ -48,6 +48,34 @@ inline std::uint64_t name_hash(std::string_view name) {
   return h ^ (h >> 31);
 }
 
+// Whether two names are equal, compared in place eight bytes at a time: names are short, and a
+// call of memcmp would cost more than the comparison.
+inline bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  std::size_t n = a.size();
+  for (; n >= 8; p += 8, q += 8, n -= 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, p, 8);
+    std::memcpy(&y, q, 8);
+    if (x != y) return false;
+  }
+  if (n >= 4) {
+    // Two loads that may overlap cover the last four to seven bytes.
+    std::uint32_t x[2];
+    std::uint32_t y[2];
+    std::memcpy(&x[0], p, 4);
+    std::memcpy(&x[1], p + n - 4, 4);
+    std::memcpy(&y[0], q, 4);
+    std::memcpy(&y[1], q + n - 4, 4);
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+  }
+  // The first, middle and last of up to three bytes are all of them.
+  return n == 0 || (p[0] == q[0] && p[n / 2] == q[n / 2] && p[n - 1] == q[n - 1]);
+}
+
 template <class V>
 class OrderedMap {
  public:
@@ -112,7 +140,7 @@ class OrderedMap {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = name_hash(key) & mask;; i = (i + 1) & mask) {
       value_type* entry = slots_[i];
-      if (entry == nullptr || entry->first == key) return entry;
+      if (entry == nullptr || same_name(entry->first, key)) return entry;
     }
   }
   std::size_t free_slot(std::string_view key) const {

@@ -7,19 +7,10 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "ordered.hpp"
 #include "validator/inline_list.hpp"
 
 namespace tessary {
-
-// Whether two names are equal, compared in place: names are short, and most pairs compared differ
-// in length or early on, where calling memcmp would cost more than the comparison.
-inline bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
 
 class NameSet {
  public:

@@ -40,6 +40,27 @@ TEST(NameHash, EveryByteOfANameCounts) {
   }
 }
 
+// Names compared in place, a word or a few bytes at a time: equal names from different buffers
+// are equal, and a difference in any one byte, or in length, is seen, for every length up to a
+// few words (each length ends with another mix of whole words, overlapping loads and bytes).
+TEST(SameName, SeesEveryByteAndTheLength) {
+  for (std::size_t length = 0; length <= 24; ++length) {
+    std::string base;
+    for (std::size_t i = 0; i < length; ++i) base += static_cast<char>('a' + i);
+    const std::string copy = base;
+    EXPECT_TRUE(same_name(base, copy)) << "length " << length;
+    EXPECT_FALSE(same_name(base, base + '\0')) << "length " << length;
+    for (std::size_t i = 0; i < length; ++i) {
+      for (char other : {'A', '\0', '\xFF'}) {
+        std::string changed = base;
+        changed[i] = other;
+        EXPECT_FALSE(same_name(base, changed)) << "length " << length << ", byte " << i;
+        EXPECT_FALSE(same_name(changed, base)) << "length " << length << ", byte " << i;
+      }
+    }
+  }
+}
+
 TEST(OrderedMap, AgreesWithAModelAndKeepsFirstInsertionOrder) {
   OrderedMap<int> map;
   std::map<std::string, int> model;
