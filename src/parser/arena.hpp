@@ -83,6 +83,15 @@ namespace arena_detail {
 extern constinit thread_local Building t_building;
 }  // namespace arena_detail
 
+// `address` (of a thread-local), as a value that the compiler keeps where it is used again. It
+// would otherwise work a thread-local's address out afresh at each use, which in a shared object
+// is an indirect call each time.
+template <class T>
+[[gnu::always_inline]] inline T* kept_address(T* address) noexcept {
+  asm("" : "+r"(address));
+  return address;
+}
+
 // What this thread is building, and its arena (null when none). Set by BuildingArena.
 inline const Building& building() noexcept { return arena_detail::t_building; }
 inline Arena* building_arena() noexcept { return arena_detail::t_building.arena; }

@@ -42,7 +42,7 @@ extern constinit thread_local std::size_t tree_depth;
 // the first operand, n - i above operand i). Throws kTooDeepMessage past kMaxTreeDepth.
 class DepthGuard {
  public:
-  explicit DepthGuard(std::size_t levels = 1) : depth_(&detail::tree_depth) { set(levels); }
+  explicit DepthGuard(std::size_t levels = 1) : depth_(kept_address(&detail::tree_depth)) { set(levels); }
   ~DepthGuard() { *depth_ -= levels_; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
