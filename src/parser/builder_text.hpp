@@ -47,6 +47,9 @@ inline std::uint32_t offset_of(const Pair& pair) {
 // The texts of the inner pairs of `pair` whose rule is `name_rule` (label names, relationship
 // type names), in order, into `names`, and where each is written into `offsets`.
 void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets);
+// The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets,
+                 const Building& b);
 
 // A parameter's text without its leading "$" (every one of them).
 std::string_view without_dollars(std::string_view text);
