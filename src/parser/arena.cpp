@@ -97,8 +97,9 @@ void Arena::deallocate_large(void* p) noexcept {
   std::free(large);
 }
 
-BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text)
-    : previous_(t_build.building) {
+BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text) {
+  BuildThread& thread = build_thread();
+  previous_ = thread.building;
   Building next{arena, source.data(), source.size(), nullptr};
   if (text == SourceText::Viewed) {
     next.copy = source.data();
@@ -107,7 +108,7 @@ BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText t
     std::memcpy(copy, source.data(), source.size());
     next.copy = copy;
   }
-  t_build.building = next;
+  thread.building = next;
 }
 
 BuildingArena::~BuildingArena() { t_build.building = previous_; }

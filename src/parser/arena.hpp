@@ -364,7 +364,7 @@ class TreeList {
   // Appends what `make()` returns, made in the item's own room: the value is never moved.
   template <class Make>
   T& emplace_made(Make&& make) {
-    if (size_ == capacity()) move_to(size_ == 0 ? 1 : 2 * std::size_t{size_}, building_arena());
+    if (size_ == capacity()) grow();
     T* made = new (data_ + size_) T(make());
     ++size_;
     return *made;
@@ -414,6 +414,11 @@ class TreeList {
       old[i].~T();
     }
     if (old != nullptr) give_back(old, old_room);
+  }
+  // Doubles the room (out of line, so that a loop that appends looks the building arena up only
+  // when it grows).
+  [[gnu::noinline]] void grow() {
+    move_to(size_ == 0 ? 1 : 2 * std::size_t{size_}, building_arena());
   }
   template <class... A>
   [[gnu::noinline]] T& grow_and_emplace(A&&... args) {
