@@ -37,7 +37,7 @@ std::string_view trailing_gap(const Pair& parent);
 
 // A pair's text, exactly as written (a tree's Text made from it points into the tree's copy of
 // the query text).
-inline std::string_view text_of(const Pair& pair) { return pair.as_str(); }
+[[gnu::always_inline]] inline std::string_view text_of(const Pair& pair) { return pair.as_str(); }
 
 // Where a pair starts in the query text. Token positions count in 32 bits, so every offset fits.
 inline std::uint32_t offset_of(const Pair& pair) {
