@@ -34,10 +34,10 @@ thread_local SpareBlock t_spare;
 }  // namespace
 
 namespace arena_detail {
-constinit thread_local Building t_building;
+constinit thread_local BuildThread t_build;
 }  // namespace arena_detail
 
-using arena_detail::t_building;
+using arena_detail::t_build;
 
 static_assert(sizeof(void*) * 2 <= kHeader);
 static_assert(sizeof(void*) * 3 <= kLargeHeader);
@@ -97,8 +97,9 @@ void Arena::deallocate_large(void* p) noexcept {
   std::free(large);
 }
 
-BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text)
-    : previous_(t_building) {
+BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText text) {
+  BuildThread& thread = build_thread();
+  previous_ = thread.building;
   Building next{arena, source.data(), source.size(), nullptr};
   if (text == SourceText::Viewed) {
     next.copy = source.data();
@@ -107,10 +108,10 @@ BuildingArena::BuildingArena(Arena* arena, std::string_view source, SourceText t
     std::memcpy(copy, source.data(), source.size());
     next.copy = copy;
   }
-  t_building = next;
+  thread.building = next;
 }
 
-BuildingArena::~BuildingArena() { t_building = previous_; }
+BuildingArena::~BuildingArena() { t_build.building = previous_; }
 
 void Text::assign_elsewhere(std::string_view text) {
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
@@ -122,7 +123,7 @@ void Text::assign_elsewhere(std::string_view text) {
     data_ = nullptr;
     return;
   }
-  const Building& b = t_building;
+  const Building& b = t_build.building;
   if (b.arena != nullptr) {
     const auto at = reinterpret_cast<std::uintptr_t>(text.data());
     const auto from = reinterpret_cast<std::uintptr_t>(b.source);

@@ -79,13 +79,36 @@ struct Building {
   const char* copy = nullptr;
 };
 
+// What a thread holds for the tree it builds: what it builds it from, and how many nodes of the
+// tree stand above the child being built now (the builder's count against its depth bound). They
+// are one thread-local, so that a step needing both looks it up once.
+struct BuildThread {
+  Building building;
+  std::size_t depth = 0;
+};
+
 namespace arena_detail {
-extern constinit thread_local Building t_building;
+extern constinit thread_local BuildThread t_build;
 }  // namespace arena_detail
 
+// `address` (of a thread-local), as a value that the compiler keeps where it is used again. It
+// would otherwise work a thread-local's address out afresh at each use, which in a shared object
+// is an indirect call each time.
+template <class T>
+[[gnu::always_inline]] inline T* kept_address(T* address) noexcept {
+  asm("" : "+r"(address));
+  return address;
+}
+
+// This thread's state, for a step that keeps it: one that makes several boxes, lists and texts
+// hands them its `building` rather than have each look the thread-local up again.
+[[gnu::always_inline]] inline BuildThread& build_thread() noexcept {
+  return *kept_address(&arena_detail::t_build);
+}
+
 // What this thread is building, and its arena (null when none). Set by BuildingArena.
-inline const Building& building() noexcept { return arena_detail::t_building; }
-inline Arena* building_arena() noexcept { return arena_detail::t_building.arena; }
+inline const Building& building() noexcept { return arena_detail::t_build.building; }
+inline Arena* building_arena() noexcept { return arena_detail::t_build.building.arena; }
 
 // Where the texts of a tree taken from its query text point.
 enum class SourceText : std::uint8_t {
@@ -117,6 +140,8 @@ class Text {
   Text(std::string_view text) { assign(text); }    // NOLINT: implicit on purpose
   Text(const char* text) { assign(text); }         // NOLINT: implicit on purpose
   Text(const std::string& text) { assign(text); }  // NOLINT: implicit on purpose
+  // The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+  Text(std::string_view text, const Building& b) { assign(text, b); }
   Text(const Text& other) { assign(other.view()); }
   Text(Text&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
@@ -159,8 +184,8 @@ class Text {
  private:
   // Most texts of a tree lie in the query text being built from, and point into its copy: that
   // case is decided here, every other one out of line.
-  void assign(std::string_view text) {
-    const Building& b = arena_detail::t_building;
+  void assign(std::string_view text) { assign(text, building()); }
+  void assign(std::string_view text, const Building& b) {
     const auto at = reinterpret_cast<std::uintptr_t>(text.data());
     const auto from = reinterpret_cast<std::uintptr_t>(b.source);
     if (b.copy != nullptr && b.arena != nullptr && !text.empty() && at >= from &&
@@ -321,7 +346,11 @@ class TreeList {
 
   // Makes room for `n` items in all; never shrinks.
   void reserve(std::size_t n) {
-    if (n > capacity()) move_to(n);
+    if (n > capacity()) move_to(n, building_arena());
+  }
+  // The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+  void reserve(std::size_t n, const Building& b) {
+    if (n > capacity()) move_to(n, b.arena);
   }
   void push_back(const T& item) { emplace_back(item); }
   void push_back(T&& item) { emplace_back(std::move(item)); }
@@ -335,7 +364,7 @@ class TreeList {
   // Appends what `make()` returns, made in the item's own room: the value is never moved.
   template <class Make>
   T& emplace_made(Make&& make) {
-    if (size_ == capacity()) move_to(size_ == 0 ? 1 : 2 * std::size_t{size_});
+    if (size_ == capacity()) grow();
     T* made = new (data_ + size_) T(make());
     ++size_;
     return *made;
@@ -354,9 +383,11 @@ class TreeList {
     return i;
   }
   // An array of room for `n` items, in the building arena or else on the heap; sets `room_`.
-  T* take(std::size_t n) {
+  T* take(std::size_t n) { return take(n, building_arena()); }
+  // The same, given the building arena (null when none).
+  T* take(std::size_t n, Arena* arena) {
     if (n >= kOnHeap) throw std::bad_alloc();
-    if (Arena* arena = building_arena()) {
+    if (arena != nullptr) {
       T* array = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
       room_ = static_cast<std::uint32_t>(n);
       return array;
@@ -372,17 +403,22 @@ class TreeList {
       Arena::give_back(array, room * sizeof(T));
     }
   }
-  // Moves the items to an array of room for `n`.
-  void move_to(std::size_t n) {
+  // Moves the items to an array of room for `n`, taken as take(n, arena) does.
+  void move_to(std::size_t n, Arena* arena) {
     static_assert(std::is_nothrow_move_constructible_v<T>);
     T* old = data_;
     const std::uint32_t old_room = room_;
-    data_ = take(n);
+    data_ = take(n, arena);
     for (std::uint32_t i = 0; i < size_; ++i) {
       new (data_ + i) T(std::move(old[i]));
       old[i].~T();
     }
     if (old != nullptr) give_back(old, old_room);
+  }
+  // Doubles the room (out of line, so that a loop that appends looks the building arena up only
+  // when it grows).
+  [[gnu::noinline]] void grow() {
+    move_to(size_ == 0 ? 1 : 2 * std::size_t{size_}, building_arena());
   }
   template <class... A>
   [[gnu::noinline]] T& grow_and_emplace(A&&... args) {

@@ -66,8 +66,13 @@ class Box {
   // A box of what `make()` returns, made in the box's own room: the value is never moved.
   template <class Make>
   static Box made_by(Make&& make) {
+    return made_by(building(), std::forward<Make>(make));
+  }
+  // The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+  template <class Make>
+  static Box made_by(const Building& b, Make&& make) {
     Box box;
-    if (Arena* arena = building_arena()) {
+    if (Arena* arena = b.arena) {
       box.bits_ =
           reinterpret_cast<std::uintptr_t>(new (arena->allocate(sizeof(T), alignof(T))) T(make()));
     } else {
@@ -215,6 +220,8 @@ class PackedText {
   PackedText() = default;
   PackedText(std::string_view text) { assign(text); }  // NOLINT: implicit on purpose
   PackedText(const char* text) { assign(text); }       // NOLINT: implicit on purpose
+  // The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+  PackedText(std::string_view text, const Building& b) { assign(text, b); }
   PackedText(const PackedText& other) { assign(other.view()); }
   PackedText(PackedText&& other) noexcept { take(other); }
   PackedText& operator=(const PackedText& other) {
@@ -253,10 +260,11 @@ class PackedText {
   }
 
  private:
-  void assign(std::string_view text) {
-    if (building_arena() != nullptr) {
+  void assign(std::string_view text) { assign(text, building()); }
+  void assign(std::string_view text, const Building& b) {
+    if (b.arena != nullptr) {
       // Made while a tree is built, a Text points into the tree's memory and owns no bytes.
-      const Text made(text);
+      const Text made(text, b);
       set(made.data(), made.size(), false);
       return;
     }
@@ -575,12 +583,22 @@ struct Expr {
       T made{std::forward<Parts>(parts)...};
       destroy();
       new (room_) T(std::move(made));
+      kind_ = kKindOf<T>;
     } else {
-      Box<T> made = Box<T>::made_by([&] { return T{std::forward<Parts>(parts)...}; });
+      emplace_by<T>(building(), std::forward<Parts>(parts)...);
+    }
+  }
+  // The same, boxing by `b`: this thread's Building, as a step that keeps it hands it over.
+  template <class T, class... Parts>
+  void emplace_by(const Building& b, Parts&&... parts) {
+    if constexpr (kInPlace<T>) {
+      emplace<T>(std::forward<Parts>(parts)...);
+    } else {
+      Box<T> made = Box<T>::made_by(b, [&] { return T{std::forward<Parts>(parts)...}; });
       destroy();
       new (room_) Box<T>(std::move(made));
+      kind_ = kKindOf<T>;
     }
-    kind_ = kKindOf<T>;
   }
 
   ExprKind kind() const { return kind_; }

@@ -30,9 +30,6 @@ inline constexpr const char* kTooDeepMessage =
 [[noreturn]] void fail(std::string message);
 
 namespace detail {
-// How many nodes of the tree under construction on this thread stand above the child being
-// built now (see DepthGuard).
-extern constinit thread_local std::size_t tree_depth;
 [[noreturn]] void fail_too_deep();
 }  // namespace detail
 
@@ -42,24 +39,27 @@ extern constinit thread_local std::size_t tree_depth;
 // the first operand, n - i above operand i). Throws kTooDeepMessage past kMaxTreeDepth.
 class DepthGuard {
  public:
-  explicit DepthGuard(std::size_t levels = 1) : depth_(&detail::tree_depth) { set(levels); }
-  ~DepthGuard() { *depth_ -= levels_; }
+  explicit DepthGuard(std::size_t levels = 1) : thread_(&build_thread()) { set(levels); }
+  ~DepthGuard() { thread_->depth -= levels_; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
   void set(std::size_t levels) {
-    const std::size_t depth = *depth_ - levels_ + levels;
+    const std::size_t depth = thread_->depth - levels_ + levels;
     // Checked before the count changes: a guard whose constructor throws is never destroyed.
     if (depth > kMaxTreeDepth) detail::fail_too_deep();
-    *depth_ = depth;
+    thread_->depth = depth;
     levels_ = levels;
   }
   // Fails as a guard of `levels` would, for a step that builds no child under it.
-  static void check(std::size_t levels) {
-    if (detail::tree_depth + levels > kMaxTreeDepth) detail::fail_too_deep();
+  static void check(std::size_t levels) { check(levels, arena_detail::t_build); }
+  static void check(std::size_t levels, const BuildThread& thread) {
+    if (thread.depth + levels > kMaxTreeDepth) detail::fail_too_deep();
   }
+  // What this thread builds from, for the step's boxes, lists and texts.
+  const Building& building() const { return thread_->building; }
 
  private:
-  std::size_t* depth_;  // this thread's count, looked up once
+  BuildThread* thread_;  // this thread's, looked up once
   std::size_t levels_ = 0;
 };
 

@@ -25,20 +25,22 @@ std::string upper(std::string_view text) {
   return out;
 }
 
+// The boxes below are made by `b`, this thread's Building, as the calling step keeps it.
+
 // A box holding what `tree` held, moved in once.
-Box<Expr> box_of(Expr& tree) {
-  return Box<Expr>::made_by([&]() -> Expr { return std::move(tree); });
+Box<Expr> box_of(Expr& tree, const Building& b) {
+  return Box<Expr>::made_by(b, [&]() -> Expr { return std::move(tree); });
 }
 
 // A box of the expression of `pair`, built in the box.
-Box<Expr> box_built(const Pair& pair) {
-  return Box<Expr>::made_by([&] { return build_expression(pair); });
+Box<Expr> box_built(const Pair& pair, const Building& b = building()) {
+  return Box<Expr>::made_by(b, [&] { return build_expression(pair); });
 }
 
 // The operands of an operator: what `tree` held, moved in, and the expression of `pair`, built in
 // its place. `tree` is left moved from.
-Box<OperandPair> operands_built(Expr& tree, const Pair& pair) {
-  return Box<OperandPair>::made_by([&] {
+Box<OperandPair> operands_built(Expr& tree, const Pair& pair, const Building& b) {
+  return Box<OperandPair>::made_by(b, [&] {
     return OperandPair{std::move(tree), build_expression(pair)};
   });
 }
@@ -58,8 +60,8 @@ void join(Expr& tree, Box<OperandPair> operands) {
 
 // `tree` becomes the operator `Node` of what it held.
 template <class Node>
-void wrap(Expr& tree) {
-  make_node<Node>(tree, box_of(tree));
+void wrap(Expr& tree, const Building& b) {
+  make_node<Node>(tree, box_of(tree, b));
 }
 
 // Comparison operators by their text, compared without regard to letter case. For STARTS WITH and
@@ -118,7 +120,7 @@ template <class Node>
   for (Pair child : inner) {
     if (child.as_rule() == keyword) continue;
     depth.set(operands - index++);
-    join<Node>(tree, operands_built(tree, child));
+    join<Node>(tree, operands_built(tree, child, depth.building()));
   }
   return tree;
 }
@@ -137,7 +139,7 @@ template <class Make>
   std::size_t index = 1;
   for (Pair child : inner) {
     depth.set(operands - index++);
-    Box<OperandPair> operands = operands_built(tree, child);
+    Box<OperandPair> operands = operands_built(tree, child, depth.building());
     make(gap_text(pair, prev_end, &child), tree, std::move(operands));
     prev_end = child.end();
   }
@@ -157,7 +159,7 @@ template <class Make>
   if (!comparison) fail("NOT missing comparison_expr");
   DepthGuard depth(nots);
   Expr tree = build_comparison_expr(*comparison);
-  for (std::size_t i = 0; i < nots; ++i) wrap<Expr::Not>(tree);
+  for (std::size_t i = 0; i < nots; ++i) wrap<Expr::Not>(tree, depth.building());
   return tree;
 }
 
@@ -174,7 +176,7 @@ template <class Make>
   if (!text.empty() && text.front() == '-') {
     DepthGuard depth;
     Expr tree = build_postfix_expr(*operand);
-    wrap<Expr::Neg>(tree);
+    wrap<Expr::Neg>(tree, depth.building());
     return tree;
   }
   return build_postfix_expr(*operand);
@@ -185,7 +187,10 @@ template <class Make>
 // are searched directly.
 class MapBuilder {
  public:
-  explicit MapBuilder(std::size_t expected) { entries_.reserve(expected); }
+  // Its entries and key texts are made by `b`, this thread's Building, as the caller keeps it.
+  MapBuilder(std::size_t expected, const Building& b) : building_(b) {
+    entries_.reserve(expected, b);
+  }
   void insert(std::string_view key, std::uint32_t offset, Expr value) {
     if (auto found = find(key)) {
       entries_[*found].value = std::move(value);
@@ -198,7 +203,7 @@ class MapBuilder {
       }
       index_.emplace(key, entries_.size());
     }
-    entries_.push_back(MapEntry{Text(key), std::move(value), NameOffsets(offset)});
+    entries_.push_back(MapEntry{Text(key, building_), std::move(value), NameOffsets(offset)});
   }
   TreeList<MapEntry> take() { return std::move(entries_); }
 
@@ -215,6 +220,7 @@ class MapBuilder {
     }
     return std::nullopt;
   }
+  const Building& building_;
   TreeList<MapEntry> entries_;
   std::unordered_map<std::string_view, std::size_t> index_;
 };
@@ -223,10 +229,11 @@ class MapBuilder {
   Pairs inner = pair.into_inner();
   std::optional<Pair> name = inner.next();
   if (!name) fail("Function missing name");
-  auto held = Box<Expr::FunctionCall>::made_by([] { return Expr::FunctionCall{}; });
+  const Building& b = build_thread().building;
+  auto held = Box<Expr::FunctionCall>::made_by(b, [] { return Expr::FunctionCall{}; });
   Expr::FunctionCall& call = *held;
-  call.name = text_of(*name);
-  call.args.reserve(inner.count());
+  call.name = Text(text_of(*name), b);
+  call.args.reserve(inner.count(), b);
   std::optional<Pair> first_arg;
   for (Pair child : inner) {
     if (child.as_rule() != Rule::expression) continue;
@@ -365,8 +372,6 @@ RuledPair building_level(const Pair& top) {
 
 [[noreturn]] void fail(std::string message) { throw CypherError::parse(std::move(message)); }
 
-constinit thread_local std::size_t detail::tree_depth = 0;
-
 [[gnu::noinline, gnu::cold]] void detail::fail_too_deep() { fail(kTooDeepMessage); }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,7 +439,7 @@ Expr build_comparison_expr(const Pair& pair) {
     std::optional<Pair> operand_pair = inner.next();
     if (!operand_pair) break;
     depth.set(operators--);
-    Box<OperandPair> operands = operands_built(tree, *operand_pair);
+    Box<OperandPair> operands = operands_built(tree, *operand_pair, depth.building());
     const std::string_view text = op->as_str();
     const ComparisonOp* match = comparison_op(text);
     if (!match) fail("Unknown comparison op: " + upper(text));
@@ -460,6 +465,7 @@ Expr build_postfix_expr(const Pair& pair) {
   std::size_t remaining = 0;
   for (Pair op : inner) remaining += op.as_rule() == Rule::postfix_op;
   DepthGuard depth(remaining);
+  const Building& b = depth.building();
   Expr tree = build_atom(*atom);
   for (Pair op : inner) {
     if (op.as_rule() != Rule::postfix_op) continue;
@@ -471,23 +477,24 @@ Expr build_postfix_expr(const Pair& pair) {
     switch (form->as_rule()) {
       case Rule::null_check_op:
         if (upper(form->as_str()).find("NOT") != std::string::npos) {
-          wrap<Expr::IsNotNull>(tree);
+          wrap<Expr::IsNotNull>(tree, b);
         } else {
-          wrap<Expr::IsNull>(tree);
+          wrap<Expr::IsNull>(tree, b);
         }
         break;
       case Rule::property_lookup: {
         std::optional<Pair> key = form->into_inner().peek();
         if (!key) fail("Property lookup missing key");
-        make_node<Expr::Property>(tree, box_of(tree), Text(text_of(*key)), offset_of(*key));
+        tree.emplace_by<Expr::Property>(b, box_of(tree, b), Text(text_of(*key), b),
+                                        offset_of(*key));
         break;
       }
       case Rule::subscript_op: {
         std::optional<Pair> index = form->into_inner().peek();
         if (!index) fail("Subscript missing index");
         depth.set(above);
-        Box<Expr> subscript = box_built(*index);
-        make_node<Expr::Index>(tree, box_of(tree), std::move(subscript));
+        Box<Expr> subscript = box_built(*index, b);
+        tree.emplace_by<Expr::Index>(b, box_of(tree, b), std::move(subscript));
         break;
       }
       case Rule::list_slice_op: {
@@ -498,9 +505,10 @@ Expr build_postfix_expr(const Pair& pair) {
         for (Pair bound : form->into_inner()) {
           bool upper_bound = has_word(gap_text(*form, prev_end, &bound), "..");
           prev_end = bound.end();
-          (upper_bound ? slice.to : slice.from) = box_built(bound);
+          (upper_bound ? slice.to : slice.from) = box_built(bound, b);
         }
-        make_node<Expr::Slice>(tree, box_of(tree), std::move(slice.from), std::move(slice.to));
+        tree.emplace_by<Expr::Slice>(b, box_of(tree, b), std::move(slice.from),
+                                     std::move(slice.to));
         break;
       }
       default:
@@ -511,7 +519,7 @@ Expr build_postfix_expr(const Pair& pair) {
 }
 
 TreeList<MapEntry> build_map_literal(const Pair& pair) {
-  MapBuilder map(pair.into_inner().count());
+  MapBuilder map(pair.into_inner().count(), build_thread().building);
   for (Pair entry : pair.into_inner()) {
     if (entry.as_rule() != Rule::property_key_value_pair) continue;
     Pairs parts = entry.into_inner();
@@ -535,12 +543,18 @@ Expr build_atom(const Pair& pair) {
   switch (form->as_rule()) {
     case Rule::literal:
       return build_literal(*form);
-    case Rule::parameter:
-      DepthGuard::check(1);
-      return Expr(Expr::Parameter{Text(without_dollars(form->as_str()))});
-    case Rule::variable:
-      DepthGuard::check(1);
-      return Expr(Expr::Variable{text_of(*form)});
+    case Rule::parameter: {
+      const BuildThread& thread = build_thread();
+      DepthGuard::check(1, thread);
+      const Building& b = thread.building;
+      return Expr(Box<Expr::Parameter>::made_by(
+          b, [&] { return Expr::Parameter{Text(without_dollars(form->as_str()), b)}; }));
+    }
+    case Rule::variable: {
+      const BuildThread& thread = build_thread();
+      DepthGuard::check(1, thread);
+      return Expr(Expr::Variable{PackedText(text_of(*form), thread.building)});
+    }
     case Rule::count_star:
       DepthGuard::check(1);
       return Expr(Expr::CountStar{});
@@ -637,7 +651,7 @@ Expr build_literal(const Pair& pair) {
     DepthGuard depth;
     if (form->as_rule() == Rule::list_literal) {
       Expr::List list;
-      list.items.reserve(form->into_inner().count());
+      list.items.reserve(form->into_inner().count(), depth.building());
       for (Pair item : form->into_inner()) {
         form->forget_inner_before(item);  // the items built so far
         if (item.as_rule() == Rule::expression) {
@@ -648,16 +662,21 @@ Expr build_literal(const Pair& pair) {
     }
     return Expr(Expr::Map{build_map_literal(*form)});
   }
-  DepthGuard::check(1);
+  const BuildThread& thread = build_thread();
+  DepthGuard::check(1, thread);
   std::string_view text = form->as_str();
   switch (form->as_rule()) {
     case Rule::integer_literal:
       return Expr(Expr::Integer{integer_literal_value(text)});
     case Rule::float_literal:
       return Expr(Expr::Float{float_literal_value(text)});
-    case Rule::string_literal:
-      return Expr(Expr::String{
-          Text(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view())});
+    case Rule::string_literal: {
+      const Building& b = thread.building;
+      return Expr(Box<Expr::String>::made_by(b, [&] {
+        return Expr::String{
+            Text(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view(), b)};
+      }));
+    }
     case Rule::boolean_literal:
       return Expr(Expr::Bool{upper(text) == "TRUE"});
     case Rule::null_literal:

@@ -93,16 +93,17 @@ void build_pattern_steps(const Pairs& steps, PatternElement& element) {
 }
 
 void build_node_pattern(const Pair& pair, NodePattern& node) {
+  const Building& b = build_thread().building;
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable:
-        node.variable.emplace(child.as_str());
+        node.variable.emplace(child.as_str(), b);
         break;
       case Rule::node_labels:
-        inner_names(child, Rule::label_name, node.labels, node.label_offsets);
+        inner_names(child, Rule::label_name, node.labels, node.label_offsets, b);
         break;
       case Rule::properties:
-        node.properties = Box<MapOrParam>::made_by([&] { return build_properties(child); });
+        node.properties = Box<MapOrParam>::made_by(b, [&] { return build_properties(child); });
         break;
       default:
         break;
@@ -121,19 +122,20 @@ void build_relationship_pattern(const Pair& pair, RelationshipPattern& rel) {
   } else {
     rel.direction = RelationshipDirection::Both;
   }
+  const Building& b = build_thread().building;
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::variable:
-        rel.variable.emplace(child.as_str());
+        rel.variable.emplace(child.as_str(), b);
         break;
       case Rule::rel_types:
-        inner_names(child, Rule::rel_type_name, rel.rel_types, rel.rel_type_offsets);
+        inner_names(child, Rule::rel_type_name, rel.rel_types, rel.rel_type_offsets, b);
         break;
       case Rule::range_literal:
-        rel.range = Box<RangeBounds>::made_by([&] { return build_range(child); });
+        rel.range = Box<RangeBounds>::made_by(b, [&] { return build_range(child); });
         break;
       case Rule::properties:
-        rel.properties = Box<MapOrParam>::made_by([&] { return build_properties(child); });
+        rel.properties = Box<MapOrParam>::made_by(b, [&] { return build_properties(child); });
         break;
       default:
         break;

@@ -12,20 +12,24 @@
 namespace tessary::builder {
 namespace {
 
-// The tail of a projection, made empty when the first of its parts is written.
-ProjectionTail& tail_of(Projection& clause) {
-  if (!clause.tail) clause.tail = Box<ProjectionTail>::made_by([] { return ProjectionTail{}; });
+// The tail of a projection, made empty (by `b`, this thread's Building as the caller keeps it)
+// when the first of its parts is written.
+ProjectionTail& tail_of(Projection& clause, const Building& b = building()) {
+  if (!clause.tail) {
+    clause.tail = Box<ProjectionTail>::made_by(b, [] { return ProjectionTail{}; });
+  }
   return *clause.tail;
 }
 
 // The items, ORDER BY, SKIP and LIMIT of a RETURN or WITH, into its clause. A `*` for the items
 // leaves no item pairs, and the clause's items empty.
 void build_return_body(const Pair& pair, Projection& clause) {
+  const Building& b = build_thread().building;
   for (Pair child : pair.into_inner()) {
     switch (child.as_rule()) {
       case Rule::return_items: {
         TreeList<ReturnItem>& items = clause.items;
-        items.reserve(child.into_inner().count());
+        items.reserve(child.into_inner().count(), b);
         for (Pair item : child.into_inner()) {
           if (item.as_rule() != Rule::return_item) continue;
           items.emplace_made([&] {
@@ -35,7 +39,7 @@ void build_return_body(const Pair& pair, Projection& clause) {
             ReturnItem built{build_expression(*expr), std::nullopt};
             for (Pair rest : parts) {
               if (rest.as_rule() == Rule::variable) {
-                built.alias.emplace(rest.as_str());
+                built.alias.emplace(rest.as_str(), b);
                 break;
               }
             }
@@ -45,7 +49,7 @@ void build_return_body(const Pair& pair, Projection& clause) {
         break;
       }
       case Rule::order_clause:
-        tail_of(clause).order_by = Box<TreeList<SortItem>>::made_by([&] {
+        tail_of(clause, b).order_by = Box<TreeList<SortItem>>::made_by(b, [&] {
           TreeList<SortItem> order;
           for (Pair item : child.into_inner()) {
             if (item.as_rule() == Rule::sort_item) {
@@ -56,12 +60,12 @@ void build_return_body(const Pair& pair, Projection& clause) {
         });
         break;
       case Rule::skip_clause:
-        tail_of(clause).skip = Box<Expr>::made_by(
-            [&] { return build_first_inner_expression(child, "SKIP missing expr"); });
+        tail_of(clause, b).skip = Box<Expr>::made_by(
+            b, [&] { return build_first_inner_expression(child, "SKIP missing expr"); });
         break;
       case Rule::limit_clause:
-        tail_of(clause).limit = Box<Expr>::made_by(
-            [&] { return build_first_inner_expression(child, "LIMIT missing expr"); });
+        tail_of(clause, b).limit = Box<Expr>::made_by(
+            b, [&] { return build_first_inner_expression(child, "LIMIT missing expr"); });
         break;
       default:
         break;

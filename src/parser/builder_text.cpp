@@ -104,10 +104,15 @@ std::string_view gap_text(const Pair& parent, std::size_t from, const Pair* chil
 }
 
 void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets) {
-  names.reserve(pair.into_inner().count());
+  inner_names(pair, name_rule, names, offsets, build_thread().building);
+}
+
+void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets,
+                 const Building& b) {
+  names.reserve(pair.into_inner().count(), b);
   for (Pair child : pair.into_inner()) {
     if (child.as_rule() != name_rule) continue;
-    names.emplace_back(child.as_str());
+    names.emplace_back(child.as_str(), b);
     offsets.push_back(offset_of(child));
   }
 }

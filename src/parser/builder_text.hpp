@@ -37,7 +37,7 @@ std::string_view trailing_gap(const Pair& parent);
 
 // A pair's text, exactly as written (a tree's Text made from it points into the tree's copy of
 // the query text).
-inline std::string_view text_of(const Pair& pair) { return pair.as_str(); }
+[[gnu::always_inline]] inline std::string_view text_of(const Pair& pair) { return pair.as_str(); }
 
 // Where a pair starts in the query text. Token positions count in 32 bits, so every offset fits.
 inline std::uint32_t offset_of(const Pair& pair) {
@@ -47,6 +47,9 @@ inline std::uint32_t offset_of(const Pair& pair) {
 // The texts of the inner pairs of `pair` whose rule is `name_rule` (label names, relationship
 // type names), in order, into `names`, and where each is written into `offsets`.
 void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets);
+// The same, by `b`: this thread's Building, as a step that keeps it hands it over.
+void inner_names(const Pair& pair, Rule name_rule, TreeList<Text>& names, NameOffsets& offsets,
+                 const Building& b);
 
 // A parameter's text without its leading "$" (every one of them).
 std::string_view without_dollars(std::string_view text);

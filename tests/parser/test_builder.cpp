@@ -1064,6 +1064,48 @@ TEST(BuilderTree, MaybeTextBehavesAsAnOptionalText) {
   }
 }
 
+// Texts, boxes and lists made by the Building a step keeps take their room where the ones that
+// look the thread's Building up do: a piece of the query text points into the arena's copy of it,
+// any other text is a copy of its own, and outside a build all of them own their room.
+TEST(BuilderTree, MadeByTheKeptBuildingAsByTheLookedUpOne) {
+  const std::string source = "MATCH (n:Label) RETURN n.name";
+  const std::string elsewhere = "not a piece of the source";
+  const std::string_view pieces[] = {std::string_view(source).substr(6, 9), elsewhere, ""};
+  for (bool in_arena : {false, true}) {
+    Arena arena;
+    std::optional<BuildingArena> scope;
+    if (in_arena) scope.emplace(&arena, source);
+    const Building& b = build_thread().building;
+    auto in_copy = [&](const char* p) {
+      return b.copy != nullptr && p >= b.copy && p < b.copy + source.size();
+    };
+    for (std::string_view piece : pieces) {
+      SCOPED_TRACE(::testing::Message() << "arena " << in_arena << " text '" << piece << "'");
+      const Text looked_up(piece);
+      const Text kept(piece, b);
+      const PackedText packed(piece, b);
+      EXPECT_EQ(kept.view(), piece);
+      EXPECT_EQ(packed.view(), piece);
+      EXPECT_EQ(in_copy(kept.data()), in_copy(looked_up.data()));
+      EXPECT_EQ(in_copy(packed.data()), in_copy(looked_up.data()));
+      EXPECT_EQ(in_copy(kept.data()), in_arena && piece.data() == source.data() + 6);
+      if (!piece.empty()) {
+        EXPECT_NE(kept.data(), piece.data());
+      }
+    }
+    auto box = Box<Expr>::made_by(b, [] { return Expr(Expr::Integer{7}); });
+    EXPECT_EQ(box->as<Expr::Integer>().value, 7);
+    TreeList<Text> names;
+    names.reserve(3, b);
+    EXPECT_EQ(names.capacity(), 3u);
+    Expr tree = Expr::Integer{1};
+    tree.emplace_by<Expr::Property>(b, Box<Expr>(Expr(Expr::Integer{2})), Text("k", b), 5u);
+    ASSERT_TRUE(tree.is<Expr::Property>());
+    EXPECT_EQ(tree.as<Expr::Property>().key, "k");
+    EXPECT_EQ(tree.as<Expr::Property>().expr->as<Expr::Integer>().value, 2);
+  }
+}
+
 TEST(BuilderTree, ArenaRoomIsAlignedAndDistinct) {
   Arena arena;
   std::vector<std::pair<unsigned char*, std::size_t>> taken;
