@@ -432,10 +432,12 @@ inline bool starts_with_word(const State& s, const char (&word)[N]) {
 }
 
 // The end of the run of name text from `i`: word characters, dots and closed backtick names.
+constexpr bool is_word_or_dot(char c) { return is_word(c) || c == '.'; }
+
 inline std::uint32_t name_run_end(const State& s, std::uint32_t i) {
   while (i < s.len) {
     const char c = s.text[i];
-    if (is_word(c) || c == '.') {
+    if (in_class<is_word_or_dot>(c)) {
       ++i;
     } else if (c == '`') {
       const void* close = std::memchr(s.text + i + 1, '`', s.len - i - 1);
@@ -544,48 +546,82 @@ bool Quick::atom_rule(State& s) {
 // of word characters here, which is all the variable can be.
 enum class SmallAtom { kNone, kVariable, kOther };
 
+// A keyword that begins an alternative of atom, as the key of its letters (recognizer_lexicon.hpp).
+struct AtomKeyword {
+  WordKey key;
+  std::uint32_t n;
+};
+template <std::size_t N>
+constexpr AtomKeyword atom_keyword(const char (&word)[N]) {
+  return AtomKeyword{word_key(word, N - 1), N - 1};
+}
+
+// Whether the run of `n` word characters at `t` begins with `word`, A-Z folded: the run is at
+// least as long as the word (whose characters are all letters), and its first bytes have its key.
+inline bool run_begins_with(const char* t, std::uint32_t n, AtomKeyword word) {
+  return n >= word.n && word_key(t, word.n) == word.key;
+}
+
 inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
   const char c = s.text[s.pos];
-  if (is_digit(c) || c == '"' || c == '\'' || c == '$') return SmallAtom::kOther;
-  if (!is_word_start(c)) return SmallAtom::kNone;
-  switch (fold(c)) {
-    case 'r':
-      if (starts_with_word(s, "REDUCE")) return SmallAtom::kNone;
-      break;
-    case 'a':
-      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) return SmallAtom::kNone;
-      break;
-    case 's':
-      if (starts_with_word(s, "SHORTESTPATH") || starts_with_word(s, "SINGLE")) {
-        return SmallAtom::kNone;
-      }
-      break;
-    case 't':
-      if (starts_with_word(s, "TRUE")) return SmallAtom::kOther;
-      break;
-    case 'f':
-      if (starts_with_word(s, "FALSE")) return SmallAtom::kOther;
-      break;
-    case 'n':
-      if (starts_with_word(s, "NULL")) return SmallAtom::kOther;
-      if (starts_with_word(s, "NONE")) return SmallAtom::kNone;
-      break;
-    case 'c':
-      if (starts_with_word(s, "CASE") || starts_with_word(s, "COUNT") ||
-          starts_with_word(s, "COLLECT")) {
-        return SmallAtom::kNone;
-      }
-      break;
-    case 'e':
-      if (starts_with_word(s, "EXISTS")) return SmallAtom::kNone;
-      break;
-    default:
-      break;
+  if (!is_word_start(c)) {
+    return is_digit(c) || c == '"' || c == '\'' || c == '$' ? SmallAtom::kOther : SmallAtom::kNone;
   }
   const char* t = s.text + s.pos;
   const std::uint32_t rest = s.len - s.pos;
   std::uint32_t n = 1;
   while (n < rest && is_word(t[n])) ++n;
+  // The text begins with one of the keywords only where its run of word characters does, which
+  // is at least 3 long.
+  if (n >= 3) {
+    static constexpr AtomKeyword kReduce = atom_keyword("REDUCE");
+    static constexpr AtomKeyword kAll = atom_keyword("ALL");
+    static constexpr AtomKeyword kAny = atom_keyword("ANY");
+    static constexpr AtomKeyword kShortestPath = atom_keyword("SHORTESTPATH");
+    static constexpr AtomKeyword kSingle = atom_keyword("SINGLE");
+    static constexpr AtomKeyword kTrue = atom_keyword("TRUE");
+    static constexpr AtomKeyword kFalse = atom_keyword("FALSE");
+    static constexpr AtomKeyword kNull = atom_keyword("NULL");
+    static constexpr AtomKeyword kNone = atom_keyword("NONE");
+    static constexpr AtomKeyword kCase = atom_keyword("CASE");
+    static constexpr AtomKeyword kCount = atom_keyword("COUNT");
+    static constexpr AtomKeyword kCollect = atom_keyword("COLLECT");
+    static constexpr AtomKeyword kExists = atom_keyword("EXISTS");
+    switch (fold(c)) {
+      case 'r':
+        if (run_begins_with(t, n, kReduce)) return SmallAtom::kNone;
+        break;
+      case 'a':
+        if (run_begins_with(t, n, kAll) || run_begins_with(t, n, kAny)) return SmallAtom::kNone;
+        break;
+      case 's':
+        if (run_begins_with(t, n, kShortestPath) || run_begins_with(t, n, kSingle)) {
+          return SmallAtom::kNone;
+        }
+        break;
+      case 't':
+        if (run_begins_with(t, n, kTrue)) return SmallAtom::kOther;
+        break;
+      case 'f':
+        if (run_begins_with(t, n, kFalse)) return SmallAtom::kOther;
+        break;
+      case 'n':
+        if (run_begins_with(t, n, kNull)) return SmallAtom::kOther;
+        if (run_begins_with(t, n, kNone)) return SmallAtom::kNone;
+        break;
+      case 'c':
+        if (run_begins_with(t, n, kCase) || run_begins_with(t, n, kCount) ||
+            run_begins_with(t, n, kCollect)) {
+          return SmallAtom::kNone;
+        }
+        break;
+      case 'e':
+        if (run_begins_with(t, n, kExists)) return SmallAtom::kNone;
+        break;
+      default:
+        break;
+    }
+  }
   const std::uint32_t after = name_run_skip_end(s, s.pos + n);
   if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
   word = n;
