@@ -683,11 +683,25 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
     return true;
   }
   ++s.work;
-  if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
-                                     : quick_atom_choice(s))) {
-    return false;
+  bool folded;
+  if (kind == SmallAtom::kVariable && !s.atomic && s.tokens.size() == lower + 1 &&
+      word <= kMaxLeafLen) {
+    // The variable's leaf event would be the only event after the run's start event, and
+    // end_atom_level would fold it into that event: it is written there at once.
+    if (reserved_word(s.text + s.pos, word)) return false;
+    Event& run = s.tokens[lower];
+    run.leaf_rule = static_cast<std::uint8_t>(Rule::variable);
+    run.leaf_len = static_cast<std::uint8_t>(word);
+    run.partner = static_cast<std::uint32_t>(lower);
+    s.pos += word;
+    folded = true;
+  } else {
+    if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
+                                       : quick_atom_choice(s))) {
+      return false;
+    }
+    folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
   }
-  const bool folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
   const std::uint32_t atom_end = s.pos;
   skip(s);
   const std::size_t before = s.tokens.size();
