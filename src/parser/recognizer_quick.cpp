@@ -411,8 +411,31 @@ bool Quick::return_item(State& s) {
 // it fails at once, and only a recording run must see that)
 // ---------------------------------------------------------------------------------------------
 
+// postfix_op at a ".", where of its alternatives only property_lookup can begin: the pairs of
+// both rules around the property key name, and what their rule wrappers do besides, written out.
+inline bool quick_property_op(State& s) {
+  const std::uint32_t p = s.pos;
+  s.work += 2;
+  const std::size_t ti = s.tokens.size();
+  emit(s, start_event(p, Rule::postfix_op));
+  emit(s, start_event(p, Rule::property_lookup));
+  s.pos = p + 1;
+  skip(s);
+  if (!Quick::property_key_name(s)) {
+    s.pos = p;
+    cut(s, ti);
+    return false;
+  }
+  emit(s, end_event(s.pos, Rule::property_lookup));
+  s.tokens.link_last(ti + 1);
+  emit(s, end_event(s.pos, Rule::postfix_op));
+  s.tokens.link_last(ti);
+  return true;
+}
+
 inline bool postfix_op_here(State& s) {
   if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+  if (s.text[s.pos] == '.' && !s.atomic && !s.aborted) return quick_property_op(s);
   return Quick::postfix_op(s);
 }
 
