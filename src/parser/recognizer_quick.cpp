@@ -99,10 +99,10 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
 }();
 
 // Whether the text here begins with `word`, A-Z folded, and a word character does not follow it.
-template <std::size_t N>
-inline bool at_whole_word(const State& s, const char (&word)[N]) {
-  if (!ILit{word, N - 1}.matches(s)) return false;
-  const std::uint32_t end = s.pos + (N - 1);
+template <class Word>
+inline bool at_whole_word(const State& s, Word word) {
+  if (!word.matches(s)) return false;
+  const std::uint32_t end = s.pos + word.n;
   return end == s.len || !is_word(s.text[end]);
 }
 
@@ -122,37 +122,37 @@ inline bool operator_may_follow(State& s) {
   switch (c) {
     case 'a':
     case 'A':
-      if (at_whole_word(s, "AND")) return true;
+      if (at_whole_word(s, ilit<"AND">())) return true;
       called = Level <= kAnd;
       break;
     case 'o':
     case 'O':
-      if (at_whole_word(s, "OR")) return true;
+      if (at_whole_word(s, ilit<"OR">())) return true;
       called = Level <= kOr;
       break;
     case 'x':
     case 'X':
-      if (at_whole_word(s, "XOR")) return true;
+      if (at_whole_word(s, ilit<"XOR">())) return true;
       called = Level <= kXor;
       break;
     case 'i':
     case 'I':
-      if (at_whole_word(s, "IN")) return true;
+      if (at_whole_word(s, ilit<"IN">())) return true;
       called = Level <= kComparison;
       break;
     case 's':
     case 'S':
-      if (ILit{"STARTS", 6}.matches(s)) return true;
+      if (ilit<"STARTS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     case 'e':
     case 'E':
-      if (ILit{"ENDS", 4}.matches(s)) return true;
+      if (ilit<"ENDS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     case 'c':
     case 'C':
-      if (ILit{"CONTAINS", 8}.matches(s)) return true;
+      if (ilit<"CONTAINS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     default:
@@ -403,7 +403,7 @@ bool quick_item_expression(State& s) {
 
 template <>
 bool Quick::return_item(State& s) {
-  return rule<Rule::return_item>(s, seq(quick_item_expression, opt(seq(ilit("AS"), variable))));
+  return rule<Rule::return_item>(s, seq(quick_item_expression, opt(seq(ilit<"AS">(), variable))));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -449,9 +449,9 @@ bool Quick::postfix_expr(State& s) {
 // ---------------------------------------------------------------------------------------------
 
 // Whether the text here begins with `word`, A-Z folded (so, whether ^"word" would match).
-template <std::size_t N>
-inline bool starts_with_word(const State& s, const char (&word)[N]) {
-  return ILit{word, N - 1}.matches(s);
+template <class Word>
+inline bool starts_with_word(const State& s, Word word) {
+  return word.matches(s);
 }
 
 // The end of the run of name text from `i`: word characters, dots and closed backtick names.
@@ -521,36 +521,37 @@ bool quick_atom_choice(State& s) {
   if (is_digit(c)) return Quick::literal(s);
   switch (fold(c)) {
     case 'r':
-      if (starts_with_word(s, "REDUCE") && Quick::reduce_expression(s)) return true;
+      if (starts_with_word(s, ilit<"REDUCE">()) && Quick::reduce_expression(s)) return true;
       break;
     case 'a':
-      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) {
+      if (starts_with_word(s, ilit<"ALL">()) || starts_with_word(s, ilit<"ANY">())) {
         if (Quick::shortest_path_call(s) || Quick::quantifier_expression(s)) return true;
       }
       break;
     case 's':
-      if (starts_with_word(s, "SHORTESTPATH") && Quick::shortest_path_call(s)) return true;
-      if (starts_with_word(s, "SINGLE") && Quick::quantifier_expression(s)) return true;
+      if (starts_with_word(s, ilit<"SHORTESTPATH">()) && Quick::shortest_path_call(s)) return true;
+      if (starts_with_word(s, ilit<"SINGLE">()) && Quick::quantifier_expression(s)) return true;
       break;
     case 't':
-      if (starts_with_word(s, "TRUE") && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"TRUE">()) && Quick::literal(s)) return true;
       break;
     case 'f':
-      if (starts_with_word(s, "FALSE") && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"FALSE">()) && Quick::literal(s)) return true;
       break;
     case 'n':
-      if (starts_with_word(s, "NULL") && Quick::literal(s)) return true;
-      if (starts_with_word(s, "NONE") && Quick::quantifier_expression(s)) return true;
+      if (starts_with_word(s, ilit<"NULL">()) && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"NONE">()) && Quick::quantifier_expression(s)) return true;
       break;
     case 'c':
-      if (starts_with_word(s, "CASE") && Quick::case_expression(s)) return true;
-      if (starts_with_word(s, "COUNT") && (Quick::count_subquery(s) || Quick::count_star(s))) {
+      if (starts_with_word(s, ilit<"CASE">()) && Quick::case_expression(s)) return true;
+      if (starts_with_word(s, ilit<"COUNT">()) &&
+          (Quick::count_subquery(s) || Quick::count_star(s))) {
         return true;
       }
-      if (starts_with_word(s, "COLLECT") && Quick::collect_subquery(s)) return true;
+      if (starts_with_word(s, ilit<"COLLECT">()) && Quick::collect_subquery(s)) return true;
       break;
     case 'e':
-      if (starts_with_word(s, "EXISTS") && Quick::exists_subquery(s)) return true;
+      if (starts_with_word(s, ilit<"EXISTS">()) && Quick::exists_subquery(s)) return true;
       break;
     default:
       break;
@@ -777,13 +778,14 @@ bool Quick::reading_clause(State& s) {
     switch (fold(s.text[s.pos])) {
       case 'o':
       case 'm':  // match_clause: ^"OPTIONAL"? ~ ^"MATCH"
-        if (!starts_with_word(s, "OPTIONAL") && !starts_with_word(s, "MATCH")) calls = 2;
+        if (!starts_with_word(s, ilit<"OPTIONAL">()) && !starts_with_word(s, ilit<"MATCH">()))
+          calls = 2;
         break;
       case 'u':  // unwind_clause
-        if (!starts_with_word(s, "UNWIND")) calls = 2;
+        if (!starts_with_word(s, ilit<"UNWIND">())) calls = 2;
         break;
       default:  // 'c': call_subquery, in_query_call
-        if (!starts_with_word(s, "CALL")) calls = 3;
+        if (!starts_with_word(s, ilit<"CALL">())) calls = 3;
         break;
     }
     if (calls != 0) {
@@ -802,22 +804,22 @@ bool Quick::updating_clause(State& s) {
     bool keyword;
     switch (fold(s.text[s.pos])) {
       case 'c':
-        keyword = starts_with_word(s, "CREATE");
+        keyword = starts_with_word(s, ilit<"CREATE">());
         break;
       case 'm':
-        keyword = starts_with_word(s, "MERGE");
+        keyword = starts_with_word(s, ilit<"MERGE">());
         break;
       case 'f':
-        keyword = starts_with_word(s, "FOREACH");
+        keyword = starts_with_word(s, ilit<"FOREACH">());
         break;
       case 's':
-        keyword = starts_with_word(s, "SET");
+        keyword = starts_with_word(s, ilit<"SET">());
         break;
       case 'r':
-        keyword = starts_with_word(s, "REMOVE");
+        keyword = starts_with_word(s, ilit<"REMOVE">());
         break;
       default:  // 'd': delete_clause, ^"DETACH"? ~ ^"DELETE"
-        keyword = starts_with_word(s, "DETACH") || starts_with_word(s, "DELETE");
+        keyword = starts_with_word(s, ilit<"DETACH">()) || starts_with_word(s, ilit<"DELETE">());
         break;
     }
     if (!keyword) {
