@@ -586,7 +586,7 @@ inline bool run_begins_with(const char* t, std::uint32_t n, AtomKeyword word) {
   return n >= word.n && word_key(t, word.n) == word.key;
 }
 
-inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
+[[gnu::always_inline]] inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
   const char c = s.text[s.pos];
   if (!is_word_start(c)) {
     return is_digit(c) || c == '"' || c == '\'' || c == '$' ? SmallAtom::kOther : SmallAtom::kNone;
