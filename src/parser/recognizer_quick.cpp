@@ -200,9 +200,16 @@ inline void close_chain(State& s) {
 }
 
 // The rest of a level whose first child has been read: its repetitions, then its end.
+// `skipped` is a position that the implicit skip has ended at, so that the skip from there
+// passes over nothing: where the level below left the position there, the skip is not read
+// again.
 template <class Rest>
-[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, int level, Rest rest) {
-  skip(s);
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, int level, Rest rest,
+                                                std::uint32_t& skipped) {
+  if (s.pos != skipped) {
+    skip(s);
+    skipped = s.pos;
+  }
   const std::size_t before = s.tokens.size();
   star(rest)(s);
   end_chain_level(s, start, before, level);
@@ -266,6 +273,7 @@ bool quick_level(State& s) {
     return true;
   }
   skip(s);
+  std::uint32_t skipped = s.pos;
   if (!operator_may_follow<Level>(s)) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
@@ -277,23 +285,23 @@ bool quick_level(State& s) {
     if constexpr (!Joins) close_chain(s);
     return true;
   };
-  finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>));
+  finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>), skipped);
   if constexpr (Level == kPower) return done();
-  finish_level(s, lower, kMod, seq(lit("%"), quick_level<kPower>));
+  finish_level(s, lower, kMod, seq(lit("%"), quick_level<kPower>), skipped);
   if constexpr (Level == kMod) return done();
-  finish_level(s, lower, kMulDiv, seq(choice(lit("*"), lit("/")), quick_level<kMod>));
+  finish_level(s, lower, kMulDiv, seq(choice(lit("*"), lit("/")), quick_level<kMod>), skipped);
   if constexpr (Level == kMulDiv) return done();
-  finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
+  finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>), skipped);
   if constexpr (Level == kAddSub) return done();
-  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>));
+  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>), skipped);
   if constexpr (Level == kComparison) return done();
   end_not();
   if constexpr (Level == kNot) return done();
-  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>));
+  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>), skipped);
   if constexpr (Level == kAnd) return done();
-  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>));
+  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>), skipped);
   if constexpr (Level == kXor) return done();
-  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>));
+  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>), skipped);
   // expression ends where its or_expr ends.
   return done();
 }
