@@ -441,10 +441,16 @@ inline bool quick_property_op(State& s) {
   return true;
 }
 
-inline bool postfix_op_here(State& s) {
-  if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+// The operator where one can begin.
+[[gnu::noinline]] bool postfix_op_at(State& s) {
   if (s.text[s.pos] == '.' && !s.atomic && !s.aborted) return quick_property_op(s);
   return Quick::postfix_op(s);
+}
+
+// The test, inlined where the operators are read.
+[[gnu::always_inline]] inline bool postfix_op_here(State& s) {
+  if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+  return postfix_op_at(s);
 }
 
 template <>
@@ -774,14 +780,17 @@ bool Quick::procedure_result_field(State& s) {
 // reading_clause, updating_clause: each alternative begins with its own keyword. Where the first
 // letter of one stands here but not its keyword, the clause's rule and that alternative are
 // called only to fail at the keyword, having done too little work for a memo entry; only their
-// counts are kept: the calls (and the nesting level updating_clause would count). A run that is
-// aborted, or at the nesting bound, is left to the rules.
+// counts are kept: the calls (and the nesting level updating_clause would count). Where no
+// alternative can begin here, the clause's rule fails at once, and no memo entry can stand for
+// it: the call is passed over as well, but for that nesting level. A run that is aborted, or at
+// the nesting bound, is left to the rules.
 // ---------------------------------------------------------------------------------------------
 
 template <>
 bool Quick::reading_clause(State& s) {
   static_assert(!counts_level(Rule::reading_clause));
-  if (s.pos < s.len && in_class<reading_start>(s.text[s.pos]) && !s.aborted) {
+  if (s.pos == s.len || !in_class<reading_start>(s.text[s.pos])) return false;
+  if (!s.aborted) {
     std::uint64_t calls = 0;  // the rules called: the clause's and the alternatives'
     switch (fold(s.text[s.pos])) {
       case 'o':
@@ -807,8 +816,11 @@ bool Quick::reading_clause(State& s) {
 template <>
 bool Quick::updating_clause(State& s) {
   static_assert(counts_level(Rule::updating_clause));
-  if (s.pos < s.len && in_class<updating_start>(s.text[s.pos]) && !s.aborted &&
-      s.level != kMaxNesting) {
+  if (!s.aborted && s.level != kMaxNesting) {
+    if (s.pos == s.len || !in_class<updating_start>(s.text[s.pos])) {
+      if (s.level + 1 > s.peak) s.peak = s.level + 1;
+      return false;
+    }
     bool keyword;
     switch (fold(s.text[s.pos])) {
       case 'c':
