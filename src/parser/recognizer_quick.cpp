@@ -51,6 +51,16 @@ template <>
 bool Quick::updating_clause(State& s);
 template <>
 bool Quick::return_item(State& s);
+template <>
+bool Quick::left_arrow(State& s);
+template <>
+bool Quick::right_arrow(State& s);
+template <>
+bool Quick::range_literal(State& s);
+template <>
+bool Quick::properties(State& s);
+template <>
+bool Quick::shortest_path_call(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -774,6 +784,76 @@ bool Quick::property_key_name(State& s) {
 template <>
 bool Quick::procedure_result_field(State& s) {
   return quick_name<Rule::procedure_result_field>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// left_arrow, right_arrow, range_literal, properties, shortest_path_call: rules that begin with
+// a character class and are mostly called where they cannot begin. The character is tested
+// where they are called, and the rule, as written, is run out of line only where it can begin
+// (elsewhere it fails at once, and a run that records nothing keeps no trace of that).
+// ---------------------------------------------------------------------------------------------
+
+template <bool (*First)(char), bool (*F)(State&)>
+[[gnu::always_inline]] inline bool where_it_can_begin(State& s) {
+  if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
+  return F(s);
+}
+
+constexpr bool left_arrow_start(char c) { return c == '<'; }
+constexpr bool right_arrow_start(char c) { return c == '>'; }
+constexpr bool range_start(char c) { return c == '*'; }
+constexpr bool shortest_path_start(char c) { return first_of<'a', 'A', 's', 'S'>(c); }
+
+// left_arrow: "<"
+[[gnu::noinline]] bool left_arrow_as_written(State& s) {
+  return Quick::rule<Rule::left_arrow, left_arrow_start>(s, lit("<"));
+}
+template <>
+bool Quick::left_arrow(State& s) {
+  return where_it_can_begin<left_arrow_start, left_arrow_as_written>(s);
+}
+
+// right_arrow: ">"
+[[gnu::noinline]] bool right_arrow_as_written(State& s) {
+  return Quick::rule<Rule::right_arrow, right_arrow_start>(s, lit(">"));
+}
+template <>
+bool Quick::right_arrow(State& s) {
+  return where_it_can_begin<right_arrow_start, right_arrow_as_written>(s);
+}
+
+// range_literal: "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
+[[gnu::noinline]] bool range_literal_as_written(State& s) {
+  return Quick::rule<Rule::range_literal, range_start>(
+      s, seq(lit("*"), opt(seq(Quick::integer_literal,
+                               opt(seq(lit(".."), opt(Quick::integer_literal)))))));
+}
+template <>
+bool Quick::range_literal(State& s) {
+  return where_it_can_begin<range_start, range_literal_as_written>(s);
+}
+
+// properties: map_literal | parameter
+[[gnu::noinline]] bool properties_as_written(State& s) {
+  return Quick::rule<Rule::properties, properties_start>(
+      s, choice(Quick::map_literal, Quick::parameter));
+}
+template <>
+bool Quick::properties(State& s) {
+  return where_it_can_begin<properties_start, properties_as_written>(s);
+}
+
+// shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
+//                     ~ (relationship_pattern ~ node_pattern)* ~ ")"
+[[gnu::noinline]] bool shortest_path_call_as_written(State& s) {
+  return Quick::rule<Rule::shortest_path_call, shortest_path_start>(
+      s, seq(choice(ilit<"allShortestPaths">(), ilit<"shortestPath">()), lit("("),
+             Quick::node_pattern, star(seq(Quick::relationship_pattern, Quick::node_pattern)),
+             lit(")")));
+}
+template <>
+bool Quick::shortest_path_call(State& s) {
+  return where_it_can_begin<shortest_path_start, shortest_path_call_as_written>(s);
 }
 
 // ---------------------------------------------------------------------------------------------
