@@ -194,7 +194,7 @@ inline bool memoized(State& s) {
 // ---------------------------------------------------------------------------------------------
 
 // The implicit skip from a whitespace character or "/".
-inline void skip_text(State& s) {
+[[gnu::always_inline]] inline void skip_text(State& s) {
   // Most often a single space stands between two tokens.
   const std::uint32_t p = s.pos;
   if (s.text[p] == ' ' && (p + 1 == s.len || !in_class<is_skip_start>(s.text[p + 1]))) {
