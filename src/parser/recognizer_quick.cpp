@@ -258,8 +258,10 @@ bool quick_level(State& s) {
     emit_chain_start(s, p, Level, kAtom);
   }
   const std::uint32_t unary_at = s.pos;
-  lit("-")(s);
-  skip(s);
+  // The skip before a "-" has been read here: above where the levels from not_expr down begin,
+  // and by the caller where a lower level does (outside atomic mode, a sequence's skip stands
+  // before it). Without a "-" the skip after it passes over nothing.
+  if (lit("-")(s) || (Level > kNot && s.atomic)) skip(s);
   if (!quick_unary_operand(s, lower, s.pos == unary_at)) {
     s.pos = p;
     if constexpr (Joins) {
