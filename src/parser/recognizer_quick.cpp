@@ -585,6 +585,19 @@ bool quick_atom_choice(State& s) {
   return quick_name_atom(s);
 }
 
+// The length of the plain decimal integer here, or 0: its digits, where no "." follows them (a
+// float_literal's) and they do not begin with the "0x" or "0o" of another base. The text here
+// begins with a digit.
+inline std::uint32_t plain_integer_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  if (t[0] == '0' && rest > 1 && (t[1] == 'x' || t[1] == 'o')) return 0;
+  std::uint32_t n = 1;
+  while (n < rest && is_digit(t[n])) ++n;
+  if (n < rest && t[n] == '.') return 0;
+  return n;
+}
+
 template <>
 bool Quick::atom_rule(State& s) {
   return rule<Rule::atom, atom_start>(s, quick_atom_choice);
@@ -733,17 +746,33 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
     return true;
   }
   ++s.work;
+  // A variable's leaf event, or a plain integer's (its literal's wrapped leaf), would be the only
+  // event after the run's start event, and end_atom_level would fold it into that event: it is
+  // written there at once. The integer's literal, float_literal and integer_literal are called.
+  Rule leaf = Rule::EOI;
+  std::uint32_t leaf_len = 0;
+  if (!s.atomic && s.tokens.size() == lower + 1) {
+    if (kind == SmallAtom::kVariable) {
+      if (word <= kMaxLeafLen) {
+        if (reserved_word(s.text + s.pos, word)) return false;
+        leaf = Rule::variable;
+        leaf_len = word;
+      }
+    } else if (is_digit(s.text[s.pos])) {
+      leaf_len = plain_integer_length(s);
+      if (leaf_len != 0 && leaf_len <= kMaxLeafLen) {
+        leaf = Rule::integer_literal;
+        s.work += 3;
+      }
+    }
+  }
   bool folded;
-  if (kind == SmallAtom::kVariable && !s.atomic && s.tokens.size() == lower + 1 &&
-      word <= kMaxLeafLen) {
-    // The variable's leaf event would be the only event after the run's start event, and
-    // end_atom_level would fold it into that event: it is written there at once.
-    if (reserved_word(s.text + s.pos, word)) return false;
+  if (leaf != Rule::EOI) {
     Event& run = s.tokens[lower];
-    run.leaf_rule = static_cast<std::uint8_t>(Rule::variable);
-    run.leaf_len = static_cast<std::uint8_t>(word);
+    run.leaf_rule = static_cast<std::uint8_t>(leaf);
+    run.leaf_len = static_cast<std::uint8_t>(leaf_len);
     run.partner = static_cast<std::uint32_t>(lower);
-    s.pos += word;
+    s.pos += leaf_len;
     folded = true;
   } else {
     if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
