@@ -598,6 +598,31 @@ inline std::uint32_t plain_integer_length(const State& s) {
   return n;
 }
 
+// The length of the string literal here, up to its closing quote, or 0 where it is not closed.
+// The text here begins with a quote.
+inline std::uint32_t closed_string_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const void* close = std::memchr(t + 1, t[0], s.len - s.pos - 1);
+  return close ? static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1 : 0;
+}
+
+// The length of the parameter here, or 0: "$" and a name or a number. The text here begins
+// with "$".
+inline std::uint32_t parameter_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  if (rest < 2) return 0;
+  std::uint32_t n = 2;
+  if (is_word_start(t[1])) {
+    while (n < rest && is_word(t[n])) ++n;
+  } else if (is_digit(t[1])) {
+    while (n < rest && is_digit(t[n])) ++n;
+  } else {
+    return 0;
+  }
+  return n;
+}
+
 template <>
 bool Quick::atom_rule(State& s) {
   return rule<Rule::atom, atom_start>(s, quick_atom_choice);
@@ -746,9 +771,9 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
     return true;
   }
   ++s.work;
-  // A variable's leaf event, or a plain integer's (its literal's wrapped leaf), would be the only
-  // event after the run's start event, and end_atom_level would fold it into that event: it is
-  // written there at once. The integer's literal, float_literal and integer_literal are called.
+  // A variable's or a parameter's leaf event, or a plain integer's or a string's (its literal's
+  // wrapped leaf), would be the only event after the run's start event, and end_atom_level would
+  // fold it into that event: it is written there at once, and the rules called are counted.
   Rule leaf = Rule::EOI;
   std::uint32_t leaf_len = 0;
   if (!s.atomic && s.tokens.size() == lower + 1) {
@@ -758,11 +783,26 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
         leaf = Rule::variable;
         leaf_len = word;
       }
-    } else if (is_digit(s.text[s.pos])) {
-      leaf_len = plain_integer_length(s);
-      if (leaf_len != 0 && leaf_len <= kMaxLeafLen) {
+    } else {
+      const char c = s.text[s.pos];
+      std::uint32_t calls = 0;  // the rules called, atom's alternative and those within it
+      if (is_digit(c)) {
+        leaf_len = plain_integer_length(s);
         leaf = Rule::integer_literal;
-        s.work += 3;
+        calls = 3;  // literal, float_literal, integer_literal
+      } else if (c == '\'' || c == '"') {
+        leaf_len = closed_string_length(s);
+        leaf = Rule::string_literal;
+        calls = 2;  // literal, string_literal (float_literal and integer_literal fail at once)
+      } else if (c == '$') {
+        leaf_len = parameter_length(s);
+        leaf = Rule::parameter;
+        calls = 1;
+      }
+      if (leaf_len != 0 && leaf_len <= kMaxLeafLen) {
+        s.work += calls;
+      } else {
+        leaf = Rule::EOI;
       }
     }
   }

@@ -464,6 +464,17 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
       "1.e",
       "12e3",
       "1_000",
+      // Parameters and strings at the edges of their forms
+      "$",
+      "$_",
+      "$_1.x",
+      "$1a",
+      "$ p",
+      "''",
+      "\"\"",
+      "'a\"",
+      "\"b'\"",
+      "\"unclosed",
       // Words as short as, or shorter than, the keywords an atom can begin with
       "al",
       "AN",
