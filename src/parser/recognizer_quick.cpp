@@ -368,7 +368,7 @@ inline void emit_name(State& s, std::uint32_t n) {
 }
 
 template <Rule R>
-bool quick_name(State& s) {
+[[gnu::always_inline]] inline bool quick_name(State& s) {
   if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
@@ -441,7 +441,7 @@ inline bool quick_property_op(State& s) {
   emit(s, start_event(p, Rule::property_lookup));
   s.pos = p + 1;
   skip(s);
-  if (!Quick::property_key_name(s)) {
+  if (!quick_name<Rule::property_key_name>(s)) {
     s.pos = p;
     cut(s, ti);
     return false;
