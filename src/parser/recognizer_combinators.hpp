@@ -4,6 +4,7 @@
 // and character classes. Every combinator leaves the position and the event list as they were
 // when it fails, so a choice never has to rewind.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -193,7 +194,7 @@ inline bool memoized(State& s) {
 // ---------------------------------------------------------------------------------------------
 
 // The implicit skip from a whitespace character or "/".
-inline void skip_text(State& s) {
+[[gnu::always_inline]] inline void skip_text(State& s) {
   // Most often a single space stands between two tokens.
   const std::uint32_t p = s.pos;
   if (s.text[p] == ' ' && (p + 1 == s.len || !in_class<is_skip_start>(s.text[p + 1]))) {
@@ -290,17 +291,75 @@ struct Lit {
   }
 };
 
+// The text of a literal, as a template argument.
+template <std::size_t N>
+struct LiteralText {
+  char chars[N] = {};
+  consteval LiteralText(const char (&text)[N]) {  // NOLINT: implicit on purpose
+    for (std::size_t i = 0; i < N; ++i) chars[i] = text[i];
+  }
+  static constexpr std::uint32_t size = N - 1;
+};
+
 // A case-insensitive literal: A-Z fold to a-z on both sides, nothing else folds.
+//
+// A literal of up to 16 bytes is compared as two pieces of the text that overlap where it is
+// shorter than their sum (its first and its last 8, 4, 2 or 1 bytes), each read as one number.
+// Setting 0x20 in a byte maps a capital letter to its small letter, a small letter to itself
+// and no other byte to a letter, so the bytes where the literal has a letter are compared with
+// 0x20 set on both sides, the others as they are.
+template <LiteralText Text>
 struct ILit {
-  const char* str;
-  std::uint32_t n;
-  bool matches(const State& s) const {
+  static constexpr std::uint32_t n = Text.size;
+  static_assert(n >= 1 && n <= 16);
+  static constexpr std::uint32_t width = n >= 8 ? 8 : n >= 4 ? 4 : n >= 2 ? 2 : 1;
+
+  struct Piece {
+    std::uint64_t key = 0;
+    std::uint64_t fold = 0;
+  };
+  static constexpr Piece piece_of(std::uint32_t from) {
+    Piece p;
+    for (std::uint32_t i = 0; i < width; ++i) {
+      const char c = Text.chars[from + i];
+      const std::uint64_t f = is_alpha(c) ? 0x20 : 0;
+      p.fold |= f << (8 * i);
+      p.key |= (std::uint64_t{static_cast<unsigned char>(c)} | f) << (8 * i);
+    }
+    return p;
+  }
+  static constexpr Piece kFirst = piece_of(0);
+  static constexpr Piece kLast = piece_of(n - width);
+
+  // The `width` bytes at `t` as one number, the first byte in the low bits.
+  static std::uint64_t load(const char* t) {
+    if constexpr (std::endian::native == std::endian::little && width > 1) {
+      if constexpr (width == 8) {
+        std::uint64_t v;
+        std::memcpy(&v, t, 8);
+        return v;
+      } else if constexpr (width == 4) {
+        std::uint32_t v;
+        std::memcpy(&v, t, 4);
+        return v;
+      } else {
+        std::uint16_t v;
+        std::memcpy(&v, t, 2);
+        return v;
+      }
+    } else {
+      std::uint64_t v = 0;
+      for (std::uint32_t i = 0; i < width; ++i) {
+        v |= std::uint64_t{static_cast<unsigned char>(t[i])} << (8 * i);
+      }
+      return v;
+    }
+  }
+
+  static bool matches(const State& s) {
     if (s.len - s.pos < n) return false;
     const char* t = s.text + s.pos;
-    for (std::uint32_t i = 0; i < n; ++i) {
-      if (fold(t[i]) != fold(str[i])) return false;
-    }
-    return true;
+    return (load(t) | kFirst.fold) == kFirst.key && (load(t + n - width) | kLast.fold) == kLast.key;
   }
   bool operator()(State& s) const {
     if (!matches(s)) return false;
@@ -313,9 +372,9 @@ template <std::size_t N>
 constexpr Lit lit(const char (&str)[N]) {
   return Lit{str, N - 1};
 }
-template <std::size_t N>
-constexpr ILit ilit(const char (&str)[N]) {
-  return ILit{str, N - 1};
+template <LiteralText Text>
+constexpr ILit<Text> ilit() {
+  return {};
 }
 
 // One character of a class.

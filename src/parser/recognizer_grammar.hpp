@@ -159,25 +159,25 @@ bool Grammar<Run>::function_name(State& s) {
 // or_kw (atomic): ^"OR" ~ !(ASCII_ALPHANUMERIC | "_")
 template <class Run>
 bool Grammar<Run>::or_kw(State& s) {
-  return rule<Rule::or_kw, first_of<'o', 'O'>>(s, seq(ilit("OR"), word_end));
+  return rule<Rule::or_kw, first_of<'o', 'O'>>(s, seq(ilit<"OR">(), word_end));
 }
 
 // xor_kw (atomic): ^"XOR" ~ !(ASCII_ALPHANUMERIC | "_")
 template <class Run>
 bool Grammar<Run>::xor_kw(State& s) {
-  return rule<Rule::xor_kw, first_of<'x', 'X'>>(s, seq(ilit("XOR"), word_end));
+  return rule<Rule::xor_kw, first_of<'x', 'X'>>(s, seq(ilit<"XOR">(), word_end));
 }
 
 // and_kw (atomic): ^"AND" ~ !(ASCII_ALPHANUMERIC | "_")
 template <class Run>
 bool Grammar<Run>::and_kw(State& s) {
-  return rule<Rule::and_kw, first_of<'a', 'A'>>(s, seq(ilit("AND"), word_end));
+  return rule<Rule::and_kw, first_of<'a', 'A'>>(s, seq(ilit<"AND">(), word_end));
 }
 
 // not_kw (atomic): ^"NOT" ~ !(ASCII_ALPHANUMERIC | "_")
 template <class Run>
 bool Grammar<Run>::not_kw(State& s) {
-  return rule<Rule::not_kw, first_of<'n', 'N'>>(s, seq(ilit("NOT"), word_end));
+  return rule<Rule::not_kw, first_of<'n', 'N'>>(s, seq(ilit<"NOT">(), word_end));
 }
 
 // integer_literal (atomic): "0x" ~ ASCII_HEX_DIGIT+ | "0o" ~ ASCII_OCT_DIGIT+ | ASCII_DIGIT+
@@ -208,13 +208,13 @@ bool Grammar<Run>::string_literal(State& s) {
 template <class Run>
 bool Grammar<Run>::boolean_literal(State& s) {
   return rule<Rule::boolean_literal, first_of<'t', 'T', 'f', 'F'>>(
-      s, choice(ilit("TRUE"), ilit("FALSE")));
+      s, choice(ilit<"TRUE">(), ilit<"FALSE">()));
 }
 
 // null_literal: ^"NULL"
 template <class Run>
 bool Grammar<Run>::null_literal(State& s) {
-  return rule<Rule::null_literal, first_of<'n', 'N'>>(s, ilit("NULL"));
+  return rule<Rule::null_literal, first_of<'n', 'N'>>(s, ilit<"NULL">());
 }
 
 // parameter (atomic): "$" ~ ((ASCII_ALPHA | "_") ~ (ASCII_ALPHANUMERIC | "_")* | ASCII_DIGIT+)
@@ -289,8 +289,8 @@ template <class Run>
 bool Grammar<Run>::comparison_op(State& s) {
   return rule<Rule::comparison_op, first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>>(
       s, choice(lit("<="), lit(">="), lit("<>"), lit("<"), lit(">"), lit("=~"), lit("="),
-                whole_word(ilit("IN")), seq(ilit("STARTS"), whole_word(ilit("WITH"))),
-                seq(ilit("ENDS"), whole_word(ilit("WITH"))), whole_word(ilit("CONTAINS"))));
+                whole_word(ilit<"IN">()), seq(ilit<"STARTS">(), whole_word(ilit<"WITH">())),
+                seq(ilit<"ENDS">(), whole_word(ilit<"WITH">())), whole_word(ilit<"CONTAINS">())));
 }
 
 // add_sub_expr: mul_div_expr ~ (("+" | "-") ~ mul_div_expr)*
@@ -345,9 +345,9 @@ template <class Run>
 bool Grammar<Run>::null_check_op(State& s) {
   const auto spaces = plus(one<is_ws>);
   return rule<Rule::null_check_op, first_of<'i', 'I'>>(
-      s,
-      seq(ilit("IS"), spaces,
-          choice(seq(ilit("NOT"), spaces, ilit("NULL"), word_end), seq(ilit("NULL"), word_end))));
+      s, seq(ilit<"IS">(), spaces,
+             choice(seq(ilit<"NOT">(), spaces, ilit<"NULL">(), word_end),
+                    seq(ilit<"NULL">(), word_end))));
 }
 
 // property_lookup: "." ~ property_key_name
@@ -396,7 +396,7 @@ bool Grammar<Run>::parenthesized_expr(State& s) {
 template <class Run>
 bool Grammar<Run>::count_star(State& s) {
   return rule<Rule::count_star, first_of<'c', 'C'>>(
-      s, seq(ilit("COUNT"), lit("("), lit("*"), lit(")")));
+      s, seq(ilit<"COUNT">(), lit("("), lit("*"), lit(")")));
 }
 
 // function_invocation: function_name ~ "(" ~ ^"DISTINCT"?
@@ -404,7 +404,7 @@ bool Grammar<Run>::count_star(State& s) {
 template <class Run>
 bool Grammar<Run>::function_invocation(State& s) {
   return rule<Rule::function_invocation>(
-      s, seq(function_name, lit("("), opt(ilit("DISTINCT")),
+      s, seq(function_name, lit("("), opt(ilit<"DISTINCT">()),
              opt(seq(expression, star(seq(lit(","), expression)))), lit(")")));
 }
 
@@ -454,8 +454,8 @@ bool Grammar<Run>::property_expression(State& s) {
 template <class Run>
 bool Grammar<Run>::reduce_expression(State& s) {
   return rule<Rule::reduce_expression, first_of<'r', 'R'>>(
-      s, seq(ilit("REDUCE"), lit("("), variable, lit("="), expression, lit(","), variable,
-             ilit("IN"), expression, lit("|"), expression, lit(")")));
+      s, seq(ilit<"REDUCE">(), lit("("), variable, lit("="), expression, lit(","), variable,
+             ilit<"IN">(), expression, lit("|"), expression, lit(")")));
 }
 
 // shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
@@ -463,7 +463,7 @@ bool Grammar<Run>::reduce_expression(State& s) {
 template <class Run>
 bool Grammar<Run>::shortest_path_call(State& s) {
   return rule<Rule::shortest_path_call, first_of<'a', 'A', 's', 'S'>>(
-      s, seq(choice(ilit("allShortestPaths"), ilit("shortestPath")), lit("("), node_pattern,
+      s, seq(choice(ilit<"allShortestPaths">(), ilit<"shortestPath">()), lit("("), node_pattern,
              star(seq(relationship_pattern, node_pattern)), lit(")")));
 }
 
@@ -472,9 +472,9 @@ bool Grammar<Run>::shortest_path_call(State& s) {
 template <class Run>
 bool Grammar<Run>::case_expression(State& s) {
   return rule<Rule::case_expression, first_of<'c', 'C'>>(
-      s, seq(ilit("CASE"), opt(expression),
-             plus(seq(ilit("WHEN"), expression, ilit("THEN"), expression)),
-             opt(seq(ilit("ELSE"), expression)), ilit("END")));
+      s, seq(ilit<"CASE">(), opt(expression),
+             plus(seq(ilit<"WHEN">(), expression, ilit<"THEN">(), expression)),
+             opt(seq(ilit<"ELSE">(), expression)), ilit<"END">()));
 }
 
 // list_comprehension: "[" ~ filter_expression ~ ("|" ~ expression)? ~ "]"
@@ -487,13 +487,13 @@ bool Grammar<Run>::list_comprehension(State& s) {
 // filter_expression: id_in_coll ~ (^"WHERE" ~ expression)?
 template <class Run>
 bool Grammar<Run>::filter_expression(State& s) {
-  return rule<Rule::filter_expression>(s, seq(id_in_coll, opt(seq(ilit("WHERE"), expression))));
+  return rule<Rule::filter_expression>(s, seq(id_in_coll, opt(seq(ilit<"WHERE">(), expression))));
 }
 
 // id_in_coll: variable ~ ^"IN" ~ expression
 template <class Run>
 bool Grammar<Run>::id_in_coll(State& s) {
-  return rule<Rule::id_in_coll>(s, seq(variable, ilit("IN"), expression));
+  return rule<Rule::id_in_coll>(s, seq(variable, ilit<"IN">(), expression));
 }
 
 // quantifier_expression: (^"ALL" | ^"ANY" | ^"NONE" | ^"SINGLE") ~ "(" ~ filter_expression
@@ -501,7 +501,7 @@ bool Grammar<Run>::id_in_coll(State& s) {
 template <class Run>
 bool Grammar<Run>::quantifier_expression(State& s) {
   return rule<Rule::quantifier_expression, first_of<'a', 'A', 'n', 'N', 's', 'S'>>(
-      s, seq(choice(ilit("ALL"), ilit("ANY"), ilit("NONE"), ilit("SINGLE")), lit("("),
+      s, seq(choice(ilit<"ALL">(), ilit<"ANY">(), ilit<"NONE">(), ilit<"SINGLE">()), lit("("),
              filter_expression, lit(")")));
 }
 
@@ -509,7 +509,7 @@ bool Grammar<Run>::quantifier_expression(State& s) {
 template <class Run>
 bool Grammar<Run>::exists_subquery(State& s) {
   return rule<Rule::exists_subquery, first_of<'e', 'E'>>(
-      s, seq(ilit("EXISTS"), lit("{"), pattern, lit("}")));
+      s, seq(ilit<"EXISTS">(), lit("{"), pattern, lit("}")));
 }
 
 // pattern_comprehension: "[" ~ pattern_element ~ (^"WHERE" ~ expression)? ~ "|" ~ expression
@@ -517,7 +517,7 @@ bool Grammar<Run>::exists_subquery(State& s) {
 template <class Run>
 bool Grammar<Run>::pattern_comprehension(State& s) {
   return rule<Rule::pattern_comprehension, first_of<'['>>(
-      s, seq(lit("["), pattern_element, opt(seq(ilit("WHERE"), expression)), lit("|"), expression,
+      s, seq(lit("["), pattern_element, opt(seq(ilit<"WHERE">(), expression)), lit("|"), expression,
              lit("]")));
 }
 
@@ -525,14 +525,14 @@ bool Grammar<Run>::pattern_comprehension(State& s) {
 template <class Run>
 bool Grammar<Run>::count_subquery(State& s) {
   return rule<Rule::count_subquery, first_of<'c', 'C'>>(
-      s, seq(ilit("COUNT"), lit("{"), regular_query, lit("}")));
+      s, seq(ilit<"COUNT">(), lit("{"), regular_query, lit("}")));
 }
 
 // collect_subquery: ^"COLLECT" ~ "{" ~ regular_query ~ "}"
 template <class Run>
 bool Grammar<Run>::collect_subquery(State& s) {
   return rule<Rule::collect_subquery, first_of<'c', 'C'>>(
-      s, seq(ilit("COLLECT"), lit("{"), regular_query, lit("}")));
+      s, seq(ilit<"COLLECT">(), lit("{"), regular_query, lit("}")));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -561,7 +561,7 @@ bool Grammar<Run>::regular_query(State& s) {
 template <class Run>
 bool Grammar<Run>::union_clause(State& s) {
   return rule<Rule::union_clause, first_of<'u', 'U'>>(
-      s, seq(ilit("UNION"), opt(ilit("ALL")), single_query));
+      s, seq(ilit<"UNION">(), opt(ilit<"ALL">()), single_query));
 }
 
 // single_query: multi_part_query | single_part_query
@@ -603,35 +603,37 @@ bool Grammar<Run>::reading_clause(State& s) {
 template <class Run>
 bool Grammar<Run>::match_clause(State& s) {
   return rule<Rule::match_clause, first_of<'o', 'O', 'm', 'M'>>(
-      s, seq(opt(ilit("OPTIONAL")), ilit("MATCH"), pattern, opt(where_clause)));
+      s, seq(opt(ilit<"OPTIONAL">()), ilit<"MATCH">(), pattern, opt(where_clause)));
 }
 
 // unwind_clause: ^"UNWIND" ~ expression ~ ^"AS" ~ variable
 template <class Run>
 bool Grammar<Run>::unwind_clause(State& s) {
   return rule<Rule::unwind_clause, first_of<'u', 'U'>>(
-      s, seq(ilit("UNWIND"), expression, ilit("AS"), variable));
+      s, seq(ilit<"UNWIND">(), expression, ilit<"AS">(), variable));
 }
 
 // call_subquery: ^"CALL" ~ "{" ~ regular_query ~ "}"
 template <class Run>
 bool Grammar<Run>::call_subquery(State& s) {
   return rule<Rule::call_subquery, first_of<'c', 'C'>>(
-      s, seq(ilit("CALL"), lit("{"), regular_query, lit("}")));
+      s, seq(ilit<"CALL">(), lit("{"), regular_query, lit("}")));
 }
 
 // in_query_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
 template <class Run>
 bool Grammar<Run>::in_query_call(State& s) {
   return rule<Rule::in_query_call, first_of<'c', 'C'>>(
-      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
+      s,
+      seq(ilit<"CALL">(), explicit_procedure_invocation, opt(seq(ilit<"YIELD">(), yield_items))));
 }
 
 // standalone_call: ^"CALL" ~ explicit_procedure_invocation ~ (^"YIELD" ~ yield_items)?
 template <class Run>
 bool Grammar<Run>::standalone_call(State& s) {
   return rule<Rule::standalone_call, first_of<'c', 'C'>>(
-      s, seq(ilit("CALL"), explicit_procedure_invocation, opt(seq(ilit("YIELD"), yield_items))));
+      s,
+      seq(ilit<"CALL">(), explicit_procedure_invocation, opt(seq(ilit<"YIELD">(), yield_items))));
 }
 
 // explicit_procedure_invocation: procedure_name ~ "(" ~ (expression ~ ("," ~ expression)*)?
@@ -652,7 +654,7 @@ bool Grammar<Run>::yield_items(State& s) {
 // yield_item: (procedure_result_field ~ ^"AS")? ~ variable
 template <class Run>
 bool Grammar<Run>::yield_item(State& s) {
-  return rule<Rule::yield_item>(s, seq(opt(seq(procedure_result_field, ilit("AS"))), variable));
+  return rule<Rule::yield_item>(s, seq(opt(seq(procedure_result_field, ilit<"AS">())), variable));
 }
 
 // updating_clause: create_clause | merge_clause | foreach_clause | set_clause | remove_clause
@@ -671,28 +673,29 @@ bool Grammar<Run>::updating_clause(State& s) {
 // create_clause: ^"CREATE" ~ pattern
 template <class Run>
 bool Grammar<Run>::create_clause(State& s) {
-  return rule<Rule::create_clause, first_of<'c', 'C'>>(s, seq(ilit("CREATE"), pattern));
+  return rule<Rule::create_clause, first_of<'c', 'C'>>(s, seq(ilit<"CREATE">(), pattern));
 }
 
 // merge_clause: ^"MERGE" ~ pattern_part ~ on_match_or_create*
 template <class Run>
 bool Grammar<Run>::merge_clause(State& s) {
   return rule<Rule::merge_clause, first_of<'m', 'M'>>(
-      s, seq(ilit("MERGE"), pattern_part, star(on_match_or_create)));
+      s, seq(ilit<"MERGE">(), pattern_part, star(on_match_or_create)));
 }
 
 // on_match_or_create: ^"ON" ~ (^"MATCH" ~ set_clause | ^"CREATE" ~ set_clause)
 template <class Run>
 bool Grammar<Run>::on_match_or_create(State& s) {
   return rule<Rule::on_match_or_create, first_of<'o', 'O'>>(
-      s, seq(ilit("ON"), choice(seq(ilit("MATCH"), set_clause), seq(ilit("CREATE"), set_clause))));
+      s, seq(ilit<"ON">(),
+             choice(seq(ilit<"MATCH">(), set_clause), seq(ilit<"CREATE">(), set_clause))));
 }
 
 // set_clause: ^"SET" ~ set_item ~ ("," ~ set_item)*
 template <class Run>
 bool Grammar<Run>::set_clause(State& s) {
   return rule<Rule::set_clause, first_of<'s', 'S'>>(
-      s, seq(ilit("SET"), set_item, star(seq(lit(","), set_item))));
+      s, seq(ilit<"SET">(), set_item, star(seq(lit(","), set_item))));
 }
 
 // set_item: property_expression ~ "=" ~ expression | variable ~ "=" ~ expression
@@ -708,7 +711,7 @@ bool Grammar<Run>::set_item(State& s) {
 template <class Run>
 bool Grammar<Run>::remove_clause(State& s) {
   return rule<Rule::remove_clause, first_of<'r', 'R'>>(
-      s, seq(ilit("REMOVE"), remove_item, star(seq(lit(","), remove_item))));
+      s, seq(ilit<"REMOVE">(), remove_item, star(seq(lit(","), remove_item))));
 }
 
 // remove_item: variable ~ node_labels | property_expression
@@ -721,7 +724,7 @@ bool Grammar<Run>::remove_item(State& s) {
 template <class Run>
 bool Grammar<Run>::delete_clause(State& s) {
   return rule<Rule::delete_clause, first_of<'d', 'D'>>(
-      s, seq(opt(ilit("DETACH")), ilit("DELETE"), expression, star(seq(lit(","), expression))));
+      s, seq(opt(ilit<"DETACH">()), ilit<"DELETE">(), expression, star(seq(lit(","), expression))));
 }
 
 // foreach_clause: ^"FOREACH" ~ "(" ~ variable ~ ^"IN" ~ expression ~ "|" ~ updating_clause+
@@ -729,7 +732,7 @@ bool Grammar<Run>::delete_clause(State& s) {
 template <class Run>
 bool Grammar<Run>::foreach_clause(State& s) {
   return rule<Rule::foreach_clause, first_of<'f', 'F'>>(
-      s, seq(ilit("FOREACH"), lit("("), variable, ilit("IN"), expression, lit("|"),
+      s, seq(ilit<"FOREACH">(), lit("("), variable, ilit<"IN">(), expression, lit("|"),
              plus(updating_clause), lit(")")));
 }
 
@@ -737,14 +740,14 @@ bool Grammar<Run>::foreach_clause(State& s) {
 template <class Run>
 bool Grammar<Run>::with_clause(State& s) {
   return rule<Rule::with_clause, first_of<'w', 'W'>>(
-      s, seq(ilit("WITH"), opt(ilit("DISTINCT")), return_body, opt(where_clause)));
+      s, seq(ilit<"WITH">(), opt(ilit<"DISTINCT">()), return_body, opt(where_clause)));
 }
 
 // return_clause: ^"RETURN" ~ ^"DISTINCT"? ~ return_body
 template <class Run>
 bool Grammar<Run>::return_clause(State& s) {
   return rule<Rule::return_clause, first_of<'r', 'R'>>(
-      s, seq(ilit("RETURN"), opt(ilit("DISTINCT")), return_body));
+      s, seq(ilit<"RETURN">(), opt(ilit<"DISTINCT">()), return_body));
 }
 
 // return_body: return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
@@ -764,39 +767,40 @@ bool Grammar<Run>::return_items(State& s) {
 // return_item: expression ~ (^"AS" ~ variable)?
 template <class Run>
 bool Grammar<Run>::return_item(State& s) {
-  return rule<Rule::return_item>(s, seq(expression, opt(seq(ilit("AS"), variable))));
+  return rule<Rule::return_item>(s, seq(expression, opt(seq(ilit<"AS">(), variable))));
 }
 
 // order_clause: ^"ORDER" ~ ^"BY" ~ sort_item ~ ("," ~ sort_item)*
 template <class Run>
 bool Grammar<Run>::order_clause(State& s) {
   return rule<Rule::order_clause, first_of<'o', 'O'>>(
-      s, seq(ilit("ORDER"), ilit("BY"), sort_item, star(seq(lit(","), sort_item))));
+      s, seq(ilit<"ORDER">(), ilit<"BY">(), sort_item, star(seq(lit(","), sort_item))));
 }
 
 // sort_item: expression ~ (^"ASCENDING" | ^"ASC" | ^"DESCENDING" | ^"DESC")?
 template <class Run>
 bool Grammar<Run>::sort_item(State& s) {
-  return rule<Rule::sort_item>(s, seq(expression, opt(choice(ilit("ASCENDING"), ilit("ASC"),
-                                                             ilit("DESCENDING"), ilit("DESC")))));
+  return rule<Rule::sort_item>(
+      s, seq(expression, opt(choice(ilit<"ASCENDING">(), ilit<"ASC">(), ilit<"DESCENDING">(),
+                                    ilit<"DESC">()))));
 }
 
 // skip_clause: ^"SKIP" ~ expression
 template <class Run>
 bool Grammar<Run>::skip_clause(State& s) {
-  return rule<Rule::skip_clause, first_of<'s', 'S'>>(s, seq(ilit("SKIP"), expression));
+  return rule<Rule::skip_clause, first_of<'s', 'S'>>(s, seq(ilit<"SKIP">(), expression));
 }
 
 // limit_clause: ^"LIMIT" ~ expression
 template <class Run>
 bool Grammar<Run>::limit_clause(State& s) {
-  return rule<Rule::limit_clause, first_of<'l', 'L'>>(s, seq(ilit("LIMIT"), expression));
+  return rule<Rule::limit_clause, first_of<'l', 'L'>>(s, seq(ilit<"LIMIT">(), expression));
 }
 
 // where_clause: ^"WHERE" ~ expression
 template <class Run>
 bool Grammar<Run>::where_clause(State& s) {
-  return rule<Rule::where_clause, first_of<'w', 'W'>>(s, seq(ilit("WHERE"), expression));
+  return rule<Rule::where_clause, first_of<'w', 'W'>>(s, seq(ilit<"WHERE">(), expression));
 }
 
 // ---------------------------------------------------------------------------------------------

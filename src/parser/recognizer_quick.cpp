@@ -51,6 +51,16 @@ template <>
 bool Quick::updating_clause(State& s);
 template <>
 bool Quick::return_item(State& s);
+template <>
+bool Quick::left_arrow(State& s);
+template <>
+bool Quick::right_arrow(State& s);
+template <>
+bool Quick::range_literal(State& s);
+template <>
+bool Quick::properties(State& s);
+template <>
+bool Quick::shortest_path_call(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -99,10 +109,10 @@ constexpr std::array<bool, 256> kOperatorStart = [] {
 }();
 
 // Whether the text here begins with `word`, A-Z folded, and a word character does not follow it.
-template <std::size_t N>
-inline bool at_whole_word(const State& s, const char (&word)[N]) {
-  if (!ILit{word, N - 1}.matches(s)) return false;
-  const std::uint32_t end = s.pos + (N - 1);
+template <class Word>
+inline bool at_whole_word(const State& s, Word word) {
+  if (!word.matches(s)) return false;
+  const std::uint32_t end = s.pos + word.n;
   return end == s.len || !is_word(s.text[end]);
 }
 
@@ -122,37 +132,37 @@ inline bool operator_may_follow(State& s) {
   switch (c) {
     case 'a':
     case 'A':
-      if (at_whole_word(s, "AND")) return true;
+      if (at_whole_word(s, ilit<"AND">())) return true;
       called = Level <= kAnd;
       break;
     case 'o':
     case 'O':
-      if (at_whole_word(s, "OR")) return true;
+      if (at_whole_word(s, ilit<"OR">())) return true;
       called = Level <= kOr;
       break;
     case 'x':
     case 'X':
-      if (at_whole_word(s, "XOR")) return true;
+      if (at_whole_word(s, ilit<"XOR">())) return true;
       called = Level <= kXor;
       break;
     case 'i':
     case 'I':
-      if (at_whole_word(s, "IN")) return true;
+      if (at_whole_word(s, ilit<"IN">())) return true;
       called = Level <= kComparison;
       break;
     case 's':
     case 'S':
-      if (ILit{"STARTS", 6}.matches(s)) return true;
+      if (ilit<"STARTS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     case 'e':
     case 'E':
-      if (ILit{"ENDS", 4}.matches(s)) return true;
+      if (ilit<"ENDS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     case 'c':
     case 'C':
-      if (ILit{"CONTAINS", 8}.matches(s)) return true;
+      if (ilit<"CONTAINS">().matches(s)) return true;
       called = Level <= kComparison;
       break;
     default:
@@ -200,9 +210,16 @@ inline void close_chain(State& s) {
 }
 
 // The rest of a level whose first child has been read: its repetitions, then its end.
+// `skipped` is a position that the implicit skip has ended at, so that the skip from there
+// passes over nothing: where the level below left the position there, the skip is not read
+// again.
 template <class Rest>
-[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, int level, Rest rest) {
-  skip(s);
+[[gnu::always_inline]] inline void finish_level(State& s, std::size_t start, int level, Rest rest,
+                                                std::uint32_t& skipped) {
+  if (s.pos != skipped) {
+    skip(s);
+    skipped = s.pos;
+  }
   const std::size_t before = s.tokens.size();
   star(rest)(s);
   end_chain_level(s, start, before, level);
@@ -241,8 +258,10 @@ bool quick_level(State& s) {
     emit_chain_start(s, p, Level, kAtom);
   }
   const std::uint32_t unary_at = s.pos;
-  lit("-")(s);
-  skip(s);
+  // The skip before a "-" has been read here: above where the levels from not_expr down begin,
+  // and by the caller where a lower level does (outside atomic mode, a sequence's skip stands
+  // before it). Without a "-" the skip after it passes over nothing.
+  if (lit("-")(s) || (Level > kNot && s.atomic)) skip(s);
   if (!quick_unary_operand(s, lower, s.pos == unary_at)) {
     s.pos = p;
     if constexpr (Joins) {
@@ -266,6 +285,7 @@ bool quick_level(State& s) {
     return true;
   }
   skip(s);
+  std::uint32_t skipped = s.pos;
   if (!operator_may_follow<Level>(s)) {
     // No operator follows: every level from power_expr up ends here.
     end_chain_level(s, lower, s.tokens.size(), kPower);
@@ -277,23 +297,23 @@ bool quick_level(State& s) {
     if constexpr (!Joins) close_chain(s);
     return true;
   };
-  finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>));
+  finish_level(s, lower, kPower, seq(lit("^"), quick_level<kUnary>), skipped);
   if constexpr (Level == kPower) return done();
-  finish_level(s, lower, kMod, seq(lit("%"), quick_level<kPower>));
+  finish_level(s, lower, kMod, seq(lit("%"), quick_level<kPower>), skipped);
   if constexpr (Level == kMod) return done();
-  finish_level(s, lower, kMulDiv, seq(choice(lit("*"), lit("/")), quick_level<kMod>));
+  finish_level(s, lower, kMulDiv, seq(choice(lit("*"), lit("/")), quick_level<kMod>), skipped);
   if constexpr (Level == kMulDiv) return done();
-  finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>));
+  finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>), skipped);
   if constexpr (Level == kAddSub) return done();
-  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>));
+  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>), skipped);
   if constexpr (Level == kComparison) return done();
   end_not();
   if constexpr (Level == kNot) return done();
-  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>));
+  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>), skipped);
   if constexpr (Level == kAnd) return done();
-  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>));
+  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>), skipped);
   if constexpr (Level == kXor) return done();
-  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>));
+  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>), skipped);
   // expression ends where its or_expr ends.
   return done();
 }
@@ -348,7 +368,7 @@ inline void emit_name(State& s, std::uint32_t n) {
 }
 
 template <Rule R>
-bool quick_name(State& s) {
+[[gnu::always_inline]] inline bool quick_name(State& s) {
   if (s.atomic) return rule<R, name_start, false>(s, Quick::identifier);
   if (s.aborted) return false;
   const std::uint32_t p = s.pos;
@@ -403,7 +423,7 @@ bool quick_item_expression(State& s) {
 
 template <>
 bool Quick::return_item(State& s) {
-  return rule<Rule::return_item>(s, seq(quick_item_expression, opt(seq(ilit("AS"), variable))));
+  return rule<Rule::return_item>(s, seq(quick_item_expression, opt(seq(ilit<"AS">(), variable))));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -411,9 +431,38 @@ bool Quick::return_item(State& s) {
 // it fails at once, and only a recording run must see that)
 // ---------------------------------------------------------------------------------------------
 
-inline bool postfix_op_here(State& s) {
-  if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+// postfix_op at a ".", where of its alternatives only property_lookup can begin: the pairs of
+// both rules around the property key name, and what their rule wrappers do besides, written out.
+inline bool quick_property_op(State& s) {
+  const std::uint32_t p = s.pos;
+  s.work += 2;
+  const std::size_t ti = s.tokens.size();
+  emit(s, start_event(p, Rule::postfix_op));
+  emit(s, start_event(p, Rule::property_lookup));
+  s.pos = p + 1;
+  skip(s);
+  if (!quick_name<Rule::property_key_name>(s)) {
+    s.pos = p;
+    cut(s, ti);
+    return false;
+  }
+  emit(s, end_event(s.pos, Rule::property_lookup));
+  s.tokens.link_last(ti + 1);
+  emit(s, end_event(s.pos, Rule::postfix_op));
+  s.tokens.link_last(ti);
+  return true;
+}
+
+// The operator where one can begin.
+[[gnu::noinline]] bool postfix_op_at(State& s) {
+  if (s.text[s.pos] == '.' && !s.atomic && !s.aborted) return quick_property_op(s);
   return Quick::postfix_op(s);
+}
+
+// The test, inlined where the operators are read.
+[[gnu::always_inline]] inline bool postfix_op_here(State& s) {
+  if (s.pos == s.len || !in_class<postfix_start>(s.text[s.pos])) return false;
+  return postfix_op_at(s);
 }
 
 template <>
@@ -426,16 +475,18 @@ bool Quick::postfix_expr(State& s) {
 // ---------------------------------------------------------------------------------------------
 
 // Whether the text here begins with `word`, A-Z folded (so, whether ^"word" would match).
-template <std::size_t N>
-inline bool starts_with_word(const State& s, const char (&word)[N]) {
-  return ILit{word, N - 1}.matches(s);
+template <class Word>
+inline bool starts_with_word(const State& s, Word word) {
+  return word.matches(s);
 }
 
 // The end of the run of name text from `i`: word characters, dots and closed backtick names.
+constexpr bool is_word_or_dot(char c) { return is_word(c) || c == '.'; }
+
 inline std::uint32_t name_run_end(const State& s, std::uint32_t i) {
   while (i < s.len) {
     const char c = s.text[i];
-    if (is_word(c) || c == '.') {
+    if (in_class<is_word_or_dot>(c)) {
       ++i;
     } else if (c == '`') {
       const void* close = std::memchr(s.text + i + 1, '`', s.len - i - 1);
@@ -496,41 +547,80 @@ bool quick_atom_choice(State& s) {
   if (is_digit(c)) return Quick::literal(s);
   switch (fold(c)) {
     case 'r':
-      if (starts_with_word(s, "REDUCE") && Quick::reduce_expression(s)) return true;
+      if (starts_with_word(s, ilit<"REDUCE">()) && Quick::reduce_expression(s)) return true;
       break;
     case 'a':
-      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) {
+      if (starts_with_word(s, ilit<"ALL">()) || starts_with_word(s, ilit<"ANY">())) {
         if (Quick::shortest_path_call(s) || Quick::quantifier_expression(s)) return true;
       }
       break;
     case 's':
-      if (starts_with_word(s, "SHORTESTPATH") && Quick::shortest_path_call(s)) return true;
-      if (starts_with_word(s, "SINGLE") && Quick::quantifier_expression(s)) return true;
+      if (starts_with_word(s, ilit<"SHORTESTPATH">()) && Quick::shortest_path_call(s)) return true;
+      if (starts_with_word(s, ilit<"SINGLE">()) && Quick::quantifier_expression(s)) return true;
       break;
     case 't':
-      if (starts_with_word(s, "TRUE") && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"TRUE">()) && Quick::literal(s)) return true;
       break;
     case 'f':
-      if (starts_with_word(s, "FALSE") && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"FALSE">()) && Quick::literal(s)) return true;
       break;
     case 'n':
-      if (starts_with_word(s, "NULL") && Quick::literal(s)) return true;
-      if (starts_with_word(s, "NONE") && Quick::quantifier_expression(s)) return true;
+      if (starts_with_word(s, ilit<"NULL">()) && Quick::literal(s)) return true;
+      if (starts_with_word(s, ilit<"NONE">()) && Quick::quantifier_expression(s)) return true;
       break;
     case 'c':
-      if (starts_with_word(s, "CASE") && Quick::case_expression(s)) return true;
-      if (starts_with_word(s, "COUNT") && (Quick::count_subquery(s) || Quick::count_star(s))) {
+      if (starts_with_word(s, ilit<"CASE">()) && Quick::case_expression(s)) return true;
+      if (starts_with_word(s, ilit<"COUNT">()) &&
+          (Quick::count_subquery(s) || Quick::count_star(s))) {
         return true;
       }
-      if (starts_with_word(s, "COLLECT") && Quick::collect_subquery(s)) return true;
+      if (starts_with_word(s, ilit<"COLLECT">()) && Quick::collect_subquery(s)) return true;
       break;
     case 'e':
-      if (starts_with_word(s, "EXISTS") && Quick::exists_subquery(s)) return true;
+      if (starts_with_word(s, ilit<"EXISTS">()) && Quick::exists_subquery(s)) return true;
       break;
     default:
       break;
   }
   return quick_name_atom(s);
+}
+
+// The length of the plain decimal integer here, or 0: its digits, where no "." follows them (a
+// float_literal's) and they do not begin with the "0x" or "0o" of another base. The text here
+// begins with a digit.
+inline std::uint32_t plain_integer_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  if (t[0] == '0' && rest > 1 && (t[1] == 'x' || t[1] == 'o')) return 0;
+  std::uint32_t n = 1;
+  while (n < rest && is_digit(t[n])) ++n;
+  if (n < rest && t[n] == '.') return 0;
+  return n;
+}
+
+// The length of the string literal here, up to its closing quote, or 0 where it is not closed.
+// The text here begins with a quote.
+inline std::uint32_t closed_string_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const void* close = std::memchr(t + 1, t[0], s.len - s.pos - 1);
+  return close ? static_cast<std::uint32_t>(static_cast<const char*>(close) - t) + 1 : 0;
+}
+
+// The length of the parameter here, or 0: "$" and a name or a number. The text here begins
+// with "$".
+inline std::uint32_t parameter_length(const State& s) {
+  const char* t = s.text + s.pos;
+  const std::uint32_t rest = s.len - s.pos;
+  if (rest < 2) return 0;
+  std::uint32_t n = 2;
+  if (is_word_start(t[1])) {
+    while (n < rest && is_word(t[n])) ++n;
+  } else if (is_digit(t[1])) {
+    while (n < rest && is_digit(t[n])) ++n;
+  } else {
+    return 0;
+  }
+  return n;
 }
 
 template <>
@@ -544,48 +634,82 @@ bool Quick::atom_rule(State& s) {
 // of word characters here, which is all the variable can be.
 enum class SmallAtom { kNone, kVariable, kOther };
 
-inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
+// A keyword that begins an alternative of atom, as the key of its letters (recognizer_lexicon.hpp).
+struct AtomKeyword {
+  WordKey key;
+  std::uint32_t n;
+};
+template <std::size_t N>
+constexpr AtomKeyword atom_keyword(const char (&word)[N]) {
+  return AtomKeyword{word_key(word, N - 1), N - 1};
+}
+
+// Whether the run of `n` word characters at `t` begins with `word`, A-Z folded: the run is at
+// least as long as the word (whose characters are all letters), and its first bytes have its key.
+inline bool run_begins_with(const char* t, std::uint32_t n, AtomKeyword word) {
+  return n >= word.n && word_key(t, word.n) == word.key;
+}
+
+[[gnu::always_inline]] inline SmallAtom small_atom(const State& s, std::uint32_t& word) {
   const char c = s.text[s.pos];
-  if (is_digit(c) || c == '"' || c == '\'' || c == '$') return SmallAtom::kOther;
-  if (!is_word_start(c)) return SmallAtom::kNone;
-  switch (fold(c)) {
-    case 'r':
-      if (starts_with_word(s, "REDUCE")) return SmallAtom::kNone;
-      break;
-    case 'a':
-      if (starts_with_word(s, "ALL") || starts_with_word(s, "ANY")) return SmallAtom::kNone;
-      break;
-    case 's':
-      if (starts_with_word(s, "SHORTESTPATH") || starts_with_word(s, "SINGLE")) {
-        return SmallAtom::kNone;
-      }
-      break;
-    case 't':
-      if (starts_with_word(s, "TRUE")) return SmallAtom::kOther;
-      break;
-    case 'f':
-      if (starts_with_word(s, "FALSE")) return SmallAtom::kOther;
-      break;
-    case 'n':
-      if (starts_with_word(s, "NULL")) return SmallAtom::kOther;
-      if (starts_with_word(s, "NONE")) return SmallAtom::kNone;
-      break;
-    case 'c':
-      if (starts_with_word(s, "CASE") || starts_with_word(s, "COUNT") ||
-          starts_with_word(s, "COLLECT")) {
-        return SmallAtom::kNone;
-      }
-      break;
-    case 'e':
-      if (starts_with_word(s, "EXISTS")) return SmallAtom::kNone;
-      break;
-    default:
-      break;
+  if (!is_word_start(c)) {
+    return is_digit(c) || c == '"' || c == '\'' || c == '$' ? SmallAtom::kOther : SmallAtom::kNone;
   }
   const char* t = s.text + s.pos;
   const std::uint32_t rest = s.len - s.pos;
   std::uint32_t n = 1;
   while (n < rest && is_word(t[n])) ++n;
+  // The text begins with one of the keywords only where its run of word characters does, which
+  // is at least 3 long.
+  if (n >= 3) {
+    static constexpr AtomKeyword kReduce = atom_keyword("REDUCE");
+    static constexpr AtomKeyword kAll = atom_keyword("ALL");
+    static constexpr AtomKeyword kAny = atom_keyword("ANY");
+    static constexpr AtomKeyword kShortestPath = atom_keyword("SHORTESTPATH");
+    static constexpr AtomKeyword kSingle = atom_keyword("SINGLE");
+    static constexpr AtomKeyword kTrue = atom_keyword("TRUE");
+    static constexpr AtomKeyword kFalse = atom_keyword("FALSE");
+    static constexpr AtomKeyword kNull = atom_keyword("NULL");
+    static constexpr AtomKeyword kNone = atom_keyword("NONE");
+    static constexpr AtomKeyword kCase = atom_keyword("CASE");
+    static constexpr AtomKeyword kCount = atom_keyword("COUNT");
+    static constexpr AtomKeyword kCollect = atom_keyword("COLLECT");
+    static constexpr AtomKeyword kExists = atom_keyword("EXISTS");
+    switch (fold(c)) {
+      case 'r':
+        if (run_begins_with(t, n, kReduce)) return SmallAtom::kNone;
+        break;
+      case 'a':
+        if (run_begins_with(t, n, kAll) || run_begins_with(t, n, kAny)) return SmallAtom::kNone;
+        break;
+      case 's':
+        if (run_begins_with(t, n, kShortestPath) || run_begins_with(t, n, kSingle)) {
+          return SmallAtom::kNone;
+        }
+        break;
+      case 't':
+        if (run_begins_with(t, n, kTrue)) return SmallAtom::kOther;
+        break;
+      case 'f':
+        if (run_begins_with(t, n, kFalse)) return SmallAtom::kOther;
+        break;
+      case 'n':
+        if (run_begins_with(t, n, kNull)) return SmallAtom::kOther;
+        if (run_begins_with(t, n, kNone)) return SmallAtom::kNone;
+        break;
+      case 'c':
+        if (run_begins_with(t, n, kCase) || run_begins_with(t, n, kCount) ||
+            run_begins_with(t, n, kCollect)) {
+          return SmallAtom::kNone;
+        }
+        break;
+      case 'e':
+        if (run_begins_with(t, n, kExists)) return SmallAtom::kNone;
+        break;
+      default:
+        break;
+    }
+  }
   const std::uint32_t after = name_run_skip_end(s, s.pos + n);
   if (after < s.len && s.text[after] == '(') return SmallAtom::kNone;
   word = n;
@@ -647,11 +771,56 @@ bool quick_unary_operand(State& s, std::size_t lower, bool joined) {
     return true;
   }
   ++s.work;
-  if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
-                                     : quick_atom_choice(s))) {
-    return false;
+  // A variable's or a parameter's leaf event, or a plain integer's or a string's (its literal's
+  // wrapped leaf), would be the only event after the run's start event, and end_atom_level would
+  // fold it into that event: it is written there at once, and the rules called are counted.
+  Rule leaf = Rule::EOI;
+  std::uint32_t leaf_len = 0;
+  if (!s.atomic && s.tokens.size() == lower + 1) {
+    if (kind == SmallAtom::kVariable) {
+      if (word <= kMaxLeafLen) {
+        if (reserved_word(s.text + s.pos, word)) return false;
+        leaf = Rule::variable;
+        leaf_len = word;
+      }
+    } else {
+      const char c = s.text[s.pos];
+      std::uint32_t calls = 0;  // the rules called, atom's alternative and those within it
+      if (is_digit(c)) {
+        leaf_len = plain_integer_length(s);
+        leaf = Rule::integer_literal;
+        calls = 3;  // literal, float_literal, integer_literal
+      } else if (c == '\'' || c == '"') {
+        leaf_len = closed_string_length(s);
+        leaf = Rule::string_literal;
+        calls = 2;  // literal, string_literal (float_literal and integer_literal fail at once)
+      } else if (c == '$') {
+        leaf_len = parameter_length(s);
+        leaf = Rule::parameter;
+        calls = 1;
+      }
+      if (leaf_len != 0 && leaf_len <= kMaxLeafLen) {
+        s.work += calls;
+      } else {
+        leaf = Rule::EOI;
+      }
+    }
   }
-  const bool folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
+  bool folded;
+  if (leaf != Rule::EOI) {
+    Event& run = s.tokens[lower];
+    run.leaf_rule = static_cast<std::uint8_t>(leaf);
+    run.leaf_len = static_cast<std::uint8_t>(leaf_len);
+    run.partner = static_cast<std::uint32_t>(lower);
+    s.pos += leaf_len;
+    folded = true;
+  } else {
+    if (!(kind == SmallAtom::kVariable ? quick_word_name<Rule::variable>(s, word)
+                                       : quick_atom_choice(s))) {
+      return false;
+    }
+    folded = end_atom_level(s, static_cast<std::uint32_t>(lower));
+  }
   const std::uint32_t atom_end = s.pos;
   skip(s);
   const std::size_t before = s.tokens.size();
@@ -689,28 +858,102 @@ bool Quick::procedure_result_field(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// left_arrow, right_arrow, range_literal, properties, shortest_path_call: rules that begin with
+// a character class and are mostly called where they cannot begin. The character is tested
+// where they are called, and the rule, as written, is run out of line only where it can begin
+// (elsewhere it fails at once, and a run that records nothing keeps no trace of that).
+// ---------------------------------------------------------------------------------------------
+
+template <bool (*First)(char), bool (*F)(State&)>
+[[gnu::always_inline]] inline bool where_it_can_begin(State& s) {
+  if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
+  return F(s);
+}
+
+constexpr bool left_arrow_start(char c) { return c == '<'; }
+constexpr bool right_arrow_start(char c) { return c == '>'; }
+constexpr bool range_start(char c) { return c == '*'; }
+constexpr bool shortest_path_start(char c) { return first_of<'a', 'A', 's', 'S'>(c); }
+
+// left_arrow: "<"
+[[gnu::noinline]] bool left_arrow_as_written(State& s) {
+  return Quick::rule<Rule::left_arrow, left_arrow_start>(s, lit("<"));
+}
+template <>
+bool Quick::left_arrow(State& s) {
+  return where_it_can_begin<left_arrow_start, left_arrow_as_written>(s);
+}
+
+// right_arrow: ">"
+[[gnu::noinline]] bool right_arrow_as_written(State& s) {
+  return Quick::rule<Rule::right_arrow, right_arrow_start>(s, lit(">"));
+}
+template <>
+bool Quick::right_arrow(State& s) {
+  return where_it_can_begin<right_arrow_start, right_arrow_as_written>(s);
+}
+
+// range_literal: "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
+[[gnu::noinline]] bool range_literal_as_written(State& s) {
+  return Quick::rule<Rule::range_literal, range_start>(
+      s, seq(lit("*"), opt(seq(Quick::integer_literal,
+                               opt(seq(lit(".."), opt(Quick::integer_literal)))))));
+}
+template <>
+bool Quick::range_literal(State& s) {
+  return where_it_can_begin<range_start, range_literal_as_written>(s);
+}
+
+// properties: map_literal | parameter
+[[gnu::noinline]] bool properties_as_written(State& s) {
+  return Quick::rule<Rule::properties, properties_start>(
+      s, choice(Quick::map_literal, Quick::parameter));
+}
+template <>
+bool Quick::properties(State& s) {
+  return where_it_can_begin<properties_start, properties_as_written>(s);
+}
+
+// shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
+//                     ~ (relationship_pattern ~ node_pattern)* ~ ")"
+[[gnu::noinline]] bool shortest_path_call_as_written(State& s) {
+  return Quick::rule<Rule::shortest_path_call, shortest_path_start>(
+      s, seq(choice(ilit<"allShortestPaths">(), ilit<"shortestPath">()), lit("("),
+             Quick::node_pattern, star(seq(Quick::relationship_pattern, Quick::node_pattern)),
+             lit(")")));
+}
+template <>
+bool Quick::shortest_path_call(State& s) {
+  return where_it_can_begin<shortest_path_start, shortest_path_call_as_written>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
 // reading_clause, updating_clause: each alternative begins with its own keyword. Where the first
 // letter of one stands here but not its keyword, the clause's rule and that alternative are
 // called only to fail at the keyword, having done too little work for a memo entry; only their
-// counts are kept: the calls (and the nesting level updating_clause would count). A run that is
-// aborted, or at the nesting bound, is left to the rules.
+// counts are kept: the calls (and the nesting level updating_clause would count). Where no
+// alternative can begin here, the clause's rule fails at once, and no memo entry can stand for
+// it: the call is passed over as well, but for that nesting level. A run that is aborted, or at
+// the nesting bound, is left to the rules.
 // ---------------------------------------------------------------------------------------------
 
 template <>
 bool Quick::reading_clause(State& s) {
   static_assert(!counts_level(Rule::reading_clause));
-  if (s.pos < s.len && in_class<reading_start>(s.text[s.pos]) && !s.aborted) {
+  if (s.pos == s.len || !in_class<reading_start>(s.text[s.pos])) return false;
+  if (!s.aborted) {
     std::uint64_t calls = 0;  // the rules called: the clause's and the alternatives'
     switch (fold(s.text[s.pos])) {
       case 'o':
       case 'm':  // match_clause: ^"OPTIONAL"? ~ ^"MATCH"
-        if (!starts_with_word(s, "OPTIONAL") && !starts_with_word(s, "MATCH")) calls = 2;
+        if (!starts_with_word(s, ilit<"OPTIONAL">()) && !starts_with_word(s, ilit<"MATCH">()))
+          calls = 2;
         break;
       case 'u':  // unwind_clause
-        if (!starts_with_word(s, "UNWIND")) calls = 2;
+        if (!starts_with_word(s, ilit<"UNWIND">())) calls = 2;
         break;
       default:  // 'c': call_subquery, in_query_call
-        if (!starts_with_word(s, "CALL")) calls = 3;
+        if (!starts_with_word(s, ilit<"CALL">())) calls = 3;
         break;
     }
     if (calls != 0) {
@@ -724,27 +967,30 @@ bool Quick::reading_clause(State& s) {
 template <>
 bool Quick::updating_clause(State& s) {
   static_assert(counts_level(Rule::updating_clause));
-  if (s.pos < s.len && in_class<updating_start>(s.text[s.pos]) && !s.aborted &&
-      s.level != kMaxNesting) {
+  if (!s.aborted && s.level != kMaxNesting) {
+    if (s.pos == s.len || !in_class<updating_start>(s.text[s.pos])) {
+      if (s.level + 1 > s.peak) s.peak = s.level + 1;
+      return false;
+    }
     bool keyword;
     switch (fold(s.text[s.pos])) {
       case 'c':
-        keyword = starts_with_word(s, "CREATE");
+        keyword = starts_with_word(s, ilit<"CREATE">());
         break;
       case 'm':
-        keyword = starts_with_word(s, "MERGE");
+        keyword = starts_with_word(s, ilit<"MERGE">());
         break;
       case 'f':
-        keyword = starts_with_word(s, "FOREACH");
+        keyword = starts_with_word(s, ilit<"FOREACH">());
         break;
       case 's':
-        keyword = starts_with_word(s, "SET");
+        keyword = starts_with_word(s, ilit<"SET">());
         break;
       case 'r':
-        keyword = starts_with_word(s, "REMOVE");
+        keyword = starts_with_word(s, ilit<"REMOVE">());
         break;
       default:  // 'd': delete_clause, ^"DETACH"? ~ ^"DELETE"
-        keyword = starts_with_word(s, "DETACH") || starts_with_word(s, "DELETE");
+        keyword = starts_with_word(s, ilit<"DETACH">()) || starts_with_word(s, ilit<"DELETE">());
         break;
     }
     if (!keyword) {

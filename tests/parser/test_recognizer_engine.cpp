@@ -268,5 +268,57 @@ TEST(RecognizerEngine, MemoTableTellsRulesAtOnePositionApart) {
   EXPECT_EQ(*table.find(entries.data(), Rule::expression, kAt), 0u);
 }
 
+// A case-insensitive literal read as words of the text: it matches exactly where the bytes of
+// the text, A-Z folded, are those of the literal. Tried with every byte at every place of the
+// literal, the literal cut short by the end of the text, and after other text.
+template <LiteralText Word>
+void expect_literal_matches_folded_bytes() {
+  const std::string word(Word.chars, Word.size);
+  const auto fold_byte = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  };
+  const auto expected = [&](const std::string& text, std::size_t at) {
+    if (text.size() - at < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      if (fold_byte(text[at + i]) != fold_byte(word[i])) return false;
+    }
+    return true;
+  };
+  const auto check = [&](const std::string& text, std::size_t at) {
+    State s;
+    s.text = text.data();
+    s.len = static_cast<std::uint32_t>(text.size());
+    s.pos = static_cast<std::uint32_t>(at);
+    EXPECT_EQ(ilit<Word>()(s), expected(text, at)) << "literal " << word << " in: " << text;
+    EXPECT_EQ(s.pos, at + (expected(text, at) ? word.size() : 0));
+  };
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    for (int b = 0; b < 256; ++b) {
+      std::string text = word;
+      text[i] = static_cast<char>(b);
+      check(text, 0);
+      check("x " + text + "y", 2);
+    }
+  }
+  std::string swapped = word;
+  for (char& c : swapped) c = static_cast<char>(c ^ (is_alpha(c) ? 0x20 : 0));
+  check(swapped, 0);
+  check(word.substr(0, word.size() - 1), 0);
+  check("ab" + word.substr(0, word.size() - 1), 2);
+}
+
+TEST(RecognizerEngine, CaseInsensitiveLiteralsMatchFoldedBytes) {
+  expect_literal_matches_folded_bytes<"X">();
+  expect_literal_matches_folded_bytes<"IN">();
+  expect_literal_matches_folded_bytes<"AND">();
+  expect_literal_matches_folded_bytes<"WITH">();
+  expect_literal_matches_folded_bytes<"MATCH">();
+  expect_literal_matches_folded_bytes<"CONTAINS">();
+  expect_literal_matches_folded_bytes<"DESCENDING">();
+  expect_literal_matches_folded_bytes<"shortestPath">();
+  expect_literal_matches_folded_bytes<"allShortestPaths">();
+  expect_literal_matches_folded_bytes<"a_1@[z">();
+}
+
 }  // namespace
 }  // namespace tessary::recognizer_detail

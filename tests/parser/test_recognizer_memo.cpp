@@ -452,6 +452,48 @@ TEST(RecognizerMemo, QuickRunAgreesOnKeywordLikeAtoms) {
       "_",
       "a_b.c.d",
       "abcdefghijklmnop",
+      // Integers next to the other forms a number's text can take
+      "0",
+      "007",
+      "0x",
+      "0o",
+      "0X1",
+      "0o8",
+      "0x1g",
+      "1..2",
+      "1.e",
+      "12e3",
+      "1_000",
+      // Parameters and strings at the edges of their forms
+      "$",
+      "$_",
+      "$_1.x",
+      "$1a",
+      "$ p",
+      "''",
+      "\"\"",
+      "'a\"",
+      "\"b'\"",
+      "\"unclosed",
+      // Words as short as, or shorter than, the keywords an atom can begin with
+      "al",
+      "AN",
+      "tr",
+      "nu",
+      "no",
+      "ca",
+      "ex",
+      "tru.x",
+      "nul",
+      "ALL",
+      "Any",
+      "NONE",
+      "CASE",
+      "SHORTESTPAT",
+      "SHORTESTPATH",
+      "sinGLE",
+      "count",
+      "exists",
       "In",
       "is",
       "optional.x",
@@ -956,10 +998,11 @@ TEST(RecognizerMemo, QuickRunAgreesOnLeafOperands) {
   const std::string long_string = "'" + std::string(253, 's') + "'";
   const std::string longer_string = "'" + std::string(254, 's') + "'";
   const std::string long_number(255, '7');
+  const std::string longer_number(256, '7');
   const std::string leaves[] = {"x",       "$p",          "$1",         "7",         "0x1F",
                                 "2.5e3",   "'s'",         "\"d\"",      "true",      "NULL",
                                 long_name, longer_name,   long_string,  longer_string,
-                                long_number};
+                                long_number, longer_number, "0", "00", "0o17", "12."};
   const char* const shapes[] = {
       "RETURN %s",
       "RETURN %s AS a",
