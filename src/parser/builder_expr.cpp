@@ -302,24 +302,26 @@ Expr quantifier(FilterTriple filter) {
   return quantifier<Expr::Single>(std::move(filter));
 }
 
-// A pair and its rule, read once.
-struct RuledPair {
-  Pair pair;
-  Rule rule;
-};
-
-// Down from `pair`, the first level that builds a node of its own. The levels passed over hand
-// their one operand to build_expression unchanged: an expression, a level with one operand and no
-// operator, a parenthesised atom. Each level's rule is read once, as its parent's child.
-RuledPair building_level(const Pair& top) {
+// Down from `top`, the first level that builds a node of its own: sets `level` to it and returns
+// its rule. The levels passed over hand their one operand to build_expression unchanged: an
+// expression, a level with one operand and no operator, a parenthesised atom. Each level's rule
+// is read once, as its parent's child.
+// Inlined into its caller, and walking with a pair of its own that is written out once, so that
+// the pairs are read and written field by field: a pair copied whole, with wide loads, just after
+// its fields were stored one by one would wait for those stores.
+[[gnu::always_inline]] inline Rule building_level(const Pair& top, std::optional<Pair>& level) {
   // Chain levels that hold the next level alone and end where it ends pass it on: they are
   // passed over at once.
   Pair pair = top.innermost_sharing_end();
   Rule rule = pair.as_rule();
+  const auto found = [&] {
+    level.emplace(pair);
+    return rule;
+  };
   for (;;) {
     Pairs inner = pair.into_inner();
     std::optional<Pair> first = inner.next();
-    if (!first) return {pair, rule};
+    if (!first) return found();
     Rule child = first->as_rule();
     bool pass = false;
     switch (rule) {
@@ -327,9 +329,9 @@ RuledPair building_level(const Pair& top) {
         pass = true;
         break;
       case Rule::atom:
-        if (child != Rule::parenthesized_expr) return {pair, rule};
+        if (child != Rule::parenthesized_expr) return found();
         first = first->into_inner().peek();
-        if (!first) return {pair, rule};
+        if (!first) return found();
         child = first->as_rule();
         pass = true;
         break;
@@ -361,7 +363,7 @@ RuledPair building_level(const Pair& top) {
     }
     // Only an expression and an atom pass on a first pair that has siblings.
     if (!pass || (rule != Rule::expression && rule != Rule::atom && !inner.empty())) {
-      return {pair, rule};
+      return found();
     }
     pair = first->innermost_sharing_end();
     rule = pair.as_rule();
@@ -380,9 +382,10 @@ RuledPair building_level(const Pair& top) {
 Expr build_expression(const Pair& top) {
   // Most levels of the chain hold a single operand; walk down to the first one that builds a
   // node within this frame, so a nesting level of the query costs few frames.
-  const RuledPair level = building_level(top);
-  const Pair& pair = level.pair;
-  switch (level.rule) {
+  std::optional<Pair> level;
+  const Rule rule = building_level(top, level);
+  const Pair& pair = *level;
+  switch (rule) {
     case Rule::expression:
       return build_first_inner_expression(pair, "Empty expression");
     case Rule::or_expr:

@@ -311,17 +311,21 @@ class Pair {
   // The innermost of the levels of an expression's chain, from this pair's down, that end where
   // this pair ends: each level above it holds that level's pair alone, through the levels
   // between. Any other pair (a level of a wrapped leaf or of a folded leaf too) is itself.
+  // (Made field by field, itself too: a copy of the whole pair, with wide loads, would wait for
+  // the stores of its fields that were made just before.)
   Pair innermost_sharing_end() const {
     const Token* tokens = list_->tokens.data();
     const Token& t = tokens[start_];
-    if (t.chain == 0) return *this;
-    if (start_ == end_) {
+    std::uint32_t level = level_;
+    if (t.chain == 0) {
+    } else if (start_ == end_) {
       // A level above the atom of a folded leaf, which ends at the start entry: with the atom,
       // or after the blank after it, with postfix_expr.
-      if (t.leaf_rule == 0 || level_ >= t.chain) return *this;
-      return Pair(list_, start_, t.chain - blank_after(t.rule), end_);
+      if (t.leaf_rule != 0 && level_ < t.chain) level = t.chain - blank_after(t.rule);
+    } else {
+      level = run_index(tokens[end_].rule) - run_index(t.rule);
     }
-    return Pair(list_, start_, run_index(tokens[end_].rule) - run_index(t.rule), end_);
+    return Pair(list_, start_, level, end_);
   }
 
  private:
