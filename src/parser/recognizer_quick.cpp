@@ -61,6 +61,12 @@ template <>
 bool Quick::properties(State& s);
 template <>
 bool Quick::shortest_path_call(State& s);
+template <>
+bool Quick::pattern_element(State& s);
+template <>
+bool Quick::node_pattern(State& s);
+template <>
+bool Quick::relationship_pattern(State& s);
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -858,22 +864,31 @@ bool Quick::procedure_result_field(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// left_arrow, right_arrow, range_literal, properties, shortest_path_call: rules that begin with
-// a character class and are mostly called where they cannot begin. The character is tested
-// where they are called, and the rule, as written, is run out of line only where it can begin
-// (elsewhere it fails at once, and a run that records nothing keeps no trace of that).
+// left_arrow, right_arrow, range_literal, properties, shortest_path_call, node_labels,
+// rel_types: rules that begin with a character class and are mostly called where they cannot
+// begin. The character is tested where they are called, and the rule, as written, is run out of
+// line only where it can begin (elsewhere it fails at once, and a run that records nothing
+// keeps no trace of that). Their callers in the pattern rules (pattern_element, node_pattern,
+// relationship_pattern) are written out here with the test in place: a rule function passed to
+// a combinator is called, never inlined, so the test must be an element of the caller's body.
 // ---------------------------------------------------------------------------------------------
 
+// The element that calls F where a character of First stands, and fails at once elsewhere.
 template <bool (*First)(char), bool (*F)(State&)>
-[[gnu::always_inline]] inline bool where_it_can_begin(State& s) {
-  if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
-  return F(s);
-}
+struct WhereItCanBegin {
+  [[gnu::always_inline]] bool operator()(State& s) const {
+    if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
+    return F(s);
+  }
+};
+template <bool (*First)(char), bool (*F)(State&)>
+constexpr WhereItCanBegin<First, F> where_it_can_begin{};
 
 constexpr bool left_arrow_start(char c) { return c == '<'; }
 constexpr bool right_arrow_start(char c) { return c == '>'; }
 constexpr bool range_start(char c) { return c == '*'; }
 constexpr bool shortest_path_start(char c) { return first_of<'a', 'A', 's', 'S'>(c); }
+constexpr bool labels_start(char c) { return c == ':'; }
 
 // left_arrow: "<"
 [[gnu::noinline]] bool left_arrow_as_written(State& s) {
@@ -925,6 +940,51 @@ bool Quick::properties(State& s) {
 template <>
 bool Quick::shortest_path_call(State& s) {
   return where_it_can_begin<shortest_path_start, shortest_path_call_as_written>(s);
+}
+
+// node_labels: (":" ~ label_name)+
+[[gnu::noinline]] bool node_labels_as_written(State& s) {
+  return Quick::rule<Rule::node_labels, labels_start>(
+      s, plus(seq(lit(":"), Quick::label_name)));
+}
+constexpr auto node_labels_here = where_it_can_begin<labels_start, node_labels_as_written>;
+
+// rel_types: ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
+[[gnu::noinline]] bool rel_types_as_written(State& s) {
+  return Quick::rule<Rule::rel_types, labels_start>(
+      s, seq(lit(":"), Quick::rel_type_name,
+             star(seq(lit("|"), opt(lit(":")), Quick::rel_type_name))));
+}
+constexpr auto rel_types_here = where_it_can_begin<labels_start, rel_types_as_written>;
+
+// pattern_element: shortest_path_call | node_pattern ~ (relationship_pattern ~ node_pattern)*
+template <>
+bool Quick::pattern_element(State& s) {
+  return rule<Rule::pattern_element>(
+      s, choice(where_it_can_begin<shortest_path_start, shortest_path_call_as_written>,
+                seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
+}
+
+// node_pattern: "(" ~ variable? ~ node_labels? ~ properties? ~ ")"
+template <>
+bool Quick::node_pattern(State& s) {
+  return rule<Rule::node_pattern, first_of<'('>>(
+      s, seq(lit("("), opt(variable), opt(node_labels_here),
+             opt(where_it_can_begin<properties_start, properties_as_written>), lit(")")));
+}
+
+// relationship_pattern: left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
+//                       ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
+template <>
+bool Quick::relationship_pattern(State& s) {
+  constexpr auto right_arrow_here = where_it_can_begin<right_arrow_start, right_arrow_as_written>;
+  return rule<Rule::relationship_pattern>(
+      s, seq(opt(where_it_can_begin<left_arrow_start, left_arrow_as_written>),
+             choice(seq(lit("-"), lit("["), opt(variable), opt(rel_types_here),
+                        opt(where_it_can_begin<range_start, range_literal_as_written>),
+                        opt(where_it_can_begin<properties_start, properties_as_written>),
+                        lit("]"), lit("-"), opt(right_arrow_here)),
+                    seq(lit("--"), opt(right_arrow_here)))));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -620,6 +620,83 @@ TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
   EXPECT_GT(accepted, 90);
 }
 
+// Patterns with and without each piece that begins with a character of its own (labels, types,
+// range, properties, arrows, shortestPath), with the text ending or broken right where one
+// could begin, and names that begin with a letter of shortestPath: the run that records nothing
+// passes over a piece that cannot begin here, and must accept and build exactly what the
+// recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnPatternPieces) {
+  const char* const patterns[] = {
+      "(n)",
+      "()",
+      "(n:A)",
+      "(:A:B)",
+      "(n :A : B)",
+      "(n {k: 1})",
+      "(n $p)",
+      "(n:A $p)",
+      "({})",
+      "(n:",
+      "(n {",
+      "(n $",
+      "(n:A {k: 1}",
+      "(a)-->(b)",
+      "(a)<--(b)",
+      "(a)<-->(b)",
+      "(a)--(b)",
+      "(a)-[]->(b)",
+      "(a)<-[r]-(b)",
+      "(a)-[:T]-(b)",
+      "(a)-[r:T|:U|V]->(b)",
+      "(a)-[*]-(b)",
+      "(a)-[*2]-(b)",
+      "(a)-[*1..3]-(b)",
+      "(a)-[r:T*..2 {k: 1}]->(b)",
+      "(a)-[$p]-(b)",
+      "(a)-[:T $p]-(b)",
+      "(a)-[:",
+      "(a)-[*",
+      "(a)-[r {",
+      "(a)<",
+      "(a)-",
+      "(a)<-",
+      "(a)-[r]-",
+      "(a)-[r]-> (b)",
+      "(a) - [r] - > (b)",
+      "(a) < - - (b)",
+      "(a)->(b)",
+      "(a)-[r]>(b)",
+      "shortestPath((a)-[*]-(b))",
+      "allShortestPaths((a)--(b))",
+      "SHORTESTPATH((a)--(b))",
+      "shortestPath((a))",
+      "shortestPath(",
+      "shortest((a)--(b))",
+      "allShortestPath((a)--(b))",
+      "s = (a)",
+      "a = (b)",
+      "shortestPath = (a)",
+  };
+  const char* const contexts[] = {
+      "MATCH %s RETURN 1",
+      "MATCH p = %s, (x) RETURN p",
+      "MATCH %s",
+      "CREATE %s",
+      "MERGE %s RETURN 1",
+      "MATCH (x) WHERE %s RETURN x",
+      "RETURN [%s | 1]",
+  };
+  int accepted = 0;
+  for (const char* pattern : patterns) {
+    for (std::string q : contexts) {
+      q.replace(q.find("%s"), 2, pattern);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 100);
+}
+
 // Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
 // of every kind between and after their pieces, and atoms that hold expressions of their own or
 // are read twice (a list that turns out to be a comprehension, a parenthesised pattern): the run
