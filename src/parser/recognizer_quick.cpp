@@ -67,6 +67,26 @@ template <>
 bool Quick::node_pattern(State& s);
 template <>
 bool Quick::relationship_pattern(State& s);
+template <>
+bool Quick::regular_query(State& s);
+template <>
+bool Quick::match_clause(State& s);
+template <>
+bool Quick::with_clause(State& s);
+template <>
+bool Quick::return_body(State& s);
+
+// The element that calls rule function F where a character of First, the characters the rule
+// can begin with, stands here, and fails at once elsewhere, as F would, without the call.
+template <bool (*First)(char), bool (*F)(State&)>
+struct WhereItCanBegin {
+  [[gnu::always_inline]] bool operator()(State& s) const {
+    if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
+    return F(s);
+  }
+};
+template <bool (*First)(char), bool (*F)(State&)>
+constexpr WhereItCanBegin<First, F> where_it_can_begin{};
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -311,15 +331,18 @@ bool quick_level(State& s) {
   if constexpr (Level == kMulDiv) return done();
   finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>), skipped);
   if constexpr (Level == kAddSub) return done();
-  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>), skipped);
+  finish_level(s, lower, kComparison,
+               seq(where_it_can_begin<comparison_start, Quick::comparison_op>,
+                   quick_level<kAddSub>),
+               skipped);
   if constexpr (Level == kComparison) return done();
   end_not();
   if constexpr (Level == kNot) return done();
-  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>), skipped);
+  finish_level(s, top, kAnd, seq(where_it_can_begin<first_of<'a', 'A'>, Quick::and_kw>, quick_level<kNot>), skipped);
   if constexpr (Level == kAnd) return done();
-  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>), skipped);
+  finish_level(s, top, kXor, seq(where_it_can_begin<first_of<'x', 'X'>, Quick::xor_kw>, quick_level<kAnd>), skipped);
   if constexpr (Level == kXor) return done();
-  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>), skipped);
+  finish_level(s, top, kOr, seq(where_it_can_begin<first_of<'o', 'O'>, Quick::or_kw>, quick_level<kXor>), skipped);
   // expression ends where its or_expr ends.
   return done();
 }
@@ -873,17 +896,6 @@ bool Quick::procedure_result_field(State& s) {
 // a combinator is called, never inlined, so the test must be an element of the caller's body.
 // ---------------------------------------------------------------------------------------------
 
-// The element that calls F where a character of First stands, and fails at once elsewhere.
-template <bool (*First)(char), bool (*F)(State&)>
-struct WhereItCanBegin {
-  [[gnu::always_inline]] bool operator()(State& s) const {
-    if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
-    return F(s);
-  }
-};
-template <bool (*First)(char), bool (*F)(State&)>
-constexpr WhereItCanBegin<First, F> where_it_can_begin{};
-
 constexpr bool left_arrow_start(char c) { return c == '<'; }
 constexpr bool right_arrow_start(char c) { return c == '>'; }
 constexpr bool range_start(char c) { return c == '*'; }
@@ -985,6 +997,44 @@ bool Quick::relationship_pattern(State& s) {
                         opt(where_it_can_begin<properties_start, properties_as_written>),
                         lit("]"), lit("-"), opt(right_arrow_here)),
                     seq(lit("--"), opt(right_arrow_here)))));
+}
+
+// ---------------------------------------------------------------------------------------------
+// regular_query, match_clause, with_clause, return_body: the optional clauses that end them
+// (UNION, WHERE, ORDER BY, SKIP, LIMIT) are mostly absent, and each begins with its keyword's
+// first letter: the callers test it in place, as the pattern rules do for their pieces.
+// ---------------------------------------------------------------------------------------------
+
+// regular_query: single_query ~ union_clause*
+template <>
+bool Quick::regular_query(State& s) {
+  return rule<Rule::regular_query>(
+      s, seq(single_query, star(where_it_can_begin<first_of<'u', 'U'>, union_clause>)));
+}
+
+// match_clause: ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
+template <>
+bool Quick::match_clause(State& s) {
+  return rule<Rule::match_clause, first_of<'o', 'O', 'm', 'M'>>(
+      s, seq(opt(ilit<"OPTIONAL">()), ilit<"MATCH">(), pattern,
+             opt(where_it_can_begin<first_of<'w', 'W'>, where_clause>)));
+}
+
+// with_clause: ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
+template <>
+bool Quick::with_clause(State& s) {
+  return rule<Rule::with_clause, first_of<'w', 'W'>>(
+      s, seq(ilit<"WITH">(), opt(ilit<"DISTINCT">()), return_body,
+             opt(where_it_can_begin<first_of<'w', 'W'>, where_clause>)));
+}
+
+// return_body: return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
+template <>
+bool Quick::return_body(State& s) {
+  return rule<Rule::return_body>(
+      s, seq(return_items, opt(where_it_can_begin<first_of<'o', 'O'>, order_clause>),
+             opt(where_it_can_begin<first_of<'s', 'S'>, skip_clause>),
+             opt(where_it_can_begin<first_of<'l', 'L'>, limit_clause>)));
 }
 
 // ---------------------------------------------------------------------------------------------

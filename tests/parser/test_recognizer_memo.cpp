@@ -697,6 +697,64 @@ TEST(RecognizerMemo, QuickRunAgreesOnPatternPieces) {
   EXPECT_GT(accepted, 100);
 }
 
+// Queries with and without the optional clauses that end a query part (WHERE, ORDER BY, SKIP,
+// LIMIT, UNION), words and names that begin with their first letters, and operators read after
+// an operand where another operator's first letter stands: the run that records nothing passes
+// over a clause or an operator that cannot begin here, and must accept and build exactly what
+// the recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnEndingClausesAndOperators) {
+  const char* const tails[] = {
+      "",
+      " WHERE n.a > 1",
+      " where n.a = 1 OR n.b < 2",
+      " WHERE",
+      " WHEREx",
+      " WITH w",
+      " ORDER BY n",
+      " order by n.a DESC SKIP 1 LIMIT 2",
+      " SKIP 3",
+      " LIMIT 4",
+      " SKIP 1 LIMIT",
+      " ORDER n",
+      " ORDERS BY n",
+      " UNION RETURN 1 AS n",
+      " union all RETURN 1 AS n",
+      " UNIONS RETURN 1",
+      " U",
+      " AS w, 1 AS o, 2 AS s, 3 AS l, 4 AS u",
+      " = 1",
+      " AND n",
+      " and n XOR m or o",
+      " ANDx",
+      " XOR",
+      " OR",
+      " ORx",
+      " IN [n] AND s STARTS WITH 'a' OR e ENDS WITH 'b' XOR c CONTAINS 'c'",
+      " <> n AND n <= 1 AND n >= 2 AND n =~ 'x'",
+      " IS NULL AND n IS NOT NULL",
+      " + 1 AS x ORDER BY x",
+  };
+  const char* const heads[] = {
+      "MATCH (n) RETURN n",
+      "MATCH (n) WITH n",
+      "MATCH (n) WITH n ORDER BY n.a WHERE n.b",
+      "MATCH (n) WHERE n",
+      "UNWIND [1] AS n RETURN DISTINCT n",
+      "WITH 1 AS n RETURN n",
+      "MATCH (n) RETURN n SKIP 1 UNION MATCH (n) RETURN n",
+  };
+  int accepted = 0;
+  for (const char* head : heads) {
+    for (const char* tail : tails) {
+      const std::string q = std::string(head) + tail;
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q + " RETURN n"));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 60);
+}
+
 // Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
 // of every kind between and after their pieces, and atoms that hold expressions of their own or
 // are read twice (a list that turns out to be a comprehension, a parenthesised pattern): the run
