@@ -75,6 +75,10 @@ template <>
 bool Quick::with_clause(State& s);
 template <>
 bool Quick::return_body(State& s);
+template <>
+bool Quick::single_part_query(State& s);
+template <>
+bool Quick::multi_part_query(State& s);
 
 // The element that calls rule function F where a character of First, the characters the rule
 // can begin with, stands here, and fails at once elsewhere, as F would, without the call.
@@ -981,7 +985,7 @@ bool Quick::pattern_element(State& s) {
 template <>
 bool Quick::node_pattern(State& s) {
   return rule<Rule::node_pattern, first_of<'('>>(
-      s, seq(lit("("), opt(variable), opt(node_labels_here),
+      s, seq(lit("("), opt(where_it_can_begin<name_start, variable>), opt(node_labels_here),
              opt(where_it_can_begin<properties_start, properties_as_written>), lit(")")));
 }
 
@@ -992,7 +996,8 @@ bool Quick::relationship_pattern(State& s) {
   constexpr auto right_arrow_here = where_it_can_begin<right_arrow_start, right_arrow_as_written>;
   return rule<Rule::relationship_pattern>(
       s, seq(opt(where_it_can_begin<left_arrow_start, left_arrow_as_written>),
-             choice(seq(lit("-"), lit("["), opt(variable), opt(rel_types_here),
+             choice(seq(lit("-"), lit("["), opt(where_it_can_begin<name_start, variable>),
+                        opt(rel_types_here),
                         opt(where_it_can_begin<range_start, range_literal_as_written>),
                         opt(where_it_can_begin<properties_start, properties_as_written>),
                         lit("]"), lit("-"), opt(right_arrow_here)),
@@ -1074,14 +1079,20 @@ bool Quick::reading_clause(State& s) {
   return memoized<Rule::reading_clause, reading_clause_rule>(s);
 }
 
+// Whether no updating clause can begin here, in a run that is not aborted and below the nesting
+// bound; if so, the nesting level the clause's call would count is counted.
+[[gnu::always_inline]] inline bool passes_over_updating_clause(State& s) {
+  static_assert(counts_level(Rule::updating_clause));
+  if (s.aborted || s.level == kMaxNesting) return false;
+  if (s.pos != s.len && in_class<updating_start>(s.text[s.pos])) return false;
+  if (s.level + 1 > s.peak) s.peak = s.level + 1;
+  return true;
+}
+
 template <>
 bool Quick::updating_clause(State& s) {
-  static_assert(counts_level(Rule::updating_clause));
+  if (passes_over_updating_clause(s)) return false;
   if (!s.aborted && s.level != kMaxNesting) {
-    if (s.pos == s.len || !in_class<updating_start>(s.text[s.pos])) {
-      if (s.level + 1 > s.peak) s.peak = s.level + 1;
-      return false;
-    }
     bool keyword;
     switch (fold(s.text[s.pos])) {
       case 'c':
@@ -1110,6 +1121,40 @@ bool Quick::updating_clause(State& s) {
     }
   }
   return memoized<Rule::updating_clause, updating_clause_rule>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// single_part_query, multi_part_query: the clauses of a query part are tried one after another
+// where most of them cannot begin; reading_clause and updating_clause are called only where
+// one can, with what passing over either would do done in place.
+// ---------------------------------------------------------------------------------------------
+
+constexpr auto reading_clause_here = where_it_can_begin<reading_start, Quick::reading_clause>;
+
+struct UpdatingClauseHere {
+  [[gnu::always_inline]] bool operator()(State& s) const {
+    if (passes_over_updating_clause(s)) return false;
+    return Quick::updating_clause(s);
+  }
+};
+constexpr UpdatingClauseHere updating_clause_here{};
+
+// single_part_query: reading_clause+ ~ updating_clause* ~ return_clause?
+//                  | updating_clause+ ~ return_clause? | return_clause
+template <>
+bool Quick::single_part_query(State& s) {
+  return rule<Rule::single_part_query>(
+      s, choice(seq(plus(reading_clause_here), star(updating_clause_here), opt(return_clause)),
+                seq(plus(updating_clause_here), opt(return_clause)), return_clause));
+}
+
+// multi_part_query: (reading_clause* ~ updating_clause* ~ with_clause)+
+//                   ~ reading_clause* ~ updating_clause* ~ return_clause?
+template <>
+bool Quick::multi_part_query(State& s) {
+  return rule<Rule::multi_part_query>(
+      s, seq(plus(seq(star(reading_clause_here), star(updating_clause_here), with_clause)),
+             star(reading_clause_here), star(updating_clause_here), opt(return_clause)));
 }
 
 }  // namespace

@@ -608,6 +608,9 @@ TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
       "MATCH (n) SET n.a = 1 %s",
       "MATCH (n) /* c */ %s",
       "CALL { MATCH (n) %s } RETURN 1",
+      "%s",
+      "UNWIND [1] AS n WITH n %s",
+      "MATCH (n) DELETE n WITH n %s",
   };
   int accepted = 0;
   for (const char* clause : clauses) {
