@@ -62,6 +62,8 @@ bool Quick::properties(State& s);
 template <>
 bool Quick::shortest_path_call(State& s);
 template <>
+bool Quick::pattern_part(State& s);
+template <>
 bool Quick::pattern_element(State& s);
 template <>
 bool Quick::node_pattern(State& s);
@@ -892,12 +894,13 @@ bool Quick::procedure_result_field(State& s) {
 
 // ---------------------------------------------------------------------------------------------
 // left_arrow, right_arrow, range_literal, properties, shortest_path_call, node_labels,
-// rel_types: rules that begin with a character class and are mostly called where they cannot
-// begin. The character is tested where they are called, and the rule, as written, is run out of
-// line only where it can begin (elsewhere it fails at once, and a run that records nothing
-// keeps no trace of that). Their callers in the pattern rules (pattern_element, node_pattern,
-// relationship_pattern) are written out here with the test in place: a rule function passed to
-// a combinator is called, never inlined, so the test must be an element of the caller's body.
+// rel_types, and variable in a pattern: rules that begin with a character class and are mostly
+// called where they cannot begin. The character is tested where they are called, and the rule
+// is run out of line only where it can begin (elsewhere it fails at once, and a run that
+// records nothing keeps no trace of that). Their callers in the pattern rules (pattern_part,
+// pattern_element, node_pattern, relationship_pattern) are written out here with the test in
+// place: a rule function passed to a combinator is called, never inlined, so the test must be
+// an element of the caller's body.
 // ---------------------------------------------------------------------------------------------
 
 constexpr bool left_arrow_start(char c) { return c == '<'; }
@@ -972,6 +975,13 @@ constexpr auto node_labels_here = where_it_can_begin<labels_start, node_labels_a
              star(seq(lit("|"), opt(lit(":")), Quick::rel_type_name))));
 }
 constexpr auto rel_types_here = where_it_can_begin<labels_start, rel_types_as_written>;
+
+// pattern_part: (variable ~ "=")? ~ pattern_element
+template <>
+bool Quick::pattern_part(State& s) {
+  return rule<Rule::pattern_part>(
+      s, seq(opt(seq(where_it_can_begin<name_start, variable>, lit("="))), pattern_element));
+}
 
 // pattern_element: shortest_path_call | node_pattern ~ (relationship_pattern ~ node_pattern)*
 template <>
