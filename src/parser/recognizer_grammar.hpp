@@ -287,7 +287,7 @@ bool Grammar<Run>::comparison_expr(State& s) {
 // No skip stands before the word-boundary tests.
 template <class Run>
 bool Grammar<Run>::comparison_op(State& s) {
-  return rule<Rule::comparison_op, first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>>(
+  return rule<Rule::comparison_op, comparison_start>(
       s, choice(lit("<="), lit(">="), lit("<>"), lit("<"), lit(">"), lit("=~"), lit("="),
                 whole_word(ilit<"IN">()), seq(ilit<"STARTS">(), whole_word(ilit<"WITH">())),
                 seq(ilit<"ENDS">(), whole_word(ilit<"WITH">())), whole_word(ilit<"CONTAINS">())));

@@ -34,6 +34,9 @@ constexpr bool atom_start(char c) {
 }
 constexpr bool postfix_start(char c) { return first_of<'i', 'I', '.', '['>(c); }
 constexpr bool properties_start(char c) { return first_of<'{', '$'>(c); }
+constexpr bool comparison_start(char c) {
+  return first_of<'<', '>', '=', 'i', 'I', 's', 'S', 'e', 'E', 'c', 'C'>(c);
+}
 constexpr bool reading_start(char c) { return first_of<'o', 'O', 'm', 'M', 'u', 'U', 'c', 'C'>(c); }
 constexpr bool updating_start(char c) {
   return first_of<'c', 'C', 'm', 'M', 'f', 'F', 's', 'S', 'r', 'R', 'd', 'D'>(c);

@@ -61,6 +61,38 @@ template <>
 bool Quick::properties(State& s);
 template <>
 bool Quick::shortest_path_call(State& s);
+template <>
+bool Quick::pattern_part(State& s);
+template <>
+bool Quick::pattern_element(State& s);
+template <>
+bool Quick::node_pattern(State& s);
+template <>
+bool Quick::relationship_pattern(State& s);
+template <>
+bool Quick::regular_query(State& s);
+template <>
+bool Quick::match_clause(State& s);
+template <>
+bool Quick::with_clause(State& s);
+template <>
+bool Quick::return_body(State& s);
+template <>
+bool Quick::single_part_query(State& s);
+template <>
+bool Quick::multi_part_query(State& s);
+
+// The element that calls rule function F where a character of First, the characters the rule
+// can begin with, stands here, and fails at once elsewhere, as F would, without the call.
+template <bool (*First)(char), bool (*F)(State&)>
+struct WhereItCanBegin {
+  [[gnu::always_inline]] bool operator()(State& s) const {
+    if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
+    return F(s);
+  }
+};
+template <bool (*First)(char), bool (*F)(State&)>
+constexpr WhereItCanBegin<First, F> where_it_can_begin{};
 
 // ---------------------------------------------------------------------------------------------
 // expression: or_expr, with the operator chain read in one function
@@ -305,15 +337,18 @@ bool quick_level(State& s) {
   if constexpr (Level == kMulDiv) return done();
   finish_level(s, lower, kAddSub, seq(choice(lit("+"), lit("-")), quick_level<kMulDiv>), skipped);
   if constexpr (Level == kAddSub) return done();
-  finish_level(s, lower, kComparison, seq(Quick::comparison_op, quick_level<kAddSub>), skipped);
+  finish_level(s, lower, kComparison,
+               seq(where_it_can_begin<comparison_start, Quick::comparison_op>,
+                   quick_level<kAddSub>),
+               skipped);
   if constexpr (Level == kComparison) return done();
   end_not();
   if constexpr (Level == kNot) return done();
-  finish_level(s, top, kAnd, seq(Quick::and_kw, quick_level<kNot>), skipped);
+  finish_level(s, top, kAnd, seq(where_it_can_begin<first_of<'a', 'A'>, Quick::and_kw>, quick_level<kNot>), skipped);
   if constexpr (Level == kAnd) return done();
-  finish_level(s, top, kXor, seq(Quick::xor_kw, quick_level<kAnd>), skipped);
+  finish_level(s, top, kXor, seq(where_it_can_begin<first_of<'x', 'X'>, Quick::xor_kw>, quick_level<kAnd>), skipped);
   if constexpr (Level == kXor) return done();
-  finish_level(s, top, kOr, seq(Quick::or_kw, quick_level<kXor>), skipped);
+  finish_level(s, top, kOr, seq(where_it_can_begin<first_of<'o', 'O'>, Quick::or_kw>, quick_level<kXor>), skipped);
   // expression ends where its or_expr ends.
   return done();
 }
@@ -858,22 +893,21 @@ bool Quick::procedure_result_field(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// left_arrow, right_arrow, range_literal, properties, shortest_path_call: rules that begin with
-// a character class and are mostly called where they cannot begin. The character is tested
-// where they are called, and the rule, as written, is run out of line only where it can begin
-// (elsewhere it fails at once, and a run that records nothing keeps no trace of that).
+// left_arrow, right_arrow, range_literal, properties, shortest_path_call, node_labels,
+// rel_types, and variable in a pattern: rules that begin with a character class and are mostly
+// called where they cannot begin. The character is tested where they are called, and the rule
+// is run out of line only where it can begin (elsewhere it fails at once, and a run that
+// records nothing keeps no trace of that). Their callers in the pattern rules (pattern_part,
+// pattern_element, node_pattern, relationship_pattern) are written out here with the test in
+// place: a rule function passed to a combinator is called, never inlined, so the test must be
+// an element of the caller's body.
 // ---------------------------------------------------------------------------------------------
-
-template <bool (*First)(char), bool (*F)(State&)>
-[[gnu::always_inline]] inline bool where_it_can_begin(State& s) {
-  if (s.pos == s.len || !in_class<First>(s.text[s.pos])) return false;
-  return F(s);
-}
 
 constexpr bool left_arrow_start(char c) { return c == '<'; }
 constexpr bool right_arrow_start(char c) { return c == '>'; }
 constexpr bool range_start(char c) { return c == '*'; }
 constexpr bool shortest_path_start(char c) { return first_of<'a', 'A', 's', 'S'>(c); }
+constexpr bool labels_start(char c) { return c == ':'; }
 
 // left_arrow: "<"
 [[gnu::noinline]] bool left_arrow_as_written(State& s) {
@@ -927,6 +961,97 @@ bool Quick::shortest_path_call(State& s) {
   return where_it_can_begin<shortest_path_start, shortest_path_call_as_written>(s);
 }
 
+// node_labels: (":" ~ label_name)+
+[[gnu::noinline]] bool node_labels_as_written(State& s) {
+  return Quick::rule<Rule::node_labels, labels_start>(
+      s, plus(seq(lit(":"), Quick::label_name)));
+}
+constexpr auto node_labels_here = where_it_can_begin<labels_start, node_labels_as_written>;
+
+// rel_types: ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
+[[gnu::noinline]] bool rel_types_as_written(State& s) {
+  return Quick::rule<Rule::rel_types, labels_start>(
+      s, seq(lit(":"), Quick::rel_type_name,
+             star(seq(lit("|"), opt(lit(":")), Quick::rel_type_name))));
+}
+constexpr auto rel_types_here = where_it_can_begin<labels_start, rel_types_as_written>;
+
+// pattern_part: (variable ~ "=")? ~ pattern_element
+template <>
+bool Quick::pattern_part(State& s) {
+  return rule<Rule::pattern_part>(
+      s, seq(opt(seq(where_it_can_begin<name_start, variable>, lit("="))), pattern_element));
+}
+
+// pattern_element: shortest_path_call | node_pattern ~ (relationship_pattern ~ node_pattern)*
+template <>
+bool Quick::pattern_element(State& s) {
+  return rule<Rule::pattern_element>(
+      s, choice(where_it_can_begin<shortest_path_start, shortest_path_call_as_written>,
+                seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
+}
+
+// node_pattern: "(" ~ variable? ~ node_labels? ~ properties? ~ ")"
+template <>
+bool Quick::node_pattern(State& s) {
+  return rule<Rule::node_pattern, first_of<'('>>(
+      s, seq(lit("("), opt(where_it_can_begin<name_start, variable>), opt(node_labels_here),
+             opt(where_it_can_begin<properties_start, properties_as_written>), lit(")")));
+}
+
+// relationship_pattern: left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
+//                       ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
+template <>
+bool Quick::relationship_pattern(State& s) {
+  constexpr auto right_arrow_here = where_it_can_begin<right_arrow_start, right_arrow_as_written>;
+  return rule<Rule::relationship_pattern>(
+      s, seq(opt(where_it_can_begin<left_arrow_start, left_arrow_as_written>),
+             choice(seq(lit("-"), lit("["), opt(where_it_can_begin<name_start, variable>),
+                        opt(rel_types_here),
+                        opt(where_it_can_begin<range_start, range_literal_as_written>),
+                        opt(where_it_can_begin<properties_start, properties_as_written>),
+                        lit("]"), lit("-"), opt(right_arrow_here)),
+                    seq(lit("--"), opt(right_arrow_here)))));
+}
+
+// ---------------------------------------------------------------------------------------------
+// regular_query, match_clause, with_clause, return_body: the optional clauses that end them
+// (UNION, WHERE, ORDER BY, SKIP, LIMIT) are mostly absent, and each begins with its keyword's
+// first letter: the callers test it in place, as the pattern rules do for their pieces.
+// ---------------------------------------------------------------------------------------------
+
+// regular_query: single_query ~ union_clause*
+template <>
+bool Quick::regular_query(State& s) {
+  return rule<Rule::regular_query>(
+      s, seq(single_query, star(where_it_can_begin<first_of<'u', 'U'>, union_clause>)));
+}
+
+// match_clause: ^"OPTIONAL"? ~ ^"MATCH" ~ pattern ~ where_clause?
+template <>
+bool Quick::match_clause(State& s) {
+  return rule<Rule::match_clause, first_of<'o', 'O', 'm', 'M'>>(
+      s, seq(opt(ilit<"OPTIONAL">()), ilit<"MATCH">(), pattern,
+             opt(where_it_can_begin<first_of<'w', 'W'>, where_clause>)));
+}
+
+// with_clause: ^"WITH" ~ ^"DISTINCT"? ~ return_body ~ where_clause?
+template <>
+bool Quick::with_clause(State& s) {
+  return rule<Rule::with_clause, first_of<'w', 'W'>>(
+      s, seq(ilit<"WITH">(), opt(ilit<"DISTINCT">()), return_body,
+             opt(where_it_can_begin<first_of<'w', 'W'>, where_clause>)));
+}
+
+// return_body: return_items ~ order_clause? ~ skip_clause? ~ limit_clause?
+template <>
+bool Quick::return_body(State& s) {
+  return rule<Rule::return_body>(
+      s, seq(return_items, opt(where_it_can_begin<first_of<'o', 'O'>, order_clause>),
+             opt(where_it_can_begin<first_of<'s', 'S'>, skip_clause>),
+             opt(where_it_can_begin<first_of<'l', 'L'>, limit_clause>)));
+}
+
 // ---------------------------------------------------------------------------------------------
 // reading_clause, updating_clause: each alternative begins with its own keyword. Where the first
 // letter of one stands here but not its keyword, the clause's rule and that alternative are
@@ -964,14 +1089,20 @@ bool Quick::reading_clause(State& s) {
   return memoized<Rule::reading_clause, reading_clause_rule>(s);
 }
 
+// Whether no updating clause can begin here, in a run that is not aborted and below the nesting
+// bound; if so, the nesting level the clause's call would count is counted.
+[[gnu::always_inline]] inline bool passes_over_updating_clause(State& s) {
+  static_assert(counts_level(Rule::updating_clause));
+  if (s.aborted || s.level == kMaxNesting) return false;
+  if (s.pos != s.len && in_class<updating_start>(s.text[s.pos])) return false;
+  if (s.level + 1 > s.peak) s.peak = s.level + 1;
+  return true;
+}
+
 template <>
 bool Quick::updating_clause(State& s) {
-  static_assert(counts_level(Rule::updating_clause));
+  if (passes_over_updating_clause(s)) return false;
   if (!s.aborted && s.level != kMaxNesting) {
-    if (s.pos == s.len || !in_class<updating_start>(s.text[s.pos])) {
-      if (s.level + 1 > s.peak) s.peak = s.level + 1;
-      return false;
-    }
     bool keyword;
     switch (fold(s.text[s.pos])) {
       case 'c':
@@ -1000,6 +1131,40 @@ bool Quick::updating_clause(State& s) {
     }
   }
   return memoized<Rule::updating_clause, updating_clause_rule>(s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// single_part_query, multi_part_query: the clauses of a query part are tried one after another
+// where most of them cannot begin; reading_clause and updating_clause are called only where
+// one can, with what passing over either would do done in place.
+// ---------------------------------------------------------------------------------------------
+
+constexpr auto reading_clause_here = where_it_can_begin<reading_start, Quick::reading_clause>;
+
+struct UpdatingClauseHere {
+  [[gnu::always_inline]] bool operator()(State& s) const {
+    if (passes_over_updating_clause(s)) return false;
+    return Quick::updating_clause(s);
+  }
+};
+constexpr UpdatingClauseHere updating_clause_here{};
+
+// single_part_query: reading_clause+ ~ updating_clause* ~ return_clause?
+//                  | updating_clause+ ~ return_clause? | return_clause
+template <>
+bool Quick::single_part_query(State& s) {
+  return rule<Rule::single_part_query>(
+      s, choice(seq(plus(reading_clause_here), star(updating_clause_here), opt(return_clause)),
+                seq(plus(updating_clause_here), opt(return_clause)), return_clause));
+}
+
+// multi_part_query: (reading_clause* ~ updating_clause* ~ with_clause)+
+//                   ~ reading_clause* ~ updating_clause* ~ return_clause?
+template <>
+bool Quick::multi_part_query(State& s) {
+  return rule<Rule::multi_part_query>(
+      s, seq(plus(seq(star(reading_clause_here), star(updating_clause_here), with_clause)),
+             star(reading_clause_here), star(updating_clause_here), opt(return_clause)));
 }
 
 }  // namespace

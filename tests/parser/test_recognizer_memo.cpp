@@ -608,6 +608,9 @@ TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
       "MATCH (n) SET n.a = 1 %s",
       "MATCH (n) /* c */ %s",
       "CALL { MATCH (n) %s } RETURN 1",
+      "%s",
+      "UNWIND [1] AS n WITH n %s",
+      "MATCH (n) DELETE n WITH n %s",
   };
   int accepted = 0;
   for (const char* clause : clauses) {
@@ -618,6 +621,141 @@ TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
     }
   }
   EXPECT_GT(accepted, 90);
+}
+
+// Patterns with and without each piece that begins with a character of its own (labels, types,
+// range, properties, arrows, shortestPath), with the text ending or broken right where one
+// could begin, and names that begin with a letter of shortestPath: the run that records nothing
+// passes over a piece that cannot begin here, and must accept and build exactly what the
+// recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnPatternPieces) {
+  const char* const patterns[] = {
+      "(n)",
+      "()",
+      "(n:A)",
+      "(:A:B)",
+      "(n :A : B)",
+      "(n {k: 1})",
+      "(n $p)",
+      "(n:A $p)",
+      "({})",
+      "(n:",
+      "(n {",
+      "(n $",
+      "(n:A {k: 1}",
+      "(a)-->(b)",
+      "(a)<--(b)",
+      "(a)<-->(b)",
+      "(a)--(b)",
+      "(a)-[]->(b)",
+      "(a)<-[r]-(b)",
+      "(a)-[:T]-(b)",
+      "(a)-[r:T|:U|V]->(b)",
+      "(a)-[*]-(b)",
+      "(a)-[*2]-(b)",
+      "(a)-[*1..3]-(b)",
+      "(a)-[r:T*..2 {k: 1}]->(b)",
+      "(a)-[$p]-(b)",
+      "(a)-[:T $p]-(b)",
+      "(a)-[:",
+      "(a)-[*",
+      "(a)-[r {",
+      "(a)<",
+      "(a)-",
+      "(a)<-",
+      "(a)-[r]-",
+      "(a)-[r]-> (b)",
+      "(a) - [r] - > (b)",
+      "(a) < - - (b)",
+      "(a)->(b)",
+      "(a)-[r]>(b)",
+      "shortestPath((a)-[*]-(b))",
+      "allShortestPaths((a)--(b))",
+      "SHORTESTPATH((a)--(b))",
+      "shortestPath((a))",
+      "shortestPath(",
+      "shortest((a)--(b))",
+      "allShortestPath((a)--(b))",
+      "s = (a)",
+      "a = (b)",
+      "shortestPath = (a)",
+  };
+  const char* const contexts[] = {
+      "MATCH %s RETURN 1",
+      "MATCH p = %s, (x) RETURN p",
+      "MATCH %s",
+      "CREATE %s",
+      "MERGE %s RETURN 1",
+      "MATCH (x) WHERE %s RETURN x",
+      "RETURN [%s | 1]",
+  };
+  int accepted = 0;
+  for (const char* pattern : patterns) {
+    for (std::string q : contexts) {
+      q.replace(q.find("%s"), 2, pattern);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 100);
+}
+
+// Queries with and without the optional clauses that end a query part (WHERE, ORDER BY, SKIP,
+// LIMIT, UNION), words and names that begin with their first letters, and operators read after
+// an operand where another operator's first letter stands: the run that records nothing passes
+// over a clause or an operator that cannot begin here, and must accept and build exactly what
+// the recording run does.
+TEST(RecognizerMemo, QuickRunAgreesOnEndingClausesAndOperators) {
+  const char* const tails[] = {
+      "",
+      " WHERE n.a > 1",
+      " where n.a = 1 OR n.b < 2",
+      " WHERE",
+      " WHEREx",
+      " WITH w",
+      " ORDER BY n",
+      " order by n.a DESC SKIP 1 LIMIT 2",
+      " SKIP 3",
+      " LIMIT 4",
+      " SKIP 1 LIMIT",
+      " ORDER n",
+      " ORDERS BY n",
+      " UNION RETURN 1 AS n",
+      " union all RETURN 1 AS n",
+      " UNIONS RETURN 1",
+      " U",
+      " AS w, 1 AS o, 2 AS s, 3 AS l, 4 AS u",
+      " = 1",
+      " AND n",
+      " and n XOR m or o",
+      " ANDx",
+      " XOR",
+      " OR",
+      " ORx",
+      " IN [n] AND s STARTS WITH 'a' OR e ENDS WITH 'b' XOR c CONTAINS 'c'",
+      " <> n AND n <= 1 AND n >= 2 AND n =~ 'x'",
+      " IS NULL AND n IS NOT NULL",
+      " + 1 AS x ORDER BY x",
+  };
+  const char* const heads[] = {
+      "MATCH (n) RETURN n",
+      "MATCH (n) WITH n",
+      "MATCH (n) WITH n ORDER BY n.a WHERE n.b",
+      "MATCH (n) WHERE n",
+      "UNWIND [1] AS n RETURN DISTINCT n",
+      "WITH 1 AS n RETURN n",
+      "MATCH (n) RETURN n SKIP 1 UNION MATCH (n) RETURN n",
+  };
+  int accepted = 0;
+  for (const char* head : heads) {
+    for (const char* tail : tails) {
+      const std::string q = std::string(head) + tail;
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q + " RETURN n"));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
+  }
+  EXPECT_GT(accepted, 60);
 }
 
 // Random expressions over every level of the operator chain, with NOT and "-" prefixes, skips
