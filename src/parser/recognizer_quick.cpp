@@ -344,11 +344,17 @@ bool quick_level(State& s) {
   if constexpr (Level == kComparison) return done();
   end_not();
   if constexpr (Level == kNot) return done();
-  finish_level(s, top, kAnd, seq(where_it_can_begin<first_of<'a', 'A'>, Quick::and_kw>, quick_level<kNot>), skipped);
+  finish_level(s, top, kAnd,
+               seq(where_it_can_begin<first_of<'a', 'A'>, Quick::and_kw>, quick_level<kNot>),
+               skipped);
   if constexpr (Level == kAnd) return done();
-  finish_level(s, top, kXor, seq(where_it_can_begin<first_of<'x', 'X'>, Quick::xor_kw>, quick_level<kAnd>), skipped);
+  finish_level(s, top, kXor,
+               seq(where_it_can_begin<first_of<'x', 'X'>, Quick::xor_kw>, quick_level<kAnd>),
+               skipped);
   if constexpr (Level == kXor) return done();
-  finish_level(s, top, kOr, seq(where_it_can_begin<first_of<'o', 'O'>, Quick::or_kw>, quick_level<kXor>), skipped);
+  finish_level(s, top, kOr,
+               seq(where_it_can_begin<first_of<'o', 'O'>, Quick::or_kw>, quick_level<kXor>),
+               skipped);
   // expression ends where its or_expr ends.
   return done();
 }
