@@ -52,16 +52,6 @@ bool Quick::updating_clause(State& s);
 template <>
 bool Quick::return_item(State& s);
 template <>
-bool Quick::left_arrow(State& s);
-template <>
-bool Quick::right_arrow(State& s);
-template <>
-bool Quick::range_literal(State& s);
-template <>
-bool Quick::properties(State& s);
-template <>
-bool Quick::shortest_path_call(State& s);
-template <>
 bool Quick::pattern_part(State& s);
 template <>
 bool Quick::pattern_element(State& s);
@@ -899,14 +889,13 @@ bool Quick::procedure_result_field(State& s) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// left_arrow, right_arrow, range_literal, properties, shortest_path_call, node_labels,
-// rel_types, and variable in a pattern: rules that begin with a character class and are mostly
-// called where they cannot begin. The character is tested where they are called, and the rule
-// is run out of line only where it can begin (elsewhere it fails at once, and a run that
-// records nothing keeps no trace of that). Their callers in the pattern rules (pattern_part,
-// pattern_element, node_pattern, relationship_pattern) are written out here with the test in
-// place: a rule function passed to a combinator is called, never inlined, so the test must be
-// an element of the caller's body.
+// pattern_part, pattern_element, node_pattern, relationship_pattern: the pieces of a pattern
+// that begin with a character class of their own (arrows, labels, types, range, properties,
+// shortestPath, a variable) are mostly absent, and their rules fail at once where they cannot
+// begin (a run that records nothing keeps no trace of that). The pattern rules are written out
+// here with each piece's first character tested in place, and its rule called only where it
+// can begin: a rule function passed to a combinator is called, never inlined, so the test must
+// be an element of the caller's body.
 // ---------------------------------------------------------------------------------------------
 
 constexpr bool left_arrow_start(char c) { return c == '<'; }
@@ -914,73 +903,6 @@ constexpr bool right_arrow_start(char c) { return c == '>'; }
 constexpr bool range_start(char c) { return c == '*'; }
 constexpr bool shortest_path_start(char c) { return first_of<'a', 'A', 's', 'S'>(c); }
 constexpr bool labels_start(char c) { return c == ':'; }
-
-// left_arrow: "<"
-[[gnu::noinline]] bool left_arrow_as_written(State& s) {
-  return Quick::rule<Rule::left_arrow, left_arrow_start>(s, lit("<"));
-}
-template <>
-bool Quick::left_arrow(State& s) {
-  return where_it_can_begin<left_arrow_start, left_arrow_as_written>(s);
-}
-
-// right_arrow: ">"
-[[gnu::noinline]] bool right_arrow_as_written(State& s) {
-  return Quick::rule<Rule::right_arrow, right_arrow_start>(s, lit(">"));
-}
-template <>
-bool Quick::right_arrow(State& s) {
-  return where_it_can_begin<right_arrow_start, right_arrow_as_written>(s);
-}
-
-// range_literal: "*" ~ (integer_literal ~ (".." ~ integer_literal?)?)?
-[[gnu::noinline]] bool range_literal_as_written(State& s) {
-  return Quick::rule<Rule::range_literal, range_start>(
-      s, seq(lit("*"), opt(seq(Quick::integer_literal,
-                               opt(seq(lit(".."), opt(Quick::integer_literal)))))));
-}
-template <>
-bool Quick::range_literal(State& s) {
-  return where_it_can_begin<range_start, range_literal_as_written>(s);
-}
-
-// properties: map_literal | parameter
-[[gnu::noinline]] bool properties_as_written(State& s) {
-  return Quick::rule<Rule::properties, properties_start>(
-      s, choice(Quick::map_literal, Quick::parameter));
-}
-template <>
-bool Quick::properties(State& s) {
-  return where_it_can_begin<properties_start, properties_as_written>(s);
-}
-
-// shortest_path_call: (^"allShortestPaths" | ^"shortestPath") ~ "(" ~ node_pattern
-//                     ~ (relationship_pattern ~ node_pattern)* ~ ")"
-[[gnu::noinline]] bool shortest_path_call_as_written(State& s) {
-  return Quick::rule<Rule::shortest_path_call, shortest_path_start>(
-      s, seq(choice(ilit<"allShortestPaths">(), ilit<"shortestPath">()), lit("("),
-             Quick::node_pattern, star(seq(Quick::relationship_pattern, Quick::node_pattern)),
-             lit(")")));
-}
-template <>
-bool Quick::shortest_path_call(State& s) {
-  return where_it_can_begin<shortest_path_start, shortest_path_call_as_written>(s);
-}
-
-// node_labels: (":" ~ label_name)+
-[[gnu::noinline]] bool node_labels_as_written(State& s) {
-  return Quick::rule<Rule::node_labels, labels_start>(
-      s, plus(seq(lit(":"), Quick::label_name)));
-}
-constexpr auto node_labels_here = where_it_can_begin<labels_start, node_labels_as_written>;
-
-// rel_types: ":" ~ rel_type_name ~ ("|" ~ ":"? ~ rel_type_name)*
-[[gnu::noinline]] bool rel_types_as_written(State& s) {
-  return Quick::rule<Rule::rel_types, labels_start>(
-      s, seq(lit(":"), Quick::rel_type_name,
-             star(seq(lit("|"), opt(lit(":")), Quick::rel_type_name))));
-}
-constexpr auto rel_types_here = where_it_can_begin<labels_start, rel_types_as_written>;
 
 // pattern_part: (variable ~ "=")? ~ pattern_element
 template <>
@@ -993,7 +915,7 @@ bool Quick::pattern_part(State& s) {
 template <>
 bool Quick::pattern_element(State& s) {
   return rule<Rule::pattern_element>(
-      s, choice(where_it_can_begin<shortest_path_start, shortest_path_call_as_written>,
+      s, choice(where_it_can_begin<shortest_path_start, shortest_path_call>,
                 seq(node_pattern, star(seq(relationship_pattern, node_pattern)))));
 }
 
@@ -1001,21 +923,22 @@ bool Quick::pattern_element(State& s) {
 template <>
 bool Quick::node_pattern(State& s) {
   return rule<Rule::node_pattern, first_of<'('>>(
-      s, seq(lit("("), opt(where_it_can_begin<name_start, variable>), opt(node_labels_here),
-             opt(where_it_can_begin<properties_start, properties_as_written>), lit(")")));
+      s, seq(lit("("), opt(where_it_can_begin<name_start, variable>),
+             opt(where_it_can_begin<labels_start, node_labels>),
+             opt(where_it_can_begin<properties_start, properties>), lit(")")));
 }
 
 // relationship_pattern: left_arrow? ~ ("-" ~ "[" ~ variable? ~ rel_types? ~ range_literal?
 //                       ~ properties? ~ "]" ~ "-" ~ right_arrow? | "--" ~ right_arrow?)
 template <>
 bool Quick::relationship_pattern(State& s) {
-  constexpr auto right_arrow_here = where_it_can_begin<right_arrow_start, right_arrow_as_written>;
+  constexpr auto right_arrow_here = where_it_can_begin<right_arrow_start, right_arrow>;
   return rule<Rule::relationship_pattern>(
-      s, seq(opt(where_it_can_begin<left_arrow_start, left_arrow_as_written>),
+      s, seq(opt(where_it_can_begin<left_arrow_start, left_arrow>),
              choice(seq(lit("-"), lit("["), opt(where_it_can_begin<name_start, variable>),
-                        opt(rel_types_here),
-                        opt(where_it_can_begin<range_start, range_literal_as_written>),
-                        opt(where_it_can_begin<properties_start, properties_as_written>),
+                        opt(where_it_can_begin<labels_start, rel_types>),
+                        opt(where_it_can_begin<range_start, range_literal>),
+                        opt(where_it_can_begin<properties_start, properties>),
                         lit("]"), lit("-"), opt(right_arrow_here)),
                     seq(lit("--"), opt(right_arrow_here)))));
 }
