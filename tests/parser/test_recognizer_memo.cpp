@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -285,6 +286,19 @@ void expect_same_results(const std::string& q) {
     ASSERT_EQ(summary(quick), plain) << "query: " << q;
   } else {
     ASSERT_FALSE(std::holds_alternative<Pairs>(quick)) << "query: " << q;
+  }
+}
+
+// Each of `items` in the place of the "%s" of each of `contexts`: the same results as above for
+// every query made so; `accepted` counts those the default run accepts.
+void expect_same_in_contexts(std::span<const char* const> items,
+                             std::span<const char* const> contexts, int& accepted) {
+  for (const char* item : items) {
+    for (std::string q : contexts) {
+      q.replace(q.find("%s"), 2, item);
+      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
+      accepted += std::holds_alternative<Pairs>(run(q, true));
+    }
   }
 }
 
@@ -613,13 +627,7 @@ TEST(RecognizerMemo, QuickRunAgreesOnClauseWords) {
       "MATCH (n) DELETE n WITH n %s",
   };
   int accepted = 0;
-  for (const char* clause : clauses) {
-    for (std::string q : contexts) {
-      q.replace(q.find("%s"), 2, clause);
-      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
-      accepted += std::holds_alternative<Pairs>(run(q, true));
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(expect_same_in_contexts(clauses, contexts, accepted));
   EXPECT_GT(accepted, 90);
 }
 
@@ -690,13 +698,7 @@ TEST(RecognizerMemo, QuickRunAgreesOnPatternPieces) {
       "RETURN [%s | 1]",
   };
   int accepted = 0;
-  for (const char* pattern : patterns) {
-    for (std::string q : contexts) {
-      q.replace(q.find("%s"), 2, pattern);
-      ASSERT_NO_FATAL_FAILURE(expect_same_results(q));
-      accepted += std::holds_alternative<Pairs>(run(q, true));
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(expect_same_in_contexts(patterns, contexts, accepted));
   EXPECT_GT(accepted, 100);
 }
 
